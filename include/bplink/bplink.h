@@ -1,0 +1,12 @@
+// bplink: talk to blood-pressure monitors over USB HID and serial links.
+// Including this header is all a host needs.
+#pragma once
+
+#include <bplink/codes.h>
+#include <bplink/device.h>
+#include <bplink/env.h>
+#include <bplink/export.h>
+#include <bplink/packing.h>
+#include <bplink/protocol_base.h>
+#include <bplink/records.h>
+#include <bplink/wintypes.h>

@@ -1,0 +1,57 @@
+// Result codes, progress states, device-type and protocol codes.
+//
+// Every operation of every protocol family answers with one of these integers
+// and means the same by it; hosts compare against the plain numbers, the
+// names are for readable code on both sides.
+#pragma once
+
+namespace bplink {
+
+// Results of the protocol operations.
+enum Result : int {
+  kResultFalse = 0,             // a yes/no step failed; SetProgressInfo with a null pointer
+  kResultOk = 1,                // success, or nothing to do
+  kResultNoLink = 2,            // the link could not be opened / no port answered the probe
+  kResultIoFailed = 5,          // a send or receive failed, or the device was silent
+  kResultNotInFamily = 6,       // not supported by this protocol family
+  kResultUnexpectedReply = 7,   // the device answered something else
+  kResultException = 8,         // an exception was caught inside the operation
+  kResultCannotStart = 9,       // no device, no state variable, or data mode 0
+  kResultNotForDevice = 10,     // not supported for this device, or undecodable data
+  kResultNoDevice = 11,         // detection found nothing
+};
+
+// Values of the host's state variable.
+enum State : int {
+  kStateRunning = 1,
+  kStateFailed = 2,
+  kStateSucceeded = 3,
+  kStateStopRequested = 5,  // written by the host; the library only reads it
+};
+
+// Device types (nDeviceType).
+enum DeviceType : int {
+  kDeviceUnknown = -1,
+  kDeviceAmbulatory = 1,       // two blood-pressure sets and a plan
+  kDeviceType2 = 2,            // one set and a plan
+  kDeviceWithSpO2 = 3,         // one set, a plan and SpO2 samples
+  kDeviceType4 = 4,            // one set and a plan
+  kDeviceThreeStores = 5,      // three sets, no plan
+  kDeviceType6 = 6,            // one set and a plan
+  kDeviceNotIdentified = 255,
+};
+
+// Protocol codes (nProtocol): which class serves the device.
+enum ProtocolCode : int {
+  kProtocolUnknown = -1,
+  kProtocolHidFirst = 1,   // 1..5: the HID protocol, by device type
+  kProtocolHidLast = 5,
+  kProtocolKX71 = 6,
+  kProtocolKV32 = 7,
+  kProtocolVESTRA16 = 8,
+  kProtocolVESTRA16C = 9,
+  kProtocolVESTRA18 = 10,
+  kProtocolNotIdentified = 255,
+};
+
+}  // namespace bplink
