@@ -103,23 +103,26 @@ class BPLINK_API CHID {
 
 // A USB HID device (hidapi: hidraw on Linux, the HID class driver on Windows).
 //
-// Report framing. A frame travels in reports of GetBlockLen() bytes, the
-// device's output report length as its report descriptor gives it
-// (kDefaultBlockLen when the platform does not give the descriptor, or the
-// device numbers its reports). Every frame starts at the start of a report:
+// Report framing. A frame travels in reports of GetBlockLen() bytes: the
+// device's output report length as its report descriptor gives it (its input
+// length if it declares no output report), or kDefaultBlockLen, the length the
+// protocol's frames are cut to, when the platform does not give the descriptor
+// or the device numbers its reports. Every frame starts at the start of a report:
 //  - SendData cuts the frame into as many output reports as it needs, each
 //    sent with report id 0, and pads the last one with zeros;
-//  - RecvData takes input reports until it holds the bytes asked for. Bytes
-//    of the last report beyond those are that frame's padding and are
+//  - RecvData takes whole input reports until it holds the bytes asked for.
+//    Bytes of the last report beyond those are that frame's padding and are
 //    dropped, so the next RecvData starts with the next report.
-// The device answers each request with whole frames and streams one frame per
+// A device answers every request with whole frames and streams one frame per
 // report, so no frame ever begins inside a report the host has already read.
 //
 // Time-out. RecvData waits at most GetRecvTimeout() for each report and
-// returns 0 when one does not come. It is spent only when the device stays
-// silent: a silent device during detection, a frame that never comes, the
-// reply a device leaves out. The default leaves a device room to finish
-// writing or erasing its store before it acknowledges.
+// returns 0 when one does not come (or the device fails). It costs time only
+// when a device stays silent: an attached device that does not answer the
+// detection request, a frame that never comes, a reply the device leaves out
+// each cost one time-out. Open with no device attached costs nothing. The
+// default leaves a device room to finish writing or erasing its store before
+// it acknowledges.
 //
 // A copy takes the settings (selector, time-out, report length), never the
 // open link; assigning to an open device closes it first.

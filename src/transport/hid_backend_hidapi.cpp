@@ -7,13 +7,16 @@
 
 #include <hidapi.h>
 
+#if HID_API_VERSION < HID_API_MAKE_VERSION(0, 14, 0) && defined(__linux__)
+#define BPLINK_HID_DESCRIPTOR_FROM_SYSFS 1
 #include <filesystem>
 #include <fstream>
+#endif
 
 namespace bplink {
 namespace {
 
-#if HID_API_VERSION < HID_API_MAKE_VERSION(0, 14, 0) && defined(__linux__)
+#if defined(BPLINK_HID_DESCRIPTOR_FROM_SYSFS)
 // Older hidapi has no call for the report descriptor. The kernel publishes it
 // beside every hidraw node, which is where newer hidapi reads it from too.
 std::vector<std::uint8_t> SysfsReportDescriptor(const std::string& hidraw_path) {
@@ -51,7 +54,7 @@ class HidapiLink : public HidLink {
     const int n = hid_get_report_descriptor(device_, bytes.data(), bytes.size());
     bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
     return bytes;
-#elif defined(__linux__)
+#elif defined(BPLINK_HID_DESCRIPTOR_FROM_SYSFS)
     return SysfsReportDescriptor(path_);
 #else
     return {};
@@ -60,7 +63,7 @@ class HidapiLink : public HidLink {
 
  private:
   hid_device* device_;
-  std::string path_;
+  [[maybe_unused]] std::string path_;  // only the sysfs route needs it
 };
 
 class HidapiBackendImpl : public HidBackend {
