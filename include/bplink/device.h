@@ -57,7 +57,39 @@ class BPLINK_API CDevice_COM : public CDevice {
   unsigned m_nRecvTimeoutMs = kDefaultRecvTimeoutMs;
 };
 
-// The low-level USB HID handle under CDevice_HID.
+namespace bplink {
+
+// Which attached HID device CDevice_HID::Open(n) opens: among the devices with
+// these ids whose top-level usage page lies in [usage_page_min, usage_page_max],
+// in the order the platform lists them, match number index + n. The protocols
+// always call Open(0), so `index` is how a host points them at a second device.
+//
+// The default takes any vendor and product but only vendor-defined usage pages:
+// the devices carry their frames in a vendor-defined collection, and this keeps
+// keyboards, mice and other standard collections out of the search. A host that
+// knows its device's ids should set them, so that no other vendor-defined
+// interface is ever opened and sent a frame.
+struct HidSelector {
+  static constexpr std::uint16_t kAny = 0;
+  static constexpr std::uint16_t kVendorUsagePageFirst = 0xFF00;
+  static constexpr std::uint16_t kVendorUsagePageLast = 0xFFFF;
+
+  std::uint16_t vendor_id = kAny;
+  std::uint16_t product_id = kAny;
+  std::uint16_t usage_page_min = kVendorUsagePageFirst;
+  std::uint16_t usage_page_max = kVendorUsagePageLast;
+  int index = 0;
+};
+
+// The selector a new CDevice_HID starts with; one per process. Changing it
+// does not touch objects that already exist.
+BPLINK_API HidSelector DefaultHidSelector();
+BPLINK_API void SetDefaultHidSelector(const HidSelector& selector);
+
+}  // namespace bplink
+
+// The low-level USB HID handle under CDevice_HID. A plain holder: copying it
+// copies the pointer, and only the CDevice_HID that opened the link closes it.
 class BPLINK_API CHID {
  public:
   CHID() = default;
@@ -65,28 +97,66 @@ class BPLINK_API CHID {
   CHID& operator=(const CHID&);
   ~CHID();
 
-  void* m_hDevice = nullptr;  // the platform's HID handle; not owned by copies
-  int m_nBlockLen = 0;        // report length in bytes, without the report id
+  void* m_hDevice = nullptr;  // the open link (internal to the library), or null
+  int m_nBlockLen = 0;        // report length in bytes, without the report id; 0 before the first open
 };
 
-// A USB HID device; frames travel in reports of GetBlockLen() bytes.
+// A USB HID device (hidapi: hidraw on Linux, the HID class driver on Windows).
+//
+// Report framing. A frame travels in reports of GetBlockLen() bytes: the
+// device's output report length as its report descriptor gives it (its input
+// length if it declares no output report), or kDefaultBlockLen, the length the
+// protocol's frames are cut to, when the platform does not give the descriptor
+// or the device numbers its reports. Every frame starts at the start of a report:
+//  - SendData cuts the frame into as many output reports as it needs, each
+//    sent with report id 0, and pads the last one with zeros;
+//  - RecvData takes whole input reports until it holds the bytes asked for.
+//    Bytes of the last report beyond those are that frame's padding and are
+//    dropped, so the next RecvData starts with the next report.
+// A device answers every request with whole frames and streams one frame per
+// report, so no frame ever begins inside a report the host has already read.
+//
+// Time-out. RecvData waits at most GetRecvTimeout() for each report and
+// returns 0 when one does not come (or the device fails). It costs time only
+// when a device stays silent: an attached device that does not answer the
+// detection request, a frame that never comes, a reply the device leaves out
+// each cost one time-out. Open with no device attached costs nothing. The
+// default leaves a device room to finish writing or erasing its store before
+// it acknowledges.
+//
+// A copy takes the settings (selector, time-out, report length), never the
+// open link; assigning to an open device closes it first.
 class BPLINK_API CDevice_HID : public CDevice {
  public:
-  CDevice_HID() = default;
+  static constexpr unsigned kDefaultRecvTimeoutMs = 2000;
+  static constexpr int kDefaultBlockLen = 64;
+
+  CDevice_HID();
   CDevice_HID(const CDevice_HID&);
   CDevice_HID& operator=(const CDevice_HID&);
   ~CDevice_HID() override;
 
+  // A HID device has no path and line settings: always 0.
   int Open(CString strPath, DCB dcb) override;
+  // Opens match number GetSelector().index + nDevice (see HidSelector).
+  // Nonzero = open; 0 at once when no such device is attached.
   int Open(int nDevice) override;
-  int Close() override;
+  int Close() override;  // safe when not open
   int RecvData(BYTE* pBuffer, DWORD dwLen) override;
   int SendData(BYTE* pBuffer, DWORD dwLen) override;
 
   int GetBlockLen() const { return m_HID.m_nBlockLen; }
 
+  void SetSelector(const bplink::HidSelector& selector) { m_Selector = selector; }
+  const bplink::HidSelector& GetSelector() const { return m_Selector; }
+  void SetRecvTimeout(unsigned milliseconds) { m_nRecvTimeoutMs = milliseconds; }
+  unsigned GetRecvTimeout() const { return m_nRecvTimeoutMs; }
+  bool IsOpen() const { return m_HID.m_hDevice != nullptr; }
+
  protected:
   CHID m_HID;
+  bplink::HidSelector m_Selector;
+  unsigned m_nRecvTimeoutMs = kDefaultRecvTimeoutMs;
 };
 
 // A stream the host has already connected (an RFCOMM socket or tty).

@@ -1,0 +1,95 @@
+// The HID backend on hidapi: hidraw on Linux, the HID class driver on Windows.
+//
+// hidapi does all the waiting itself (hid_read_timeout), which keeps the
+// receive time-out inside the transport where it belongs.
+
+#include "transport/hid_backend.h"
+
+#include <hidapi.h>
+
+#if HID_API_VERSION < HID_API_MAKE_VERSION(0, 14, 0) && defined(__linux__)
+#define BPLINK_HID_DESCRIPTOR_FROM_SYSFS 1
+#include <filesystem>
+#include <fstream>
+#endif
+
+namespace bplink {
+namespace {
+
+#if defined(BPLINK_HID_DESCRIPTOR_FROM_SYSFS)
+// Older hidapi has no call for the report descriptor. The kernel publishes it
+// beside every hidraw node, which is where newer hidapi reads it from too.
+std::vector<std::uint8_t> SysfsReportDescriptor(const std::string& hidraw_path) {
+  const std::filesystem::path node(hidraw_path);
+  const auto file = std::filesystem::path("/sys/class/hidraw") / node.filename() / "device" / "report_descriptor";
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return {};
+  std::vector<std::uint8_t> bytes(HID_API_MAX_REPORT_DESCRIPTOR_SIZE);
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  return bytes;
+}
+#endif
+
+class HidapiLink : public HidLink {
+ public:
+  explicit HidapiLink(std::string path) : device_(hid_open_path(path.c_str())), path_(std::move(path)) {}
+  ~HidapiLink() override {
+    if (device_ != nullptr) hid_close(device_);
+  }
+  HidapiLink(const HidapiLink&) = delete;
+  HidapiLink& operator=(const HidapiLink&) = delete;
+
+  bool Opened() const { return device_ != nullptr; }
+
+  int Write(const std::uint8_t* report, std::size_t size) override { return hid_write(device_, report, size); }
+
+  int Read(std::uint8_t* buffer, std::size_t capacity, int timeout_ms) override {
+    return hid_read_timeout(device_, buffer, capacity, timeout_ms);
+  }
+
+  std::vector<std::uint8_t> ReportDescriptor() override {
+#if HID_API_VERSION >= HID_API_MAKE_VERSION(0, 14, 0)
+    std::vector<std::uint8_t> bytes(HID_API_MAX_REPORT_DESCRIPTOR_SIZE);
+    const int n = hid_get_report_descriptor(device_, bytes.data(), bytes.size());
+    bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return bytes;
+#elif defined(BPLINK_HID_DESCRIPTOR_FROM_SYSFS)
+    return SysfsReportDescriptor(path_);
+#else
+    return {};
+#endif
+  }
+
+ private:
+  hid_device* device_;
+  [[maybe_unused]] std::string path_;  // only the sysfs route needs it
+};
+
+class HidapiBackendImpl : public HidBackend {
+ public:
+  std::vector<HidDeviceInfo> Enumerate(std::uint16_t vendor_id, std::uint16_t product_id) override {
+    const std::unique_ptr<hid_device_info, decltype(&hid_free_enumeration)> list(
+        hid_enumerate(vendor_id, product_id), &hid_free_enumeration);
+    std::vector<HidDeviceInfo> found;
+    for (const hid_device_info* d = list.get(); d != nullptr; d = d->next) {
+      if (d->path == nullptr) continue;
+      found.push_back({d->path, d->vendor_id, d->product_id, d->usage_page, d->usage});
+    }
+    return found;
+  }
+
+  std::unique_ptr<HidLink> Open(const HidDeviceInfo& device) override {
+    auto link = std::make_unique<HidapiLink>(device.path);
+    return link->Opened() ? std::move(link) : nullptr;
+  }
+};
+
+}  // namespace
+
+HidBackend& HidapiBackend() {
+  static HidapiBackendImpl backend;
+  return backend;
+}
+
+}  // namespace bplink
