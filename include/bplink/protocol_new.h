@@ -58,6 +58,8 @@ class BPLINK_API CProtocol_NEW : public CProtocolBase {
 
  private:
   // Session steps.
+  int StartTransfer(enum_DataMode nMode, bool bClearData);
+  int AbortTransfer();
   int OpenHIDDev();
   int CloseHIDDev();
   int GetDeviceInfo();
@@ -81,6 +83,7 @@ class BPLINK_API CProtocol_NEW : public CProtocolBase {
   bool SendFrame(BYTE* pFrame, DWORD dwLength);
   bool ReceiveFrame(BYTE* pFrame, DWORD dwLength);
   int RequestParameter(BYTE byOperation, BYTE byObject, unsigned nPauseMs);
+  int CommandWithReply(BYTE byCommand, BYTE* pReply, DWORD dwReplyLength, BYTE byReplyCode);
   void AddProgress(int nPercent);
 
   std::unique_ptr<BYTE[]> m_pRecvBuffer;  // scratch frame of the running operation

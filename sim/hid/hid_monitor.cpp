@@ -57,6 +57,13 @@ std::string GetText(const std::uint8_t* from, std::size_t length) {
   return text.substr(0, text.find('\0'));
 }
 
+// Year (two bytes), month, day, hour, minute: how the monitor writes a time.
+void PutTime(const CalendarTime& t, std::uint8_t* to) {
+  const std::uint8_t bytes[] = {Byte(t.year >> 8), Byte(t.year), Byte(t.month),
+                                Byte(t.day), Byte(t.hour), Byte(t.minute)};
+  std::copy(std::begin(bytes), std::end(bytes), to);
+}
+
 int StoreForMode(int mode) {
   if (mode == kModeSecondSet || mode == kModeSecondZone) return 1;
   if (mode == kModeThirdZone) return 2;
@@ -80,12 +87,7 @@ HidPlanBlock EncodePlan(const HidPlan& plan) {
   HidPlanBlock b{};
   PutText(plan.patient1, 30, &b[0]);
   PutText(plan.patient2, 11, &b[30]);
-  b[41] = Byte(plan.clock.year >> 8);
-  b[42] = Byte(plan.clock.year);
-  b[43] = Byte(plan.clock.month);
-  b[44] = Byte(plan.clock.day);
-  b[45] = Byte(plan.clock.hour);
-  b[46] = Byte(plan.clock.minute);
+  PutTime(plan.clock, &b[41]);
   b[47] = Byte(plan.clock.second);
   b[48] = Byte(plan.day_hour);
   b[49] = Byte(plan.day_minute);
@@ -276,14 +278,7 @@ void HidMonitor::StreamStore(int index) {
   header[0] = Byte(count >> 8);
   header[1] = Byte(count);
   header[2] = Byte(store.format);
-  if (store.format == 1) {
-    header[3] = Byte(store.start.year >> 8);
-    header[4] = Byte(store.start.year);
-    header[5] = Byte(store.start.month);
-    header[6] = Byte(store.start.day);
-    header[7] = Byte(store.start.hour);
-    header[8] = Byte(store.start.minute);
-  }
+  if (store.format == 1) PutTime(store.start, &header[3]);
   std::vector<std::uint8_t> frame{
       Byte(kBlockHeaderFrame + Has(HidExchange::kBlockHeader, HidFault::kWrongFirstByte)),
       config_.identity};

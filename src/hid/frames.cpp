@@ -73,6 +73,15 @@ int CProtocol_NEW::RequestParameter(BYTE byOperation, BYTE byObject, unsigned nP
                                                : bplink::kResultUnexpectedReply;
 }
 
+// A short command and its fixed-length reply, whose first byte names it.
+int CProtocol_NEW::CommandWithReply(BYTE byCommand, BYTE* pReply, DWORD dwReplyLength,
+                                    BYTE byReplyCode) {
+  ShortFrame command = ShortCommand(byCommand);
+  if (!SendFrame(command.data(), kShortCommandLength)) return bplink::kResultIoFailed;
+  if (!ReceiveFrame(pReply, dwReplyLength)) return bplink::kResultIoFailed;
+  return pReply[0] == byReplyCode ? bplink::kResultOk : bplink::kResultUnexpectedReply;
+}
+
 // Progress steps that add to what the host variable holds.
 void CProtocol_NEW::AddProgress(int nPercent) {
   if (m_pnProgress == nullptr) return;

@@ -47,6 +47,25 @@ CProtocol_NEW& CProtocol_NEW::operator=(const CProtocol_NEW& other) {
 
 CProtocol_NEW::~CProtocol_NEW() = default;
 
+// The start of a download or an upload: the running mode, progress 0, state
+// running, and the link opened; a link that does not open fails the state.
+int CProtocol_NEW::StartTransfer(enum_DataMode nMode, bool bClearData) {
+  m_nABPM_Type = nMode;
+  SetProgress(0);
+  SetState(bplink::kStateRunning);
+  if (bClearData) ClearAllData();
+  const int r = OpenHIDDev();
+  if (r != kResultOk) SetState(bplink::kStateFailed);
+  return r;
+}
+
+// A download or upload that raised an exception ends with the link closed.
+int CProtocol_NEW::AbortTransfer() {
+  CloseHIDDev();
+  SetState(bplink::kStateFailed);
+  return bplink::kResultException;
+}
+
 int CProtocol_NEW::OpenHIDDev() {
   if (m_pDevice == nullptr) return bplink::kResultCannotStart;
   return m_pDevice->Open(kHidDeviceNumber) != 0 ? kResultOk : bplink::kResultNoLink;
@@ -64,11 +83,9 @@ int CProtocol_NEW::CloseHIDDev() {
 
 int CProtocol_NEW::GetDeviceInfo() {
   try {
-    ShortFrame command = ShortCommand(kCmdDeviceInfo);
-    if (!SendFrame(command.data(), kShortCommandLength)) return bplink::kResultIoFailed;
     std::array<BYTE, kDeviceInfoReplyLength> reply{};
-    if (!ReceiveFrame(reply.data(), kDeviceInfoReplyLength)) return bplink::kResultIoFailed;
-    if (reply[0] != kReplyDeviceInfo) return bplink::kResultUnexpectedReply;
+    const int r = CommandWithReply(kCmdDeviceInfo, reply.data(), kDeviceInfoReplyLength, kReplyDeviceInfo);
+    if (r != kResultOk) return r;
 
     m_SupportInfo.nReserved = kUnsetField;
     m_SupportInfo.nVariant = kUnsetField;
@@ -101,11 +118,9 @@ int CProtocol_NEW::GetDeviceInfo() {
 // mode counts as offered when both capability bytes carry its bit.
 int CProtocol_NEW::DoHandShake() {
   try {
-    ShortFrame command = ShortCommand(kCmdHandShake);
-    if (!SendFrame(command.data(), kShortCommandLength)) return bplink::kResultIoFailed;
     std::array<BYTE, kHandShakeReplyLength> reply{};
-    if (!ReceiveFrame(reply.data(), kHandShakeReplyLength)) return bplink::kResultIoFailed;
-    if (reply[0] != kReplyHandShake) return bplink::kResultUnexpectedReply;
+    const int r = CommandWithReply(kCmdHandShake, reply.data(), kHandShakeReplyLength, kReplyHandShake);
+    if (r != kResultOk) return r;
 
     if (reply[kCapabilityMarkerAt] == kCapabilityMarker) {
       const BYTE offered = reply[kCapabilityAAt] & reply[kCapabilityBAt];
@@ -179,15 +194,8 @@ int CProtocol_NEW::PC_Download(enum_DataMode nMode) {
     return bplink::kResultCannotStart;
   }
   try {
-    m_nABPM_Type = nMode;
-    SetProgress(0);
-    SetState(bplink::kStateRunning);
-    ClearAllData();
-    int r = OpenHIDDev();
-    if (r != kResultOk) {
-      SetState(bplink::kStateFailed);
-      return r;
-    }
+    int r = StartTransfer(nMode, true);
+    if (r != kResultOk) return r;
 
     r = GetDeviceInfo();
     if (r == kResultOk) r = DoHandShake();
@@ -214,9 +222,7 @@ int CProtocol_NEW::PC_Download(enum_DataMode nMode) {
     FinishState(r);
     return r;
   } catch (...) {
-    CloseHIDDev();
-    SetState(bplink::kStateFailed);
-    return bplink::kResultException;
+    return AbortTransfer();
   }
 }
 
@@ -227,14 +233,8 @@ int CProtocol_NEW::PC_Upload(enum_DataMode nMode) {
   if (type == bplink::kDeviceThreeStores) return bplink::kResultNotInFamily;
   if (m_pnState == nullptr) return bplink::kResultCannotStart;
   try {
-    m_nABPM_Type = nMode;
-    SetProgress(0);
-    SetState(bplink::kStateRunning);
-    int r = OpenHIDDev();
-    if (r != kResultOk) {
-      SetState(bplink::kStateFailed);
-      return r;
-    }
+    int r = StartTransfer(nMode, false);
+    if (r != kResultOk) return r;
 
     SetProgress(kUploadProgressPlan);
     r = UploadBPInfo();
@@ -266,9 +266,7 @@ int CProtocol_NEW::PC_Upload(enum_DataMode nMode) {
     FinishState(r);
     return r;
   } catch (...) {
-    CloseHIDDev();
-    SetState(bplink::kStateFailed);
-    return bplink::kResultException;
+    return AbortTransfer();
   }
 }
 

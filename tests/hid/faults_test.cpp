@@ -3,9 +3,7 @@
 
 #include <random>
 
-#include "hid/seven_in_eight.h"
 #include "hid_bench.h"
-#include "scripted_device.h"
 
 namespace bplink::testing {
 namespace {
@@ -80,39 +78,29 @@ TEST(HidFaults, AMissingRecordFailsTheBlockAndKeepsWhatCame) {
 
 // In mode 7 a failed store does not keep the next ones from being read.
 TEST(HidFaults, AllStoresAreReadEvenAfterOneFails) {
-  VirtualEnv env;
-  ScopedEnv scope(&env);
-  const auto packed = [](const Bytes& plain) { return sim::Pack7in8(plain.data(), plain.size()); };
-  const auto header = [&](int count, int format) {
-    Bytes frame{0x46, 0x41};
-    const Bytes body = packed({0x00, static_cast<BYTE>(count), static_cast<BYTE>(format), 0, 0, 0, 0, 0, 0, 0});
-    frame.insert(frame.end(), body.begin(), body.end());
-    return frame;
+  ScriptedBench bench;
+  ScriptedDevice& dev = bench.dev;
+  const auto header = [](int count, int format) {
+    return DataFrame(0x46, 0x41, {0x00, static_cast<BYTE>(count), static_cast<BYTE>(format), 0, 0, 0, 0, 0, 0, 0});
   };
   Bytes aux(20, 0x00);
   const Bytes record{0x00, 0x78, 0x50, 0x40, 0x5D, 26, 1, 2, 3, 4, 0x00, 0x00};
   std::copy(record.begin(), record.end(), aux.begin());
   aux[12] = 0x11, aux[13] = 0x22;
 
-  ScriptedDevice dev;
   dev.ExpectSend({0x40, 0x8F, 0xFF, 0xFE, 0xFD, 0xFC}).Reply({0x41, 0x00, 0x41, 0x01, 0x00, 0, 0});
   dev.ExpectSend({0x42, 0x8F, 0xFF, 0xFE, 0xFD, 0xFC}).Reply(Bytes(22, 0x48));
   dev.ExpectSend({0x43, 0x41, 0x01, 0x07, 0x02, 0x00}).Reply({0x4A, 0x43, 0x01, 0x00});
-  dev.Reply(header(2, 2)).Reply(packed(record)).Silence();  // store 1 breaks off
-  dev.Reply(header(1, 3)).Reply(packed(aux));
+  dev.Reply(header(2, 2)).Reply(Packed(record)).Silence();  // store 1 breaks off
+  dev.Reply(header(1, 3)).Reply(Packed(aux));
   dev.Reply(header(0, 2));
 
-  CProtocol_NEW protocol;
-  int progress = 0, state = 0;
-  enum_TransportType stage = TRANSPORT_BP_MODE0;
-  protocol.SetDevice(&dev, false);
-  protocol.SetProgressInfo(&progress, &state, &stage);
-  EXPECT_EQ(protocol.PC_Download(DATAMODE_ZONE_ALL), 5);
-  for (const auto& problem : dev.Problems()) ADD_FAILURE() << problem;
-  EXPECT_EQ(stage, TRANSPORT_BP_ZONE1);
+  EXPECT_EQ(bench.protocol.PC_Download(DATAMODE_ZONE_ALL), 5);
+  bench.ExpectScriptPlayed();
+  EXPECT_EQ(bench.stage, TRANSPORT_BP_ZONE1);
 
   _DOWNLOAD_DATAINFO data;
-  protocol.GetDownLoadData(&data);
+  bench.protocol.GetDownLoadData(&data);
   EXPECT_EQ(data.ZoneSet1.Head.nCount, 2);
   EXPECT_EQ(data.ZoneSet1.vecRecords.size(), 1u);
   ASSERT_EQ(data.ZoneSet2.vecRecords.size(), 1u);

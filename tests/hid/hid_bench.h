@@ -8,7 +8,9 @@
 
 #include "hid/hid_monitor.h"
 #include "hid/minutes.h"
+#include "hid/seven_in_eight.h"
 #include "in_process_device.h"
+#include "scripted_device.h"
 #include "virtual_env.h"
 
 namespace bplink::testing {
@@ -33,6 +35,35 @@ struct HidBench {
     _DOWNLOAD_DATAINFO data;
     EXPECT_EQ(protocol.GetDownLoadData(&data), 1);
     return data;
+  }
+};
+
+// Frames as a device sends them, packed by the simulator's own codec.
+inline Bytes Packed(const Bytes& plain) { return sim::Pack7in8(plain.data(), plain.size()); }
+
+inline Bytes DataFrame(BYTE code, BYTE identity, const Bytes& plain) {
+  Bytes frame{code, identity};
+  const Bytes packed = Packed(plain);
+  frame.insert(frame.end(), packed.begin(), packed.end());
+  return frame;
+}
+
+// A host and a CProtocol_NEW talking to a device that plays a script.
+struct ScriptedBench {
+  VirtualEnv env;
+  ScopedEnv scope{&env};
+  ScriptedDevice dev;
+  CProtocol_NEW protocol;
+  int progress = -1;
+  int state = 0;
+  enum_TransportType stage = TRANSPORT_BP_MODE0;
+
+  ScriptedBench() {
+    protocol.SetDevice(&dev, false);
+    protocol.SetProgressInfo(&progress, &state, &stage);
+  }
+  void ExpectScriptPlayed() const {
+    for (const auto& problem : dev.Problems()) ADD_FAILURE() << problem;
   }
 };
 

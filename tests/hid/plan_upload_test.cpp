@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "hid_bench.h"
-#include "scripted_device.h"
 
 namespace bplink::testing {
 namespace {
@@ -104,9 +103,8 @@ TEST(HidPlanUpload, AbsentValuesTravelAsFF) {
 // A recorder: the request, the two parts, then the end of the session, with
 // the pauses and the progress the host sees at each reply.
 TEST(HidPlanUpload, ARecorderUploadIsThisExchange) {
-  VirtualEnv env;
-  ScopedEnv scope(&env);
-  ScriptedDevice dev;
+  ScriptedBench bench;
+  ScriptedDevice& dev = bench.dev;
   dev.ExpectSend({0x40, 0x8F, 0xFF, 0xFE, 0xFD, 0xFC}).Reply({0x41, 0x00, 0x05, 0x02, 0x80, 0, 0});
   dev.ExpectSend({0x42, 0x8F, 0xFF, 0xFE, 0xFD, 0xFC}).Reply(Bytes(22, 0x48));
   dev.ExpectSend({0x43, 0x05, 0x02, 0x01, 0x01, 0x00}).Reply({0x4A, 0x43, 0x01, 0x00});
@@ -114,23 +112,18 @@ TEST(HidPlanUpload, ARecorderUploadIsThisExchange) {
   dev.ExpectSendAny(18).Reply({0x4A, 0x44, 0x01, 0x00});
   dev.ExpectSend({0x4B, 0x05, 0x01, 0x00, 0x00, 0x00}).Reply({0x4A, 0x4B, 0x01, 0x00});
 
-  CProtocol_NEW protocol;
-  int progress = -1, state = 0;
-  enum_TransportType stage = TRANSPORT_BP_MODE0;
-  protocol.SetDevice(&dev, false);
-  protocol.SetProgressInfo(&progress, &state, &stage);
   std::vector<int> progressAtRead;
-  dev.OnRecv([&](int) { progressAtRead.push_back(progress); });
-  ASSERT_EQ(protocol.GetDownLoadDataMode(nullptr), 1);
-  protocol.SetUpLoadData(SomePlan());
-  ASSERT_EQ(protocol.PC_Upload(DATAMODE_BP), 1);
+  dev.OnRecv([&](int) { progressAtRead.push_back(bench.progress); });
+  ASSERT_EQ(bench.protocol.GetDownLoadDataMode(nullptr), 1);
+  bench.protocol.SetUpLoadData(SomePlan());
+  ASSERT_EQ(bench.protocol.PC_Upload(DATAMODE_BP), 1);
 
-  for (const auto& problem : dev.Problems()) ADD_FAILURE() << problem;
-  EXPECT_EQ(env.Sleeps(), (std::vector<unsigned>{100, 100, 50, 100}));
+  bench.ExpectScriptPlayed();
+  EXPECT_EQ(bench.env.Sleeps(), (std::vector<unsigned>{100, 100, 50, 100}));
   EXPECT_EQ(progressAtRead, (std::vector<int>{-1, -1, 40, 50, 70, 99}));
-  EXPECT_EQ(progress, 100);
-  EXPECT_EQ(stage, TRANSPORT_PLAN_UPLOAD);
-  EXPECT_EQ(state, 3);
+  EXPECT_EQ(bench.progress, 100);
+  EXPECT_EQ(bench.stage, TRANSPORT_PLAN_UPLOAD);
+  EXPECT_EQ(bench.state, 3);
   // The first part is the frame code, the identity and the packed block.
   ASSERT_GE(dev.Sent().size(), 4u);
   EXPECT_EQ(dev.Sent()[3][0], 0x44);
@@ -140,20 +133,14 @@ TEST(HidPlanUpload, ARecorderUploadIsThisExchange) {
 // Without the first acknowledgement the second part never goes out; an
 // object that identified nothing sends identity byte 0.
 TEST(HidPlanUpload, ARefusedFirstPartEndsTheUpload) {
-  VirtualEnv env;
-  ScopedEnv scope(&env);
-  ScriptedDevice dev;
+  ScriptedBench bench;
+  ScriptedDevice& dev = bench.dev;
   dev.ExpectSend({0x43, 0x00, 0x02, 0x01, 0x01, 0x00}).Reply({0x4A, 0x43, 0x01, 0x00});
   dev.ExpectSendAny(64).Reply({0x4A, 0x44, 0x00, 0x00});
 
-  CProtocol_NEW protocol;
-  int progress = -1, state = 0;
-  enum_TransportType stage = TRANSPORT_BP_MODE0;
-  protocol.SetDevice(&dev, false);
-  protocol.SetProgressInfo(&progress, &state, &stage);
-  EXPECT_EQ(protocol.PC_Upload(DATAMODE_BP), 7);
-  for (const auto& problem : dev.Problems()) ADD_FAILURE() << problem;
-  EXPECT_EQ(state, 2);
+  EXPECT_EQ(bench.protocol.PC_Upload(DATAMODE_BP), 7);
+  bench.ExpectScriptPlayed();
+  EXPECT_EQ(bench.state, 2);
   EXPECT_EQ(dev.Closes(), 1);
 }
 

@@ -1,25 +1,14 @@
 // The session: the exchange on the wire, identification, and the calls that
 // are refused before anything moves.
 
-#include "hid/seven_in_eight.h"
 #include "hid_bench.h"
-#include "scripted_device.h"
 
 namespace bplink::testing {
 namespace {
 
-Bytes Packed(const Bytes& plain) { return sim::Pack7in8(plain.data(), plain.size()); }
-
-Bytes DataFrame(BYTE code, BYTE identity, const Bytes& plain) {
-  Bytes frame{code, identity};
-  const Bytes packed = Packed(plain);
-  frame.insert(frame.end(), packed.begin(), packed.end());
-  return frame;
-}
-
 TEST(HidSession, ModeTwoDownloadFromAType3DeviceIsExactlyThisExchange) {
-  VirtualEnv env;
-  ScopedEnv scope(&env);
+  ScriptedBench bench;
+  ScriptedDevice& dev = bench.dev;
   constexpr BYTE id = 0x12;
   Bytes plan(70, 0x00);
   plan[0] = 'J', plan[1] = 'O';
@@ -34,7 +23,6 @@ TEST(HidSession, ModeTwoDownloadFromAType3DeviceIsExactlyThisExchange) {
   const Bytes first{0x00, 0x82, 0x50, 0x48, 0x60, 25, 3, 4, 10, 20, 0x00, 0xA5};
   const Bytes second{0x01, 0x2C, 0x5A, 0x60, 0x70, 25, 3, 4, 10, 35, 0x01, 0x10};
 
-  ScriptedDevice dev;
   dev.ExpectSend({0x40, 0x8F, 0xFF, 0xFE, 0xFD, 0xFC}).Reply({0x41, 0x00, id, 0x03, 0x00, 0x00, 0x00});
   dev.ExpectSend({0x42, 0x8F, 0xFF, 0xFE, 0xFD, 0xFC}).Reply(handshake);
   dev.ExpectSend({0x43, id, 0x01, 0x02, 0x01, 0x00}).Reply({0x4A, 0x43, 0x01, 0x00});
@@ -43,27 +31,22 @@ TEST(HidSession, ModeTwoDownloadFromAType3DeviceIsExactlyThisExchange) {
   dev.Reply(DataFrame(0x46, id, header)).Reply(Packed(first)).Reply(Packed(second));
   // The SpO2 transfer is not wired yet: the session closes after the records.
 
-  CProtocol_NEW protocol;
-  int progress = -1, state = 0;
-  enum_TransportType stage = TRANSPORT_BP_MODE0;
-  protocol.SetDevice(&dev, false);
-  protocol.SetProgressInfo(&progress, &state, &stage);
-  ASSERT_EQ(protocol.PC_Download(DATAMODE_BP_SPO2), 1);
+  ASSERT_EQ(bench.protocol.PC_Download(DATAMODE_BP_SPO2), 1);
 
-  for (const auto& problem : dev.Problems()) ADD_FAILURE() << problem;
+  bench.ExpectScriptPlayed();
   EXPECT_EQ(dev.Opens(), 1);
   EXPECT_EQ(dev.Closes(), 1);
-  EXPECT_EQ(env.Sleeps(), std::vector<unsigned>{100});  // only before the plan's acknowledgement
-  EXPECT_EQ(state, 3);
+  EXPECT_EQ(bench.env.Sleeps(), std::vector<unsigned>{100});  // only before the plan's acknowledgement
+  EXPECT_EQ(bench.state, 3);
   tag_SUPPORT_PROTOCOL info;
-  protocol.GetCurDeviceInfo(info);
+  bench.protocol.GetCurDeviceInfo(info);
   EXPECT_EQ(info, (tag_SUPPORT_PROTOCOL{3, 3, 255, 255, 3}));
   _SUB_VERSION version;
-  protocol.GetProtocolVersion(version);
+  bench.protocol.GetProtocolVersion(version);
   EXPECT_EQ(version, (_SUB_VERSION{1, 3}));
 
   _DOWNLOAD_DATAINFO data;
-  protocol.GetDownLoadData(&data);
+  bench.protocol.GetDownLoadData(&data);
   EXPECT_STREQ(data.Info.szPatientInfo1, "JO");
   EXPECT_EQ((CalendarTime{data.Info.nYear, data.Info.nMonth, data.Info.nDay, data.Info.nHour,
                           data.Info.nMinute, data.Info.nSecond}),

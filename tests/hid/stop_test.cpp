@@ -66,5 +66,28 @@ TEST(HidStop, AStopFromTheHostThreadKeepsTheRecordsSoFar) {
   ExpectRecord(set.vecRecords.back(), bench.monitor.Config().stores[0].readings[kHeldRecord], 2);
 }
 
+// In mode 7 a stop request during one store skips the stores after it.
+TEST(HidStop, AStopDuringOneStoreSkipsTheOthers) {
+  ScriptedBench bench;
+  ScriptedDevice& dev = bench.dev;
+  const Bytes record{0x00, 0x78, 0x50, 0x40, 0x5D, 26, 1, 2, 3, 4, 0x00, 0x00};
+  dev.ExpectSend({0x40, 0x8F, 0xFF, 0xFE, 0xFD, 0xFC}).Reply({0x41, 0x00, 0x41, 0x01, 0x00, 0, 0});
+  dev.ExpectSend({0x42, 0x8F, 0xFF, 0xFE, 0xFD, 0xFC}).Reply(Bytes(22, 0x48));
+  dev.ExpectSend({0x43, 0x41, 0x01, 0x07, 0x02, 0x00}).Reply({0x4A, 0x43, 0x01, 0x00});
+  dev.Reply(DataFrame(0x46, 0x41, {0x00, 0x09, 0x02, 0, 0, 0, 0, 0, 0, 0})).Reply(Packed(record));
+  constexpr int kFirstRecordRead = 4;
+  dev.OnRecv([&bench](int reads) {
+    if (reads == kFirstRecordRead) std::atomic_ref<int>(bench.state).store(kStateStopRequested);
+  });
+
+  EXPECT_EQ(bench.protocol.PC_Download(DATAMODE_ZONE_ALL), 1);
+  bench.ExpectScriptPlayed();
+  EXPECT_EQ(bench.state, 3);
+  _DOWNLOAD_DATAINFO data;
+  bench.protocol.GetDownLoadData(&data);
+  EXPECT_EQ(data.ZoneSet1.Head.nCount, 9);
+  EXPECT_EQ(data.ZoneSet1.vecRecords.size(), 1u);
+}
+
 }  // namespace
 }  // namespace bplink::testing
