@@ -24,7 +24,6 @@ inline constexpr BYTE kRecorderIdentityLast = 0x0F;
 
 // Version thresholds of the optional transfers.
 inline constexpr int kVersionAlarmLimits = 2;    // type 4: alarm limits from this version byte
-inline constexpr int kVersionShortAlarmBlock = 2;  // type 4 with exactly this byte: short block
 inline constexpr int kVersionWarnSwitch = 4;     // types 1 and 3: the alarm switch value
 inline constexpr int kVersionPatientInfo = 5;    // type 1: the patient block
 

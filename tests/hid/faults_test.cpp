@@ -136,7 +136,8 @@ class RandomDevice : public CDevice {
     } else if (size == 14 && Chance(80)) {
       // A block header with a small count, in any format.
       const BYTE header[10] = {0, static_cast<BYTE>(random_() % 40), static_cast<BYTE>(random_() % 5),
-                               0x07, 0xE8, static_cast<BYTE>(random_()), static_cast<BYTE>(random_()),
+                               static_cast<BYTE>(random_()), static_cast<BYTE>(random_()),
+                               static_cast<BYTE>(random_()), static_cast<BYTE>(random_()),
                                static_cast<BYTE>(random_()), static_cast<BYTE>(random_()), 0};
       const auto packed = sim::Pack7in8(header, sizeof header);
       into[0] = 0x46, into[1] = identity_;
