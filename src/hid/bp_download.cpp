@@ -18,7 +18,7 @@ using bplink::kResultOk;
 
 namespace {
 
-constexpr unsigned kPlanPauseMs = 100;  // the device needs it to have the plan ready
+constexpr unsigned kPlanPauseMs = 100;  // given to the device before its acknowledgement
 constexpr int kProgressRequested = 20;
 constexpr int kProgressReceived = 40;
 constexpr int kProgressDecoded = 60;
@@ -76,6 +76,19 @@ constexpr BYTE kFlagsLowMask = 0x0F;
 constexpr int kFlagsHighShift = 4;
 // The statuses a device stores with a usable measurement.
 constexpr std::array<int, 2> kValidStatuses{0, 3};
+
+// Which of the three sets a block fills: set 2 for data modes 3 and 5, set 3
+// for mode 6, in mode 7 the set of the block's number, set 1 otherwise.
+int SetIndexFor(int mode, int block) {
+  constexpr int kSet1 = 0, kSet2 = 1, kSet3 = 2;
+  switch (mode) {
+    case DATAMODE_ZONE_ALL: return std::clamp(block, 1, kBlocksOfAllStores) - 1;
+    case DATAMODE_BP_SET2:
+    case DATAMODE_ZONE2: return kSet2;
+    case DATAMODE_ZONE3: return kSet3;
+    default: return kSet1;
+  }
+}
 
 const RecordFormat* FindFormat(BYTE code) {
   const auto it = std::find_if(kRecordFormats.begin(), kRecordFormats.end(),
@@ -229,14 +242,7 @@ bool CProtocol_NEW::DownloadBPDataBlock(int nBlock) {
   try {
     SetProgress(0);
     _BP_DATASET* sets[] = {&m_BPSet1, &m_BPSet2, &m_BPSet3};
-    int store = 0;
-    if (m_nABPM_Type == DATAMODE_ZONE_ALL)
-      store = std::clamp(nBlock, 1, kBlocksOfAllStores) - 1;
-    else if (m_nABPM_Type == DATAMODE_BP_SET2 || m_nABPM_Type == DATAMODE_ZONE2)
-      store = 1;
-    else if (m_nABPM_Type == DATAMODE_ZONE3)
-      store = 2;
-    _BP_DATASET& set = *sets[store];
+    _BP_DATASET& set = *sets[SetIndexFor(m_nABPM_Type, nBlock)];
     set.Head = _DATA_HEAD{};
     set.vecRecords.clear();
 
