@@ -1,0 +1,21 @@
+// How the program shows what the library hands back: result codes, plans
+// and record sets.
+#pragma once
+
+#include <bplink/bplink.h>
+
+#include <ostream>
+#include <string>
+
+namespace bplink::cli {
+
+// "the device did not answer (5)".
+std::string ResultText(int result);
+std::string DeviceTypeText(int deviceType);
+
+void PrintDevice(std::ostream& out, const tag_SUPPORT_PROTOCOL& device);
+void PrintPlan(std::ostream& out, const _BP_TRANSPORT_INFO& plan);
+// A titled table of the set's records, with a count of the valid ones.
+void PrintRecords(std::ostream& out, const std::string& title, const _BP_DATASET& set);
+
+}  // namespace bplink::cli

@@ -1,0 +1,92 @@
+// CProtocol_NEW: the protocol of the newer monitors, reached over USB HID.
+//
+// One class serves every HID device type (ambulatory recorders, monitors with
+// one or three stores, monitors with SpO2); the identity byte of the device's
+// information reply tells them apart. Every entry point is one session: it
+// opens the bound device, identifies it, runs its transfers and closes it
+// again. Results, progress, stage and state follow CProtocolBase.
+//
+// The object remembers the identity and version bytes of the last
+// identification; PC_Upload and PC_Delete do not identify the device
+// themselves, so run PC_Download or GetDownLoadDataMode on the same object
+// first. Before any identification both bytes are 0, the device type is 0,
+// and PC_Upload sends its requests with identity byte 0.
+#pragma once
+
+#include <bplink/export.h>
+#include <bplink/protocol_base.h>
+#include <bplink/wintypes.h>
+
+#include <memory>
+#include <vector>
+
+class BPLINK_API CProtocol_NEW : public CProtocolBase {
+ public:
+  CProtocol_NEW();
+  // A copy takes the identification and the downloaded data, and starts with
+  // an empty receive buffer of its own.
+  CProtocol_NEW(const CProtocol_NEW& other);
+  CProtocol_NEW& operator=(const CProtocol_NEW& other);
+  ~CProtocol_NEW() override;
+
+  // Data mode 0 is refused with 9 (state 2). Type 1 recorders also deliver
+  // their second set (data mode 3) in the same call.
+  int PC_Download(enum_DataMode nMode) override;
+  // Deletes stored measurements; only device type 5 allows it (6 otherwise).
+  // Leaves the state and progress variables alone.
+  int PC_Delete(enum_DataMode nMode) override;
+  // Writes the plan given to SetUpLoadData, stamped with the PC clock; device
+  // type 5 takes no plan (6).
+  int PC_Upload(enum_DataMode nMode) override;
+  // Identifies the device and copies the nine data-mode flags it offers.
+  // Flags are only ever added to the object's table, never cleared.
+  int GetDownLoadDataMode(int* pnDataMode) override;
+  int PC_DownloadBPInfoTimeInterval(_UPLOAD_NEEDED_DATA& data) override;
+  // 1 and the version byte of the last identification; no exchange.
+  int GetProtocolVersion(_SUB_VERSION& version) override;
+
+  // The patient block of the newer ambulatory recorders. Both run inside an
+  // open session; neither opens or closes the device.
+  int DownloadPatientInfo();
+  int UploadPatientInfo();
+
+ protected:
+  int UploadBPInfo() override;
+  int DownloadBPInfo() override;
+  int DownloadSpO2Data() override;
+  int DownloadBPData() override;
+
+ private:
+  // Session steps.
+  int StartTransfer(enum_DataMode nMode, bool bClearData);
+  int AbortTransfer();
+  int OpenHIDDev();
+  int CloseHIDDev();
+  int GetDeviceInfo();
+  int DoHandShake();
+  int BreakHandShake();
+  bool DeleteBPData();
+
+  // Transfers.
+  bool DownloadBPDataBlock(int nBlock);
+  bool Pack_BPInfo(_BP_TRANSPORT_INFO info, BYTE* pOut, int& nOutLength);
+  int DownloadWarnInfo();
+  int UploadWarnInfo();
+  int DownloadWarnSwitchInfo();
+  int UploadWarnSwitchInfo();
+  int DownloadDeviceInfo();
+  int DownloadTimeInterval(std::vector<int>& vecInterval);
+
+  // Frame rules shared by every exchange.
+  BYTE* NewBuffer(DWORD dwLength);
+  void FreeBuffer();
+  bool SendFrame(BYTE* pFrame, DWORD dwLength);
+  bool ReceiveFrame(BYTE* pFrame, DWORD dwLength);
+  int RequestParameter(BYTE byOperation, BYTE byObject, unsigned nPauseMs);
+  int CommandWithReply(BYTE byCommand, BYTE* pReply, DWORD dwReplyLength, BYTE byReplyCode);
+  void AddProgress(int nPercent);
+
+  std::unique_ptr<BYTE[]> m_pRecvBuffer;  // scratch frame of the running operation
+  BYTE m_byIdentity = 0;  // identity byte of the device-information reply
+  BYTE m_byVersion = 0;   // version byte of the device-information reply
+};
