@@ -3,6 +3,7 @@
 #pragma once
 
 #include <bplink/codes.h>
+#include <bplink/comports.h>
 #include <bplink/device.h>
 #include <bplink/env.h>
 #include <bplink/export.h>

@@ -6,50 +6,19 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <string>
-#include <system_error>
 #include <thread>
+
+#include "serial_port_names.h"
 
 namespace bplink {
 namespace {
 
-namespace fs = std::filesystem;
-
-// Serial device families in the order a search tries them: adapters a
-// person plugs in for a monitor first, built-in UARTs last.
-constexpr const char* kPortFamilies[] = {"ttyUSB", "ttyACM", "rfcomm", "ttyS"};
-
-// The number after a family prefix, or -1 when the rest is not a number.
-long PortNumber(const std::string& name, const std::string& prefix) {
-  if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return -1;
-  long number = 0;
-  for (size_t i = prefix.size(); i < name.size(); ++i) {
-    if (name[i] < '0' || name[i] > '9' || number > 100000) return -1;
-    number = number * 10 + (name[i] - '0');
-  }
-  return number;
-}
-
-// The kernel creates ttyS nodes for every possible 8250 port; only those
-// whose sysfs "type" is not 0 (PORT_UNKNOWN) have a UART behind them.
-bool HasUart(const std::string& name) {
-  std::ifstream type("/sys/class/tty/" + name + "/type");
-  int value = 0;
-  return static_cast<bool>(type >> value) && value != 0;
-}
-
-std::wstring Widen(const std::string& s) { return std::wstring(s.begin(), s.end()); }
-std::string Narrow(const std::wstring& s) {
-  std::string out;
-  out.reserve(s.size());
-  for (wchar_t c : s) out.push_back(static_cast<char>(c));
-  return out;
-}
+constexpr const char* kDeviceDirectory = "/dev";
+constexpr const char* kTtyClassDirectory = "/sys/class/tty";
 
 class PosixEnv final : public Env {
  public:
@@ -67,26 +36,22 @@ class PosixEnv final : public Env {
 
   std::vector<std::wstring> ComPortNames() override {
     std::vector<std::wstring> names;
-    std::error_code ec;
-    for (const char* family : kPortFamilies) {
-      std::vector<std::pair<long, std::string>> found;
-      for (const auto& entry : fs::directory_iterator("/dev", ec)) {
-        const std::string name = entry.path().filename().string();
-        const long number = PortNumber(name, family);
-        if (number < 0) continue;
-        if (std::string(family) == "ttyS" && !HasUart(name)) continue;
-        found.emplace_back(number, name);
-      }
-      std::sort(found.begin(), found.end());
-      for (const auto& item : found) names.push_back(Widen(item.second));
-    }
+    for (const std::string& name : ListSerialPorts(kDeviceDirectory, kTtyClassDirectory))
+      names.push_back(std::filesystem::path(name).wstring());
     return names;
   }
 
+  // Opens and closes the port as CDevice_COM would hold it: a port that
+  // another program holds (its exclusive lock) does not count as free.
   bool CanOpenComPort(const std::wstring& path) override {
-    const int fd = ::open(Narrow(path).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    std::string file;
+    try {
+      file = std::filesystem::path(path).string();
+    } catch (...) {
+      return false;  // not representable as a file name here
+    }
+    const int fd = ::open(file.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
-    // Another program holding the port keeps an exclusive lock on it.
     const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
     ::close(fd);
     return free;

@@ -1,0 +1,39 @@
+// Helpers for tests that run on real time against real ttys: a stopwatch and
+// the DCB a serial family hands to Open.
+#pragma once
+
+#include <bplink/wintypes.h>
+
+#include <chrono>
+
+namespace bplink::testing {
+
+class Stopwatch {
+ public:
+  long long ElapsedMs() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_)
+        .count();
+  }
+
+ private:
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+// 8 data bits, no parity, one stop bit at `baud`; the rest zero.
+inline DCB Line(DWORD baud) {
+  DCB dcb{};
+  dcb.BaudRate = baud;
+  dcb.ByteSize = 8;
+  dcb.Parity = NOPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  return dcb;
+}
+
+// Receive time-outs for tests: a short one whose cost is measured, and a
+// long one that only a failure to notice a dead line would run out.
+inline constexpr unsigned kShortTimeoutMs = 150;
+inline constexpr unsigned kLongTimeoutMs = 5000;
+// How much longer than asked a wait may take on a loaded machine.
+inline constexpr long long kSchedulingSlackMs = 1500;
+
+}  // namespace bplink::testing
