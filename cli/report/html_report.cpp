@@ -25,7 +25,7 @@ th { background: #eee; font-weight: 600; }
 th:first-child, td:first-child { text-align: left; }
 table.summary td { white-space: nowrap; }
 table.facts td, table.facts th { text-align: left; border: none; background: none; padding: 0.3mm 1.4mm; }
-table.facts th { width: 30mm; color: #444; font-weight: normal; }
+table.facts th { width: 34mm; color: #444; font-weight: normal; }
 section, .verdict, figure, table.summary, table.hourly { break-inside: avoid; }
 .verdict { border: 0.5mm solid #444; padding: 2mm 3mm; margin: 3mm 0; }
 .verdict .level { font-size: 13pt; font-weight: 700; }
@@ -103,15 +103,22 @@ void Header(std::ostream& out, const Analysis& a) {
 
 void VerdictBox(std::ostream& out, const Analysis& a) {
   const bool normal = a.verdict.exceeded.empty();
-  out << "<div class=\"verdict " << (normal ? "normal" : "high") << "\"><div class=\"level\">"
+  const char* css = a.verdict.level == kNoVerdict ? "none" : normal ? "normal" : "high";
+  out << "<div class=\"verdict " << css << "\"><div class=\"level\">"
       << EscapeHtml(Capitalised(a.verdict.level)) << "</div><div>";
-  if (normal)
+  if (a.verdict.level == kNoVerdict)
+    out << "No reading counts, so there is nothing to judge.";
+  else if (normal)
     out << "All means are below the " << EscapeHtml(a.profile->title) << " thresholds.";
   else
     for (std::size_t i = 0; i < a.verdict.exceeded.size(); ++i)
       out << (i ? "; " : "") << EscapeHtml(a.verdict.exceeded[i]);
   out << "</div><div>Readings: " << a.total << ", counted " << a.counted << ", excluded " << a.total - a.counted;
-  for (const auto& [reason, n] : a.excluded_by_reason) out << " (" << n << " " << EscapeHtml(reason) << ")";
+  const char* separator = ": ";
+  for (const auto& [reason, n] : a.excluded_by_reason) {
+    out << separator << n << " " << EscapeHtml(reason);
+    separator = ", ";
+  }
   out << ".</div>";
   if (a.validity.valid) {
     out << "<div>The recording meets the validity criteria.</div>";

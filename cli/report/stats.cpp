@@ -271,6 +271,7 @@ const Profile* FindProfile(std::string_view id) {
 }
 
 Verdict Judge(const Profile& profile, const std::array<PeriodMeans, kPeriodCount>& means) {
+  if (!means[k24h].sys) return {kNoVerdict, {}};
   static constexpr std::array<const char*, kPeriodCount> kPeriodNames = {"24-hour", "day", "night"};
   for (auto level = profile.levels.rbegin(); level != profile.levels.rend(); ++level) {
     Verdict verdict;

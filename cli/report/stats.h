@@ -165,8 +165,9 @@ const std::vector<Profile>& Profiles();
 struct PeriodMeans {
   std::optional<double> sys, dia;
 };
+inline constexpr const char* kNoVerdict = "no verdict";  // no reading counts
 struct Verdict {
-  std::string level;                  // "normal" or a level name
+  std::string level;                  // "normal", a level name, or kNoVerdict
   std::vector<std::string> exceeded;  // e.g. "night systolic 126.4 >= 120"
 };
 Verdict Judge(const Profile& profile, const std::array<PeriodMeans, kPeriodCount>& means);

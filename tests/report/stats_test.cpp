@@ -186,7 +186,8 @@ TEST(Verdict, ProfilesJudgeTheHighestLevelAnyMeanReaches) {
   EXPECT_EQ(Judge(aha, {{{116, 70}, {121, 72}, {95, 60}}}).level, "elevated");
   EXPECT_EQ(Judge(aha, {{{120, 76}, {125, 78}, {100, 60}}}).level, "stage 1 hypertension") << "24-hour diastolic";
   EXPECT_EQ(Judge(aha, {{{120, 70}, {125, 78}, {121, 60}}}).level, "stage 2 hypertension");
-  EXPECT_EQ(Judge(aha, {{{std::nullopt, std::nullopt}, {110, 70}, {std::nullopt, std::nullopt}}}).level, "normal");
+  EXPECT_EQ(Judge(aha, {{{110, 70}, {110, 70}, {std::nullopt, std::nullopt}}}).level, "normal") << "no night";
+  EXPECT_EQ(Judge(esh, {}).level, kNoVerdict) << "nothing counted is not normal";
   EXPECT_EQ(FindProfile("jnc7"), nullptr);
 }
 
