@@ -50,6 +50,12 @@ std::string DateTime(const CalendarTime& t, const UtcOffset& offset) {
 // entry's position, so the same input always gives the same bundle. The
 // version nibble says 8 (a custom, non-random UUID).
 class EntryNames {
+  static constexpr std::uint64_t kVersionMask = 0xF000;        // the version nibble, in the high half
+  static constexpr std::uint64_t kVersion8 = 0x8000;
+  static constexpr std::uint64_t kVariantMask = 0xCull << 60;  // the variant bits, in the low half
+  static constexpr std::uint64_t kVariantRfc = 0x8ull << 60;
+  static constexpr std::uint64_t kSecondHalf = 0x5bd1e995;     // any constant: a second draw from the hash
+
  public:
   explicit EntryNames(const std::string& seed) {
     for (char c : seed) Mix(static_cast<unsigned char>(c));
@@ -58,15 +64,14 @@ class EntryNames {
   std::string Next() {
     Mix(++count_);
     std::uint64_t high = state_;
-    Mix(0x5bd1e995u);
+    Mix(kSecondHalf);
     std::uint64_t low = state_;
-    high = (high & ~std::uint64_t{0xF000}) | 0x8000;                     // version 8
-    low = (low & ~(std::uint64_t{0xC} << 60)) | (std::uint64_t{0x8} << 60);  // RFC 4122 variant
+    high = (high & ~kVersionMask) | kVersion8;
+    low = (low & ~kVariantMask) | kVariantRfc;
     char text[48];
-    std::snprintf(text, sizeof text, "urn:uuid:%08x-%04x-%04x-%04x-%012llx",
-                  static_cast<unsigned>(high >> 32), static_cast<unsigned>((high >> 16) & 0xFFFF),
-                  static_cast<unsigned>(high & 0xFFFF), static_cast<unsigned>(low >> 48),
-                  static_cast<unsigned long long>(low & 0xFFFFFFFFFFFFull));
+    std::snprintf(text, sizeof text, "urn:uuid:%08x-%04x-%04x-%04x-%012llx", static_cast<unsigned>(high >> 32),
+                  static_cast<unsigned>((high >> 16) & 0xFFFF), static_cast<unsigned>(high & 0xFFFF),
+                  static_cast<unsigned>(low >> 48), static_cast<unsigned long long>(low & 0xFFFFFFFFFFFFull));
     return text;
   }
 
@@ -113,10 +118,13 @@ int MachineUtcOffset(const CalendarTime& local) {
   fields.tm_isdst = -1;  // let the zone's rules decide
   const std::time_t instant = std::mktime(&fields);
   if (instant == static_cast<std::time_t>(-1)) return 0;
-  const std::tm* utc = std::gmtime(&instant);
-  if (!utc) return 0;
-  const CalendarTime as_utc{utc->tm_year + 1900, utc->tm_mon + 1, utc->tm_mday,
-                            utc->tm_hour,        utc->tm_min,     utc->tm_sec};
+  std::tm utc{};
+#if defined(_WIN32)
+  if (gmtime_s(&utc, &instant) != 0) return 0;
+#else
+  if (!gmtime_r(&instant, &utc)) return 0;
+#endif
+  const CalendarTime as_utc{utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec};
   return static_cast<int>((SecondsOf(local) - SecondsOf(as_utc)) / kSecondsPerMinute);
 }
 

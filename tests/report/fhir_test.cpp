@@ -86,6 +86,9 @@ TEST(FhirExport, OneObservationPerCountedReadingWithLoincCodesAndUcumUnits) {
 }
 
 TEST(FhirExport, MachineOffsetFollowsTheTimeZoneAndItsSummerTime) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "POSIX TZ rules";
+#else
   ::setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
   ::tzset();
   EXPECT_EQ(MachineUtcOffset({2024, 1, 15, 12, 0, 0}), 60);
@@ -93,6 +96,7 @@ TEST(FhirExport, MachineOffsetFollowsTheTimeZoneAndItsSummerTime) {
   ::setenv("TZ", "EST5EDT,M3.2.0,M11.1.0", 1);
   ::tzset();
   EXPECT_EQ(MachineUtcOffset({2024, 1, 15, 12, 0, 0}), -300);
+#endif
 }
 
 TEST(FhirExport, BundleValidatesAgainstTheR4JsonSchema) {
