@@ -43,6 +43,13 @@ std::string Fixed(double v) {
   return buffer;
 }
 
+// An x centred on (x, y), as path data.
+std::string Cross(double x, double y) {
+  const std::string side = Fixed(2 * kCross);
+  return "M" + Fixed(x - kCross) + ' ' + Fixed(y - kCross) + "l" + side + ' ' + side + "m-" + side + " 0l" + side +
+         " -" + side;
+}
+
 std::int64_t FloorTo(std::int64_t t, std::int64_t step) {
   return (t >= 0 ? t : t - step + 1) / step * step;
 }
@@ -109,23 +116,38 @@ std::vector<Interval> DaySpans(const std::vector<Interval>& nights, const Frame&
   return days;
 }
 
+// One row of keys above the plot, each a mark and its word.
 void Legend(std::ostream& svg, const Analysis& a) {
+  constexpr double kMarkWidth = 30;   // room for the widest mark, the threshold line
+  constexpr double kCharWidth = 6.2;  // of the legend's font, near enough to space the keys
+  constexpr double kGap = 18;
   const double y = kTop / 2;
-  svg << "<g class=\"legend\">"
-      << "<circle class=\"sys\" cx=\"" << kLeft + 6 << "\" cy=\"" << y << "\" r=\"3.5\"/>"
-      << "<text x=\"" << kLeft + 14 << "\" y=\"" << y + 4 << "\">systolic</text>"
-      << "<circle class=\"dia\" cx=\"" << kLeft + 86 << "\" cy=\"" << y << "\" r=\"3.5\"/>"
-      << "<text x=\"" << kLeft + 94 << "\" y=\"" << y + 4 << "\">diastolic</text>"
-      << "<rect class=\"pulse\" x=\"" << kLeft + 170 << "\" y=\"" << y - 3 << "\" width=\"6\" height=\"6\"/>"
-      << "<text x=\"" << kLeft + 180 << "\" y=\"" << y + 4 << "\">pulse</text>"
-      << "<rect class=\"night\" x=\"" << kLeft + 236 << "\" y=\"" << y - 6 << "\" width=\"16\" height=\"12\"/>"
-      << "<text x=\"" << kLeft + 258 << "\" y=\"" << y + 4 << "\">night</text>"
-      << "<line class=\"thr\" x1=\"" << kLeft + 312 << "\" y1=\"" << y << "\" x2=\"" << kLeft + 340
-      << "\" y2=\"" << y << "\"/>"
-      << "<text x=\"" << kLeft + 346 << "\" y=\"" << y + 4 << "\">" << EscapeHtml(a.profile->title)
-      << " thresholds</text>"
-      << "<path class=\"ex-key\" d=\"M" << kLeft + 500 << ' ' << y - kCross << "l6 6m-6 0l6 -6\"/>"
-      << "<text x=\"" << kLeft + 512 << "\" y=\"" << y + 4 << "\">excluded</text></g>\n";
+  const std::string thresholds = EscapeHtml(a.profile->title) + " thresholds";
+  const std::pair<const char*, std::string> keys[] = {
+      {"sys", "systolic"}, {"dia", "diastolic"}, {"pulse", "pulse"},
+      {"night", "night"},  {"thr", thresholds},   {"ex-key", "excluded"}};
+  svg << "<g class=\"legend\">";
+  double x = kLeft;
+  for (const auto& [kind, word] : keys) {
+    const std::string cx = Fixed(x + kMarkWidth / 2);
+    const std::string_view k = kind;
+    if (k == "sys" || k == "dia")
+      svg << "<circle class=\"" << k << "\" cx=\"" << cx << "\" cy=\"" << y << "\" r=\"" << kMarkRadius << "\"/>";
+    else if (k == "pulse")
+      svg << "<rect class=\"pulse\" x=\"" << Fixed(x + kMarkWidth / 2 - kPulseMark) << "\" y=\"" << y - kPulseMark
+          << "\" width=\"" << 2 * kPulseMark << "\" height=\"" << 2 * kPulseMark << "\"/>";
+    else if (k == "night")
+      svg << "<rect class=\"night\" x=\"" << x + kMarkWidth / 4 << "\" y=\"" << y - kMarkWidth / 4 << "\" width=\""
+          << kMarkWidth / 2 << "\" height=\"" << kMarkWidth / 2 << "\"/>";
+    else if (k == "thr")
+      svg << "<line class=\"thr\" x1=\"" << x << "\" y1=\"" << y << "\" x2=\"" << x + kMarkWidth << "\" y2=\"" << y
+          << "\"/>";
+    else
+      svg << "<path class=\"ex-key\" d=\"" << Cross(x + kMarkWidth / 2, y) << "\"/>";
+    svg << "<text x=\"" << Fixed(x + kMarkWidth + 2) << "\" y=\"" << y + 4 << "\">" << word << "</text>";
+    x += kMarkWidth + 2 + kCharWidth * static_cast<double>(word.size()) + kGap;
+  }
+  svg << "</g>\n";
 }
 
 void Grid(std::ostream& svg, const Frame& f) {
@@ -228,7 +250,7 @@ std::string ChartSvg(const Analysis& a) {
     const std::string x = Fixed(f.X(SecondsOf(r->time)));
     if (!r->excluded.empty()) {
       const double y = f.Y(r->sys);
-      svg << "<g class=\"ex\"><path d=\"M" << x << ' ' << Fixed(y - kCross) << "m-3 0l6 6m-6 0l6 -6\"/><title>"
+      svg << "<g class=\"ex\"><path d=\"" << Cross(f.X(SecondsOf(r->time)), y) << "\"/><title>"
           << Tooltip(*r) << "</title></g>\n";
       continue;
     }
