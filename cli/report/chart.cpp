@@ -28,10 +28,8 @@ constexpr double kScaleMaxTop = 300;
 constexpr double kGridStep = 20;
 constexpr double kHeadroom = 5;
 
-constexpr std::int64_t kHour = 3600;
-constexpr std::int64_t kSecondsPerDay = 24 * kHour;
+constexpr std::int64_t kHour = kSecondsPerHour;
 constexpr std::int64_t kMinSpan = 2 * kHour;
-constexpr int kMinutesPerHour = 60;
 
 constexpr double kMarkRadius = 3;
 constexpr double kPulseMark = 2.5;   // half the side of the pulse square
@@ -95,8 +93,8 @@ std::vector<Interval> NightSpans(const Analysis& a, const std::vector<const Read
     }
     return spans;
   }
-  const std::int64_t night = a.rule.window.night_start * kMinutesPerHour;
-  std::int64_t length = (a.rule.window.day_start - a.rule.window.night_start) * kMinutesPerHour;
+  const std::int64_t night = a.rule.window.night_start * kSecondsPerMinute;
+  std::int64_t length = (a.rule.window.day_start - a.rule.window.night_start) * kSecondsPerMinute;
   if (length < 0) length += kSecondsPerDay;
   for (std::int64_t day = FloorTo(f.t0(), kSecondsPerDay) - kSecondsPerDay; day <= f.t1(); day += kSecondsPerDay) {
     const Interval span{std::max(day + night, f.t0()), std::min(day + night + length, f.t1())};

@@ -8,9 +8,6 @@
 namespace bplink::report {
 namespace {
 
-constexpr int kHoursPerDay = 24;
-constexpr int kMinutesPerHour = 60;
-
 constexpr int kAmbulatoryRecorder = 1;
 constexpr int kMonitorWithSpO2 = 3;
 constexpr int kThreeStoreMonitor = 5;

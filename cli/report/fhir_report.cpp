@@ -18,8 +18,6 @@ constexpr const char* kLoinc = "http://loinc.org";
 constexpr const char* kUcum = "http://unitsofmeasure.org";
 constexpr const char* kCategorySystem = "http://terminology.hl7.org/CodeSystem/observation-category";
 
-constexpr int kMinutesPerHour = 60;
-constexpr int kSecondsPerMinute = 60;
 constexpr int kIndent = 2;
 
 json Coding(const char* code, const char* display) {

@@ -15,8 +15,6 @@ namespace {
 
 using nlohmann::json;
 
-constexpr int kMinutesPerHour = 60;
-
 class JsonReader {
  public:
   explicit JsonReader(const std::string& name) : name_(name) {}

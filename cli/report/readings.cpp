@@ -11,7 +11,6 @@
 namespace bplink::report {
 namespace {
 
-constexpr int kMinutesPerHour = 60;
 constexpr CalendarTime kOrigin{2000, 1, 1, 0, 0, 0};
 constexpr unsigned char kFirstNonAscii = 0x80;
 constexpr unsigned char kUtf8TwoByteLead = 0xC0;

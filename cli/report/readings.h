@@ -98,6 +98,14 @@ Recording LoadInputFile(const std::string& path);
 // ---------------------------------------------------------------------------
 // Helpers the loaders and the writers share.
 
+// Units of time.
+inline constexpr int kSecondsPerMinute = 60;
+inline constexpr int kMinutesPerHour = 60;
+inline constexpr int kHoursPerDay = 24;
+inline constexpr int kMinutesPerDay = kHoursPerDay * kMinutesPerHour;
+inline constexpr std::int64_t kSecondsPerHour = kSecondsPerMinute * kMinutesPerHour;
+inline constexpr std::int64_t kSecondsPerDay = kSecondsPerHour * kHoursPerDay;
+
 // What some editors put before the first line of a UTF-8 file.
 inline constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 

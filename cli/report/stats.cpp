@@ -9,17 +9,13 @@
 namespace bplink::report {
 namespace {
 
-constexpr int kMinutesPerHour = 60;
-constexpr int kMinutesPerDay = kHoursPerDay * kMinutesPerHour;
-constexpr double kSecondsPerHour = 3600;
-constexpr std::int64_t kSecondsPerDay = 86400;
 constexpr double kPercent = 100;
 
 constexpr double kExtremeDipperAbove = 20;  // percent
 constexpr double kDipperFrom = 10;
 constexpr double kNonDipperAbove = 0;
 
-constexpr std::int64_t kSurgeWindowSeconds = 2 * 3600;
+constexpr std::int64_t kSurgeWindowSeconds = 2 * kSecondsPerHour;
 
 constexpr double kMinValidPercent = 70;
 constexpr int kMinDayReadings = 20;
@@ -167,7 +163,7 @@ PeriodHours HoursOf(const DayNightRule& rule, const std::vector<const Reading*>&
   for (std::size_t i = 0; i + 1 < counted_in_time_order.size(); ++i) {
     const Reading& r = *counted_in_time_order[i];
     const double span = static_cast<double>(SecondsOf(counted_in_time_order[i + 1]->time) - SecondsOf(r.time)) /
-                        kSecondsPerHour;
+                        static_cast<double>(kSecondsPerHour);
     (IsNight(r, rule) ? hours.night : hours.day) += span;
   }
   return hours;

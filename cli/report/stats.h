@@ -174,7 +174,6 @@ Verdict Judge(const Profile& profile, const std::array<PeriodMeans, kPeriodCount
 
 // ---------------------------------------------------------------------------
 // Hourly means by clock hour of the reading, 0..23.
-inline constexpr int kHoursPerDay = 24;
 struct HourMeans {
   int n = 0;
   std::optional<double> sys, dia, map, pulse;

@@ -22,14 +22,20 @@ using bplink::report::RecordingFromDownload;
 using testing::AllOf;
 using testing::HasSubstr;
 
-std::string CsvError(const std::string& text) {
+// The message a loader gives for `text`, or "(accepted)".
+template <typename Loader>
+std::string ErrorOf(Loader load, const std::string& text) {
   std::istringstream in(text);
   try {
-    LoadCsv(in, "rec.csv");
+    load(in);
   } catch (const InputError& e) {
     return e.what();
   }
   return "(accepted)";
+}
+
+std::string CsvError(const std::string& text) {
+  return ErrorOf([](std::istream& in) { LoadCsv(in, "rec.csv"); }, text);
 }
 
 TEST(CsvInput, ErrorsNameTheLineOrTheColumn) {
@@ -169,13 +175,8 @@ TEST(JsonInput, ASavedDownloadReadsLikeTheDownloadItself) {
 }
 
 std::string JsonError(const nlohmann::json& doc) {
-  std::istringstream in(doc.is_string() ? doc.get<std::string>() : doc.dump());
-  try {
-    LoadDownloadJson(in, "dl.json");
-  } catch (const InputError& e) {
-    return e.what();
-  }
-  return "(accepted)";
+  return ErrorOf([](std::istream& in) { LoadDownloadJson(in, "dl.json"); },
+                 doc.is_string() ? doc.get<std::string>() : doc.dump());
 }
 
 TEST(JsonInput, ErrorsNameTheMember) {
