@@ -72,6 +72,9 @@ int RunReport(const ReportOptions& options, std::ostream& out, std::ostream& err
   } catch (const InputError& e) {
     err << "bplink report: " << e.what() << '\n';
     return kReportBadInput;
+  } catch (const std::exception& e) {  // e.g. memory for an absurdly large file
+    err << "bplink report: " << options.input << ": " << e.what() << '\n';
+    return kReportBadInput;
   }
   return WriteReport(std::move(recording), options, out, err);
 }

@@ -194,6 +194,12 @@ TEST(JsonInput, ErrorsNameTheMember) {
   doc["sets"][1]["records"] = nlohmann::json::array();
   EXPECT_THAT(JsonError(doc), HasSubstr("no readings"));
   EXPECT_THAT(JsonError(nlohmann::json{{"device", nullptr}}), HasSubstr("missing member 'sets'"));
+  doc = SavedDownload(d);
+  doc["plan"] = "weekly";
+  EXPECT_THAT(JsonError(doc), HasSubstr("plan: missing member 'period1'"));
+  doc = SavedDownload(d);
+  doc["sets"][1]["records"][0] = 5;
+  EXPECT_THAT(JsonError(doc), HasSubstr("sets[1].records[0]: missing member 'time'"));
   EXPECT_THAT(JsonError("{\"sets\": [}"), HasSubstr("not valid JSON"));
 }
 
