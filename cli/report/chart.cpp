@@ -1,0 +1,269 @@
+// Drawing the 24-hour chart. Coordinates are in a fixed view box that the
+// page scales to its width, so the chart prints the same on any paper.
+
+#include "chart.h"
+
+#include "html_report.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+
+namespace bplink::report {
+namespace {
+
+constexpr double kWidth = 1000;
+constexpr double kHeight = 390;
+constexpr double kLeft = 44;     // room for the mmHg labels
+constexpr double kRight = 78;    // room for the threshold labels
+constexpr double kTop = 30;      // room for the legend
+constexpr double kBottom = 40;   // room for the hour and date labels
+constexpr double kPlotWidth = kWidth - kLeft - kRight;
+constexpr double kPlotHeight = kHeight - kTop - kBottom;
+
+constexpr double kScaleFloor = 40;      // mmHg and beats per minute at the bottom
+constexpr double kScaleMinTop = 200;
+constexpr double kScaleMaxTop = 300;
+constexpr double kGridStep = 20;
+constexpr double kHeadroom = 5;
+
+constexpr std::int64_t kHour = kSecondsPerHour;
+constexpr std::int64_t kMinSpan = 2 * kHour;
+
+constexpr double kMarkRadius = 3;
+constexpr double kPulseMark = 2.5;   // half the side of the pulse square
+constexpr double kCross = 3;
+
+std::string Fixed(double v) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%.1f", v);
+  return buffer;
+}
+
+// An x centred on (x, y), as path data.
+std::string Cross(double x, double y) {
+  const std::string side = Fixed(2 * kCross);
+  return "M" + Fixed(x - kCross) + ' ' + Fixed(y - kCross) + "l" + side + ' ' + side + "m-" + side + " 0l" + side +
+         " -" + side;
+}
+
+std::int64_t FloorTo(std::int64_t t, std::int64_t step) {
+  return (t >= 0 ? t : t - step + 1) / step * step;
+}
+
+struct Interval {
+  std::int64_t from;
+  std::int64_t to;
+};
+
+class Frame {
+ public:
+  Frame(std::int64_t t0, std::int64_t t1, double top) : t0_(t0), t1_(t1), top_(top) {}
+  double X(std::int64_t t) const {
+    return kLeft + kPlotWidth * static_cast<double>(t - t0_) / static_cast<double>(t1_ - t0_);
+  }
+  double Y(double value) const {
+    const double v = std::clamp(value, kScaleFloor, top_);
+    return kTop + kPlotHeight * (top_ - v) / (top_ - kScaleFloor);
+  }
+  std::int64_t t0() const { return t0_; }
+  std::int64_t t1() const { return t1_; }
+  double top() const { return top_; }
+
+ private:
+  std::int64_t t0_, t1_;
+  double top_;
+};
+
+// Night as spans of time within the chart. With the awake column a night
+// starts and ends halfway between the readings either side of the change.
+std::vector<Interval> NightSpans(const Analysis& a, const std::vector<const Reading*>& counted,
+                                 const Frame& f) {
+  std::vector<Interval> spans;
+  if (a.rule.source == DayNightSource::kAwakeColumn) {
+    for (std::size_t i = 0; i < counted.size(); ++i) {
+      if (!counted[i]->night) continue;
+      const std::size_t first = i;
+      while (i + 1 < counted.size() && counted[i + 1]->night) ++i;
+      const std::int64_t start = SecondsOf(counted[first]->time);
+      const std::int64_t end = SecondsOf(counted[i]->time);
+      spans.push_back({first > 0 ? (SecondsOf(counted[first - 1]->time) + start) / 2 : start,
+                       i + 1 < counted.size() ? (end + SecondsOf(counted[i + 1]->time)) / 2 : end});
+    }
+    return spans;
+  }
+  const std::int64_t night = a.rule.window.night_start * kSecondsPerMinute;
+  std::int64_t length = (a.rule.window.day_start - a.rule.window.night_start) * kSecondsPerMinute;
+  if (length < 0) length += kSecondsPerDay;
+  for (std::int64_t day = FloorTo(f.t0(), kSecondsPerDay) - kSecondsPerDay; day <= f.t1(); day += kSecondsPerDay) {
+    const Interval span{std::max(day + night, f.t0()), std::min(day + night + length, f.t1())};
+    if (span.from < span.to) spans.push_back(span);
+  }
+  return spans;
+}
+
+std::vector<Interval> DaySpans(const std::vector<Interval>& nights, const Frame& f) {
+  std::vector<Interval> days;
+  std::int64_t from = f.t0();
+  for (const Interval& n : nights) {
+    if (n.from > from) days.push_back({from, n.from});
+    from = std::max(from, n.to);
+  }
+  if (from < f.t1()) days.push_back({from, f.t1()});
+  return days;
+}
+
+// One row of keys above the plot, each a mark and its word.
+void Legend(std::ostream& svg, const Analysis& a) {
+  constexpr double kMarkWidth = 30;   // room for the widest mark, the threshold line
+  constexpr double kCharWidth = 6.2;  // of the legend's font, near enough to space the keys
+  constexpr double kGap = 18;
+  const double y = kTop / 2;
+  const std::string thresholds = EscapeHtml(a.profile->title) + " thresholds";
+  const std::pair<const char*, std::string> keys[] = {
+      {"sys", "systolic"}, {"dia", "diastolic"}, {"pulse", "pulse"},
+      {"night", "night"},  {"thr", thresholds},   {"ex-key", "excluded"}};
+  svg << "<g class=\"legend\">";
+  double x = kLeft;
+  for (const auto& [kind, word] : keys) {
+    const std::string cx = Fixed(x + kMarkWidth / 2);
+    const std::string_view k = kind;
+    if (k == "sys" || k == "dia")
+      svg << "<circle class=\"" << k << "\" cx=\"" << cx << "\" cy=\"" << y << "\" r=\"" << kMarkRadius << "\"/>";
+    else if (k == "pulse")
+      svg << "<rect class=\"pulse\" x=\"" << Fixed(x + kMarkWidth / 2 - kPulseMark) << "\" y=\"" << y - kPulseMark
+          << "\" width=\"" << 2 * kPulseMark << "\" height=\"" << 2 * kPulseMark << "\"/>";
+    else if (k == "night")
+      svg << "<rect class=\"night\" x=\"" << x + kMarkWidth / 4 << "\" y=\"" << y - kMarkWidth / 4 << "\" width=\""
+          << kMarkWidth / 2 << "\" height=\"" << kMarkWidth / 2 << "\"/>";
+    else if (k == "thr")
+      svg << "<line class=\"thr\" x1=\"" << x << "\" y1=\"" << y << "\" x2=\"" << x + kMarkWidth << "\" y2=\"" << y
+          << "\"/>";
+    else
+      svg << "<path class=\"ex-key\" d=\"" << Cross(x + kMarkWidth / 2, y) << "\"/>";
+    svg << "<text x=\"" << Fixed(x + kMarkWidth + 2) << "\" y=\"" << y + 4 << "\">" << word << "</text>";
+    x += kMarkWidth + 2 + kCharWidth * static_cast<double>(word.size()) + kGap;
+  }
+  svg << "</g>\n";
+}
+
+void Grid(std::ostream& svg, const Frame& f) {
+  for (double v = kScaleFloor; v <= f.top(); v += kGridStep)
+    svg << "<line class=\"grid\" x1=\"" << kLeft << "\" y1=\"" << Fixed(f.Y(v)) << "\" x2=\""
+        << kLeft + kPlotWidth << "\" y2=\"" << Fixed(f.Y(v)) << "\"/><text class=\"axis\" x=\""
+        << kLeft - 6 << "\" y=\"" << Fixed(f.Y(v) + 4) << "\" text-anchor=\"end\">" << v << "</text>\n";
+  const std::int64_t span = f.t1() - f.t0();
+  const std::int64_t step = span <= 12 * kHour ? kHour : span <= 36 * kHour ? 2 * kHour : 6 * kHour;
+  for (std::int64_t t = FloorTo(f.t0() + step - 1, step); t <= f.t1(); t += step) {
+    const CalendarTime c = TimeOf(t);
+    char label[16];
+    std::snprintf(label, sizeof label, "%02d:00", c.hour);
+    svg << "<line class=\"grid\" x1=\"" << Fixed(f.X(t)) << "\" y1=\"" << kTop << "\" x2=\"" << Fixed(f.X(t))
+        << "\" y2=\"" << kTop + kPlotHeight << "\"/><text class=\"axis\" x=\"" << Fixed(f.X(t)) << "\" y=\""
+        << kTop + kPlotHeight + 14 << "\" text-anchor=\"middle\">" << label << "</text>\n";
+    if (c.hour == 0) {
+      std::snprintf(label, sizeof label, "%04d-%02d-%02d", c.year, c.month, c.day);
+      svg << "<text class=\"axis\" x=\"" << Fixed(f.X(t)) << "\" y=\"" << kTop + kPlotHeight + 28
+          << "\" text-anchor=\"middle\">" << label << "</text>\n";
+    }
+  }
+  svg << "<rect class=\"frame\" x=\"" << kLeft << "\" y=\"" << kTop << "\" width=\"" << kPlotWidth
+      << "\" height=\"" << kPlotHeight << "\"/>\n";
+}
+
+void ThresholdLines(std::ostream& svg, const Analysis& a, const Frame& f, const std::vector<Interval>& spans,
+                PeriodIndex period) {
+  const auto& limit = a.LoadThresholds(period);
+  for (const Interval& s : spans)
+    for (double v : {limit.sys, limit.dia})
+      svg << "<line class=\"thr\" x1=\"" << Fixed(f.X(s.from)) << "\" y1=\"" << Fixed(f.Y(v)) << "\" x2=\""
+          << Fixed(f.X(s.to)) << "\" y2=\"" << Fixed(f.Y(v)) << "\"/>\n";
+  if (spans.empty()) return;
+  const char* name = period == kNight ? "night" : "day";
+  for (double v : {limit.sys, limit.dia})
+    svg << "<text class=\"axis\" x=\"" << kLeft + kPlotWidth + 5 << "\" y=\"" << Fixed(f.Y(v) + 4) << "\">"
+        << name << ' ' << v << "</text>\n";
+}
+
+void Line(std::ostream& svg, const char* css, const std::vector<std::pair<double, double>>& points) {
+  if (points.size() < 2) return;
+  svg << "<polyline class=\"" << css << "\" points=\"";
+  for (const auto& [x, y] : points) svg << Fixed(x) << ',' << Fixed(y) << ' ';
+  svg << "\"/>\n";
+}
+
+std::string Tooltip(const Reading& r) {
+  std::string text = FormatLocalTime(r.time) + "  " + FormatNumber(r.sys, 0) + "/" + FormatNumber(r.dia, 0) +
+                     " mmHg";
+  if (r.pulse) text += ", pulse " + FormatNumber(*r.pulse, 0);
+  if (!r.excluded.empty()) text += " (excluded: " + r.excluded + ")";
+  return EscapeHtml(text);
+}
+
+}  // namespace
+
+std::string ChartSvg(const Analysis& a) {
+  const auto counted = a.Counted();
+  std::vector<const Reading*> placed;  // every reading with a time the chart can show
+  for (const Reading& r : a.recording.readings)
+    if (IsValidTime(r.time)) placed.push_back(&r);
+
+  std::int64_t first = 0, last = 0;
+  double highest = kScaleMinTop;
+  if (!placed.empty()) {
+    first = SecondsOf(placed.front()->time);
+    last = SecondsOf(placed.back()->time);
+  }
+  for (const Reading* r : counted) highest = std::max({highest, r->sys + kHeadroom, r->pulse.value_or(0) + kHeadroom});
+  const double top = std::min(kScaleMaxTop, std::ceil(highest / kGridStep) * kGridStep);
+  const std::int64_t t0 = FloorTo(first, kHour);
+  const std::int64_t t1 = std::max(FloorTo(last + kHour - 1, kHour), t0 + kMinSpan);
+  const Frame f(t0, t1, top);
+
+  std::ostringstream svg;
+  svg << "<svg class=\"chart\" xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 " << kWidth << ' ' << kHeight
+      << "\" role=\"img\" aria-label=\"24-hour blood pressure and pulse\">\n";
+  const auto nights = NightSpans(a, counted, f);
+  for (const Interval& n : nights)
+    svg << "<rect class=\"night\" x=\"" << Fixed(f.X(n.from)) << "\" y=\"" << kTop << "\" width=\""
+        << Fixed(f.X(n.to) - f.X(n.from)) << "\" height=\"" << kPlotHeight << "\"/>\n";
+  Grid(svg, f);
+  ThresholdLines(svg, a, f, DaySpans(nights, f), kDay);
+  ThresholdLines(svg, a, f, nights, kNight);
+  Legend(svg, a);
+
+  std::vector<std::pair<double, double>> sys, dia, pulse;
+  for (const Reading* r : counted) {
+    const double x = f.X(SecondsOf(r->time));
+    sys.emplace_back(x, f.Y(r->sys));
+    dia.emplace_back(x, f.Y(r->dia));
+    if (r->pulse) pulse.emplace_back(x, f.Y(*r->pulse));
+  }
+  Line(svg, "sys-line", sys);
+  Line(svg, "dia-line", dia);
+  Line(svg, "pulse-line", pulse);
+
+  for (const Reading* r : placed) {
+    const std::string x = Fixed(f.X(SecondsOf(r->time)));
+    if (!r->excluded.empty()) {
+      const double y = f.Y(r->sys);
+      svg << "<g class=\"ex\"><path d=\"" << Cross(f.X(SecondsOf(r->time)), y) << "\"/><title>"
+          << Tooltip(*r) << "</title></g>\n";
+      continue;
+    }
+    svg << "<g class=\"pt\"><line class=\"bar\" x1=\"" << x << "\" y1=\"" << Fixed(f.Y(r->sys)) << "\" x2=\""
+        << x << "\" y2=\"" << Fixed(f.Y(r->dia)) << "\"/><circle class=\"sys\" cx=\"" << x << "\" cy=\""
+        << Fixed(f.Y(r->sys)) << "\" r=\"" << kMarkRadius << "\"/><circle class=\"dia\" cx=\"" << x
+        << "\" cy=\"" << Fixed(f.Y(r->dia)) << "\" r=\"" << kMarkRadius << "\"/>";
+    if (r->pulse)
+      svg << "<rect class=\"pulse\" x=\"" << Fixed(f.X(SecondsOf(r->time)) - kPulseMark) << "\" y=\""
+          << Fixed(f.Y(*r->pulse) - kPulseMark) << "\" width=\"" << 2 * kPulseMark << "\" height=\""
+          << 2 * kPulseMark << "\"/>";
+    svg << "<title>" << Tooltip(*r) << "</title></g>\n";
+  }
+  svg << "</svg>\n";
+  return svg.str();
+}
+
+}  // namespace bplink::report

@@ -1,0 +1,116 @@
+// Readings from a download held in the library's records.
+
+#include "readings.h"
+
+#include <algorithm>
+#include <array>
+
+namespace bplink::report {
+namespace {
+
+constexpr int kAmbulatoryRecorder = 1;
+constexpr int kMonitorWithSpO2 = 3;
+constexpr int kThreeStoreMonitor = 5;
+constexpr int kVariantWithoutPlan = 1;
+constexpr int kFirstSerialProtocol = 6;
+
+std::string DeviceKind(int device_type) {
+  switch (device_type) {
+    case kAmbulatoryRecorder: return "ambulatory recorder";
+    case kMonitorWithSpO2: return "blood-pressure monitor with SpO2";
+    case kThreeStoreMonitor: return "blood-pressure monitor with three stores";
+    case 2:  // the three types of monitor with one store
+    case 4:
+    case 6: return "blood-pressure monitor";
+    default: return "device of unknown type";
+  }
+}
+
+std::string ProtocolName(const tag_SUPPORT_PROTOCOL& device) {
+  // Serial protocol codes in order, from kFirstSerialProtocol on.
+  static constexpr std::array<const char*, 5> kSerial = {"KX71", "KV32", "VESTRA16", "VESTRA16C",
+                                                         "VESTRA18"};
+  if (device.nProtocol >= 1 && device.nProtocol < kFirstSerialProtocol)
+    return "USB HID, protocol version " + std::to_string(device.nVersion);
+  const int serial = device.nProtocol - kFirstSerialProtocol;
+  if (serial >= 0 && serial < static_cast<int>(kSerial.size()))
+    return std::string(kSerial[serial]) + " serial protocol";
+  return "unknown protocol";
+}
+
+bool ValidClock(int hour, int minute) {
+  return hour >= 0 && hour < kHoursPerDay && minute >= 0 && minute < kMinutesPerHour;
+}
+
+void ReadPlan(const _BP_TRANSPORT_INFO& plan, Recording& recording) {
+  for (const std::string& text :
+       {TextFromDevice(plan.szPatientInfo1, sizeof plan.szPatientInfo1),
+        TextFromDevice(plan.szPatientInfo2, sizeof plan.szPatientInfo2),
+        TextFromDevice(plan.szPatientInfo3, sizeof plan.szPatientInfo3),
+        TextFromDevice(plan.szPatientInfo4, sizeof plan.szPatientInfo4)})
+    if (!text.empty()) recording.patient.push_back(text);
+
+  // A plan whose periods do not make two distinct times of day cannot say
+  // what is night; the analysis then falls back to the other rules.
+  if (!ValidClock(plan.nPeriod1Hour, plan.nPeriod1Minute) ||
+      !ValidClock(plan.nPeriod2Hour, plan.nPeriod2Minute))
+    return;
+  PlanPeriods periods;
+  periods.day_start = plan.nPeriod1Hour * kMinutesPerHour + plan.nPeriod1Minute;
+  periods.day_interval = plan.nPeriod1Interval;
+  periods.night_start = plan.nPeriod2Hour * kMinutesPerHour + plan.nPeriod2Minute;
+  periods.night_interval = plan.nPeriod2Interval;
+  if (periods.day_start != periods.night_start) recording.plan = periods;
+}
+
+}  // namespace
+
+DeviceSummary DescribeDevice(const tag_SUPPORT_PROTOCOL& device) {
+  return {DeviceKind(device.nDeviceType) + " (" + ProtocolName(device) + ")", device.nDeviceType};
+}
+
+Recording RecordingFromDownload(const _BP_DATASET& set, const _BP_TRANSPORT_INFO* plan,
+                                const _SPO2_DATASET* spo2, std::optional<DeviceSummary> device) {
+  Recording recording;
+  recording.source = "device download";
+  recording.device = std::move(device);
+  if (plan) ReadPlan(*plan, recording);
+
+  for (const _BP_RECORD& record : set.vecRecords) {
+    Reading r;
+    r.time = {record.nYear, record.wMonth, record.wDay, record.wHour, record.wMinute, record.wSecond};
+    r.sys = record.nSys;
+    // The record's second and third pressures are the diastolic and the mean
+    // arterial pressure, in an order that differs between families. Since
+    // diastolic < mean < systolic holds for every real measurement, the lower
+    // is the diastolic and the higher the mean.
+    r.dia = std::min(record.wPress2, record.wPress3);
+    r.map = std::max(record.wPress2, record.wPress3);
+    if (record.wPulseRate > 0) r.pulse = record.wPulseRate;  // 0: the device measured none
+    r.device_valid = record.bValid != 0;
+    recording.readings.push_back(r);
+  }
+
+  if (spo2) {
+    // A sample's offset counts seconds from the set's start time.
+    const CalendarTime start{spo2->Head.nYear,   spo2->Head.nMonth,  spo2->Head.nDay,
+                             spo2->Head.nHour,   spo2->Head.nMinute, spo2->Head.nSecond};
+    if (IsValidTime(start))
+      for (const _SPO2_RECORD& sample : spo2->vecRecords)
+        recording.spo2.push_back({AddSeconds(start, sample.nTimeOffset), sample.bySpO2,
+                                  sample.byPulseRate});
+  }
+  return recording;
+}
+
+Recording RecordingFromDownload(const _DOWNLOAD_DATAINFO& data, const tag_SUPPORT_PROTOCOL& device) {
+  const DeviceSummary summary = DescribeDevice(device);
+  if (device.nDeviceType == kThreeStoreMonitor)
+    return RecordingFromDownload(data.ZoneSet1, nullptr, nullptr, summary);
+  const bool has_plan =
+      !(device.nDeviceType == kAmbulatoryRecorder && device.nVariant == kVariantWithoutPlan);
+  const _SPO2_DATASET* spo2 = device.nDeviceType == kMonitorWithSpO2 ? &data.SpO2Set : nullptr;
+  return RecordingFromDownload(data.BPSet, has_plan ? &data.Info : nullptr, spo2, summary);
+}
+
+}  // namespace bplink::report

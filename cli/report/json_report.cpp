@@ -1,0 +1,145 @@
+// The JSON form of the report. Numbers are rounded to two decimals, which is
+// finer than any blood-pressure reading; a number that cannot be computed
+// (too few readings, no pulse in the input) is null.
+
+#include "json_report.h"
+
+#include <cmath>
+#include <ostream>
+
+namespace bplink::report {
+namespace {
+
+using nlohmann::json;
+
+constexpr double kHundredths = 100;
+constexpr int kIndent = 2;
+
+json Rounded(std::optional<double> value) {
+  if (!value) return nullptr;
+  return std::round(*value * kHundredths) / kHundredths;
+}
+
+json SummaryJson(const Summary& s) {
+  return {{"n", s.n},
+          {"mean", Rounded(s.mean)},
+          {"sd", Rounded(s.sd)},
+          {"cv", Rounded(s.cv)},
+          {"arv", Rounded(s.arv)},
+          {"min", Rounded(s.min)},
+          {"max", Rounded(s.max)}};
+}
+
+json PeriodJson(const PeriodStats& p) {
+  return {{"n", p.n},
+          {"sys", SummaryJson(p.sys)},
+          {"dia", SummaryJson(p.dia)},
+          {"map", SummaryJson(p.map)},
+          {"pulse", SummaryJson(p.pulse)}};
+}
+
+json DayNightJson(const Analysis& a) {
+  json j = {{"source", SourceKey(a.rule.source)},
+            {"description", DescribeRule(a.rule)},
+            {"day_hours", Rounded(a.hours.day)},
+            {"night_hours", Rounded(a.hours.night)}};
+  if (a.rule.source != DayNightSource::kAwakeColumn) {
+    j["night_start"] = FormatClock(a.rule.window.night_start);
+    j["day_start"] = FormatClock(a.rule.window.day_start);
+  }
+  return j;
+}
+
+json SurgeJson(const std::optional<MorningSurge>& surge) {
+  if (!surge) return nullptr;
+  return {{"wake", FormatLocalTime(surge->wake)},
+          {"morning_sys", Rounded(surge->morning_mean)},
+          {"prewaking_sys", Rounded(surge->prewaking_mean)},
+          {"trough_sys", Rounded(surge->trough_mean)},
+          {"prewaking_surge", Rounded(surge->prewaking_surge)},
+          {"sleep_trough_surge", Rounded(surge->sleep_trough_surge)}};
+}
+
+json HourlyJson(const Analysis& a) {
+  json hours = json::array();
+  for (int h = 0; h < kHoursPerDay; ++h) {
+    const HourMeans& m = a.hourly[h];
+    hours.push_back({{"hour", h},
+                     {"n", m.n},
+                     {"sys", Rounded(m.sys)},
+                     {"dia", Rounded(m.dia)},
+                     {"map", Rounded(m.map)},
+                     {"pulse", Rounded(m.pulse)}});
+  }
+  return hours;
+}
+
+json RecordingJson(const Analysis& a) {
+  const Recording& r = a.recording;
+  json j = {{"source", r.source}, {"patient", r.patient}};
+  j["device"] = r.device ? json(r.device->description) : json(nullptr);
+  if (r.plan)
+    j["plan"] = {{"day_start", FormatClock(r.plan->day_start)},
+                 {"day_interval", r.plan->day_interval},
+                 {"night_start", FormatClock(r.plan->night_start)},
+                 {"night_interval", r.plan->night_interval}};
+  else
+    j["plan"] = nullptr;
+  const auto counted = a.Counted();
+  if (!counted.empty()) {
+    j["first"] = FormatLocalTime(counted.front()->time);
+    j["last"] = FormatLocalTime(counted.back()->time);
+  }
+  j["spo2_samples"] = r.spo2.size();
+  return j;
+}
+
+}  // namespace
+
+json ReportJson(const Analysis& a) {
+  json j;
+  j["recording"] = RecordingJson(a);
+
+  json thresholds;
+  for (int p = 0; p < kPeriodCount; ++p) {
+    const Thresholds& t = a.LoadThresholds(static_cast<PeriodIndex>(p));
+    thresholds[kPeriodKeys[p]] = {{"sys", t.sys}, {"dia", t.dia}};
+  }
+  j["profile"] = {{"id", a.profile->id}, {"title", a.profile->title}, {"thresholds", thresholds}};
+  j["day_night"] = DayNightJson(a);
+
+  json reasons = json::object();
+  for (const auto& [reason, n] : a.excluded_by_reason) reasons[reason] = n;
+  j["readings"] = {{"total", a.total},
+                   {"valid", a.counted},
+                   {"excluded", a.total - a.counted},
+                   {"excluded_by_reason", reasons}};
+
+  for (int p = 0; p < kPeriodCount; ++p) {
+    j["periods"][kPeriodKeys[p]] = PeriodJson(a.periods[p]);
+    j["load"][kPeriodKeys[p]] = {{"sys", Rounded(a.load_sys[p])}, {"dia", Rounded(a.load_dia[p])}};
+  }
+  j["weighted_sd"] = {{"sys", Rounded(a.weighted_sd_sys)}, {"dia", Rounded(a.weighted_sd_dia)}};
+  j["dipping"] = {{"sys_pct", Rounded(a.dipping_sys)},
+                  {"dia_pct", Rounded(a.dipping_dia)},
+                  {"sys_class", a.dipping_sys ? json(DippingClass(*a.dipping_sys)) : json(nullptr)},
+                  {"dia_class", a.dipping_dia ? json(DippingClass(*a.dipping_dia)) : json(nullptr)}};
+  j["morning_surge"] = SurgeJson(a.surge);
+  j["validity"] = {{"valid", a.validity.valid},
+                   {"valid_pct", Rounded(a.validity.valid_pct)},
+                   {"problems", a.validity.problems}};
+  j["verdict"] = {{"profile", a.profile->id},
+                  {"level", a.verdict.level},
+                  {"exceeded", a.verdict.exceeded},
+                  {"recording_valid", a.validity.valid}};
+  j["hourly"] = HourlyJson(a);
+  return j;
+}
+
+void WriteJsonReport(const Analysis& analysis, std::ostream& out) {
+  // A file name or device text that is not UTF-8 must not stop the report.
+  out << ReportJson(analysis).dump(kIndent, ' ', false, nlohmann::json::error_handler_t::replace)
+      << '\n';
+}
+
+}  // namespace bplink::report

@@ -1,0 +1,16 @@
+// The report's numbers as JSON, for programs that read them. The keys
+// listed in README.md beside this file are stable.
+#pragma once
+
+#include "analysis.h"
+
+#include <nlohmann/json.hpp>
+
+#include <iosfwd>
+
+namespace bplink::report {
+
+nlohmann::json ReportJson(const Analysis& analysis);
+void WriteJsonReport(const Analysis& analysis, std::ostream& out);
+
+}  // namespace bplink::report

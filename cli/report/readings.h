@@ -1,0 +1,124 @@
+// The readings an ambulatory report is computed from, and the loaders that
+// produce them: a CSV of readings, a device download held in the library's
+// records, and the JSON a download is saved as.
+//
+// A loader keeps every reading it is given, the ones the device marked
+// invalid included: the report counts what it leaves out, so leaving out is
+// the analysis' job, not the loader's.
+#pragma once
+
+#include <bplink/bplink.h>
+
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace bplink::report {
+
+// Input that cannot be read. The message names the file and the line,
+// column or JSON member at fault.
+class InputError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct Reading {
+  CalendarTime time;  // local time, as the device or the file gives it
+  double sys = 0;     // mmHg
+  double dia = 0;
+  std::optional<double> map;
+  std::optional<double> pulse;   // beats per minute
+  std::optional<bool> awake;     // from a diary or actigraphy
+  bool device_valid = true;      // false when the device marked the measurement invalid
+  // Filled by the analysis: why the reading is not counted (empty when it
+  // is), and whether it falls in the night.
+  std::string excluded;
+  bool night = false;
+};
+
+struct SpO2Sample {
+  CalendarTime time;
+  int spo2 = 0;   // percent
+  int pulse = 0;  // beats per minute
+};
+
+struct DeviceSummary {
+  std::string description;  // a line a person reads, e.g. "ambulatory recorder (HID protocol 1, version 5)"
+  std::optional<int> device_type;
+};
+
+// Minutes after midnight.
+struct PlanPeriods {
+  int day_start = 0;
+  int day_interval = 0;
+  int night_start = 0;
+  int night_interval = 0;
+};
+
+struct Recording {
+  std::string source;                 // the file read, or where the download came from
+  std::vector<std::string> patient;   // the patient texts the device holds, non-empty ones only
+  std::optional<DeviceSummary> device;
+  std::optional<PlanPeriods> plan;    // only when the device reported one
+  std::vector<Reading> readings;      // in the order given
+  std::vector<SpO2Sample> spo2;
+};
+
+// ---------------------------------------------------------------------------
+// Loaders. Each throws InputError.
+
+// A CSV with the header `time,sys,dia` and optionally `map`, `pulse`,
+// `awake`, in any order; times in ISO 8601 local time.
+Recording LoadCsv(std::istream& in, const std::string& name);
+
+// A download as the library hands it over. `plan` is null when the device
+// reports none; `spo2` is null or empty when it has no samples.
+Recording RecordingFromDownload(const _BP_DATASET& set, const _BP_TRANSPORT_INFO* plan,
+                                const _SPO2_DATASET* spo2, std::optional<DeviceSummary> device);
+// The same from GetDownLoadData's record, reading the layout the device type
+// decides: the first blood-pressure set of an ambulatory recorder, set 1 and
+// SpO2 of a monitor with SpO2, store 1 of a three-store monitor (which has
+// no plan).
+Recording RecordingFromDownload(const _DOWNLOAD_DATAINFO& data, const tag_SUPPORT_PROTOCOL& device);
+
+// How the report names a device the library identified.
+DeviceSummary DescribeDevice(const tag_SUPPORT_PROTOCOL& device);
+
+// A download saved as JSON; the shape is described in README.md beside this
+// file.
+Recording LoadDownloadJson(std::istream& in, const std::string& name);
+
+// A file of either kind: JSON when its first non-blank character is '{'.
+Recording LoadInputFile(const std::string& path);
+
+// ---------------------------------------------------------------------------
+// Helpers the loaders and the writers share.
+
+// Units of time.
+inline constexpr int kSecondsPerMinute = 60;
+inline constexpr int kMinutesPerHour = 60;
+inline constexpr int kHoursPerDay = 24;
+inline constexpr int kMinutesPerDay = kHoursPerDay * kMinutesPerHour;
+inline constexpr std::int64_t kSecondsPerHour = kSecondsPerMinute * kMinutesPerHour;
+inline constexpr std::int64_t kSecondsPerDay = kSecondsPerHour * kHoursPerDay;
+
+// What some editors put before the first line of a UTF-8 file.
+inline constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+// "2024-03-01T08:30:00" or "2024-03-01 08:30" (seconds optional).
+std::optional<CalendarTime> ParseLocalTime(std::string_view text);
+std::string FormatLocalTime(const CalendarTime& t);            // 2024-03-01T08:30:00
+std::string FormatClock(int minutes_after_midnight);           // 08:30
+// Seconds from a fixed origin, for ordering and spacing readings, and back.
+std::int64_t SecondsOf(const CalendarTime& t);
+CalendarTime TimeOf(std::int64_t seconds);
+// A device text field (single-byte characters, zero-terminated within
+// `size`) as UTF-8; bytes above 0x7F are taken as Latin-1, the closest guess
+// for a device that does not say its code page.
+std::string TextFromDevice(const char* field, std::size_t size);
+
+}  // namespace bplink::report
