@@ -21,17 +21,17 @@ class Vestra18Download : public ::testing::Test {
     env_.SetOpenablePaths({ComPortPath(L"ttyS0"), ComPortPath(L"ttyS1")});
     line_.AttachPort(ComPortPath(L"ttyS0"), nullptr);  // a port with nothing on it
     for (int s = 0; s < 3; ++s) monitor_.Config().stores[s] = Readings(s, 4 + 2 * s);
-    protocol_.SetDevice(&line_, false);
-    protocol_.SetProgressInfo(&progress_, &state_, &stage_);
   }
 
   VirtualEnv env_;
   ScopedEnv scope_{&env_};
   sim::Vestra18Monitor monitor_;
   sim::Vestra18Line line_{ComPortPath(L"ttyS1"), monitor_};
-  CProtocolCOMVESTRA18 protocol_;
-  int progress_ = -1, state_ = 0;
-  enum_TransportType stage_ = TRANSPORT_BP_MODE0;
+  Vestra18Host host_{line_, false};
+  CProtocolCOMVESTRA18& protocol_ = host_.protocol;
+  int& progress_ = host_.progress;
+  int& state_ = host_.state;
+  enum_TransportType& stage_ = host_.stage;
 };
 
 TEST_F(Vestra18Download, EveryModeReadsItsStoresAtItsPace) {
@@ -145,11 +145,8 @@ TEST(Vestra18Frame, DecodesEveryFieldAndTheInvertedValidity) {
   link.ExpectSend({0x13}).Reply({0x13}).Reply({0x03, 0x02});
   link.Reply({0x01, 0x2C, 0x50, 0x48, 0x64, 24, 3, 15, 8, 30, 0x03, 0xFF});
   link.Reply({0x00, 0x78, 0x46, 0x3C, 0x55, 25, 12, 31, 23, 59, 0x01, 0x00});
-  CProtocolCOMVESTRA18 protocol;
-  int progress = 0, state = 0;
-  enum_TransportType stage{};
-  protocol.SetProgressInfo(&progress, &state, &stage);
-  protocol.SetDevice(&link, true);
+  Vestra18Host host(link, true);
+  CProtocolCOMVESTRA18& protocol = host.protocol;
   tag_SUPPORT_PROTOCOL id;
   protocol.GetCurDeviceInfo(id);
   EXPECT_EQ(id, (tag_SUPPORT_PROTOCOL{5, 10, 255, 255, 0}));

@@ -36,13 +36,9 @@ TEST(Vestra18OnPty, EveryModeAndTheDetectionAnswerThroughTheRealPort) {
   CDevice_COM port;
   port.SetRecvTimeout(kShortTimeoutMs);
 
-  CProtocolCOMVESTRA18 protocol;
-  int progress = 0, state = 0;
-  enum_TransportType stage{};
-  protocol.SetProgressInfo(&progress, &state, &stage);
-  protocol.SetDevice(&port, false);
+  Vestra18Host host(port, false);
   Stopwatch watch;
-  ExpectEveryModeReadsItsStores(protocol, monitor.Config(), state, [&](int records) {
+  ExpectEveryModeReadsItsStores(host.protocol, monitor.Config(), host.state, [&](int records) {
     EXPECT_FALSE(port.IsOpen());
     // The probe's pause and one per record; no time-out is spent.
     EXPECT_LT(watch.ElapsedMs(), 100 * (records + 1) + kSchedulingSlackMs);

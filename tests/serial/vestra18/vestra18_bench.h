@@ -42,6 +42,17 @@ inline _BP_DATASET ExpectedSet(const std::vector<Vestra18Reading>& readings) {
   return set;
 }
 
+// A protocol object bound to a device, with the host's progress variables.
+struct Vestra18Host {
+  Vestra18Host(CDevice& device, bool hostOpened) {
+    protocol.SetDevice(&device, hostOpened);
+    protocol.SetProgressInfo(&progress, &state, &stage);
+  }
+  CProtocolCOMVESTRA18 protocol;
+  int progress = -1, state = 0;
+  enum_TransportType stage = TRANSPORT_BP_MODE0;
+};
+
 // The three sets a type-5 download hands out; the plan's storage is left alone.
 inline std::vector<_BP_DATASET> Zones(CProtocolCOMVESTRA18& protocol) {
   _DOWNLOAD_DATAINFO info;
