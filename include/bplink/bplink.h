@@ -10,5 +10,6 @@
 #include <bplink/packing.h>
 #include <bplink/protocol_base.h>
 #include <bplink/protocol_new.h>
+#include <bplink/protocol_vestra18.h>
 #include <bplink/records.h>
 #include <bplink/wintypes.h>
