@@ -132,6 +132,8 @@ void Kv32Monitor::StorePlan(const Kv32PlanBlock& b) {
 }
 
 void Kv32Monitor::OnDownloadSpeed(std::uint8_t byte) {
+  if (byte == kRecordPlease) ++record_requests_;
+  if (byte == kSamplePlease) ++spo2_requests_;
   if (silent_after_ && records_sent_ >= *silent_after_) return;
   if (byte == kPlanInMinutes || byte == kPlanInSeconds) {
     if (!Echo(Kv32Exchange::kPlanRequest, byte)) return;
@@ -139,13 +141,11 @@ void Kv32Monitor::OnDownloadSpeed(std::uint8_t byte) {
     next_record_ = 0;
     SendPlan();
   } else if (byte == kRecordPlease) {
-    ++record_requests_;
     if (next_record_ >= config_.readings.size()) return;
     if (!Echo(Kv32Exchange::kRecord, byte)) return;
     SendRecord(config_.readings[next_record_++]);
     ++records_sent_;
   } else if (byte == kSamplePlease) {
-    ++spo2_requests_;
     Echo(Kv32Exchange::kSpO2, byte);
   }
 }
