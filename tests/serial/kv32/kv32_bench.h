@@ -13,18 +13,17 @@
 
 namespace bplink::testing {
 
-template <class Protocol = CProtocolCOMKV32>
-struct Kv32BenchOf {
+struct Kv32Bench {
   VirtualEnv env;
   ScopedEnv scope{&env};
   sim::Kv32Monitor monitor;
   sim::InProcessDevice device;
-  Protocol protocol;
+  CProtocolCOMKV32 protocol;
   int progress = -1;
   int state = 0;
   enum_TransportType stage = TRANSPORT_BP_MODE0;
 
-  Kv32BenchOf() {
+  Kv32Bench() {
     env.SetPortNames({L"ttyS0", L"ttyS1"});
     env.SetOpenablePaths({L"/dev/ttyS0", L"/dev/ttyS1"});
     device.AttachPort(L"/dev/ttyS0", nullptr);
@@ -39,7 +38,6 @@ struct Kv32BenchOf {
     return data;
   }
 };
-using Kv32Bench = Kv32BenchOf<>;
 
 using Bytes = std::vector<BYTE>;
 
