@@ -1,0 +1,96 @@
+// The KV32 wire: line speeds, the single-byte commands and the layouts of the
+// plan block, the plan reply and the record reply.
+//
+// Every command is one byte sent alone, echoed by the monitor before anything
+// else; a reply of fixed length follows the echo.
+#pragma once
+
+#include <bplink/wintypes.h>
+
+namespace bplink::kv32 {
+
+// --- line speeds: greeting and upload, then the download
+inline constexpr DWORD kSlowBaud = 4800;
+inline constexpr DWORD kFastBaud = 115200;
+
+inline DCB Line(DWORD baud) {
+  DCB dcb{};
+  dcb.BaudRate = baud;
+  dcb.ByteSize = 8;
+  dcb.Parity = NOPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  return dcb;
+}
+
+// --- commands
+inline constexpr BYTE kCmdHandShakeMode1 = 0x51;  // 'Q', also every mode but 2
+inline constexpr BYTE kCmdHandShakeMode2 = 0x52;  // 'R'
+inline constexpr BYTE kCmdUpload = 0x55;          // 'U', also the confirmation of each plan byte
+inline constexpr BYTE kCmdPlanMode2 = 0x53;       // 'S'
+inline constexpr BYTE kCmdPlanMode1 = 0x54;       // 'T'
+inline constexpr BYTE kCmdPlanOtherMode = 0x00;   // a mode the monitor has no plan for
+inline constexpr BYTE kCmdNextRecord = 0xEE;
+inline constexpr BYTE kCmdNextSpO2 = 0xDB;
+
+// The pause between a command and reading its echo.
+inline constexpr unsigned kEchoPauseMs = 10;
+
+// --- where replies land in the frame buffer: the echo in byte 0, the reply
+// from byte 1 on.
+inline constexpr int kEchoAt = 0;
+inline constexpr int kReplyAt = 1;
+
+// --- plan reply (after the echo of 'S' or 'T'), offsets into the reply
+inline constexpr DWORD kPlanReplyLength = 77;
+inline constexpr int kReplyPatient1At = 0;
+inline constexpr int kReplyPatient2At = 30;
+inline constexpr int kReplyYearAt = 41;  // 16 bits; then month, day, hour, minute, second
+inline constexpr int kReplyOption1At = 55;
+inline constexpr int kReplyOption2At = 56;
+inline constexpr int kReplyPeriod1At = 57;  // hour, minute, interval
+inline constexpr int kReplyPeriod2At = 60;  // hour, minute, interval
+inline constexpr int kReplyExtraStartAt = 63;  // hour, minute
+inline constexpr int kReplyExtraIntervalAt = 65;
+inline constexpr int kReplyExtraEndAt = 66;  // hour, minute
+inline constexpr int kReplyRecordCountAt = 71;  // 16 bits
+inline constexpr int kReplySpO2CountAt = 73;    // 24 bits, low byte first
+
+// --- record reply (after the echo of 0xEE)
+inline constexpr DWORD kRecordReplyLength = 13;
+inline constexpr int kRecOffsetHighAt = 0;  // offset bits 16..23
+inline constexpr int kRecSysAt = 1;         // 16 bits
+inline constexpr int kRecPress2At = 3;
+inline constexpr int kRecPulseAt = 4;
+inline constexpr int kRecPress3At = 5;
+inline constexpr int kRecOffsetLowAt = 6;   // offset bits 8..15, then 0..7
+inline constexpr int kRecStatusAt = 8;
+inline constexpr int kRecFlagsAt = 9;
+
+// --- plan block (uploaded)
+inline constexpr int kPlanBlockLength = 71;
+inline constexpr int kBlockPatient1At = 0;
+inline constexpr int kPatient1Length = 30;
+inline constexpr int kBlockPatient2At = 30;
+inline constexpr int kPatient2Length = 11;
+inline constexpr int kBlockClockAt = 41;        // year high, year low, month, day, hour, minute
+inline constexpr int kBlockClockSecondAt = 47;  // mode 2 only
+inline constexpr int kBlockStartAt = 47;        // mode 1: start of recording, six time bytes
+inline constexpr int kBlockOption2At = 56;
+inline constexpr int kBlockPeriod1At = 57;      // hour, minute, interval
+inline constexpr int kBlockPeriod2At = 60;      // hour, minute, interval
+inline constexpr int kBlockExtraStartAt = 63;   // hour, minute
+inline constexpr int kBlockExtraIntervalAt = 65;
+inline constexpr int kBlockExtraEndAt = 66;     // hour, minute
+inline constexpr int kBlockPeriodCodeAt = 69;
+inline constexpr int kBlockTrailerAt = 70;      // the handshake byte of the layout
+
+inline constexpr BYTE kNone = 0xFF;  // an interval, window or option that is not set
+
+// --- upload confirmations
+inline constexpr int kConfirmAttempts = 10;
+inline constexpr unsigned kConfirmRetryPauseMs = 100;
+
+// --- record and sample requests
+inline constexpr int kMaxRequestFailures = 10;
+
+}  // namespace bplink::kv32
