@@ -8,6 +8,7 @@
 
 #include "serial/vestra16/blocks.h"
 #include "serial/vestra16/byte_link.h"
+#include "serial/vestra16/transfer.h"
 
 using namespace bplink::serial::vestra16;
 
@@ -21,25 +22,9 @@ constexpr int kMaxFailedRecords = 5;
 }  // namespace
 
 int CProtocolCOMVESTRA16::PC_Download(enum_DataMode nMode) {
-  m_nABPM_Type = nMode;
-  SetProgress(0);
-  SetState(bplink::kStateRunning);
-
-  const int found = OpenDevice(Line(kHandshakeBaud), kCmdReadSettings, kCmdReadSettings);
-  if (found != bplink::kResultOk) {
-    SetState(bplink::kStateFailed);
-    return found;
-  }
-  const int result = RunOnOpenPort(m_pDevice, [this] {
-    ClearAllData();
-    int step = DownloadBPInfo();
-    if (step != bplink::kResultOk) return step;
-    step = DownloadBPData();
-    if (step == bplink::kResultOk) HeadFromFirstRecord(m_BPSet1);
-    return step;
-  });
-  FinishState(result);
-  return result;
+  return Transfer::Run(
+      *this, nMode, [this] { return OpenDevice(Line(kHandshakeBaud), kCmdReadSettings, kCmdReadSettings); },
+      [this] { return Transfer::Download(*this); });
 }
 
 int CProtocolCOMVESTRA16::DownloadBPInfo() {

@@ -2,11 +2,10 @@
 
 #include <bplink/protocol_vestra16.h>
 
+#include "serial/vestra16/transfer.h"
+
 CProtocolCOMVESTRA16::CProtocolCOMVESTRA16() {
-  m_SupportInfo.nDeviceType = bplink::kDeviceType4;
-  m_SupportInfo.nProtocol = bplink::kProtocolVESTRA16;
-  m_SupportInfo.nReserved = bplink::kDeviceNotIdentified;
-  m_SupportInfo.nVariant = bplink::kDeviceNotIdentified;
+  bplink::serial::vestra16::Transfer::Identify(*this, bplink::kDeviceType4, bplink::kProtocolVESTRA16);
 }
 
 CProtocolCOMVESTRA16::CProtocolCOMVESTRA16(const CProtocolCOMVESTRA16& other) = default;

@@ -7,22 +7,14 @@
 
 #include "serial/vestra16/blocks.h"
 #include "serial/vestra16/byte_link.h"
+#include "serial/vestra16/transfer.h"
 
 using namespace bplink::serial::vestra16;
 
 int CProtocolCOMVESTRA16::PC_Upload(enum_DataMode nMode) {
-  m_nABPM_Type = nMode;
-  SetProgress(0);
-  SetState(bplink::kStateRunning);
-
-  const int found = OpenDevice(Line(kHandshakeBaud), kCmdWriteSettings, kCmdWriteSettings);
-  if (found != bplink::kResultOk) {
-    SetState(bplink::kStateFailed);
-    return found;
-  }
-  const int result = RunOnOpenPort(m_pDevice, [this] { return UploadBPInfo(); });
-  FinishState(result);
-  return result;
+  return Transfer::Run(
+      *this, nMode, [this] { return OpenDevice(Line(kHandshakeBaud), kCmdWriteSettings, kCmdWriteSettings); },
+      [this] { return UploadBPInfo(); });
 }
 
 int CProtocolCOMVESTRA16::UploadBPInfo() {

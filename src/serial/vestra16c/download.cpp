@@ -9,6 +9,7 @@
 
 #include "serial/vestra16/blocks.h"
 #include "serial/vestra16/byte_link.h"
+#include "serial/vestra16/transfer.h"
 #include "serial/vestra16c/commands.h"
 
 using namespace bplink::serial::vestra16;
@@ -24,27 +25,12 @@ constexpr int kRecordAttempts = 10;
 }  // namespace
 
 int CProtocolCOMVESTRA16C::PC_Download(enum_DataMode nMode) {
-  m_nABPM_Type = nMode;
-  SetProgress(0);
-  SetState(bplink::kStateRunning);
-
-  const int found = DoHandShake();
-  if (found != bplink::kResultOk) {
-    SetState(bplink::kStateFailed);
-    return found;
-  }
-  const int result = RunOnOpenPort(m_pDevice, [this] {
-    // A port that does not reopen shows up as failed exchanges below.
+  return Transfer::Run(*this, nMode, [this] { return DoHandShake(); }, [this] {
+    // The handshake closed the port; the data go over it again at the fast
+    // speed. A port that does not reopen shows up as failed exchanges.
     m_pDevice->Open(m_strPortPath, Line(kFastBaud));
-    ClearAllData();
-    int step = DownloadBPInfo();
-    if (step != bplink::kResultOk) return step;
-    step = DownloadBPData();
-    if (step == bplink::kResultOk) HeadFromFirstRecord(m_BPSet1);
-    return step;
+    return Transfer::Download(*this);
   });
-  FinishState(result);
-  return result;
 }
 
 int CProtocolCOMVESTRA16C::DownloadBPInfo() {

@@ -2,11 +2,10 @@
 
 #include <bplink/protocol_vestra16c.h>
 
+#include "serial/vestra16/transfer.h"
+
 CProtocolCOMVESTRA16C::CProtocolCOMVESTRA16C() {
-  m_SupportInfo.nDeviceType = bplink::kDeviceType6;
-  m_SupportInfo.nProtocol = bplink::kProtocolVESTRA16C;
-  m_SupportInfo.nReserved = bplink::kDeviceNotIdentified;
-  m_SupportInfo.nVariant = bplink::kDeviceNotIdentified;
+  bplink::serial::vestra16::Transfer::Identify(*this, bplink::kDeviceType6, bplink::kProtocolVESTRA16C);
 }
 
 CProtocolCOMVESTRA16C::CProtocolCOMVESTRA16C(const CProtocolCOMVESTRA16C& other) = default;

@@ -8,24 +8,16 @@
 
 #include "serial/vestra16/blocks.h"
 #include "serial/vestra16/byte_link.h"
+#include "serial/vestra16/transfer.h"
 #include "serial/vestra16c/commands.h"
 
 using namespace bplink::serial::vestra16;
 using namespace bplink::serial::vestra16c;
 
 int CProtocolCOMVESTRA16C::PC_Upload(enum_DataMode nMode) {
-  SetProgress(0);
-  SetState(bplink::kStateRunning);
-  m_nABPM_Type = nMode;
-
-  const int found = OpenDevice(Line(kHandshakeBaud), kCmdWriteSettings, kAnswer);
-  if (found != bplink::kResultOk) {
-    SetState(bplink::kStateFailed);
-    return found;
-  }
-  const int result = RunOnOpenPort(m_pDevice, [this] { return UploadBPInfo(); });
-  FinishState(result);
-  return result;
+  return Transfer::Run(
+      *this, nMode, [this] { return OpenDevice(Line(kHandshakeBaud), kCmdWriteSettings, kAnswer); },
+      [this] { return UploadBPInfo(); });
 }
 
 int CProtocolCOMVESTRA16C::UploadBPInfo() {
