@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 
 #include "bench.h"
 
@@ -80,6 +81,9 @@ struct PeriodCase {
   int hour, minute;  // the clock five minutes on
   int extraInterval;
   BYTE code;
+  friend void PrintTo(const PeriodCase& c, std::ostream* os) {
+    *os << c.hour << ":" << c.minute << " window interval " << c.extraInterval;
+  }
 };
 
 class Vestra16PeriodCode : public Vestra16Upload, public ::testing::WithParamInterface<PeriodCase> {};
