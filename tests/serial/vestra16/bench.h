@@ -31,6 +31,18 @@ inline std::vector<std::uint8_t> Text(const char* s, std::size_t n) {
   return out;
 }
 
+inline _DOWNLOAD_DATAINFO Fetch(CProtocolBase& protocol) {
+  _DOWNLOAD_DATAINFO data;
+  protocol.GetDownLoadData(&data);
+  return data;
+}
+
+// `count` measurements, 15 minutes apart.
+inline void Store(sim::vestra16::Monitor& monitor, int count) {
+  for (int i = 0; i < count; ++i)
+    monitor.measurements().push_back({static_cast<std::uint32_t>(15 * i), 110, 70, 60, 85, 0, 0, 0});
+}
+
 class Bench : public ::testing::Test {
  protected:
   static constexpr unsigned kTimeoutMs = 100;
@@ -51,13 +63,6 @@ class Bench : public ::testing::Test {
     protocol.SetProgressInfo(&progress, &state, &stage);
   }
 
-  // The first byte of every write, in order.
-  Bytes Commands() const {
-    Bytes out;
-    for (const Write& w : writes) out.push_back(w.bytes.at(0));
-    return out;
-  }
-
   VirtualEnv env;
   ScopedEnv scope{&env};
   bplink::sim::InProcessDevice device;
@@ -67,6 +72,8 @@ class Bench : public ::testing::Test {
   int state = 0;
   enum_TransportType stage = TRANSPORT_BP_MODE0;
 };
+
+inline std::vector<int> When(const _BP_RECORD& r) { return {r.nYear, r.wMonth, r.wDay, r.wHour, r.wMinute}; }
 
 // Measurements whose offsets carry over a day, a month end and 2^16 minutes,
 // for a recording that starts on 31 January 2026 at 23:50.

@@ -23,12 +23,9 @@ TEST(Vestra16OverPty, DownloadUploadAndReadBack) {
   Stopwatch watch;
 
   ASSERT_EQ(protocol.PC_Download(DATAMODE_BP), 1);
-  _DOWNLOAD_DATAINFO data;
-  protocol.GetDownLoadData(&data);
+  _DOWNLOAD_DATAINFO data = Fetch(protocol);
   ASSERT_EQ(data.BPSet.vecRecords.size(), 3u);
-  const _BP_RECORD& last = data.BPSet.vecRecords[2];
-  EXPECT_EQ((std::vector<int>{last.nYear, last.wMonth, last.wDay, last.wHour, last.wMinute, last.nAux3}),
-            (std::vector<int>{2026, 3, 18, 12, 6, 200}));
+  EXPECT_EQ(When(data.BPSet.vecRecords[2]), (std::vector<int>{2026, 3, 18, 12, 6}));
   EXPECT_EQ(data.BPSet.Head, (_DATA_HEAD{3, 2026, 1, 31, 23, 50, 0, 0}));
 
   _BP_TRANSPORT_INFO plan;
@@ -41,7 +38,7 @@ TEST(Vestra16OverPty, DownloadUploadAndReadBack) {
   EXPECT_EQ(line.state, kStateSucceeded);
 
   ASSERT_EQ(protocol.PC_Download(DATAMODE_BP), 1);
-  protocol.GetDownLoadData(&data);
+  data = Fetch(protocol);
   EXPECT_STREQ(data.Info.szPatientInfo1, "OVER THE LINE");
   EXPECT_EQ(data.Info.nPeriod1Interval, 15);
   EXPECT_EQ(data.Info.nExtraEndMinute, 45);

@@ -5,14 +5,12 @@
 #include <bplink/bplink.h>
 #include <gtest/gtest.h>
 
+#include "real_time.h"
 #include "vestra16/bench.h"
 #include "vestra16c/monitor.h"
 
 namespace bplink::testing::vestra16 {
 namespace {
-
-using sim::vestra16::Measurement;
-namespace v16c = sim::vestra16c;
 
 class Vestra16CDownload : public Bench {
  protected:
@@ -22,127 +20,93 @@ class Vestra16CDownload : public Bench {
     Bind(protocol);
   }
 
-  void Store(int count) {
-    for (int i = 0; i < count; ++i)
-      monitor.measurements().push_back(Measurement{static_cast<std::uint32_t>(15 * i), 110, 70, 60, 85, 0, 0, 0});
-  }
-
-  const std::vector<_BP_RECORD>& Records() {
-    protocol.GetDownLoadData(&data);
-    return data.BPSet.vecRecords;
-  }
-
-  v16c::Monitor monitor;
+  sim::vestra16c::Monitor monitor;
   CProtocolCOMVESTRA16C protocol;
-  _DOWNLOAD_DATAINFO data;
 };
 
 TEST_F(Vestra16CDownload, HandshakeSlowDataFastOnTheSamePort) {
   monitor.measurements() = CarryMeasurements();
-  monitor.settings().option2 = v16c::kSwitchOn;
   ASSERT_EQ(protocol.PC_Download(DATAMODE_BP), 1);
   EXPECT_EQ(state, kStateSucceeded);
-
-  EXPECT_EQ(writes, (std::vector<Write>{{{0x88}, 4800},
-                                        {{0x54}, 115200},
-                                        {{0xEE}, 115200},
-                                        {{0xEE}, 115200},
-                                        {{0xEE}, 115200}}));
+  EXPECT_EQ(writes, (std::vector<Write>{{{0x88}, 4800}, {{0x54}, 115200}, {{0xEE}, 115200},
+                                        {{0xEE}, 115200}, {{0xEE}, 115200}}));
   EXPECT_EQ(device.TriedPaths(),
             (std::vector<std::wstring>{ComPortPath(L"ttyS0"), ComPortPath(L"ttyS1"), ComPortPath(L"ttyS1")}));
   EXPECT_FALSE(device.IsOpen());
   // The handshake's pause and the one before the records; no time-outs.
   EXPECT_EQ(env.ElapsedMs(), 2u * 100);
 
-  ASSERT_EQ(Records().size(), 3u);
-  EXPECT_EQ(data.Info.nOption2, 1);
-  EXPECT_EQ((std::vector<int>{data.Info.nYear, data.Info.nMonth, data.Info.nDay, data.Info.nHour}),
-            (std::vector<int>{2026, 1, 31, 23}));
-  const _BP_RECORD& last = data.BPSet.vecRecords[2];
-  EXPECT_EQ((std::vector<int>{last.nYear, last.wMonth, last.wDay, last.wHour, last.wMinute}),
-            (std::vector<int>{2026, 3, 18, 12, 6}));
+  _DOWNLOAD_DATAINFO data = Fetch(protocol);
+  ASSERT_EQ(data.BPSet.vecRecords.size(), 3u);
+  EXPECT_EQ(data.Info.nOption2, 1);  // stored as 0x00
+  EXPECT_EQ(When(data.BPSet.vecRecords[2]), (std::vector<int>{2026, 3, 18, 12, 6}));
   EXPECT_EQ(data.BPSet.vecRecords[1].byFlagsLow, 0xA5);
   for (const _BP_RECORD& r : data.BPSet.vecRecords) EXPECT_EQ(r.nAux3, 0);  // byte 12 means nothing here
   EXPECT_EQ(data.BPSet.Head, (_DATA_HEAD{3, 2026, 1, 31, 23, 50, 0, 0}));
 
   monitor.settings().option2 = 0x01;
   ASSERT_EQ(protocol.PC_Download(DATAMODE_BP), 1);
-  protocol.GetDownLoadData(&data);
-  EXPECT_EQ(data.Info.nOption2, 0);
+  EXPECT_EQ(Fetch(protocol).Info.nOption2, 0);
 }
 
-TEST_F(Vestra16CDownload, ARecordIsAskedForUpToTenTimes) {
-  Store(4);
+TEST_F(Vestra16CDownload, RetriesPerRecordAndForTheSettings) {
+  Store(monitor, 4);
   monitor.faults().unanswered_record_requests = {{2, 9}};
+  monitor.faults().unanswered_settings_reads = {0, 1, 2, 3};
   ASSERT_EQ(protocol.PC_Download(DATAMODE_BP), 1);
-  EXPECT_EQ(Records().size(), 4u);  // nothing skipped
+  EXPECT_EQ(Fetch(protocol).BPSet.vecRecords.size(), 4u);  // nothing skipped
   EXPECT_EQ(monitor.record_requests(), 4 + 9);
   EXPECT_EQ(progress, 75);
 
   monitor.faults().unanswered_record_requests = {{2, 10}};
   EXPECT_EQ(protocol.PC_Download(DATAMODE_BP), 7);
   EXPECT_EQ(state, kStateFailed);
-  EXPECT_EQ(Records().size(), 2u);
+  EXPECT_EQ(Fetch(protocol).BPSet.vecRecords.size(), 2u);
   EXPECT_EQ(monitor.record_requests(), 13 + 2 + 10);
   EXPECT_FALSE(device.IsOpen());
-}
 
-TEST_F(Vestra16CDownload, SettingsAreAskedForUpToFiveTimes) {
-  Store(1);
-  monitor.faults().unanswered_settings_reads = {0, 1, 2, 3};
-  EXPECT_EQ(protocol.PC_Download(DATAMODE_BP), 1);
-  EXPECT_EQ(Records().size(), 1u);
-
-  monitor.faults().unanswered_settings_reads = {5, 6, 7, 8, 9};
+  monitor.faults().unanswered_settings_reads = {6, 7, 8, 9, 10};
   EXPECT_EQ(protocol.PC_Download(DATAMODE_BP), 7);
-  EXPECT_EQ(state, kStateFailed);
-  EXPECT_EQ(monitor.settings_reads(), 10);
+  EXPECT_EQ(monitor.settings_reads(), 11);
 }
 
 TEST_F(Vestra16CDownload, SilenceMidDownloadEndsWithSeven) {
-  Store(5);
+  Store(monitor, 5);
   monitor.faults().silent_after_records = 3;
   EXPECT_EQ(protocol.PC_Download(DATAMODE_BP), 7);
   // The cut record came as its echo alone and is kept as the zeros its
   // buffer was cleared to; the silence shows on the next request.
-  EXPECT_EQ(Records().size(), 4u);
+  EXPECT_EQ(Fetch(protocol).BPSet.vecRecords.size(), 4u);
   EXPECT_EQ(state, kStateFailed);
 }
 
 TEST_F(Vestra16CDownload, StopAndEmptyStoreBothEndWithOne) {
   EXPECT_EQ(protocol.PC_Download(DATAMODE_BP), 1);
-  EXPECT_TRUE(Records().empty());
-  EXPECT_EQ(data.BPSet.Head, _DATA_HEAD{});
+  EXPECT_EQ(Fetch(protocol).BPSet, _BP_DATASET{});
 
-  Store(6);
+  Store(monitor, 6);
   onWrite = [this](const Write& w) {
     if (w.bytes[0] == 0xEE && monitor.record_requests() == 1) state = kStateStopRequested;
   };
   EXPECT_EQ(protocol.PC_Download(DATAMODE_BP), 1);
   EXPECT_EQ(state, kStateSucceeded);
-  EXPECT_EQ(Records().size(), 2u);
+  EXPECT_EQ(Fetch(protocol).BPSet.vecRecords.size(), 2u);
 }
 
 // Each class finds only its own family, and the two probes detection makes
-// on a port (VESTRA16C's first, both at 4800) tell the monitors apart.
+// on a port (VESTRA16C's first, both 0x88 at 4800) tell the monitors apart.
 TEST_F(Vestra16CDownload, TheFamiliesAreNeverTakenForEachOther) {
   sim::vestra16::Monitor older;
   older.measurements().resize(2);
   bplink::sim::InProcessDevice olderPort;
-  olderPort.SetRecvTimeout(kTimeoutMs);
   olderPort.AttachPort(ComPortPath(L"ttyS0"), &older);
 
-  // The probes, byte by byte: 0x88 answered by 0x6C, or by 0x88 and the block.
   auto probe = [](CDevice& port, const std::wstring& path, DWORD want) {
-    DCB dcb{};
-    dcb.BaudRate = 4800;
-    dcb.ByteSize = 8;
-    EXPECT_EQ(port.Open(path, dcb), 1);
-    BYTE request = 0x88;
+    EXPECT_EQ(port.Open(path, Line(4800)), 1);
+    BYTE request = 0x88, rest = 0;
     port.SendData(&request, 1);
     Bytes answer(want, 0);
     const bool came = port.RecvData(answer.data(), want) != 0;
-    BYTE rest = 0;
     while (port.RecvData(&rest, 1) != 0) {
     }
     port.Close();
@@ -158,18 +122,18 @@ TEST_F(Vestra16CDownload, TheFamiliesAreNeverTakenForEachOther) {
   EXPECT_EQ(younger_protocol.PC_Download(DATAMODE_BP), 2);
   EXPECT_EQ(younger_protocol.PC_Upload(DATAMODE_BP), 2);
   CProtocolCOMVESTRA16 older_protocol;
-  older_protocol.SetDevice(&device, false);
+  older_protocol.SetDevice(&device, true);  // scanned all the same
   EXPECT_EQ(older_protocol.PC_Download(DATAMODE_BP), 2);
   EXPECT_EQ(older_protocol.PC_Upload(DATAMODE_BP), 2);
-}
 
-TEST_F(Vestra16CDownload, IdentityAndDataModes) {
-  tag_SUPPORT_PROTOCOL info;
-  protocol.GetCurDeviceInfo(info);
-  EXPECT_EQ(info, (tag_SUPPORT_PROTOCOL{6, 9, 255, 255, 0}));
-  int modes[kDataModeCount] = {};
-  EXPECT_EQ(protocol.GetDownLoadDataMode(modes), 1);
-  EXPECT_EQ(modes[1], 1);
+  tag_SUPPORT_PROTOCOL younger, elder;
+  younger_protocol.GetCurDeviceInfo(younger);
+  older_protocol.GetCurDeviceInfo(elder);
+  EXPECT_EQ(younger, (tag_SUPPORT_PROTOCOL{6, 9, 255, 255, 0}));
+  EXPECT_EQ(elder, (tag_SUPPORT_PROTOCOL{4, 8, 255, 255, 0}));
+  int modes[kDataModeCount] = {0, 0, 7};
+  EXPECT_EQ(younger_protocol.GetDownLoadDataMode(modes), 1);
+  EXPECT_EQ(modes[1] * 10 + modes[2], 17);  // mode 1 added, the rest left alone
 }
 
 }  // namespace

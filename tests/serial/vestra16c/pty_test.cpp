@@ -22,12 +22,9 @@ TEST(Vestra16COverPty, DownloadUploadAndReadBack) {
 
   ASSERT_EQ(protocol.PC_Download(DATAMODE_BP), 1);
   EXPECT_EQ(line.bridge.LineSpeed(), 115200u);
-  _DOWNLOAD_DATAINFO data;
-  protocol.GetDownLoadData(&data);
+  _DOWNLOAD_DATAINFO data = Fetch(protocol);
   ASSERT_EQ(data.BPSet.vecRecords.size(), 3u);
-  const _BP_RECORD& second = data.BPSet.vecRecords[1];
-  EXPECT_EQ((std::vector<int>{second.nYear, second.wMonth, second.wDay, second.wHour, second.wMinute}),
-            (std::vector<int>{2026, 2, 1, 0, 5}));
+  EXPECT_EQ(When(data.BPSet.vecRecords[1]), (std::vector<int>{2026, 2, 1, 0, 5}));
   EXPECT_EQ(data.Info.nOption2, 1);
 
   _BP_TRANSPORT_INFO plan;
@@ -38,7 +35,7 @@ TEST(Vestra16COverPty, DownloadUploadAndReadBack) {
   EXPECT_EQ(line.bridge.LineSpeed(), 4800u);
 
   ASSERT_EQ(protocol.PC_Download(DATAMODE_BP), 1);
-  protocol.GetDownLoadData(&data);
+  data = Fetch(protocol);
   EXPECT_EQ(data.Info.nOption2, 0);
   EXPECT_EQ(data.Info.nPeriod2Hour, 20);
 

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <stdexcept>
 
 #include "vestra16/bench.h"
 #include "vestra16c/monitor.h"
@@ -43,9 +42,7 @@ TEST_F(Vestra16CUpload, AcknowledgedAt4800AndReadBackAt115200) {
   plan.nExtraStartHour = 0, plan.nExtraStartMinute = 0, plan.nExtraInterval = 10;
   plan.nExtraEndHour = 0, plan.nExtraEndMinute = 30;
   ASSERT_EQ(Upload(plan), 1);
-  EXPECT_EQ(state, kStateSucceeded);
-  EXPECT_EQ(stage, TRANSPORT_PLAN_UPLOAD);
-  EXPECT_EQ(progress, 98);
+  EXPECT_EQ((std::vector<int>{state, stage, progress}), (std::vector<int>{kStateSucceeded, TRANSPORT_PLAN_UPLOAD, 98}));
   ASSERT_EQ(monitor.confirmed_uploads(), 1);
   ASSERT_EQ(writes.size(), 71u);
   for (const Write& w : writes) EXPECT_EQ(w.baud, 4800u);
@@ -58,11 +55,9 @@ TEST_F(Vestra16CUpload, AcknowledgedAt4800AndReadBackAt115200) {
   EXPECT_EQ(block[69], 3);  // 00:02 lies in the window from midnight
 
   ASSERT_EQ(protocol.PC_Download(DATAMODE_BP), 1);
-  _DOWNLOAD_DATAINFO data;
-  protocol.GetDownLoadData(&data);
   _BP_TRANSPORT_INFO expected = plan;
   expected.nYear = 2026, expected.nMonth = 3, expected.nDay = 28, expected.nHour = 23, expected.nMinute = 57;
-  EXPECT_EQ(data.Info, expected);
+  EXPECT_EQ(Fetch(protocol).Info, expected);
 }
 
 TEST_F(Vestra16CUpload, SwitchAndWindowEncoding) {
@@ -90,31 +85,6 @@ TEST_F(Vestra16CUpload, UnacknowledgedByteEndsWithSeven) {
   EXPECT_EQ(monitor.confirmed_uploads(), 0);
   EXPECT_EQ(progress, 97);
   EXPECT_FALSE(device.IsOpen());
-}
-
-// An Env whose clock fails: the block cannot be built.
-class NoClock : public VirtualEnv {
- public:
-  CalendarTime LocalTime() override { throw std::runtime_error("no clock"); }
-};
-
-TEST_F(Vestra16CUpload, BlockThatCannotBeBuiltGivesTenAndTheOtherFamilyFive) {
-  NoClock noClock;
-  noClock.SetPortNames({L"ttyS0"});
-  noClock.SetOpenablePaths({ComPortPath(L"ttyS0")});
-  ScopedEnv useIt(&noClock);
-  EXPECT_EQ(Upload(_BP_TRANSPORT_INFO{}), 10);
-  EXPECT_EQ(state, kStateFailed);
-  EXPECT_EQ(writes.size(), 1u);  // 0xAA alone
-  EXPECT_FALSE(device.IsOpen());
-
-  sim::vestra16::Monitor older;
-  bplink::sim::InProcessDevice olderPort;
-  olderPort.AttachPort(ComPortPath(L"ttyS0"), &older);
-  CProtocolCOMVESTRA16 olderProtocol;
-  olderProtocol.SetDevice(&olderPort, false);
-  EXPECT_EQ(olderProtocol.PC_Upload(DATAMODE_BP), 5);
-  EXPECT_FALSE(olderPort.IsOpen());
 }
 
 }  // namespace
