@@ -5,6 +5,8 @@
 
 namespace bplink::serial::vestra16c {
 
+// Finds the device on the slow line; 0x88 is the older family's settings read.
+inline constexpr BYTE kCmdHandshake = 0x88;
 // Its answer to the opening commands and its acknowledgement of each
 // uploaded byte.
 inline constexpr BYTE kAnswer = 0x6C;

@@ -35,7 +35,7 @@ bool CProtocolCOMVESTRA16C::ClearCommData() {
 
 int CProtocolCOMVESTRA16C::DoHandShake() {
   try {
-    const int found = OpenDevice(Line(kHandshakeBaud), kCmdReadSettings, kAnswer);
+    const int found = OpenDevice(Line(kHandshakeBaud), kCmdHandshake, kAnswer);
     if (found == bplink::kResultOk) m_pDevice->Close();
     return found;
   } catch (...) {
