@@ -11,6 +11,8 @@
 #include <bplink/protocol_base.h>
 #include <bplink/protocol_kv32.h>
 #include <bplink/protocol_new.h>
+#include <bplink/protocol_vestra16.h>
+#include <bplink/protocol_vestra16c.h>
 #include <bplink/protocol_vestra18.h>
 #include <bplink/records.h>
 #include <bplink/wintypes.h>

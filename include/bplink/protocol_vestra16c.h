@@ -1,0 +1,60 @@
+// CProtocolCOMVESTRA16C: the VESTRA16C monitors, a variant of the VESTRA16
+// monitors (see protocol_vestra16.h) with the same settings and record blocks.
+//
+// What differs on the wire: the device answers the opening commands 0x88 and
+// 0xAA, and every uploaded byte, with 0x6C; a download shakes hands at 4800
+// baud and then reopens the same port at 115200 baud, where the settings are
+// read with 0x54 and the records with 0xEE, without a pause before the
+// answer. A failed exchange is asked again for the same record (ten times)
+// instead of being skipped. The option switch at offset 56 is inverted
+// (0x00 means on) and the extra window is sent field by field.
+#pragma once
+
+#include <bplink/export.h>
+#include <bplink/protocol_base.h>
+#include <bplink/wintypes.h>
+
+namespace bplink::serial::vestra16 {
+struct Transfer;
+}
+
+class BPLINK_API CProtocolCOMVESTRA16C : public CProtocolBase {
+ public:
+  static constexpr int kFrameBufferSize = 80;
+
+  CProtocolCOMVESTRA16C();
+  CProtocolCOMVESTRA16C(const CProtocolCOMVESTRA16C& other);
+  CProtocolCOMVESTRA16C& operator=(const CProtocolCOMVESTRA16C& other);
+  ~CProtocolCOMVESTRA16C() override;
+
+  // 1; 2 no port answered the handshake with 0x6C; 7 the settings (five
+  // tries) or a record (ten tries) could not be read; 8 an exception. A stop
+  // request ends with 1 and what came.
+  int PC_Download(enum_DataMode nMode) override;
+  // 1; 2 no port answered 0xAA with 0x6C; 7 a byte was not acknowledged;
+  // 8 an exception; 10 the block could not be built.
+  int PC_Upload(enum_DataMode nMode) override;
+  // Blood-pressure data (mode 1) only; the other entries are left alone.
+  int GetDownLoadDataMode(int* pnDataMode) override;
+
+ protected:
+  int UploadBPInfo() override;
+  int DownloadBPInfo() override;
+  int DownloadBPData() override;
+
+ private:
+  friend struct bplink::serial::vestra16::Transfer;
+
+  int OpenDevice(DCB dcb, BYTE byCommand, BYTE byExpected);
+  bool PC_Pack();
+  int IsRightReceive(BYTE* pbyCommand, BYTE* pbyExpected);
+  bool PC_Unpack();
+  bool ClearCommData();
+  // Finds the device at 4800 baud and closes the port again, keeping its path.
+  int DoHandShake();
+  // One request and its answer, for the command at buffer position 0.
+  bool PC_ReceivePack();
+
+  BYTE m_byBuffer[kFrameBufferSize] = {};
+  CString m_strPortPath;
+};

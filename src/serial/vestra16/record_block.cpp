@@ -1,0 +1,47 @@
+// One stored measurement, and the set's header once all have come.
+
+#include "serial/vestra16/blocks.h"
+
+namespace bplink::serial::vestra16 {
+namespace {
+
+constexpr BYTE kStatusOk = 0;
+constexpr BYTE kStatusOkAlso = 3;
+
+}  // namespace
+
+_BP_RECORD DecodeRecordBlock(const BYTE* block, const CalendarTime& start) {
+  _BP_RECORD record;
+  record.nMinuteOffset = (block[kRecordOffsetHigh] << 16) | (block[kRecordOffsetLow] << 8) |
+                         block[kRecordOffsetLow + 1];
+  record.nSys = (block[kRecordSys] << 8) | block[kRecordSys + 1];
+  record.wPress2 = block[kRecordPress2];
+  record.wPulseRate = block[kRecordPulse];
+  record.wPress3 = block[kRecordPress3];
+  record.wStatus = block[kRecordStatus];
+  record.bValid = (block[kRecordStatus] == kStatusOk || block[kRecordStatus] == kStatusOkAlso) ? 1 : 0;
+  record.byFlagsLow = block[kRecordFlags];  // the whole byte; this family has no high flags
+
+  const CalendarTime at = AddMinutes(start, record.nMinuteOffset);
+  record.nYear = at.year;
+  record.wMonth = static_cast<short>(at.month);
+  record.wDay = static_cast<short>(at.day);
+  record.wHour = static_cast<short>(at.hour);
+  record.wMinute = static_cast<short>(at.minute);
+  record.wSecond = static_cast<short>(at.second);
+  return record;
+}
+
+void HeadFromFirstRecord(_BP_DATASET& set) {
+  if (set.vecRecords.empty()) return;
+  const _BP_RECORD& first = set.vecRecords.front();
+  set.Head.nCount = static_cast<int>(set.vecRecords.size());
+  set.Head.nYear = first.nYear;
+  set.Head.nMonth = first.wMonth;
+  set.Head.nDay = first.wDay;
+  set.Head.nHour = first.wHour;
+  set.Head.nMinute = first.wMinute;
+  set.Head.nSecond = first.wSecond;
+}
+
+}  // namespace bplink::serial::vestra16
