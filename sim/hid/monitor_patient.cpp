@@ -165,11 +165,11 @@ void HidMonitor::TakePatientEnd(const std::uint8_t* frame, std::size_t size) {
   if (Has(HidExchange::kPatientEnd, HidFault::kWrongStatus)) status = kStatusUnknown;
 
   ++served_[HidExchange::kPatientEnd];
-  if (Has(HidExchange::kPatientEnd, HidFault::kSilent)) return;
   if (status == kStatusOk) {
     config_.patient = patient_in_;
     patient_uploads_.push_back(patient_in_);
   }
+  if (Has(HidExchange::kPatientEnd, HidFault::kSilent)) return;  // the verdict is lost
   const bool wrong = Has(HidExchange::kPatientEnd, HidFault::kWrongFirstByte);
   Send(std::array<std::uint8_t, kStatusFrame>{Byte(kPatientStatus + wrong), 0x00, status});
 }
