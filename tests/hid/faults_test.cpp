@@ -142,6 +142,16 @@ class RandomDevice : public CDevice {
       const auto packed = sim::Pack7in8(header, sizeof header);
       into[0] = 0x46, into[1] = identity_;
       std::copy(packed.begin(), packed.end(), into + 2);
+    } else if (size == 16 && Chance(80)) {
+      // An SpO2 header: a count of up to 65535 samples, in any format.
+      const BYTE header[12] = {0, static_cast<BYTE>(random_()), static_cast<BYTE>(random_()),
+                               static_cast<BYTE>(random_() % 4), static_cast<BYTE>(random_()),
+                               static_cast<BYTE>(random_()), static_cast<BYTE>(random_()),
+                               static_cast<BYTE>(random_()), static_cast<BYTE>(random_()),
+                               static_cast<BYTE>(random_()), static_cast<BYTE>(random_()), 0};
+      const auto packed = sim::Pack7in8(header, sizeof header);
+      into[0] = 0x47, into[1] = identity_;
+      std::copy(packed.begin(), packed.end(), into + 2);
     } else if (size > 4 && Chance(70)) {
       into[1] = identity_;  // a data frame's identity byte, or noise in a record
     }
@@ -159,6 +169,7 @@ class RandomDevice : public CDevice {
 TEST(HidFaults, RandomRepliesNeverCrashOrHang) {
   VirtualEnv env;
   ScopedEnv scope(&env);
+  ::testing::internal::CaptureStdout();  // the patient transfer prints
   for (unsigned seed = 0; seed < 1000; ++seed) {
     SCOPED_TRACE(seed);
     RandomDevice dev(seed);
@@ -176,9 +187,15 @@ TEST(HidFaults, RandomRepliesNeverCrashOrHang) {
     protocol.GetDownLoadData(&data);
     for (const _BP_DATASET* set : {&data.BPSet, &data.BPSet2, &data.ZoneSet2, &data.ZoneSet3})
       EXPECT_LE(set->vecRecords.size(), static_cast<std::size_t>(set->Head.nCount));
+    EXPECT_LE(data.SpO2Set.vecRecords.size(), static_cast<std::size_t>(data.SpO2Set.Head.nCount));
     const int up = protocol.PC_Upload(DATAMODE_BP);
     EXPECT_TRUE(up == 1 || up == 5 || up == 6 || up == 7) << up;
+    _UPLOAD_NEEDED_DATA needed;
+    const int query = protocol.PC_DownloadBPInfoTimeInterval(needed);
+    EXPECT_TRUE(query == 1 || query == 5 || query == 7 || query == 10) << query;
+    EXPECT_LE(needed.vecInterval1.size(), 19u);
   }
+  ::testing::internal::GetCapturedStdout();
 }
 
 }  // namespace
