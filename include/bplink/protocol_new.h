@@ -114,6 +114,7 @@ class BPLINK_API CProtocol_NEW : public CProtocolBase {
   bool SendFrame(BYTE* pFrame, DWORD dwLength);
   bool ReceiveFrame(BYTE* pFrame, DWORD dwLength);
   int RequestParameter(BYTE byOperation, BYTE byObject, unsigned nPauseMs);
+  int SendForAck(BYTE* pFrame, DWORD dwLength, unsigned nPauseMs, int nRefused);
   int CommandWithReply(BYTE byCommand, BYTE* pReply, DWORD dwReplyLength, BYTE byReplyCode);
   void AddProgress(int nPercent);
 

@@ -171,10 +171,7 @@ int CProtocol_NEW::UploadWarnSwitchInfo() {
     std::array<BYTE, kSwitchFrameLength> frame{kCmdWarnSwitchWrite};
     frame[kSwitchIdentityAt] = m_byIdentity;
     frame[kSwitchValueAt] = Low(m_UploadNeeded.Info.nWarnSwitchInfo);
-    if (!SendFrame(frame.data(), kSwitchFrameLength)) return bplink::kResultIoFailed;
-    std::array<BYTE, kAckLength> ack{};
-    if (!ReceiveFrame(ack.data(), kAckLength)) return bplink::kResultIoFailed;
-    return IsAccepted(ack.data(), kCmdWarnSwitchWrite) ? kResultOk : bplink::kResultIoFailed;
+    return SendForAck(frame.data(), kSwitchFrameLength, 0, bplink::kResultIoFailed);
   } catch (...) {
     return bplink::kResultException;
   }

@@ -50,34 +50,6 @@ TEST(HidAlarms, LimitsRoundTripInBothLayouts) {
   }
 }
 
-// The exact frames: 300 as 01 2C, the short frame without the identity byte.
-TEST(HidAlarms, UploadFramesOfBothLayouts) {
-  for (BYTE version : {2, 3}) {
-    ScriptedBench bench;
-    ScriptedDevice& dev = bench.dev;
-    dev.ExpectSend({0x40, 0x8F, 0xFF, 0xFE, 0xFD, 0xFC}).Reply({0x41, 0x00, 0x31, version, 0x00, 0, 0});
-    dev.ExpectSend({0x42, 0x8F, 0xFF, 0xFE, 0xFD, 0xFC}).Reply(Bytes(22, 0x48));
-    dev.ExpectSend({0x43, 0x31, 0x02, 0x01, 0x01, 0x00}).Reply({0x4A, 0x43, 0x01, 0x00});
-    dev.ExpectSendAny(64).Reply({0x4A, 0x44, 0x01, 0x00});
-    dev.ExpectSendAny(18).Reply({0x4A, 0x44, 0x01, 0x00});
-    Bytes frame{0x4D};
-    if (version == 2) {
-      const Bytes packed = Packed({1, 0x01, 0x2C, 0, 95, 200, 45, 0, 0, 135, 0, 85, 180, 40});
-      frame.insert(frame.end(), packed.begin(), packed.end());
-    } else {
-      frame = DataFrame(0x4D, 0x31, {1, 0, 0x01, 0x2C, 0, 95, 200, 45, 0x03, 0xE8, 0, 7, 0, 135, 0, 85, 180, 40,
-                                     0xFF, 0xFF, 0, 2, 0, 0, 0, 0, 0, 0});
-    }
-    // The acknowledgement's second byte is not looked at.
-    dev.ExpectSend(frame).Reply({0x4A, 0x00, 0x01, 0x00});
-    ASSERT_EQ(bench.protocol.GetDownLoadDataMode(nullptr), 1);
-    bench.protocol.SetUpLoadData(PlanWithAlarms());
-    EXPECT_EQ(bench.protocol.PC_Upload(DATAMODE_BP), 1);
-    bench.ExpectScriptPlayed();
-    EXPECT_EQ(dev.Sent().at(5).size(), version == 2 ? 17u : 34u);
-  }
-}
-
 // Who is asked for what, by device type and version byte.
 TEST(HidAlarms, DeviceTypeAndVersionDecideTheExchanges) {
   struct Case {

@@ -135,23 +135,11 @@ class RandomDevice : public CDevice {
       into[0] = 0x4A, into[1] = last_code_, into[2] = 0x01;
     } else if (size == 14 && Chance(80)) {
       // A block header with a small count, in any format.
-      const BYTE header[10] = {0, static_cast<BYTE>(random_() % 40), static_cast<BYTE>(random_() % 5),
-                               static_cast<BYTE>(random_()), static_cast<BYTE>(random_()),
-                               static_cast<BYTE>(random_()), static_cast<BYTE>(random_()),
-                               static_cast<BYTE>(random_()), static_cast<BYTE>(random_()), 0};
-      const auto packed = sim::Pack7in8(header, sizeof header);
-      into[0] = 0x46, into[1] = identity_;
-      std::copy(packed.begin(), packed.end(), into + 2);
+      PutHeader(into, 0x46, {0, static_cast<BYTE>(random_() % 40), static_cast<BYTE>(random_() % 5)}, 10);
     } else if (size == 16 && Chance(80)) {
       // An SpO2 header: a count of up to 65535 samples, in any format.
-      const BYTE header[12] = {0, static_cast<BYTE>(random_()), static_cast<BYTE>(random_()),
-                               static_cast<BYTE>(random_() % 4), static_cast<BYTE>(random_()),
-                               static_cast<BYTE>(random_()), static_cast<BYTE>(random_()),
-                               static_cast<BYTE>(random_()), static_cast<BYTE>(random_()),
-                               static_cast<BYTE>(random_()), static_cast<BYTE>(random_()), 0};
-      const auto packed = sim::Pack7in8(header, sizeof header);
-      into[0] = 0x47, into[1] = identity_;
-      std::copy(packed.begin(), packed.end(), into + 2);
+      PutHeader(into, 0x47, {0, static_cast<BYTE>(random_()), static_cast<BYTE>(random_()),
+                             static_cast<BYTE>(random_() % 4)}, 12);
     } else if (size > 4 && Chance(70)) {
       into[1] = identity_;  // a data frame's identity byte, or noise in a record
     }
@@ -161,6 +149,13 @@ class RandomDevice : public CDevice {
  private:
   static constexpr int kMaxReads = 300;
   bool Chance(unsigned percent) { return random_() % 100 < percent; }
+  // A header frame: count and format as given, then random bytes.
+  void PutHeader(BYTE* into, BYTE code, Bytes plain, std::size_t length) {
+    while (plain.size() < length) plain.push_back(static_cast<BYTE>(random_()));
+    const auto packed = sim::Pack7in8(plain.data(), plain.size());
+    into[0] = code, into[1] = identity_;
+    std::copy(packed.begin(), packed.end(), into + 2);
+  }
   std::mt19937 random_;
   BYTE last_code_ = 0, identity_ = 0;
   int reads_ = 0;

@@ -120,25 +120,6 @@ TEST(HidPatientInfo, DownloadFaultsGiveTheirCodeAndStatus) {
   }
 }
 
-// A first packet numbered 1 ends the packets; its data still counts toward
-// the checksum, which here matches, so the verdict is "out of sequence".
-TEST(HidPatientInfo, APacketOutOfSequenceIsReportedToTheDevice) {
-  ScriptedBench bench;
-  ScriptedDevice& dev = bench.dev;
-  Bytes payload(54, 0x00);
-  payload[0] = 1;
-  payload[1] = 'A', payload[2] = 'B';
-  dev.ExpectSend({0x37, 0x9F, 0xFF, 0xFE, 0xFD, 0xFC}).Reply({0x4A, 0x37, 0x01, 0x00});
-  dev.ExpectSend(DataFrame(0x38, 0x00, {0x67, 0x00, 0x00, 0x00, 0x04, 0xFF, 0x01, 0x02}))
-      .Reply({0x4A, 0x38, 0x01, 0x00});
-  dev.Reply(DataFrame(0x39, 0x00, payload)).Reply({0x3F, 0x8F, 0xFF, 0xFE, 0xFD, 0xFC, 'A' + 'B'});
-  dev.ExpectSend({0x3B, 0x00, 0x12});
-  CaptureStdout();
-  EXPECT_EQ(bench.protocol.DownloadPatientInfo(), 7);
-  GetCapturedStdout();
-  bench.ExpectScriptPlayed();
-}
-
 // An empty block has the checksum 0; the device's verdict is printed.
 TEST(HidPatientInfo, AnEmptyBlockTravelsWithChecksumZero) {
   ScriptedBench bench;

@@ -92,52 +92,20 @@ TEST(HidSpO2, LostAndDamagedSamplesAreDroppedAndTheRestRead) {
   }
 }
 
-TEST(HidSpO2, AFirstSampleLostInTimeLetsTheNextOneStartTheSet) {
-  ScriptedBench bench;
-  ScriptedDevice& dev = bench.dev;
-  ScriptUpToSpO2(dev, {0x00, 0x00, 0x04, 0x02, 0, 0, 0, 0, 0, 0, 0, 0});
-  dev.Silence();
-  dev.Reply(Packed({96, 70, 26, 1, 1, 0, 0, 5, 0})).Reply(Packed({95, 71, 25, 12, 31, 23, 59, 59, 0}));
-  Bytes damaged = Packed({94, 72, 26, 1, 1, 0, 0, 9, 0});
-  damaged[3] &= 0x7F;
-  dev.Reply(damaged);
-
-  EXPECT_EQ(bench.protocol.PC_Download(DATAMODE_BP_SPO2), 10);  // the last failure's code
-  bench.ExpectScriptPlayed();
-  _DOWNLOAD_DATAINFO data;
-  bench.protocol.GetDownLoadData(&data);
-  EXPECT_EQ(data.SpO2Set.Head, (_DATA_HEAD{4, 2026, 1, 1, 0, 0, 5, 0}));
-  EXPECT_EQ(data.SpO2Set.vecRecords, (std::vector<_SPO2_RECORD>{{96, 70, 0}, {95, 71, -6}}));
-}
-
 TEST(HidSpO2, HeadersThatAnnounceNothingUsable) {
-  // Data mode 1 asks for no samples at all.
-  HidBench mode1(0x11);
-  mode1.monitor.Config().spo2.samples = Samples(3, {2025, 1, 1, 0, 0, 0}, 1);
-  ASSERT_EQ(mode1.protocol.PC_Download(DATAMODE_BP), 1);
-  EXPECT_EQ(mode1.monitor.Served(HidExchange::kReadSpO2), 0);
-
-  struct Case {
-    int format;
-    bool withFault;
-    HidExchange where;
-    HidFault fault;
-    int result;
-  };
-  const Case cases[] = {
-      {2, true, HidExchange::kSpO2Header, HidFault::kDamaged, 5},
-      {2, true, HidExchange::kSpO2Header, HidFault::kWrongFirstByte, 5},
-      {2, true, HidExchange::kReadSpO2, HidFault::kWrongStatus, 7},
-      {3, false, {}, {}, 5},  // a format no device sends
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.result);
+  const std::pair<HidExchange, HidFault> faults[] = {{HidExchange::kSpO2Header, HidFault::kDamaged},
+                                                     {HidExchange::kSpO2Header, HidFault::kWrongFirstByte},
+                                                     {HidExchange::kReadSpO2, HidFault::kWrongStatus}};
+  for (const auto& [where, fault] : faults) {
     HidBench bench(0x11);
-    bench.monitor.Config().spo2 = {c.format, {}, Samples(3, {2025, 1, 1, 0, 0, 0}, 1)};
-    if (c.withFault) bench.monitor.SetFault(c.where, c.fault);
-    EXPECT_EQ(bench.protocol.PC_Download(DATAMODE_BP_SPO2), c.result);
+    bench.monitor.Config().spo2.samples = Samples(3, {2025, 1, 1, 0, 0, 0}, 1);
+    bench.monitor.SetFault(where, fault);
+    EXPECT_EQ(bench.protocol.PC_Download(DATAMODE_BP_SPO2), where == HidExchange::kReadSpO2 ? 7 : 5);
     EXPECT_TRUE(bench.Fetch().SpO2Set.vecRecords.empty());
   }
+  HidBench unknownFormat(0x11);
+  unknownFormat.monitor.Config().spo2 = {3, {}, Samples(3, {2025, 1, 1, 0, 0, 0}, 1)};
+  EXPECT_EQ(unknownFormat.protocol.PC_Download(DATAMODE_BP_SPO2), 5);
 
   HidBench empty(0x11);
   ASSERT_EQ(empty.protocol.PC_Download(DATAMODE_BP_SPO2), 1);

@@ -121,24 +121,5 @@ TEST(HidIntervals, FailuresOnTheWay) {
   EXPECT_EQ(silent.device.Closes(), 1);
 }
 
-// A count beyond the 19 places of the table reads the 19 there are.
-TEST(HidIntervals, ACountAboveNineteenReadsNineteen) {
-  ScriptedBench bench;
-  ScriptedDevice& dev = bench.dev;
-  Bytes table(20, 0x00);
-  table[0] = 0xC8;
-  for (int i = 1; i < 20; ++i) table[i] = static_cast<BYTE>(i * 10);
-  dev.ExpectSend({0x40, 0x8F, 0xFF, 0xFE, 0xFD, 0xFC}).Reply({0x41, 0x00, 0x51, 0x01, 0x00, 0, 0});
-  dev.ExpectSend({0x42, 0x8F, 0xFF, 0xFE, 0xFD, 0xFC}).Reply(Bytes(22, 0x48));
-  dev.ExpectSend({0x43, 0x51, 0x01, 0x01, 0x01, 0x00}).Reply({0x4A, 0x43, 0x01, 0x00});
-  dev.Reply(DataFrame(0x44, 0x51, Bytes(70, 0x01)));
-  dev.ExpectSend({0x43, 0x51, 0x01, 0x01, 0x07, 0x00}).Reply({0x4A, 0x43, 0x01, 0x00});
-  dev.Reply(DataFrame(0x4E, 0x00, table));
-  _UPLOAD_NEEDED_DATA data;
-  ASSERT_EQ(bench.protocol.PC_DownloadBPInfoTimeInterval(data), 1);
-  bench.ExpectScriptPlayed();
-  EXPECT_EQ(data.vecInterval1, std::vector<int>(table.begin() + 1, table.end()));
-}
-
 }  // namespace
 }  // namespace bplink::testing
