@@ -30,23 +30,51 @@ class BPLINK_API CProtocol_NEW : public CProtocolBase {
   ~CProtocol_NEW() override;
 
   // Data mode 0 is refused with 9 (state 2). Type 1 recorders also deliver
-  // their second set (data mode 3) in the same call.
+  // their second set (data mode 3) in the same call, and from version 5 on
+  // their patient block. Type 3 monitors deliver SpO2 samples in data mode 2.
+  //
+  // SpO2 samples (GetDownLoadData's SpO2Set): nTimeOffset is the sample's
+  // position in whole seconds after the set's start time, the time in the
+  // set's head. Devices send samples in one of two formats:
+  //  - with a 24-bit position (sent big-endian): the head holds the start
+  //    time the device announced, to the second, and nTimeOffset is the
+  //    position as sent;
+  //  - with the sample's own time: the first sample that arrives sets the
+  //    start time, so nTimeOffset is 0 for it and counts from it for the rest,
+  //    also when the device's first sample was lost or damaged on the way
+  //    (negative for a sample dated before it, 0 for a sample whose own time
+  //    is no calendar time). When no sample arrives, the head's time stays 0.
+  // A lost or damaged sample is dropped and the samples after it are still
+  // read; the result is then 5 (lost) or 10 (damaged), whichever came last.
+  // A device that sends nothing for five samples in a row is taken to have
+  // stopped, and the download ends there with 5.
   int PC_Download(enum_DataMode nMode) override;
   // Deletes stored measurements; only device type 5 allows it (6 otherwise).
   // Leaves the state and progress variables alone.
   int PC_Delete(enum_DataMode nMode) override;
   // Writes the plan given to SetUpLoadData, stamped with the PC clock; device
-  // type 5 takes no plan (6).
+  // type 5 takes no plan (6). With the plan go the alarm limits (type 2, and
+  // type 4 from version byte 2 on), the alarm switch value (types 1 and 3
+  // from version 4 on) and the patient block (type 1 from version 5 on).
   int PC_Upload(enum_DataMode nMode) override;
   // Identifies the device and copies the nine data-mode flags it offers.
   // Flags are only ever added to the object's table, never cleared.
   int GetDownLoadDataMode(int* pnDataMode) override;
+  // Identifies the device and answers with its data-mode flags and the
+  // intervals a plan may use: the device's own table and current plan for
+  // type 2 and for type 1 from version byte 3 on (except 6), fixed lists
+  // otherwise; types 1 and 3 from version 4 on also give their alarm switch
+  // value. Writes progress and stage while it reads the plan.
   int PC_DownloadBPInfoTimeInterval(_UPLOAD_NEEDED_DATA& data) override;
   // 1 and the version byte of the last identification; no exchange.
   int GetProtocolVersion(_SUB_VERSION& version) override;
 
   // The patient block of the newer ambulatory recorders. Both run inside an
-  // open session; neither opens or closes the device.
+  // open session; neither opens or closes the device. They are the only
+  // operations of the library that print: each writes lines to the process
+  // console (stdout) as raw GBK bytes ending in CR LF, the codes of the
+  // announcement ("0X37, 0X9F", and "0X4A, 0X37" when the device accepts it)
+  // and, on upload, the device's verdict.
   int DownloadPatientInfo();
   int UploadPatientInfo();
 
@@ -76,6 +104,9 @@ class BPLINK_API CProtocol_NEW : public CProtocolBase {
   int UploadWarnSwitchInfo();
   int DownloadDeviceInfo();
   int DownloadTimeInterval(std::vector<int>& vecInterval);
+  void AnnouncePatientTransfer();
+  int RequestPatientTransfer(BYTE byDirection);
+  void SendPatientStatus(BYTE byStatus);
 
   // Frame rules shared by every exchange.
   BYTE* NewBuffer(DWORD dwLength);
@@ -83,6 +114,7 @@ class BPLINK_API CProtocol_NEW : public CProtocolBase {
   bool SendFrame(BYTE* pFrame, DWORD dwLength);
   bool ReceiveFrame(BYTE* pFrame, DWORD dwLength);
   int RequestParameter(BYTE byOperation, BYTE byObject, unsigned nPauseMs);
+  int SendForAck(BYTE* pFrame, DWORD dwLength, unsigned nPauseMs, int nRefused);
   int CommandWithReply(BYTE byCommand, BYTE* pReply, DWORD dwReplyLength, BYTE byReplyCode);
   void AddProgress(int nPercent);
 

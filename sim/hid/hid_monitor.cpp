@@ -1,31 +1,16 @@
 #include "hid/hid_monitor.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "hid/minutes.h"
+#include "hid/monitor_wire.h"
 #include "hid/seven_in_eight.h"
 
 namespace bplink::sim {
 namespace {
 
-// Commands the monitor understands, and the codes of what it sends back.
-constexpr std::uint8_t kInfoCommand = 0x40;
-constexpr std::uint8_t kInfoReply = 0x41;
-constexpr std::uint8_t kHandShakeCommand = 0x42;
-constexpr std::uint8_t kHandShakeReply = 0x48;
-constexpr std::uint8_t kParameterCommand = 0x43;
-constexpr std::uint8_t kPlanFrame = 0x44;
-constexpr std::uint8_t kBlockHeaderFrame = 0x46;
-constexpr std::uint8_t kAckFrame = 0x4A;
-constexpr std::uint8_t kEndCommand = 0x4B;
+using namespace hid_wire;
 
-constexpr std::uint8_t kAccepted = 0x01;
-constexpr std::uint8_t kRefused = 0x00;
-
-// A command without payload carries FF FE FD FC, packed.
-constexpr std::array<std::uint8_t, 5> kNoPayload{0x8F, 0xFF, 0xFE, 0xFD, 0xFC};
-constexpr std::size_t kCommandLength = 6;
 constexpr std::size_t kInfoReplyLength = 7;
 constexpr std::size_t kHandShakeReplyLength = 22;
 constexpr std::size_t kCapabilityAt = 7;  // marker, then the two capability bytes
@@ -33,7 +18,8 @@ constexpr std::size_t kCapabilityAt = 7;  // marker, then the two capability byt
 // Parameter request: 0x43, identity, operation, data mode, object, 0.
 enum RequestAt { kReqIdentity = 1, kReqOperation, kReqMode, kReqObject };
 constexpr std::uint8_t kRead = 1, kWrite = 2, kErase = 3;
-constexpr std::uint8_t kPlanObject = 1, kRecordsObject = 2;
+constexpr std::uint8_t kPlanObject = 1, kRecordsObject = 2, kSpO2Object = 3, kAlarmObject = 6,
+                       kIntervalObject = 7;
 // The data modes that read the second and the third store, and all three.
 constexpr int kModeSecondSet = 3, kModeSecondZone = 5, kModeThirdZone = 6, kModeAllZones = 7;
 
@@ -44,40 +30,11 @@ constexpr std::size_t kPlanFirstPart = 64;
 
 constexpr std::size_t kBlockHeaderLength = 10;
 constexpr int kMaxCount = 0xFFFF;
-constexpr int kOwnTimeYearBase = 2000;
-
-std::uint8_t Byte(int value) { return static_cast<std::uint8_t>(value & 0xFF); }
-
-void PutText(const std::string& text, std::size_t length, std::uint8_t* to) {
-  std::copy_n(text.begin(), std::min(length, text.size()), to);
-}
-
-std::string GetText(const std::uint8_t* from, std::size_t length) {
-  std::string text(from, from + length);
-  return text.substr(0, text.find('\0'));
-}
-
-// Year (two bytes), month, day, hour, minute: how the monitor writes a time.
-void PutTime(const CalendarTime& t, std::uint8_t* to) {
-  const std::uint8_t bytes[] = {Byte(t.year >> 8), Byte(t.year), Byte(t.month),
-                                Byte(t.day), Byte(t.hour), Byte(t.minute)};
-  std::copy(std::begin(bytes), std::end(bytes), to);
-}
 
 int StoreForMode(int mode) {
   if (mode == kModeSecondSet || mode == kModeSecondZone) return 1;
   if (mode == kModeThirdZone) return 2;
   return 0;
-}
-
-std::string HexOf(const std::uint8_t* data, std::size_t size) {
-  std::string text;
-  char cell[4];
-  for (std::size_t i = 0; i < size; ++i) {
-    std::snprintf(cell, sizeof cell, i ? " %02X" : "%02X", data[i]);
-    text += cell;
-  }
-  return text;
 }
 
 }  // namespace
@@ -134,14 +91,13 @@ HidPlan DecodePlan(const HidPlanBlock& b) {
 }
 
 // --- the link
-void HidMonitor::OnOpen(unsigned) {
-  Outbox().clear();
-  upload_ = Upload::kIdle;
-}
+void HidMonitor::OnOpen(unsigned) { OnClose(); }
 
+// A transfer half done when the link goes is abandoned.
 void HidMonitor::OnClose() {
   Outbox().clear();
   upload_ = Upload::kIdle;
+  patient_ = Patient::kIdle;
 }
 
 bool HidMonitor::Has(HidExchange exchange, HidFault fault) const {
@@ -149,20 +105,25 @@ bool HidMonitor::Has(HidExchange exchange, HidFault fault) const {
   return it != faults_.end() && it->second == fault;
 }
 
+int HidMonitor::Served(HidExchange exchange) const {
+  const auto it = served_.find(exchange);
+  return it != served_.end() ? it->second : 0;
+}
+
 void HidMonitor::Receive(const std::uint8_t* data, std::size_t size, unsigned) {
   if (upload_ != Upload::kIdle) {
     HandlePlanPart(data, size);
     return;
   }
-  const bool bare = size == kCommandLength && std::equal(kNoPayload.begin(), kNoPayload.end(), data + 1);
   const std::uint8_t code = size > 0 ? data[0] : 0;
-
-  if (code == kInfoCommand && bare) {
+  if (code == kInfoCommand && IsCommand(data, size, kPlainMarker)) {
+    ++served_[HidExchange::kDeviceInfo];
     if (Has(HidExchange::kDeviceInfo, HidFault::kSilent)) return;
     const bool wrong = Has(HidExchange::kDeviceInfo, HidFault::kWrongFirstByte);
     Send(std::array<std::uint8_t, kInfoReplyLength>{
         Byte(kInfoReply + wrong), 0x00, config_.identity, config_.version, config_.flags, 0x00, 0x00});
-  } else if (code == kHandShakeCommand && bare) {
+  } else if (code == kHandShakeCommand && IsCommand(data, size, kPlainMarker)) {
+    ++served_[HidExchange::kHandShake];
     if (Has(HidExchange::kHandShake, HidFault::kSilent)) return;
     std::array<std::uint8_t, kHandShakeReplyLength> reply{};
     reply[0] = Byte(kHandShakeReply + Has(HidExchange::kHandShake, HidFault::kWrongFirstByte));
@@ -176,12 +137,29 @@ void HidMonitor::Receive(const std::uint8_t* data, std::size_t size, unsigned) {
              data[2] == 0x01 && data[3] == 0 && data[4] == 0 && data[5] == 0) {
     ++sessions_ended_;
     SendAck(HidExchange::kEndSession, kEndCommand);
+  } else if (code == kAlarmFrame) {
+    TakeAlarms(data, size);
+  } else if (code == kSwitchRead && IsCommand(data, size, kPlainMarker)) {
+    SendSwitch();
+  } else if (code == kSwitchWrite) {
+    TakeSwitch(data, size);
+  } else if (code == kPatientAnnounce && IsCommand(data, size, kPatientMarker)) {
+    SendAck(HidExchange::kPatientAnnounce, kPatientAnnounce);
+  } else if (code == kPatientRequest) {
+    HandlePatientRequest(data, size);
+  } else if (code == kPatientPacket) {
+    TakePatientPacket(data, size);
+  } else if (code == kPatientEnd) {
+    TakePatientEnd(data, size);
+  } else if (code == kPatientStatus) {
+    TakePatientStatus(data, size);
   } else {
     Complain("not understood: " + HexOf(data, size));
   }
 }
 
 void HidMonitor::SendAck(HidExchange exchange, std::uint8_t code) {
+  ++served_[exchange];
   if (Has(exchange, HidFault::kSilent)) return;
   const bool refuse = Has(exchange, HidFault::kWrongStatus);
   const bool wrong = Has(exchange, HidFault::kWrongFirstByte);
@@ -220,21 +198,40 @@ void HidMonitor::HandleRequest(const std::uint8_t* frame, std::size_t size) {
       config_.stores[StoreForMode(mode)].readings.clear();
     }
     SendAck(HidExchange::kDelete, kParameterCommand);
+  } else if (operation == kRead && object == kSpO2Object) {
+    SendAck(HidExchange::kReadSpO2, kParameterCommand);
+    if (!Has(HidExchange::kReadSpO2, HidFault::kSilent)) StreamSpO2();
+  } else if (operation == kRead && object == kAlarmObject) {
+    SendAck(HidExchange::kReadAlarms, kParameterCommand);
+    if (!Has(HidExchange::kReadAlarms, HidFault::kSilent)) SendAlarms();
+  } else if (operation == kRead && object == kIntervalObject) {
+    // A monitor without a table refuses the request; that is no complaint.
+    if (!config_.intervals) {
+      ++served_[HidExchange::kReadIntervals];
+      Send(std::array<std::uint8_t, 4>{kAckFrame, kParameterCommand, kRefused, 0x00});
+      return;
+    }
+    SendAck(HidExchange::kReadIntervals, kParameterCommand);
+    if (!Has(HidExchange::kReadIntervals, HidFault::kSilent)) SendIntervals();
   } else {
-    // Objects this monitor does not keep (SpO2, alarms, interval tables).
     Send(std::array<std::uint8_t, 4>{kAckFrame, kParameterCommand, kRefused, 0x00});
     Complain("no such object: " + HexOf(frame, size));
   }
 }
 
-void HidMonitor::SendPlan() {
-  if (Has(HidExchange::kPlanFrame, HidFault::kSilent)) return;
-  std::vector<std::uint8_t> frame{kPlanFrame, config_.identity};
-  const auto packed = Pack7in8(config_.plan.data(), config_.plan.size());
+void HidMonitor::SendPlan() { SendDataFrame(HidExchange::kPlanFrame, kPlanFrame, config_.plan.data(), config_.plan.size()); }
+
+// A data frame: code, identity, packed payload; faults as set for it.
+void HidMonitor::SendDataFrame(HidExchange exchange, std::uint8_t code, const std::uint8_t* plain,
+                               std::size_t size) {
+  if (Has(exchange, HidFault::kSilent)) return;
+  std::vector<std::uint8_t> frame{Byte(code + Has(exchange, HidFault::kWrongFirstByte)), config_.identity};
+  const auto packed = Pack7in8(plain, size);
   frame.insert(frame.end(), packed.begin(), packed.end());
-  if (Has(HidExchange::kPlanFrame, HidFault::kDamaged)) frame[5] &= 0x7F;
+  if (Has(exchange, HidFault::kDamaged)) frame[frame.size() / 2] &= 0x7F;
   Send(frame);
 }
+
 
 // The upload arrives as two writes; each one is acknowledged. A first part
 // with the wrong code or identity is refused, and the upload abandoned.
@@ -279,23 +276,21 @@ void HidMonitor::StreamStore(int index) {
   header[1] = Byte(count);
   header[2] = Byte(store.format);
   if (store.format == 1) PutTime(store.start, &header[3]);
-  std::vector<std::uint8_t> frame{
-      Byte(kBlockHeaderFrame + Has(HidExchange::kBlockHeader, HidFault::kWrongFirstByte)),
-      config_.identity};
-  const auto packed = Pack7in8(header.data(), header.size());
-  frame.insert(frame.end(), packed.begin(), packed.end());
-  Send(frame);
+  SendDataFrame(HidExchange::kBlockHeader, kBlockHeaderFrame, header.data(), header.size());
 
-  for (int i = 0; i < count; ++i) {
-    const auto fault = std::find_if(record_faults_.begin(), record_faults_.end(),
-                                    [&](const HidRecordFault& f) { return f.store == index && f.index == i; });
-    auto record = EncodeRecord(store, store.readings[static_cast<std::size_t>(i)]);
-    if (fault != record_faults_.end()) {
-      if (fault->missing) continue;
-      record[record.size() / 2] &= 0x7F;
-    }
-    Send(record);
+  for (int i = 0; i < count; ++i)
+    SendRecord(index, i, EncodeRecord(store, store.readings[static_cast<std::size_t>(i)]));
+}
+
+// A record frame, unless a fault loses it or damages one of its bytes.
+void HidMonitor::SendRecord(int store, int index, std::vector<std::uint8_t> frame) {
+  const auto fault = std::find_if(record_faults_.begin(), record_faults_.end(),
+                                  [&](const HidRecordFault& f) { return f.store == store && f.index == index; });
+  if (fault != record_faults_.end()) {
+    if (fault->missing) return;
+    frame[frame.size() / 2] &= 0x7F;
   }
+  Send(frame);
 }
 
 std::vector<std::uint8_t> HidMonitor::EncodeRecord(const HidRecordStore& store,

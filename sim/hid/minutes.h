@@ -1,5 +1,6 @@
-// Calendar minutes for the simulated monitors: a whole-minute count since
-// 1970-01-01 and back, so offsets and sampling plans need no month tables.
+// Calendar minutes for the simulated monitors: a whole-minute (or second)
+// count since 1970-01-01 and back, so offsets and sampling plans need no
+// month tables.
 #pragma once
 
 #include <bplink/env.h>
@@ -16,6 +17,8 @@ inline std::int64_t MinuteNumber(const CalendarTime& t) {
   return static_cast<std::int64_t>(date.time_since_epoch().count()) * 1440 + t.hour * 60 +
          t.minute;
 }
+
+inline std::int64_t SecondNumber(const CalendarTime& t) { return MinuteNumber(t) * 60 + t.second; }
 
 inline CalendarTime FromMinuteNumber(std::int64_t minutes) {
   using namespace std::chrono;

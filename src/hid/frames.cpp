@@ -65,12 +65,16 @@ bool CProtocol_NEW::ReceiveFrame(BYTE* pFrame, DWORD dwLength) {
 // the device has its answer ready.
 int CProtocol_NEW::RequestParameter(BYTE byOperation, BYTE byObject, unsigned nPauseMs) {
   ShortFrame request = ParameterRequest(m_byIdentity, byOperation, m_nABPM_Type, byObject);
-  if (!SendFrame(request.data(), kRequestLength)) return bplink::kResultIoFailed;
+  return SendForAck(request.data(), kRequestLength, nPauseMs, bplink::kResultUnexpectedReply);
+}
+
+// A frame the device acknowledges; a refusal answers `nRefused`.
+int CProtocol_NEW::SendForAck(BYTE* pFrame, DWORD dwLength, unsigned nPauseMs, int nRefused) {
+  if (!SendFrame(pFrame, dwLength)) return bplink::kResultIoFailed;
   if (nPauseMs > 0) bplink::CurrentEnv()->Sleep(nPauseMs);
   std::array<BYTE, kAckLength> ack{};
   if (!ReceiveFrame(ack.data(), kAckLength)) return bplink::kResultIoFailed;
-  return IsAccepted(ack.data(), kCmdParameter) ? bplink::kResultOk
-                                               : bplink::kResultUnexpectedReply;
+  return IsAccepted(ack.data(), pFrame[0]) ? bplink::kResultOk : nRefused;
 }
 
 // A short command and its fixed-length reply, whose first byte names it.

@@ -137,10 +137,7 @@ int CProtocol_NEW::DoHandShake() {
 int CProtocol_NEW::BreakHandShake() {
   try {
     ShortFrame frame = EndSessionFrame(m_byIdentity);
-    if (!SendFrame(frame.data(), kShortCommandLength)) return bplink::kResultIoFailed;
-    std::array<BYTE, kAckLength> ack{};
-    if (!ReceiveFrame(ack.data(), kAckLength)) return bplink::kResultIoFailed;
-    return IsAccepted(ack.data(), kCmdEndSession) ? kResultOk : bplink::kResultUnexpectedReply;
+    return SendForAck(frame.data(), kShortCommandLength, 0, bplink::kResultUnexpectedReply);
   } catch (...) {
     return bplink::kResultException;
   }

@@ -20,6 +20,7 @@ void FillStores(sim::HidMonitor& monitor) {
   stores[0] = {1, {2024, 12, 31, 23, 10, 0}, Readings(9, {2024, 12, 31, 23, 10, 0}, 1)};
   stores[1] = {2, {}, Readings(5, {2025, 12, 31, 23, 40, 0}, 2)};
   stores[2] = {3, {}, Readings(4, {2024, 2, 29, 10, 0, 0}, 3)};
+  monitor.Config().spo2 = {2, {}, {{{2025, 1, 1, 8, 0, 0}, 97, 61}, {{2025, 1, 1, 8, 0, 30}, 95, 64}}};
 }
 
 struct Case {
@@ -87,6 +88,10 @@ TEST_P(DownloadEveryType, DeliversTheStoresTheModeNames) {
     SCOPED_TRACE("set 3");
     expectFrom(data.ZoneSet3, c.set3);
   }
+  // Only a monitor with SpO2, asked for it, sends its samples.
+  const bool spo2 = c.mode == DATAMODE_BP_SPO2;
+  EXPECT_EQ(data.SpO2Set.vecRecords.size(), spo2 ? 2u : 0u);
+  EXPECT_EQ(bench.monitor.Served(sim::HidExchange::kReadSpO2), spo2 ? 1 : 0);
   if (c.plan) {
     EXPECT_EQ(std::string(data.Info.szPatientInfo1), SomePlan().patient1);
     EXPECT_EQ(data.Info.nPeriod2Interval, SomePlan().night_interval);
@@ -101,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(Hid, DownloadEveryType, ::testing::ValuesIn(kCases),
 TEST(HidRecords, EmptyOrUnknownBlocksGiveEmptySets) {
   for (int format : {2, 4}) {
     SCOPED_TRACE(format);
-    HidBench bench(0x51);
+    HidBench bench(0x21);
     // Format 4 is read as no records, whatever the header's count says.
     bench.monitor.Config().stores[0] = {format, {}, {}};
     if (format == 4) bench.monitor.Config().stores[0].readings = Readings(3, {2024, 5, 1, 8, 0, 0});

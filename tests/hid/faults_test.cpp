@@ -135,13 +135,11 @@ class RandomDevice : public CDevice {
       into[0] = 0x4A, into[1] = last_code_, into[2] = 0x01;
     } else if (size == 14 && Chance(80)) {
       // A block header with a small count, in any format.
-      const BYTE header[10] = {0, static_cast<BYTE>(random_() % 40), static_cast<BYTE>(random_() % 5),
-                               static_cast<BYTE>(random_()), static_cast<BYTE>(random_()),
-                               static_cast<BYTE>(random_()), static_cast<BYTE>(random_()),
-                               static_cast<BYTE>(random_()), static_cast<BYTE>(random_()), 0};
-      const auto packed = sim::Pack7in8(header, sizeof header);
-      into[0] = 0x46, into[1] = identity_;
-      std::copy(packed.begin(), packed.end(), into + 2);
+      PutHeader(into, 0x46, {0, static_cast<BYTE>(random_() % 40), static_cast<BYTE>(random_() % 5)}, 10);
+    } else if (size == 16 && Chance(80)) {
+      // An SpO2 header: a count of up to 65535 samples, in any format.
+      PutHeader(into, 0x47, {0, static_cast<BYTE>(random_()), static_cast<BYTE>(random_()),
+                             static_cast<BYTE>(random_() % 4)}, 12);
     } else if (size > 4 && Chance(70)) {
       into[1] = identity_;  // a data frame's identity byte, or noise in a record
     }
@@ -151,6 +149,13 @@ class RandomDevice : public CDevice {
  private:
   static constexpr int kMaxReads = 300;
   bool Chance(unsigned percent) { return random_() % 100 < percent; }
+  // A header frame: count and format as given, then random bytes.
+  void PutHeader(BYTE* into, BYTE code, Bytes plain, std::size_t length) {
+    while (plain.size() < length) plain.push_back(static_cast<BYTE>(random_()));
+    const auto packed = sim::Pack7in8(plain.data(), plain.size());
+    into[0] = code, into[1] = identity_;
+    std::copy(packed.begin(), packed.end(), into + 2);
+  }
   std::mt19937 random_;
   BYTE last_code_ = 0, identity_ = 0;
   int reads_ = 0;
@@ -159,6 +164,7 @@ class RandomDevice : public CDevice {
 TEST(HidFaults, RandomRepliesNeverCrashOrHang) {
   VirtualEnv env;
   ScopedEnv scope(&env);
+  ::testing::internal::CaptureStdout();  // the patient transfer prints
   for (unsigned seed = 0; seed < 1000; ++seed) {
     SCOPED_TRACE(seed);
     RandomDevice dev(seed);
@@ -176,9 +182,15 @@ TEST(HidFaults, RandomRepliesNeverCrashOrHang) {
     protocol.GetDownLoadData(&data);
     for (const _BP_DATASET* set : {&data.BPSet, &data.BPSet2, &data.ZoneSet2, &data.ZoneSet3})
       EXPECT_LE(set->vecRecords.size(), static_cast<std::size_t>(set->Head.nCount));
+    EXPECT_LE(data.SpO2Set.vecRecords.size(), static_cast<std::size_t>(data.SpO2Set.Head.nCount));
     const int up = protocol.PC_Upload(DATAMODE_BP);
     EXPECT_TRUE(up == 1 || up == 5 || up == 6 || up == 7) << up;
+    _UPLOAD_NEEDED_DATA needed;
+    const int query = protocol.PC_DownloadBPInfoTimeInterval(needed);
+    EXPECT_TRUE(query == 1 || query == 5 || query == 7 || query == 10) << query;
+    EXPECT_LE(needed.vecInterval1.size(), 19u);
   }
+  ::testing::internal::GetCapturedStdout();
 }
 
 }  // namespace

@@ -22,6 +22,10 @@ TEST(HidSession, ModeTwoDownloadFromAType3DeviceIsExactlyThisExchange) {
   const Bytes header{0x00, 0x02, 0x02, 0, 0, 0, 0, 0, 0, 0};
   const Bytes first{0x00, 0x82, 0x50, 0x48, 0x60, 25, 3, 4, 10, 20, 0x00, 0xA5};
   const Bytes second{0x01, 0x2C, 0x5A, 0x60, 0x70, 25, 3, 4, 10, 35, 0x01, 0x10};
+  // SpO2 in format 2, three samples over midnight: offsets count from the first.
+  const Bytes spo2Header{0x00, 0x00, 0x03, 0x02, 0, 0, 0, 0, 0, 0, 0, 0};
+  const Bytes sample1{97, 72, 25, 3, 4, 23, 59, 58, 0}, sample2{0x81, 73, 25, 3, 5, 0, 0, 2, 0},
+      sample3{94, 0xC8, 25, 3, 5, 0, 1, 0, 0};
 
   dev.ExpectSend({0x40, 0x8F, 0xFF, 0xFE, 0xFD, 0xFC}).Reply({0x41, 0x00, id, 0x03, 0x00, 0x00, 0x00});
   dev.ExpectSend({0x42, 0x8F, 0xFF, 0xFE, 0xFD, 0xFC}).Reply(handshake);
@@ -29,7 +33,9 @@ TEST(HidSession, ModeTwoDownloadFromAType3DeviceIsExactlyThisExchange) {
   dev.Reply(DataFrame(0x44, id, plan));
   dev.ExpectSend({0x43, id, 0x01, 0x02, 0x02, 0x00}).Reply({0x4A, 0x43, 0x01, 0x00});
   dev.Reply(DataFrame(0x46, id, header)).Reply(Packed(first)).Reply(Packed(second));
-  // The SpO2 transfer is not wired yet: the session closes after the records.
+  dev.ExpectSend({0x43, id, 0x01, 0x02, 0x03, 0x00}).Reply({0x4A, 0x43, 0x01, 0x00});
+  dev.Reply(DataFrame(0x47, id, spo2Header)).Reply(Packed(sample1)).Reply(Packed(sample2)).Reply(Packed(sample3));
+  // Type 3 keeps no alarm limits: the session closes after the samples.
 
   ASSERT_EQ(bench.protocol.PC_Download(DATAMODE_BP_SPO2), 1);
 
@@ -58,6 +64,11 @@ TEST(HidSession, ModeTwoDownloadFromAType3DeviceIsExactlyThisExchange) {
   EXPECT_EQ((std::array<int, 4>{a.nSys, a.byFlagsLow, a.wFlagsHigh, a.bValid}), (std::array<int, 4>{130, 5, 10, 1}));
   EXPECT_EQ((std::array<int, 4>{b.nSys, b.wStatus, b.bValid, b.wMinute}), (std::array<int, 4>{300, 1, 0, 35}));
   EXPECT_EQ(data.BPSet.Head.nMinute, 20);
+  EXPECT_EQ(data.SpO2Set.Head, (_DATA_HEAD{3, 2025, 3, 4, 23, 59, 58, 0}));
+  EXPECT_EQ(data.SpO2Set.vecRecords,
+            (std::vector<_SPO2_RECORD>{{97, 72, 0}, {0x81, 73, 4}, {94, 0xC8, 62}}));
+  EXPECT_EQ(bench.stage, TRANSPORT_SPO2);
+  EXPECT_EQ(bench.progress, 100);
 }
 
 // What the device-information reply and the handshake make of the data
