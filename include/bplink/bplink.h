@@ -9,6 +9,7 @@
 #include <bplink/export.h>
 #include <bplink/packing.h>
 #include <bplink/protocol_base.h>
+#include <bplink/protocol_kx71.h>
 #include <bplink/protocol_new.h>
 #include <bplink/records.h>
 #include <bplink/wintypes.h>
