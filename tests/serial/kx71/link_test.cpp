@@ -109,21 +109,7 @@ class Kx71Wire : public ::testing::Test {
 const Bytes kRecordA = {0x07, 0x82, 0x87, 0xEA, 0x81, 0x8F, 0x89, 0x9E, 0x08, 0x82, 0x80, 0x85,
                         0x80, 0xDF, 0x80, 0xD2, 0x09, 0x80, 0x80, 0xC8, 0x83, 0x00};
 
-_BP_RECORD RecordA() {
-  _BP_RECORD r;
-  r.nYear = 2026;
-  r.wMonth = 1;
-  r.wDay = 15;
-  r.wHour = 9;
-  r.wMinute = 30;
-  r.nSys = 133;
-  r.wPress3 = 95;
-  r.wPress2 = 82;
-  r.wPulseRate = 72;
-  r.wStatus = 3;
-  r.bValid = 1;
-  return r;
-}
+_BP_RECORD RecordA() { return Expected(Kx71Reading{{2026, 1, 15, 9, 30, 0}, 133, 95, 82, 72, 3}); }
 
 TEST_F(Kx71Wire, EachPacketIsCheckedStoredAndAnswered) {
   dev_.Reply({0x16, 0x80, 0x80, 0x80, 0x81, 0x82});  // 258 records announced
@@ -159,19 +145,6 @@ TEST_F(Kx71Wire, EachPacketIsCheckedStoredAndAnswered) {
   EXPECT_EQ(stage_, TRANSPORT_BP);
 }
 
-TEST_F(Kx71Wire, RecordsBeforeAnyGroupHeaderGoToSetOne) {
-  dev_.Reply(kRecordA);
-  Ack(0x10);
-  dev_.Reply({0x12, 0x80, 0x87, 0xEA, 0x81, 0x8F, 0x89, 0xFF});  // raw 0xFF: set 1 again
-  Ack(0x13);
-  dev_.Reply(kRecordA);
-  Ack(0x10);
-  Silence(6);
-  const _DOWNLOAD_DATAINFO info = Run();
-  EXPECT_EQ(info.BPSet.vecRecords.size(), 2u);
-  EXPECT_TRUE(info.BPSet2.vecRecords.empty());
-}
-
 TEST_F(Kx71Wire, StoredPlanFailuresKeepTheRecords) {
   struct Case {
     std::vector<Bytes> replies;  // empty: silence
@@ -180,7 +153,7 @@ TEST_F(Kx71Wire, StoredPlanFailuresKeepTheRecords) {
   for (const Case& c : {Case{{Bytes{0x56}}, 7}, Case{{}, 5}}) {
     ScriptedDevice dev;
     dev.ExpectSend(kGreeting).Reply({0x34, 0x8F, 0xFF, 0x00, 0x00, 0x00});
-    dev.Reply(kRecordA);
+    dev.Reply(kRecordA);  // before any group header: data set 1
     dev.ExpectSend({0x10}).ExpectSend({0x83}).ExpectSend({0xFF}).ExpectSend({0xFF});
     for (int i = 0; i < 6; ++i) dev.Silence();
     dev.ExpectSend({0x54});

@@ -81,18 +81,5 @@ TEST_F(Kx71OverPty, UploadThenDownloadBringsTheRecordsAndThePlan) {
   EXPECT_TRUE(recorder_.Complaints().empty());
 }
 
-TEST_F(Kx71OverPty, BorrowedOpenPortIsNotSearched) {
-  recorder_.Config().reply_code = 0x15;
-  recorder_.Config().groups = TwoGroups(2, 1);
-  ASSERT_EQ(port_.Open(Wide(recorder_bridge_.Path()), Line(CBR_115200)), 1);
-  protocol_.SetDevice(nullptr, true);
-  EXPECT_EQ(protocol_.PC_Download(DATAMODE_BP), 1);
-  EXPECT_TRUE(env_.ProbedPaths().empty());
-  _DOWNLOAD_DATAINFO info;
-  protocol_.GetDownLoadData(&info);
-  EXPECT_EQ(info.BPSet.vecRecords.size(), 2u);
-  EXPECT_EQ(info.BPSet2.vecRecords.size(), 1u);
-}
-
 }  // namespace
 }  // namespace kx71test
