@@ -54,20 +54,12 @@ int CProtocolCOMKX71::PC_Download(enum_DataMode nMode) {
   try {
     m_strPortPath.clear();
     int r = DoHandShake();
-    if (r != bplink::kResultOk) {
-      SetState(bplink::kStateFailed);
-      CloseLink();
-      return r;
-    }
+    if (r != bplink::kResultOk) return EndWithFailure(r);
     ClearAllData();
     DownloadBPData();
     if (m_bDeviceKeepsPlan) {
       r = DownloadBPInfo();
-      if (r != bplink::kResultOk) {
-        SetState(bplink::kStateFailed);
-        CloseLink();
-        return r;
-      }
+      if (r != bplink::kResultOk) return EndWithFailure(r);
     }
     CloseLink();
     FillHeader(m_BPSet1);
@@ -75,12 +67,7 @@ int CProtocolCOMKX71::PC_Download(enum_DataMode nMode) {
     SetState(bplink::kStateSucceeded);
     return bplink::kResultOk;
   } catch (...) {
-    SetState(bplink::kStateFailed);
-    try {
-      CloseLink();
-    } catch (...) {
-    }
-    return bplink::kResultException;
+    return EndWithFailure(bplink::kResultException);
   }
 }
 

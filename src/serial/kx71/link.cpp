@@ -73,3 +73,12 @@ bool CProtocolCOMKX71::ClearCommData() {
 void CProtocolCOMKX71::CloseLink() {
   if (m_pDevice != nullptr) m_pDevice->Close();
 }
+
+int CProtocolCOMKX71::EndWithFailure(int nResult) {
+  SetState(bplink::kStateFailed);
+  try {
+    CloseLink();
+  } catch (...) {
+  }
+  return nResult;
+}

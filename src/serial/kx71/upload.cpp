@@ -22,11 +22,7 @@ int CProtocolCOMKX71::PC_Upload(enum_DataMode nMode) {
   m_nABPM_Type = nMode;
   try {
     int r = DoHandShake();
-    if (r != bplink::kResultOk) {
-      SetState(bplink::kStateFailed);
-      CloseLink();
-      return r;
-    }
+    if (r != bplink::kResultOk) return EndWithFailure(r);
     // The plan goes over a link found afresh by the upload probe.
     CloseLink();
     r = OpenDevice(Line(), kUploadProbe, kConfirm);
@@ -39,12 +35,7 @@ int CProtocolCOMKX71::PC_Upload(enum_DataMode nMode) {
     FinishState(r);
     return r;
   } catch (...) {
-    SetState(bplink::kStateFailed);
-    try {
-      CloseLink();
-    } catch (...) {
-    }
-    return bplink::kResultException;
+    return EndWithFailure(bplink::kResultException);
   }
 }
 
