@@ -10,6 +10,7 @@
 #include <bplink/packing.h>
 #include <bplink/protocol_base.h>
 #include <bplink/protocol_kv32.h>
+#include <bplink/protocol_kx71.h>
 #include <bplink/protocol_new.h>
 #include <bplink/protocol_vestra16.h>
 #include <bplink/protocol_vestra16c.h>

@@ -1,0 +1,121 @@
+// The bytes of the KX71 recorder's line: serial settings, the handshake, the
+// packets of the download stream and their acknowledgements, and the plan
+// block in both directions.
+#pragma once
+
+#include <bplink/wintypes.h>
+
+#include <cstddef>
+
+namespace bplink::kx71 {
+
+inline constexpr DWORD kBaudRate = CBR_115200;
+
+// 115200 baud, 8 data bits, no parity, one stop bit; the transport decides the rest.
+inline DCB Line() {
+  DCB dcb{};
+  dcb.BaudRate = kBaudRate;
+  dcb.ByteSize = 8;
+  dcb.Parity = NOPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  return dcb;
+}
+
+// Pauses.
+inline constexpr unsigned kPacketPauseMs = 100;   // after every packet of the stream
+inline constexpr unsigned kConfirmPauseMs = 100;  // after an upload byte that was not confirmed
+
+// Handshake: six bytes out, six back. The answer's first byte is the reply
+// code; the next two echo the request, the last three are not checked.
+inline constexpr DWORD kHandShakeLength = 6;
+inline constexpr BYTE kHandShakeRequest[kHandShakeLength] = {0x01, 0x8F, 0xFF, 0xFE, 0xFD, 0xFC};
+inline constexpr std::size_t kAnswerEchoAt = 1;
+inline constexpr BYTE kAnswerEcho1 = 0x8F;
+inline constexpr BYTE kAnswerEcho2 = 0xFF;
+
+// Handshake reply codes.
+inline constexpr BYTE kReplyVariant1 = 0x15;
+inline constexpr BYTE kReplyVariant2 = 0x02;
+inline constexpr BYTE kReplyKeepsPlan = 0x34;  // variant 2, and it keeps a plan
+inline constexpr int kVariant1 = 1;
+inline constexpr int kVariant2 = 2;
+inline constexpr int kVariantUnknown = 255;
+
+// Upload: the recorder is found again by this probe and confirms every byte.
+inline constexpr BYTE kUploadProbe = 0xAA;
+inline constexpr BYTE kConfirm = 0x6C;
+inline constexpr int kConfirmAttempts = 10;
+
+// The stored plan, asked for after the records.
+inline constexpr BYTE kPlanRequest = 0x54;  // 'T'
+inline constexpr BYTE kPlanReply = 0x55;    // 'U'
+
+// Packet types of the download stream and the length of their bodies.
+inline constexpr BYTE kPacketRecord = 0x07;
+inline constexpr BYTE kPacketGroup = 0x12;
+inline constexpr BYTE kPacketCount = 0x16;
+inline constexpr BYTE kPacketPlan = kPlanReply;
+inline constexpr DWORD kRecordBody = 21;
+inline constexpr DWORD kGroupBody = 7;
+inline constexpr DWORD kCountBody = 5;
+inline constexpr DWORD kPlanBody = 72;
+
+// A masked packet is valid when its body up to here holds no zero byte and
+// the zero comes right after (in the body, or in the buffer's zero fill).
+inline constexpr std::size_t kRecordLength = 21;
+inline constexpr std::size_t kGroupLength = 8;
+inline constexpr std::size_t kCountLength = 6;
+
+// Record packet: three masked groups between two markers.
+inline constexpr std::size_t kRecordMask1At = 1;
+inline constexpr std::size_t kRecordMarker1At = 8;
+inline constexpr std::size_t kRecordMask2At = 9;
+inline constexpr std::size_t kRecordMarker2At = 16;
+inline constexpr std::size_t kRecordMask3At = 17;
+inline constexpr std::size_t kRecordLastAt = 20;
+inline constexpr BYTE kRecordMarker1 = 0x08;
+inline constexpr BYTE kRecordMarker2 = 0x09;
+
+// Group header and count packets: one masked group each.
+inline constexpr std::size_t kGroupMaskAt = 1;
+inline constexpr std::size_t kGroupLastAt = 7;
+inline constexpr BYTE kGroupPrimary = 0xFF;  // the raw last byte of a group of data set 1
+inline constexpr std::size_t kCountMaskAt = 1;
+inline constexpr std::size_t kCountLastAt = 5;
+
+// Acknowledgements: a code, then this tail; one transport call per byte.
+inline constexpr BYTE kAckRecordOk = 0x10;
+inline constexpr BYTE kAckRecordBad = 0x11;
+inline constexpr BYTE kAckGroupOk = 0x13;
+inline constexpr BYTE kAckGroupBad = 0x14;
+inline constexpr BYTE kAckCountOk = 0x17;
+inline constexpr BYTE kAckCountBad = 0x18;
+inline constexpr BYTE kAckTail[] = {0x83, 0xFF, 0xFF};
+// Types a record acknowledgement also answers.
+inline constexpr BYTE kPacketRecordAlias1 = 0x08;
+inline constexpr BYTE kPacketRecordAlias2 = 0x09;
+
+// The plan block (uploaded) and the plan reply body (downloaded) share this
+// layout; the upload sends the first 70 bytes, the reply adds a record count.
+inline constexpr DWORD kPlanBlockLength = 70;
+inline constexpr std::size_t kPatient1At = 0;
+inline constexpr std::size_t kPatient1Length = 30;
+inline constexpr std::size_t kPatient2At = 30;
+inline constexpr std::size_t kPatient2Length = 11;
+inline constexpr std::size_t kYearHighAt = 41;
+inline constexpr std::size_t kYearLowAt = 42;
+inline constexpr std::size_t kMonthAt = 43;
+inline constexpr std::size_t kDayAt = 44;
+inline constexpr std::size_t kHourAt = 45;
+inline constexpr std::size_t kMinuteAt = 46;
+inline constexpr std::size_t kPeriod1HourAt = 57;
+inline constexpr std::size_t kPeriod1MinuteAt = 58;
+inline constexpr std::size_t kPeriod1IntervalAt = 59;
+inline constexpr std::size_t kPeriod2HourAt = 60;
+inline constexpr std::size_t kPeriod2MinuteAt = 61;
+inline constexpr std::size_t kPeriod2IntervalAt = 62;
+inline constexpr std::size_t kPlanCountHighAt = 70;
+inline constexpr std::size_t kPlanCountLowAt = 71;
+inline constexpr BYTE kNoInterval = 0xFF;  // an interval of 0 or less
+
+}  // namespace bplink::kx71
