@@ -11,4 +11,5 @@
 #include <bplink/protocol_base.h>
 #include <bplink/protocol_new.h>
 #include <bplink/records.h>
+#include <bplink/select_protocol.h>
 #include <bplink/wintypes.h>
