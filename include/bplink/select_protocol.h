@@ -16,11 +16,12 @@
 // or host-made device can stand for both links. Every probe closes the
 // device again; no port is open when OnTestProtocol returns.
 //
-// Time. A port with nothing on it costs five 100 ms pauses and ten receive
-// time-outs (each probe waits for its answer and then drains the line); with
-// CDevice_COM's default time-out that is about 5.7 s per silent port. A host
-// that knows its ports answer fast hands in its own CDevice_COM with a
-// shorter time-out.
+// Time. A port that opens but has nothing on it costs five 100 ms pauses and
+// ten receive time-outs (each probe waits for its answer and then drains the
+// line), plus the line time of the bytes asked for (about 0.2 s, most of it
+// for the 73-byte answer at 4800 baud): with CDevice_COM's default time-out
+// about 5.8 s per silent port. A host that knows its ports answer fast hands
+// in its own CDevice_COM with a shorter time-out.
 #pragma once
 
 #include <bplink/export.h>

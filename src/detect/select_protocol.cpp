@@ -50,8 +50,8 @@ void DropOwnDevice(CDevice*& device) { delete std::exchange(device, nullptr); }
 }  // namespace
 
 CSelectProtocol::CSelectProtocol() {
-  m_SupportInfo = {hid::kUnsetField, hid::kUnsetField, hid::kUnsetField, hid::kUnsetField,
-                   hid::kUnsetField};
+  m_SupportInfo = {kDeviceNotIdentified, kProtocolNotIdentified, hid::kUnsetField,
+                   hid::kUnsetField, hid::kUnsetField};
 }
 
 CSelectProtocol::CSelectProtocol(const CSelectProtocol& other) = default;
