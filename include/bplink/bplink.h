@@ -16,4 +16,5 @@
 #include <bplink/protocol_vestra16c.h>
 #include <bplink/protocol_vestra18.h>
 #include <bplink/records.h>
+#include <bplink/select_protocol.h>
 #include <bplink/wintypes.h>

@@ -1,0 +1,43 @@
+// Serial devices as detection meets them: each listens at its line speed for
+// the request its family is probed with and answers it, and hears nothing
+// else. They stand in for a family until that family's own model answers
+// its probe; MakeProbeResponder is the one place that then changes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "device_model.h"
+
+namespace bplink::sim {
+
+enum class SerialFamily { kKX71, kKV32, kVestra16C, kVestra16, kVestra18 };
+
+// The code a KX71 recorder opens its handshake answer with names its kind.
+inline constexpr std::uint8_t kKX71WithoutPlan = 0x15;
+inline constexpr std::uint8_t kKX71Standard = 0x02;
+inline constexpr std::uint8_t kKX71KeepingPlan = 0x34;
+
+// A device that answers `request` with `answer` when it hears the request at
+// `baud`, as a whole or in pieces. Bytes at any other speed are noise to it:
+// they break off a request it was hearing.
+class ProbeResponder : public DeviceModel {
+ public:
+  ProbeResponder(unsigned baud, std::vector<std::uint8_t> request, std::vector<std::uint8_t> answer);
+  void Receive(const std::uint8_t* data, std::size_t size, unsigned baud) override;
+
+ private:
+  unsigned baud_;
+  std::vector<std::uint8_t> request_;
+  std::vector<std::uint8_t> answer_;
+  std::vector<std::uint8_t> heard_;  // the last bytes heard, at most a request's length
+};
+
+// A device of the family, as it answers detection; a KX71 recorder of the
+// standard kind.
+std::unique_ptr<DeviceModel> MakeProbeResponder(SerialFamily family);
+// A KX71 recorder whose handshake answer begins with `kind`.
+std::unique_ptr<DeviceModel> MakeKX71ProbeResponder(std::uint8_t kind);
+
+}  // namespace bplink::sim

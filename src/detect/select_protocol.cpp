@@ -1,0 +1,169 @@
+// Detection: the object's devices, the HID request, and the walk over the
+// serial ports with one probe per family.
+
+#include <bplink/select_protocol.h>
+
+#include <bplink/codes.h>
+#include <bplink/comports.h>
+#include <bplink/device.h>
+#include <bplink/env.h>
+#include <bplink/protocol_base.h>
+
+#include <array>
+#include <utility>
+
+#include "hid/device_rules.h"
+#include "hid/frames.h"
+
+using namespace bplink;
+
+namespace {
+
+constexpr int kHidDeviceNumber = 0;
+// The part of the device-information reply detection reads: code, an unused
+// byte, type, version, flags. A HID link drops the rest with the report.
+constexpr DWORD kInfoPrefixLength = hid::kInfoFlagsAt + 1;
+// Detection reads the recorder variant unless bit 0 of the flags byte is
+// set. The HID session judges the same byte by bit 7 (hid::kFlagsValid), so
+// a recorder that sets only one of the two is reported with different
+// variants by detection and by a download.
+constexpr BYTE kFlagsNoVariant = 0x01;
+
+constexpr BYTE kLineDataBits = 8;
+
+// The identity-byte tables are the protocol classes' own: one byte means the
+// same device everywhere.
+struct IdentityTables : CProtocolBase {
+  using CProtocolBase::GetDeviceProtocol;
+  using CProtocolBase::GetDeviceType;
+};
+
+// The object's own devices live for one step of one detection.
+template <typename Device>
+void MakeOwnDevice(CDevice*& device) {
+  delete std::exchange(device, nullptr);
+  device = new Device;
+}
+
+void DropOwnDevice(CDevice*& device) { delete std::exchange(device, nullptr); }
+
+}  // namespace
+
+CSelectProtocol::CSelectProtocol() {
+  m_SupportInfo = {kDeviceNotIdentified, kProtocolNotIdentified, hid::kUnsetField,
+                   hid::kUnsetField, hid::kUnsetField};
+}
+
+CSelectProtocol::CSelectProtocol(const CSelectProtocol& other) = default;
+CSelectProtocol& CSelectProtocol::operator=(const CSelectProtocol& other) = default;
+
+CSelectProtocol::~CSelectProtocol() {
+  if (!m_bDeviceFromHost) DropOwnDevice(m_pDevice);
+}
+
+bool CSelectProtocol::SetDevice(CDevice* pDevice) {
+  if (pDevice == nullptr) return false;
+  m_pDevice = pDevice;
+  m_bDeviceFromHost = true;
+  return true;
+}
+
+int CSelectProtocol::OnTestProtocol(tag_SUPPORT_PROTOCOL& out) {
+  // The families in the order their probes run on each port: the only probe
+  // at 115200 baud first, and the VESTRA16C probe before the VESTRA16 one,
+  // since a VESTRA16 monitor answers the same request (with its own echo).
+  // The VESTRA16C and VESTRA18 monitors are asked at 4800 baud, the speed
+  // they listen at before a transfer.
+  struct SerialProbe {
+    bool (CSelectProtocol::*test)(CString, DCB&);
+    DWORD baud;
+    int deviceType;
+    int protocol;
+  };
+  static constexpr std::array<SerialProbe, 5> kSerialProbes{{
+      {&CSelectProtocol::TestKX71, CBR_115200, kDeviceAmbulatory, kProtocolKX71},
+      {&CSelectProtocol::TestKV32, CBR_4800, kDeviceWithSpO2, kProtocolKV32},
+      {&CSelectProtocol::Test16C, CBR_4800, kDeviceType6, kProtocolVESTRA16C},
+      {&CSelectProtocol::Test16, CBR_4800, kDeviceType4, kProtocolVESTRA16},
+      {&CSelectProtocol::Test18, CBR_4800, kDeviceThreeStores, kProtocolVESTRA18},
+  }};
+
+  try {
+    m_SupportInfo.nDeviceType = kDeviceNotIdentified;
+    m_SupportInfo.nProtocol = kProtocolNotIdentified;
+    m_SupportInfo.nReserved = hid::kUnsetField;
+    m_SupportInfo.nVariant = hid::kUnsetField;
+
+    int result = TestHID();
+    if (result != kResultOk) {
+      result = kResultNoDevice;
+      if (!m_bDeviceFromHost) MakeOwnDevice<CDevice_COM>(m_pDevice);
+
+      DCB dcb{};
+      dcb.ByteSize = kLineDataBits;
+      dcb.Parity = NOPARITY;
+      dcb.StopBits = ONESTOPBIT;
+      COMPORT_LIST ports;
+      EnumerateComPorts(ports, true);
+      for (const COMPORT_ENTRY& port : ports) {
+        const CString path = ComPortPath(port.strPortName);
+        for (const SerialProbe& probe : kSerialProbes) {
+          dcb.BaudRate = probe.baud;
+          if (!(this->*probe.test)(path, dcb)) continue;
+          m_SupportInfo.nDeviceType = probe.deviceType;
+          m_SupportInfo.nProtocol = probe.protocol;
+          result = kResultOk;
+          break;
+        }
+        if (result == kResultOk) break;
+      }
+
+      if (!m_bDeviceFromHost) DropOwnDevice(m_pDevice);
+    }
+    out = m_SupportInfo;
+    return result;
+  } catch (...) {
+    // The probe that was running may have left its port open.
+    try {
+      if (m_pDevice != nullptr) m_pDevice->Close();
+    } catch (...) {
+    }
+    if (!m_bDeviceFromHost) DropOwnDevice(m_pDevice);
+    return kResultException;
+  }
+}
+
+int CSelectProtocol::TestHID() {
+  if (!m_bDeviceFromHost) MakeOwnDevice<CDevice_HID>(m_pDevice);
+  if (m_pDevice->Open(kHidDeviceNumber) == 0) return kResultIoFailed;
+
+  // Neither result is looked at: a device that did not take the request, or
+  // did not answer, leaves the zeroed reply, which is no answer.
+  hid::ShortFrame request = hid::ShortCommand(hid::kCmdDeviceInfo);
+  m_pDevice->SendData(request.data(), hid::kShortCommandLength);
+  std::array<BYTE, kInfoPrefixLength> reply{};
+  m_pDevice->RecvData(reply.data(), kInfoPrefixLength);
+
+  int result = kResultUnexpectedReply;
+  if (reply[0] == hid::kReplyDeviceInfo) {
+    const BYTE type = reply[hid::kInfoIdentityAt];
+    m_SupportInfo.nDeviceType = GetDeviceType(type);
+    m_SupportInfo.nProtocol = GetDeviceProtocol(type);
+    m_SupportInfo.nVersion = reply[hid::kInfoVersionAt];
+    if ((reply[hid::kInfoFlagsAt] & kFlagsNoVariant) == 0 &&
+        m_SupportInfo.nProtocol == kProtocolHidFirst)
+      m_SupportInfo.nVariant =
+          hid::IsSingleSetRecorder(type) ? hid::kVariantNoPlan : hid::kVariantWithPlan;
+    result = kResultOk;
+  }
+
+  m_pDevice->Close();
+  if (!m_bDeviceFromHost) DropOwnDevice(m_pDevice);
+  return result;
+}
+
+int CSelectProtocol::GetDeviceType(BYTE byType) { return IdentityTables::GetDeviceType(byType); }
+
+int CSelectProtocol::GetDeviceProtocol(BYTE byType) {
+  return IdentityTables::GetDeviceProtocol(byType);
+}
