@@ -18,6 +18,8 @@ void AddPlanCommand(CLI::App& app);
 void AddDeleteCommand(CLI::App& app, const GlobalOptions& global);
 void AddSimCommand(CLI::App& app, const GlobalOptions& global);
 
+// --mode N, for the commands that run a transfer.
+void AddModeOption(CLI::App& command, int& mode);
 // The data mode a transfer uses: the one asked for, which the device must
 // offer, or the first it offers. Throws CommandError.
 int ChooseMode(const Session& session, int asked);

@@ -8,6 +8,11 @@
 
 namespace bplink::cli {
 
+void AddModeOption(CLI::App& command, int& mode) {
+  command.add_option("--mode", mode, "Data mode (1 to 8); default: the first the device offers")
+      ->check(CLI::Range(1, 8));
+}
+
 int ChooseMode(const Session& session, int asked) {
   std::string offered;
   for (int mode = DATAMODE_BP; mode < kDataModeCount; ++mode)

@@ -48,8 +48,7 @@ void RunDelete(const GlobalOptions& global, const DeleteOptions& options) {
 void AddDeleteCommand(CLI::App& app, const GlobalOptions& global) {
   auto options = std::make_shared<DeleteOptions>();
   CLI::App* command = app.add_subcommand("delete", "Delete the stored measurements");
-  command->add_option("--mode", options->mode, "Data mode (1 to 8); default: the first the device offers")
-      ->check(CLI::Range(1, 8));
+  AddModeOption(*command, options->mode);
   command->add_flag("-y,--yes", options->yes, "Do not ask for confirmation");
   command->callback([&global, options] { RunDelete(global, *options); });
 }

@@ -81,8 +81,7 @@ void RunDownload(const GlobalOptions& global, const DownloadOptions& options) {
 void AddDownloadCommand(CLI::App& app, const GlobalOptions& global) {
   auto options = std::make_shared<DownloadOptions>();
   CLI::App* command = app.add_subcommand("download", "Download the stored plan and measurements");
-  command->add_option("--mode", options->mode, "Data mode (1 to 8); default: the first the device offers")
-      ->check(CLI::Range(1, 8));
+  AddModeOption(*command, options->mode);
   const std::map<std::string, Format> formats{{"table", Format::kTable}, {"csv", Format::kCsv}, {"json", Format::kJson}};
   command->add_option("--format", options->format, "table (default), csv or json")
       ->transform(CLI::CheckedTransformer(formats, CLI::ignore_case));

@@ -74,8 +74,7 @@ void AddUploadCommand(CLI::App& app, const GlobalOptions& global) {
   auto options = std::make_shared<UploadOptions>();
   CLI::App* command = app.add_subcommand("upload", "Write a measurement plan (a JSON file) to the device");
   command->add_option("plan", options->plan_file, "The plan file; `bplink plan template` writes one")->required();
-  command->add_option("--mode", options->mode, "Data mode (1 to 8); default: the first the device offers")
-      ->check(CLI::Range(1, 8));
+  AddModeOption(*command, options->mode);
   command->add_flag("--verify", options->verify, "Read the plan back and check the device kept it");
   command->callback([&global, options] { RunUpload(global, *options); });
 }

@@ -95,6 +95,16 @@ TEST(HidSession, UploadedPlanReadsBackEqual) {
   EXPECT_EQ(back["period2"], (nlohmann::json{{"start", "23:15"}, {"interval", 60}}));
   EXPECT_EQ(back["extra"]["end"], "13:30");
 
+  // A downloaded plan is a plan file as it stands: edit one field, upload it back.
+  const ProgramRun download = RunProgram(With({"download", "--format", "json", "-o", (dir / "d.json").string()}, kRecorder));
+  ASSERT_EQ(download.status, 0) << download.err;
+  nlohmann::json plan = ReadJson(dir / "d.json")["plan"];
+  plan["period2"]["interval"] = 45;
+  WriteText(dir / "downloaded.json", plan.dump());
+  const ProgramRun again = RunProgram(With({"upload", (dir / "downloaded.json").string(), "--verify"}, kRecorder));
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(nlohmann::json::parse(again.out.substr(again.out.find('{')))["period2"]["interval"], 45);
+
   // The template is a plan the program accepts as it stands.
   const ProgramRun templ = RunProgram({"plan", "template"});
   WriteText(dir / "default.json", templ.out);
@@ -115,6 +125,20 @@ TEST(HidSession, DeleteOnlyWhereTheDeviceAllowsIt) {
   ASSERT_EQ(download.status, 0) << download.err;
   EXPECT_THAT(download.out, AllOf(HasSubstr("Store 1: 78 records"), HasSubstr("Store 3: 26 records"),
                                   Not(HasSubstr("day period"))));
+}
+
+TEST(HidSession, EachDeviceTypeOffersItsOwnModes) {
+  const ProgramRun spo2 = RunProgram({"info", "--sim", "hid", "--sim-type", "3"});
+  ASSERT_EQ(spo2.status, 0) << spo2.err;
+  EXPECT_THAT(spo2.out, AllOf(HasSubstr("monitor with SpO2"), HasSubstr("2  blood pressure with SpO2")));
+
+  const ProgramRun refused = RunProgram({"download", "--sim", "hid", "--sim-type", "2", "--mode", "3"});
+  EXPECT_EQ(refused.status, 6);
+  EXPECT_THAT(refused.err, HasSubstr("does not offer data mode 3; it offers 1 (blood pressure)"));
+
+  const ProgramRun monitor = RunProgram({"download", "--sim", "hid", "--sim-type", "4", "--sim-records", "5", "--format", "csv"});
+  ASSERT_EQ(monitor.status, 0) << monitor.err;
+  EXPECT_EQ(Lines(monitor.out), 6);
 }
 
 TEST(HidSession, TraceShowsEveryFrame) {
