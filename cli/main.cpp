@@ -2,13 +2,70 @@
 
 #include <CLI/CLI.hpp>
 
+#include <iostream>
+
+#include "command.h"
 #include "commands/commands.h"
+#include "exit_status.h"
+#include "program_env.h"
+
+using namespace bplink::cli;
+
+namespace {
+
+void AddGlobalOptions(CLI::App& app, GlobalOptions& g) {
+  app.add_option("--sim", g.sim, "Run against a simulated device of this family, in process")
+      ->check(CLI::IsMember(FamilyNames()));
+  app.add_option("--sim-type", g.sim_settings.device_type,
+                 "HID device type of the simulated device: 1 ambulatory recorder (default), 2 or 4 monitor, "
+                 "3 monitor with SpO2, 5 three-store monitor")
+      ->check(CLI::Range(1, 5));
+  app.add_option("--sim-records", g.sim_settings.records, "Readings the simulated device holds in its first store");
+  app.add_option("--sim-silent-after", g.sim_settings.silent_after,
+                 "The simulated device goes silent after sending this many records");
+  app.add_option("--sim-pace", g.sim_settings.pace_ms,
+                 "Milliseconds each frame from the simulated device takes (a slow line)");
+  app.add_option("--port", g.port, "Search for serial devices on this port only (e.g. /dev/ttyUSB0)");
+  app.add_option("--protocol", g.protocol, "Skip detection: the device speaks this protocol code (1 to 10)")
+      ->check(CLI::Range(1, 10));
+  app.add_flag("--trace", g.trace, "Write every frame sent and received to stderr, in hex with timestamps");
+  app.add_option("--timeout", g.timeout_ms, "Serial receive time-out in milliseconds");
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+  bplink::SetEnv(&TheProgramEnv());
+  InstallInterruptHandler();
+
   CLI::App app{"bplink: talk to blood-pressure monitors over USB HID and serial links"};
   app.require_subcommand(1);
-  int exit_code = 0;
-  bplink::cli::AddDownloadCommand(app, exit_code);
-  CLI11_PARSE(app, argc, argv);
-  return exit_code;
+  app.fallthrough();  // global options may follow the command
+  app.footer(kExitStatusTable);
+  GlobalOptions global;
+  AddGlobalOptions(app, global);
+  AddDetectCommand(app, global);
+  AddInfoCommand(app, global);
+  AddDownloadCommand(app, global);
+  AddUploadCommand(app, global);
+  AddPlanCommand(app);
+  AddDeleteCommand(app, global);
+  AddSimCommand(app, global);
+  bplink::report::AddReportCommand(app);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::RuntimeError& e) {  // the report command's own status
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    const int status = app.exit(e);
+    return status == 0 ? kExitOk : kExitBadInput;
+  } catch (const CommandError& e) {
+    std::cerr << "bplink: " << e.what() << '\n';
+    return e.Status();
+  } catch (const std::exception& e) {
+    std::cerr << "bplink: internal error: " << e.what() << '\n';
+    return kExitFailed;
+  }
+  return kExitOk;
 }

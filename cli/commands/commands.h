@@ -1,11 +1,29 @@
-// The subcommands of the bplink program. Each adds itself to the app and
-// reports its exit status through `exit_code` when it runs.
+// The subcommands of the bplink program. Each adds itself to the app; when
+// it runs it either succeeds or throws CommandError with the exit status.
 #pragma once
 
 #include <CLI/CLI.hpp>
 
+#include <string>
+
+#include "session.h"
+
 namespace bplink::cli {
 
-void AddDownloadCommand(CLI::App& app, int& exit_code);
+void AddDetectCommand(CLI::App& app, const GlobalOptions& global);
+void AddInfoCommand(CLI::App& app, const GlobalOptions& global);
+void AddDownloadCommand(CLI::App& app, const GlobalOptions& global);
+void AddUploadCommand(CLI::App& app, const GlobalOptions& global);
+void AddPlanCommand(CLI::App& app);
+void AddDeleteCommand(CLI::App& app, const GlobalOptions& global);
+void AddSimCommand(CLI::App& app, const GlobalOptions& global);
+
+// --mode N, for the commands that run a transfer.
+void AddModeOption(CLI::App& command, int& mode);
+// The data mode a transfer uses: the one asked for, which the device must
+// offer, or the first it offers. Throws CommandError.
+int ChooseMode(const Session& session, int asked);
+// Writes `text` to `path`, or to standard output for "" or "-". Throws CommandError.
+void WriteOutput(const std::string& path, const std::string& text);
 
 }  // namespace bplink::cli

@@ -1,87 +1,97 @@
-// bplink download: fetch what a device stored and show it as tables.
-
-#include <bplink/bplink.h>
+// bplink download: fetch what a device stored and write it as a table, CSV
+// or JSON, and optionally the ambulatory report. What arrived is written
+// also when the transfer failed or was stopped part-way.
 
 #include <iostream>
+#include <map>
 #include <memory>
-#include <optional>
-#include <string>
+#include <sstream>
 
+#include "command.h"
 #include "commands/commands.h"
-#include "report.h"
-#include "simulated.h"
+#include "download_view.h"
+#include "exit_status.h"
 
 namespace bplink::cli {
 namespace {
 
+enum class Format { kTable, kCsv, kJson };
+
 struct DownloadOptions {
-  std::optional<std::string> sim_family;
-  int mode = DATAMODE_BP;
+  int mode = DATAMODE_NONE;
+  Format format = Format::kTable;
+  std::string output;
+  std::string report;
+  report::ReportFormat report_format = report::ReportFormat::kHtml;
 };
 
-int RunDownload(const DownloadOptions& options) {
-  std::unique_ptr<SimulatedLink> simulated;
-  CDevice_HID hid;
-  CDevice* device = &hid;
-  if (options.sim_family) {
-    simulated = MakeSimulatedLink(*options.sim_family);
-    device = &simulated->Device();
-  }
+// The HID family reads the plan in data modes 1 and 2 only; three-store
+// monitors and recorders of variant 1 keep none.
+bool PlanRead(const Session& session, int mode) {
+  const tag_SUPPORT_PROTOCOL& d = session.device;
+  if (d.nDeviceType == kDeviceThreeStores) return false;
+  if (d.nDeviceType == kDeviceAmbulatory && d.nVariant == 1) return false;
+  return session.family->link != LinkKind::kHid || mode == DATAMODE_BP || mode == DATAMODE_BP_SPO2;
+}
 
-  CProtocol_NEW protocol;
-  int progress = 0, state = 0;
-  enum_TransportType stage = TRANSPORT_BP_MODE0;
-  protocol.SetDevice(device, false);
-  protocol.SetProgressInfo(&progress, &state, &stage);
-  const int result = protocol.PC_Download(static_cast<enum_DataMode>(options.mode));
-  if (result != kResultOk) {
-    std::cerr << "bplink: download failed: " << ResultText(result) << '\n';
-    return 1;
-  }
+void RunDownload(const GlobalOptions& global, const DownloadOptions& options) {
+  Link link(global);
+  Session session = Connect(global, link);
+  const int mode = ChooseMode(session, options.mode);
+  CProtocolBase& protocol = *session.protocol;
+  const TransferOutcome outcome =
+      RunTransfer(session, [&protocol, mode] { return protocol.PC_Download(static_cast<enum_DataMode>(mode)); });
 
-  tag_SUPPORT_PROTOCOL info;
-  protocol.GetCurDeviceInfo(info);
   _DOWNLOAD_DATAINFO data;
   protocol.GetDownLoadData(&data);
+  protocol.GetCurDeviceInfo(session.device);
+  DownloadView view = ViewOf(data, session.device, mode, PlanRead(session, mode));
+  view.complete = outcome.result == kResultOk && !outcome.interrupted;
+  view.result = outcome.interrupted ? "stopped by the user" : ResultText(outcome.result);
 
-  std::cout << '\n';
-  PrintDevice(std::cout, info);
-  std::cout << '\n';
-  if (info.nDeviceType == kDeviceThreeStores) {
-    PrintRecords(std::cout, "Store 1", data.ZoneSet1);
-    PrintRecords(std::cout, "Store 2", data.ZoneSet2);
-    PrintRecords(std::cout, "Store 3", data.ZoneSet3);
-    return 0;
+  const bool failed = outcome.result != kResultOk;
+  if (failed && view.RecordCount() == 0)
+    throw CommandError(ExitForResult(outcome.result), "download failed: " + ResultText(outcome.result));
+
+  std::ostringstream text;
+  switch (options.format) {
+    case Format::kTable: WriteTable(view, text); break;
+    case Format::kCsv: WriteCsv(view, text); break;
+    case Format::kJson: WriteJson(view, text); break;
   }
-  // Only data modes 1 and 2 read the plan, and recorders of variant 1 keep none.
-  const bool planRead = (options.mode == DATAMODE_BP || options.mode == DATAMODE_BP_SPO2) &&
-                        !(info.nDeviceType == kDeviceAmbulatory && info.nVariant == 1);
-  if (planRead)
-    PrintPlan(std::cout, data.Info);
-  else
-    std::cout << "Plan: not read in data mode " << options.mode << '\n';
-  std::cout << '\n';
-  PrintRecords(std::cout, "Set 1", data.BPSet);
-  if (info.nDeviceType == kDeviceAmbulatory) {
-    std::cout << '\n';
-    PrintRecords(std::cout, "Set 2", data.BPSet2);
+  WriteOutput(options.output, text.str());
+
+  if (!options.report.empty()) {
+    report::ReportOptions report_options;
+    report_options.format = options.report_format;
+    report_options.output = options.report;
+    const int status = report::WriteReport(report::RecordingFromDownload(data, session.device), report_options,
+                                           std::cout, std::cerr);
+    if (status != report::kReportOk && !failed && !outcome.interrupted)
+      throw CommandError(status, "the report could not be written");
   }
-  if (info.nDeviceType == kDeviceWithSpO2)
-    std::cout << "\nSpO2: " << data.SpO2Set.vecRecords.size() << " samples\n";
-  return 0;
+
+  const std::string kept = std::to_string(view.RecordCount()) + " records that arrived were written";
+  if (failed) throw CommandError(ExitForResult(outcome.result), "download failed: " + ResultText(outcome.result) + "; the " + kept);
+  if (outcome.interrupted) throw CommandError(kExitInterrupted, "download stopped; the " + kept);
 }
 
 }  // namespace
 
-void AddDownloadCommand(CLI::App& app, int& exit_code) {
+void AddDownloadCommand(CLI::App& app, const GlobalOptions& global) {
   auto options = std::make_shared<DownloadOptions>();
   CLI::App* command = app.add_subcommand("download", "Download the stored plan and measurements");
-  command->add_option("--sim", options->sim_family, "Talk to a simulated device of this family")
-      ->check(CLI::IsMember(SimulatedFamilies()));
-  command->add_option("--mode", options->mode, "Data mode: which stored data to download (1 to 8)")
-      ->check(CLI::Range(0, 8))
-      ->capture_default_str();
-  command->callback([options, &exit_code] { exit_code = RunDownload(*options); });
+  AddModeOption(*command, options->mode);
+  const std::map<std::string, Format> formats{{"table", Format::kTable}, {"csv", Format::kCsv}, {"json", Format::kJson}};
+  command->add_option("--format", options->format, "table (default), csv or json")
+      ->transform(CLI::CheckedTransformer(formats, CLI::ignore_case));
+  command->add_option("-o,--output", options->output, "Write to this file instead of standard output");
+  command->add_option("--report", options->report, "Also write the ambulatory report to this file");
+  const std::map<std::string, report::ReportFormat> report_formats{
+      {"html", report::ReportFormat::kHtml}, {"json", report::ReportFormat::kJson}, {"fhir", report::ReportFormat::kFhir}};
+  command->add_option("--report-format", options->report_format, "html (default), json or fhir")
+      ->transform(CLI::CheckedTransformer(report_formats, CLI::ignore_case));
+  command->callback([&global, options] { RunDownload(global, *options); });
 }
 
 }  // namespace bplink::cli

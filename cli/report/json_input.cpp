@@ -124,6 +124,9 @@ class JsonReader {
 
   _SPO2_DATASET SpO2(const json& spo2) const {
     _SPO2_DATASET set;
+    const json& records = Member(spo2, "spo2", "records");
+    if (!records.is_array()) Fail("spo2.records", "expected an array of samples");
+    if (records.empty()) return set;  // no samples: the set has no start time either
     const CalendarTime start = Time(Member(Member(spo2, "spo2", "head"), "spo2.head", "start"),
                                     "spo2.head.start");
     set.Head.nYear = start.year;
@@ -132,8 +135,6 @@ class JsonReader {
     set.Head.nHour = start.hour;
     set.Head.nMinute = start.minute;
     set.Head.nSecond = start.second;
-    const json& records = Member(spo2, "spo2", "records");
-    if (!records.is_array()) Fail("spo2.records", "expected an array of samples");
     for (std::size_t i = 0; i < records.size(); ++i) {
       const std::string path = "spo2.records[" + std::to_string(i) + "]";
       _SPO2_RECORD sample;

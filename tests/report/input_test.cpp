@@ -150,7 +150,11 @@ nlohmann::json SavedDownload(const SyntheticDownload& d) {
           {"plan", {{"patient", {"Test <Patient>", "ID 0042", "", ""}},
                     {"period1", {{"start", "07:00"}, {"interval", 30}}},
                     {"period2", {{"start", "22:00"}, {"interval", 60}}}}},
-          {"sets", {{{"mode", 3}, {"records", json::array()}}, {{"mode", 1}, {"records", records}}}}};
+          {"complete", true},
+          {"result", "done (1)"},
+          {"sets", {{{"mode", 3}, {"records", json::array()}}, {{"mode", 1}, {"records", records}}}},
+          // A monitor with SpO2 that stored no samples gives a set without a start.
+          {"spo2", {{"head", {{"count", 0}, {"start", nullptr}}}, {"records", json::array()}}}};
 }
 
 TEST(JsonInput, ASavedDownloadReadsLikeTheDownloadItself) {

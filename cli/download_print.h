@@ -1,5 +1,5 @@
-// How the program shows what the library hands back: result codes, plans
-// and record sets.
+// How the program shows a download on a terminal: the device, the plan
+// and the record sets as tables.
 #pragma once
 
 #include <bplink/bplink.h>
@@ -9,8 +9,6 @@
 
 namespace bplink::cli {
 
-// "the device did not answer (5)".
-std::string ResultText(int result);
 std::string DeviceTypeText(int deviceType);
 
 void PrintDevice(std::ostream& out, const tag_SUPPORT_PROTOCOL& device);

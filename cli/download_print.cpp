@@ -1,8 +1,8 @@
-#include "report.h"
+#include "download_print.h"
 
 #include <cstdio>
-#include <string_view>
 
+#include "download_view.h"
 #include "table.h"
 
 namespace bplink::cli {
@@ -31,22 +31,6 @@ std::string Period(int hour, int minute, int interval) {
 }
 
 }  // namespace
-
-std::string ResultText(int result) {
-  std::string_view text;
-  switch (result) {
-    case kResultOk: text = "done"; break;
-    case kResultNoLink: text = "the device could not be opened"; break;
-    case kResultIoFailed: text = "the device did not answer"; break;
-    case kResultNotInFamily: text = "not supported by this device"; break;
-    case kResultUnexpectedReply: text = "the device answered something unexpected"; break;
-    case kResultException: text = "an internal error stopped the transfer"; break;
-    case kResultCannotStart: text = "the transfer cannot start (no device, or data mode 0)"; break;
-    case kResultNotForDevice: text = "the data could not be decoded, or the request does not suit this device"; break;
-    default: text = "failed"; break;
-  }
-  return std::string(text) + " (" + std::to_string(result) + ")";
-}
 
 std::string DeviceTypeText(int deviceType) {
   switch (deviceType) {
@@ -110,6 +94,25 @@ void PrintRecords(std::ostream& out, const std::string& title, const _BP_DATASET
                   value(r.wPress3), value(r.wPulseRate), std::to_string(r.wStatus), r.bValid ? "yes" : "no"});
   }
   table.Print(out);
+}
+
+}  // namespace bplink::cli
+
+namespace bplink::cli {
+
+void WriteTable(const DownloadView& view, std::ostream& out) {
+  PrintDevice(out, view.device);
+  out << '\n';
+  if (view.plan) {
+    PrintPlan(out, *view.plan);
+    out << '\n';
+  }
+  for (std::size_t i = 0; i < view.sets.size(); ++i) {
+    if (i) out << '\n';
+    PrintRecords(out, view.sets[i].title, *view.sets[i].set);
+  }
+  if (view.spo2) out << "\nSpO2: " << view.spo2->vecRecords.size() << " samples\n";
+  if (!view.complete) out << "\nIncomplete: " << view.result << '\n';
 }
 
 }  // namespace bplink::cli

@@ -1,0 +1,44 @@
+// What several commands share: choosing the data mode and writing output.
+
+#include <fstream>
+#include <iostream>
+
+#include "commands/commands.h"
+#include "exit_status.h"
+
+namespace bplink::cli {
+
+void AddModeOption(CLI::App& command, int& mode) {
+  command.add_option("--mode", mode, "Data mode (1 to 8); default: the first the device offers")
+      ->check(CLI::Range(1, 8));
+}
+
+int ChooseMode(const Session& session, int asked) {
+  std::string offered;
+  for (int mode = DATAMODE_BP; mode < kDataModeCount; ++mode)
+    if (session.Offers(mode)) offered += (offered.empty() ? "" : ", ") + std::to_string(mode) + " (" + DataModeName(mode) + ")";
+  if (asked == DATAMODE_NONE) {
+    if (session.FirstMode() == DATAMODE_NONE) throw CommandError(kExitRefused, "the device offers no data mode");
+    return session.FirstMode();
+  }
+  // All three stores in one call: never offered, but three-store monitors take it.
+  if (asked == DATAMODE_ZONE_ALL && session.device.nDeviceType == kDeviceThreeStores) return asked;
+  if (!session.Offers(asked))
+    throw CommandError(kExitRefused, "the device does not offer data mode " + std::to_string(asked) +
+                                         "; it offers " + (offered.empty() ? "none" : offered));
+  return asked;
+}
+
+void WriteOutput(const std::string& path, const std::string& text) {
+  if (path.empty() || path == "-") {
+    std::cout << text << std::flush;
+    if (!std::cout) throw CommandError(kExitCannotWrite, "cannot write to standard output");
+    return;
+  }
+  std::ofstream file(path, std::ios::binary);
+  file << text;
+  file.close();
+  if (!file) throw CommandError(kExitCannotWrite, "cannot write " + path);
+}
+
+}  // namespace bplink::cli

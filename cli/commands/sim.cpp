@@ -1,0 +1,52 @@
+// bplink sim FAMILY: serve a simulated device on a pseudo-terminal until
+// Ctrl-C or SIGTERM, so any host can be pointed at its path.
+
+#include <csignal>
+#include <iostream>
+#include <memory>
+
+#include "commands/commands.h"
+#include "exit_status.h"
+#include "pty_bridge.h"
+
+namespace bplink::cli {
+namespace {
+
+void RunSim(const GlobalOptions& global, const std::string& name) {
+  const Family* family = FindFamily(name);
+  if (family == nullptr) throw CommandError(kExitFailed, NotInBuild(name));
+  if (family->link != LinkKind::kSerial)
+    throw CommandError(kExitBadInput, "a " + name + " device is not a serial device and cannot be served on a "
+                                      "pseudo-terminal; use `--sim " + name + "` with any command instead");
+  std::unique_ptr<sim::DeviceModel> model;
+  try {
+    model = family->make_model(global.sim_settings);
+  } catch (const std::invalid_argument& e) {
+    throw CommandError(kExitBadInput, e.what());
+  }
+
+  // The signals are taken by sigwait below; the bridge's thread inherits the mask.
+  sigset_t stop;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGINT);
+  sigaddset(&stop, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+  sim::PtyBridge bridge(*model);
+  if (!bridge.Start()) throw CommandError(kExitFailed, "no pseudo-terminal to be had");
+  std::cout << bridge.Path() << '\n' << std::flush;
+  std::cerr << "Serving a simulated " << name << " device on " << bridge.Path() << "; Ctrl-C to stop.\n";
+  int signal = 0;
+  sigwait(&stop, &signal);
+  bridge.Stop();
+}
+
+}  // namespace
+
+void AddSimCommand(CLI::App& app, const GlobalOptions& global) {
+  auto family = std::make_shared<std::string>();
+  CLI::App* command = app.add_subcommand("sim", "Serve a simulated device on a pseudo-terminal and print its path");
+  command->add_option("family", *family, "The device family")->required()->check(CLI::IsMember(FamilyNames()));
+  command->callback([&global, family] { RunSim(global, *family); });
+}
+
+}  // namespace bplink::cli

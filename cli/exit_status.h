@@ -1,0 +1,39 @@
+// The program's exit statuses, and how a library result code becomes one.
+//
+// Scripts branch on these, so each kind of failure keeps its own number.
+#pragma once
+
+#include <string>
+
+namespace bplink::cli {
+
+enum ExitStatus : int {
+  kExitOk = 0,
+  kExitFailed = 1,          // an internal error, or a family this build does not include
+  kExitBadInput = 2,        // command line, plan file or input file at fault; no device touched
+  kExitCannotWrite = 3,     // the output file could not be written
+  kExitNoDevice = 4,        // nothing answered, or the link could not be opened
+  kExitLinkFailed = 5,      // the device went silent or sent what could not be decoded
+  kExitRefused = 6,         // the device refused the request, or does not support it
+  kExitInterrupted = 130,   // stopped by Ctrl-C; what had arrived was written
+};
+
+// The table `bplink --help` and the README show.
+inline constexpr const char* kExitStatusTable =
+    "Exit status:\n"
+    "  0    success\n"
+    "  1    internal error, or a device family not included in this build\n"
+    "  2    bad input: command line, plan file or input file (no device is touched)\n"
+    "  3    the output file cannot be written\n"
+    "  4    no device found, or the link could not be opened\n"
+    "  5    link failure: the device went silent or sent undecodable data\n"
+    "       (what arrived before is still written)\n"
+    "  6    the device refused the request or does not support it\n"
+    "  130  stopped by Ctrl-C (what arrived is written)\n";
+
+// The exit status of a library result code (1 is success).
+int ExitForResult(int result);
+// "the device did not answer (5)".
+std::string ResultText(int result);
+
+}  // namespace bplink::cli
