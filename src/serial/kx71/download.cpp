@@ -10,6 +10,7 @@
 #include <iterator>
 
 #include "serial/kx71/wire.h"
+#include "serial/record_set.h"
 
 using namespace bplink::kx71;
 
@@ -23,19 +24,6 @@ constexpr int kMissedPacketsAllowed = 5;
 // say how much is coming); it cycles through this range while packets arrive.
 constexpr int kStreamProgressFirst = 20;
 constexpr int kStreamProgressLast = 80;
-
-// A set that received records takes its count and start from them.
-void FillHeader(_BP_DATASET& set) {
-  if (set.vecRecords.empty()) return;
-  const _BP_RECORD& first = set.vecRecords.front();
-  set.Head.nCount = static_cast<int>(set.vecRecords.size());
-  set.Head.nYear = first.nYear;
-  set.Head.nMonth = first.wMonth;
-  set.Head.nDay = first.wDay;
-  set.Head.nHour = first.wHour;
-  set.Head.nMinute = first.wMinute;
-  set.Head.nSecond = first.wSecond;
-}
 
 }  // namespace
 
@@ -62,8 +50,8 @@ int CProtocolCOMKX71::PC_Download(enum_DataMode nMode) {
       if (r != bplink::kResultOk) return EndWithFailure(r);
     }
     CloseLink();
-    FillHeader(m_BPSet1);
-    FillHeader(m_BPSet2);
+    bplink::serial::HeadFromFirstRecord(m_BPSet1);
+    bplink::serial::HeadFromFirstRecord(m_BPSet2);
     SetState(bplink::kStateSucceeded);
     return bplink::kResultOk;
   } catch (...) {

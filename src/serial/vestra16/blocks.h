@@ -10,6 +10,8 @@
 
 #include <cstddef>
 
+#include "serial/record_set.h"
+
 namespace bplink::serial::vestra16 {
 
 // Command bytes the two families have in common.
@@ -93,8 +95,6 @@ BYTE LowByte(int value);
 BYTE IntervalByte(int minutes);
 int MinuteOfDay(int hour, int minute);
 
-// After a completed download: the set's header counts the records it holds
-// and starts at its first record. Nothing changes for an empty set.
-void HeadFromFirstRecord(_BP_DATASET& set);
+using bplink::serial::HeadFromFirstRecord;
 
 }  // namespace bplink::serial::vestra16

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "serial/record_set.h"
 #include "serial/vestra18/wire.h"
 
 using namespace bplink::vestra18;
@@ -18,19 +19,6 @@ namespace {
 
 constexpr int kProgressDone = 100;
 
-// A set that received records is dated by its first record; its count is
-// what arrived, not what the monitor announced.
-void FillHeaderFromFirstRecord(_BP_DATASET& set) {
-  if (set.vecRecords.empty()) return;
-  const _BP_RECORD& first = set.vecRecords.front();
-  set.Head.nCount = static_cast<int>(set.vecRecords.size());
-  set.Head.nYear = first.nYear;
-  set.Head.nMonth = first.wMonth;
-  set.Head.nDay = first.wDay;
-  set.Head.nHour = first.wHour;
-  set.Head.nMinute = first.wMinute;
-  set.Head.nSecond = first.wSecond;
-}
 
 }  // namespace
 
@@ -60,7 +48,7 @@ int CProtocolCOMVESTRA18::PC_Download(enum_DataMode nMode) {
     // A failed download keeps the counts the monitor announced.
     if (r != kResultOk) return r;
 
-    for (_BP_DATASET* set : {&m_BPSet1, &m_BPSet2, &m_BPSet3}) FillHeaderFromFirstRecord(*set);
+    for (_BP_DATASET* set : {&m_BPSet1, &m_BPSet2, &m_BPSet3}) bplink::serial::HeadFromFirstRecord(*set);
     return kResultOk;
   } catch (...) {
     SetState(bplink::kStateFailed);
