@@ -1,7 +1,8 @@
-// Serial devices as detection meets them: each listens at its line speed for
-// the request its family is probed with and answers it, and hears nothing
-// else. They stand in for a family until that family's own model answers
-// its probe; MakeProbeResponder is the one place that then changes.
+// Serial devices as detection meets them. The factories hand out each
+// family's own simulated device, which answers its family's probe at the
+// probe's speed. ProbeResponder is a bare device that answers one request at
+// one speed and hears nothing else, for the near misses a real device never
+// sends.
 #pragma once
 
 #include <cstdint>
