@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 
+#include "frame/record_time.h"
 #include "hid/device_rules.h"
 #include "hid/frames.h"
 #include "hid/plan_block.h"
@@ -145,12 +146,7 @@ _BP_RECORD DecodeRecord(const RecordFormat& format, const BYTE* d, const Calenda
     const int minutes = (d[kRecOffsetAt] << 16) | (d[kRecOffsetAt + 1] << 8) | d[kRecOffsetAt + 2];
     time = bplink::AddMinutes(start, minutes);
   }
-  record.nYear = time.year;
-  record.wMonth = static_cast<short>(time.month);
-  record.wDay = static_cast<short>(time.day);
-  record.wHour = static_cast<short>(time.hour);
-  record.wMinute = static_cast<short>(time.minute);
-  record.wSecond = static_cast<short>(time.second);
+  bplink::SetRecordTime(record, time);
 
   const BYTE flags = d[format.flagsAt];
   record.wStatus = d[format.statusAt];

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "frame/record_time.h"
 #include "serial/kv32/wire.h"
 
 using namespace bplink::kv32;
@@ -168,12 +169,7 @@ int CProtocolCOMKV32::DownloadBPData() {
     const int offset = (q[kRecOffsetHighAt] << (2 * kByteShift)) | BigEndian16(q + kRecOffsetLowAt);
     const bplink::CalendarTime time =
         inSeconds ? bplink::AddSeconds(start, offset) : bplink::AddMinutes(start, offset);
-    record.nYear = time.year;
-    record.wMonth = static_cast<short>(time.month);
-    record.wDay = static_cast<short>(time.day);
-    record.wHour = static_cast<short>(time.hour);
-    record.wMinute = static_cast<short>(time.minute);
-    record.wSecond = static_cast<short>(time.second);
+    bplink::SetRecordTime(record, time);
     m_BPSet1.vecRecords.push_back(std::move(record));
 
     SetProgress(static_cast<int>(static_cast<long long>(i) * kProgressFull / count));

@@ -1,5 +1,6 @@
 // One stored measurement, and the set's header once all have come.
 
+#include "frame/record_time.h"
 #include "serial/vestra16/blocks.h"
 
 namespace bplink::serial::vestra16 {
@@ -23,12 +24,7 @@ _BP_RECORD DecodeRecordBlock(const BYTE* block, const CalendarTime& start) {
   record.byFlagsLow = block[kRecordFlags];  // the whole byte; this family has no high flags
 
   const CalendarTime at = AddMinutes(start, record.nMinuteOffset);
-  record.nYear = at.year;
-  record.wMonth = static_cast<short>(at.month);
-  record.wDay = static_cast<short>(at.day);
-  record.wHour = static_cast<short>(at.hour);
-  record.wMinute = static_cast<short>(at.minute);
-  record.wSecond = static_cast<short>(at.second);
+  bplink::SetRecordTime(record, at);
   return record;
 }
 
