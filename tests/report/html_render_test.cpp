@@ -1,6 +1,6 @@
 // The printable page of a recorder's download: self-contained, one chart
-// point per counted reading, and a page headless Chromium renders to PDF and
-// PNG.
+// point per counted reading, and the page of a simulated recorder's download,
+// fetched by the program itself, rendered by headless Chromium to PDF and PNG.
 
 #include "command.h"
 #include "synthetic_download.h"
@@ -9,6 +9,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cstdlib>
 #include <sstream>
 
 namespace {
@@ -50,10 +54,36 @@ TEST(HtmlReport, SelfContainedWithOnePointPerCountedReading) {
   EXPECT_THAT(html, HasSubstr("size: A4"));
 }
 
-TEST(HtmlReport, RendersInHeadlessChromiumToPdfAndPng) {
+// Counted the way a clinician edits a recording, from the download file
+// rather than through the report's own code: what the device kept as valid
+// and what lies inside the artifact limits.
+std::size_t CountedReadings(const nlohmann::json& download) {
+  std::size_t counted = 0;
+  for (const auto& record : download.at("sets").at(0).at("records")) {
+    const int sys = record.at("sys").get<int>();
+    const int dia = std::min(record.at("press2").get<int>(), record.at("press3").get<int>());
+    if (record.at("valid") == true && sys >= 50 && sys <= 240 && dia >= 40 && dia <= 140) ++counted;
+  }
+  return counted;
+}
+
+TEST(HtmlReport, SimulatedRecorderDownloadRendersInHeadlessChromium) {
   if (!HaveCommand("chromium")) GTEST_SKIP() << "chromium is not installed (scripts/setup installs it)";
   const fs::path dir = FreshTempDir();
-  WriteFile(dir / "report.html", HtmlOf(RecorderDownload()));
+  // A person's way to the page: download from the recorder straight to the report.
+  ASSERT_EQ(RunCommand(std::string(BPLINK_PROGRAM) + " download --sim hid --format json -o " +
+                       (dir / "download.json").string() + " --report " + (dir / "report.html").string() + " >" +
+                       (dir / "program.log").string() + " 2>&1"),
+            0)
+      << ReadFile(dir / "program.log");
+  const auto download = nlohmann::json::parse(ReadFile(dir / "download.json"));
+  const std::string html = ReadFile(dir / "report.html");
+  const std::size_t records = download.at("sets").at(0).at("records").size();
+  const std::size_t counted = CountedReadings(download);
+  ASSERT_GT(records, counted) << "the simulated day should hold readings the report leaves out";
+  EXPECT_EQ(Occurrences(html, "<g class=\"pt\">"), counted);
+  EXPECT_EQ(Occurrences(html, "<g class=\"ex\">"), records - counted);
+
   const std::string chromium =
       "timeout 60 chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
       "--disable-background-networking --disable-component-update --disable-sync --hide-scrollbars "
@@ -73,7 +103,7 @@ TEST(HtmlReport, RendersInHeadlessChromiumToPdfAndPng) {
   const std::string png = ReadFile(dir / "report.png");
   EXPECT_TRUE(png.starts_with("\x89PNG\r\n\x1a\n"));
   EXPECT_GT(png.size(), 20000u) << "a page with a chart, not a blank image";
-  fs::remove_all(dir);
+  if (std::getenv("BPLINK_KEEP_REPORT") == nullptr) fs::remove_all(dir);
 }
 
 }  // namespace
