@@ -120,7 +120,7 @@ CDevice& Link::For(LinkKind kind) {
   if (device == nullptr) device = kind == LinkKind::kHid ? static_cast<CDevice*>(&hid_) : &com_;
   if (!trace_) return *device;
   auto& traced = kind == LinkKind::kHid ? traced_hid_ : traced_com_;
-  if (!traced) traced = std::make_unique<RecordingDevice>(*device, TraceTo(std::cerr, [] {
+  if (!traced) traced = std::make_unique<sim::RecordingDevice>(*device, sim::TraceTo(std::cerr, [] {
                           return TheProgramEnv().ElapsedMs();
                         }));
   return *traced;

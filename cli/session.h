@@ -51,7 +51,7 @@ class Link {
   std::unique_ptr<CDevice> paced_;
   CDevice_HID hid_;
   CDevice_COM com_;
-  std::unique_ptr<RecordingDevice> traced_hid_, traced_com_;
+  std::unique_ptr<sim::RecordingDevice> traced_hid_, traced_com_;
   bool trace_ = false;
 };
 

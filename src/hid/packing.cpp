@@ -2,6 +2,7 @@
 
 #include <bplink/packing.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -59,7 +60,8 @@ extern "C" BPLINK_API int BPLINK_CALL UnPackData(const BYTE* src, DWORD m, BYTE*
                                                  DWORD /*dstSize*/) {
   const DWORD expected = UnpackedLength(m);
   if (src == nullptr || m == 0) return kPackOk;
-  std::memset(dst, 0, expected);
+  // A lone header unpacks to nothing, and a host may pass no buffer for it.
+  std::fill_n(dst, expected, BYTE{0});
 
   int result = kPackOk;
   DWORD produced = 0;

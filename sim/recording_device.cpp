@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-namespace bplink::cli {
+namespace bplink::sim {
 namespace {
 
 std::string Narrow(const CString& text) {
@@ -75,4 +75,4 @@ RecordingDevice::Observer TraceTo(std::ostream& out, std::function<double()> now
   };
 }
 
-}  // namespace bplink::cli
+}  // namespace bplink::sim

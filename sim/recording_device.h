@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace bplink::cli {
+namespace bplink::sim {
 
 struct LinkEvent {
   enum class Kind { kOpen, kClose, kSent, kReceived };
@@ -42,4 +42,4 @@ class RecordingDevice : public CDevice {
 // milliseconds: "[   12.345] > 40 8F FF FE FD FC".
 RecordingDevice::Observer TraceTo(std::ostream& out, std::function<double()> now);
 
-}  // namespace bplink::cli
+}  // namespace bplink::sim
