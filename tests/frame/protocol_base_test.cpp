@@ -232,7 +232,8 @@ TEST(ProtocolBase, CopyHoldsSeparateDataAndSharesDeviceAndProgress) {
   EXPECT_EQ(a.m_BPSet1.vecRecords[0].strNote, L"first");
   EXPECT_EQ(c.m_BPSet1.vecRecords.size(), 1u);
 
-  c = c;  // self-assignment keeps everything
+  OpenProtocol& same = c;
+  c = same;  // self-assignment keeps everything
   EXPECT_EQ(c.m_BPSet1, a.m_BPSet1);
 }
 
