@@ -4,8 +4,13 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <ctime>
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
 
 namespace bplink::sim {
 namespace {
@@ -15,6 +20,14 @@ namespace {
 constexpr std::size_t kReadChunk = 4096;
 
 bool Retry() { return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR; }
+
+// A character on an 8N1 line: start bit, 8 data bits, stop bit.
+constexpr std::int64_t kBitsPerByte = 10;
+constexpr std::int64_t kNanosPerSecond = 1'000'000'000;
+
+std::chrono::nanoseconds ByteTime(unsigned baud) {
+  return std::chrono::nanoseconds(kBitsPerByte * kNanosPerSecond / baud);
+}
 
 }  // namespace
 
@@ -51,6 +64,7 @@ const std::string& PtyBridge::Path() const { return path_; }
 unsigned PtyBridge::LineSpeed() const { return pty_ ? pty_->LineSpeed() : 0; }
 
 void PtyBridge::Serve() {
+  if (pace_) return ServePaced();
   const int master = pty_->Master();
   for (;;) {
     const short wanted = static_cast<short>(POLLIN | (model_.Outbox().empty() ? 0 : POLLOUT));
@@ -87,6 +101,117 @@ bool PtyBridge::Flush(int master) {
     outbox.erase(outbox.begin(), outbox.begin() + n);
   }
   return true;
+}
+
+}  // namespace bplink::sim
+
+namespace bplink::sim {
+
+void PtyBridge::ServePaced() {
+#if defined(__linux__)
+  // Byte times at 115200 baud are under 90 us; the default timer slack of
+  // 50 us would stretch every wait by a good part of one.
+  ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+#endif
+  const int master = pty_->Master();
+  for (;;) {
+    const auto next = NextEvent();
+    timespec wait{};
+    timespec* bound = nullptr;
+    if (next) {
+      const auto left = std::max(std::chrono::nanoseconds::zero(), *next - Clock::now());
+      wait.tv_sec = static_cast<time_t>(left.count() / kNanosPerSecond);
+      wait.tv_nsec = static_cast<long>(left.count() % kNanosPerSecond);
+      bound = &wait;
+    }
+    const short wanted = static_cast<short>(POLLIN | (out_blocked_ ? POLLOUT : 0));
+    pollfd fds[2] = {{master, wanted, 0}, {wake_[0], POLLIN, 0}};
+    if (::ppoll(fds, 2, bound, nullptr) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (fds[1].revents != 0) return;
+    if ((fds[0].revents & POLLIN) && !HearPaced(master)) return;
+    const auto now = Clock::now();
+    DeliverDue(now);
+    if (!SendDue(master, now)) return;
+    if (fds[0].revents & (POLLERR | POLLNVAL)) return;
+  }
+}
+
+bool PtyBridge::HearPaced(int master) {
+  std::uint8_t bytes[kReadChunk];
+  const ssize_t n = ::read(master, bytes, sizeof bytes);
+  if (n < 0) return Retry();
+  if (n == 0) return false;
+  const auto now = Clock::now();
+  const unsigned baud = pty_->LineSpeed();
+  for (ssize_t i = 0; i < n; ++i) {
+    // A line at no known speed carries nothing a device could hear in
+    // time; its bytes are handed over at once, as unpaced.
+    in_line_free_ = baud == 0 ? now : std::max(in_line_free_, now) + ByteTime(baud);
+    heard_.push_back({in_line_free_, bytes[i], baud});
+  }
+  return true;
+}
+
+void PtyBridge::DeliverDue(Clock::time_point now) {
+  // Bytes due together reach the model in one call, as one read would.
+  while (!heard_.empty() && heard_.front().due <= now) {
+    std::uint8_t bytes[kReadChunk];
+    std::size_t size = 0;
+    const unsigned baud = heard_.front().baud;
+    Clock::time_point heard_at{};
+    while (!heard_.empty() && heard_.front().due <= now && heard_.front().baud == baud && size < sizeof bytes) {
+      heard_at = heard_.front().due;
+      bytes[size++] = heard_.front().byte;
+      heard_.pop_front();
+    }
+    const bool idle = model_.Outbox().empty();
+    model_.Receive(bytes, size, baud);
+    // An answer starts when the request was through, not when this thread
+    // got round to handing it over: the bridge's own delay is no wire time.
+    const unsigned out_baud = pty_->LineSpeed();
+    if (idle && !model_.Outbox().empty() && out_baud != 0)
+      next_out_ = std::max(out_line_free_, heard_at) + ByteTime(out_baud);
+  }
+}
+
+bool PtyBridge::SendDue(int master, Clock::time_point now) {
+  auto& outbox = model_.Outbox();
+  out_blocked_ = false;
+  for (;;) {
+    if (outbox.empty()) {
+      next_out_.reset();
+      return true;
+    }
+    if (!next_out_) {
+      const unsigned baud = pty_->LineSpeed();
+      next_out_ = baud == 0 ? now : std::max(out_line_free_, now) + ByteTime(baud);
+    }
+    if (*next_out_ > now) return true;
+    const std::uint8_t byte = outbox.front();
+    const ssize_t n = ::write(master, &byte, 1);
+    if (n <= 0) {
+      out_blocked_ = true;  // poll says when there is room
+      return n == 0 || Retry();
+    }
+    outbox.pop_front();
+    out_line_free_ = *next_out_;
+    next_out_.reset();
+    // Bytes that waited behind this one follow it without a gap.
+    const unsigned baud = pty_->LineSpeed();
+    if (!outbox.empty() && baud != 0) next_out_ = out_line_free_ + ByteTime(baud);
+  }
+}
+
+std::optional<PtyBridge::Clock::time_point> PtyBridge::NextEvent() const {
+  std::optional<Clock::time_point> next;
+  if (!heard_.empty()) next = heard_.front().due;
+  if (model_.Outbox().empty()) return next;
+  if (!next_out_) return Clock::now();  // an answer not yet scheduled
+  if (out_blocked_) return next;        // waits for room, not for time
+  return next ? std::min(*next, *next_out_) : *next_out_;
 }
 
 }  // namespace bplink::sim
