@@ -11,13 +11,13 @@
 // CPU time its own thread spent. Prints a Markdown table; medians of
 // --repeat runs.
 //
-// Where it may, the benchmark runs its threads (the host's and the bridges')
-// under real-time FIFO scheduling, so that other work on the machine does
-// not sit between a byte's arrival and the thread that waits for it; the
-// threads sleep nearly all the time, so nothing else is starved. Without the
-// privilege it says so and runs as it is.
+// With --realtime, where it may, the benchmark runs its threads (the host's
+// and the bridges') under real-time FIFO scheduling, so that other work on
+// the machine does not sit between a byte's arrival and the thread that
+// waits for it; the threads sleep nearly all the time, so nothing else is
+// starved. Without the privilege it says so and runs as it is.
 //
-//   transfer_bench [--repeat N] [--quick] [--family NAME]
+//   transfer_bench [--repeat N] [--quick] [--family NAME] [--realtime]
 
 #include <bplink/bplink.h>
 #include <sched.h>
@@ -224,22 +224,26 @@ int Main(int argc, char** argv) {
   int repeat = 3;
   bool quick = false;
   std::string only;
+  bool realtime = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--quick") == 0) {
       quick = true;
       repeat = 1;
+    } else if (std::strcmp(argv[i], "--realtime") == 0) {
+      realtime = true;
     } else if (std::strcmp(argv[i], "--family") == 0 && i + 1 < argc) {
       only = argv[++i];
     } else if (std::strcmp(argv[i], "--repeat") == 0 && i + 1 < argc) {
       repeat = std::max(1, std::atoi(argv[++i]));
     } else {
-      std::fprintf(stderr, "usage: %s [--repeat N] [--quick] [--family NAME]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--repeat N] [--quick] [--family NAME] [--realtime]\n", argv[0]);
       return 2;
     }
   }
 
-  std::fprintf(stderr, "scheduling: %s\n",
-               RunInRealTime() ? "real-time FIFO" : "ordinary (no privilege): timings include other load");
+  const char* scheduling = "ordinary: timings include other load";
+  if (realtime) scheduling = RunInRealTime() ? "real-time FIFO" : "ordinary (no privilege): timings include other load";
+  std::printf("Scheduling: %s.\n", scheduling);
   const double turnaround_us = TurnaroundUs();
   std::printf("Turnaround of the simulated line on this machine: %.0f us per exchange beyond wire time.\n\n",
               turnaround_us);

@@ -171,10 +171,15 @@ void PtyBridge::DeliverDue(Clock::time_point now) {
     model_.Receive(bytes, size, baud);
     // An answer starts when the request was through, not when this thread
     // got round to handing it over: the bridge's own delay is no wire time.
-    const unsigned out_baud = pty_->LineSpeed();
-    if (idle && !model_.Outbox().empty() && out_baud != 0)
-      next_out_ = std::max(out_line_free_, heard_at) + ByteTime(out_baud);
+    if (idle && !model_.Outbox().empty()) ScheduleBurst(heard_at);
   }
+}
+
+void PtyBridge::ScheduleBurst(Clock::time_point origin) {
+  const unsigned baud = pty_->LineSpeed();
+  burst_ = model_.Outbox().size();
+  const auto length = ByteTime(baud == 0 ? 1 : baud) * static_cast<std::int64_t>(burst_);
+  next_out_ = baud == 0 ? origin : std::max(out_line_free_, origin) + length;
 }
 
 bool PtyBridge::SendDue(int master, Clock::time_point now) {
@@ -183,25 +188,27 @@ bool PtyBridge::SendDue(int master, Clock::time_point now) {
   for (;;) {
     if (outbox.empty()) {
       next_out_.reset();
+      burst_ = 0;
       return true;
     }
-    if (!next_out_) {
-      const unsigned baud = pty_->LineSpeed();
-      next_out_ = baud == 0 ? now : std::max(out_line_free_, now) + ByteTime(baud);
-    }
+    if (!next_out_) ScheduleBurst(now);
     if (*next_out_ > now) return true;
-    const std::uint8_t byte = outbox.front();
-    const ssize_t n = ::write(master, &byte, 1);
-    if (n <= 0) {
-      out_blocked_ = true;  // poll says when there is room
-      return n == 0 || Retry();
+    while (burst_ > 0) {
+      std::uint8_t bytes[kReadChunk];
+      const std::size_t size = std::min(burst_, sizeof bytes);
+      std::copy_n(outbox.begin(), size, bytes);
+      const ssize_t n = ::write(master, bytes, size);
+      if (n <= 0) {
+        out_blocked_ = true;  // poll says when there is room
+        return n == 0 || Retry();
+      }
+      outbox.erase(outbox.begin(), outbox.begin() + n);
+      burst_ -= static_cast<std::size_t>(n);
     }
-    outbox.pop_front();
     out_line_free_ = *next_out_;
     next_out_.reset();
-    // Bytes that waited behind this one follow it without a gap.
-    const unsigned baud = pty_->LineSpeed();
-    if (!outbox.empty() && baud != 0) next_out_ = out_line_free_ + ByteTime(baud);
+    // What the model queued meanwhile follows without a gap.
+    if (!outbox.empty()) ScheduleBurst(out_line_free_);
   }
 }
 

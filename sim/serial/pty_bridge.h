@@ -19,9 +19,13 @@
 // moves them. A bridge told to pace the line makes them take their wire time
 // instead, at 10 bits per byte (start, 8 data, stop) at the host's speed,
 // each way on its own as on a full-duplex cable: the model hears a byte once
-// its stop bit would have arrived, and the host gets each answer byte once it
-// would have been sent. That is what timing measurements need; the functional
-// tests keep the unpaced default and run at the kernel's speed.
+// its stop bit would have arrived, and the host gets an answer once its last
+// byte would have been sent. Bytes the device sends back to back reach the
+// host together, as a UART's receive FIFO hands over a burst, not byte by
+// byte: no byte comes earlier than the wire allows, and the host's thread is
+// not woken once per byte, which would measure the simulated line's cost
+// rather than the host's. That is what timing measurements need; the
+// functional tests keep the unpaced default and run at the kernel's speed.
 #pragma once
 
 #include <atomic>
@@ -80,6 +84,8 @@ class PtyBridge {
   bool HearPaced(int master);
   void DeliverDue(Clock::time_point now);
   bool SendDue(int master, Clock::time_point now);
+  // The whole outbox as one burst, starting at `origin` or when the line is free.
+  void ScheduleBurst(Clock::time_point origin);
   std::optional<Clock::time_point> NextEvent() const;
 
   DeviceModel& model_;
@@ -87,7 +93,8 @@ class PtyBridge {
   std::deque<Heard> heard_;                    // on its way to the model
   Clock::time_point in_line_free_{};           // when the host-to-device wire is free
   Clock::time_point out_line_free_{};          // when the device-to-host wire is free
-  std::optional<Clock::time_point> next_out_;  // when the outbox's first byte is through
+  std::optional<Clock::time_point> next_out_;  // when the burst under way is through
+  std::size_t burst_ = 0;                      // its bytes, at the front of the outbox
   bool out_blocked_ = false;                   // the host's side had no room for a due byte
   std::unique_ptr<Pty> pty_;
   std::string path_;
