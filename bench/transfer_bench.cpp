@@ -202,7 +202,9 @@ const char* TransferName(Transfer t) {
 
 std::vector<Scenario> Scenarios(bool quick) {
   if (quick)
-    return {{Family::kVestra16C, Transfer::kDownload, 5, 0}, {Family::kKV32, Transfer::kUpload, 0, 0}};
+    return {{Family::kVestra16C, Transfer::kDownload, 5, 0},
+            {Family::kKV32, Transfer::kUpload, 0, 0},
+            {Family::kVestra18, Transfer::kDownload, 3, 0}};
   return {
       {Family::kKX71, Transfer::kDownload, 50, 0},      {Family::kKX71, Transfer::kUpload, 0, 0},
       {Family::kKV32, Transfer::kDownload, 200, 0},     {Family::kKV32, Transfer::kUpload, 0, 0},

@@ -18,6 +18,8 @@ namespace {
 // As much as one read takes from the wire; a host's write may come in
 // several reads, which a model on a serial line must expect anyway.
 constexpr std::size_t kReadChunk = 4096;
+// The most bytes a paced line hands over at once: a UART's receive FIFO.
+constexpr std::size_t kFifoBytes = 16;
 
 bool Retry() { return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR; }
 
@@ -177,7 +179,7 @@ void PtyBridge::DeliverDue(Clock::time_point now) {
 
 void PtyBridge::ScheduleBurst(Clock::time_point origin) {
   const unsigned baud = pty_->LineSpeed();
-  burst_ = model_.Outbox().size();
+  burst_ = std::min(model_.Outbox().size(), kFifoBytes);
   const auto length = ByteTime(baud == 0 ? 1 : baud) * static_cast<std::int64_t>(burst_);
   next_out_ = baud == 0 ? origin : std::max(out_line_free_, origin) + length;
 }

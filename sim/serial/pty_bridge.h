@@ -19,13 +19,14 @@
 // moves them. A bridge told to pace the line makes them take their wire time
 // instead, at 10 bits per byte (start, 8 data, stop) at the host's speed,
 // each way on its own as on a full-duplex cable: the model hears a byte once
-// its stop bit would have arrived, and the host gets an answer once its last
-// byte would have been sent. Bytes the device sends back to back reach the
-// host together, as a UART's receive FIFO hands over a burst, not byte by
-// byte: no byte comes earlier than the wire allows, and the host's thread is
-// not woken once per byte, which would measure the simulated line's cost
-// rather than the host's. That is what timing measurements need; the
-// functional tests keep the unpaced default and run at the kernel's speed.
+// its stop bit would have arrived, and the host gets answer bytes once the
+// last of them would have been sent. Bytes the device sends back to back
+// reach the host together, up to 16 at a time, as a UART's receive FIFO hands
+// them over, not byte by byte: no byte comes earlier than the wire allows,
+// and the host's thread is not woken once per byte, which would measure the
+// simulated line's cost rather than the host's. That is what timing
+// measurements need; the functional tests keep the unpaced default and run
+// at the kernel's speed.
 #pragma once
 
 #include <atomic>
@@ -84,7 +85,7 @@ class PtyBridge {
   bool HearPaced(int master);
   void DeliverDue(Clock::time_point now);
   bool SendDue(int master, Clock::time_point now);
-  // The whole outbox as one burst, starting at `origin` or when the line is free.
+  // The next burst from the outbox, starting at `origin` or when the line is free.
   void ScheduleBurst(Clock::time_point origin);
   std::optional<Clock::time_point> NextEvent() const;
 
