@@ -80,13 +80,4 @@ class CountingEnv : public Env {
   std::set<std::wstring> openable_;
 };
 
-// Installs an Env for a scope and puts the machine's back after it.
-class ScopedEnv {
- public:
-  explicit ScopedEnv(Env* env) { SetEnv(env); }
-  ~ScopedEnv() { SetEnv(nullptr); }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-};
-
 }  // namespace bplink::bench

@@ -9,16 +9,12 @@
 #include "counting.h"
 #include "echo_model.h"
 #include "pty_bridge.h"
+#include "real_time.h"
 
 namespace bplink::bench {
 namespace {
 
-DCB Line(DWORD baud) {
-  DCB dcb{};
-  dcb.BaudRate = baud;
-  dcb.ByteSize = 8;
-  return dcb;
-}
+using testing::Line;
 
 TEST(CountingDevice, ChargesWireTimeTurnsAndTimeOutsAsTheLineSpendsThem) {
   constexpr unsigned kTimeoutMs = 40;

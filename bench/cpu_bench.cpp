@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "counting.h"
+#include "virtual_env.h"
 #include "in_process_device.h"
 #include "replay.h"
 #include "rig.h"
@@ -23,7 +24,7 @@ constexpr wchar_t kPort[] = L"/dev/ttyS0";
 void DownloadPerRecord(benchmark::State& state, Family family) {
   const int records = static_cast<int>(state.range(0));
   CountingEnv env(CountingEnv::Clock::kVirtual);
-  ScopedEnv scope(&env);
+  testing::ScopedEnv scope(&env);
   env.SetPorts({kPort});
   auto rig = MakeRig(family, records);
 

@@ -17,6 +17,7 @@
 #include <new>
 
 #include "counting.h"
+#include "virtual_env.h"
 #include "in_process_device.h"
 #include "rig.h"
 
@@ -73,7 +74,7 @@ struct Measured {
 
 Measured Download(Family family, int records) {
   CountingEnv env(CountingEnv::Clock::kVirtual);
-  ScopedEnv scope(&env);
+  testing::ScopedEnv scope(&env);
   env.SetPorts({kPort});
   auto rig = MakeRig(family, records);
   sim::InProcessDevice device;

@@ -34,9 +34,11 @@
 #include <vector>
 
 #include "counting.h"
+#include "virtual_env.h"
 #include "detect/probe_responders.h"
 #include "echo_model.h"
 #include "pty_bridge.h"
+#include "real_time.h"
 #include "rig.h"
 
 namespace bplink::bench {
@@ -115,10 +117,7 @@ double TurnaroundUs() {
   sim::PtyBridge bridge(echo);
   bridge.PaceAtLineSpeed(true);
   CDevice_COM port;
-  DCB dcb{};
-  dcb.BaudRate = kBaud;
-  dcb.ByteSize = 8;
-  if (!bridge.Start() || port.Open(Wide(bridge.Path()), dcb) != 1) return 0;
+  if (!bridge.Start() || port.Open(Wide(bridge.Path()), testing::Line(kBaud)) != 1) return 0;
   std::vector<double> over;
   for (int i = 0; i < kTurns; ++i) {
     BYTE b = static_cast<BYTE>(i);
@@ -133,7 +132,7 @@ double TurnaroundUs() {
 // One transfer, timed and counted. The device sits on the last listed port.
 Run RunOnce(const Scenario& sc) {
   CountingEnv env(CountingEnv::Clock::kReal);
-  ScopedEnv scope(&env);
+  testing::ScopedEnv scope(&env);
   auto rig = MakeRig(sc.family, sc.records);
   std::unique_ptr<sim::DeviceModel> responder;
   sim::DeviceModel* device = &rig->Model();
