@@ -45,8 +45,12 @@ int InProcessDevice::SendData(BYTE* pBuffer, DWORD dwLen) {
 int InProcessDevice::RecvData(BYTE* pBuffer, DWORD dwLen) {
   if (!port_open_ && current_ == nullptr) return 0;
   if (current_ == nullptr || current_->Outbox().size() < dwLen) {
-    // Like a real port, the bytes that did arrive are consumed by the failed read.
-    if (current_ != nullptr) current_->Outbox().clear();
+    // Like a real port, the bytes that did arrive are consumed by the failed
+    // read, and land at the front of the buffer in order.
+    if (current_ != nullptr) {
+      std::copy(current_->Outbox().begin(), current_->Outbox().end(), pBuffer);
+      current_->Outbox().clear();
+    }
     bplink::CurrentEnv()->Sleep(recv_timeout_ms_);
     return 0;
   }

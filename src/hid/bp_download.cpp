@@ -269,6 +269,11 @@ bool CProtocol_NEW::DownloadBPDataBlock(int nBlock) {
       return true;
     }
 
+    // Room for every announced record at once: the count is 16 bits, so this
+    // is at most a few megabytes, and a sequence grown record by record would
+    // copy each record again at every growth and, while it grows, hold the
+    // old storage and the new together (half as much again at the peak).
+    set.vecRecords.reserve(static_cast<std::size_t>(count));
     const DWORD frameLength = PackedLength(format->length);
     frame = NewBuffer(frameLength);
     bool complete = true;
@@ -285,6 +290,8 @@ bool CProtocol_NEW::DownloadBPDataBlock(int nBlock) {
       if (IsStopRequested()) break;
     }
 
+    // A block that ended early gives back the room of the records it lacked.
+    if (set.vecRecords.size() < static_cast<std::size_t>(count)) set.vecRecords.shrink_to_fit();
     if (format->ownTime && !set.vecRecords.empty()) {
       const _BP_RECORD& first = set.vecRecords.front();
       SetHeadTime(set.Head, first.nYear, first.wMonth, first.wDay, first.wHour, first.wMinute,

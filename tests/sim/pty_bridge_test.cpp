@@ -4,6 +4,7 @@
 #include <bplink/device.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -82,6 +83,42 @@ TEST(PtyBridge, LongAnswersReachTheHostWhole) {
   Bytes got(BurstModel::kBurst);
   ASSERT_NE(port.RecvData(got.data(), BurstModel::kBurst), 0);
   for (std::size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], static_cast<BYTE>(i * 7)) << i;
+}
+
+// Paced, bytes take their wire time each way: the model hears a byte when its
+// stop bit is through, and its echo takes as long again on the way back, so
+// an echo of n bytes ends one byte time after the n-th byte was heard. A
+// model at another speed still hears noise only.
+TEST(PtyBridge, PacedLineCarriesBytesAtTheHostsSpeed) {
+  constexpr std::size_t kBytes = 48;
+  constexpr long long kByteMicros = 10'000'000 / CBR_4800;  // 2083 us
+  EchoModel model(CBR_4800);
+  PtyBridge bridge(model);
+  bridge.PaceAtLineSpeed(true);
+  ASSERT_TRUE(bridge.Start());
+  CDevice_COM port;
+
+  Bytes sent(kBytes);
+  for (std::size_t i = 0; i < kBytes; ++i) sent[i] = static_cast<BYTE>(0x80 + i);
+  for (const DWORD baud : {CBR_9600, CBR_4800}) {
+    ASSERT_EQ(port.Open(Wide(bridge.Path()), Line(baud)), 1);
+    port.SetRecvTimeout(baud == CBR_4800 ? kLongTimeoutMs : kShortTimeoutMs);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_NE(port.SendData(sent.data(), kBytes), 0);
+    Bytes got(kBytes);
+    const bool answered = port.RecvData(got.data(), kBytes) != 0;
+    const long long micros =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
+    port.Close();
+    if (baud != CBR_4800) {
+      EXPECT_FALSE(answered);
+      continue;
+    }
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(got, sent);
+    EXPECT_GE(micros, static_cast<long long>(kBytes + 1) * kByteMicros);
+    EXPECT_LT(micros, static_cast<long long>(kBytes + 1) * kByteMicros + 1000 * kSchedulingSlackMs);
+  }
 }
 
 TEST(PtyBridge, StoppingUnderAWaitingHostFailsItCleanly) {

@@ -29,10 +29,14 @@ inline constexpr unsigned kAnswerPauseMs = 100;
 // Receives for one acknowledgement before the byte counts as refused.
 inline constexpr int kAckReceives = 10;
 
-// Receives `length` bytes one by one into `into`. A byte that does not come
-// leaves its place as it was: the devices send fixed blocks, so the caller
-// decodes the block regardless.
-void ReceiveBytewise(CDevice& device, BYTE* into, std::size_t length);
+// Receives a fixed block of `length` bytes into `into`. A byte that does not
+// come leaves its place as it was: the devices send fixed blocks, so the
+// caller decodes the block regardless. The block is asked for in one
+// receive: the bytes land where single-byte receives would put them (a
+// receive that runs out of time keeps what did come, in order), but a block
+// costs one call into the transport rather than one per byte, and a block
+// cut short one time-out rather than one per missing byte.
+void ReceiveBlock(CDevice& device, BYTE* into, std::size_t length);
 
 // Sends the block byte by byte, waiting for `ack` after each (kAckReceives
 // receives, a pause after each miss); a byte is never sent twice. Calls
