@@ -19,8 +19,8 @@ DCB Line(DWORD baud) {
   return dcb;
 }
 
-void ReceiveBlock(CDevice& device, BYTE* into, std::size_t length) {
-  device.RecvData(into, static_cast<DWORD>(length));
+void ReceiveBytewise(CDevice& device, BYTE* into, std::size_t length) {
+  for (std::size_t i = 0; i < length; ++i) device.RecvData(into + i, 1);
 }
 
 bool SendAcknowledged(CDevice& device, const BYTE* block, std::size_t length, BYTE ack,

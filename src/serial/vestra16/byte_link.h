@@ -29,14 +29,14 @@ inline constexpr unsigned kAnswerPauseMs = 100;
 // Receives for one acknowledgement before the byte counts as refused.
 inline constexpr int kAckReceives = 10;
 
-// Receives a fixed block of `length` bytes into `into`. A byte that does not
-// come leaves its place as it was: the devices send fixed blocks, so the
-// caller decodes the block regardless. The block is asked for in one
-// receive: the bytes land where single-byte receives would put them (a
-// receive that runs out of time keeps what did come, in order), but a block
-// costs one call into the transport rather than one per byte, and a block
-// cut short one time-out rather than one per missing byte.
-void ReceiveBlock(CDevice& device, BYTE* into, std::size_t length);
+// Receives `length` bytes one by one into `into`. A byte that does not come
+// leaves its place as it was: the devices send fixed blocks, so the caller
+// decodes the block regardless. One receive per byte is how these devices
+// are read: a block asked for in one call would differ whenever the device
+// pauses mid-block for longer than the receive time-out (the bytes after the
+// pause would land at other places), so the call per byte stays even though
+// it costs a little CPU per byte.
+void ReceiveBytewise(CDevice& device, BYTE* into, std::size_t length);
 
 // Sends the block byte by byte, waiting for `ack` after each (kAckReceives
 // receives, a pause after each miss); a byte is never sent twice. Calls

@@ -36,7 +36,7 @@ int CProtocolCOMVESTRA16::DownloadBPInfo() {
   m_byBuffer[0] = kCmdReadSettings;
   BYTE expected = kCmdReadSettings;
   if (!IsRightReceive(&m_byBuffer[0], &expected)) return bplink::kResultIoFailed;
-  ReceiveBlock(*m_pDevice, m_byBuffer + 1, kSettingsBlockLength);
+  ReceiveBytewise(*m_pDevice, m_byBuffer + 1, kSettingsBlockLength);
   m_BPSet1.Head.nCount = DecodeSettingsBlock(m_byBuffer + 1, kOption2On, m_UploadNeeded.Info);
   return bplink::kResultOk;
 }
@@ -55,7 +55,7 @@ int CProtocolCOMVESTRA16::DownloadBPData() {
   for (int i = 0; i < count; ++i) {
     if (failures >= kMaxFailedRecords) return bplink::kResultUnexpectedReply;
     if (IsRightReceive(&m_byBuffer[0], &expected)) {
-      ReceiveBlock(*m_pDevice, m_byBuffer + 1, kRecordBlockLength);
+      ReceiveBytewise(*m_pDevice, m_byBuffer + 1, kRecordBlockLength);
       PC_Unpack();
     } else {
       ++failures;  // this record is skipped, not asked for again

@@ -53,6 +53,6 @@ bool CProtocolCOMVESTRA16C::PC_ReceivePack() {
   }
   BYTE expected = m_byBuffer[0];
   if (!IsRightReceive(&m_byBuffer[0], &expected)) return false;
-  ReceiveBlock(*m_pDevice, m_byBuffer + 1, length);
+  ReceiveBytewise(*m_pDevice, m_byBuffer + 1, length);
   return true;
 }
