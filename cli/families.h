@@ -21,6 +21,7 @@ struct SimSettings {
   std::optional<int> records;           // readings in the first store; default: a day's recording
   std::optional<int> silent_after;      // the device stops sending after this many records
   unsigned pace_ms = 0;                 // each frame the device sends takes this long to arrive
+  std::optional<_BP_TRANSPORT_INFO> plan;  // the plan it keeps; default: the one its day was measured on
 };
 
 enum class LinkKind { kHid, kSerial };

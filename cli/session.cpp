@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "exit_status.h"
+#include "commands/commands.h"
 #include "program_env.h"
 #include "terminal.h"
 
@@ -115,6 +116,16 @@ tag_SUPPORT_PROTOCOL Detect(Link& link) {
 
 }  // namespace
 
+std::unique_ptr<sim::DeviceModel> MakeSimulated(const Family& family, const GlobalOptions& options) {
+  SimSettings settings = options.sim_settings;
+  if (options.sim_plan) settings.plan = LoadPlan(*options.sim_plan);
+  try {
+    return family.make_model(settings);
+  } catch (const std::invalid_argument& e) {
+    throw CommandError(kExitBadInput, "a simulated " + family.name + " device: " + e.what());
+  }
+}
+
 int MachineLinks::Open(CString strPath, DCB dcb) {
   current_ = &com_;
   return com_.Open(strPath, dcb);
@@ -136,11 +147,7 @@ Link::Link(const GlobalOptions& options) {
   if (options.sim) {
     const Family* family = FindFamily(*options.sim);
     if (family == nullptr) throw CommandError(kExitBadInput, "no device family is called " + *options.sim);
-    try {
-      model_ = family->make_model(options.sim_settings);
-    } catch (const std::invalid_argument& e) {
-      throw CommandError(kExitBadInput, std::string("--sim ") + *options.sim + ": " + e.what());
-    }
+    model_ = MakeSimulated(*family, options);
     simulated_ = std::make_unique<sim::InProcessDevice>();
     simulated_->SetRecvTimeout(options.timeout_ms.value_or(sim::InProcessDevice::kDefaultRecvTimeoutMs));
     if (family->link == LinkKind::kHid) {

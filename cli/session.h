@@ -22,6 +22,7 @@ namespace bplink::cli {
 struct GlobalOptions {
   std::optional<std::string> sim;   // --sim FAMILY
   SimSettings sim_settings;
+  std::optional<std::string> sim_plan;  // --sim-plan FILE
   std::optional<std::string> port;  // --port PATH
   std::optional<int> protocol;      // --protocol N
   bool trace = false;
@@ -93,6 +94,9 @@ struct Session {
   std::string Explain(int result) const;
   bool Offers(int mode) const { return mode > 0 && mode < kDataModeCount && modes[mode] == 1; }
 };
+
+// The simulated device of `family` the options ask for. Throws CommandError.
+std::unique_ptr<sim::DeviceModel> MakeSimulated(const Family& family, const GlobalOptions& options);
 
 // Identifies the device (detection over USB HID and the serial ports, or
 // --protocol) and binds its protocol object to the link. Throws CommandError,

@@ -23,11 +23,46 @@ constexpr int kSecondsPerMinute = 60;
 constexpr int kMaxWordCount = 0xFFFF;  // the devices that announce a 16-bit record count
 constexpr int kStatusUsable = 0;       // how the day marks a reading that worked
 
-// The plan every simulated serial device starts with: the one the HID
-// recorder's day was measured on.
-constexpr const char* kPatient1 = "DEMO PATIENT";
-constexpr const char* kPatient2 = "ID-0042";
-constexpr int kDayHour = 7, kDayInterval = 15, kNightHour = 22, kNightInterval = 30;
+constexpr int kNone = 0xFF;  // how the devices keep a time or interval that is not set
+
+// The plan a simulated device keeps, in the fields they all share.
+struct StartPlan {
+  std::string patient1, patient2;
+  int day_hour, day_minute, day_interval;
+  int night_hour, night_minute, night_interval;
+  int extra_start_hour = kNone, extra_start_minute = kNone, extra_interval = kNone;
+  int extra_end_hour = kNone, extra_end_minute = kNone;
+};
+
+// The one the day was measured on, or the one --sim-plan gave.
+StartPlan PlanOf(const SimSettings& settings) {
+  if (!settings.plan) return {"DEMO PATIENT", "ID-0042", 7, 0, 15, 22, 0, 30};
+  const _BP_TRANSPORT_INFO& p = *settings.plan;
+  StartPlan plan{p.szPatientInfo1, p.szPatientInfo2, p.nPeriod1Hour, p.nPeriod1Minute, p.nPeriod1Interval,
+                 p.nPeriod2Hour, p.nPeriod2Minute, p.nPeriod2Interval};
+  if (p.nExtraStartHour >= 0 && p.nExtraEndHour >= 0 && p.nExtraInterval > 0) {
+    plan.extra_start_hour = p.nExtraStartHour, plan.extra_start_minute = p.nExtraStartMinute;
+    plan.extra_interval = p.nExtraInterval;
+    plan.extra_end_hour = p.nExtraEndHour, plan.extra_end_minute = p.nExtraEndMinute;
+  }
+  return plan;
+}
+
+// Every model keeps the same fields under the same names.
+template <typename ModelPlan>
+void PutPlan(const StartPlan& from, ModelPlan& to) {
+  to.patient1 = from.patient1;
+  to.patient2 = from.patient2;
+  to.day_hour = from.day_hour, to.day_minute = from.day_minute, to.day_interval = from.day_interval;
+  to.night_hour = from.night_hour, to.night_minute = from.night_minute, to.night_interval = from.night_interval;
+}
+
+template <typename ModelPlan>
+void PutExtra(const StartPlan& from, ModelPlan& to) {
+  to.extra_start_hour = from.extra_start_hour, to.extra_start_minute = from.extra_start_minute;
+  to.extra_interval = from.extra_interval;
+  to.extra_end_hour = from.extra_end_hour, to.extra_end_minute = from.extra_end_minute;
+}
 
 // An ambulatory recorder put on yesterday morning, which has just finished
 // its day and night.
@@ -112,12 +147,17 @@ std::uint8_t Byte(int value) { return static_cast<std::uint8_t>(std::clamp(value
 void FillVestra16(sim::vestra16::Monitor& monitor, const SimSettings& settings) {
   const std::vector<sim::HidReading> readings = FirstStore(settings, kMaxWordCount, "VESTRA16 monitor");
   const CalendarTime start = Day().stores[0].start;
+  const StartPlan plan = PlanOf(settings);
   sim::vestra16::Settings& s = monitor.settings();
-  PutText(s.patient1, kPatient1);
-  PutText(s.patient2, kPatient2);
+  PutText(s.patient1, plan.patient1);
+  PutText(s.patient2, plan.patient2);
   s.start = s.next = Vestra16Clock(start);
-  s.period1_hour = kDayHour, s.period1_interval = kDayInterval;
-  s.period2_hour = kNightHour, s.period2_interval = kNightInterval;
+  s.period1_hour = Byte(plan.day_hour), s.period1_minute = Byte(plan.day_minute);
+  s.period1_interval = Byte(plan.day_interval);
+  s.period2_hour = Byte(plan.night_hour), s.period2_minute = Byte(plan.night_minute);
+  s.period2_interval = Byte(plan.night_interval);
+  s.extra = {Byte(plan.extra_start_hour), Byte(plan.extra_start_minute), Byte(plan.extra_interval),
+             Byte(plan.extra_end_hour), Byte(plan.extra_end_minute)};
   for (const sim::HidReading& r : readings) {
     sim::vestra16::Measurement m;
     m.minutes = static_cast<std::uint32_t>(SecondsBetween(start, r.time) / kSecondsPerMinute);
@@ -148,6 +188,10 @@ std::unique_ptr<sim::DeviceModel> MakeHidMonitor(const SimSettings& settings) {
 
   sim::HidMonitorConfig config = Day();
   config.stores[0].readings = FirstStore(settings, kMaxWordCount, "HID store");
+  sim::HidPlan plan = sim::DecodePlan(config.plan);
+  PutPlan(PlanOf(settings), plan);
+  PutExtra(PlanOf(settings), plan);
+  config.plan = sim::EncodePlan(plan);
   if (settings.device_type != kDeviceAmbulatory) {
     // The monitors date every record themselves and offer what their type offers.
     config.identity = kIdentityOfType[settings.device_type];
@@ -187,22 +231,17 @@ std::unique_ptr<sim::DeviceModel> MakeKx71Recorder(const SimSettings& settings) 
                             primary.readings.end());
   secondary.start = secondary.readings.empty() ? primary.start : secondary.readings.front().time;
   config.groups = {primary, secondary};
-  config.plan.patient1 = kPatient1;
-  config.plan.patient2 = kPatient2;
+  PutPlan(PlanOf(settings), config.plan);  // it keeps no extra window
   config.plan.clock = primary.start;
-  config.plan.day_hour = kDayHour, config.plan.day_interval = kDayInterval;
-  config.plan.night_hour = kNightHour, config.plan.night_interval = kNightInterval;
   return std::make_unique<sim::Kx71Recorder>(std::move(config));
 }
 
 std::unique_ptr<sim::DeviceModel> MakeKv32Monitor(const SimSettings& settings) {
   sim::Kv32Config config;
   for (const auto& r : FirstStore(settings, kMaxWordCount, "KV32 monitor")) config.readings.push_back(Kv32Of(r));
-  config.plan.patient1 = kPatient1;
-  config.plan.patient2 = kPatient2;
+  PutPlan(PlanOf(settings), config.plan);
+  PutExtra(PlanOf(settings), config.plan);
   config.plan.start = Day().stores[0].start;
-  config.plan.day_hour = kDayHour, config.plan.day_interval = kDayInterval;
-  config.plan.night_hour = kNightHour, config.plan.night_interval = kNightInterval;
   auto monitor = std::make_unique<sim::Kv32Monitor>(std::move(config));
   if (settings.silent_after) monitor->SilenceAfterRecords(SilentAfter(settings));
   return monitor;
@@ -223,6 +262,7 @@ std::unique_ptr<sim::DeviceModel> MakeVestra16CMonitor(const SimSettings& settin
 // Store 1 holds the day; stores 2 and 3 a half and a third of it, as a
 // monitor shared by three people might.
 std::unique_ptr<sim::DeviceModel> MakeVestra18Monitor(const SimSettings& settings) {
+  if (settings.plan) throw std::invalid_argument("a VESTRA18 monitor keeps no plan");
   constexpr int kMostPerStore = static_cast<int>(sim::kVestra18MaxSection);
   sim::Vestra18Config config;
   const std::vector<sim::HidReading> first = FirstStore(settings, kMostPerStore, "VESTRA18 store");

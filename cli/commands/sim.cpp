@@ -23,12 +23,7 @@ void RunSim(const GlobalOptions& global, const std::string& name) {
   if (family->link != LinkKind::kSerial)
     throw CommandError(kExitBadInput, "a " + name + " device is not a serial device and cannot be served on a "
                                       "pseudo-terminal; use `--sim " + name + "` with any command instead");
-  std::unique_ptr<sim::DeviceModel> model;
-  try {
-    model = family->make_model(global.sim_settings);
-  } catch (const std::invalid_argument& e) {
-    throw CommandError(kExitBadInput, e.what());
-  }
+  const std::unique_ptr<sim::DeviceModel> model = MakeSimulated(*family, global);
 #if defined(_WIN32)
   throw CommandError(kExitFailed, "this system has no pseudo-terminals to serve a device on; use `--sim " + name +
                                       "` with any command instead");

@@ -1,7 +1,6 @@
 // bplink upload PLAN.json: check a plan file, then write it to the device.
 // bplink plan template: a commented default plan to start from.
 
-#include <fstream>
 #include <iostream>
 #include <memory>
 
@@ -44,18 +43,8 @@ void Verify(Session& session, const _BP_TRANSPORT_INFO& sent, int mode) {
   if (!differ.empty()) throw CommandError(kExitRefused, "the device kept a different plan:" + differ);
 }
 
-// The whole file is checked before any device is opened.
-_BP_TRANSPORT_INFO LoadPlan(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw CommandError(kExitBadInput, "cannot read " + path);
-  try {
-    return ReadPlanFile(in, path);
-  } catch (const PlanError& e) {
-    throw CommandError(kExitBadInput, e.what());
-  }
-}
-
 void RunUpload(const GlobalOptions& global, const UploadOptions& options) {
+  // The whole file is checked before any device is opened.
   const _BP_TRANSPORT_INFO plan = LoadPlan(options.plan_file);
   Link link(global);
   Session session = Connect(global, link);

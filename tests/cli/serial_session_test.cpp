@@ -66,7 +66,11 @@ class SerialFamily : public ::testing::TestWithParam<FamilyCase> {
 TEST_P(SerialFamily, OnAPseudoTerminalAsAPersonUsesIt) {
   const FamilyCase& c = GetParam();
   const auto dir = TestDir();
-  RunningProgram sim({"sim", c.family, "--sim-records", std::to_string(kRecords)}, dir);
+  // The device keeps one plan to begin with; another is uploaded later.
+  WriteText(dir / "kept.json", R"({"patient": ["KEPT"], "period1": {"start": "08:00", "interval": 30}})");
+  std::vector<std::string> serve = {"sim", c.family, "--sim-records", std::to_string(kRecords)};
+  if (c.takes_plan) serve.insert(serve.end(), {"--sim-plan", (dir / "kept.json").string()});
+  RunningProgram sim(serve, dir);
   ASSERT_TRUE(sim.AwaitErr("Ctrl-C to stop", 1)) << sim.Wait().err;
   port_ = sim.Out().substr(0, sim.Out().find('\n'));
   ASSERT_THAT(port_, HasSubstr("/dev/"));
@@ -89,6 +93,10 @@ TEST_P(SerialFamily, OnAPseudoTerminalAsAPersonUsesIt) {
   ASSERT_EQ(doc["sets"].size(), c.sets);
   EXPECT_EQ(doc["sets"][0]["records"].size(), static_cast<std::size_t>(kRecords));
   EXPECT_EQ(doc["sets"][0]["head"]["count"], kRecords);
+  if (c.takes_plan) {
+    EXPECT_EQ(doc["plan"]["patient"][0], "KEPT");
+    EXPECT_EQ(doc["plan"]["period1"], (nlohmann::json{{"start", "08:00"}, {"interval", 30}}));
+  }
   const ProgramRun csv = RunKnown({"download", "--format", "csv"});
   ASSERT_EQ(csv.status, 0) << csv.err;
   EXPECT_EQ(Lines(csv.out), static_cast<int>(Records(doc)) + 1);
