@@ -4,7 +4,6 @@
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <future>
 #include <iostream>
 

@@ -157,3 +157,31 @@ TEST_P(SerialFamily, SilenceMidDownloadKeepsWhatArrived) {
 INSTANTIATE_TEST_SUITE_P(Families, SerialFamily, ::testing::ValuesIn(kFamilies), Name);
 
 }  // namespace
+
+namespace {
+
+// The stop request reaches a serial transfer through the same state integer.
+TEST(SerialInterrupt, CtrlCStopsASerialDownloadAndKeepsWhatCame) {
+  constexpr int kMany = 400;
+  const auto dir = TestDir();
+  std::filesystem::create_directories(dir / "sim");  // each running program writes its own files
+  RunningProgram sim({"sim", "kv32", "--sim-records", std::to_string(kMany)}, dir / "sim");
+  ASSERT_TRUE(sim.AwaitErr("Ctrl-C to stop", 1));
+  const std::string port = sim.Out().substr(0, sim.Out().find('\n'));
+  RunningProgram download({"download", "--port", port, "--protocol", "7", "--timeout", kTimeoutMs, "--trace",
+                           "--format", "json", "-o", (dir / "d.json").string()},
+                          dir);
+  ASSERT_TRUE(download.AwaitErr("< ", 100));  // well into the records
+  download.Signal(SIGINT);
+  const ProgramRun run = download.Wait();
+  EXPECT_EQ(run.status, 130);
+  EXPECT_THAT(run.err, HasSubstr("download stopped"));
+  const auto doc = ReadJson(dir / "d.json");
+  EXPECT_EQ(doc["complete"], false);
+  EXPECT_GT(doc["sets"][0]["records"].size(), 0u);
+  EXPECT_LT(doc["sets"][0]["records"].size(), static_cast<std::size_t>(kMany));
+  sim.Signal(SIGINT);
+  EXPECT_EQ(sim.Wait().status, 0);
+}
+
+}  // namespace
