@@ -120,14 +120,7 @@ sim::Kx71Reading Kx71Of(const sim::HidReading& r) {
 // --- KV32
 
 sim::Kv32Reading Kv32Of(const sim::HidReading& r) {
-  sim::Kv32Reading k;
-  k.time = r.time;
-  k.sys = r.sys;
-  k.press2 = r.press2;
-  k.pulse = r.pulse;
-  k.press3 = r.press3;
-  k.status = r.status;
-  return k;
+  return {r.time, r.sys, r.press2, r.pulse, r.press3, r.status, r.flags};
 }
 
 // --- VESTRA16 and VESTRA16C: one monitor, two dialects

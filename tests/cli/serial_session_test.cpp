@@ -23,7 +23,7 @@ struct FamilyCase {
   std::string family;
   int protocol;
   std::string class_name;
-  std::string modes;          // what `info` lists first
+  std::string modes;          // a data mode `info` lists
   std::size_t sets;           // data sets the default download fills
   bool takes_plan;
   bool keeps_extra;           // the plan's extra window survives an upload
@@ -155,10 +155,6 @@ TEST_P(SerialFamily, SilenceMidDownloadKeepsWhatArrived) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, SerialFamily, ::testing::ValuesIn(kFamilies), Name);
-
-}  // namespace
-
-namespace {
 
 // The stop request reaches a serial transfer through the same state integer.
 TEST(SerialInterrupt, CtrlCStopsASerialDownloadAndKeepsWhatCame) {
