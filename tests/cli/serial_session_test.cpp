@@ -15,9 +15,9 @@ using ::testing::HasSubstr;
 namespace {
 
 constexpr int kExitBadInput = 2, kExitLinkFailed = 5, kExitRefused = 6;
-constexpr int kRecords = 6;
+constexpr int kRecords = 4;
 // Receive time-outs are real time on a pty; the line answers in far less.
-const std::string kTimeoutMs = "150";
+const std::string kTimeoutMs = "120";
 
 struct FamilyCase {
   std::string family;
@@ -38,6 +38,7 @@ const FamilyCase kFamilies[] = {
 };
 
 std::string Name(const ::testing::TestParamInfo<FamilyCase>& info) { return info.param.family; }
+void PrintTo(const FamilyCase& c, std::ostream* out) { *out << c.family; }
 
 int Lines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
 
@@ -80,7 +81,8 @@ TEST_P(SerialFamily, OnAPseudoTerminalAsAPersonUsesIt) {
   EXPECT_THAT(detect.out, HasSubstr("protocol     " + std::to_string(c.protocol) + " (" + c.family + " family, " +
                                     c.class_name + ")"));
 
-  const ProgramRun info = Run({"info"});
+  // Detection is the same for every command; the rest skip it, as a person may once they know.
+  const ProgramRun info = RunKnown({"info"});
   ASSERT_EQ(info.status, 0) << info.err;
   EXPECT_THAT(info.out, AllOf(HasSubstr(c.modes), HasSubstr(c.takes_plan ? "Intervals" : "Plan: this device takes none")));
 
@@ -137,10 +139,12 @@ TEST_P(SerialFamily, OnAPseudoTerminalAsAPersonUsesIt) {
 }
 
 // In process, where a silent device costs only the short time-outs asked for.
+// Fifteen records go missing: the KV32 and VESTRA18 classes give up only after
+// ten failed requests, and end a shorter gap with success.
 TEST_P(SerialFamily, SilenceMidDownloadKeepsWhatArrived) {
   const FamilyCase& c = GetParam();
   const auto dir = TestDir();
-  const ProgramRun run = RunProgram({"download", "--sim", c.family, "--sim-records", "30", "--sim-silent-after", "10",
+  const ProgramRun run = RunProgram({"download", "--sim", c.family, "--sim-records", "20", "--sim-silent-after", "5",
                                      "--timeout", "20", "--format", "json", "-o", (dir / "d.json").string()});
   if (c.family == "kx71") {  // its downloads always end in silence
     EXPECT_EQ(run.status, kExitBadInput);
@@ -148,10 +152,10 @@ TEST_P(SerialFamily, SilenceMidDownloadKeepsWhatArrived) {
     return;
   }
   EXPECT_EQ(run.status, kExitLinkFailed) << run.err;
-  EXPECT_THAT(run.err, AllOf(HasSubstr("download failed"), HasSubstr("10 records that arrived were written")));
+  EXPECT_THAT(run.err, AllOf(HasSubstr("download failed"), HasSubstr("5 records that arrived were written")));
   const auto doc = ReadJson(dir / "d.json");
   EXPECT_EQ(doc["complete"], false);
-  EXPECT_EQ(doc["sets"][0]["records"].size(), 10u);
+  EXPECT_EQ(doc["sets"][0]["records"].size(), 5u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, SerialFamily, ::testing::ValuesIn(kFamilies), Name);
