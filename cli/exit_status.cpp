@@ -24,7 +24,7 @@ std::string ResultText(int result) {
   switch (result) {
     case kResultOk: text = "done"; break;
     case kResultFalse: text = "the step failed"; break;
-    case kResultNoLink: text = "the device could not be opened"; break;
+    case kResultNoLink: text = "the device could not be opened, or no port answered"; break;
     case kResultIoFailed: text = "the device did not answer"; break;
     case kResultNotInFamily: text = "not supported by this device"; break;
     case kResultUnexpectedReply: text = "the device refused, or answered something unexpected"; break;

@@ -9,7 +9,7 @@ namespace bplink::cli {
 
 enum ExitStatus : int {
   kExitOk = 0,
-  kExitFailed = 1,          // an internal error, or a family this build does not include
+  kExitFailed = 1,          // an internal error
   kExitBadInput = 2,        // command line, plan file or input file at fault; no device touched
   kExitCannotWrite = 3,     // the output file could not be written
   kExitNoDevice = 4,        // nothing answered, or the link could not be opened
@@ -22,7 +22,7 @@ enum ExitStatus : int {
 inline constexpr const char* kExitStatusTable =
     "Exit status:\n"
     "  0    success\n"
-    "  1    internal error, or a device family not included in this build\n"
+    "  1    internal error, or `bplink sim` cannot serve on this system\n"
     "  2    bad input: command line, plan file or input file (no device is touched)\n"
     "  3    the output file cannot be written\n"
     "  4    no device found, or the link could not be opened\n"

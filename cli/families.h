@@ -21,6 +21,7 @@ struct SimSettings {
   std::optional<int> records;           // readings in the first store; default: a day's recording
   std::optional<int> silent_after;      // the device stops sending after this many records
   unsigned pace_ms = 0;                 // each frame the device sends takes this long to arrive
+  std::optional<_BP_TRANSPORT_INFO> plan;  // the plan it keeps; default: the one its day was measured on
 };
 
 enum class LinkKind { kHid, kSerial };
@@ -33,14 +34,19 @@ struct Family {
   std::function<std::unique_ptr<CProtocolBase>()> make_protocol;
   // Throws std::invalid_argument for settings the model cannot take.
   std::function<std::unique_ptr<sim::DeviceModel>(const SimSettings&)> make_model;
+  // The plan members (as plan files name them) its devices keep and a
+  // download reads back; empty for a family that takes no plan.
+  std::vector<std::string> plan_members;
+  // A host may ask it to delete measurements (the device type may still refuse).
+  bool deletes = false;
+  // What its transfers answer when the device stops answering part-way.
+  int silence_result = kResultIoFailed;
 };
 
-// Every family name the program accepts, also those not in this build.
+// Every family name the program accepts.
 const std::vector<std::string>& FamilyNames();
-// Null when the family is not in this build.
+// Null for a name or code no family has.
 const Family* FindFamily(const std::string& name);
 const Family* FamilyForProtocol(int protocol);
-// "the kx71 family is not available in this build".
-std::string NotInBuild(const std::string& name);
 
 }  // namespace bplink::cli

@@ -22,10 +22,12 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& g) {
       ->check(CLI::Range(1, 5));
   app.add_option("--sim-records", g.sim_settings.records, "Readings the simulated device holds in its first store");
   app.add_option("--sim-silent-after", g.sim_settings.silent_after,
-                 "The simulated device goes silent after sending this many records");
+                 "The simulated device stops answering after sending this many records (not kx71)");
   app.add_option("--sim-pace", g.sim_settings.pace_ms,
-                 "Milliseconds each frame from the simulated device takes (a slow line)");
-  app.add_option("--port", g.port, "Search for serial devices on this port only (e.g. /dev/ttyUSB0)");
+                 "Milliseconds each receive from the in-process simulated device takes (a slow line)");
+  app.add_option("--sim-plan", g.sim_plan, "The plan the simulated device keeps: a plan file, as `upload` takes");
+  app.add_option("--port", g.port,
+                 "Search for serial devices on this port only (e.g. /dev/ttyUSB0, or the path `bplink sim` printed)");
   app.add_option("--protocol", g.protocol, "Skip detection: the device speaks this protocol code (1 to 10)")
       ->check(CLI::Range(1, 10));
   app.add_flag("--trace", g.trace, "Write every frame sent and received to stderr, in hex with timestamps");

@@ -4,14 +4,13 @@
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <future>
 #include <iostream>
 
-#include <unistd.h>
-
 #include "exit_status.h"
+#include "commands/commands.h"
 #include "program_env.h"
+#include "terminal.h"
 
 namespace bplink::cli {
 namespace {
@@ -28,8 +27,8 @@ std::atomic<int> g_interrupts{0};
 extern "C" void OnInterrupt(int) {
   if (!g_transfer_running.load() || g_interrupts.fetch_add(1) > 0) {
     static constexpr char kMessage[] = "\nbplink: interrupted\n";
-    [[maybe_unused]] const auto n = write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
-    _exit(kExitInterrupted);
+    WriteStderrNow(kMessage, sizeof kMessage - 1);
+    ExitNow(kExitInterrupted);
   }
 }
 
@@ -75,55 +74,109 @@ void RequestStop(int& state) {
     ref.store(kStateStopRequested);
 }
 
-std::string ProtocolFamilyName(int protocol) {
-  if (protocol >= kProtocolHidFirst && protocol <= kProtocolHidLast) return "hid";
-  static constexpr std::array<const char*, 5> kSerial = {"kx71", "kv32", "vestra16", "vestra16c", "vestra18"};
-  return kSerial[static_cast<std::size_t>(protocol - kProtocolKX71)];
-}
-
 void Bind(Session& session, Link& link) {
-  session.protocol->SetDevice(&link.For(session.family->link), false);
+  session.protocol->SetDevice(&link.Device(), false);
   session.protocol->SetProgressInfo(&session.progress->percent, &session.progress->state,
                                     &session.progress->stage);
 }
 
+// What detection went through, for the message when nothing answered.
+std::string WhatWasTried(const tag_SUPPORT_PROTOCOL& found) {
+  std::string hid = "USB HID: no device answered the device-information request";
+  if (found.nProtocol != kProtocolNotIdentified)
+    hid = "USB HID: a device answered, but with an identity no protocol serves (device type " +
+          std::to_string(found.nDeviceType) + ", protocol " + std::to_string(found.nProtocol) + ")";
+  std::string ports;
+  int openable = 0;
+  ProgramEnv& env = TheProgramEnv();
+  for (const std::wstring& name : env.ComPortNames()) {
+    const bool opens = env.CanOpenComPort(ComPortPath(name));
+    openable += opens ? 1 : 0;
+    ports += (ports.empty() ? "" : ", ") + std::string(name.begin(), name.end()) + (opens ? "" : " (cannot be opened)");
+  }
+  std::string serial = "serial ports: none found";
+  if (!ports.empty())
+    serial = "serial ports: " + ports + (openable == 0 ? "" : "; each one that opens was asked by every serial "
+                                                               "family's probe and none answered");
+  return "no device found. Tried:\n  " + hid + "\n  " + serial;
+}
+
+// Detection over both links; throws when nothing answered.
+tag_SUPPORT_PROTOCOL Detect(Link& link) {
+  CSelectProtocol select;
+  select.SetDevice(&link.Device());
+  tag_SUPPORT_PROTOCOL found{};
+  const int r = select.OnTestProtocol(found);
+  if (r == kResultOk && FamilyForProtocol(found.nProtocol) != nullptr) return found;
+  if (r == kResultException)
+    throw CommandError(kExitFailed, "detection failed: " + ResultText(r) + " (the serial ports could not be listed)");
+  throw CommandError(kExitNoDevice, WhatWasTried(found));
+}
+
 }  // namespace
 
-Link::Link(const GlobalOptions& options) : trace_(options.trace) {
-  if (options.timeout_ms) com_.SetRecvTimeout(*options.timeout_ms);
-  if (options.port) TheProgramEnv().LimitPorts({Wide(*options.port)}, false);
-  if (!options.sim) return;
-
-  const Family* family = FindFamily(*options.sim);
-  if (family == nullptr) throw CommandError(kExitFailed, NotInBuild(*options.sim));
+std::unique_ptr<sim::DeviceModel> MakeSimulated(const Family& family, const GlobalOptions& options) {
+  SimSettings settings = options.sim_settings;
+  if (options.sim_plan) settings.plan = LoadPlan(*options.sim_plan);
   try {
-    model_ = family->make_model(options.sim_settings);
+    return family.make_model(settings);
   } catch (const std::invalid_argument& e) {
-    throw CommandError(kExitBadInput, std::string("--sim ") + *options.sim + ": " + e.what());
+    throw CommandError(kExitBadInput, "a simulated " + family.name + " device: " + e.what());
   }
-  simulated_ = std::make_unique<sim::InProcessDevice>();
-  simulated_->SetRecvTimeout(options.timeout_ms.value_or(sim::InProcessDevice::kDefaultRecvTimeoutMs));
-  if (family->link == LinkKind::kHid) {
-    simulated_->AttachHid(model_.get());
-  } else {
-    simulated_->AttachPort(ComPortPath(kSimulatedPort), model_.get());
-    TheProgramEnv().LimitPorts({kSimulatedPort}, true);
+}
+
+int MachineLinks::Open(CString strPath, DCB dcb) {
+  current_ = &com_;
+  return com_.Open(strPath, dcb);
+}
+
+int MachineLinks::Open(int nDevice) {
+  current_ = &hid_;
+  return hid_.Open(nDevice);
+}
+
+int MachineLinks::Close() { return current_->Close(); }
+int MachineLinks::RecvData(BYTE* pBuffer, DWORD dwLen) { return current_->RecvData(pBuffer, dwLen); }
+int MachineLinks::SendData(BYTE* pBuffer, DWORD dwLen) { return current_->SendData(pBuffer, dwLen); }
+
+Link::Link(const GlobalOptions& options) {
+  if (options.timeout_ms) machine_.SetRecvTimeout(*options.timeout_ms);
+  if (options.port) TheProgramEnv().LimitPorts({Wide(*options.port)}, false);
+  CDevice* device = &machine_;
+  if (options.sim) {
+    const Family* family = FindFamily(*options.sim);
+    if (family == nullptr) throw CommandError(kExitBadInput, "no device family is called " + *options.sim);
+    model_ = MakeSimulated(*family, options);
+    simulated_ = std::make_unique<sim::InProcessDevice>();
+    simulated_->SetRecvTimeout(options.timeout_ms.value_or(sim::InProcessDevice::kDefaultRecvTimeoutMs));
+    if (family->link == LinkKind::kHid) {
+      simulated_->AttachHid(model_.get());
+    } else {
+      simulated_->AttachPort(ComPortPath(kSimulatedPort), model_.get());
+      TheProgramEnv().LimitPorts({kSimulatedPort}, true);
+    }
+    device = simulated_.get();
+    if (options.sim_settings.pace_ms > 0) {
+      paced_ = std::make_unique<PacedDevice>(*simulated_, options.sim_settings.pace_ms);
+      device = paced_.get();
+    }
   }
-  if (options.sim_settings.pace_ms > 0)
-    paced_ = std::make_unique<PacedDevice>(*simulated_, options.sim_settings.pace_ms);
+  if (options.trace)
+    traced_ = std::make_unique<sim::RecordingDevice>(*device, sim::TraceTo(std::cerr, [] { return TheProgramEnv().ElapsedMs(); }));
+  device_ = traced_ ? traced_.get() : device;
 }
 
 Link::~Link() = default;
 
-CDevice& Link::For(LinkKind kind) {
-  CDevice* device = paced_ ? paced_.get() : simulated_ ? static_cast<CDevice*>(simulated_.get()) : nullptr;
-  if (device == nullptr) device = kind == LinkKind::kHid ? static_cast<CDevice*>(&hid_) : &com_;
-  if (!trace_) return *device;
-  auto& traced = kind == LinkKind::kHid ? traced_hid_ : traced_com_;
-  if (!traced) traced = std::make_unique<sim::RecordingDevice>(*device, sim::TraceTo(std::cerr, [] {
-                          return TheProgramEnv().ElapsedMs();
-                        }));
-  return *traced;
+CDevice& Link::Device() { return *device_; }
+
+int Session::ExitFor(int result) const {
+  return result != kResultOk && result == family->silence_result ? kExitLinkFailed : ExitForResult(result);
+}
+
+std::string Session::Explain(int result) const {
+  if (result == kResultOk || result != family->silence_result || result == kResultIoFailed) return ResultText(result);
+  return "the device stopped answering (" + std::to_string(result) + ")";
 }
 
 int Session::FirstMode() const {
@@ -135,49 +188,29 @@ int Session::FirstMode() const {
 Session Connect(const GlobalOptions& options, Link& link) {
   Session session;
   session.progress = std::make_unique<Session::Progress>();
-  if (options.protocol) {
-    const int code = *options.protocol;
-    session.family = FamilyForProtocol(code);
-    if (session.family == nullptr) throw CommandError(kExitFailed, NotInBuild(ProtocolFamilyName(code)));
-    session.protocol = session.family->make_protocol();
-    Bind(session, link);
-    const int r = session.protocol->GetDownLoadDataMode(session.modes);
-    if (r != kResultOk)
-      throw CommandError(ExitForResult(r), "the device did not identify itself: " + ResultText(r));
-    session.protocol->GetCurDeviceInfo(session.device);
-    return session;
-  }
-
-  // Detection. The HID link is asked first, by the identification every HID
-  // session starts with; device detection over the serial ports joins here
-  // with the families it finds.
-  std::vector<std::string> tried;
-  if (const Family* hid = FindFamily("hid")) {
-    session.family = hid;
-    session.protocol = hid->make_protocol();
-    Bind(session, link);
-    const int r = session.protocol->GetDownLoadDataMode(session.modes);
-    if (r == kResultOk) {
-      session.protocol->GetCurDeviceInfo(session.device);
-      if (FamilyForProtocol(session.device.nProtocol) == hid) return session;
-      tried.push_back("USB HID: a device answered, but with an identity no protocol serves (device type " +
-                      std::to_string(session.device.nDeviceType) + ", protocol " +
-                      std::to_string(session.device.nProtocol) + ")");
-    } else {
-      tried.push_back("USB HID: " + ResultText(r));
-    }
-  }
-  tried.push_back("serial ports: serial device detection is not available in this build");
-  std::string message = "no device found. Tried:";
-  for (const auto& t : tried) message += "\n  " + t;
-  throw CommandError(kExitNoDevice, message);
+  std::optional<tag_SUPPORT_PROTOCOL> detected;
+  if (!options.protocol) detected = Detect(link);
+  const int code = options.protocol ? *options.protocol : detected->nProtocol;
+  session.family = FamilyForProtocol(code);
+  if (session.family == nullptr) throw CommandError(kExitBadInput, "no device family speaks protocol " + std::to_string(code));
+  session.protocol = session.family->make_protocol();
+  Bind(session, link);
+  // The HID class identifies the device again here; the serial classes
+  // name their fixed modes and find their port at each transfer.
+  const int r = session.protocol->GetDownLoadDataMode(session.modes);
+  if (r != kResultOk)
+    throw CommandError(ExitForResult(r), "the device did not identify itself: " + ResultText(r));
+  session.protocol->GetCurDeviceInfo(session.device);
+  // Only detection tells the serial devices' variants apart.
+  if (detected && session.family->link == LinkKind::kSerial) session.device = *detected;
+  return session;
 }
 
 TransferOutcome RunTransfer(Session& session, const std::function<int()>& transfer) {
   Session::Progress& p = *session.progress;
   p = Session::Progress{};
   session.protocol->SetProgressInfo(&p.percent, &p.state, &p.stage);
-  const bool tty = isatty(STDERR_FILENO) != 0;
+  const bool tty = StderrIsTerminal();
   bool told = false;
 
   g_interrupts = 0;
@@ -199,13 +232,7 @@ TransferOutcome RunTransfer(Session& session, const std::function<int()>& transf
   return outcome;
 }
 
-void InstallInterruptHandler() {
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
-}
+void InstallInterruptHandler() { OnCtrlC(OnInterrupt); }
 
 std::string DataModeName(int mode) {
   static constexpr std::array<const char*, kDataModeCount> kNames = {

@@ -22,6 +22,7 @@ namespace bplink::cli {
 struct GlobalOptions {
   std::optional<std::string> sim;   // --sim FAMILY
   SimSettings sim_settings;
+  std::optional<std::string> sim_plan;  // --sim-plan FILE
   std::optional<std::string> port;  // --port PATH
   std::optional<int> protocol;      // --protocol N
   bool trace = false;
@@ -38,21 +39,39 @@ class CommandError : public std::runtime_error {
   int status_;
 };
 
-// The transport devices of one run, wrapped for --trace.
+// The machine's two links as one device, the way detection and the protocol
+// objects take it: Open(0) reaches the USB HID device, Open(path, dcb) a
+// serial port, and the other calls go to whichever was opened last.
+class MachineLinks : public CDevice {
+ public:
+  void SetRecvTimeout(unsigned milliseconds) { com_.SetRecvTimeout(milliseconds); }
+  int Open(CString strPath, DCB dcb) override;
+  int Open(int nDevice) override;
+  int Close() override;
+  int RecvData(BYTE* pBuffer, DWORD dwLen) override;
+  int SendData(BYTE* pBuffer, DWORD dwLen) override;
+
+ private:
+  CDevice_HID hid_;
+  CDevice_COM com_;
+  CDevice* current_ = &com_;
+};
+
+// The transport device of one run: the machine's links or a simulated
+// device in process, slowed by --sim-pace and wrapped for --trace.
 class Link {
  public:
   explicit Link(const GlobalOptions& options);
   ~Link();
-  CDevice& For(LinkKind kind);
+  CDevice& Device();
 
  private:
   std::unique_ptr<sim::DeviceModel> model_;
   std::unique_ptr<sim::InProcessDevice> simulated_;
   std::unique_ptr<CDevice> paced_;
-  CDevice_HID hid_;
-  CDevice_COM com_;
-  std::unique_ptr<sim::RecordingDevice> traced_hid_, traced_com_;
-  bool trace_ = false;
+  MachineLinks machine_;
+  std::unique_ptr<sim::RecordingDevice> traced_;
+  CDevice* device_ = nullptr;
 };
 
 // A device that answered, and the protocol object that serves it.
@@ -70,11 +89,18 @@ struct Session {
   int modes[kDataModeCount] = {};
 
   int FirstMode() const;  // 0 when none is offered
+  // A transfer's result as an exit status, and in words, as this family means it.
+  int ExitFor(int result) const;
+  std::string Explain(int result) const;
   bool Offers(int mode) const { return mode > 0 && mode < kDataModeCount && modes[mode] == 1; }
 };
 
-// Identifies the device (detection, or --protocol) and binds its protocol
-// object to the link. Throws CommandError.
+// The simulated device of `family` the options ask for. Throws CommandError.
+std::unique_ptr<sim::DeviceModel> MakeSimulated(const Family& family, const GlobalOptions& options);
+
+// Identifies the device (detection over USB HID and the serial ports, or
+// --protocol) and binds its protocol object to the link. Throws CommandError,
+// with what was tried when nothing answered.
 Session Connect(const GlobalOptions& options, Link& link);
 
 // How a transfer ended.

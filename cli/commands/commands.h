@@ -23,6 +23,8 @@ void AddModeOption(CLI::App& command, int& mode);
 // The data mode a transfer uses: the one asked for, which the device must
 // offer, or the first it offers. Throws CommandError.
 int ChooseMode(const Session& session, int asked);
+// Reads and checks a plan file. Throws CommandError naming the field.
+_BP_TRANSPORT_INFO LoadPlan(const std::string& path);
 // Writes `text` to `path`, or to standard output for "" or "-". Throws CommandError.
 void WriteOutput(const std::string& path, const std::string& text);
 

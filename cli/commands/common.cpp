@@ -5,6 +5,7 @@
 
 #include "commands/commands.h"
 #include "exit_status.h"
+#include "plan_file.h"
 
 namespace bplink::cli {
 
@@ -27,6 +28,16 @@ int ChooseMode(const Session& session, int asked) {
     throw CommandError(kExitRefused, "the device does not offer data mode " + std::to_string(asked) +
                                          "; it offers " + (offered.empty() ? "none" : offered));
   return asked;
+}
+
+_BP_TRANSPORT_INFO LoadPlan(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw CommandError(kExitBadInput, "cannot read " + path);
+  try {
+    return ReadPlanFile(in, path);
+  } catch (const PlanError& e) {
+    throw CommandError(kExitBadInput, e.what());
+  }
 }
 
 void WriteOutput(const std::string& path, const std::string& text) {

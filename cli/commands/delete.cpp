@@ -3,11 +3,10 @@
 #include <iostream>
 #include <memory>
 
-#include <unistd.h>
-
 #include "commands/commands.h"
 #include "download_print.h"
 #include "exit_status.h"
+#include "terminal.h"
 
 namespace bplink::cli {
 namespace {
@@ -28,8 +27,12 @@ bool Confirmed(const Session& session, int mode) {
 void RunDelete(const GlobalOptions& global, const DeleteOptions& options) {
   Link link(global);
   Session session = Connect(global, link);
+  // A serial class would answer success without sending a byte.
+  if (!session.family->deletes)
+    throw CommandError(kExitRefused, "this device does not let a host delete its measurements (the " +
+                                         session.family->name + " family has no delete command)");
   const int mode = ChooseMode(session, options.mode);
-  if (!options.yes && isatty(STDIN_FILENO) && !Confirmed(session, mode)) {
+  if (!options.yes && StdinIsTerminal() && !Confirmed(session, mode)) {
     std::cout << "Nothing deleted.\n";
     return;
   }
@@ -37,9 +40,9 @@ void RunDelete(const GlobalOptions& global, const DeleteOptions& options) {
   const TransferOutcome outcome =
       RunTransfer(session, [&protocol, mode] { return protocol.PC_Delete(static_cast<enum_DataMode>(mode)); });
   if (outcome.result == kResultNotInFamily)
-    throw CommandError(kExitRefused, "this device does not let a host delete its measurements " + ResultText(outcome.result));
+    throw CommandError(kExitRefused, "this device does not let a host delete its measurements " + session.Explain(outcome.result));
   if (outcome.result != kResultOk)
-    throw CommandError(ExitForResult(outcome.result), "delete failed: " + ResultText(outcome.result));
+    throw CommandError(session.ExitFor(outcome.result), "delete failed: " + session.Explain(outcome.result));
   std::cout << "Deleted.\n";
 }
 

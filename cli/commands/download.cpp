@@ -47,11 +47,11 @@ void RunDownload(const GlobalOptions& global, const DownloadOptions& options) {
   protocol.GetCurDeviceInfo(session.device);
   DownloadView view = ViewOf(data, session.device, mode, PlanRead(session, mode));
   view.complete = outcome.result == kResultOk && !outcome.interrupted;
-  view.result = outcome.interrupted ? "stopped by the user" : ResultText(outcome.result);
+  view.result = outcome.interrupted ? "stopped by the user" : session.Explain(outcome.result);
 
   const bool failed = outcome.result != kResultOk;
   if (failed && view.RecordCount() == 0)
-    throw CommandError(ExitForResult(outcome.result), "download failed: " + ResultText(outcome.result));
+    throw CommandError(session.ExitFor(outcome.result), "download failed: " + session.Explain(outcome.result));
 
   std::ostringstream text;
   switch (options.format) {
@@ -72,7 +72,7 @@ void RunDownload(const GlobalOptions& global, const DownloadOptions& options) {
   }
 
   const std::string kept = std::to_string(view.RecordCount()) + " records that arrived were written";
-  if (failed) throw CommandError(ExitForResult(outcome.result), "download failed: " + ResultText(outcome.result) + "; the " + kept);
+  if (failed) throw CommandError(session.ExitFor(outcome.result), "download failed: " + session.Explain(outcome.result) + "; the " + kept);
   if (outcome.interrupted) throw CommandError(kExitInterrupted, "download stopped; the " + kept);
 }
 

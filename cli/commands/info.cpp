@@ -28,6 +28,10 @@ void AddInfoCommand(CLI::App& app, const GlobalOptions& global) {
     for (int mode = DATAMODE_BP; mode < kDataModeCount; ++mode)
       if (session.Offers(mode)) std::cout << "  " << mode << "  " << DataModeName(mode) << '\n';
 
+    if (session.family->plan_members.empty()) {
+      std::cout << "\nPlan: this device takes none\n";
+      return;
+    }
     _UPLOAD_NEEDED_DATA needed;
     const int r = session.protocol->PC_DownloadBPInfoTimeInterval(needed);
     // Devices that do not report their intervals get the library's list (10).

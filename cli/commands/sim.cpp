@@ -1,5 +1,8 @@
 // bplink sim FAMILY: serve a simulated device on a pseudo-terminal until
 // Ctrl-C or SIGTERM, so any host can be pointed at its path.
+//
+// Pseudo-terminals and sigwait are POSIX; a Windows build has the command
+// but says it cannot serve there (--sim FAMILY works on every system).
 
 #include <csignal>
 #include <iostream>
@@ -7,23 +10,24 @@
 
 #include "commands/commands.h"
 #include "exit_status.h"
+#if !defined(_WIN32)
 #include "pty_bridge.h"
+#endif
 
 namespace bplink::cli {
 namespace {
 
 void RunSim(const GlobalOptions& global, const std::string& name) {
   const Family* family = FindFamily(name);
-  if (family == nullptr) throw CommandError(kExitFailed, NotInBuild(name));
+  if (family == nullptr) throw CommandError(kExitBadInput, "no device family is called " + name);
   if (family->link != LinkKind::kSerial)
     throw CommandError(kExitBadInput, "a " + name + " device is not a serial device and cannot be served on a "
                                       "pseudo-terminal; use `--sim " + name + "` with any command instead");
-  std::unique_ptr<sim::DeviceModel> model;
-  try {
-    model = family->make_model(global.sim_settings);
-  } catch (const std::invalid_argument& e) {
-    throw CommandError(kExitBadInput, e.what());
-  }
+  const std::unique_ptr<sim::DeviceModel> model = MakeSimulated(*family, global);
+#if defined(_WIN32)
+  throw CommandError(kExitFailed, "this system has no pseudo-terminals to serve a device on; use `--sim " + name +
+                                      "` with any command instead");
+#else
 
   // The signals are taken by sigwait below; the bridge's thread inherits the mask.
   sigset_t stop;
@@ -38,6 +42,7 @@ void RunSim(const GlobalOptions& global, const std::string& name) {
   int signal = 0;
   sigwait(&stop, &signal);
   bridge.Stop();
+#endif
 }
 
 }  // namespace

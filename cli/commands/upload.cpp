@@ -1,7 +1,6 @@
 // bplink upload PLAN.json: check a plan file, then write it to the device.
 // bplink plan template: a commented default plan to start from.
 
-#include <fstream>
 #include <iostream>
 #include <memory>
 
@@ -18,8 +17,6 @@ struct UploadOptions {
   bool verify = false;
 };
 
-// The plan members every family keeps and reads back.
-constexpr const char* kKeptMembers[] = {"period1", "period2", "extra"};
 constexpr std::size_t kKeptPatientTexts = 2;
 
 // Reads the plan back and compares what the device keeps with what was sent.
@@ -28,32 +25,26 @@ void Verify(Session& session, const _BP_TRANSPORT_INFO& sent, int mode) {
   const TransferOutcome outcome =
       RunTransfer(session, [&protocol, mode] { return protocol.PC_Download(static_cast<enum_DataMode>(mode)); });
   if (outcome.result != kResultOk)
-    throw CommandError(ExitForResult(outcome.result), "reading the plan back failed: " + ResultText(outcome.result));
+    throw CommandError(session.ExitFor(outcome.result), "reading the plan back failed: " + session.Explain(outcome.result));
   _DOWNLOAD_DATAINFO data;
   protocol.GetDownLoadData(&data);
   const nlohmann::json want = PlanToJson(sent);
   const nlohmann::json got = PlanToJson(data.Info);
   std::string differ;
-  for (const char* member : kKeptMembers)
-    if (want[member] != got[member]) differ += std::string(" ") + member;
-  for (std::size_t i = 0; i < kKeptPatientTexts; ++i)
-    if (want["patient"][i] != got["patient"][i]) differ += " patient[" + std::to_string(i) + "]";
+  for (const std::string& member : session.family->plan_members) {
+    if (member != "patient") {
+      if (want[member] != got[member]) differ += " " + member;
+      continue;
+    }
+    for (std::size_t i = 0; i < kKeptPatientTexts; ++i)
+      if (want[member][i] != got[member][i]) differ += " patient[" + std::to_string(i) + "]";
+  }
   std::cout << "Plan read back from the device:\n" << got.dump(2) << '\n';
   if (!differ.empty()) throw CommandError(kExitRefused, "the device kept a different plan:" + differ);
 }
 
-// The whole file is checked before any device is opened.
-_BP_TRANSPORT_INFO LoadPlan(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw CommandError(kExitBadInput, "cannot read " + path);
-  try {
-    return ReadPlanFile(in, path);
-  } catch (const PlanError& e) {
-    throw CommandError(kExitBadInput, e.what());
-  }
-}
-
 void RunUpload(const GlobalOptions& global, const UploadOptions& options) {
+  // The whole file is checked before any device is opened.
   const _BP_TRANSPORT_INFO plan = LoadPlan(options.plan_file);
   Link link(global);
   Session session = Connect(global, link);
@@ -63,7 +54,7 @@ void RunUpload(const GlobalOptions& global, const UploadOptions& options) {
   const TransferOutcome outcome =
       RunTransfer(session, [&protocol, mode] { return protocol.PC_Upload(static_cast<enum_DataMode>(mode)); });
   if (outcome.result != kResultOk)
-    throw CommandError(ExitForResult(outcome.result), "upload failed: " + ResultText(outcome.result));
+    throw CommandError(session.ExitFor(outcome.result), "upload failed: " + session.Explain(outcome.result));
   std::cout << "Plan uploaded.\n";
   if (options.verify) Verify(session, plan, mode);
 }

@@ -112,6 +112,8 @@ bool RunningProgram::AwaitErr(const std::string& text, int times) const {
   return false;
 }
 
+std::string RunningProgram::Out() const { return ReadText(out_); }
+
 ProgramRun RunningProgram::Wait() {
   ProgramRun run;
   run.status = ended_status_ ? *ended_status_ : StatusOf(pid_);

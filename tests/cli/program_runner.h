@@ -28,6 +28,8 @@ class RunningProgram {
   // Waits until its standard error holds `text` at least `times` times; false
   // when it ended or ~10 s passed first.
   bool AwaitErr(const std::string& text, int times) const;
+  // Its standard output so far.
+  std::string Out() const;
   ProgramRun Wait();
 
  private:
