@@ -162,7 +162,8 @@ Link::Link(const GlobalOptions& options) {
     }
   }
   if (options.trace)
-    traced_ = std::make_unique<sim::RecordingDevice>(*device, sim::TraceTo(std::cerr, [] { return TheProgramEnv().ElapsedMs(); }));
+    traced_ = std::make_unique<sim::RecordingDevice>(
+        *device, sim::TraceTo(std::cerr, [] { return TheProgramEnv().ElapsedMs(); }));
   device_ = traced_ ? traced_.get() : device;
 }
 
