@@ -44,9 +44,14 @@ std::string DeviceTypeText(int deviceType) {
   }
 }
 
+std::string DeviceFieldText(int value) {
+  constexpr int kNotReported = 255;  // what detection leaves in a field the device does not tell
+  return value == kNotReported ? "not reported" : std::to_string(value);
+}
+
 void PrintDevice(std::ostream& out, const tag_SUPPORT_PROTOCOL& device) {
   out << "Device: " << DeviceTypeText(device.nDeviceType) << " (type " << device.nDeviceType
-      << ", protocol " << device.nProtocol << ", version " << device.nVersion << ")\n";
+      << ", protocol " << device.nProtocol << ", version " << DeviceFieldText(device.nVersion) << ")\n";
 }
 
 void PrintPlan(std::ostream& out, const _BP_TRANSPORT_INFO& plan) {

@@ -10,6 +10,8 @@
 namespace bplink::cli {
 
 std::string DeviceTypeText(int deviceType);
+// A variant or version, or "not reported" for what detection leaves unset.
+std::string DeviceFieldText(int value);
 
 void PrintDevice(std::ostream& out, const tag_SUPPORT_PROTOCOL& device);
 void PrintPlan(std::ostream& out, const _BP_TRANSPORT_INFO& plan);

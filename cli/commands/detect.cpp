@@ -6,13 +6,6 @@
 #include "download_print.h"
 
 namespace bplink::cli {
-namespace {
-
-constexpr int kNotReported = 255;  // what detection leaves in a field the device does not tell
-
-std::string Field(int value) { return value == kNotReported ? "not reported" : std::to_string(value); }
-
-}  // namespace
 
 void AddDetectCommand(CLI::App& app, const GlobalOptions& global) {
   CLI::App* command = app.add_subcommand("detect", "Find the connected device and say what it is");
@@ -24,8 +17,8 @@ void AddDetectCommand(CLI::App& app, const GlobalOptions& global) {
               << "  device type  " << d.nDeviceType << '\n'
               << "  protocol     " << d.nProtocol << " (" << session.family->name << " family, "
               << session.family->class_name << ")\n"
-              << "  variant      " << Field(d.nVariant) << '\n'
-              << "  version      " << Field(d.nVersion) << '\n';
+              << "  variant      " << DeviceFieldText(d.nVariant) << '\n'
+              << "  version      " << DeviceFieldText(d.nVersion) << '\n';
   });
 }
 
