@@ -7,6 +7,7 @@
 #include <bplink/device.h>
 #include <bplink/env.h>
 #include <bplink/export.h>
+#include <bplink/families.h>
 #include <bplink/packing.h>
 #include <bplink/protocol_base.h>
 #include <bplink/protocol_kv32.h>

@@ -29,6 +29,9 @@ enum State : int {
   kStateStopRequested = 5,  // written by the host; the library only reads it
 };
 
+// nReserved, nVariant and nVersion of a device that did not report them.
+inline constexpr int kNotReported = 255;
+
 // Device types (nDeviceType).
 enum DeviceType : int {
   kDeviceUnknown = -1,

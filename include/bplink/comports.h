@@ -29,6 +29,17 @@ BPLINK_API void EnumerateComPorts(COMPORT_LIST& list, bool bProbe);
 
 namespace bplink {
 
+// The line every serial family talks on: `baud`, 8 data bits, no parity, one
+// stop bit. The rest of the DCB is zero: the transport decides it.
+inline DCB SerialLine(DWORD baud) {
+  DCB dcb{};
+  dcb.BaudRate = baud;
+  dcb.ByteSize = 8;
+  dcb.Parity = NOPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  return dcb;
+}
+
 // What EnumerateComPorts raises, with its message as a wide string.
 // Everything is inline, so hosts and the library agree on it without an
 // import; on POSIX it is visible so that catching it by type works across

@@ -60,9 +60,6 @@ class BPLINK_API CProtocolCOMKX71 : public CProtocolBase {
   int DoHandShake();
   int IsRightReceive(BYTE* pRequest, BYTE* pExpected);
   bool ClearCommData();
-  void CloseLink();
-  // State 2 and the link closed: how every failed transfer ends.
-  int EndWithFailure(int nResult);
 
   // Frames and packets.
   bool PC_Pack();

@@ -16,10 +16,6 @@
 #include <bplink/protocol_base.h>
 #include <bplink/wintypes.h>
 
-namespace bplink::serial::vestra16 {
-struct Transfer;
-}
-
 class BPLINK_API CProtocolCOMVESTRA16 : public CProtocolBase {
  public:
   static constexpr int kFrameBufferSize = 80;
@@ -47,8 +43,6 @@ class BPLINK_API CProtocolCOMVESTRA16 : public CProtocolBase {
   int DownloadBPData() override;
 
  private:
-  friend struct bplink::serial::vestra16::Transfer;
-
   int OpenDevice(DCB dcb, BYTE byCommand, BYTE byExpected);
   bool PC_Pack();
   int IsRightReceive(BYTE* pbyCommand, BYTE* pbyExpected);

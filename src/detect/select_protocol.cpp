@@ -12,8 +12,11 @@
 #include <array>
 #include <utility>
 
+#include "detect/families.h"
 #include "hid/device_rules.h"
 #include "hid/frames.h"
+#include "serial/detection_probe.h"
+#include "serial/line.h"
 
 using namespace bplink;
 
@@ -28,8 +31,6 @@ constexpr DWORD kInfoPrefixLength = hid::kInfoFlagsAt + 1;
 // a recorder that sets only one of the two is reported with different
 // variants by detection and by a download.
 constexpr BYTE kFlagsNoVariant = 0x01;
-
-constexpr BYTE kLineDataBits = 8;
 
 // The identity-byte tables are the protocol classes' own: one byte means the
 // same device everywhere.
@@ -50,8 +51,7 @@ void DropOwnDevice(CDevice*& device) { delete std::exchange(device, nullptr); }
 }  // namespace
 
 CSelectProtocol::CSelectProtocol() {
-  m_SupportInfo = {kDeviceNotIdentified, kProtocolNotIdentified, hid::kUnsetField,
-                   hid::kUnsetField, hid::kUnsetField};
+  m_SupportInfo = {kDeviceNotIdentified, kProtocolNotIdentified, kNotReported, kNotReported, kNotReported};
 }
 
 CSelectProtocol::CSelectProtocol(const CSelectProtocol& other) = default;
@@ -69,49 +69,28 @@ bool CSelectProtocol::SetDevice(CDevice* pDevice) {
 }
 
 int CSelectProtocol::OnTestProtocol(tag_SUPPORT_PROTOCOL& out) {
-  // The families in the order their probes run on each port: the only probe
-  // at 115200 baud first, and the VESTRA16C probe before the VESTRA16 one,
-  // since a VESTRA16 monitor answers the same request (with its own echo).
-  // The VESTRA16C and VESTRA18 monitors are asked at 4800 baud, the speed
-  // they listen at before a transfer.
-  struct SerialProbe {
-    bool (CSelectProtocol::*test)(CString, DCB&);
-    DWORD baud;
-    int deviceType;
-    int protocol;
-  };
-  static constexpr std::array<SerialProbe, 5> kSerialProbes{{
-      {&CSelectProtocol::TestKX71, CBR_115200, kDeviceAmbulatory, kProtocolKX71},
-      {&CSelectProtocol::TestKV32, CBR_4800, kDeviceWithSpO2, kProtocolKV32},
-      {&CSelectProtocol::Test16C, CBR_4800, kDeviceType6, kProtocolVESTRA16C},
-      {&CSelectProtocol::Test16, CBR_4800, kDeviceType4, kProtocolVESTRA16},
-      {&CSelectProtocol::Test18, CBR_4800, kDeviceThreeStores, kProtocolVESTRA18},
-  }};
-
   try {
     m_SupportInfo.nDeviceType = kDeviceNotIdentified;
     m_SupportInfo.nProtocol = kProtocolNotIdentified;
-    m_SupportInfo.nReserved = hid::kUnsetField;
-    m_SupportInfo.nVariant = hid::kUnsetField;
+    m_SupportInfo.nReserved = kNotReported;
+    m_SupportInfo.nVariant = kNotReported;
 
     int result = TestHID();
     if (result != kResultOk) {
       result = kResultNoDevice;
       if (!m_bDeviceFromHost) MakeOwnDevice<CDevice_COM>(m_pDevice);
 
-      DCB dcb{};
-      dcb.ByteSize = kLineDataBits;
-      dcb.Parity = NOPARITY;
-      dcb.StopBits = ONESTOPBIT;
+      // Each probe sets the baud rate of its family; the rest of the line is
+      // the same for all.
+      DCB dcb = SerialLine(0);
       COMPORT_LIST ports;
       EnumerateComPorts(ports, true);
       for (const COMPORT_ENTRY& port : ports) {
         const CString path = ComPortPath(port.strPortName);
-        for (const SerialProbe& probe : kSerialProbes) {
-          dcb.BaudRate = probe.baud;
-          if (!(this->*probe.test)(path, dcb)) continue;
-          m_SupportInfo.nDeviceType = probe.deviceType;
-          m_SupportInfo.nProtocol = probe.protocol;
+        for (const detect::SerialProbe& serial : detect::SerialProbesInOrder()) {
+          if (!serial::RunDetectionProbe(*m_pDevice, path, dcb, *serial.probe, m_SupportInfo.nVariant)) continue;
+          m_SupportInfo.nDeviceType = serial.family->deviceType;
+          m_SupportInfo.nProtocol = serial.family->firstProtocol;
           result = kResultOk;
           break;
         }
@@ -124,10 +103,7 @@ int CSelectProtocol::OnTestProtocol(tag_SUPPORT_PROTOCOL& out) {
     return result;
   } catch (...) {
     // The probe that was running may have left its port open.
-    try {
-      if (m_pDevice != nullptr) m_pDevice->Close();
-    } catch (...) {
-    }
+    serial::CloseQuietly(m_pDevice);
     if (!m_bDeviceFromHost) DropOwnDevice(m_pDevice);
     return kResultException;
   }

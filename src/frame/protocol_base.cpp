@@ -6,6 +6,8 @@
 #include <array>
 #include <atomic>
 
+#include "frame/host_variables.h"
+
 enum_DataMode CProtocolBase::m_nABPM_Type = DATAMODE_NONE;
 
 namespace {
@@ -17,9 +19,15 @@ constexpr std::array<int, 9> kStandardIntervals{5, 10, 15, 20, 30, 45, 60, 90, 1
 // low nibble 1..E a model within it; low nibble F marks a byte that names a
 // protocol only, low nibble 0 nothing at all.
 constexpr int kIdentityFamilies = 6;
-constexpr std::array<int, kIdentityFamilies> kTypeByFamily{1, 3, 6, 4, 5, 2};
-constexpr std::array<int, kIdentityFamilies> kProtocolByFamily{1, 3, -1, 4, 5, 2};
-constexpr std::array<int, kIdentityFamilies> kProtocolOfMarker{6, 7, 9, 8, 10, -1};
+constexpr std::array<int, kIdentityFamilies> kTypeByFamily{
+    bplink::kDeviceAmbulatory, bplink::kDeviceWithSpO2,     bplink::kDeviceType6,
+    bplink::kDeviceType4,      bplink::kDeviceThreeStores, bplink::kDeviceType2};
+// A HID device's protocol code is its device type's number; no HID protocol
+// serves the third group.
+constexpr std::array<int, kIdentityFamilies> kProtocolByFamily{1, 3, bplink::kProtocolUnknown, 4, 5, 2};
+constexpr std::array<int, kIdentityFamilies> kProtocolOfMarker{
+    bplink::kProtocolKX71,      bplink::kProtocolKV32,       bplink::kProtocolVESTRA16C,
+    bplink::kProtocolVESTRA16, bplink::kProtocolVESTRA18, bplink::kProtocolUnknown};
 constexpr BYTE kModelNone = 0x0;
 constexpr BYTE kModelMarker = 0xF;
 
@@ -137,7 +145,7 @@ int CProtocolBase::GetDeviceProtocol(BYTE byIdentity) {
 }
 
 void CProtocolBase::SetProgress(int nPercent) {
-  if (m_pnProgress != nullptr) std::atomic_ref<int>(*m_pnProgress).store(nPercent);
+  bplink::HostVariables(m_pnProgress, m_pnState).SetProgress(nPercent);
 }
 
 void CProtocolBase::SetStage(enum_TransportType stage) {
@@ -145,19 +153,13 @@ void CProtocolBase::SetStage(enum_TransportType stage) {
     std::atomic_ref<enum_TransportType>(*m_pTransportType).store(stage);
 }
 
-void CProtocolBase::SetState(int nState) {
-  if (m_pnState != nullptr) std::atomic_ref<int>(*m_pnState).store(nState);
-}
+void CProtocolBase::SetState(int nState) { bplink::HostVariables(m_pnProgress, m_pnState).SetState(nState); }
 
-int CProtocolBase::GetState() const {
-  return m_pnState != nullptr ? std::atomic_ref<int>(*m_pnState).load() : 0;
-}
+int CProtocolBase::GetState() const { return bplink::HostVariables(m_pnProgress, m_pnState).State(); }
 
 bool CProtocolBase::IsStopRequested() const { return GetState() == bplink::kStateStopRequested; }
 
-void CProtocolBase::FinishState(int nResult) {
-  SetState(nResult == bplink::kResultOk ? bplink::kStateSucceeded : bplink::kStateFailed);
-}
+void CProtocolBase::FinishState(int nResult) { bplink::HostVariables(m_pnProgress, m_pnState).Finish(nResult); }
 
 enum_TransportType CProtocolBase::StageForDataMode(int nMode) {
   switch (nMode) {

@@ -7,6 +7,7 @@
 
 #include <array>
 
+#include "frame/wire_bytes.h"
 #include "hid/device_rules.h"
 #include "hid/frames.h"
 
@@ -70,20 +71,16 @@ int* LimitField(_WARN_GROUP& group, std::size_t index) {
   return fields[index];
 }
 
-BYTE Low(int value) { return static_cast<BYTE>(value & 0xFF); }
-
 void PutGroup(const GroupSlots& slots, _WARN_GROUP group, BYTE* block) {
-  block[slots.switchAt] = Low(group.nWarnSwitch);
+  block[slots.switchAt] = bplink::wire::Low(group.nWarnSwitch);
   for (std::size_t i = 0; i < slots.limits.size(); ++i) {
     const LimitSlot& slot = slots.limits[i];
     if (slot.at < 0) continue;
     const int value = *LimitField(group, i);
-    if (slot.wide) {
-      block[slot.at] = Low(value >> 8);
-      block[slot.at + 1] = Low(value);
-    } else {
-      block[slot.at] = Low(value);
-    }
+    if (slot.wide)
+      bplink::wire::PutBigEndian16(block + slot.at, value);
+    else
+      block[slot.at] = bplink::wire::Low(value);
   }
 }
 
@@ -93,7 +90,7 @@ void GetGroup(const GroupSlots& slots, const BYTE* block, _WARN_GROUP& group) {
   for (std::size_t i = 0; i < slots.limits.size(); ++i) {
     const LimitSlot& slot = slots.limits[i];
     if (slot.at < 0) continue;
-    *LimitField(group, i) = slot.wide ? BigEndian16(block[slot.at], block[slot.at + 1]) : block[slot.at];
+    *LimitField(group, i) = slot.wide ? bplink::wire::BigEndian16(block + slot.at) : block[slot.at];
   }
 }
 
@@ -170,7 +167,7 @@ int CProtocol_NEW::UploadWarnSwitchInfo() {
   try {
     std::array<BYTE, kSwitchFrameLength> frame{kCmdWarnSwitchWrite};
     frame[kSwitchIdentityAt] = m_byIdentity;
-    frame[kSwitchValueAt] = Low(m_UploadNeeded.Info.nWarnSwitchInfo);
+    frame[kSwitchValueAt] = bplink::wire::Low(m_UploadNeeded.Info.nWarnSwitchInfo);
     return SendForAck(frame.data(), kSwitchFrameLength, 0, bplink::kResultIoFailed);
   } catch (...) {
     return bplink::kResultException;

@@ -8,7 +8,8 @@
 #include <algorithm>
 #include <array>
 
-#include "frame/record_time.h"
+#include "frame/record_fields.h"
+#include "frame/wire_bytes.h"
 #include "hid/device_rules.h"
 #include "hid/frames.h"
 #include "hid/plan_block.h"
@@ -16,6 +17,7 @@
 using namespace bplink::hid;
 using bplink::CalendarTime;
 using bplink::kResultOk;
+using bplink::wire::BigEndian16;
 
 namespace {
 
@@ -25,9 +27,6 @@ constexpr int kProgressReceived = 40;
 constexpr int kProgressDecoded = 60;
 constexpr int kProgressStored = 90;
 constexpr int kProgressDone = 100;
-
-// nOption2 when the device sends 0 there.
-constexpr int kOption2Unset = 255;
 
 // Block header: count (16 bits), record format, then for format 1 the start
 // of the recording (year in 16 bits, month, day, hour, minute).
@@ -76,8 +75,6 @@ constexpr int kRecordYearBase = 2000;
 constexpr BYTE kFlagsLowMask = 0x0F;
 constexpr int kFlagsHighShift = 4;
 // The statuses a device stores with a usable measurement.
-constexpr std::array<int, 2> kValidStatuses{0, 3};
-
 // Which of the three sets a block fills: set 2 for data modes 3 and 5, set 3
 // for mode 6, in mode 7 the set of the block's number, set 1 otherwise.
 int SetIndexFor(int mode, int block) {
@@ -97,18 +94,10 @@ const RecordFormat* FindFormat(BYTE code) {
   return it != kRecordFormats.end() ? &*it : nullptr;
 }
 
-template <std::size_t N>
-void CopyText(const BYTE* from, DWORD length, char (&to)[N]) {
-  static_assert(N > 0);
-  const DWORD n = std::min<DWORD>(length, N - 1);
-  std::copy_n(from, n, to);
-  to[n] = '\0';
-}
-
 void StorePlan(const BYTE* p, _BP_TRANSPORT_INFO& plan) {
-  CopyText(p + kPlanPatient1At, kPlanPatient1Length, plan.szPatientInfo1);
-  CopyText(p + kPlanPatient2At, kPlanPatient2Length, plan.szPatientInfo2);
-  plan.nYear = BigEndian16(p[kPlanYearHighAt], p[kPlanYearLowAt]);
+  bplink::wire::TakeText(plan.szPatientInfo1, p + kPlanPatient1At, kPlanPatient1Length);
+  bplink::wire::TakeText(plan.szPatientInfo2, p + kPlanPatient2At, kPlanPatient2Length);
+  plan.nYear = BigEndian16(p + kPlanYearAt);
   plan.nMonth = p[kPlanMonthAt];
   plan.nDay = p[kPlanDayAt];
   plan.nHour = p[kPlanHourAt];
@@ -125,15 +114,16 @@ void StorePlan(const BYTE* p, _BP_TRANSPORT_INFO& plan) {
   plan.nExtraInterval = p[kPlanExtraIntervalAt];
   plan.nExtraEndHour = p[kPlanExtraEndHourAt];
   plan.nExtraEndMinute = p[kPlanExtraEndMinuteAt];
-  plan.nOption2 = p[kPlanOption2At] != 0 ? p[kPlanOption2At] : kOption2Unset;
+  // A device that sends 0 there has the option unset.
+  plan.nOption2 = p[kPlanOption2At] != 0 ? p[kPlanOption2At] : bplink::wire::kUnset;
   // Devices that do not keep this setting send 0 here; the plan keeps its own.
-  const int option3 = BigEndian16(p[kPlanOption3HighAt], p[kPlanOption3LowAt]);
+  const int option3 = BigEndian16(p + kPlanOption3At);
   if (option3 != 0) plan.nOption3 = option3;
 }
 
 _BP_RECORD DecodeRecord(const RecordFormat& format, const BYTE* d, const CalendarTime& start) {
   _BP_RECORD record;
-  record.nSys = BigEndian16(d[kRecSysAt], d[kRecSysAt + 1]);
+  record.nSys = BigEndian16(d + kRecSysAt);
   record.wPress2 = d[kRecPress2At];
   record.wPulseRate = d[kRecPulseAt];
   record.wPress3 = d[kRecPress3At];
@@ -143,7 +133,7 @@ _BP_RECORD DecodeRecord(const RecordFormat& format, const BYTE* d, const Calenda
     time = CalendarTime{d[kRecYearAt] + kRecordYearBase, d[kRecYearAt + 1], d[kRecYearAt + 2],
                         d[kRecYearAt + 3], d[kRecYearAt + 4], 0};
   } else {
-    const int minutes = (d[kRecOffsetAt] << 16) | (d[kRecOffsetAt + 1] << 8) | d[kRecOffsetAt + 2];
+    const int minutes = bplink::wire::BigEndian24(d + kRecOffsetAt);
     time = bplink::AddMinutes(start, minutes);
   }
   bplink::SetRecordTime(record, time);
@@ -156,7 +146,7 @@ _BP_RECORD DecodeRecord(const RecordFormat& format, const BYTE* d, const Calenda
     record.wAux1 = d[kRecAux1At];
     record.wAux2 = d[kRecAux2At];
   }
-  record.bValid = std::ranges::count(kValidStatuses, record.wStatus) > 0 ? 1 : 0;
+  record.bValid = bplink::IsUsableStatus(record.wStatus) ? 1 : 0;
   return record;
 }
 
@@ -252,12 +242,12 @@ bool CProtocol_NEW::DownloadBPDataBlock(int nBlock) {
     }
 
     const RecordFormat* format = FindFormat(header[kHeaderFormatAt]);
-    const int count = format != nullptr ? BigEndian16(header[kHeaderCountAt], header[kHeaderCountAt + 1]) : 0;
+    const int count = format != nullptr ? BigEndian16(&header[kHeaderCountAt]) : 0;
     CalendarTime start;
     if (format != nullptr) {
       set.Head.nCount = count;
       if (!format->ownTime) {
-        start = CalendarTime{BigEndian16(header[kHeaderYearAt], header[kHeaderYearAt + 1]),
+        start = CalendarTime{BigEndian16(&header[kHeaderYearAt]),
                              header[kHeaderMonthAt], header[kHeaderDayAt], header[kHeaderHourAt],
                              header[kHeaderMinuteAt], 0};
         SetHeadTime(set.Head, start.year, start.month, start.day, start.hour, start.minute, 0);

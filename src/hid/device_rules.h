@@ -15,7 +15,6 @@ inline constexpr BYTE kSingleSetRecorderFirst = 0x03;
 inline constexpr BYTE kSingleSetRecorderLast = 0x04;
 inline constexpr int kVariantNoPlan = 1;
 inline constexpr int kVariantWithPlan = 2;
-inline constexpr int kUnsetField = 255;  // nReserved and nVariant once identified
 
 // The identity bytes of the ambulatory recorders, which expect the
 // end-of-session frame after an upload.

@@ -90,7 +90,4 @@ bool IsAccepted(const BYTE* reply, BYTE code);
 // Unpacks PackedLength(plainLength) bytes; false unless the codec answers 1.
 bool UnpackPayload(const BYTE* packed, DWORD plainLength, BYTE* plain);
 
-// Big-endian 16-bit value of two wire bytes.
-constexpr int BigEndian16(BYTE high, BYTE low) { return (high << 8) | low; }
-
 }  // namespace bplink::hid

@@ -1,6 +1,7 @@
 // The 70-byte plan block: what a device stores as its measurement plan,
 // read by the plan download and written by the plan upload. Single bytes are
-// unsigned; 0xFF stands for "none" in the interval and window fields.
+// unsigned; wire::kUnset (0xFF) stands for "none" in the interval and window
+// fields.
 #pragma once
 
 #include <bplink/wintypes.h>
@@ -16,9 +17,8 @@ inline constexpr DWORD kPlanPatient1At = 0;
 inline constexpr DWORD kPlanPatient1Length = 30;
 inline constexpr DWORD kPlanPatient2At = 30;
 inline constexpr DWORD kPlanPatient2Length = 11;
-// Date and time: year high, year low, month, day, hour, minute, second.
-inline constexpr DWORD kPlanYearHighAt = 41;
-inline constexpr DWORD kPlanYearLowAt = 42;
+// Date and time: year (2), month, day, hour, minute (as wire::PutClock writes them), second.
+inline constexpr DWORD kPlanYearAt = 41;  // 16 bits
 inline constexpr DWORD kPlanMonthAt = 43;
 inline constexpr DWORD kPlanDayAt = 44;
 inline constexpr DWORD kPlanHourAt = 45;
@@ -39,10 +39,7 @@ inline constexpr DWORD kPlanExtraEndMinuteAt = 58;
 inline constexpr DWORD kPlanModelAt = 59;
 inline constexpr DWORD kPlanOption2At = 60;
 inline constexpr DWORD kPlanOption1At = 61;
-inline constexpr DWORD kPlanOption3HighAt = 62;
-inline constexpr DWORD kPlanOption3LowAt = 63;
+inline constexpr DWORD kPlanOption3At = 62;  // 16 bits
 inline constexpr DWORD kPlanOption4At = 66;
-
-inline constexpr BYTE kPlanNone = 0xFF;
 
 }  // namespace bplink::hid

@@ -6,13 +6,17 @@
 #include <bplink/protocol_new.h>
 
 #include <array>
-#include <cstring>
 
+#include "frame/wire_bytes.h"
 #include "hid/frames.h"
 #include "hid/plan_block.h"
 
 using namespace bplink::hid;
 using bplink::kResultOk;
+using bplink::wire::kUnset;
+using bplink::wire::Low;
+using bplink::wire::NonNegativeOrUnset;
+using bplink::wire::PositiveOrUnset;
 
 namespace {
 
@@ -27,12 +31,6 @@ constexpr int kProgressPartSent = 20;
 constexpr BYTE kSpO2PlanBloodPressure = 0x51;  // data mode 1
 constexpr BYTE kSpO2PlanWithSpO2 = 0x52;       // data mode 2
 
-BYTE Low(int value) { return static_cast<BYTE>(value & 0xFF); }
-BYTE PositiveOrNone(int value) { return value > 0 ? Low(value) : kPlanNone; }
-BYTE NonNegativeOrNone(int value) { return value >= 0 ? Low(value) : kPlanNone; }
-
-void CopyText(const char* text, DWORD length, BYTE* to) { std::memcpy(to, text, length); }
-
 // Bytes 59..66 say which device the plan is meant for and carry the settings
 // only some devices keep.
 void PutDeviceIdentity(const _BP_TRANSPORT_INFO& plan, int deviceType, int dataMode, BYTE* block) {
@@ -42,23 +40,22 @@ void PutDeviceIdentity(const _BP_TRANSPORT_INFO& plan, int deviceType, int dataM
                             : dataMode == DATAMODE_BP_SPO2 ? kSpO2PlanWithSpO2
                                                            : 0;
       block[kPlanOption1At] = 0;
-      block[kPlanOption3HighAt] = block[kPlanOption3LowAt] = kPlanNone;
+      block[kPlanOption3At] = block[kPlanOption3At + 1] = kUnset;
       break;
     case bplink::kDeviceType4:
       block[kPlanModelAt] = 0;
       block[kPlanOption1At] = Low(plan.nOption1);
-      block[kPlanOption3HighAt] = Low(plan.nOption3 >> 8);
-      block[kPlanOption3LowAt] = Low(plan.nOption3);
+      bplink::wire::PutBigEndian16(block + kPlanOption3At, plan.nOption3);
       block[kPlanOption4At] = Low(plan.nOption4);
       break;
     case bplink::kDeviceType6:
       block[kPlanModelAt] = 0;
-      block[kPlanOption1At] = kPlanNone;
-      block[kPlanOption3HighAt] = block[kPlanOption3LowAt] = 0;
+      block[kPlanOption1At] = kUnset;
+      block[kPlanOption3At] = block[kPlanOption3At + 1] = 0;
       break;
     default:
-      block[kPlanModelAt] = block[kPlanOption2At] = block[kPlanOption1At] = kPlanNone;
-      block[kPlanOption3HighAt] = block[kPlanOption3LowAt] = kPlanNone;
+      block[kPlanModelAt] = block[kPlanOption2At] = block[kPlanOption1At] = kUnset;
+      block[kPlanOption3At] = block[kPlanOption3At + 1] = kUnset;
       break;
   }
 }
@@ -68,30 +65,25 @@ void PutDeviceIdentity(const _BP_TRANSPORT_INFO& plan, int deviceType, int dataM
 bool CProtocol_NEW::Pack_BPInfo(_BP_TRANSPORT_INFO info, BYTE* pOut, int& nOutLength) {
   try {
     BYTE* block = NewBuffer(kPlanLength);
-    CopyText(info.szPatientInfo1, kPlanPatient1Length, block + kPlanPatient1At);
-    CopyText(info.szPatientInfo2, kPlanPatient2Length, block + kPlanPatient2At);
+    bplink::wire::PutText(block + kPlanPatient1At, info.szPatientInfo1, kPlanPatient1Length);
+    bplink::wire::PutText(block + kPlanPatient2At, info.szPatientInfo2, kPlanPatient2Length);
 
     // The plan carries the PC clock, read once.
     const bplink::CalendarTime now = bplink::CurrentEnv()->LocalTime();
-    block[kPlanYearHighAt] = Low(now.year / 256);
-    block[kPlanYearLowAt] = Low(now.year % 256);
-    block[kPlanMonthAt] = Low(now.month);
-    block[kPlanDayAt] = Low(now.day);
-    block[kPlanHourAt] = Low(now.hour);
-    block[kPlanMinuteAt] = Low(now.minute);
+    bplink::wire::PutClock(block + kPlanYearAt, now);
     block[kPlanSecondAt] = Low(now.second);
 
     block[kPlanPeriod1HourAt] = Low(info.nPeriod1Hour);
     block[kPlanPeriod1MinuteAt] = Low(info.nPeriod1Minute);
-    block[kPlanPeriod1IntervalAt] = PositiveOrNone(info.nPeriod1Interval);
+    block[kPlanPeriod1IntervalAt] = PositiveOrUnset(info.nPeriod1Interval);
     block[kPlanPeriod2HourAt] = Low(info.nPeriod2Hour);
     block[kPlanPeriod2MinuteAt] = Low(info.nPeriod2Minute);
-    block[kPlanPeriod2IntervalAt] = PositiveOrNone(info.nPeriod2Interval);
-    block[kPlanExtraStartHourAt] = NonNegativeOrNone(info.nExtraStartHour);
-    block[kPlanExtraStartMinuteAt] = NonNegativeOrNone(info.nExtraStartMinute);
-    block[kPlanExtraIntervalAt] = PositiveOrNone(info.nExtraInterval);
-    block[kPlanExtraEndHourAt] = NonNegativeOrNone(info.nExtraEndHour);
-    block[kPlanExtraEndMinuteAt] = NonNegativeOrNone(info.nExtraEndMinute);
+    block[kPlanPeriod2IntervalAt] = PositiveOrUnset(info.nPeriod2Interval);
+    block[kPlanExtraStartHourAt] = NonNegativeOrUnset(info.nExtraStartHour);
+    block[kPlanExtraStartMinuteAt] = NonNegativeOrUnset(info.nExtraStartMinute);
+    block[kPlanExtraIntervalAt] = PositiveOrUnset(info.nExtraInterval);
+    block[kPlanExtraEndHourAt] = NonNegativeOrUnset(info.nExtraEndHour);
+    block[kPlanExtraEndMinuteAt] = NonNegativeOrUnset(info.nExtraEndMinute);
     block[kPlanOption2At] = Low(info.nOption2);
     PutDeviceIdentity(info, m_SupportInfo.nDeviceType, m_nABPM_Type, block);
 

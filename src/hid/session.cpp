@@ -87,8 +87,8 @@ int CProtocol_NEW::GetDeviceInfo() {
     const int r = CommandWithReply(kCmdDeviceInfo, reply.data(), kDeviceInfoReplyLength, kReplyDeviceInfo);
     if (r != kResultOk) return r;
 
-    m_SupportInfo.nReserved = kUnsetField;
-    m_SupportInfo.nVariant = kUnsetField;
+    m_SupportInfo.nReserved = bplink::kNotReported;
+    m_SupportInfo.nVariant = bplink::kNotReported;
     m_byIdentity = reply[kInfoIdentityAt];
     m_byVersion = reply[kInfoVersionAt];
     m_SupportInfo.nDeviceType = GetDeviceType(m_byIdentity);

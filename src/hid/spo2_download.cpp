@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 
+#include "frame/wire_bytes.h"
 #include "hid/frames.h"
 
 using namespace bplink::hid;
@@ -66,8 +67,6 @@ CalendarTime SampleTime(const BYTE* d) {
                       d[kRecYearAt + 3], d[kRecYearAt + 4], d[kRecYearAt + 5]};
 }
 
-int BigEndian24(const BYTE* b) { return (b[0] << 16) | (b[1] << 8) | b[2]; }
-
 void SetHeadTime(_DATA_HEAD& head, const CalendarTime& t) {
   head.nYear = t.year;
   head.nMonth = t.month;
@@ -105,7 +104,7 @@ int CProtocol_NEW::DownloadSpO2Data() {
       return bplink::kResultIoFailed;
     }
 
-    const int count = BigEndian24(&header[kHeaderCountAt]);
+    const int count = bplink::wire::BigEndian24(&header[kHeaderCountAt]);
     const BYTE format = header[kHeaderFormatAt];
     m_SpO2Set.Head.nCount = count;
     CalendarTime start;
@@ -113,7 +112,7 @@ int CProtocol_NEW::DownloadSpO2Data() {
     DWORD recordLength = 0;
     if (format == kFormatOffset) {
       recordLength = kOffsetRecordLength;
-      start = CalendarTime{BigEndian16(header[kHeaderYearAt], header[kHeaderYearAt + 1]),
+      start = CalendarTime{bplink::wire::BigEndian16(&header[kHeaderYearAt]),
                            header[kHeaderMonthAt], header[kHeaderDayAt], header[kHeaderHourAt],
                            header[kHeaderMinuteAt], header[kHeaderSecondAt]};
       haveStart = true;
@@ -138,7 +137,7 @@ int CProtocol_NEW::DownloadSpO2Data() {
       } else if (!UnpackPayload(frame, recordLength, d.data())) {
         r = bplink::kResultNotForDevice;
       } else if (format == kFormatOffset) {
-        m_SpO2Set.vecRecords.push_back(Sample(d.data(), BigEndian24(&d[kRecOffsetAt])));
+        m_SpO2Set.vecRecords.push_back(Sample(d.data(), bplink::wire::BigEndian24(&d[kRecOffsetAt])));
       } else {
         const CalendarTime at = SampleTime(d.data());
         // The first sample that arrives starts the set, even when the

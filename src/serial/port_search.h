@@ -8,6 +8,7 @@
 // exception gives. Those differences are the SearchRules.
 #pragma once
 
+#include <bplink/codes.h>
 #include <bplink/device.h>
 #include <bplink/wintypes.h>
 

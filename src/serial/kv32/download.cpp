@@ -1,5 +1,5 @@
-// Download: the greeting at 4800 baud, then on the same port at 115200 baud
-// the plan with the record counts, and the records one request at a time.
+// The download's two exchanges: the plan with the record counts, then the
+// records one request at a time; and the SpO2 sample requests.
 
 #include <bplink/device.h>
 #include <bplink/env.h>
@@ -7,79 +7,26 @@
 
 #include <algorithm>
 
-#include "frame/record_time.h"
+#include "frame/record_fields.h"
+#include "frame/wire_bytes.h"
+#include "serial/line.h"
 #include "serial/kv32/wire.h"
 
-using namespace bplink::kv32;
+using namespace bplink::serial::kv32;
 using bplink::kResultOk;
+using bplink::wire::BigEndian16;
 
 namespace {
 
-constexpr int kByteShift = 8;
-constexpr int kProgressFull = 100;
-// The statuses the monitor stores with a usable measurement.
-constexpr int kStatusOk = 0;
-constexpr int kStatusOkToo = 3;
-
-int BigEndian16(const BYTE* at) { return (at[0] << kByteShift) | at[1]; }
-
-template <std::size_t N>
-void CopyText(const BYTE* from, int length, char (&to)[N]) {
-  static_assert(N > 0);
-  std::copy_n(from, std::min<std::size_t>(static_cast<std::size_t>(length), N - 1), to);
-}
+// SpO2 samples: what follows the echo is not known, so each sample is taken
+// from the frame bytes as they stand.
+constexpr int kSampleSpO2At = 1;
+constexpr int kSamplePulseAt = 2;
+constexpr int kSampleOffsetAt = 3;  // 24 bits, low byte first
+// Samples fill the first half of the progress range.
+constexpr int kSampleProgressShare = 50;
 
 }  // namespace
-
-int CProtocolCOMKV32::PC_Download(enum_DataMode nMode) {
-  try {
-    m_nABPM_Type = nMode;
-    SetProgress(0);
-    SetState(bplink::kStateRunning);
-    m_strPortPath.clear();
-
-    int result = DoHandShake();
-    if (result != kResultOk) {
-      SetState(bplink::kStateFailed);
-      return result;
-    }
-    // A port that will not reopen shows up as an unanswered plan request.
-    m_pDevice->Open(m_strPortPath, Line(kFastBaud));
-    ClearAllData();
-
-    result = DownloadBPInfo();
-    if (result != kResultOk) {
-      SetState(bplink::kStateFailed);
-      CloseLink();
-      return result;
-    }
-    result = DownloadBPData();
-    CloseLink();
-    if (result != kResultOk) {
-      SetState(bplink::kStateFailed);
-      return result;
-    }
-
-    // The set is dated by its first record, and counts what came.
-    if (!m_BPSet1.vecRecords.empty()) {
-      const _BP_RECORD& first = m_BPSet1.vecRecords.front();
-      _DATA_HEAD& head = m_BPSet1.Head;
-      head.nCount = static_cast<int>(m_BPSet1.vecRecords.size());
-      head.nYear = first.nYear;
-      head.nMonth = first.wMonth;
-      head.nDay = first.wDay;
-      head.nHour = first.wHour;
-      head.nMinute = first.wMinute;
-      head.nSecond = first.wSecond;
-    }
-    SetState(bplink::kStateSucceeded);
-    return kResultOk;
-  } catch (...) {
-    SetState(bplink::kStateFailed);
-    CloseLink();
-    return bplink::kResultException;
-  }
-}
 
 // The plan request of the data mode, its echo, then the 77-byte reply: the
 // patient texts, the start of the recording, in mode 1 the plan's options,
@@ -101,8 +48,8 @@ int CProtocolCOMKV32::DownloadBPInfo() {
 
   const BYTE* p = m_byFrame + kReplyAt;
   _BP_TRANSPORT_INFO& plan = m_UploadNeeded.Info;
-  CopyText(p + kReplyPatient1At, kPatient1Length, plan.szPatientInfo1);
-  CopyText(p + kReplyPatient2At, kPatient2Length, plan.szPatientInfo2);
+  bplink::wire::TakeText(plan.szPatientInfo1, p + kReplyPatient1At, kPatient1Length);
+  bplink::wire::TakeText(plan.szPatientInfo2, p + kReplyPatient2At, kPatient2Length);
   const BYTE* start = p + kReplyYearAt;
   plan.nYear = BigEndian16(start);
   plan.nMonth = start[2];
@@ -126,8 +73,7 @@ int CProtocolCOMKV32::DownloadBPInfo() {
     plan.nExtraEndMinute = p[kReplyExtraEndAt + 1];
   }
   m_BPSet1.Head.nCount = BigEndian16(p + kReplyRecordCountAt);
-  const BYTE* spo2 = p + kReplySpO2CountAt;
-  m_SpO2Set.Head.nCount = spo2[0] | (spo2[1] << kByteShift) | (spo2[2] << (2 * kByteShift));
+  m_SpO2Set.Head.nCount = bplink::wire::LittleEndian24(p + kReplySpO2CountAt);
   return kResultOk;
 }
 
@@ -164,16 +110,49 @@ int CProtocolCOMKV32::DownloadBPData() {
     record.wPulseRate = q[kRecPulseAt];
     record.wPress3 = q[kRecPress3At];
     record.wStatus = q[kRecStatusAt];
-    record.bValid = q[kRecStatusAt] == kStatusOk || q[kRecStatusAt] == kStatusOkToo ? 1 : 0;
+    record.bValid = bplink::IsUsableStatus(q[kRecStatusAt]) ? 1 : 0;
     record.byFlagsLow = q[kRecFlagsAt];
-    const int offset = (q[kRecOffsetHighAt] << (2 * kByteShift)) | BigEndian16(q + kRecOffsetLowAt);
+    const int offset = (q[kRecOffsetHighAt] << 16) | BigEndian16(q + kRecOffsetLowAt);
     const bplink::CalendarTime time =
         inSeconds ? bplink::AddSeconds(start, offset) : bplink::AddMinutes(start, offset);
     bplink::SetRecordTime(record, time);
     m_BPSet1.vecRecords.push_back(std::move(record));
 
-    SetProgress(static_cast<int>(static_cast<long long>(i) * kProgressFull / count));
+    SetProgress(bplink::serial::Percent(static_cast<std::size_t>(i), static_cast<std::size_t>(count)));
     if (IsStopRequested()) return kResultOk;
+  }
+  return kResultOk;
+}
+
+// No operation calls this (see the class header): the monitor echoes 0xDB,
+// but the layout of what follows the echo is unknown.
+int CProtocolCOMKV32::DownloadSpO2Data() {
+  CProtocolBase::DownloadSpO2Data();
+  m_SpO2Set.vecRecords.clear();
+  const int count = m_SpO2Set.Head.nCount;
+  if (count <= 0) return kResultOk;
+  if (m_pDevice == nullptr) return bplink::kResultFalse;
+
+  int failures = 0;
+  for (int i = 0; i < count; ++i) {
+    if (failures >= kMaxRequestFailures) return bplink::kResultFalse;
+    BYTE request = kCmdNextSpO2;
+    if (m_pDevice->SendData(&request, 1) == 0) {
+      ++failures;
+      continue;
+    }
+    bplink::CurrentEnv()->Sleep(kEchoPauseMs);
+    m_byFrame[kEchoAt] = 0;
+    if (m_pDevice->RecvData(m_byFrame + kEchoAt, 1) == 0 || m_byFrame[kEchoAt] != kCmdNextSpO2) {
+      ++failures;
+      continue;
+    }
+    _SPO2_RECORD sample;
+    sample.bySpO2 = m_byFrame[kSampleSpO2At];
+    sample.byPulseRate = m_byFrame[kSamplePulseAt];
+    sample.nTimeOffset = bplink::wire::LittleEndian24(m_byFrame + kSampleOffsetAt);
+    m_SpO2Set.vecRecords.push_back(sample);
+    SetProgress(static_cast<int>(static_cast<long long>(i) * kSampleProgressShare / count));
   }
   return kResultOk;
 }

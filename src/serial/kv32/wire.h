@@ -7,20 +7,15 @@
 
 #include <bplink/wintypes.h>
 
-namespace bplink::kv32 {
+#include <array>
+
+#include "serial/detection_probe.h"
+
+namespace bplink::serial::kv32 {
 
 // --- line speeds: greeting and upload, then the download
-inline constexpr DWORD kSlowBaud = 4800;
-inline constexpr DWORD kFastBaud = 115200;
-
-inline DCB Line(DWORD baud) {
-  DCB dcb{};
-  dcb.BaudRate = baud;
-  dcb.ByteSize = 8;
-  dcb.Parity = NOPARITY;
-  dcb.StopBits = ONESTOPBIT;
-  return dcb;
-}
+inline constexpr DWORD kSlowBaud = CBR_4800;
+inline constexpr DWORD kFastBaud = CBR_115200;
 
 // --- commands
 inline constexpr BYTE kCmdHandShakeMode1 = 0x51;  // 'Q', also every mode but 2
@@ -31,6 +26,11 @@ inline constexpr BYTE kCmdPlanMode1 = 0x54;       // 'T'
 inline constexpr BYTE kCmdPlanOtherMode = 0x00;   // a mode the monitor has no plan for
 inline constexpr BYTE kCmdNextRecord = 0xEE;
 inline constexpr BYTE kCmdNextSpO2 = 0xDB;
+
+// Detection: the greeting of data mode 1 at the slow speed, echoed.
+inline constexpr std::array<BYTE, 1> kDetectionRequest{kCmdHandShakeMode1};
+inline constexpr DetectionProbe kDetectionProbe{
+    kSlowBaud, kDetectionRequest, 1, [](const BYTE* answer) { return answer[0] == kCmdHandShakeMode1; }};
 
 // The pause between a command and reading its echo.
 inline constexpr unsigned kEchoPauseMs = 10;
@@ -84,8 +84,6 @@ inline constexpr int kBlockExtraEndAt = 66;     // hour, minute
 inline constexpr int kBlockPeriodCodeAt = 69;
 inline constexpr int kBlockTrailerAt = 70;      // the handshake byte of the layout
 
-inline constexpr BYTE kNone = 0xFF;  // an interval, window or option that is not set
-
 // --- upload confirmations
 inline constexpr int kConfirmAttempts = 10;
 inline constexpr unsigned kConfirmRetryPauseMs = 100;
@@ -93,4 +91,4 @@ inline constexpr unsigned kConfirmRetryPauseMs = 100;
 // --- record and sample requests
 inline constexpr int kMaxRequestFailures = 10;
 
-}  // namespace bplink::kv32
+}  // namespace bplink::serial::kv32

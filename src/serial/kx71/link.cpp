@@ -1,14 +1,16 @@
-// The KX71 link: construction, the port search in its two forms, and the two
-// single-byte helpers of the class interface.
+// Finding the KX71 recorder: the port search in its two forms, the
+// handshake that tells which recorder answered, and the single-byte helpers
+// of the class interface.
 
 #include <bplink/codes.h>
 #include <bplink/device.h>
 #include <bplink/protocol_kx71.h>
 
-#include "serial/kx71/wire.h"
+#include "serial/line.h"
 #include "serial/port_search.h"
+#include "serial/kx71/wire.h"
 
-using namespace bplink::kx71;
+using namespace bplink::serial::kx71;
 
 namespace {
 
@@ -16,21 +18,11 @@ namespace {
 constexpr bplink::serial::SearchRules kSearchRules{true, bplink::kResultException};
 
 bool EchoesHandShake(const BYTE* answer) {
-  return answer[kAnswerEchoAt] == kAnswerEcho1 && answer[kAnswerEchoAt + 1] == kAnswerEcho2;
+  return answer[kAnswerEchoAt] == kHandShakeRequest[kAnswerEchoAt] &&
+         answer[kAnswerEchoAt + 1] == kHandShakeRequest[kAnswerEchoAt + 1];
 }
 
 }  // namespace
-
-CProtocolCOMKX71::CProtocolCOMKX71() {
-  m_SupportInfo.nDeviceType = bplink::kDeviceAmbulatory;
-  m_SupportInfo.nProtocol = bplink::kProtocolKX71;
-  m_SupportInfo.nReserved = bplink::kDeviceNotIdentified;
-  m_SupportInfo.nVariant = kVariantUnknown;
-}
-
-CProtocolCOMKX71::CProtocolCOMKX71(const CProtocolCOMKX71& other) = default;
-CProtocolCOMKX71& CProtocolCOMKX71::operator=(const CProtocolCOMKX71& other) = default;
-CProtocolCOMKX71::~CProtocolCOMKX71() = default;
 
 int CProtocolCOMKX71::OpenDevice(DCB dcb, BYTE byRequest, BYTE byExpected) {
   return bplink::serial::SearchPortByByte(m_pDevice, m_bOpened, dcb, byRequest, byExpected,
@@ -47,6 +39,28 @@ int CProtocolCOMKX71::OpenDevice(DCB dcb, BYTE* pRequest, BYTE& byReply) {
   return r;
 }
 
+// The port found stays open, also when the reply code is unknown (5): the
+// caller closes it.
+int CProtocolCOMKX71::DoHandShake() {
+  try {
+    m_SupportInfo.nVariant = bplink::kNotReported;
+    BYTE request[kHandShakeLength];
+    std::copy(std::begin(kHandShakeRequest), std::end(kHandShakeRequest), request);
+    BYTE reply = 0;
+    const int r = OpenDevice(Line(), request, reply);
+    if (r != bplink::kResultOk) return r;
+
+    const ReplyCode* known = FindReplyCode(reply);
+    if (known == nullptr) return bplink::kResultIoFailed;
+    m_bDeviceKeepsPlan = known->keepsPlan;
+    m_SupportInfo.nVariant = known->variant;
+    return bplink::kResultOk;
+  } catch (...) {
+    bplink::serial::CloseQuietly(m_pDevice);
+    return bplink::kResultException;
+  }
+}
+
 int CProtocolCOMKX71::IsRightReceive(BYTE* pRequest, BYTE* pExpected) {
   try {
     if (m_pDevice == nullptr || pRequest == nullptr || pExpected == nullptr) return 0;
@@ -61,24 +75,8 @@ int CProtocolCOMKX71::IsRightReceive(BYTE* pRequest, BYTE* pExpected) {
 
 bool CProtocolCOMKX71::ClearCommData() {
   try {
-    if (m_pDevice == nullptr) return true;
-    BYTE discard = 0;
-    while (m_pDevice->RecvData(&discard, 1) != 0) {
-    }
+    if (m_pDevice != nullptr) bplink::serial::Drain(*m_pDevice);
   } catch (...) {
   }
   return true;
-}
-
-void CProtocolCOMKX71::CloseLink() {
-  if (m_pDevice != nullptr) m_pDevice->Close();
-}
-
-int CProtocolCOMKX71::EndWithFailure(int nResult) {
-  SetState(bplink::kStateFailed);
-  try {
-    CloseLink();
-  } catch (...) {
-  }
-  return nResult;
 }

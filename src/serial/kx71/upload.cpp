@@ -1,60 +1,57 @@
-// Upload: the handshake, then the recorder is found again by its upload
-// probe and takes the plan block one byte at a time, confirming each.
+// The upload: the plan block, sent one byte at a time, each confirmed by
+// the recorder.
 
 #include <bplink/codes.h>
-#include <bplink/device.h>
 #include <bplink/env.h>
 #include <bplink/protocol_kx71.h>
 
+#include <algorithm>
+#include <iterator>
+
+#include "frame/wire_bytes.h"
+#include "serial/line.h"
 #include "serial/kx71/wire.h"
 
-using namespace bplink::kx71;
+using namespace bplink::serial::kx71;
+using bplink::wire::Low;
+using bplink::wire::PositiveOrUnset;
 
 namespace {
 
-constexpr int kPercent = 100;
+// The recorder gets ten receives to confirm a byte, with a pause after each
+// miss but the last.
+constexpr bplink::serial::AckRules kConfirmRules{kConfirm, kConfirmAttempts, kConfirmPauseMs, false};
 
 }  // namespace
 
-int CProtocolCOMKX71::PC_Upload(enum_DataMode nMode) {
-  SetProgress(0);
-  SetState(bplink::kStateRunning);
-  m_nABPM_Type = nMode;
-  try {
-    int r = DoHandShake();
-    if (r != bplink::kResultOk) return EndWithFailure(r);
-    // The plan goes over a link found afresh by the upload probe.
-    CloseLink();
-    r = OpenDevice(Line(), kUploadProbe, kConfirm);
-    if (r != bplink::kResultOk) {
-      SetState(bplink::kStateFailed);
-      return r;
-    }
-    r = UploadBPInfo();
-    CloseLink();
-    FinishState(r);
-    return r;
-  } catch (...) {
-    return EndWithFailure(bplink::kResultException);
-  }
-}
-
-// A byte the recorder does not confirm within ten attempts ends the upload;
-// the rest of the block is not sent.
+// A byte the recorder does not confirm ends the upload; the rest of the
+// block is not sent.
 int CProtocolCOMKX71::UploadBPInfo() {
   CProtocolBase::UploadBPInfo();
   if (!PC_Pack()) return bplink::kResultFalse;
-  for (DWORD i = 0; i < kPlanBlockLength; ++i) {
-    m_pDevice->SendData(m_byFrame + i, 1);
-    bool confirmed = false;
-    for (int attempt = 1; attempt <= kConfirmAttempts && !confirmed; ++attempt) {
-      BYTE reply = 0;
-      m_pDevice->RecvData(&reply, 1);
-      confirmed = reply == kConfirm;
-      if (!confirmed && attempt < kConfirmAttempts) bplink::CurrentEnv()->Sleep(kConfirmPauseMs);
-    }
-    if (!confirmed) return bplink::kResultFalse;
-    SetProgress(static_cast<int>(i) * kPercent / static_cast<int>(kPlanBlockLength));
+  const bool sent = bplink::serial::SendAcknowledged(*m_pDevice, m_byFrame, kPlanBlockLength, kConfirmRules,
+                                                     bplink::HostVariables(m_pnProgress, m_pnState));
+  return sent ? bplink::kResultOk : bplink::kResultFalse;
+}
+
+bool CProtocolCOMKX71::PC_Pack() {
+  try {
+    std::fill(std::begin(m_byFrame), std::end(m_byFrame), BYTE{0});
+    const _BP_TRANSPORT_INFO& plan = m_UploadNeeded.Info;
+    // The texts travel without their terminators.
+    bplink::wire::PutText(m_byFrame + kPatient1At, plan.szPatientInfo1, kPatient1Length);
+    bplink::wire::PutText(m_byFrame + kPatient2At, plan.szPatientInfo2, kPatient2Length);
+    // The recorder takes the PC clock, read once, as its own.
+    bplink::wire::PutClock(m_byFrame + kClockAt, bplink::CurrentEnv()->LocalTime());
+
+    m_byFrame[kPeriod1HourAt] = Low(plan.nPeriod1Hour);
+    m_byFrame[kPeriod1MinuteAt] = Low(plan.nPeriod1Minute);
+    m_byFrame[kPeriod1IntervalAt] = PositiveOrUnset(plan.nPeriod1Interval);
+    m_byFrame[kPeriod2HourAt] = Low(plan.nPeriod2Hour);
+    m_byFrame[kPeriod2MinuteAt] = Low(plan.nPeriod2Minute);
+    m_byFrame[kPeriod2IntervalAt] = PositiveOrUnset(plan.nPeriod2Interval);
+    return true;
+  } catch (...) {
+    return false;
   }
-  return bplink::kResultOk;
 }

@@ -1,25 +1,23 @@
-// The bytes of the KX71 recorder's line: serial settings, the handshake, the
-// packets of the download stream and their acknowledgements, and the plan
-// block in both directions.
+// The bytes of the KX71 recorder's line: serial settings, the handshake and
+// the detection probe, the packets of the download stream and their
+// acknowledgements, and the plan block in both directions.
 #pragma once
 
+#include <bplink/codes.h>
+#include <bplink/comports.h>
 #include <bplink/wintypes.h>
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 
-namespace bplink::kx71 {
+#include "serial/detection_probe.h"
+
+namespace bplink::serial::kx71 {
 
 inline constexpr DWORD kBaudRate = CBR_115200;
 
-// 115200 baud, 8 data bits, no parity, one stop bit; the transport decides the rest.
-inline DCB Line() {
-  DCB dcb{};
-  dcb.BaudRate = kBaudRate;
-  dcb.ByteSize = 8;
-  dcb.Parity = NOPARITY;
-  dcb.StopBits = ONESTOPBIT;
-  return dcb;
-}
+inline DCB Line() { return SerialLine(kBaudRate); }
 
 // Pauses.
 inline constexpr unsigned kPacketPauseMs = 100;   // after every packet of the stream
@@ -29,17 +27,41 @@ inline constexpr unsigned kConfirmPauseMs = 100;  // after an upload byte that w
 // code; the next two echo the request, the last three are not checked.
 inline constexpr DWORD kHandShakeLength = 6;
 inline constexpr BYTE kHandShakeRequest[kHandShakeLength] = {0x01, 0x8F, 0xFF, 0xFE, 0xFD, 0xFC};
-inline constexpr std::size_t kAnswerEchoAt = 1;
-inline constexpr BYTE kAnswerEcho1 = 0x8F;
-inline constexpr BYTE kAnswerEcho2 = 0xFF;
+inline constexpr std::size_t kAnswerEchoAt = 1;  // two bytes: the request's 0x8F 0xFF
 
-// Handshake reply codes.
-inline constexpr BYTE kReplyVariant1 = 0x15;
-inline constexpr BYTE kReplyVariant2 = 0x02;
-inline constexpr BYTE kReplyKeepsPlan = 0x34;  // variant 2, and it keeps a plan
-inline constexpr int kVariant1 = 1;
-inline constexpr int kVariant2 = 2;
-inline constexpr int kVariantUnknown = 255;
+// Handshake reply codes: which variant the recorder is, and whether it keeps
+// a plan. Any other code is not a KX71 recorder.
+struct ReplyCode {
+  BYTE code;
+  bool keepsPlan;
+  int variant;
+};
+inline constexpr std::array<ReplyCode, 3> kReplyCodes{{
+    {0x15, false, 1},
+    {0x02, false, 2},
+    {0x34, true, 2},
+}};
+constexpr const ReplyCode* FindReplyCode(BYTE code) {
+  const auto* it = std::find_if(kReplyCodes.begin(), kReplyCodes.end(),
+                                [code](const ReplyCode& known) { return known.code == code; });
+  return it != kReplyCodes.end() ? it : nullptr;
+}
+
+// Detection sends the handshake with a trailing zero, and a recorder answers
+// with a known reply code and the request's tail echoed whole (the handshake
+// itself checks only the first two bytes of the tail).
+inline constexpr std::array<BYTE, kHandShakeLength + 1> kDetectionRequest = [] {
+  std::array<BYTE, kHandShakeLength + 1> request{};
+  std::copy(std::begin(kHandShakeRequest), std::end(kHandShakeRequest), request.begin());
+  return request;
+}();
+inline constexpr DetectionProbe kDetectionProbe{
+    kBaudRate, kDetectionRequest, kHandShakeLength,
+    [](const BYTE* answer) {
+      return FindReplyCode(answer[0]) != nullptr &&
+             std::equal(std::begin(kHandShakeRequest) + 1, std::end(kHandShakeRequest), answer + 1);
+    },
+    std::nullopt, [](const BYTE* answer) { return FindReplyCode(answer[0])->variant; }};
 
 // Upload: the recorder is found again by this probe and confirms every byte.
 inline constexpr BYTE kUploadProbe = 0xAA;
@@ -102,20 +124,13 @@ inline constexpr std::size_t kPatient1At = 0;
 inline constexpr std::size_t kPatient1Length = 30;
 inline constexpr std::size_t kPatient2At = 30;
 inline constexpr std::size_t kPatient2Length = 11;
-inline constexpr std::size_t kYearHighAt = 41;
-inline constexpr std::size_t kYearLowAt = 42;
-inline constexpr std::size_t kMonthAt = 43;
-inline constexpr std::size_t kDayAt = 44;
-inline constexpr std::size_t kHourAt = 45;
-inline constexpr std::size_t kMinuteAt = 46;
+inline constexpr std::size_t kClockAt = 41;  // year (2), month, day, hour, minute
 inline constexpr std::size_t kPeriod1HourAt = 57;
 inline constexpr std::size_t kPeriod1MinuteAt = 58;
 inline constexpr std::size_t kPeriod1IntervalAt = 59;
 inline constexpr std::size_t kPeriod2HourAt = 60;
 inline constexpr std::size_t kPeriod2MinuteAt = 61;
 inline constexpr std::size_t kPeriod2IntervalAt = 62;
-inline constexpr std::size_t kPlanCountHighAt = 70;
-inline constexpr std::size_t kPlanCountLowAt = 71;
-inline constexpr BYTE kNoInterval = 0xFF;  // an interval of 0 or less
+inline constexpr std::size_t kPlanCountAt = 70;  // 16 bits
 
-}  // namespace bplink::kx71
+}  // namespace bplink::serial::kx71

@@ -1,16 +1,21 @@
-// VESTRA16 download: the settings block, then one record per 0xEE.
+// The download: the settings block (the plan, the recording start and the
+// number of stored measurements), then one record per 0xEE; and the block
+// decoders both VESTRA16 monitors share.
 
 #include <bplink/env.h>
 #include <bplink/protocol_vestra16.h>
 
 #include <algorithm>
 #include <iterator>
+#include <utility>
 
-#include "serial/vestra16/blocks.h"
-#include "serial/vestra16/byte_link.h"
-#include "serial/vestra16/transfer.h"
+#include "frame/record_fields.h"
+#include "frame/wire_bytes.h"
+#include "serial/line.h"
+#include "serial/vestra16/wire.h"
 
 using namespace bplink::serial::vestra16;
+using bplink::wire::BigEndian16;
 
 namespace {
 
@@ -21,11 +26,58 @@ constexpr int kMaxFailedRecords = 5;
 
 }  // namespace
 
-int CProtocolCOMVESTRA16::PC_Download(enum_DataMode nMode) {
-  return Transfer::Run(
-      *this, nMode, [this] { return OpenDevice(Line(kHandshakeBaud), kCmdReadSettings, kCmdReadSettings); },
-      [this] { return Transfer::Download(*this); });
+namespace bplink::serial::vestra16 {
+
+int DecodeSettingsBlock(const BYTE* block, BYTE option2OnByte, _BP_TRANSPORT_INFO& plan) {
+  wire::TakeText(plan.szPatientInfo1, block + kPatientInfo1, kPatientInfo1Length);
+  wire::TakeText(plan.szPatientInfo2, block + kPatientInfo2, kPatientInfo2Length);
+
+  const BYTE* start = block + kStartTime;
+  plan.nYear = BigEndian16(start);
+  plan.nMonth = start[2];
+  plan.nDay = start[3];
+  plan.nHour = start[4];
+  plan.nMinute = start[5];
+  plan.nSecond = 0;
+
+  plan.nOption1 = block[kOption1];
+  plan.nOption2 = block[kOption2] == option2OnByte ? 1 : 0;
+  plan.nPeriod1Hour = block[kPeriod1];
+  plan.nPeriod1Minute = block[kPeriod1 + 1];
+  plan.nPeriod1Interval = block[kPeriod1 + 2];
+  plan.nPeriod2Hour = block[kPeriod2];
+  plan.nPeriod2Minute = block[kPeriod2 + 1];
+  plan.nPeriod2Interval = block[kPeriod2 + 2];
+
+  const BYTE* extra = block + kExtraWindow;
+  plan.nExtraStartHour = extra[0];
+  plan.nExtraStartMinute = extra[1];
+  plan.nExtraInterval = extra[2];
+  plan.nExtraEndHour = extra[3];
+  plan.nExtraEndMinute = extra[4];
+
+  return BigEndian16(block + kRecordCount);
 }
+
+CalendarTime RecordingStart(const _BP_TRANSPORT_INFO& plan) {
+  return CalendarTime{plan.nYear, plan.nMonth, plan.nDay, plan.nHour, plan.nMinute, 0};
+}
+
+_BP_RECORD DecodeRecordBlock(const BYTE* block, const CalendarTime& start) {
+  _BP_RECORD record;
+  record.nMinuteOffset = (block[kRecordOffsetHigh] << 16) | BigEndian16(block + kRecordOffsetLow);
+  record.nSys = BigEndian16(block + kRecordSys);
+  record.wPress2 = block[kRecordPress2];
+  record.wPulseRate = block[kRecordPulse];
+  record.wPress3 = block[kRecordPress3];
+  record.wStatus = block[kRecordStatus];
+  record.bValid = IsUsableStatus(block[kRecordStatus]) ? 1 : 0;
+  record.byFlagsLow = block[kRecordFlags];  // the whole byte; this family has no high flags
+  SetRecordTime(record, AddMinutes(start, record.nMinuteOffset));
+  return record;
+}
+
+}  // namespace bplink::serial::vestra16
 
 int CProtocolCOMVESTRA16::DownloadBPInfo() {
   CProtocolBase::DownloadBPInfo();
@@ -36,7 +88,7 @@ int CProtocolCOMVESTRA16::DownloadBPInfo() {
   m_byBuffer[0] = kCmdReadSettings;
   BYTE expected = kCmdReadSettings;
   if (!IsRightReceive(&m_byBuffer[0], &expected)) return bplink::kResultIoFailed;
-  ReceiveBytewise(*m_pDevice, m_byBuffer + 1, kSettingsBlockLength);
+  bplink::serial::ReceiveBytewise(*m_pDevice, m_byBuffer + 1, kSettingsBlockLength);
   m_BPSet1.Head.nCount = DecodeSettingsBlock(m_byBuffer + 1, kOption2On, m_UploadNeeded.Info);
   return bplink::kResultOk;
 }
@@ -55,13 +107,21 @@ int CProtocolCOMVESTRA16::DownloadBPData() {
   for (int i = 0; i < count; ++i) {
     if (failures >= kMaxFailedRecords) return bplink::kResultUnexpectedReply;
     if (IsRightReceive(&m_byBuffer[0], &expected)) {
-      ReceiveBytewise(*m_pDevice, m_byBuffer + 1, kRecordBlockLength);
+      bplink::serial::ReceiveBytewise(*m_pDevice, m_byBuffer + 1, kRecordBlockLength);
       PC_Unpack();
     } else {
       ++failures;  // this record is skipped, not asked for again
     }
-    SetProgress(Percent(static_cast<std::size_t>(i), static_cast<std::size_t>(count)));
+    SetProgress(bplink::serial::Percent(static_cast<std::size_t>(i), static_cast<std::size_t>(count)));
     if (IsStopRequested()) break;
   }
   return failures >= kMaxFailedRecords ? bplink::kResultUnexpectedReply : bplink::kResultOk;
+}
+
+bool CProtocolCOMVESTRA16::PC_Unpack() {
+  const BYTE* block = m_byBuffer + 1;
+  _BP_RECORD record = DecodeRecordBlock(block, RecordingStart(m_UploadNeeded.Info));
+  record.nAux3 = block[kRecordAux3];
+  m_BPSet1.vecRecords.push_back(std::move(record));
+  return true;
 }

@@ -3,8 +3,9 @@
 #include <bplink/env.h>
 #include <bplink/protocol_vestra16.h>
 
+#include "serial/line.h"
 #include "serial/port_search.h"
-#include "serial/vestra16/byte_link.h"
+#include "serial/vestra16/wire.h"
 
 using namespace bplink::serial::vestra16;
 
@@ -16,8 +17,7 @@ int CProtocolCOMVESTRA16::OpenDevice(DCB dcb, BYTE byCommand, BYTE byExpected) {
                                       ClearCommData();
                                       return got[0] == byExpected;
                                     }};
-  return bplink::serial::SearchPort(m_pDevice, m_bOpened, dcb, probe, kScanEveryPort,
-                                    m_strPortPath);
+  return bplink::serial::SearchPort(m_pDevice, m_bOpened, dcb, probe, kScanEveryPort, m_strPortPath);
 }
 
 int CProtocolCOMVESTRA16::IsRightReceive(BYTE* pbyCommand, BYTE* pbyExpected) {
@@ -29,6 +29,6 @@ int CProtocolCOMVESTRA16::IsRightReceive(BYTE* pbyCommand, BYTE* pbyExpected) {
 }
 
 bool CProtocolCOMVESTRA16::ClearCommData() {
-  if (m_pDevice != nullptr) Drain(*m_pDevice);
+  if (m_pDevice != nullptr) bplink::serial::Drain(*m_pDevice);
   return true;
 }

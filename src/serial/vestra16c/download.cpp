@@ -1,16 +1,17 @@
-// VESTRA16C download: the handshake at 4800 baud, then the settings block
-// and the records at 115200 baud on the same port.
+// The download's exchanges on the fast line: the settings block (asked for
+// up to five times), then every record (each asked for until it comes, up
+// to ten times); and decoding whichever block came, by the command that
+// asked for it.
 
 #include <bplink/env.h>
 #include <bplink/protocol_vestra16c.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <iterator>
 
-#include "serial/vestra16/blocks.h"
-#include "serial/vestra16/byte_link.h"
-#include "serial/vestra16/transfer.h"
-#include "serial/vestra16c/commands.h"
+#include "serial/line.h"
+#include "serial/vestra16c/wire.h"
 
 using namespace bplink::serial::vestra16;
 using namespace bplink::serial::vestra16c;
@@ -23,15 +24,6 @@ constexpr int kSettingsAttempts = 5;
 constexpr int kRecordAttempts = 10;
 
 }  // namespace
-
-int CProtocolCOMVESTRA16C::PC_Download(enum_DataMode nMode) {
-  return Transfer::Run(*this, nMode, [this] { return DoHandShake(); }, [this] {
-    // The handshake closed the port; the data go over it again at the fast
-    // speed. A port that does not reopen shows up as failed exchanges.
-    m_pDevice->Open(m_strPortPath, Line(kFastBaud));
-    return Transfer::Download(*this);
-  });
-}
 
 int CProtocolCOMVESTRA16C::DownloadBPInfo() {
   CProtocolBase::DownloadBPInfo();
@@ -63,10 +55,38 @@ int CProtocolCOMVESTRA16C::DownloadBPData() {
       }
       PC_Unpack();
       if (IsStopRequested()) return bplink::kResultOk;
-      SetProgress(Percent(static_cast<std::size_t>(i), static_cast<std::size_t>(count)));
+      SetProgress(bplink::serial::Percent(static_cast<std::size_t>(i), static_cast<std::size_t>(count)));
     }
     return bplink::kResultOk;
   } catch (...) {
     return bplink::kResultException;
+  }
+}
+
+bool CProtocolCOMVESTRA16C::PC_ReceivePack() {
+  std::size_t length = 0;
+  switch (m_byBuffer[0]) {
+    case kCmdReadSettingsFast: length = kSettingsBlockLength; break;
+    case kCmdReadRecord: length = kRecordBlockLength; break;
+    default: return true;  // no exchange for anything else
+  }
+  BYTE expected = m_byBuffer[0];
+  if (!IsRightReceive(&m_byBuffer[0], &expected)) return false;
+  bplink::serial::ReceiveBytewise(*m_pDevice, m_byBuffer + 1, length);
+  return true;
+}
+
+bool CProtocolCOMVESTRA16C::PC_Unpack() {
+  const BYTE* block = m_byBuffer + 1;
+  switch (m_byBuffer[0]) {
+    case kCmdReadSettingsFast:
+      m_BPSet1.Head.nCount = DecodeSettingsBlock(block, kOption2On, m_UploadNeeded.Info);
+      return true;
+    case kCmdReadRecord:
+      // Byte 12 carries nothing on this device.
+      m_BPSet1.vecRecords.push_back(DecodeRecordBlock(block, RecordingStart(m_UploadNeeded.Info)));
+      return true;
+    default:
+      return false;
   }
 }

@@ -1,14 +1,12 @@
-// Finding the VESTRA16C monitor, the handshake, and one request with its
-// answer on the fast line.
+// Finding the VESTRA16C monitor, the handshake, and the command-and-answer
+// exchange.
 
+#include <bplink/comports.h>
 #include <bplink/protocol_vestra16c.h>
 
-#include <cstddef>
-
+#include "serial/line.h"
 #include "serial/port_search.h"
-#include "serial/vestra16/blocks.h"
-#include "serial/vestra16/byte_link.h"
-#include "serial/vestra16c/commands.h"
+#include "serial/vestra16c/wire.h"
 
 using namespace bplink::serial::vestra16;
 using namespace bplink::serial::vestra16c;
@@ -29,30 +27,17 @@ int CProtocolCOMVESTRA16C::IsRightReceive(BYTE* pbyCommand, BYTE* pbyExpected) {
 }
 
 bool CProtocolCOMVESTRA16C::ClearCommData() {
-  if (m_pDevice != nullptr) Drain(*m_pDevice);
+  if (m_pDevice != nullptr) bplink::serial::Drain(*m_pDevice);
   return true;
 }
 
 int CProtocolCOMVESTRA16C::DoHandShake() {
   try {
-    const int found = OpenDevice(Line(kHandshakeBaud), kCmdHandshake, kAnswer);
+    const int found = OpenDevice(bplink::SerialLine(kHandshakeBaud), kCmdHandshake, kAnswer);
     if (found == bplink::kResultOk) m_pDevice->Close();
     return found;
   } catch (...) {
-    CloseQuietly(m_pDevice);
+    bplink::serial::CloseQuietly(m_pDevice);
     return bplink::kResultException;
   }
-}
-
-bool CProtocolCOMVESTRA16C::PC_ReceivePack() {
-  std::size_t length = 0;
-  switch (m_byBuffer[0]) {
-    case kCmdReadSettingsFast: length = kSettingsBlockLength; break;
-    case kCmdReadRecord: length = kRecordBlockLength; break;
-    default: return true;  // no exchange for anything else
-  }
-  BYTE expected = m_byBuffer[0];
-  if (!IsRightReceive(&m_byBuffer[0], &expected)) return false;
-  ReceiveBytewise(*m_pDevice, m_byBuffer + 1, length);
-  return true;
 }

@@ -1,5 +1,6 @@
-// The download: request byte and echo, then one section per store, each a
-// set number, a record count and that many record frames.
+// The download: one section per store, each a set number, a record count
+// and that many record frames, each decoded into a record of the set its
+// section names.
 
 #include <bplink/codes.h>
 #include <bplink/device.h>
@@ -9,56 +10,21 @@
 #include <algorithm>
 #include <iterator>
 
-#include "serial/record_set.h"
+#include "frame/record_fields.h"
+#include "frame/wire_bytes.h"
+#include "serial/line.h"
 #include "serial/vestra18/wire.h"
 
-using namespace bplink::vestra18;
+using namespace bplink::serial::vestra18;
 using bplink::kResultOk;
 
 namespace {
 
 constexpr int kProgressDone = 100;
 
+short Field(BYTE byte) { return static_cast<short>(byte); }
 
 }  // namespace
-
-int CProtocolCOMVESTRA18::PC_Download(enum_DataMode nMode) {
-  try {
-    m_nABPM_Type = nMode;
-    SetProgress(0);
-    SetState(bplink::kStateRunning);
-    if (!IsFamilyMode(nMode)) {
-      SetState(bplink::kStateFailed);
-      return bplink::kResultNotInFamily;
-    }
-    m_nSubMode = nMode - kSubModeOffset;
-
-    // The search leaves no port open when it fails.
-    int r = DoHandShake();
-    if (r != kResultOk) {
-      SetState(bplink::kStateFailed);
-      return r;
-    }
-
-    ClearAllData();
-    r = DownloadBPData();
-    SetProgress(kProgressDone);
-    FinishState(r);
-    m_pDevice->Close();
-    // A failed download keeps the counts the monitor announced.
-    if (r != kResultOk) return r;
-
-    for (_BP_DATASET* set : {&m_BPSet1, &m_BPSet2, &m_BPSet3}) bplink::serial::HeadFromFirstRecord(*set);
-    return kResultOk;
-  } catch (...) {
-    SetState(bplink::kStateFailed);
-    try {
-      if (m_pDevice != nullptr) m_pDevice->Close();
-    } catch (...) {
-    }
-    return bplink::kResultException;
-  }
-}
 
 // One section per store requested. A section whose frames stop coming fails
 // the download but not the sections after it: the monitor goes on with them.
@@ -114,4 +80,44 @@ int CProtocolCOMVESTRA18::DownloadSection(bool& bStopped) {
     }
   }
   return kResultOk;
+}
+
+// Only the first byte is checked: the monitor sends a frame whole or not at
+// all, and a byte that does not come stays 0.
+bool CProtocolCOMVESTRA18::PC_ReceivePack() {
+  if (m_pDevice->RecvData(&m_byRecvBuffer[0], 1) == 0) return false;
+  bplink::serial::ReceiveBytewise(*m_pDevice, &m_byRecvBuffer[1], kRecordFrameLength - 1);
+  return true;
+}
+
+bool CProtocolCOMVESTRA18::PC_Unpack(int nSetNumber) {
+  const BYTE* b = m_byRecvBuffer;
+  _BP_RECORD record;
+  record.nSys = bplink::wire::BigEndian16(b + kSysAt);
+  record.wPress2 = Field(b[kPress2At]);
+  record.wPulseRate = Field(b[kPulseAt]);
+  record.wPress3 = Field(b[kPress3At]);
+  record.nYear = b[kYearAt] + kYearBase;
+  record.wMonth = Field(b[kMonthAt]);
+  record.wDay = Field(b[kDayAt]);
+  record.wHour = Field(b[kHourAt]);
+  record.wMinute = Field(b[kMinuteAt]);
+  record.wSecond = 0;
+  record.wStatus = Field(b[kStatusAt]);
+  // This family marks a measurement it could not use with the statuses
+  // every other family gives a usable one.
+  record.bValid = bplink::IsUsableStatus(record.wStatus) ? 0 : 1;
+
+  // Set 0 (or anything the header check let through) keeps nothing.
+  if (_BP_DATASET* set = SetByNumber(nSetNumber)) set->vecRecords.push_back(std::move(record));
+  return true;
+}
+
+_BP_DATASET* CProtocolCOMVESTRA18::SetByNumber(int nSetNumber) {
+  switch (nSetNumber) {
+    case 1: return &m_BPSet1;
+    case 2: return &m_BPSet2;
+    case 3: return &m_BPSet3;
+    default: return nullptr;
+  }
 }

@@ -12,10 +12,13 @@
 #include <bplink/records.h>
 #include <bplink/wintypes.h>
 
-namespace bplink::vestra18 {
+#include <array>
+
+#include "serial/detection_probe.h"
+
+namespace bplink::serial::vestra18 {
 
 inline constexpr DWORD kLineBaudRate = CBR_9600;
-inline constexpr BYTE kLineByteSize = 8;
 
 // Data modes 4..7 are sub-modes 1..4; the request byte names the sub-mode.
 inline constexpr int kFirstMode = DATAMODE_ZONE1;
@@ -46,6 +49,14 @@ inline constexpr DWORD kMinuteAt = 9;
 inline constexpr DWORD kStatusAt = 10;
 inline constexpr int kYearBase = 2000;
 
+// Detection asks for sub-mode 4 at 4800 baud, the speed the monitor listens
+// at between transfers: the request echoed, then the monitor's own 0x11.
+inline constexpr DWORD kProbeBaudRate = CBR_4800;
+inline constexpr std::array<BYTE, 1> kDetectionRequest{kRequestBase + kSubModeAllStores};
+inline constexpr DetectionProbe kDetectionProbe{
+    kProbeBaudRate, kDetectionRequest, 1, [](const BYTE* answer) { return answer[0] == kDetectionRequest[0]; },
+    BYTE{0x11}};
+
 // The monitor paces its frames; the host waits this long before each one.
 inline constexpr unsigned kRecordPauseMs = 100;
 // Frames of one section that may fail to come before the section is given up.
@@ -53,4 +64,4 @@ inline constexpr int kMaxMissingFrames = 10;
 
 constexpr bool IsFamilyMode(int mode) { return mode >= kFirstMode && mode <= kLastMode; }
 
-}  // namespace bplink::vestra18
+}  // namespace bplink::serial::vestra18

@@ -1,18 +1,37 @@
-// The settings and record blocks of the VESTRA16 family, shared by the
-// VESTRA16 and VESTRA16C classes: both devices lay their blocks out alike and
-// differ only in the option switch at offset 56, in how the extra window is
-// sent, and in whether a record carries its last byte.
+// The VESTRA16 line: its speeds, its three single-byte commands (each
+// answered with its own echo), its detection probe, and the settings and
+// record blocks. The VESTRA16C monitor lays its blocks out alike and differs
+// only in the option switch at offset 56, in how the extra window is sent,
+// and in whether a record carries its last byte, so it uses the block codec
+// declared here too.
 #pragma once
 
+#include <bplink/codes.h>
 #include <bplink/env.h>
 #include <bplink/records.h>
 #include <bplink/wintypes.h>
 
+#include <array>
 #include <cstddef>
 
-#include "serial/record_set.h"
+#include "serial/detection_probe.h"
+#include "serial/port_search.h"
 
 namespace bplink::serial::vestra16 {
+
+// The lines of both monitors: the handshake speed, and VESTRA16C's data speed.
+inline constexpr DWORD kHandshakeBaud = CBR_4800;
+inline constexpr DWORD kFastBaud = CBR_115200;
+
+// Both families scan every port for every transfer, also when the host says
+// it opened the link itself.
+inline constexpr SearchRules kScanEveryPort{false, kResultException};
+
+// The pause between a command and its answer, and between missed
+// acknowledgements.
+inline constexpr unsigned kAnswerPauseMs = 100;
+// Receives for one acknowledgement before the byte counts as refused.
+inline constexpr int kAckReceives = 10;
 
 // Command bytes the two families have in common.
 inline constexpr BYTE kCmdReadSettings = 0x88;
@@ -54,9 +73,6 @@ inline constexpr std::size_t kRecordStatus = 8;
 inline constexpr std::size_t kRecordFlags = 9;
 inline constexpr std::size_t kRecordAux3 = 12;       // VESTRA16 only
 
-// A plan value the device takes as "not set".
-inline constexpr BYTE kUnset = 0xFF;
-
 // Current-period codes at offset 69.
 inline constexpr BYTE kFirstPeriod = 1;
 inline constexpr BYTE kSecondPeriod = 2;
@@ -64,6 +80,15 @@ inline constexpr BYTE kExtraWindowPeriod = 3;
 
 // How far ahead of the PC clock the device is told to start.
 inline constexpr int kStartLeadSeconds = 5 * 60;
+
+// Detection: the settings read, echoed and followed by the whole settings
+// block (read with the echo and not examined).
+inline constexpr std::array<BYTE, 1> kDetectionRequest{kCmdReadSettings};
+inline constexpr DetectionProbe kDetectionProbe{kHandshakeBaud, kDetectionRequest, 1 + kSettingsBlockLength,
+                                                [](const BYTE* answer) { return answer[0] == kCmdReadSettings; }};
+
+// The block codec, shared with VESTRA16C: download.cpp decodes, upload.cpp
+// encodes.
 
 // Decodes a received settings block (kSettingsBlockLength bytes) into the
 // plan: the two texts (their terminators left as they were), the start time
@@ -89,12 +114,6 @@ void PackCommonFields(const _BP_TRANSPORT_INFO& plan, const CalendarTime& now, B
 // period and 2 in the second; the first period may wrap past midnight.
 BYTE CurrentPeriodCode(const _BP_TRANSPORT_INFO& plan, int minuteOfDay);
 
-// A plan value as one wire byte: its low byte; an interval that is 0 or
-// less goes as kUnset.
-BYTE LowByte(int value);
-BYTE IntervalByte(int minutes);
 int MinuteOfDay(int hour, int minute);
-
-using bplink::serial::HeadFromFirstRecord;
 
 }  // namespace bplink::serial::vestra16

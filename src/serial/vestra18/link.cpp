@@ -3,12 +3,13 @@
 // download that follows.
 
 #include <bplink/codes.h>
+#include <bplink/comports.h>
 #include <bplink/protocol_vestra18.h>
 
 #include "serial/port_search.h"
 #include "serial/vestra18/wire.h"
 
-using namespace bplink::vestra18;
+using namespace bplink::serial::vestra18;
 
 namespace {
 
@@ -16,20 +17,11 @@ namespace {
 // search ends it as a failed exchange, not as an exception.
 constexpr bplink::serial::SearchRules kSearchRules{true, bplink::kResultIoFailed};
 
-_DCB LineSettings() {
-  _DCB dcb{};
-  dcb.BaudRate = kLineBaudRate;
-  dcb.ByteSize = kLineByteSize;
-  dcb.Parity = NOPARITY;
-  dcb.StopBits = ONESTOPBIT;
-  return dcb;
-}
-
 }  // namespace
 
 int CProtocolCOMVESTRA18::DoHandShake() {
   const BYTE request = static_cast<BYTE>(kRequestBase + m_nSubMode);
-  return OpenDevice(LineSettings(), request, request);
+  return OpenDevice(bplink::SerialLine(kLineBaudRate), request, request);
 }
 
 int CProtocolCOMVESTRA18::OpenDevice(_DCB dcb, BYTE byRequest, BYTE byExpected) {
