@@ -2,6 +2,14 @@
 
 namespace bplink::fuzz {
 
+Outcome Download(std::unique_ptr<CProtocolBase> protocol, CDevice& device, enum_DataMode mode) {
+  Host host(*protocol, device);
+  Outcome outcome;
+  outcome.result = protocol->PC_Download(mode);
+  protocol->GetDownLoadData(&outcome.data);
+  return outcome;
+}
+
 Outcome TimeInterval(CDevice& device, enum_DataMode) {
   CProtocol_NEW protocol;
   Host host(protocol, device);

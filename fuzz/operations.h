@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 
 #include "replay_device.h"
@@ -35,15 +36,13 @@ struct Host {
   enum_TransportType stage = TRANSPORT_BP_MODE0;
 };
 
-// PC_Download in `mode`, and the data copied out as a host does.
+// PC_Download in `mode` on a fresh protocol object, and the data copied out
+// as a host does.
+Outcome Download(std::unique_ptr<CProtocolBase> protocol, CDevice& device, enum_DataMode mode);
+
 template <typename Protocol>
 Outcome Download(CDevice& device, enum_DataMode mode) {
-  Protocol protocol;
-  Host host(protocol, device);
-  Outcome outcome;
-  outcome.result = protocol.PC_Download(mode);
-  protocol.GetDownLoadData(&outcome.data);
-  return outcome;
+  return Download(std::make_unique<Protocol>(), device, mode);
 }
 
 // The HID device's data modes, plan and intervals.
