@@ -1,8 +1,7 @@
 // The FHIR export: what goes in the bundle, and that the bundle is valid R4
 // by the official JSON schema.
 
-#include "command.h"
-#include "fhir_report.h"
+#include <bplink/report/fhir_report.h>
 #include "synthetic_download.h"
 #include "tool_runner.h"
 

@@ -2,7 +2,7 @@
 // point per counted reading, and the page of a simulated recorder's download,
 // fetched by the program itself, rendered by headless Chromium to PDF and PNG.
 
-#include "command.h"
+#include <bplink/report/report.h>
 #include "synthetic_download.h"
 #include "tool_runner.h"
 

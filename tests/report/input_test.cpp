@@ -1,7 +1,7 @@
 // Reading recordings: CSV files a person wrote or exported, a download in
 // the library's records, and the JSON a download is saved as.
 
-#include "readings.h"
+#include <bplink/report/readings.h>
 #include "synthetic_download.h"
 
 #include <gmock/gmock.h>

@@ -2,7 +2,7 @@
 // reckoning: the repository's synthetic one always, the ten real 24-hour
 // recordings beside the repository when they are there.
 
-#include "command.h"
+#include <bplink/report/report.h>
 #include "independent_stats.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // The report's formulas on small inputs worked out by hand, and the rules
 // that sort readings into day and night.
 
-#include "analysis.h"
-#include "stats.h"
+#include <bplink/report/analysis.h>
+#include <bplink/report/stats.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
