@@ -6,6 +6,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -14,6 +16,7 @@ using testing::HasSubstr;
 
 const std::string kClockCsv = std::string(REPORT_TEST_DATA) + "/synthetic_clock.csv";
 const std::string kAwakeCsv = std::string(REPORT_TEST_DATA) + "/synthetic_awake.csv";
+const std::string kRecorderDay = std::string(REPORT_TEST_DATA) + "/recorder_day.json";
 
 ProgramRun Report(std::vector<std::string> args) {
   args.insert(args.begin(), "report");
@@ -32,11 +35,12 @@ TEST(ReportCommand, WritesHtmlByDefaultAndJsonOrFhirOnRequest) {
   EXPECT_EQ(report["verdict"]["profile"], "aha2017");
   EXPECT_EQ(report["readings"]["total"], 48);
 
+  // A saved download in, to a file: a device, 13 counted readings, 12 with a pulse, 6 oximetry samples.
   const fs::path dir = TestDir();
-  const ProgramRun fhir = Report({kClockCsv, "--format", "FHIR", "-o", (dir / "bundle.json").string()});
+  const ProgramRun fhir = Report({kRecorderDay, "--format", "FHIR", "-o", (dir / "bundle.json").string()});
   EXPECT_EQ(fhir.status, 0) << fhir.err;
   EXPECT_EQ(fhir.out, "");
-  EXPECT_EQ(ReadJson(dir / "bundle.json")["resourceType"], "Bundle");
+  EXPECT_EQ(ReadJson(dir / "bundle.json")["entry"].size(), 1u + 13 + 12 + 6);
   fs::remove_all(dir);
 }
 
@@ -61,11 +65,7 @@ TEST(ReportCommand, FailuresExitWithTheirStatusAndReasonAndWriteNothing) {
   const fs::path dir = TestDir();
   const std::string bad = (dir / "bad.csv").string(), out = (dir / "out.html").string();
   WriteText(bad, "time,sys,dia\n2024-03-01T08:00,120,80\n2024-03-01T08:30,120\n");
-  const struct {
-    std::vector<std::string> args;
-    int status;
-    const char* reason;
-  } cases[] = {
+  const std::tuple<std::vector<std::string>, int, const char*> cases[] = {
       {{bad, "-o", out}, 2, "bad.csv: line 3"},
       {{(dir / "none.csv").string(), "-o", out}, 2, "cannot open"},
       {{kClockCsv, "-o", (dir / "no" / "such.html").string()}, 3, "cannot write"},
@@ -74,11 +74,11 @@ TEST(ReportCommand, FailuresExitWithTheirStatusAndReasonAndWriteNothing) {
       {{kClockCsv, "--night", "22:00-22:00"}, 2, "--night"},
       {{kClockCsv, "-o", out, "--format", "pdf"}, 2, "--format"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.args.front() + " ... " + c.args.back());
-    const ProgramRun run = Report(c.args);
-    EXPECT_EQ(run.status, c.status);
-    EXPECT_THAT(run.err, HasSubstr(c.reason));
+  for (const auto& [args, status, reason] : cases) {
+    SCOPED_TRACE(args.front() + " ... " + args.back());
+    const ProgramRun run = Report(args);
+    EXPECT_EQ(run.status, status);
+    EXPECT_THAT(run.err, HasSubstr(reason));
     EXPECT_EQ(run.out, "");
     EXPECT_FALSE(fs::exists(out));
   }
