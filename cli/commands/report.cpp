@@ -15,8 +15,9 @@
 namespace bplink::cli {
 
 void AddReportCommand(CLI::App& app) {
-  const std::map<std::string, report::ReportFormat> formats = {
-      {"html", report::ReportFormat::kHtml}, {"json", report::ReportFormat::kJson}, {"fhir", report::ReportFormat::kFhir}};
+  const std::map<std::string, report::ReportFormat> formats = {{"html", report::ReportFormat::kHtml},
+                                                               {"json", report::ReportFormat::kJson},
+                                                               {"fhir", report::ReportFormat::kFhir}};
   auto options = std::make_shared<report::ReportOptions>();
   CLI::App* command = app.add_subcommand(
       "report", "Analyse an ambulatory recording (CSV of readings or JSON download) and write the report");
