@@ -3,7 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "plan_file.h"
-#include "readings.h"
+#include <bplink/report/readings.h>
 
 namespace bplink::cli {
 namespace {

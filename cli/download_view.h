@@ -33,7 +33,7 @@ struct DownloadView {
 DownloadView ViewOf(const _DOWNLOAD_DATAINFO& data, const tag_SUPPORT_PROTOCOL& device, int mode,
                     bool plan_read);
 
-// The JSON shape cli/report/README.md describes (the report reads it back).
+// The JSON shape report/README.md describes (the report reads it back).
 void WriteJson(const DownloadView& view, std::ostream& out);
 // A header row, then one row per record and per SpO2 sample.
 void WriteCsv(const DownloadView& view, std::ostream& out);

@@ -4,7 +4,6 @@
 
 #include <iostream>
 
-#include "command.h"
 #include "commands/commands.h"
 #include "exit_status.h"
 #include "program_env.h"
@@ -53,7 +52,7 @@ int main(int argc, char** argv) {
   AddPlanCommand(app);
   AddDeleteCommand(app, global);
   AddSimCommand(app, global);
-  bplink::report::AddReportCommand(app);
+  AddReportCommand(app);
 
   try {
     app.parse(argc, argv);

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <set>
 
-#include "readings.h"
+#include <bplink/report/readings.h>
 
 namespace bplink::cli {
 namespace {

@@ -17,6 +17,7 @@ void AddUploadCommand(CLI::App& app, const GlobalOptions& global);
 void AddPlanCommand(CLI::App& app);
 void AddDeleteCommand(CLI::App& app, const GlobalOptions& global);
 void AddSimCommand(CLI::App& app, const GlobalOptions& global);
+void AddReportCommand(CLI::App& app);
 
 // --mode N, for the commands that run a transfer.
 void AddModeOption(CLI::App& command, int& mode);

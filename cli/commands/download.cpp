@@ -7,7 +7,7 @@
 #include <memory>
 #include <sstream>
 
-#include "command.h"
+#include <bplink/report/report.h>
 #include "commands/commands.h"
 #include "download_view.h"
 #include "exit_status.h"

@@ -1,131 +1,87 @@
-// The report subcommand as a person runs it: options, output files, exit
-// statuses and messages.
+// The `report` command as a person runs it: formats, options, output files,
+// exit statuses and messages.
 
-#include "command.h"
-#include "tool_runner.h"
+#include "program_runner.h"
 
-#include <CLI/CLI.hpp>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
-#include <sstream>
+#include <tuple>
 
 namespace {
 
 namespace fs = std::filesystem;
-using bplink::report::kReportBadInput;
-using bplink::report::kReportCannotWrite;
-using bplink::report::kReportOk;
+using nlohmann::json;
 using testing::HasSubstr;
 
 const std::string kClockCsv = std::string(REPORT_TEST_DATA) + "/synthetic_clock.csv";
 const std::string kAwakeCsv = std::string(REPORT_TEST_DATA) + "/synthetic_awake.csv";
+const std::string kRecorderDay = std::string(REPORT_TEST_DATA) + "/recorder_day.json";
 
-struct Outcome {
-  int status = 0;
-  std::string out, err;
-};
-
-Outcome Report(std::vector<std::string> args) {
-  std::ostringstream out, err;
-  CLI::App app{"test"};
-  app.require_subcommand(1);
-  bplink::report::AddReportCommand(app, out, err);
+ProgramRun Report(std::vector<std::string> args) {
   args.insert(args.begin(), "report");
-  std::reverse(args.begin(), args.end());  // CLI11 takes the arguments last first
-  Outcome run;
-  try {
-    app.parse(args);
-  } catch (const CLI::ParseError& e) {
-    run.status = app.exit(e, out, err);
-  }
-  run.out = out.str();
-  run.err = err.str();
-  return run;
+  return RunProgram(args);
 }
 
 TEST(ReportCommand, WritesHtmlByDefaultAndJsonOrFhirOnRequest) {
-  const Outcome html = Report({kClockCsv});
-  EXPECT_EQ(html.status, kReportOk) << html.err;
+  const ProgramRun html = Report({kClockCsv});
+  EXPECT_EQ(html.status, 0) << html.err;
   EXPECT_TRUE(html.out.starts_with("<!DOCTYPE html>"));
 
-  const Outcome json = Report({kClockCsv, "--format", "json", "--profile", "aha2017"});
-  ASSERT_EQ(json.status, kReportOk) << json.err;
-  const auto report = nlohmann::json::parse(json.out);
+  const ProgramRun run = Report({kClockCsv, "--format", "json", "--profile", "aha2017"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const json report = json::parse(run.out);
   EXPECT_EQ(report["day_night"]["source"], "default");
   EXPECT_EQ(report["verdict"]["profile"], "aha2017");
   EXPECT_EQ(report["readings"]["total"], 48);
 
-  const fs::path dir = FreshTempDir();
-  const Outcome fhir = Report({kClockCsv, "--format", "FHIR", "-o", (dir / "bundle.json").string()});
-  EXPECT_EQ(fhir.status, kReportOk) << fhir.err;
+  // A saved download in, to a file: a device, 13 counted readings, 12 with a pulse, 6 oximetry samples.
+  const fs::path dir = TestDir();
+  const ProgramRun fhir = Report({kRecorderDay, "--format", "FHIR", "-o", (dir / "bundle.json").string()});
+  EXPECT_EQ(fhir.status, 0) << fhir.err;
   EXPECT_EQ(fhir.out, "");
-  EXPECT_EQ(nlohmann::json::parse(ReadFile(dir / "bundle.json"))["resourceType"], "Bundle");
+  EXPECT_EQ(ReadJson(dir / "bundle.json")["entry"].size(), 1u + 13 + 12 + 6);
   fs::remove_all(dir);
 }
 
 TEST(ReportCommand, NightOptionAppliesOnlyWhenNothingBetterSaysWhatIsNight) {
-  const Outcome own = Report({kClockCsv, "--format", "json", "--night", "23:30-06:00"});
-  ASSERT_EQ(own.status, kReportOk) << own.err;
-  const auto report = nlohmann::json::parse(own.out);
+  const ProgramRun own = Report({kClockCsv, "--format", "json", "--night", "23:30-06:00"});
+  ASSERT_EQ(own.status, 0) << own.err;
+  const json report = json::parse(own.out);
   EXPECT_EQ(report["day_night"]["source"], "night option");
   EXPECT_EQ(report["day_night"]["night_start"], "23:30");
   EXPECT_EQ(report["periods"]["night"]["n"], 13) << "23:30 to 05:30 every half hour";
   EXPECT_EQ(own.err, "");
 
-  const Outcome diary = Report({kAwakeCsv, "--format", "json", "--night", "23:30-06:00"});
-  ASSERT_EQ(diary.status, kReportOk);
-  EXPECT_EQ(nlohmann::json::parse(diary.out)["day_night"]["source"], "awake column");
-  EXPECT_THAT(diary.err, HasSubstr("--night not used"));
+  const ProgramRun diary = Report({kAwakeCsv, "--format", "json", "--night", "23:30-06:00"});
+  ASSERT_EQ(diary.status, 0) << diary.err;
+  EXPECT_EQ(json::parse(diary.out)["day_night"]["source"], "awake column");
+  EXPECT_THAT(diary.err, HasSubstr("bplink report: note: --night not used"));
 }
 
-TEST(ReportCommand, BadInputAndBadOptionsFailWithAMessageAndNoOutput) {
-  const fs::path dir = FreshTempDir();
-  WriteFile(dir / "bad.csv", "time,sys,dia\n2024-03-01T08:00,120,80\n2024-03-01T08:30,120\n");
-  const Outcome bad = Report({(dir / "bad.csv").string(), "-o", (dir / "out.html").string()});
-  EXPECT_EQ(bad.status, kReportBadInput);
-  EXPECT_THAT(bad.err, HasSubstr("bad.csv: line 3"));
-  EXPECT_FALSE(fs::exists(dir / "out.html"));
-
-  const Outcome missing = Report({(dir / "none.csv").string()});
-  EXPECT_EQ(missing.status, kReportBadInput);
-  EXPECT_THAT(missing.err, HasSubstr("cannot open"));
-
-  const Outcome unwritable = Report({kClockCsv, "-o", (dir / "no" / "such" / "dir.html").string()});
-  EXPECT_EQ(unwritable.status, kReportCannotWrite);
-  EXPECT_THAT(unwritable.err, HasSubstr("cannot write"));
-
-  const Outcome profile = Report({kClockCsv, "--profile", "jnc7"});
-  EXPECT_NE(profile.status, kReportOk);
-  EXPECT_THAT(profile.err, HasSubstr("--profile"));
-
-  const Outcome night = Report({kClockCsv, "--night", "25:00-06:00"});
-  EXPECT_NE(night.status, kReportOk);
-  EXPECT_THAT(night.err, HasSubstr("--night"));
-  EXPECT_EQ(night.out, "");
-  fs::remove_all(dir);
-}
-
-TEST(ReportCommand, ReadsAJsonDownloadAsWellAsCsv) {
-  const fs::path dir = FreshTempDir();
-  WriteFile(dir / "download.json", R"({
-    "device": {"device_type": 1, "protocol": 6},
-    "plan": {"patient": ["A. Person"], "period1": {"start": "06:00", "interval": 30},
-             "period2": {"start": "23:00", "interval": 60}},
-    "sets": [{"records": [
-      {"time": "2024-03-01T22:30:00", "sys": 131, "press2": 97, "press3": 82, "pulse": 70, "valid": 1},
-      {"time": "2024-03-01T23:30:00", "sys": 118, "press2": 71, "press3": 86, "pulse": 61, "valid": 1},
-      {"time": "2024-03-02T00:30:00", "sys": 112, "press2": 68, "press3": 83, "pulse": 0, "valid": 0}]}]})");
-  const Outcome run = Report({(dir / "download.json").string(), "--format", "json"});
-  ASSERT_EQ(run.status, kReportOk) << run.err;
-  const auto report = nlohmann::json::parse(run.out);
-  EXPECT_EQ(report["day_night"]["source"], "device plan");
-  EXPECT_EQ(report["recording"]["patient"][0], "A. Person");
-  EXPECT_THAT(report["recording"]["device"].get<std::string>(), HasSubstr("KX71"));
-  EXPECT_EQ(report["readings"]["excluded"], 1);
-  EXPECT_EQ(report["periods"]["night"]["dia"]["mean"], 71);
-  EXPECT_EQ(report["periods"]["day"]["map"]["mean"], 97);
+// A failure tells its reason, exits with the status scripts branch on (2 bad
+// input, 3 cannot write) and writes nothing, not even part of a file.
+TEST(ReportCommand, FailuresExitWithTheirStatusAndReasonAndWriteNothing) {
+  const fs::path dir = TestDir();
+  const std::string bad = (dir / "bad.csv").string(), out = (dir / "out.html").string();
+  WriteText(bad, "time,sys,dia\n2024-03-01T08:00,120,80\n2024-03-01T08:30,120\n");
+  const std::tuple<std::vector<std::string>, int, const char*> cases[] = {
+      {{bad, "-o", out}, 2, "bad.csv: line 3"},
+      {{(dir / "none.csv").string(), "-o", out}, 2, "cannot open"},
+      {{kClockCsv, "-o", (dir / "no" / "such.html").string()}, 3, "cannot write"},
+      {{kClockCsv, "-o", out, "--profile", "jnc7"}, 2, "--profile"},
+      {{kClockCsv, "-o", out, "--night", "25:00-06:00"}, 2, "--night"},
+      {{kClockCsv, "--night", "22:00-22:00"}, 2, "--night"},
+      {{kClockCsv, "-o", out, "--format", "pdf"}, 2, "--format"},
+  };
+  for (const auto& [args, status, reason] : cases) {
+    SCOPED_TRACE(args.front() + " ... " + args.back());
+    const ProgramRun run = Report(args);
+    EXPECT_EQ(run.status, status);
+    EXPECT_THAT(run.err, HasSubstr(reason));
+    EXPECT_EQ(run.out, "");
+    EXPECT_FALSE(fs::exists(out));
+  }
   fs::remove_all(dir);
 }
 

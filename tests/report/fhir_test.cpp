@@ -1,9 +1,9 @@
 // The FHIR export: what goes in the bundle, and that the bundle is valid R4
 // by the official JSON schema.
 
-#include "command.h"
-#include "fhir_report.h"
-#include "synthetic_download.h"
+#include <bplink/report/fhir_report.h>
+
+#include "program_runner.h"
 #include "tool_runner.h"
 
 #include <gmock/gmock.h>
@@ -22,11 +22,10 @@ using nlohmann::json;
 
 constexpr int kPlusOneHour = 60;
 
-Analysis AnalysedDownload(int spo2_samples) {
-  const SyntheticDownload d = RecorderDownload();
-  const _SPO2_DATASET spo2 = OximetrySamples(spo2_samples);
-  return Analyse(RecordingFromDownload(d.data.BPSet, &d.data.Info, &spo2, DescribeDevice(d.device)),
-                 *FindProfile("esh2023"), std::nullopt);
+// A recorder's day with oximetry samples, one reading without a pulse.
+Analysis RecorderDay() {
+  return Analyse(LoadInputFile(std::string(REPORT_TEST_DATA) + "/recorder_day.json"), *FindProfile("esh2023"),
+                 std::nullopt);
 }
 
 json Bundle(const Analysis& a) {
@@ -43,7 +42,7 @@ std::vector<json> ByCode(const json& bundle, const std::string& code) {
 }
 
 TEST(FhirExport, OneObservationPerCountedReadingWithLoincCodesAndUcumUnits) {
-  const Analysis a = AnalysedDownload(6);
+  const Analysis a = RecorderDay();
   const json bundle = Bundle(a);
   EXPECT_EQ(bundle["resourceType"], "Bundle");
   EXPECT_EQ(bundle["type"], "collection");
@@ -53,12 +52,13 @@ TEST(FhirExport, OneObservationPerCountedReadingWithLoincCodesAndUcumUnits) {
   ASSERT_EQ(pressures.size(), counted.size());
   const json& first = pressures[0];
   EXPECT_EQ(first["effectiveDateTime"], "2024-03-04T09:00:00+01:00");
-  EXPECT_EQ(first["component"][0]["code"]["coding"][0]["code"], "8480-6");
-  EXPECT_EQ(first["component"][0]["valueQuantity"]["value"], counted[0]->sys);
-  EXPECT_EQ(first["component"][1]["code"]["coding"][0]["code"], "8462-4");
-  EXPECT_EQ(first["component"][1]["valueQuantity"]["value"], counted[0]->dia);
-  EXPECT_EQ(first["component"][2]["code"]["coding"][0]["code"], "8478-0");
-  EXPECT_EQ(first["component"][2]["valueQuantity"]["code"], "mm[Hg]");
+  const std::pair<const char*, double> components[] = {
+      {"8480-6", counted[0]->sys}, {"8462-4", counted[0]->dia}, {"8478-0", *counted[0]->map}};
+  for (std::size_t i = 0; i < std::size(components); ++i) {
+    EXPECT_EQ(first["component"][i]["code"]["coding"][0]["code"], components[i].first);
+    EXPECT_EQ(first["component"][i]["valueQuantity"]["value"], components[i].second);
+    EXPECT_EQ(first["component"][i]["valueQuantity"]["code"], "mm[Hg]");
+  }
 
   const auto pulses = ByCode(bundle, "8867-4");
   EXPECT_EQ(pulses.size(), counted.size() - 1) << "one reading has no pulse";
@@ -86,9 +86,6 @@ TEST(FhirExport, OneObservationPerCountedReadingWithLoincCodesAndUcumUnits) {
 }
 
 TEST(FhirExport, MachineOffsetFollowsTheTimeZoneAndItsSummerTime) {
-#if defined(_WIN32)
-  GTEST_SKIP() << "POSIX TZ rules";
-#else
   ::setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
   ::tzset();
   EXPECT_EQ(MachineUtcOffset({2024, 1, 15, 12, 0, 0}), 60);
@@ -96,7 +93,6 @@ TEST(FhirExport, MachineOffsetFollowsTheTimeZoneAndItsSummerTime) {
   ::setenv("TZ", "EST5EDT,M3.2.0,M11.1.0", 1);
   ::tzset();
   EXPECT_EQ(MachineUtcOffset({2024, 1, 15, 12, 0, 0}), -300);
-#endif
 }
 
 TEST(FhirExport, BundleValidatesAgainstTheR4JsonSchema) {
@@ -104,17 +100,17 @@ TEST(FhirExport, BundleValidatesAgainstTheR4JsonSchema) {
   if (!HaveCommand("node")) GTEST_SKIP() << "node is not installed; the FHIR schema check needs it";
   if (!fs::is_directory(check / "node_modules"))
     GTEST_SKIP() << "run scripts/setup: it installs the schema validator into " << check / "node_modules";
-  const fs::path dir = FreshTempDir();
-  const json bundle = Bundle(AnalysedDownload(6));
-  WriteFile(dir / "bundle.json", bundle.dump());
+  const fs::path dir = TestDir();
+  const json bundle = Bundle(RecorderDay());
+  WriteText(dir / "bundle.json", bundle.dump());
   const std::string validate = "node " + (check / "validate.js").string() + " ";
   EXPECT_EQ(RunCommand(validate + (dir / "bundle.json").string() + " >" + (dir / "log").string() + " 2>&1"), 0)
-      << ReadFile(dir / "log");
+      << ReadText(dir / "log");
 
   // The schema does catch what FHIR forbids: a time of day without a zone.
   json zoneless = bundle;
   zoneless["entry"][1]["resource"]["effectiveDateTime"] = "2024-03-04T09:00:00";
-  WriteFile(dir / "zoneless.json", zoneless.dump());
+  WriteText(dir / "zoneless.json", zoneless.dump());
   EXPECT_EQ(RunCommand(validate + (dir / "zoneless.json").string() + " >/dev/null 2>&1"), 1);
   fs::remove_all(dir);
 }

@@ -1,13 +1,14 @@
 // The report's formulas on small inputs worked out by hand, and the rules
 // that sort readings into day and night.
 
-#include "analysis.h"
-#include "stats.h"
+#include <bplink/report/analysis.h>
+#include <bplink/report/stats.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 
 namespace {
 
@@ -35,8 +36,7 @@ TEST(Formulas, SummaryOfAShortSeries) {
   EXPECT_NEAR(*s.sd, std::sqrt(500.0 / 3), 1e-12) << "sample SD, n - 1";
   EXPECT_NEAR(*s.cv, std::sqrt(500.0 / 3) / 125 * 100, 1e-12);
   EXPECT_DOUBLE_EQ(*s.arv, 20) << "(10 + 20 + 30) / 3";
-  EXPECT_EQ(*s.min, 110);
-  EXPECT_EQ(*s.max, 140);
+  EXPECT_EQ(std::pair(*s.min, *s.max), std::pair(110.0, 140.0));
 
   const Summary one = Summarise({120});
   EXPECT_EQ(*one.mean, 120);
@@ -47,13 +47,10 @@ TEST(Formulas, SummaryOfAShortSeries) {
 TEST(Formulas, DippingPercentAndClassesAtTheirBoundaries) {
   EXPECT_DOUBLE_EQ(*DippingPercent(150, 120), 20);
   EXPECT_FALSE(DippingPercent(std::nullopt, 120).has_value());
-  EXPECT_EQ(DippingClass(20.01), "extreme dipper");
-  EXPECT_EQ(DippingClass(20), "dipper");
-  EXPECT_EQ(DippingClass(10), "dipper");
-  EXPECT_EQ(DippingClass(9.99), "non-dipper");
-  EXPECT_EQ(DippingClass(0.01), "non-dipper");
-  EXPECT_EQ(DippingClass(0), "reverse dipper");
-  EXPECT_EQ(DippingClass(-4), "reverse dipper");
+  const std::pair<double, const char*> classes[] = {
+      {20.01, "extreme dipper"}, {20, "dipper"},         {10, "dipper"},         {9.99, "non-dipper"},
+      {0.01, "non-dipper"},      {0, "reverse dipper"}, {-4, "reverse dipper"}};
+  for (const auto& [percent, name] : classes) EXPECT_EQ(DippingClass(percent), name) << percent;
 }
 
 TEST(Formulas, WeightedSdWeighsDayAndNightByTheirHours) {
@@ -67,12 +64,14 @@ TEST(Formulas, LoadCountsReadingsAboveTheirOwnPeriodsThreshold) {
 }
 
 TEST(Formulas, EditingCriteriaKeepTheirBoundsAndCountTheDevicesMark) {
-  EXPECT_EQ(ExclusionReason(At(1, 8, 0, 50, 40)), "");
-  EXPECT_EQ(ExclusionReason(At(1, 8, 0, 240, 140)), "");
-  EXPECT_THAT(ExclusionReason(At(1, 8, 0, 49.9, 40)), testing::HasSubstr("systolic"));
-  EXPECT_THAT(ExclusionReason(At(1, 8, 0, 241, 80)), testing::HasSubstr("systolic"));
-  EXPECT_THAT(ExclusionReason(At(1, 8, 0, 120, 39)), testing::HasSubstr("diastolic"));
-  EXPECT_THAT(ExclusionReason(At(1, 8, 0, 150, 141)), testing::HasSubstr("diastolic"));
+  const std::tuple<double, double, const char*> cases[] = {
+      {50, 40, ""}, {240, 140, ""}, {49.9, 40, "systolic"}, {241, 80, "systolic"}, {120, 39, "diastolic"},
+      {150, 141, "diastolic"}};
+  for (const auto& [sys, dia, reason] : cases) {
+    const std::string why = ExclusionReason(At(1, 8, 0, sys, dia));
+    EXPECT_EQ(why.empty(), *reason == '\0') << sys << "/" << dia;
+    EXPECT_THAT(why, testing::HasSubstr(reason));
+  }
   Reading marked = At(1, 8, 0, 120, 80);
   marked.device_valid = false;
   EXPECT_THAT(ExclusionReason(marked), testing::HasSubstr("device"));
@@ -90,8 +89,7 @@ TEST(DayNight, SourcesInOrderOfPreference) {
   r.plan = PlanPeriods{6 * 60 + 30, 30, 21 * 60 + 30, 60};
   const DayNightRule plan = ChooseDayNightRule(r, option);
   EXPECT_EQ(plan.source, DayNightSource::kDevicePlan);
-  EXPECT_EQ(plan.window.night_start, 21 * 60 + 30);
-  EXPECT_EQ(plan.window.day_start, 6 * 60 + 30);
+  EXPECT_EQ(std::pair(plan.window.night_start, plan.window.day_start), std::pair(21 * 60 + 30, 6 * 60 + 30));
   r.readings[0].awake = true;
   EXPECT_EQ(ChooseDayNightRule(r, option).source, DayNightSource::kDevicePlan) << "awake only on some readings";
   r.readings[1].awake = false;
@@ -100,37 +98,28 @@ TEST(DayNight, SourcesInOrderOfPreference) {
 
 TEST(DayNight, ClockWindowsWithAndWithoutMidnightInside) {
   const DayNightRule standard{DayNightSource::kDefault, kDefaultNight};
-  EXPECT_FALSE(IsNight(At(1, 21, 59, 120), standard));
-  EXPECT_TRUE(IsNight(At(1, 22, 0, 120), standard));
-  EXPECT_TRUE(IsNight(At(1, 6, 59, 120), standard));
-  EXPECT_FALSE(IsNight(At(1, 7, 0, 120), standard));
   const DayNightRule early{DayNightSource::kNightOption, {60, 5 * 60}};
-  EXPECT_FALSE(IsNight(At(1, 0, 59, 120), early));
-  EXPECT_TRUE(IsNight(At(1, 1, 0, 120), early));
-  EXPECT_FALSE(IsNight(At(1, 5, 0, 120), early));
+  const std::tuple<const DayNightRule&, int, int, bool> cases[] = {
+      {standard, 21, 59, false}, {standard, 22, 0, true}, {standard, 6, 59, true}, {standard, 7, 0, false},
+      {early, 0, 59, false},     {early, 1, 0, true},     {early, 5, 0, false}};
+  for (const auto& [rule, hour, minute, night] : cases)
+    EXPECT_EQ(IsNight(At(1, hour, minute, 120), rule), night) << hour << ":" << minute;
 }
 
 TEST(DayNight, NightOptionIsTwoDifferentTimesOfDay) {
-  const auto window = ParseNightWindow("23:30-06:15");
-  ASSERT_TRUE(window.has_value());
-  EXPECT_EQ(window->night_start, 23 * 60 + 30);
-  EXPECT_EQ(window->day_start, 6 * 60 + 15);
+  const auto window = ParseNightWindow("23:30-06:15").value();
+  EXPECT_EQ(std::pair(window.night_start, window.day_start), std::pair(23 * 60 + 30, 6 * 60 + 15));
   for (const char* bad : {"22:00-22:00", "24:00-06:00", "22-07", "22:00/07:00", "", "22:00-07:00x"})
     EXPECT_FALSE(ParseNightWindow(bad).has_value()) << bad;
 }
 
 TEST(DayNight, HoursComeFromTheWindowOrFromTheSpacingOfReadings) {
   const PeriodHours standard = HoursOf({DayNightSource::kDefault, kDefaultNight}, {});
-  EXPECT_DOUBLE_EQ(standard.day, 15);
-  EXPECT_DOUBLE_EQ(standard.night, 9);
+  EXPECT_EQ(std::pair(standard.day, standard.night), std::pair(15.0, 9.0));
   std::vector<Reading> readings = {At(1, 22, 0, 120), At(1, 23, 0, 110), At(2, 1, 0, 105), At(2, 2, 0, 125)};
-  readings[0].awake = true;
-  readings[1].awake = false;
-  readings[2].awake = false;
-  readings[3].awake = true;
+  for (std::size_t i = 0; i < readings.size(); ++i) readings[i].awake = i == 0 || i == 3;
   const PeriodHours spaced = HoursOf({DayNightSource::kAwakeColumn, kDefaultNight}, Pointers(readings));
-  EXPECT_DOUBLE_EQ(spaced.day, 1);
-  EXPECT_DOUBLE_EQ(spaced.night, 3);
+  EXPECT_EQ(std::pair(spaced.day, spaced.night), std::pair(1.0, 3.0));
 }
 
 TEST(MorningSurge, AroundTheEndOfTheNightWindow) {
@@ -138,8 +127,8 @@ TEST(MorningSurge, AroundTheEndOfTheNightWindow) {
       At(1, 22, 0, 110), At(1, 23, 0, 110), At(2, 1, 0, 108), At(2, 2, 0, 100),
       At(2, 3, 0, 95),  // the lowest of the night
       At(2, 4, 0, 104), At(2, 5, 0, 112), At(2, 5, 30, 114), At(2, 6, 0, 116), At(2, 6, 30, 118),
-      At(2, 7, 0, 140), At(2, 7, 30, 142), At(2, 8, 0, 138), At(2, 8, 30, 144)};
-  readings.push_back(At(2, 12, 0, 150));  // outside both windows
+      At(2, 7, 0, 140), At(2, 7, 30, 142), At(2, 8, 0, 138), At(2, 8, 30, 144),
+      At(2, 12, 0, 150)};  // outside both windows
 
   const auto surge = ComputeMorningSurge(Pointers(readings), {DayNightSource::kDefault, kDefaultNight});
   ASSERT_TRUE(surge.has_value());

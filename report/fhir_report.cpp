@@ -1,7 +1,7 @@
 // FHIR R4 export. Codes are LOINC, units UCUM, as the vital-signs profiles
 // of FHIR R4 use them.
 
-#include "fhir_report.h"
+#include <bplink/report/fhir_report.h>
 
 #include <cmath>
 #include <cstdint>

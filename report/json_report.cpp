@@ -2,7 +2,7 @@
 // finer than any blood-pressure reading; a number that cannot be computed
 // (too few readings, no pulse in the input) is null.
 
-#include "json_report.h"
+#include <bplink/report/json_report.h>
 
 #include <cmath>
 #include <ostream>

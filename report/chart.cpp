@@ -1,9 +1,9 @@
 // Drawing the 24-hour chart. Coordinates are in a fixed view box that the
 // page scales to its width, so the chart prints the same on any paper.
 
-#include "chart.h"
+#include <bplink/report/chart.h>
 
-#include "html_report.h"
+#include <bplink/report/html_report.h>
 
 #include <algorithm>
 #include <cmath>

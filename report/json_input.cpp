@@ -3,7 +3,7 @@
 // same code as a download straight from a device, so both give the same
 // report. Members the report does not need are ignored.
 
-#include "readings.h"
+#include <bplink/report/readings.h>
 
 #include <nlohmann/json.hpp>
 

@@ -1,7 +1,7 @@
 // Time and text helpers of the reading model, and the choice of loader for a
 // file.
 
-#include "readings.h"
+#include <bplink/report/readings.h>
 
 #include <charconv>
 #include <cstdio>

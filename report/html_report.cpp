@@ -1,9 +1,9 @@
 // The printable page: who and what was recorded, the verdict, the numbers,
 // the chart, the hourly means and every reading.
 
-#include "html_report.h"
+#include <bplink/report/html_report.h>
 
-#include "chart.h"
+#include <bplink/report/chart.h>
 
 #include <cstdio>
 #include <ostream>

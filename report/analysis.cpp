@@ -1,7 +1,7 @@
 // Sorting a recording's readings into periods and applying the formulas of
 // stats.h to each.
 
-#include "analysis.h"
+#include <bplink/report/analysis.h>
 
 #include <algorithm>
 #include <map>

@@ -4,7 +4,7 @@
 // with a usable time one <g class="ex">.
 #pragma once
 
-#include "analysis.h"
+#include <bplink/report/analysis.h>
 
 #include <string>
 

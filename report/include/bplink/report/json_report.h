@@ -1,8 +1,8 @@
 // The report's numbers as JSON, for programs that read them. The keys
-// listed in README.md beside this file are stable.
+// listed in report/README.md are stable.
 #pragma once
 
-#include "analysis.h"
+#include <bplink/report/analysis.h>
 
 #include <nlohmann/json.hpp>
 

@@ -1,6 +1,6 @@
 // The report's formulas; the references are with the declarations.
 
-#include "stats.h"
+#include <bplink/report/stats.h>
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 // Readings from a download held in the library's records.
 
-#include "readings.h"
+#include <bplink/report/readings.h>
 
 #include <algorithm>
 #include <array>

@@ -2,7 +2,7 @@
 // nothing fetched, laid out for A4.
 #pragma once
 
-#include "analysis.h"
+#include <bplink/report/analysis.h>
 
 #include <iosfwd>
 #include <string>

@@ -4,7 +4,7 @@
 // for the monitor they came from.
 #pragma once
 
-#include "analysis.h"
+#include <bplink/report/analysis.h>
 
 #include <nlohmann/json.hpp>
 

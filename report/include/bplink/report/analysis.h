@@ -3,8 +3,8 @@
 // read only this.
 #pragma once
 
-#include "readings.h"
-#include "stats.h"
+#include <bplink/report/readings.h>
+#include <bplink/report/stats.h>
 
 #include <array>
 #include <optional>

@@ -1,20 +1,17 @@
-// `bplink report`: read a recording, analyse it and write the report.
+// The whole report in one call: read a recording, analyse it and write it
+// in the format asked for, to a file or a stream. The program's `report`
+// command and `download --report` are a thin layer of options over these.
 //
-// AddReportCommand registers the subcommand on the program's CLI11 app;
-// RunReport and WriteReport do the work and answer with an exit status, so
-// `bplink download --report FILE` can use them on a download in memory.
+// An input that cannot be read, a bad option or an output that cannot be
+// written is told on `err` in a line a person reads (starting "bplink
+// report: ") and answered with its exit status.
 #pragma once
 
-#include "fhir_report.h"
-#include "readings.h"
+#include <bplink/report/fhir_report.h>
+#include <bplink/report/readings.h>
 
 #include <iosfwd>
-#include <iostream>
 #include <string>
-
-namespace CLI {
-class App;
-}
 
 namespace bplink::report {
 
@@ -23,7 +20,7 @@ enum class ReportFormat { kHtml, kJson, kFhir };
 struct ReportOptions {
   std::string input;                 // a CSV of readings or a JSON download
   ReportFormat format = ReportFormat::kHtml;
-  std::string output;                // empty: standard output
+  std::string output;                // empty or "-": the `out` stream
   std::string profile = "esh2023";   // esh2023 or aha2017
   std::string night;                 // "HH:MM-HH:MM"; empty when not given
   UtcOffset utc_offset;              // for FHIR times; empty: the machine's time zone
@@ -38,11 +35,5 @@ inline constexpr int kReportCannotWrite = 3;
 int RunReport(const ReportOptions& options, std::ostream& out, std::ostream& err);
 // The report of a recording already loaded; options.input is not read.
 int WriteReport(Recording recording, const ReportOptions& options, std::ostream& out, std::ostream& err);
-
-// Registers `report INPUT [--format html|json|fhir] [-o FILE]
-// [--profile esh2023|aha2017] [--night HH:MM-HH:MM]`. A failing report ends
-// the parse with CLI::RuntimeError carrying the exit status, which the
-// program's `return app.exit(e);` passes on. The streams must outlive `app`.
-void AddReportCommand(CLI::App& app, std::ostream& out = std::cout, std::ostream& err = std::cerr);
 
 }  // namespace bplink::report

@@ -88,8 +88,7 @@ Recording RecordingFromDownload(const _DOWNLOAD_DATAINFO& data, const tag_SUPPOR
 // How the report names a device the library identified.
 DeviceSummary DescribeDevice(const tag_SUPPORT_PROTOCOL& device);
 
-// A download saved as JSON; the shape is described in README.md beside this
-// file.
+// A download saved as JSON, in the shape report/README.md describes.
 Recording LoadDownloadJson(std::istream& in, const std::string& name);
 
 // A file of either kind: JSON when its first non-blank character is '{'.

@@ -3,7 +3,7 @@
 // only sorts readings into periods and hands them to these functions.
 #pragma once
 
-#include "readings.h"
+#include <bplink/report/readings.h>
 
 #include <array>
 #include <optional>

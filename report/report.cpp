@@ -1,26 +1,15 @@
-// The report command: options, loading, analysis, and writing to a file or
-// standard output.
+// The whole report: loading, analysis, and writing to a file or a stream.
 
-#include "command.h"
+#include <bplink/report/report.h>
 
-#include "analysis.h"
-#include "html_report.h"
-#include "json_report.h"
-
-#include <CLI/CLI.hpp>
+#include <bplink/report/analysis.h>
+#include <bplink/report/html_report.h>
+#include <bplink/report/json_report.h>
 
 #include <fstream>
-#include <map>
-#include <memory>
 #include <sstream>
 
 namespace bplink::report {
-namespace {
-
-const std::map<std::string, ReportFormat> kFormats = {
-    {"html", ReportFormat::kHtml}, {"json", ReportFormat::kJson}, {"fhir", ReportFormat::kFhir}};
-
-}  // namespace
 
 int WriteReport(Recording recording, const ReportOptions& options, std::ostream& out, std::ostream& err) {
   const Profile* profile = FindProfile(options.profile);
@@ -77,31 +66,6 @@ int RunReport(const ReportOptions& options, std::ostream& out, std::ostream& err
     return kReportBadInput;
   }
   return WriteReport(std::move(recording), options, out, err);
-}
-
-void AddReportCommand(CLI::App& app, std::ostream& out, std::ostream& err) {
-  auto options = std::make_shared<ReportOptions>();
-  CLI::App* report = app.add_subcommand(
-      "report", "Analyse an ambulatory recording (CSV of readings or JSON download) and write the report");
-  report->add_option("INPUT", options->input, "CSV with time,sys,dia[,map,pulse,awake] or a JSON download")
-      ->required();
-  report->add_option("--format", options->format, "html (default), json or fhir")
-      ->transform(CLI::CheckedTransformer(kFormats, CLI::ignore_case));
-  report->add_option("-o,--output", options->output, "write to FILE instead of standard output");
-  report->add_option("--profile", options->profile, "thresholds: esh2023 (default) or aha2017")
-      ->check(CLI::IsMember({"esh2023", "aha2017"}));
-  report
-      ->add_option("--night", options->night,
-                   "night window HH:MM-HH:MM, used when the input has no awake column and no plan")
-      ->check(
-          [](const std::string& value) {
-            return ParseNightWindow(value) ? std::string() : "expected two different times like 22:30-06:30";
-          },
-          "HH:MM-HH:MM");
-  report->callback([options, &out, &err] {
-    const int status = RunReport(*options, out, err);
-    if (status != kReportOk) throw CLI::RuntimeError(status);
-  });
 }
 
 }  // namespace bplink::report

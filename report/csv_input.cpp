@@ -2,7 +2,7 @@
 // line. Every error names the line, and the column where one is at fault, so
 // a person can find it in the file.
 
-#include "readings.h"
+#include <bplink/report/readings.h>
 
 #include <array>
 #include <charconv>
