@@ -5,6 +5,7 @@
 #pragma once
 
 #include <bplink/env.h>
+#include <bplink/records.h>
 #include <bplink/wintypes.h>
 
 #include <algorithm>
@@ -46,6 +47,9 @@ inline void PutClock(BYTE* at, const CalendarTime& t) {
   at[5] = Low(t.minute);
 }
 
+// The clock PutClock writes, read back; second 0.
+constexpr CalendarTime TakeClock(const BYTE* at) { return {BigEndian16(at), at[2], at[3], at[4], at[5], 0}; }
+
 // The first `length` characters of a text field, as they stand (what
 // follows a terminator included, the terminator's own place not).
 template <std::size_t N>
@@ -62,6 +66,50 @@ void TakeText(char (&to)[N], const BYTE* from, std::size_t length) {
   const std::size_t n = std::min(length, N - 1);
   std::copy_n(from, n, to);
   to[n] = '\0';
+}
+
+// What every device's plan block lays out alike: the two patient texts (30
+// and 11 characters, one after the other), and the two periods (start hour,
+// start minute and interval of the first, then of the second).
+inline constexpr std::size_t kPatientText1Length = 30;
+inline constexpr std::size_t kPatientText2Length = 11;
+inline constexpr std::size_t kPeriodsLength = 6;
+
+inline void PutPatientTexts(BYTE* at, const _BP_TRANSPORT_INFO& plan) {
+  PutText(at, plan.szPatientInfo1, kPatientText1Length);
+  PutText(at + kPatientText1Length, plan.szPatientInfo2, kPatientText2Length);
+}
+inline void TakePatientTexts(_BP_TRANSPORT_INFO& plan, const BYTE* at) {
+  TakeText(plan.szPatientInfo1, at, kPatientText1Length);
+  TakeText(plan.szPatientInfo2, at + kPatientText1Length, kPatientText2Length);
+}
+
+// An interval of 0 or less goes as "not set".
+inline void PutPeriods(BYTE* at, const _BP_TRANSPORT_INFO& plan) {
+  at[0] = Low(plan.nPeriod1Hour);
+  at[1] = Low(plan.nPeriod1Minute);
+  at[2] = PositiveOrUnset(plan.nPeriod1Interval);
+  at[3] = Low(plan.nPeriod2Hour);
+  at[4] = Low(plan.nPeriod2Minute);
+  at[5] = PositiveOrUnset(plan.nPeriod2Interval);
+}
+inline void TakePeriods(_BP_TRANSPORT_INFO& plan, const BYTE* at) {
+  plan.nPeriod1Hour = at[0];
+  plan.nPeriod1Minute = at[1];
+  plan.nPeriod1Interval = at[2];
+  plan.nPeriod2Hour = at[3];
+  plan.nPeriod2Minute = at[4];
+  plan.nPeriod2Interval = at[5];
+}
+
+// The plan's date and time fields.
+inline void SetPlanTime(_BP_TRANSPORT_INFO& plan, const CalendarTime& t) {
+  plan.nYear = t.year;
+  plan.nMonth = t.month;
+  plan.nDay = t.day;
+  plan.nHour = t.hour;
+  plan.nMinute = t.minute;
+  plan.nSecond = t.second;
 }
 
 }  // namespace bplink::wire

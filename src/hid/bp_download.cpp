@@ -95,20 +95,11 @@ const RecordFormat* FindFormat(BYTE code) {
 }
 
 void StorePlan(const BYTE* p, _BP_TRANSPORT_INFO& plan) {
-  bplink::wire::TakeText(plan.szPatientInfo1, p + kPlanPatient1At, kPlanPatient1Length);
-  bplink::wire::TakeText(plan.szPatientInfo2, p + kPlanPatient2At, kPlanPatient2Length);
-  plan.nYear = BigEndian16(p + kPlanYearAt);
-  plan.nMonth = p[kPlanMonthAt];
-  plan.nDay = p[kPlanDayAt];
-  plan.nHour = p[kPlanHourAt];
-  plan.nMinute = p[kPlanMinuteAt];
-  plan.nSecond = p[kPlanSecondAt];
-  plan.nPeriod1Hour = p[kPlanPeriod1HourAt];
-  plan.nPeriod1Minute = p[kPlanPeriod1MinuteAt];
-  plan.nPeriod1Interval = p[kPlanPeriod1IntervalAt];
-  plan.nPeriod2Hour = p[kPlanPeriod2HourAt];
-  plan.nPeriod2Minute = p[kPlanPeriod2MinuteAt];
-  plan.nPeriod2Interval = p[kPlanPeriod2IntervalAt];
+  bplink::wire::TakePatientTexts(plan, p + kPlanPatientTextsAt);
+  CalendarTime time = bplink::wire::TakeClock(p + kPlanClockAt);
+  time.second = p[kPlanSecondAt];
+  bplink::wire::SetPlanTime(plan, time);
+  bplink::wire::TakePeriods(plan, p + kPlanPeriodsAt);
   plan.nExtraStartHour = p[kPlanExtraStartHourAt];
   plan.nExtraStartMinute = p[kPlanExtraStartMinuteAt];
   plan.nExtraInterval = p[kPlanExtraIntervalAt];

@@ -65,20 +65,14 @@ void PutDeviceIdentity(const _BP_TRANSPORT_INFO& plan, int deviceType, int dataM
 bool CProtocol_NEW::Pack_BPInfo(_BP_TRANSPORT_INFO info, BYTE* pOut, int& nOutLength) {
   try {
     BYTE* block = NewBuffer(kPlanLength);
-    bplink::wire::PutText(block + kPlanPatient1At, info.szPatientInfo1, kPlanPatient1Length);
-    bplink::wire::PutText(block + kPlanPatient2At, info.szPatientInfo2, kPlanPatient2Length);
+    bplink::wire::PutPatientTexts(block + kPlanPatientTextsAt, info);
 
     // The plan carries the PC clock, read once.
     const bplink::CalendarTime now = bplink::CurrentEnv()->LocalTime();
-    bplink::wire::PutClock(block + kPlanYearAt, now);
+    bplink::wire::PutClock(block + kPlanClockAt, now);
     block[kPlanSecondAt] = Low(now.second);
 
-    block[kPlanPeriod1HourAt] = Low(info.nPeriod1Hour);
-    block[kPlanPeriod1MinuteAt] = Low(info.nPeriod1Minute);
-    block[kPlanPeriod1IntervalAt] = PositiveOrUnset(info.nPeriod1Interval);
-    block[kPlanPeriod2HourAt] = Low(info.nPeriod2Hour);
-    block[kPlanPeriod2MinuteAt] = Low(info.nPeriod2Minute);
-    block[kPlanPeriod2IntervalAt] = PositiveOrUnset(info.nPeriod2Interval);
+    bplink::wire::PutPeriods(block + kPlanPeriodsAt, info);
     block[kPlanExtraStartHourAt] = NonNegativeOrUnset(info.nExtraStartHour);
     block[kPlanExtraStartMinuteAt] = NonNegativeOrUnset(info.nExtraStartMinute);
     block[kPlanExtraIntervalAt] = PositiveOrUnset(info.nExtraInterval);

@@ -3,6 +3,7 @@
 // port; each entry point hands those to RunTransfer as callables.
 #pragma once
 
+#include <bplink/codes.h>
 #include <bplink/device.h>
 #include <bplink/records.h>
 
@@ -11,6 +12,15 @@
 #include "frame/host_variables.h"
 
 namespace bplink::serial {
+
+// What a serial protocol object reports from its construction: its family's
+// device type and protocol code; the devices report no variant of their own.
+inline void Identify(tag_SUPPORT_PROTOCOL& info, int deviceType, int protocol) {
+  info.nDeviceType = deviceType;
+  info.nProtocol = protocol;
+  info.nReserved = kNotReported;
+  info.nVariant = kNotReported;
+}
 
 // Runs one host operation: stores the data mode, sets progress 0 and state
 // running; `find` looks for the device and leaves its port open (1) or

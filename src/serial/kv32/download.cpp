@@ -48,24 +48,14 @@ int CProtocolCOMKV32::DownloadBPInfo() {
 
   const BYTE* p = m_byFrame + kReplyAt;
   _BP_TRANSPORT_INFO& plan = m_UploadNeeded.Info;
-  bplink::wire::TakeText(plan.szPatientInfo1, p + kReplyPatient1At, kPatient1Length);
-  bplink::wire::TakeText(plan.szPatientInfo2, p + kReplyPatient2At, kPatient2Length);
-  const BYTE* start = p + kReplyYearAt;
-  plan.nYear = BigEndian16(start);
-  plan.nMonth = start[2];
-  plan.nDay = start[3];
-  plan.nHour = start[4];
-  plan.nMinute = start[5];
-  plan.nSecond = start[6];
+  bplink::wire::TakePatientTexts(plan, p + kReplyPatientTextsAt);
+  bplink::CalendarTime start = bplink::wire::TakeClock(p + kReplyStartAt);
+  start.second = p[kReplyStartAt + 6];
+  bplink::wire::SetPlanTime(plan, start);
   if (mode == DATAMODE_BP) {
     plan.nOption1 = p[kReplyOption1At];
     plan.nOption2 = p[kReplyOption2At];
-    plan.nPeriod1Hour = p[kReplyPeriod1At];
-    plan.nPeriod1Minute = p[kReplyPeriod1At + 1];
-    plan.nPeriod1Interval = p[kReplyPeriod1At + 2];
-    plan.nPeriod2Hour = p[kReplyPeriod2At];
-    plan.nPeriod2Minute = p[kReplyPeriod2At + 1];
-    plan.nPeriod2Interval = p[kReplyPeriod2At + 2];
+    bplink::wire::TakePeriods(plan, p + kReplyPeriodsAt);
     plan.nExtraStartHour = p[kReplyExtraStartAt];
     plan.nExtraStartMinute = p[kReplyExtraStartAt + 1];
     plan.nExtraInterval = p[kReplyExtraIntervalAt];

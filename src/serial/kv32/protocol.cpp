@@ -12,10 +12,7 @@ using namespace bplink::serial::kv32;
 using bplink::kResultOk;
 
 CProtocolCOMKV32::CProtocolCOMKV32() {
-  m_SupportInfo.nDeviceType = bplink::kDeviceWithSpO2;
-  m_SupportInfo.nProtocol = bplink::kProtocolKV32;
-  m_SupportInfo.nReserved = bplink::kNotReported;
-  m_SupportInfo.nVariant = bplink::kNotReported;
+  bplink::serial::Identify(m_SupportInfo, bplink::kDeviceWithSpO2, bplink::kProtocolKV32);
 }
 
 CProtocolCOMKV32::CProtocolCOMKV32(const CProtocolCOMKV32& other) = default;

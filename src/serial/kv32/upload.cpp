@@ -68,8 +68,7 @@ bool CProtocolCOMKV32::PC_Pack() {
     const _BP_TRANSPORT_INFO& plan = m_UploadNeeded.Info;
     BYTE* block = m_byFrame;
 
-    bplink::wire::PutText(block + kBlockPatient1At, plan.szPatientInfo1, kPatient1Length);
-    bplink::wire::PutText(block + kBlockPatient2At, plan.szPatientInfo2, kPatient2Length);
+    bplink::wire::PutPatientTexts(block + kBlockPatientTextsAt, plan);
     const bplink::CalendarTime now = bplink::CurrentEnv()->LocalTime();
     bplink::wire::PutClock(block + kBlockClockAt, now);
 
@@ -82,12 +81,7 @@ bool CProtocolCOMKV32::PC_Pack() {
     const bplink::CalendarTime start = bplink::AddMinutes(now, kRecordingDelayMinutes);
     bplink::wire::PutClock(block + kBlockStartAt, start);
     block[kBlockOption2At] = plan.nOption2 == 1 ? BYTE{1} : kUnset;
-    block[kBlockPeriod1At] = Low(plan.nPeriod1Hour);
-    block[kBlockPeriod1At + 1] = Low(plan.nPeriod1Minute);
-    block[kBlockPeriod1At + 2] = PositiveOrUnset(plan.nPeriod1Interval);
-    block[kBlockPeriod2At] = Low(plan.nPeriod2Hour);
-    block[kBlockPeriod2At + 1] = Low(plan.nPeriod2Minute);
-    block[kBlockPeriod2At + 2] = PositiveOrUnset(plan.nPeriod2Interval);
+    bplink::wire::PutPeriods(block + kBlockPeriodsAt, plan);
     const bool noExtraStart = plan.nExtraStartHour < 0;
     block[kBlockExtraStartAt] = noExtraStart ? kUnset : Low(plan.nExtraStartHour);
     block[kBlockExtraStartAt + 1] = noExtraStart ? kUnset : Low(plan.nExtraStartMinute);

@@ -42,13 +42,11 @@ inline constexpr int kReplyAt = 1;
 
 // --- plan reply (after the echo of 'S' or 'T'), offsets into the reply
 inline constexpr DWORD kPlanReplyLength = 77;
-inline constexpr int kReplyPatient1At = 0;
-inline constexpr int kReplyPatient2At = 30;
-inline constexpr int kReplyYearAt = 41;  // 16 bits; then month, day, hour, minute, second
+inline constexpr int kReplyPatientTextsAt = 0;  // wire::TakePatientTexts
+inline constexpr int kReplyStartAt = 41;         // wire::TakeClock, then the second
 inline constexpr int kReplyOption1At = 55;
 inline constexpr int kReplyOption2At = 56;
-inline constexpr int kReplyPeriod1At = 57;  // hour, minute, interval
-inline constexpr int kReplyPeriod2At = 60;  // hour, minute, interval
+inline constexpr int kReplyPeriodsAt = 57;  // wire::TakePeriods
 inline constexpr int kReplyExtraStartAt = 63;  // hour, minute
 inline constexpr int kReplyExtraIntervalAt = 65;
 inline constexpr int kReplyExtraEndAt = 66;  // hour, minute
@@ -68,16 +66,12 @@ inline constexpr int kRecFlagsAt = 9;
 
 // --- plan block (uploaded)
 inline constexpr int kPlanBlockLength = 71;
-inline constexpr int kBlockPatient1At = 0;
-inline constexpr int kPatient1Length = 30;
-inline constexpr int kBlockPatient2At = 30;
-inline constexpr int kPatient2Length = 11;
-inline constexpr int kBlockClockAt = 41;        // year high, year low, month, day, hour, minute
+inline constexpr int kBlockPatientTextsAt = 0;  // wire::PutPatientTexts
+inline constexpr int kBlockClockAt = 41;        // wire::PutClock
 inline constexpr int kBlockClockSecondAt = 47;  // mode 2 only
 inline constexpr int kBlockStartAt = 47;        // mode 1: start of recording, six time bytes
 inline constexpr int kBlockOption2At = 56;
-inline constexpr int kBlockPeriod1At = 57;      // hour, minute, interval
-inline constexpr int kBlockPeriod2At = 60;      // hour, minute, interval
+inline constexpr int kBlockPeriodsAt = 57;      // wire::PutPeriods
 inline constexpr int kBlockExtraStartAt = 63;   // hour, minute
 inline constexpr int kBlockExtraIntervalAt = 65;
 inline constexpr int kBlockExtraEndAt = 66;     // hour, minute

@@ -182,13 +182,7 @@ int CProtocolCOMKX71::DownloadBPInfo() {
 // data set 1. The recorder's clock is in it but not taken.
 void CProtocolCOMKX71::StorePlanReply(const BYTE* pBody) {
   _BP_TRANSPORT_INFO& plan = m_UploadNeeded.Info;
-  bplink::wire::TakeText(plan.szPatientInfo1, pBody + kPatient1At, kPatient1Length);
-  bplink::wire::TakeText(plan.szPatientInfo2, pBody + kPatient2At, kPatient2Length);
-  plan.nPeriod1Hour = pBody[kPeriod1HourAt];
-  plan.nPeriod1Minute = pBody[kPeriod1MinuteAt];
-  plan.nPeriod1Interval = pBody[kPeriod1IntervalAt];
-  plan.nPeriod2Hour = pBody[kPeriod2HourAt];
-  plan.nPeriod2Minute = pBody[kPeriod2MinuteAt];
-  plan.nPeriod2Interval = pBody[kPeriod2IntervalAt];
+  bplink::wire::TakePatientTexts(plan, pBody + kPatientTextsAt);
+  bplink::wire::TakePeriods(plan, pBody + kPeriodsAt);
   m_BPSet1.Head.nCount = BigEndian16(pBody + kPlanCountAt);
 }

@@ -13,10 +13,7 @@ using namespace bplink::serial::kx71;
 using bplink::kResultOk;
 
 CProtocolCOMKX71::CProtocolCOMKX71() {
-  m_SupportInfo.nDeviceType = bplink::kDeviceAmbulatory;
-  m_SupportInfo.nProtocol = bplink::kProtocolKX71;
-  m_SupportInfo.nReserved = bplink::kNotReported;
-  m_SupportInfo.nVariant = bplink::kNotReported;
+  bplink::serial::Identify(m_SupportInfo, bplink::kDeviceAmbulatory, bplink::kProtocolKX71);
 }
 
 CProtocolCOMKX71::CProtocolCOMKX71(const CProtocolCOMKX71& other) = default;

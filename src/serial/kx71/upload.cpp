@@ -13,8 +13,6 @@
 #include "serial/kx71/wire.h"
 
 using namespace bplink::serial::kx71;
-using bplink::wire::Low;
-using bplink::wire::PositiveOrUnset;
 
 namespace {
 
@@ -39,17 +37,11 @@ bool CProtocolCOMKX71::PC_Pack() {
     std::fill(std::begin(m_byFrame), std::end(m_byFrame), BYTE{0});
     const _BP_TRANSPORT_INFO& plan = m_UploadNeeded.Info;
     // The texts travel without their terminators.
-    bplink::wire::PutText(m_byFrame + kPatient1At, plan.szPatientInfo1, kPatient1Length);
-    bplink::wire::PutText(m_byFrame + kPatient2At, plan.szPatientInfo2, kPatient2Length);
+    bplink::wire::PutPatientTexts(m_byFrame + kPatientTextsAt, plan);
     // The recorder takes the PC clock, read once, as its own.
     bplink::wire::PutClock(m_byFrame + kClockAt, bplink::CurrentEnv()->LocalTime());
 
-    m_byFrame[kPeriod1HourAt] = Low(plan.nPeriod1Hour);
-    m_byFrame[kPeriod1MinuteAt] = Low(plan.nPeriod1Minute);
-    m_byFrame[kPeriod1IntervalAt] = PositiveOrUnset(plan.nPeriod1Interval);
-    m_byFrame[kPeriod2HourAt] = Low(plan.nPeriod2Hour);
-    m_byFrame[kPeriod2MinuteAt] = Low(plan.nPeriod2Minute);
-    m_byFrame[kPeriod2IntervalAt] = PositiveOrUnset(plan.nPeriod2Interval);
+    bplink::wire::PutPeriods(m_byFrame + kPeriodsAt, plan);
     return true;
   } catch (...) {
     return false;

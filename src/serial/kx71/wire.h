@@ -120,17 +120,9 @@ inline constexpr BYTE kPacketRecordAlias2 = 0x09;
 // The plan block (uploaded) and the plan reply body (downloaded) share this
 // layout; the upload sends the first 70 bytes, the reply adds a record count.
 inline constexpr DWORD kPlanBlockLength = 70;
-inline constexpr std::size_t kPatient1At = 0;
-inline constexpr std::size_t kPatient1Length = 30;
-inline constexpr std::size_t kPatient2At = 30;
-inline constexpr std::size_t kPatient2Length = 11;
-inline constexpr std::size_t kClockAt = 41;  // year (2), month, day, hour, minute
-inline constexpr std::size_t kPeriod1HourAt = 57;
-inline constexpr std::size_t kPeriod1MinuteAt = 58;
-inline constexpr std::size_t kPeriod1IntervalAt = 59;
-inline constexpr std::size_t kPeriod2HourAt = 60;
-inline constexpr std::size_t kPeriod2MinuteAt = 61;
-inline constexpr std::size_t kPeriod2IntervalAt = 62;
+inline constexpr std::size_t kPatientTextsAt = 0;  // wire::PutPatientTexts
+inline constexpr std::size_t kClockAt = 41;        // wire::PutClock
+inline constexpr std::size_t kPeriodsAt = 57;      // wire::PutPeriods
 inline constexpr std::size_t kPlanCountAt = 70;  // 16 bits
 
 }  // namespace bplink::serial::kx71

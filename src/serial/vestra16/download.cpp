@@ -29,25 +29,12 @@ constexpr int kMaxFailedRecords = 5;
 namespace bplink::serial::vestra16 {
 
 int DecodeSettingsBlock(const BYTE* block, BYTE option2OnByte, _BP_TRANSPORT_INFO& plan) {
-  wire::TakeText(plan.szPatientInfo1, block + kPatientInfo1, kPatientInfo1Length);
-  wire::TakeText(plan.szPatientInfo2, block + kPatientInfo2, kPatientInfo2Length);
-
-  const BYTE* start = block + kStartTime;
-  plan.nYear = BigEndian16(start);
-  plan.nMonth = start[2];
-  plan.nDay = start[3];
-  plan.nHour = start[4];
-  plan.nMinute = start[5];
-  plan.nSecond = 0;
+  wire::TakePatientTexts(plan, block + kPatientTexts);
+  wire::SetPlanTime(plan, wire::TakeClock(block + kStartTime));
 
   plan.nOption1 = block[kOption1];
   plan.nOption2 = block[kOption2] == option2OnByte ? 1 : 0;
-  plan.nPeriod1Hour = block[kPeriod1];
-  plan.nPeriod1Minute = block[kPeriod1 + 1];
-  plan.nPeriod1Interval = block[kPeriod1 + 2];
-  plan.nPeriod2Hour = block[kPeriod2];
-  plan.nPeriod2Minute = block[kPeriod2 + 1];
-  plan.nPeriod2Interval = block[kPeriod2 + 2];
+  wire::TakePeriods(plan, block + kPeriods);
 
   const BYTE* extra = block + kExtraWindow;
   plan.nExtraStartHour = extra[0];

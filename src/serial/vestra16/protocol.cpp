@@ -10,10 +10,7 @@
 using namespace bplink::serial::vestra16;
 
 CProtocolCOMVESTRA16::CProtocolCOMVESTRA16() {
-  m_SupportInfo.nDeviceType = bplink::kDeviceType4;
-  m_SupportInfo.nProtocol = bplink::kProtocolVESTRA16;
-  m_SupportInfo.nReserved = bplink::kNotReported;
-  m_SupportInfo.nVariant = bplink::kNotReported;
+  bplink::serial::Identify(m_SupportInfo, bplink::kDeviceType4, bplink::kProtocolVESTRA16);
 }
 
 CProtocolCOMVESTRA16::CProtocolCOMVESTRA16(const CProtocolCOMVESTRA16& other) = default;

@@ -14,7 +14,6 @@
 using namespace bplink::serial::vestra16;
 using bplink::wire::kUnset;
 using bplink::wire::Low;
-using bplink::wire::PositiveOrUnset;
 
 namespace bplink::serial::vestra16 {
 namespace {
@@ -27,8 +26,7 @@ int MinuteOfDay(int hour, int minute) { return hour * kMinutesPerHour + minute; 
 
 void PackCommonFields(const _BP_TRANSPORT_INFO& plan, const CalendarTime& now, BYTE* block) {
   // The texts go as they stand, whatever follows a terminator included.
-  wire::PutText(block + kPatientInfo1, plan.szPatientInfo1, kPatientInfo1Length);
-  wire::PutText(block + kPatientInfo2, plan.szPatientInfo2, kPatientInfo2Length);
+  wire::PutPatientTexts(block + kPatientTexts, plan);
 
   const CalendarTime next = AddSeconds(now, kStartLeadSeconds);
   wire::PutClock(block + kStartTime, now);
@@ -37,12 +35,7 @@ void PackCommonFields(const _BP_TRANSPORT_INFO& plan, const CalendarTime& now, B
   block[kReserved1 + 1] = 0;
 
   block[kOption1] = Low(plan.nOption1);
-  block[kPeriod1] = Low(plan.nPeriod1Hour);
-  block[kPeriod1 + 1] = Low(plan.nPeriod1Minute);
-  block[kPeriod1 + 2] = PositiveOrUnset(plan.nPeriod1Interval);
-  block[kPeriod2] = Low(plan.nPeriod2Hour);
-  block[kPeriod2 + 1] = Low(plan.nPeriod2Minute);
-  block[kPeriod2 + 2] = PositiveOrUnset(plan.nPeriod2Interval);
+  wire::PutPeriods(block + kPeriods, plan);
 
   block[kReserved2] = 0;
   block[kPeriodCode] = CurrentPeriodCode(plan, MinuteOfDay(next.hour, next.minute));

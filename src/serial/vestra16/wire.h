@@ -45,17 +45,13 @@ inline constexpr std::size_t kUploadBlockLength = 70;
 inline constexpr std::size_t kRecordBlockLength = 13;
 
 // Settings block offsets.
-inline constexpr std::size_t kPatientInfo1 = 0;
-inline constexpr std::size_t kPatientInfo1Length = 30;
-inline constexpr std::size_t kPatientInfo2 = 30;
-inline constexpr std::size_t kPatientInfo2Length = 11;
-inline constexpr std::size_t kStartTime = 41;  // year (2), month, day, hour, minute
+inline constexpr std::size_t kPatientTexts = 0;  // wire::PutPatientTexts
+inline constexpr std::size_t kStartTime = 41;    // wire::PutClock
 inline constexpr std::size_t kNextTime = 47;   // upload only: the clock five minutes on
 inline constexpr std::size_t kReserved1 = 53;  // two zero bytes
 inline constexpr std::size_t kOption1 = 55;
 inline constexpr std::size_t kOption2 = 56;
-inline constexpr std::size_t kPeriod1 = 57;    // hour, minute, interval
-inline constexpr std::size_t kPeriod2 = 60;    // hour, minute, interval
+inline constexpr std::size_t kPeriods = 57;    // wire::PutPeriods
 inline constexpr std::size_t kExtraWindow = 63;  // start hour, start minute, interval, end hour, end minute
 inline constexpr std::size_t kExtraWindowLength = 5;
 inline constexpr std::size_t kReserved2 = 68;

@@ -11,10 +11,7 @@ using namespace bplink::serial::vestra16;
 using namespace bplink::serial::vestra16c;
 
 CProtocolCOMVESTRA16C::CProtocolCOMVESTRA16C() {
-  m_SupportInfo.nDeviceType = bplink::kDeviceType6;
-  m_SupportInfo.nProtocol = bplink::kProtocolVESTRA16C;
-  m_SupportInfo.nReserved = bplink::kNotReported;
-  m_SupportInfo.nVariant = bplink::kNotReported;
+  bplink::serial::Identify(m_SupportInfo, bplink::kDeviceType6, bplink::kProtocolVESTRA16C);
 }
 
 CProtocolCOMVESTRA16C::CProtocolCOMVESTRA16C(const CProtocolCOMVESTRA16C& other) = default;

@@ -18,10 +18,7 @@ constexpr int kProgressDone = 100;
 }  // namespace
 
 CProtocolCOMVESTRA18::CProtocolCOMVESTRA18() {
-  m_SupportInfo.nDeviceType = bplink::kDeviceThreeStores;
-  m_SupportInfo.nProtocol = bplink::kProtocolVESTRA18;
-  m_SupportInfo.nReserved = bplink::kNotReported;
-  m_SupportInfo.nVariant = bplink::kNotReported;
+  bplink::serial::Identify(m_SupportInfo, bplink::kDeviceThreeStores, bplink::kProtocolVESTRA18);
 }
 
 CProtocolCOMVESTRA18::CProtocolCOMVESTRA18(const CProtocolCOMVESTRA18& other) = default;
