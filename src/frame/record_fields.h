@@ -12,6 +12,10 @@ namespace bplink {
 // that worked on a retry; every other status marks a failed measurement.
 constexpr bool IsUsableStatus(int status) { return status == 0 || status == 3; }
 
+inline CalendarTime RecordTime(const _BP_RECORD& record) {
+  return {record.nYear, record.wMonth, record.wDay, record.wHour, record.wMinute, record.wSecond};
+}
+
 inline void SetRecordTime(_BP_RECORD& record, const CalendarTime& time) {
   record.nYear = time.year;
   record.wMonth = static_cast<short>(time.month);
@@ -21,19 +25,23 @@ inline void SetRecordTime(_BP_RECORD& record, const CalendarTime& time) {
   record.wSecond = static_cast<short>(time.second);
 }
 
+// The time a data set's header says it starts at.
+inline void SetHeadTime(_DATA_HEAD& head, const CalendarTime& t) {
+  head.nYear = t.year;
+  head.nMonth = t.month;
+  head.nDay = t.day;
+  head.nHour = t.hour;
+  head.nMinute = t.minute;
+  head.nSecond = t.second;
+}
+
 // The serial devices announce no recording start of their own: after a
 // download the set's header counts the records it holds and starts at its
 // first record. Nothing changes for an empty set.
 inline void HeadFromFirstRecord(_BP_DATASET& set) {
   if (set.vecRecords.empty()) return;
-  const _BP_RECORD& first = set.vecRecords.front();
   set.Head.nCount = static_cast<int>(set.vecRecords.size());
-  set.Head.nYear = first.nYear;
-  set.Head.nMonth = first.wMonth;
-  set.Head.nDay = first.wDay;
-  set.Head.nHour = first.wHour;
-  set.Head.nMinute = first.wMinute;
-  set.Head.nSecond = first.wSecond;
+  SetHeadTime(set.Head, RecordTime(set.vecRecords.front()));
 }
 
 }  // namespace bplink

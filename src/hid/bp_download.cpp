@@ -141,15 +141,6 @@ _BP_RECORD DecodeRecord(const RecordFormat& format, const BYTE* d, const Calenda
   return record;
 }
 
-void SetHeadTime(_DATA_HEAD& head, int year, int month, int day, int hour, int minute, int second) {
-  head.nYear = year;
-  head.nMonth = month;
-  head.nDay = day;
-  head.nHour = hour;
-  head.nMinute = minute;
-  head.nSecond = second;
-}
-
 }  // namespace
 
 // Reads the plan into the plan record. Three-store monitors and recorders of
@@ -241,7 +232,7 @@ bool CProtocol_NEW::DownloadBPDataBlock(int nBlock) {
         start = CalendarTime{BigEndian16(&header[kHeaderYearAt]),
                              header[kHeaderMonthAt], header[kHeaderDayAt], header[kHeaderHourAt],
                              header[kHeaderMinuteAt], 0};
-        SetHeadTime(set.Head, start.year, start.month, start.day, start.hour, start.minute, 0);
+        bplink::SetHeadTime(set.Head, start);
       }
     }
     if (count == 0) {
@@ -273,11 +264,8 @@ bool CProtocol_NEW::DownloadBPDataBlock(int nBlock) {
 
     // A block that ended early gives back the room of the records it lacked.
     if (set.vecRecords.size() < static_cast<std::size_t>(count)) set.vecRecords.shrink_to_fit();
-    if (format->ownTime && !set.vecRecords.empty()) {
-      const _BP_RECORD& first = set.vecRecords.front();
-      SetHeadTime(set.Head, first.nYear, first.wMonth, first.wDay, first.wHour, first.wMinute,
-                  first.wSecond);
-    }
+    if (format->ownTime && !set.vecRecords.empty())
+      bplink::SetHeadTime(set.Head, bplink::RecordTime(set.vecRecords.front()));
     FreeBuffer();
     return complete;
   } catch (...) {

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 
+#include "frame/record_fields.h"
 #include "frame/wire_bytes.h"
 #include "hid/frames.h"
 
@@ -67,15 +68,6 @@ CalendarTime SampleTime(const BYTE* d) {
                       d[kRecYearAt + 3], d[kRecYearAt + 4], d[kRecYearAt + 5]};
 }
 
-void SetHeadTime(_DATA_HEAD& head, const CalendarTime& t) {
-  head.nYear = t.year;
-  head.nMonth = t.month;
-  head.nDay = t.day;
-  head.nHour = t.hour;
-  head.nMinute = t.minute;
-  head.nSecond = t.second;
-}
-
 // Seconds from the start of the set to a sample's own time; 0 when either
 // time is no calendar time at all.
 int OffsetSeconds(const CalendarTime& start, const CalendarTime& at) {
@@ -116,7 +108,7 @@ int CProtocol_NEW::DownloadSpO2Data() {
                            header[kHeaderMonthAt], header[kHeaderDayAt], header[kHeaderHourAt],
                            header[kHeaderMinuteAt], header[kHeaderSecondAt]};
       haveStart = true;
-      SetHeadTime(m_SpO2Set.Head, start);
+      bplink::SetHeadTime(m_SpO2Set.Head, start);
     } else if (format == kFormatOwnTime) {
       recordLength = kOwnTimeRecordLength;
     } else {
@@ -145,7 +137,7 @@ int CProtocol_NEW::DownloadSpO2Data() {
         if (!haveStart) {
           start = at;
           haveStart = true;
-          SetHeadTime(m_SpO2Set.Head, start);
+          bplink::SetHeadTime(m_SpO2Set.Head, start);
         }
         m_SpO2Set.vecRecords.push_back(Sample(d.data(), OffsetSeconds(start, at)));
       }
