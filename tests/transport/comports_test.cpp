@@ -65,11 +65,10 @@ TEST(ComPortDescription, CutsOnlyAClosingParenthesisedTail) {
 #if !defined(_WIN32)
 // The real probe against real ttys: a port held by a CDevice_COM is dropped,
 // a free one kept, and the probe leaves nothing open behind it.
-class PassThroughEnv : public bplink::testing::VirtualEnv {
- public:
-  bool CanOpenComPort(const std::wstring& path) override {
-    return bplink::Env::Default()->CanOpenComPort(path);
-  }
+struct MachineProbe : bplink::EnvWrapper {
+  explicit MachineProbe(Names ports) : EnvWrapper(bplink::Env::Default()), ports(std::move(ports)) {}
+  Names ComPortNames() override { return ports; }
+  Names ports;
 };
 
 TEST(EnumerateComPorts, RealProbeDropsHeldPortsAndLeavesNothingOpen) {
@@ -84,9 +83,8 @@ TEST(EnumerateComPorts, RealProbeDropsHeldPortsAndLeavesNothingOpen) {
   CDevice_COM holder;
   ASSERT_EQ(holder.Open(held_path, bplink::testing::Line(CBR_9600)), 1);
 
-  PassThroughEnv env;
+  MachineProbe env({held_path, L"/dev/no-such-tty", free_path});
   bplink::testing::ScopedEnv scope(&env);
-  env.SetPortNames({held_path, L"/dev/no-such-tty", free_path});
   const auto before = open_descriptors();
   COMPORT_LIST list;
   EnumerateComPorts(list, true);
