@@ -61,8 +61,8 @@ inline void SetLinkErrorWorded(LinkError& slot, LinkErrorKind kind, int os_error
 inline void SetTimedOut(LinkError& slot, std::size_t got, std::size_t wanted, unsigned timeoutMs) noexcept {
   try {
     SetLinkError(slot, LinkErrorKind::kTimedOut, 0,
-                 "timed out: " + std::to_string(got) + " of " + std::to_string(wanted) + " bytes within " +
-                     std::to_string(timeoutMs) + " ms");
+                 "timed out: " + std::to_string(got) + " of " + std::to_string(wanted) + (wanted == 1 ? " byte" : " bytes") +
+                     " within " + std::to_string(timeoutMs) + " ms");
   } catch (...) {
     SetLinkError(slot, LinkErrorKind::kTimedOut, 0);
   }
