@@ -55,11 +55,11 @@ int CountingDevice::SendData(BYTE* pBuffer, DWORD dwLen) {
 void CountingEnv::Sleep(unsigned milliseconds) {
   paused_ms_ += milliseconds;
   ++pauses_count_;
-  if (clock_ == Clock::kReal) Env::Default()->Sleep(milliseconds);
+  if (clock_ == Clock::kReal) EnvWrapper::Sleep(milliseconds);
 }
 
 CalendarTime CountingEnv::LocalTime() {
-  if (clock_ == Clock::kReal) return Env::Default()->LocalTime();
+  if (clock_ == Clock::kReal) return EnvWrapper::LocalTime();
   return {2026, 1, 5, 9, 30, 0};
 }
 

@@ -55,10 +55,10 @@ class CountingDevice : public CDevice {
 
 // An Env whose pauses are counted: real ones forwarded to the machine's Env,
 // or virtual ones that only add up. The port list is the benchmark's own.
-class CountingEnv : public Env {
+class CountingEnv : public EnvWrapper {
  public:
   enum class Clock { kReal, kVirtual };
-  explicit CountingEnv(Clock clock) : clock_(clock) {}
+  explicit CountingEnv(Clock clock) : EnvWrapper(Env::Default()), clock_(clock) {}
 
   void Sleep(unsigned milliseconds) override;
   CalendarTime LocalTime() override;

@@ -2,7 +2,7 @@
 
 #include <bplink/codes.h>
 
-#include <string_view>
+#include <string>
 
 namespace bplink::cli {
 
@@ -19,22 +19,8 @@ int ExitForResult(int result) {
   }
 }
 
-std::string ResultText(int result) {
-  std::string_view text;
-  switch (result) {
-    case kResultOk: text = "done"; break;
-    case kResultFalse: text = "the step failed"; break;
-    case kResultNoLink: text = "the device could not be opened, or no port answered"; break;
-    case kResultIoFailed: text = "the device did not answer"; break;
-    case kResultNotInFamily: text = "not supported by this device"; break;
-    case kResultUnexpectedReply: text = "the device refused, or answered something unexpected"; break;
-    case kResultException: text = "an internal error stopped the transfer"; break;
-    case kResultCannotStart: text = "the transfer cannot start (no device, or data mode 0)"; break;
-    case kResultNotForDevice: text = "the data could not be decoded, or the request does not suit this device"; break;
-    case kResultNoDevice: text = "no device found"; break;
-    default: text = "failed"; break;
-  }
-  return std::string(text) + " (" + std::to_string(result) + ")";
+std::string ResultMessage(int result) {
+  return std::string(bplink::ResultText(result)) + " (" + std::to_string(result) + ")";
 }
 
 }  // namespace bplink::cli

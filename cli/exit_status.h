@@ -33,7 +33,8 @@ inline constexpr const char* kExitStatusTable =
 
 // The exit status of a library result code (1 is success).
 int ExitForResult(int result);
-// "the device did not answer (5)".
-std::string ResultText(int result);
+// The library's words for a result code, with the code: "the device did not
+// answer (5)".
+std::string ResultMessage(int result);
 
 }  // namespace bplink::cli

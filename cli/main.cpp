@@ -7,6 +7,7 @@
 #include "commands/commands.h"
 #include "exit_status.h"
 #include "program_env.h"
+#include "terminal.h"
 
 using namespace bplink::cli;
 

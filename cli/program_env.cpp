@@ -4,19 +4,15 @@
 
 namespace bplink::cli {
 
-ProgramEnv::ProgramEnv() : start_(std::chrono::steady_clock::now()) {}
+ProgramEnv::ProgramEnv() : EnvWrapper(Env::Default()), start_(std::chrono::steady_clock::now()) {}
 
 void ProgramEnv::LimitPorts(std::vector<std::wstring> names, bool simulated) {
   ports_ = std::move(names);
   simulated_ports_ = simulated;
 }
 
-void ProgramEnv::Sleep(unsigned milliseconds) { Env::Default()->Sleep(milliseconds); }
-
-CalendarTime ProgramEnv::LocalTime() { return Env::Default()->LocalTime(); }
-
 std::vector<std::wstring> ProgramEnv::ComPortNames() {
-  return ports_ ? *ports_ : Env::Default()->ComPortNames();
+  return ports_ ? *ports_ : EnvWrapper::ComPortNames();
 }
 
 bool ProgramEnv::CanOpenComPort(const std::wstring& path) {
@@ -24,7 +20,7 @@ bool ProgramEnv::CanOpenComPort(const std::wstring& path) {
     return std::any_of(ports_->begin(), ports_->end(),
                        [&path](const std::wstring& name) { return ComPortPath(name) == path; });
   }
-  return Env::Default()->CanOpenComPort(path);
+  return EnvWrapper::CanOpenComPort(path);
 }
 
 double ProgramEnv::ElapsedMs() const {

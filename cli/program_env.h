@@ -1,7 +1,8 @@
-// The program's own bplink::Env: the real machine, except that the serial
-// search can be limited to the ports the program names (--port, or the port
-// of an in-process simulated device). It also keeps the program's clock for
-// trace timestamps, so no other part of the program reads a clock itself.
+// The program's own bplink::Env: the real machine (it wraps Env::Default()),
+// except that the serial search can be limited to the ports the program
+// names (--port, or the port of an in-process simulated device). It also
+// keeps the program's clock for trace timestamps, so no other part of the
+// program reads a clock itself.
 #pragma once
 
 #include <bplink/env.h>
@@ -13,7 +14,7 @@
 
 namespace bplink::cli {
 
-class ProgramEnv : public Env {
+class ProgramEnv : public EnvWrapper {
  public:
   ProgramEnv();
 
@@ -21,8 +22,6 @@ class ProgramEnv : public Env {
   // also reported as openable without asking the machine.
   void LimitPorts(std::vector<std::wstring> names, bool simulated);
 
-  void Sleep(unsigned milliseconds) override;
-  CalendarTime LocalTime() override;
   std::vector<std::wstring> ComPortNames() override;
   bool CanOpenComPort(const std::wstring& path) override;
 

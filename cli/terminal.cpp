@@ -1,5 +1,6 @@
 #include "terminal.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 
@@ -9,6 +10,8 @@
 #else
 #include <unistd.h>
 #endif
+
+#include "exit_status.h"
 
 namespace bplink::cli {
 
@@ -57,5 +60,31 @@ void WriteStderrNow(const char* text, unsigned size) {
 void ExitNow(int status) { _exit(status); }
 
 #endif
+
+namespace {
+
+std::atomic<bool> g_transfer_running{false};
+std::atomic<int> g_interrupts{0};
+
+extern "C" void OnInterrupt(int) {
+  if (!g_transfer_running.load() || g_interrupts.fetch_add(1) > 0) {
+    static constexpr char kMessage[] = "\nbplink: interrupted\n";
+    WriteStderrNow(kMessage, sizeof kMessage - 1);
+    ExitNow(kExitInterrupted);
+  }
+}
+
+}  // namespace
+
+void InstallInterruptHandler() { OnCtrlC(OnInterrupt); }
+
+void TransferStarts() {
+  g_interrupts = 0;
+  g_transfer_running = true;
+}
+
+void TransferEnds() { g_transfer_running = false; }
+
+int InterruptsDuringTransfer() { return g_interrupts.load(); }
 
 }  // namespace bplink::cli

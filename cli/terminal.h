@@ -1,7 +1,7 @@
 // The little the program asks of the operating system's terminal and
 // signals: whether a stream is a terminal, and Ctrl-C. POSIX and Windows
 // each answer it their own way in terminal.cpp; nothing above this knows
-// which one it runs on.
+// which one it runs on. What Ctrl-C means to the program is here too.
 #pragma once
 
 namespace bplink::cli {
@@ -16,5 +16,15 @@ void OnCtrlC(void (*handler)(int));
 void WriteStderrNow(const char* text, unsigned size);
 // Ends the program at once, without unwinding; safe inside the handler.
 [[noreturn]] void ExitNow(int status);
+
+// The program's Ctrl-C: during a transfer the first Ctrl-C asks it to stop
+// (the transfer runner sees it counted), a second one, or one outside a
+// transfer, ends the program with the interrupted status.
+void InstallInterruptHandler();
+// Marks a transfer running, with no Ctrl-C counted yet, and over again.
+void TransferStarts();
+void TransferEnds();
+// The Ctrl-Cs pressed since the running transfer started.
+int InterruptsDuringTransfer();
 
 }  // namespace bplink::cli

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "command_error.h"
+#include "options.h"
 #include "session.h"
 
 namespace bplink::cli {

@@ -7,6 +7,7 @@
 #include "download_print.h"
 #include "exit_status.h"
 #include "terminal.h"
+#include "transfer.h"
 
 namespace bplink::cli {
 namespace {

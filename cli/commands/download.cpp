@@ -11,6 +11,7 @@
 #include "commands/commands.h"
 #include "download_view.h"
 #include "exit_status.h"
+#include "transfer.h"
 
 namespace bplink::cli {
 namespace {

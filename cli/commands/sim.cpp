@@ -10,6 +10,7 @@
 
 #include "commands/commands.h"
 #include "exit_status.h"
+#include "links.h"
 #if !defined(_WIN32)
 #include "pty_bridge.h"
 #endif

@@ -7,6 +7,7 @@
 #include "commands/commands.h"
 #include "exit_status.h"
 #include "plan_file.h"
+#include "transfer.h"
 
 namespace bplink::cli {
 namespace {

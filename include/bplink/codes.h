@@ -5,6 +5,8 @@
 // names are for readable code on both sides.
 #pragma once
 
+#include <bplink/export.h>
+
 namespace bplink {
 
 // Results of the protocol operations.
@@ -20,6 +22,12 @@ enum Result : int {
   kResultNotForDevice = 10,     // not supported for this device, or undecodable data
   kResultNoDevice = 11,         // detection found nothing
 };
+
+// What a result code means, in words a person reads in a message: "the
+// device did not answer" for 5. Every code above has its own text; a code
+// the library does not know gets "unknown result". Never null; the text is
+// static (the caller neither frees nor outlives it), and any thread may ask.
+BPLINK_API const char* ResultText(int result);
 
 // Values of the host's state variable.
 enum State : int {

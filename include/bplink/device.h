@@ -3,12 +3,54 @@
 // A protocol object only ever calls the six virtual slots of CDevice; the
 // concrete links (serial port, USB HID, a host-connected Bluetooth stream)
 // live behind them. None of them prints, logs or throws to the caller.
+//
+// Every failure answers with the slot's plain failure value (0 from Open,
+// RecvData and SendData), as hosts expect. Why it failed is kept on the
+// object, the way hidapi keeps hid_error(): each concrete device records the
+// reason of its last Open, RecvData or SendData, readable with
+// GetLastLinkError() until the next of those calls clears or replaces it.
+// Close leaves it, so the reason survives the Close a protocol makes at the
+// end of every transfer.
 #pragma once
 
 #include <bplink/export.h>
 #include <bplink/wintypes.h>
 
 #include <cstdint>
+#include <string>
+
+namespace bplink {
+
+// What kind of failure a transport call met, for a program to branch on.
+enum class LinkErrorKind : int {
+  kNone = 0,          // the last call succeeded, or none was made
+  kNoSuchPort,        // the path names no port (no such file, no such device)
+  kPermissionDenied,  // the port or device exists, but this user may not open it
+  kInUse,             // another program (or another device object) holds it
+  kNotSerialPort,     // the path opens, but is no serial port
+  kSettingsRefused,   // the port cannot take the line settings asked for
+  kTimedOut,          // the bytes asked for did not all come (or go) within the time-out
+  kLinkLost,          // the line hung up, the peer closed, the device was unplugged
+  kNoDevice,          // no device attached that the call could open (HID), no link handed over (Bluetooth)
+  kNotOpen,           // a transfer on a device that is not open
+  kOther,             // anything else; the text says what
+};
+
+// Why the last Open, RecvData or SendData of a device failed.
+struct LinkError {
+  LinkErrorKind kind = LinkErrorKind::kNone;
+  // The operating system's error number behind it: errno on POSIX,
+  // GetLastError() (WSAGetLastError() for sockets) on Windows; 0 when the
+  // failure was not the system's (a time-out, a line speed no port takes).
+  int os_error = 0;
+  // For a person, in UTF-8: the system's own wording where it has one ("no
+  // such file or directory", "permission denied"), the transport's words
+  // otherwise ("in use by another program", "timed out: 2 of 5 bytes within
+  // 500 ms"). Empty when kind is kNone.
+  std::string text;
+};
+
+}  // namespace bplink
 
 class BPLINK_API CDevice {
  public:
@@ -58,25 +100,45 @@ class BPLINK_API CDevice_COM : public CDevice {
 
   // Opens the port at strPath, closing any port this object held. Besides
   // the platform's own paths, "\\.\NAME" is accepted everywhere and means
-  // bplink::ComPortPath(NAME). 1 = open; 0 when the port is missing, held by
-  // another program or handle, not a serial port, or cannot take the DCB's
-  // settings.
+  // bplink::ComPortPath(NAME). 1 = open. 0 = not open; GetLastLinkError()
+  // says why:
+  //  - kNoSuchPort: nothing at the path (also a built-in port without its
+  //    UART, which Linux reports as an input/output error);
+  //  - kPermissionDenied: this user may not open it (POSIX; on Windows a
+  //    COM port that refuses access is held by someone, so kInUse);
+  //  - kInUse: another program or CDevice_COM holds it;
+  //  - kNotSerialPort: it opens, but is no serial port (/dev/null);
+  //  - kSettingsRefused: the port cannot take the DCB's speed or framing;
+  //  - kOther: anything else, with the system's text.
   int Open(CString strPath, DCB dcb) override;
-  int Open(int nDevice) override;  // always 0: a serial port is opened by path
-  int Close() override;            // safe to call when closed
+  // Always 0 (kOther): a serial port is opened by path.
+  int Open(int nDevice) override;
+  // Safe to call when closed. Always 1; leaves the last reason as it was.
+  int Close() override;
+  // 1 when all dwLen bytes came within the time-out (plus the line time of
+  // the bytes); 0 otherwise, with the reason: kNotOpen, kTimedOut (the text
+  // tells how many came), kLinkLost (the line hung up, or the system's read
+  // failed: an unplugged adapter). Bytes that came before a failure are
+  // consumed.
   int RecvData(BYTE* pBuffer, DWORD dwLen) override;
+  // 1 when the line took all dwLen bytes within the same bound; 0 otherwise,
+  // with the reason: kNotOpen, kTimedOut, kLinkLost.
   int SendData(BYTE* pBuffer, DWORD dwLen) override;
 
   // Takes effect from the next RecvData or SendData, also on an open port.
   void SetRecvTimeout(unsigned milliseconds) { m_nRecvTimeoutMs = milliseconds; }
   unsigned GetRecvTimeout() const { return m_nRecvTimeoutMs; }
   bool IsOpen() const { return m_hPort != kInvalidPort; }
+  // Why the last Open, RecvData or SendData failed; kind kNone after one
+  // that succeeded. Read it on the thread that made the call.
+  const bplink::LinkError& GetLastLinkError() const { return m_LastError; }
 
  private:
   static constexpr std::intptr_t kInvalidPort = -1;
   std::intptr_t m_hPort = kInvalidPort;  // file descriptor, or HANDLE on Windows
   unsigned m_nRecvTimeoutMs = kDefaultRecvTimeoutMs;
   DWORD m_nBaudRate = 0;                 // the line speed of the open port
+  bplink::LinkError m_LastError;
 };
 
 namespace bplink {
@@ -147,7 +209,7 @@ class BPLINK_API CHID {
 // it acknowledges.
 //
 // A copy takes the settings (selector, time-out, report length), never the
-// open link; assigning to an open device closes it first.
+// open link nor the last reason; assigning to an open device closes it first.
 class BPLINK_API CDevice_HID : public CDevice {
  public:
   static constexpr unsigned kDefaultRecvTimeoutMs = 2000;
@@ -158,13 +220,23 @@ class BPLINK_API CDevice_HID : public CDevice {
   CDevice_HID& operator=(const CDevice_HID&);
   ~CDevice_HID() override;
 
-  // A HID device has no path and line settings: always 0.
+  // A HID device has no path and line settings: always 0 (kOther).
   int Open(CString strPath, DCB dcb) override;
   // Opens match number GetSelector().index + nDevice (see HidSelector).
-  // Nonzero = open; 0 at once when no such device is attached.
+  // Nonzero = open. 0 = not open; GetLastLinkError() says why: kNoDevice at
+  // once when no such device is attached (or it went between listing and
+  // opening); kPermissionDenied, kInUse or kOther when the platform refused
+  // it, with hidapi's text.
   int Open(int nDevice) override;
-  int Close() override;  // safe when not open
+  // Safe when not open. Always 1; leaves the last reason as it was.
+  int Close() override;
+  // 1 when dwLen bytes came; 0 otherwise, with the reason: kNotOpen,
+  // kTimedOut (a report did not come within the time-out), kLinkLost (hidapi
+  // failed, typically the device was unplugged; its text).
   int RecvData(BYTE* pBuffer, DWORD dwLen) override;
+  // 1 when every report went out whole; 0 otherwise, with the reason:
+  // kNotOpen, kLinkLost (hidapi failed, its text), kOther (a report went out
+  // short).
   int SendData(BYTE* pBuffer, DWORD dwLen) override;
 
   int GetBlockLen() const { return m_HID.m_nBlockLen; }
@@ -174,11 +246,15 @@ class BPLINK_API CDevice_HID : public CDevice {
   void SetRecvTimeout(unsigned milliseconds) { m_nRecvTimeoutMs = milliseconds; }
   unsigned GetRecvTimeout() const { return m_nRecvTimeoutMs; }
   bool IsOpen() const { return m_HID.m_hDevice != nullptr; }
+  // Why the last Open, RecvData or SendData failed; kind kNone after one
+  // that succeeded. Read it on the thread that made the call.
+  const bplink::LinkError& GetLastLinkError() const { return m_LastError; }
 
  protected:
   CHID m_HID;
   bplink::HidSelector m_Selector;
   unsigned m_nRecvTimeoutMs = kDefaultRecvTimeoutMs;
+  bplink::LinkError m_LastError;
 };
 
 // A stream the host has already connected: an RFCOMM socket or a tty file
@@ -211,18 +287,29 @@ class BPLINK_API CDevice_Bluetooth : public CDevice {
   CDevice_Bluetooth& operator=(const CDevice_Bluetooth&);
   ~CDevice_Bluetooth() override;
 
-  // Both report whether the host's link is there (1) or not (0).
+  // Both report whether the host's link is there (1) or not (0, kNoDevice).
   int Open(CString strPath, DCB dcb) override;
   int Open(int nDevice) override;
-  int Close() override;  // leaves the host's link open
+  // Leaves the host's link open. Always 1; leaves the last reason as it was.
+  int Close() override;
+  // 1 when dwLen bytes came within the time-out; 0 otherwise, with the
+  // reason: kNoDevice (no link handed over), kTimedOut, kLinkLost (the peer
+  // closed, or the system's read failed; its text).
   int RecvData(BYTE* pBuffer, DWORD dwLen) override;
+  // 1 when the link took all dwLen bytes within the time-out; 0 otherwise,
+  // with the reason as for RecvData.
   int SendData(BYTE* pBuffer, DWORD dwLen) override;
 
   void SetRecvTimeout(unsigned milliseconds) { m_nRecvTimeoutMs = milliseconds; }
   unsigned GetRecvTimeout() const { return m_nRecvTimeoutMs; }
+  // Why the last Open, RecvData or SendData failed; kind kNone after one
+  // that succeeded. A copy carries its original's. Read it on the thread
+  // that made the call.
+  const bplink::LinkError& GetLastLinkError() const { return m_LastError; }
 
   CBlueTooth m_BlueTooth;
 
  private:
   unsigned m_nRecvTimeoutMs = kDefaultRecvTimeoutMs;
+  bplink::LinkError m_LastError;
 };

@@ -6,30 +6,49 @@
 
 #include <bplink/device.h>
 
+#include "link_error.h"
 #include "stream_io.h"
+
+namespace {
+
+int NoLink(bplink::LinkError& why) {
+  bplink::SetLinkError(why, bplink::LinkErrorKind::kNoDevice, 0, "no connected link was handed over");
+  return 0;
+}
+
+}  // namespace
 
 CDevice_Bluetooth::CDevice_Bluetooth(const CDevice_Bluetooth&) = default;
 CDevice_Bluetooth& CDevice_Bluetooth::operator=(const CDevice_Bluetooth&) = default;
 CDevice_Bluetooth::~CDevice_Bluetooth() = default;
 
-int CDevice_Bluetooth::Open(CString, DCB) { return m_BlueTooth.IsConnected() ? 1 : 0; }
-int CDevice_Bluetooth::Open(int) { return m_BlueTooth.IsConnected() ? 1 : 0; }
+int CDevice_Bluetooth::Open(CString, DCB) { return CDevice_Bluetooth::Open(0); }
+
+int CDevice_Bluetooth::Open(int) {
+  bplink::ClearLinkError(m_LastError);
+  return m_BlueTooth.IsConnected() ? 1 : NoLink(m_LastError);
+}
+
 int CDevice_Bluetooth::Close() { return 1; }
 
 int CDevice_Bluetooth::RecvData(BYTE* pBuffer, DWORD dwLen) {
   try {
-    if (!m_BlueTooth.IsConnected()) return 0;
-    return bplink::stream_io::ReadExact(m_BlueTooth.m_hLink, pBuffer, dwLen, m_nRecvTimeoutMs) ? 1 : 0;
+    bplink::ClearLinkError(m_LastError);
+    if (!m_BlueTooth.IsConnected()) return NoLink(m_LastError);
+    return bplink::stream_io::ReadExact(m_BlueTooth.m_hLink, pBuffer, dwLen, m_nRecvTimeoutMs, m_LastError) ? 1 : 0;
   } catch (...) {
+    bplink::SetLinkError(m_LastError, bplink::LinkErrorKind::kOther, 0, "the receive failed");
     return 0;
   }
 }
 
 int CDevice_Bluetooth::SendData(BYTE* pBuffer, DWORD dwLen) {
   try {
-    if (!m_BlueTooth.IsConnected()) return 0;
-    return bplink::stream_io::WriteAll(m_BlueTooth.m_hLink, pBuffer, dwLen, m_nRecvTimeoutMs) ? 1 : 0;
+    bplink::ClearLinkError(m_LastError);
+    if (!m_BlueTooth.IsConnected()) return NoLink(m_LastError);
+    return bplink::stream_io::WriteAll(m_BlueTooth.m_hLink, pBuffer, dwLen, m_nRecvTimeoutMs, m_LastError) ? 1 : 0;
   } catch (...) {
+    bplink::SetLinkError(m_LastError, bplink::LinkErrorKind::kOther, 0, "the send failed");
     return 0;
   }
 }

@@ -7,12 +7,14 @@
 #include <bplink/device.h>
 
 #include "transport/hid_backend.h"
+#include "transport/link_error.h"
 
 #include <algorithm>
 #include <atomic>
 #include <climits>
 #include <memory>
 #include <mutex>
+#include <string>
 
 namespace bplink {
 namespace {
@@ -129,6 +131,12 @@ std::size_t BlockLength(const ReportLengths& lengths) {
   return CDevice_HID::kDefaultBlockLen;
 }
 
+std::string NotAttached(std::size_t matching, std::size_t wanted) {
+  if (matching == 0) return "no matching HID device is attached";
+  return std::to_string(matching) + " matching HID device" + (matching == 1 ? " is" : "s are") +
+         " attached; match " + std::to_string(wanted) + " (counting from 0) was asked for";
+}
+
 bool Matches(const HidSelector& s, const HidDeviceInfo& d) {
   return (s.vendor_id == HidSelector::kAny || d.vendor_id == s.vendor_id) &&
          (s.product_id == HidSelector::kAny || d.product_id == s.product_id) &&
@@ -150,7 +158,27 @@ using bplink::HidConnection;
 
 namespace {
 
+using bplink::LinkError;
+using bplink::LinkErrorKind;
+
 HidConnection* Connection(const CHID& hid) { return static_cast<HidConnection*>(hid.m_hDevice); }
+
+int NotOpen(LinkError& why) {
+  bplink::SetLinkError(why, LinkErrorKind::kNotOpen, 0, "the HID device is not open");
+  return 0;
+}
+
+int NoBuffer(LinkError& why) {
+  bplink::SetLinkError(why, LinkErrorKind::kOther, 0, "no buffer for the bytes");
+  return 0;
+}
+
+// A Write or Read that hidapi failed: in its words where it has some.
+int LinkFailed(HidConnection& c, LinkError& why) {
+  std::string text = c.link->ErrorText();
+  bplink::SetLinkError(why, LinkErrorKind::kLinkLost, 0, text.empty() ? "the HID device failed" : text);
+  return 0;
+}
 
 }  // namespace
 
@@ -180,22 +208,36 @@ CDevice_HID& CDevice_HID::operator=(const CDevice_HID& other) {
 
 CDevice_HID::~CDevice_HID() { Close(); }
 
-int CDevice_HID::Open(CString, DCB) { return 0; }
+int CDevice_HID::Open(CString, DCB) {
+  bplink::SetLinkError(m_LastError, LinkErrorKind::kOther, 0, "a HID device is opened by number, not by path");
+  return 0;
+}
 
 int CDevice_HID::Open(int nDevice) {
   try {
     Close();
-    if (nDevice < 0 || m_Selector.index < 0) return 0;
+    bplink::ClearLinkError(m_LastError);
+    if (nDevice < 0 || m_Selector.index < 0) {
+      bplink::SetLinkError(m_LastError, LinkErrorKind::kNoDevice, 0, "no HID device has a negative number");
+      return 0;
+    }
     const std::size_t wanted = static_cast<std::size_t>(m_Selector.index) + static_cast<std::size_t>(nDevice);
     bplink::HidBackend& backend = bplink::CurrentHidBackend();
 
     std::vector<bplink::HidDeviceInfo> found = backend.Enumerate(m_Selector.vendor_id, m_Selector.product_id);
     std::erase_if(found, [this](const bplink::HidDeviceInfo& d) { return !bplink::Matches(m_Selector, d); });
-    if (wanted >= found.size()) return 0;
+    if (wanted >= found.size()) {
+      bplink::SetLinkError(m_LastError, LinkErrorKind::kNoDevice, 0, bplink::NotAttached(found.size(), wanted));
+      return 0;
+    }
 
     auto connection = std::make_unique<HidConnection>();
-    connection->link = backend.Open(found[wanted]);
-    if (connection->link == nullptr) return 0;
+    connection->link = backend.Open(found[wanted], m_LastError);
+    if (connection->link == nullptr) {
+      if (m_LastError.kind == LinkErrorKind::kNone)
+        bplink::SetLinkError(m_LastError, LinkErrorKind::kOther, 0, "the HID device cannot be opened");
+      return 0;
+    }
     const bplink::ReportLengths lengths = bplink::MeasureReports(connection->link->ReportDescriptor());
     connection->block_len = bplink::BlockLength(lengths);
     connection->report.resize(bplink::kReportIdLen + std::max(connection->block_len, lengths.input));
@@ -204,6 +246,7 @@ int CDevice_HID::Open(int nDevice) {
     m_HID.m_hDevice = connection.release();
     return 1;
   } catch (...) {
+    bplink::SetLinkError(m_LastError, LinkErrorKind::kOther, 0, "the HID device cannot be opened");
     return 0;
   }
 }
@@ -216,37 +259,54 @@ int CDevice_HID::Close() {
 
 int CDevice_HID::SendData(BYTE* pBuffer, DWORD dwLen) {
   try {
+    bplink::ClearLinkError(m_LastError);
     HidConnection* c = Connection(m_HID);
-    if (c == nullptr || (pBuffer == nullptr && dwLen > 0)) return 0;
+    if (c == nullptr) return NotOpen(m_LastError);
+    if (pBuffer == nullptr && dwLen > 0) return NoBuffer(m_LastError);
     const std::size_t report_len = bplink::kReportIdLen + c->block_len;
     for (std::size_t sent = 0; sent < dwLen;) {
       const std::size_t chunk = std::min<std::size_t>(c->block_len, dwLen - sent);
       std::fill_n(c->report.begin(), report_len, BYTE{0});  // the last report goes out zero-padded
       c->report[0] = bplink::kUnnumberedReportId;
       std::copy_n(pBuffer + sent, chunk, c->report.begin() + bplink::kReportIdLen);
-      if (c->link->Write(c->report.data(), report_len) < static_cast<int>(report_len)) return 0;
+      const int written = c->link->Write(c->report.data(), report_len);
+      if (written < 0) return LinkFailed(*c, m_LastError);
+      if (written < static_cast<int>(report_len)) {
+        bplink::SetLinkError(m_LastError, LinkErrorKind::kOther, 0,
+                             "the device took " + std::to_string(written) + " of a report's " +
+                                 std::to_string(report_len) + " bytes");
+        return 0;
+      }
       sent += chunk;
     }
     return 1;
   } catch (...) {
+    bplink::SetLinkError(m_LastError, LinkErrorKind::kOther, 0, "the send failed");
     return 0;
   }
 }
 
 int CDevice_HID::RecvData(BYTE* pBuffer, DWORD dwLen) {
   try {
+    bplink::ClearLinkError(m_LastError);
     HidConnection* c = Connection(m_HID);
-    if (c == nullptr || (pBuffer == nullptr && dwLen > 0)) return 0;
+    if (c == nullptr) return NotOpen(m_LastError);
+    if (pBuffer == nullptr && dwLen > 0) return NoBuffer(m_LastError);
     const int timeout_ms = static_cast<int>(std::min<unsigned>(m_nRecvTimeoutMs, INT_MAX));
     for (std::size_t got = 0; got < dwLen;) {
       const int n = c->link->Read(c->report.data(), c->report.size(), timeout_ms);
-      if (n <= 0) return 0;  // nothing within the time-out, or the device is gone
+      if (n < 0) return LinkFailed(*c, m_LastError);  // the device is gone, typically
+      if (n == 0) {
+        bplink::SetTimedOut(m_LastError, got, dwLen, m_nRecvTimeoutMs);
+        return 0;
+      }
       const std::size_t take = std::min({static_cast<std::size_t>(n), c->report.size(), dwLen - got});
       std::copy_n(c->report.begin(), take, pBuffer + got);
       got += take;  // whatever the report holds beyond this frame is its padding
     }
     return 1;
   } catch (...) {
+    bplink::SetLinkError(m_LastError, LinkErrorKind::kOther, 0, "the receive failed");
     return 0;
   }
 }

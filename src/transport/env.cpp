@@ -19,4 +19,7 @@ Env* CurrentEnv() {
 
 void SetEnv(Env* env) { g_installed.store(env, std::memory_order_release); }
 
+// Out of line, so the wrapper's vtable has one home: the library.
+EnvWrapper::~EnvWrapper() = default;
+
 }  // namespace bplink

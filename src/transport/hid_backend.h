@@ -8,6 +8,7 @@
 // Not part of the public headers: a host never needs it.
 #pragma once
 
+#include <bplink/device.h>
 #include <bplink/export.h>
 
 #include <cstddef>
@@ -40,6 +41,9 @@ class HidLink {
   virtual int Read(std::uint8_t* buffer, std::size_t capacity, int timeout_ms) = 0;
   // The device's report descriptor; empty when the platform does not give it.
   virtual std::vector<std::uint8_t> ReportDescriptor() = 0;
+  // The platform's words for the last Write or Read that failed (-1), in
+  // UTF-8; empty when it has none.
+  virtual std::string ErrorText() { return {}; }
 };
 
 class HidBackend {
@@ -47,8 +51,9 @@ class HidBackend {
   virtual ~HidBackend() = default;
   // The attached devices with these ids (0 = any), in the platform's order.
   virtual std::vector<HidDeviceInfo> Enumerate(std::uint16_t vendor_id, std::uint16_t product_id) = 0;
-  // Null when the device cannot be opened.
-  virtual std::unique_ptr<HidLink> Open(const HidDeviceInfo& device) = 0;
+  // Null when the device cannot be opened; `why` then says why (kind, the
+  // system's error number where it gives one, the platform's text).
+  virtual std::unique_ptr<HidLink> Open(const HidDeviceInfo& device, LinkError& why) = 0;
 };
 
 HidBackend& HidapiBackend();      // the real one, on hidapi

@@ -7,6 +7,14 @@
 
 #include <hidapi.h>
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <cerrno>
+#endif
+
+#include "transport/link_error.h"
+
 #if HID_API_VERSION < HID_API_MAKE_VERSION(0, 14, 0) && defined(__linux__)
 #define BPLINK_HID_DESCRIPTOR_FROM_SYSFS 1
 #include <filesystem>
@@ -31,16 +39,52 @@ std::vector<std::uint8_t> SysfsReportDescriptor(const std::string& hidraw_path) 
 }
 #endif
 
+// hidapi's words for its last failure on `device` (null: its last failure
+// outside a device), tidied; empty when it has none. hidapi answers
+// "Success" when nothing failed.
+std::string HidapiErrorText(hid_device* device) {
+  const wchar_t* text = hid_error(device);
+  if (text == nullptr) return {};
+  std::string words = TidyOsWording(Utf8(text));
+  return words == "success" ? std::string() : words;
+}
+
+#if defined(_WIN32)
+int LastOsError() { return static_cast<int>(::GetLastError()); }
+
+LinkErrorKind OpenFailure(int err) {
+  switch (err) {
+    case ERROR_ACCESS_DENIED: return LinkErrorKind::kPermissionDenied;
+    case ERROR_SHARING_VIOLATION: return LinkErrorKind::kInUse;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_DEVICE_NOT_CONNECTED: return LinkErrorKind::kNoDevice;
+    default: return LinkErrorKind::kOther;
+  }
+}
+#else
+int LastOsError() { return errno; }
+
+LinkErrorKind OpenFailure(int err) {
+  switch (err) {
+    case EACCES:
+    case EPERM: return LinkErrorKind::kPermissionDenied;
+    case EBUSY: return LinkErrorKind::kInUse;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO: return LinkErrorKind::kNoDevice;  // unplugged since it was listed
+    default: return LinkErrorKind::kOther;
+  }
+}
+#endif
+
 class HidapiLink : public HidLink {
  public:
-  explicit HidapiLink(std::string path) : device_(hid_open_path(path.c_str())), path_(std::move(path)) {}
-  ~HidapiLink() override {
-    if (device_ != nullptr) hid_close(device_);
-  }
+  HidapiLink(hid_device* device, std::string path) : device_(device), path_(std::move(path)) {}
+  ~HidapiLink() override { hid_close(device_); }
   HidapiLink(const HidapiLink&) = delete;
   HidapiLink& operator=(const HidapiLink&) = delete;
-
-  bool Opened() const { return device_ != nullptr; }
 
   int Write(const std::uint8_t* report, std::size_t size) override { return hid_write(device_, report, size); }
 
@@ -61,6 +105,8 @@ class HidapiLink : public HidLink {
 #endif
   }
 
+  std::string ErrorText() override { return HidapiErrorText(device_); }
+
  private:
   hid_device* device_;
   [[maybe_unused]] std::string path_;  // only the sysfs route needs it
@@ -79,9 +125,16 @@ class HidapiBackendImpl : public HidBackend {
     return found;
   }
 
-  std::unique_ptr<HidLink> Open(const HidDeviceInfo& device) override {
-    auto link = std::make_unique<HidapiLink>(device.path);
-    return link->Opened() ? std::move(link) : nullptr;
+  std::unique_ptr<HidLink> Open(const HidDeviceInfo& device, LinkError& why) override {
+    hid_device* opened = hid_open_path(device.path.c_str());
+    if (opened != nullptr) return std::make_unique<HidapiLink>(opened, device.path);
+    const int err = LastOsError();  // before anything else can change it
+    const std::string text = HidapiErrorText(nullptr);
+    if (text.empty())
+      SetLinkError(why, OpenFailure(err), err);
+    else
+      SetLinkErrorWorded(why, OpenFailure(err), err, text);
+    return nullptr;
   }
 };
 

@@ -1,52 +1,78 @@
 #include "program_runner.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
-#include <fcntl.h>
 #include <fstream>
 #include <sstream>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
-pid_t Start(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
-  std::vector<char*> argv;
-  std::string program = BPLINK_PROGRAM;
-  argv.push_back(program.data());
+int StatusOf(int wait_status) { return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1; }
+
+}  // namespace
+
+RunningProgram::RunningProgram(const std::vector<std::string>& args, const std::filesystem::path& dir)
+    : out_(dir / "bg.out"), err_(dir / "bg.err") {
   std::vector<std::string> copy = args;
+  copy.insert(copy.begin(), BPLINK_PROGRAM);
+  std::vector<char*> argv;
   for (auto& a : copy) argv.push_back(a.data());
   argv.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int in = open("/dev/null", O_RDONLY);
-    const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(in, STDIN_FILENO);
-    dup2(o, STDOUT_FILENO);
-    dup2(e, STDERR_FILENO);
+  pid_ = fork();
+  if (pid_ == 0) {
+    dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
+    dup2(open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
+    dup2(open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
     execv(argv[0], argv.data());
     _exit(127);
   }
-  return pid;
 }
 
-int StatusOf(pid_t pid) {
+RunningProgram::~RunningProgram() {
+  if (pid_ > 0 && !ended_status_) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+void RunningProgram::Signal(int signal) const { kill(pid_, signal); }
+
+bool RunningProgram::AwaitErr(const std::string& text, int times) {
+  for (int poll = 0; poll < 500; ++poll) {
+    const std::string err = ReadText(err_);
+    int n = 0;
+    for (auto at = err.find(text); at != std::string::npos; at = err.find(text, at + text.size())) ++n;
+    if (n >= times) return true;
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      ended_status_ = StatusOf(status);
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+std::string RunningProgram::Out() const { return ReadText(out_); }
+
+ProgramRun RunningProgram::Wait() {
   int status = 0;
-  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
+  if (!ended_status_) ended_status_ = waitpid(pid_, &status, 0) == pid_ ? StatusOf(status) : -1;
+  return {*ended_status_, ReadText(out_), ReadText(err_)};
 }
 
-int Count(const std::string& text, const std::string& part) {
-  int n = 0;
-  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
-  return n;
+ProgramRun RunProgram(const std::vector<std::string>& args) {
+  // Not TestDir(): that would empty the test's own directory.
+  const auto dir = std::filesystem::temp_directory_path() / ("bplink_cli_run_" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  return RunningProgram(args, dir).Wait();
 }
-
-}  // namespace
 
 std::filesystem::path TestDir() {
   const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -70,55 +96,3 @@ void WriteText(const std::filesystem::path& path, const std::string& text) {
 }
 
 nlohmann::json ReadJson(const std::filesystem::path& path) { return nlohmann::json::parse(ReadText(path)); }
-
-ProgramRun RunProgram(const std::vector<std::string>& args) {
-  // Not TestDir(): that would empty the test's own directory.
-  const auto dir = std::filesystem::temp_directory_path() / ("bplink_cli_run_" + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
-  const pid_t pid = Start(args, dir / "out", dir / "err");
-  ProgramRun run;
-  run.status = StatusOf(pid);
-  run.out = ReadText(dir / "out");
-  run.err = ReadText(dir / "err");
-  return run;
-}
-
-RunningProgram::RunningProgram(const std::vector<std::string>& args, const std::filesystem::path& dir)
-    : out_(dir / "bg.out"), err_(dir / "bg.err") {
-  pid_ = Start(args, out_, err_);
-}
-
-RunningProgram::~RunningProgram() {
-  if (pid_ > 0 && !ended_status_) {
-    kill(pid_, SIGKILL);
-    StatusOf(pid_);
-  }
-}
-
-void RunningProgram::Signal(int signal) const { kill(pid_, signal); }
-
-bool RunningProgram::AwaitErr(const std::string& text, int times) const {
-  constexpr auto kPoll = std::chrono::milliseconds(20);
-  constexpr int kPolls = 500;
-  for (int i = 0; i < kPolls; ++i) {
-    if (Count(ReadText(err_), text) >= times) return true;
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      ended_status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      return false;
-    }
-    std::this_thread::sleep_for(kPoll);
-  }
-  return false;
-}
-
-std::string RunningProgram::Out() const { return ReadText(out_); }
-
-ProgramRun RunningProgram::Wait() {
-  ProgramRun run;
-  run.status = ended_status_ ? *ended_status_ : StatusOf(pid_);
-  pid_ = -1;
-  run.out = ReadText(out_);
-  run.err = ReadText(err_);
-  return run;
-}

@@ -3,11 +3,11 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
+#include <sys/types.h>
 
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 struct ProgramRun {
@@ -16,10 +16,8 @@ struct ProgramRun {
   std::string err;
 };
 
-// Runs the program to its end, with standard input from /dev/null.
-ProgramRun RunProgram(const std::vector<std::string>& args);
-
-// Starts the program in the background, its output going to files in `dir`.
+// The program started in the background, standard input from /dev/null, its
+// output going to files in `dir`. Killed if it still runs when destroyed.
 class RunningProgram {
  public:
   RunningProgram(const std::vector<std::string>& args, const std::filesystem::path& dir);
@@ -27,16 +25,18 @@ class RunningProgram {
   void Signal(int signal) const;
   // Waits until its standard error holds `text` at least `times` times; false
   // when it ended or ~10 s passed first.
-  bool AwaitErr(const std::string& text, int times) const;
-  // Its standard output so far.
-  std::string Out() const;
+  bool AwaitErr(const std::string& text, int times);
+  std::string Out() const;  // its standard output so far
   ProgramRun Wait();
 
  private:
   pid_t pid_ = -1;
-  mutable std::optional<int> ended_status_;
+  std::optional<int> ended_status_;
   std::filesystem::path out_, err_;
 };
+
+// Runs the program to its end.
+ProgramRun RunProgram(const std::vector<std::string>& args);
 
 // An empty directory of its own for the running test.
 std::filesystem::path TestDir();

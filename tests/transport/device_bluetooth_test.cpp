@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <vector>
 
 #include "pty.h"
@@ -33,6 +34,7 @@ TEST(BluetoothLink, MovesExactCountsAndLeavesTheLinkToTheHost) {
   Stopwatch clock;
   EXPECT_EQ(dev.RecvData(got, 1), 0);
   EXPECT_GE(clock.ElapsedMs(), kShortTimeoutMs);
+  EXPECT_EQ(dev.GetLastLinkError().kind, bplink::LinkErrorKind::kTimedOut);
 
   // A protocol closes its device after each transfer; the link stays up.
   dev.Close();
@@ -45,14 +47,18 @@ TEST(BluetoothLink, MovesExactCountsAndLeavesTheLinkToTheHost) {
   copy.SetRecvTimeout(kLongTimeoutMs);
   Stopwatch dropped;
   EXPECT_EQ(copy.RecvData(got, 1), 0);
+  EXPECT_EQ(copy.GetLastLinkError().text, "the other end closed the link");
   EXPECT_EQ(copy.SendData(got, 6), 0);
   EXPECT_EQ(copy.SendData(got, 6), 0);
+  EXPECT_EQ(copy.GetLastLinkError().kind, bplink::LinkErrorKind::kLinkLost);
+  EXPECT_EQ(copy.GetLastLinkError().os_error, EPIPE);
   EXPECT_LT(dropped.ElapsedMs(), static_cast<long long>(kLongTimeoutMs) / 2);
   ::close(fds[0]);
 
   CDevice_Bluetooth none;
   EXPECT_EQ(none.Open(0), 0);
   EXPECT_EQ(none.RecvData(got, 1), 0);
+  EXPECT_EQ(none.GetLastLinkError().kind, bplink::LinkErrorKind::kNoDevice);
 }
 
 // A host may hand over a tty it opened blocking, set to wait for several

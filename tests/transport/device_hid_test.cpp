@@ -11,9 +11,11 @@
 #include <numeric>
 
 #include "transport/hid_backend.h"
+#include "transport/link_error.h"
 
 namespace {
 
+using bplink::LinkErrorKind;
 using Bytes = std::vector<std::uint8_t>;
 
 // A vendor-defined collection with one input and one output report of these lengths (< 256).
@@ -31,9 +33,10 @@ Bytes Counting(std::size_t n, std::uint8_t first = 1) {
 struct FakeHid : bplink::HidBackend {
   std::vector<bplink::HidDeviceInfo> attached{{"hidraw0", 0x1111, 1, 0xFF00, 1}};
   Bytes descriptor = Descriptor(64, 64);
-  std::deque<Bytes> inbox;  // input reports, in the order the device sends them
-  int when_silent = 0;      // what a read gives once the inbox is empty: 0 time-out, -1 error
-  int short_write = -1;     // index of the write the device takes only in part
+  std::deque<Bytes> inbox;    // input reports, in the order the device sends them
+  int when_silent = 0;        // what a read gives once the inbox is empty: 0 time-out, -1 error
+  bplink::LinkError refusal;  // why Open fails, when it does
+  int short_write = -1;       // index of the write the device takes only in part
   std::vector<Bytes> written;
   std::vector<int> read_timeouts;
   std::string opened;
@@ -43,9 +46,8 @@ struct FakeHid : bplink::HidBackend {
     explicit Link(FakeHid& hid) : hid(hid) { ++hid.live_links; }
     ~Link() override { --hid.live_links; }
     int Write(const std::uint8_t* report, std::size_t size) override {
-      const bool part = static_cast<int>(hid.written.size()) == hid.short_write;
       hid.written.emplace_back(report, report + size);
-      return static_cast<int>(size) - (part ? 1 : 0);
+      return static_cast<int>(size) - (static_cast<int>(hid.written.size()) == hid.short_write + 1 ? 1 : 0);
     }
     int Read(std::uint8_t* buffer, std::size_t capacity, int timeout_ms) override {
       hid.read_timeouts.push_back(timeout_ms);
@@ -56,12 +58,14 @@ struct FakeHid : bplink::HidBackend {
       return static_cast<int>(n);
     }
     Bytes ReportDescriptor() override { return hid.descriptor; }
+    std::string ErrorText() override { return "device gone"; }
     FakeHid& hid;
   };
   std::vector<bplink::HidDeviceInfo> Enumerate(std::uint16_t, std::uint16_t) override { return attached; }
-  std::unique_ptr<bplink::HidLink> Open(const bplink::HidDeviceInfo& device) override {
+  std::unique_ptr<bplink::HidLink> Open(const bplink::HidDeviceInfo& device, bplink::LinkError& why) override {
     opened = device.path;
-    return std::make_unique<Link>(*this);
+    why = refusal;
+    return refusal.kind == LinkErrorKind::kNone ? std::make_unique<Link>(*this) : nullptr;
   }
 };
 
@@ -72,27 +76,36 @@ class HidTransport : public ::testing::Test {
     bplink::SetHidBackendForTesting(nullptr);
     bplink::SetDefaultHidSelector({});
   }
-  std::string OpenedBy(CDevice_HID& hid, int n) { return hid.Open(n) != 0 ? fake.opened : "(none)"; }
+  // The device opened, or why none was.
+  std::string OpenedBy(CDevice_HID& hid, int n) {
+    return hid.Open(n) != 0 ? fake.opened : "(none: " + hid.GetLastLinkError().text + ")";
+  }
   FakeHid fake;
 };
 
-TEST_F(HidTransport, OpensTheNthMatchOrFailsAtOnce) {
+TEST_F(HidTransport, OpensTheNthMatchOrSaysWhyNot) {
   fake.attached = {{"kbd", 0x1111, 1, 0x0001, 6}, {"a", 0x1111, 1, 0xFF00, 1},
                    {"b", 0x2222, 7, 0xFFA0, 1}, {"c", 0x1111, 2, 0xFF01, 1}};
   CDevice_HID hid;
   EXPECT_EQ(OpenedBy(hid, 0), "a");  // a keyboard's standard usage page never matches
   EXPECT_EQ(OpenedBy(hid, 2), "c");
-  EXPECT_EQ(OpenedBy(hid, 3), "(none)");
+  EXPECT_EQ(OpenedBy(hid, 3), "(none: 3 matching HID devices are attached; match 3 (counting from 0) was asked for)");
+  EXPECT_EQ(hid.GetLastLinkError().kind, LinkErrorKind::kNoDevice);
   hid.SetSelector({.vendor_id = 0x1111, .index = 1});
   EXPECT_EQ(OpenedBy(hid, 0), "c");
+  fake.refusal = {LinkErrorKind::kPermissionDenied, 13, "failed to open: permission denied"};
+  EXPECT_EQ(OpenedBy(hid, 0), "(none: failed to open: permission denied)");
+  EXPECT_EQ(hid.GetLastLinkError().kind, LinkErrorKind::kPermissionDenied);
+  fake.refusal = {};
   bplink::SetDefaultHidSelector({.usage_page_min = 0x0001, .usage_page_max = 0x0001});
   CDevice_HID later;
   EXPECT_EQ(OpenedBy(later, 0), "kbd");
 
   fake.attached.clear();
   BYTE buf[4] = {};
-  EXPECT_EQ(OpenedBy(later, 0), "(none)");
+  EXPECT_EQ(OpenedBy(later, 0), "(none: no matching HID device is attached)");
   EXPECT_EQ(later.RecvData(buf, 4), 0);
+  EXPECT_EQ(later.GetLastLinkError().kind, LinkErrorKind::kNotOpen);
   EXPECT_TRUE(fake.read_timeouts.empty());  // nothing waited for a device that is not there
 }
 
@@ -147,6 +160,7 @@ TEST_F(HidTransport, SendCutsAFrameIntoZeroPaddedReports) {
   EXPECT_EQ(fake.written.size(), 3u);
   fake.short_write = 3;
   EXPECT_EQ(hid.SendData(plan.data(), 82), 0);
+  EXPECT_EQ(hid.GetLastLinkError().text, "the device took 64 of a report's 65 bytes");
 }
 
 TEST_F(HidTransport, EachReceiveStartsAtAReportAndDropsThePadding) {
@@ -168,28 +182,37 @@ TEST_F(HidTransport, EachReceiveStartsAtAReportAndDropsThePadding) {
 
   got.resize(82);
   EXPECT_EQ(hid.RecvData(got.data(), 82), 0);  // the second half of the frame never came
+  EXPECT_EQ(hid.GetLastLinkError().text, "timed out: 64 of 82 bytes within 2000 ms");
   fake.when_silent = -1;
   hid.SetRecvTimeout(UINT_MAX);
   EXPECT_EQ(hid.RecvData(got.data(), 4), 0);
+  EXPECT_EQ(hid.GetLastLinkError().kind, LinkErrorKind::kLinkLost);
+  EXPECT_EQ(hid.GetLastLinkError().text, "device gone");
   EXPECT_EQ(fake.read_timeouts, (std::vector<int>{2000, 2000, 2000, 2000, 2000, 2000, 2000, INT_MAX}));
 }
 
-// The real hidapi backend, on whatever this machine has attached.
-
-TEST(HidapiBackend, ASelectorNothingMatchesFailsAtOnce) {
-  CDevice_HID hid;
-  hid.SetSelector({.vendor_id = 0xFFFF, .product_id = 0xFFFF, .usage_page_min = 0xFFFF, .usage_page_max = 0xFFFF});
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(hid.Open(0), 0);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(CDevice_HID::kDefaultRecvTimeoutMs));
+// The words the transports build their reasons from.
+TEST(LinkErrorWording, SystemTextsReadAsPartOfASentence) {
+  EXPECT_EQ(bplink::TidyOsWording(" The system cannot find the file specified.\r\n"),
+            "the system cannot find the file specified");
+  EXPECT_EQ(bplink::TidyOsWording("I/O error"), "I/O error");
+  EXPECT_EQ(bplink::Utf8(L"M\u00FCller \u20AC\U0001D11E"), "M\xC3\xBCller \xE2\x82\xAC\xF0\x9D\x84\x9E");
 }
 
-TEST(HidapiBackend, OpensAnAttachedDevice) {
-  CDevice_HID hid;
-  if (hid.Open(0) == 0) GTEST_SKIP() << "no HID device with a vendor-defined usage page is attached";
-  EXPECT_GT(hid.GetBlockLen(), 0);
-  EXPECT_EQ(hid.Close(), 1);
-  EXPECT_FALSE(hid.IsOpen());
+// The real hidapi backend, on whatever this machine has attached: a selector
+// nothing matches fails at once and says so; an attached device (where there
+// is one) opens with a report length.
+TEST(HidapiBackend, OpensWhatIsAttachedAndFailsAtOnceOnNoMatch) {
+  CDevice_HID none;
+  none.SetSelector({.vendor_id = 0xFFFF, .product_id = 0xFFFF, .usage_page_min = 0xFFFF, .usage_page_max = 0xFFFF});
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(none.Open(0), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(CDevice_HID::kDefaultRecvTimeoutMs));
+  EXPECT_EQ(none.GetLastLinkError().kind, LinkErrorKind::kNoDevice);
+  CDevice_HID any;
+  if (any.Open(0) != 0) {
+    EXPECT_GT(any.GetBlockLen(), 0);
+  }
 }
 
 }  // namespace

@@ -1,0 +1,143 @@
+#include "links.h"
+
+#include <iostream>
+#include <stdexcept>
+
+#include "command_error.h"
+#include "commands/commands.h"
+#include "exit_status.h"
+#include "program_env.h"
+
+namespace bplink::cli {
+namespace {
+
+// The port name an in-process simulated serial device sits at.
+constexpr const wchar_t* kSimulatedPort = L"bplink-sim0";
+// The line a port is opened with to learn whether it opens: the settings
+// every serial family's search uses, so only the port itself can refuse.
+constexpr DWORD kCheckBaud = 9600;
+constexpr BYTE kEightBits = 8;
+
+// A slow line: every frame the simulated device sends takes this long.
+class PacedDevice : public CDevice {
+ public:
+  PacedDevice(CDevice& inner, unsigned pace_ms) : inner_(inner), pace_ms_(pace_ms) {}
+  int Open(CString strPath, DCB dcb) override { return inner_.Open(strPath, dcb); }
+  int Open(int nDevice) override { return inner_.Open(nDevice); }
+  int Close() override { return inner_.Close(); }
+  int SendData(BYTE* pBuffer, DWORD dwLen) override { return inner_.SendData(pBuffer, dwLen); }
+  int RecvData(BYTE* pBuffer, DWORD dwLen) override {
+    CurrentEnv()->Sleep(pace_ms_);
+    return inner_.RecvData(pBuffer, dwLen);
+  }
+
+ private:
+  CDevice& inner_;
+  unsigned pace_ms_;
+};
+
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+}  // namespace
+
+std::string PortName(const std::wstring& name) { return std::string(name.begin(), name.end()); }
+
+std::unique_ptr<sim::DeviceModel> MakeSimulated(const Family& family, const GlobalOptions& options) {
+  SimSettings settings = options.sim_settings;
+  if (options.sim_plan) settings.plan = LoadPlan(*options.sim_plan);
+  try {
+    return family.make_model(settings);
+  } catch (const std::invalid_argument& e) {
+    throw CommandError(kExitBadInput, "a simulated " + family.name + " device: " + e.what());
+  }
+}
+
+int MachineLinks::Open(CString strPath, DCB dcb) {
+  current_ = &com_;
+  return com_.Open(strPath, dcb);
+}
+
+int MachineLinks::Open(int nDevice) {
+  current_ = &hid_;
+  return hid_.Open(nDevice);
+}
+
+int MachineLinks::Close() { return current_->Close(); }
+int MachineLinks::RecvData(BYTE* pBuffer, DWORD dwLen) { return current_->RecvData(pBuffer, dwLen); }
+int MachineLinks::SendData(BYTE* pBuffer, DWORD dwLen) { return current_->SendData(pBuffer, dwLen); }
+
+const LinkError& MachineLinks::LastError() const {
+  return current_ == &hid_ ? hid_.GetLastLinkError() : com_.GetLastLinkError();
+}
+
+Link::Link(const GlobalOptions& options) {
+  if (options.timeout_ms) machine_.SetRecvTimeout(*options.timeout_ms);
+  if (options.port) TheProgramEnv().LimitPorts({Wide(*options.port)}, false);
+  CDevice* device = &machine_;
+  if (options.sim) {
+    const Family* family = FindFamily(*options.sim);
+    if (family == nullptr) throw CommandError(kExitBadInput, "no device family is called " + *options.sim);
+    model_ = MakeSimulated(*family, options);
+    simulated_ = std::make_unique<sim::InProcessDevice>();
+    simulated_->SetRecvTimeout(options.timeout_ms.value_or(sim::InProcessDevice::kDefaultRecvTimeoutMs));
+    if (family->link == LinkKind::kHid) {
+      simulated_->AttachHid(model_.get());
+    } else {
+      simulated_->AttachPort(ComPortPath(kSimulatedPort), model_.get());
+      TheProgramEnv().LimitPorts({kSimulatedPort}, true);
+    }
+    device = simulated_.get();
+    if (options.sim_settings.pace_ms > 0) {
+      paced_ = std::make_unique<PacedDevice>(*simulated_, options.sim_settings.pace_ms);
+      device = paced_.get();
+    }
+  }
+  if (options.trace)
+    traced_ = std::make_unique<sim::RecordingDevice>(
+        *device, sim::TraceTo(std::cerr, [] { return TheProgramEnv().ElapsedMs(); }));
+  device_ = traced_ ? traced_.get() : device;
+}
+
+Link::~Link() = default;
+
+CDevice& Link::Device() { return *device_; }
+
+std::vector<PortCheck> Link::CheckPorts() const {
+  ProgramEnv& env = TheProgramEnv();
+  std::vector<PortCheck> checks;
+  for (const std::wstring& name : env.ComPortNames()) {
+    PortCheck check;
+    check.name = PortName(name);
+    const std::wstring path = ComPortPath(name);
+    if (simulated_) {
+      check.opens = env.CanOpenComPort(path);
+    } else {
+      DCB line{};
+      line.BaudRate = kCheckBaud;
+      line.ByteSize = kEightBits;
+      line.Parity = NOPARITY;
+      line.StopBits = ONESTOPBIT;
+      CDevice_COM port;
+      check.opens = port.Open(path, line) == 1;
+      check.reason = port.GetLastLinkError().text;
+    }
+    checks.push_back(std::move(check));
+  }
+  return checks;
+}
+
+std::string Link::WhyNoLink(LinkKind kind) const {
+  if (simulated_) return {};
+  if (kind == LinkKind::kHid) return machine_.HidError().text.empty() ? "" : "USB HID: " + machine_.HidError().text;
+  std::string why;
+  for (const PortCheck& port : CheckPorts()) {
+    why += (why.empty() ? "" : "; ") + port.name;
+    if (port.opens)
+      why += " opens, but no device answered";
+    else
+      why += " cannot be opened" + (port.reason.empty() ? "" : ": " + port.reason);
+  }
+  return why.empty() ? "no serial port found" : why;
+}
+
+}  // namespace bplink::cli
