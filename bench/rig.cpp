@@ -5,11 +5,11 @@
 #include <optional>
 
 #include "hid/hid_monitor.h"
-#include "kv32/kv32_monitor.h"
-#include "kx71/recorder.h"
-#include "vestra16/monitor.h"
-#include "vestra16c/monitor.h"
-#include "vestra18/vestra18_monitor.h"
+#include "kv32/model.h"
+#include "kx71/model.h"
+#include "vestra16/model.h"
+#include "vestra16c/model.h"
+#include "vestra18/model.h"
 
 namespace bplink::bench {
 namespace {

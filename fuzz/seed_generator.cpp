@@ -15,13 +15,13 @@
 #include "hid/hid_monitor.h"
 #include "hid/seven_in_eight.h"
 #include "in_process_device.h"
-#include "kv32/kv32_monitor.h"
-#include "kx71/recorder.h"
+#include "kv32/model.h"
+#include "kx71/model.h"
 #include "operations.h"
 #include "recording_device.h"
-#include "vestra16/monitor.h"
-#include "vestra16c/monitor.h"
-#include "vestra18/vestra18_monitor.h"
+#include "vestra16/model.h"
+#include "vestra16c/model.h"
+#include "vestra18/model.h"
 
 namespace bplink::fuzz {
 namespace {

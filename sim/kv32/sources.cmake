@@ -1,1 +1,1 @@
-target_sources(bplink_sim PRIVATE kv32/kv32_monitor.cpp)
+target_sources(bplink_sim PRIVATE kv32/link.cpp)

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "kx71/recorder.h"
+#include "kx71/model.h"
 
 namespace bplink::sim::kx71 {
 

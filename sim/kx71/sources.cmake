@@ -1,4 +1,4 @@
 target_sources(bplink_sim PRIVATE
-  kx71/recorder.cpp
-  kx71/packets.cpp
+  kx71/link.cpp
+  kx71/download.cpp
 )

@@ -1,1 +1,1 @@
-target_sources(bplink_sim PRIVATE vestra16/blocks.cpp vestra16/monitor.cpp)
+target_sources(bplink_sim PRIVATE vestra16/download.cpp vestra16/link.cpp)

@@ -1,1 +1,1 @@
-target_sources(bplink_sim PRIVATE vestra18/vestra18_monitor.cpp)
+target_sources(bplink_sim PRIVATE vestra18/link.cpp)

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "in_process_device.h"
-#include "kv32/kv32_monitor.h"
+#include "kv32/model.h"
 #include "virtual_env.h"
 
 namespace bplink::testing {

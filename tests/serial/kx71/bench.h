@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "in_process_device.h"
-#include "kx71/recorder.h"
+#include "kx71/model.h"
 #include "virtual_env.h"
 
 namespace kx71test {

@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "vestra18/vestra18_monitor.h"
+#include "vestra18/model.h"
 
 namespace bplink::testing {
 

@@ -1,4 +1,4 @@
-#include "vestra16/monitor.h"
+#include "vestra16/model.h"
 
 namespace bplink::sim::vestra16 {
 

@@ -1,4 +1,4 @@
-#include "kx71/recorder.h"
+#include "kx71/model.h"
 
 #include <algorithm>
 #include <cstdio>

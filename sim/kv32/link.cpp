@@ -1,4 +1,4 @@
-#include "kv32/kv32_monitor.h"
+#include "kv32/model.h"
 
 #include <algorithm>
 

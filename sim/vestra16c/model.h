@@ -5,7 +5,7 @@
 // 115200 baud.
 #pragma once
 
-#include "vestra16/monitor.h"
+#include "vestra16/model.h"
 
 namespace bplink::sim::vestra16c {
 

@@ -1,6 +1,6 @@
 // The monitor's blocks, laid out as its firmware keeps them.
 
-#include "vestra16/monitor.h"
+#include "vestra16/model.h"
 
 #include <algorithm>
 

@@ -7,7 +7,7 @@
 // only bytes sent at the speed of the phase they belong to.
 //
 // One model serves both families; a Dialect says how each one talks (see
-// vestra16c/monitor.h for the younger one).
+// vestra16c/model.h for the younger one).
 #pragma once
 
 #include <array>

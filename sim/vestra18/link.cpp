@@ -1,4 +1,4 @@
-#include "vestra18/vestra18_monitor.h"
+#include "vestra18/model.h"
 
 #include <algorithm>
 
