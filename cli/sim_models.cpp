@@ -113,13 +113,13 @@ constexpr int kOwnTimeFormat = 2;  // records that carry their own time
 
 constexpr std::uint8_t kKx71KeepsPlan = 0x34;  // the handshake answer of a recorder with a plan
 
-sim::Kx71Reading Kx71Of(const sim::HidReading& r) {
+sim::kx71::Reading Kx71Of(const sim::HidReading& r) {
   return {r.time, r.sys, r.press3, r.press2, r.pulse, r.status};
 }
 
 // --- KV32
 
-sim::Kv32Reading Kv32Of(const sim::HidReading& r) {
+sim::kv32::Reading Kv32Of(const sim::HidReading& r) {
   return {r.time, r.sys, r.press2, r.pulse, r.press3, r.status, r.flags};
 }
 
@@ -169,7 +169,7 @@ void FillVestra16(sim::vestra16::Monitor& monitor, const SimSettings& settings) 
 
 constexpr int kVestra18Usable = 1, kVestra18Failed = 0;
 
-sim::Vestra18Reading Vestra18Of(const sim::HidReading& r) {
+sim::vestra18::Reading Vestra18Of(const sim::HidReading& r) {
   return {r.time, r.sys, r.press2, r.pulse, r.press3, r.status == kStatusUsable ? kVestra18Usable : kVestra18Failed};
 }
 
@@ -215,27 +215,27 @@ std::unique_ptr<sim::DeviceModel> MakeKx71Recorder(const SimSettings& settings) 
         "a KX71 recorder ends every download by falling silent, so silence part-way is not a fault it can show");
   const std::vector<sim::HidReading> readings = FirstStore(settings, kMaxWordCount, "KX71 recorder");
 
-  sim::Kx71RecorderConfig config;
+  sim::kx71::RecorderConfig config;
   config.reply_code = kKx71KeepsPlan;
-  sim::Kx71Group primary{true, Day().stores[0].start, {}};
+  sim::kx71::Group primary{true, Day().stores[0].start, {}};
   for (const auto& r : readings) primary.readings.push_back(Kx71Of(r));
-  sim::Kx71Group secondary{false, {}, {}};
+  sim::kx71::Group secondary{false, {}, {}};
   secondary.readings.assign(primary.readings.end() - static_cast<std::ptrdiff_t>(primary.readings.size() / 4),
                             primary.readings.end());
   secondary.start = secondary.readings.empty() ? primary.start : secondary.readings.front().time;
   config.groups = {primary, secondary};
   PutPlan(PlanOf(settings), config.plan);  // it keeps no extra window
   config.plan.clock = primary.start;
-  return std::make_unique<sim::Kx71Recorder>(std::move(config));
+  return std::make_unique<sim::kx71::Recorder>(std::move(config));
 }
 
 std::unique_ptr<sim::DeviceModel> MakeKv32Monitor(const SimSettings& settings) {
-  sim::Kv32Config config;
+  sim::kv32::MonitorConfig config;
   for (const auto& r : FirstStore(settings, kMaxWordCount, "KV32 monitor")) config.readings.push_back(Kv32Of(r));
   PutPlan(PlanOf(settings), config.plan);
   PutExtra(PlanOf(settings), config.plan);
   config.plan.start = Day().stores[0].start;
-  auto monitor = std::make_unique<sim::Kv32Monitor>(std::move(config));
+  auto monitor = std::make_unique<sim::kv32::Monitor>(std::move(config));
   if (settings.silent_after) monitor->SilenceAfterRecords(SilentAfter(settings));
   return monitor;
 }
@@ -256,15 +256,15 @@ std::unique_ptr<sim::DeviceModel> MakeVestra16CMonitor(const SimSettings& settin
 // monitor shared by three people might.
 std::unique_ptr<sim::DeviceModel> MakeVestra18Monitor(const SimSettings& settings) {
   if (settings.plan) throw std::invalid_argument("a VESTRA18 monitor keeps no plan");
-  constexpr int kMostPerStore = static_cast<int>(sim::kVestra18MaxSection);
-  sim::Vestra18Config config;
+  constexpr int kMostPerStore = static_cast<int>(sim::vestra18::kMaxSection);
+  sim::vestra18::MonitorConfig config;
   const std::vector<sim::HidReading> first = FirstStore(settings, kMostPerStore, "VESTRA18 store");
   const int day = std::min(kMostPerStore, static_cast<int>(Day().stores[0].readings.size()));
-  for (int store = 0; store < sim::kVestra18Stores; ++store) {
+  for (int store = 0; store < sim::vestra18::kStores; ++store) {
     const std::vector<sim::HidReading> readings = store == 0 ? first : Readings(day / (store + 1));
     for (const auto& r : readings) config.stores[store].push_back(Vestra18Of(r));
   }
-  auto monitor = std::make_unique<sim::Vestra18Monitor>(std::move(config));
+  auto monitor = std::make_unique<sim::vestra18::Monitor>(std::move(config));
   // Frames left out of store 1 are a pause that never ends on a line no host can call off.
   const int count = static_cast<int>(first.size());
   if (settings.silent_after && SilentAfter(settings) < count)

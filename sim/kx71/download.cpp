@@ -1,30 +1,21 @@
-#include "kx71/packets.h"
-
+// How the KX71 recorder serves what it stored: after its greeting answer, a
+// stream of packets (the plan when it keeps one and is asked to, then for
+// each group a group header, a record count and its records), each sent when
+// the previous one was acknowledged, and its plan on request.
 #include <algorithm>
 #include <initializer_list>
 
-namespace bplink::sim {
-namespace kx71 {
+#include "kx71/model.h"
+
+namespace bplink::sim::kx71 {
 namespace {
 
-constexpr std::uint8_t kRecordType = 0x07;
-constexpr std::uint8_t kGroupType = 0x12;
-constexpr std::uint8_t kCountType = 0x16;
-constexpr std::uint8_t kMarker1 = 0x08;
-constexpr std::uint8_t kMarker2 = 0x09;
-constexpr std::uint8_t kBadMarker = 0x0A;
-constexpr std::uint8_t kEnd = 0x00;
-constexpr std::uint8_t kTopBit = 0x80;
-// The recorder's own tag on its groups: the primary one ends in 0xFF.
-constexpr std::uint8_t kPrimaryTag = 0xFF;
-constexpr std::uint8_t kSecondaryTag = 0x01;
-constexpr std::size_t kZeroByteAt = 5;  // a data byte of the first group
+using Packet = std::vector<std::uint8_t>;
 
-constexpr std::size_t kPatient1Length = 30;
-constexpr std::size_t kPatient2Length = 11;
-constexpr std::size_t kPatient2At = 30;
-constexpr std::size_t kClockAt = 41;
-constexpr std::size_t kPeriodsAt = 57;
+// A record sent damaged the first time, when a fault says so.
+enum class RecordDamage { kNone, kZeroByte, kWrongMarker };
+constexpr std::uint8_t kBadMarker = 0x0A;
+constexpr std::size_t kZeroByteAt = 5;  // a data byte of the first group
 
 std::uint8_t Hi(int v) { return static_cast<std::uint8_t>((v >> 8) & 0xFF); }
 std::uint8_t Lo(int v) { return static_cast<std::uint8_t>(v & 0xFF); }
@@ -43,9 +34,7 @@ void PutMasked(Packet& out, std::initializer_list<std::uint8_t> data) {
   for (std::uint8_t byte : data) out.push_back(static_cast<std::uint8_t>(byte | kTopBit));
 }
 
-}  // namespace
-
-Packet GroupPacket(const Kx71Group& group) {
+Packet GroupPacket(const Group& group) {
   const CalendarTime& t = group.start;
   Packet p{kGroupType};
   PutMasked(p, {Hi(t.year), Lo(t.year), Lo(t.month), Lo(t.day), Lo(t.hour),
@@ -60,7 +49,7 @@ Packet CountPacket(std::uint32_t count) {
   return p;
 }
 
-Packet RecordPacket(const Kx71Reading& r, RecordDamage damage) {
+Packet RecordPacket(const Reading& r, RecordDamage damage) {
   const CalendarTime& t = r.time;
   Packet p{kRecordType};
   PutMasked(p, {Hi(t.year), Lo(t.year), Lo(t.month), Lo(t.day), Lo(t.hour), Lo(t.minute)});
@@ -73,8 +62,9 @@ Packet RecordPacket(const Kx71Reading& r, RecordDamage damage) {
   return p;
 }
 
-Packet PlanPacket(const Kx71Plan& plan, std::uint16_t primaryRecords) {
-  const Kx71PlanBlock block = EncodeKx71Plan(plan);
+// The plan with the number of records of the primary group behind it.
+Packet PlanPacket(const Plan& plan, std::uint16_t primaryRecords) {
+  const PlanBlock block = EncodePlan(plan);
   Packet p(1 + block.size());
   p[0] = kPlanPacketType;
   std::copy(block.begin(), block.end(), p.begin() + 1);
@@ -83,11 +73,16 @@ Packet PlanPacket(const Kx71Plan& plan, std::uint16_t primaryRecords) {
   return p;
 }
 
-}  // namespace kx71
+const AckCodes* CodesFor(std::uint8_t type) {
+  for (const AckCodes& c : kAckCodes)
+    if (c.type == type) return &c;
+  return nullptr;
+}
 
-Kx71PlanBlock EncodeKx71Plan(const Kx71Plan& plan) {
-  using namespace kx71;
-  Kx71PlanBlock b{};
+}  // namespace
+
+PlanBlock EncodePlan(const Plan& plan) {
+  PlanBlock b{};
   std::copy_n(plan.patient1.begin(), std::min(plan.patient1.size(), kPatient1Length), b.begin());
   std::copy_n(plan.patient2.begin(), std::min(plan.patient2.size(), kPatient2Length),
               b.begin() + kPatient2At);
@@ -100,26 +95,84 @@ Kx71PlanBlock EncodeKx71Plan(const Kx71Plan& plan) {
   return b;
 }
 
-Kx71Plan DecodeKx71Plan(const Kx71PlanBlock& b) {
-  using namespace kx71;
-  auto text = [&b](std::size_t at, std::size_t length) {
-    const auto first = b.begin() + static_cast<std::ptrdiff_t>(at);
-    const auto last = std::find(first, first + static_cast<std::ptrdiff_t>(length), 0);
-    return std::string(first, last);
-  };
-  Kx71Plan plan;
-  plan.patient1 = text(0, kPatient1Length);
-  plan.patient2 = text(kPatient2At, kPatient2Length);
-  const std::uint8_t* c = b.data() + kClockAt;
-  plan.clock = CalendarTime{c[0] * 256 + c[1], c[2], c[3], c[4], c[5], 0};
-  const std::uint8_t* p = b.data() + kPeriodsAt;
-  plan.day_hour = p[0];
-  plan.day_minute = p[1];
-  plan.day_interval = p[2];
-  plan.night_hour = p[3];
-  plan.night_minute = p[4];
-  plan.night_interval = p[5];
-  return plan;
+// Everything stored, in the order it goes out; the first packet goes at once.
+void Recorder::StartStream() {
+  stream_.clear();
+  int record = 0;
+  std::uint16_t primaryRecords = 0;
+  for (const Group& g : config_.groups)
+    if (g.primary) primaryRecords = static_cast<std::uint16_t>(primaryRecords + g.readings.size());
+  if (config_.plan_in_stream && config_.reply_code == kKeepsPlan)
+    stream_.push_back({PlanPacket(config_.plan, primaryRecords), {}});
+  for (const Group& g : config_.groups) {
+    stream_.push_back({GroupPacket(g), {}});
+    stream_.push_back({CountPacket(static_cast<std::uint32_t>(g.readings.size())), {}});
+    for (const Reading& r : g.readings) {
+      StreamPacket p{RecordPacket(r, RecordDamage::kNone), {}};
+      if (record == config_.faults.zero_byte_record)
+        p.first_time = RecordPacket(r, RecordDamage::kZeroByte);
+      else if (record == config_.faults.wrong_marker_record)
+        p.first_time = RecordPacket(r, RecordDamage::kWrongMarker);
+      stream_.push_back(std::move(p));
+      ++record;
+    }
+  }
+  primary_records_ = primaryRecords;
+  next_packet_ = 0;
+  resends_ = 0;
+  mode_ = Mode::kStreaming;
+  if (!config_.faults.silent_stream) SendPacket(true);
 }
 
-}  // namespace bplink::sim
+// Sends the packet due; the plan packet wants no answer, so the next one
+// follows it at once. After the last packet the recorder falls silent.
+void Recorder::SendPacket(bool first_time) {
+  while (next_packet_ < stream_.size()) {
+    const StreamPacket& p = stream_[next_packet_];
+    Send(first_time && !p.first_time.empty() ? p.first_time : p.bytes);
+    if (p.bytes[0] != kPlanPacketType) return;
+    ++next_packet_;
+    first_time = true;
+  }
+  mode_ = Mode::kIdle;
+}
+
+void Recorder::OnAcknowledgement(std::uint8_t code) {
+  if (mode_ != Mode::kStreaming || next_packet_ >= stream_.size()) {
+    complaints_.push_back("acknowledgement " + Hex(code) + " with no packet sent");
+    return;
+  }
+  const AckCodes* expected = CodesFor(stream_[next_packet_].bytes[0]);
+  if (expected == nullptr || (code != expected->ok && code != expected->bad)) {
+    complaints_.push_back("acknowledgement " + Hex(code) + " for packet type " +
+                          Hex(stream_[next_packet_].bytes[0]));
+    return;
+  }
+  if (code == expected->ok) {
+    ++positive_acks_;
+  } else {
+    ++negative_acks_;
+    if (resends_ < kResends) {
+      ++resends_;
+      SendPacket(false);
+      return;
+    }
+  }
+  // Taken, or given up on after the resends.
+  ++next_packet_;
+  resends_ = 0;
+  SendPacket(true);
+}
+
+void Recorder::SendPlan() {
+  ++plan_requests_;
+  mode_ = Mode::kIdle;
+  stream_.clear();
+  if (config_.reply_code != kKeepsPlan) {
+    complaints_.push_back("asked for a plan it does not keep");
+    return;
+  }
+  Send(PlanPacket(config_.plan, primary_records_));
+}
+
+}  // namespace bplink::sim::kx71

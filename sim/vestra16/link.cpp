@@ -1,6 +1,18 @@
+// What a VESTRA16-family monitor answers on the line: each command byte is
+// heard only at the speed of its phase (the control line for finding the
+// monitor and uploads, the data line for settings and records), and answered
+// as its family's dialect says.
 #include "vestra16/model.h"
 
 namespace bplink::sim::vestra16 {
+namespace {
+
+// The VESTRA16 talks at one speed and answers every command with its echo.
+constexpr Dialect kDialect{kBaud, kBaud, kReadSettings, std::nullopt, kWriteSettings, kWriteSettings};
+
+}  // namespace
+
+Monitor::Monitor() : Monitor(kDialect) {}
 
 void Monitor::OnOpen(unsigned) { plan_received_.reset(); }
 
@@ -33,50 +45,6 @@ void Monitor::Command(std::uint8_t byte, unsigned baud) {
     plan_received_ = 0;
   }
   // Anything else, or at another speed, is noise to the monitor.
-}
-
-void Monitor::SendSettings() {
-  Send(dialect_.settings_command);
-  Send(EncodeSettings(settings_, static_cast<std::uint16_t>(measurements_.size())));
-  cursor_ = 0;  // a new download starts from the first measurement
-}
-
-void Monitor::SendNextRecord() {
-  const int index = static_cast<int>(cursor_);
-  if (auto skip = faults_.unanswered_record_requests.find(index);
-      skip != faults_.unanswered_record_requests.end() && skip->second > 0) {
-    --skip->second;
-    return;
-  }
-  if (cursor_ >= measurements_.size()) return;  // nothing more stored
-  const auto block = EncodeMeasurement(measurements_[cursor_]);
-  Send(kReadRecord);
-  if (index == faults_.silent_after_records) {
-    for (int i = 0; i < faults_.bytes_before_silence && i < static_cast<int>(block.size()); ++i)
-      Send(block[static_cast<std::size_t>(i)]);
-    silent_ = true;
-    return;
-  }
-  Send(block);
-  ++cursor_;
-}
-
-void Monitor::PlanByte(std::uint8_t byte) {
-  const std::size_t at = *plan_received_;
-  plan_[at] = byte;
-  if (static_cast<int>(at) == faults_.unacknowledged_plan_byte) {
-    plan_received_.reset();
-    return;
-  }
-  Send(dialect_.ack);
-  if (at + 1 < kPlanBytes) {
-    plan_received_ = at + 1;
-    return;
-  }
-  plan_received_.reset();
-  last_plan_ = plan_;
-  settings_ = DecodePlan(plan_);
-  ++confirmed_uploads_;
 }
 
 }  // namespace bplink::sim::vestra16
