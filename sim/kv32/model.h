@@ -13,7 +13,8 @@
 // following download reads back what the block carried.
 //
 // wire.h has its bytes; link.cpp what it answers on the line, download.cpp
-// the plan and records it serves, upload.cpp how it takes a plan.
+// the plan and records it serves, upload.cpp how it takes a plan, make.cpp
+// its demo device.
 #pragma once
 
 #include <bplink/env.h>

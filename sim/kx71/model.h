@@ -14,7 +14,8 @@
 // What the recorder could not make sense of is noted in Complaints().
 //
 // wire.h has its bytes; link.cpp what it answers on the line, download.cpp
-// the stream it serves, upload.cpp how it takes a plan.
+// the stream it serves, upload.cpp how it takes a plan, make.cpp its demo
+// device.
 #pragma once
 
 #include <bplink/env.h>

@@ -9,7 +9,7 @@
 // One model serves both families; a Dialect says how each one talks (see
 // vestra16c/model.h for the younger one). wire.h has its bytes; link.cpp
 // what it answers on the line, download.cpp the settings and records it
-// serves, upload.cpp how it takes a plan.
+// serves, upload.cpp how it takes a plan, make.cpp its demo device.
 #pragma once
 
 #include <array>
@@ -21,6 +21,10 @@
 
 #include "device_model.h"
 #include "vestra16/wire.h"
+
+namespace bplink::sim {
+struct SimSettings;
+}
 
 namespace bplink::sim::vestra16 {
 
@@ -135,5 +139,9 @@ class Monitor : public DeviceModel {
   int record_requests_ = 0;
   int confirmed_uploads_ = 0;
 };
+
+// Stores the demo wearer's day in the monitor (make.cpp); the VESTRA16C
+// monitor's factory shares it.
+void StoreDemoDay(Monitor& monitor, const SimSettings& settings);
 
 }  // namespace bplink::sim::vestra16

@@ -14,7 +14,8 @@
 // below can tell it so, so on a pseudo-terminal such a pause never ends.
 //
 // wire.h has its bytes; link.cpp what it answers on the line (and the
-// pauses), download.cpp the sections it serves. It takes no plan.
+// pauses), download.cpp the sections it serves, make.cpp its demo device. It
+// takes no plan.
 #pragma once
 
 #include <bplink/env.h>
