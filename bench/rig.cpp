@@ -5,11 +5,11 @@
 #include <optional>
 
 #include "hid/hid_monitor.h"
-#include "kv32/kv32_monitor.h"
-#include "kx71/recorder.h"
-#include "vestra16/monitor.h"
-#include "vestra16c/monitor.h"
-#include "vestra18/vestra18_monitor.h"
+#include "kv32/model.h"
+#include "kx71/model.h"
+#include "vestra16/model.h"
+#include "vestra16c/model.h"
+#include "vestra18/model.h"
 
 namespace bplink::bench {
 namespace {
@@ -72,8 +72,8 @@ std::unique_ptr<Rig> HidRig(int records) {
 }
 
 std::unique_ptr<Rig> Kx71Rig(int records) {
-  auto rig = std::make_unique<RigOf<CProtocolCOMKX71, sim::Kx71Recorder>>(DATAMODE_BP, true);
-  sim::Kx71Group group{true, kFirstRecord, {}};
+  auto rig = std::make_unique<RigOf<CProtocolCOMKX71, sim::kx71::Recorder>>(DATAMODE_BP, true);
+  sim::kx71::Group group{true, kFirstRecord, {}};
   for (int i = 0; i < records; ++i)
     group.readings.push_back({At(i), Sys(i), 0x1FF - i % 200, 70 + i % 40, 0x80 + i % 60, i % 2 == 0 ? 0 : 3});
   rig->Device().Config().groups = {group};
@@ -81,11 +81,11 @@ std::unique_ptr<Rig> Kx71Rig(int records) {
 }
 
 std::unique_ptr<Rig> Kv32Rig(int records) {
-  auto rig = std::make_unique<RigOf<CProtocolCOMKV32, sim::Kv32Monitor>>(DATAMODE_BP, true);
-  sim::Kv32Config& config = rig->Device().Config();
+  auto rig = std::make_unique<RigOf<CProtocolCOMKV32, sim::kv32::Monitor>>(DATAMODE_BP, true);
+  sim::kv32::MonitorConfig& config = rig->Device().Config();
   config.plan.start = kFirstRecord;
   for (int i = 0; i < records; ++i) {
-    sim::Kv32Reading r;
+    sim::kv32::Reading r;
     r.time = At(i);
     r.sys = Sys(i);
     config.readings.push_back(r);
@@ -108,17 +108,17 @@ std::unique_ptr<Rig> Vestra16Rig(int records) {
 }
 
 std::unique_ptr<Rig> Vestra18Rig(int records) {
-  auto rig = std::make_unique<RigOf<CProtocolCOMVESTRA18, sim::Vestra18Monitor>>(DATAMODE_ZONE_ALL, false);
+  auto rig = std::make_unique<RigOf<CProtocolCOMVESTRA18, sim::vestra18::Monitor>>(DATAMODE_ZONE_ALL, false);
   // Spread over the three stores, each a section of its own.
   for (int i = 0; i < records; ++i) {
-    sim::Vestra18Reading r;
+    sim::vestra18::Reading r;
     r.time = At(i);
     r.sys = Sys(i);
     r.press2 = 70;
     r.pulse = 60;
     r.press3 = 90;
     r.status = 1;
-    rig->Device().Config().stores[static_cast<std::size_t>(i % sim::kVestra18Stores)].push_back(r);
+    rig->Device().Config().stores[static_cast<std::size_t>(i % sim::vestra18::kStores)].push_back(r);
   }
   return rig;
 }
@@ -138,7 +138,7 @@ std::string_view FamilyName(Family family) {
 }
 
 int MaxRecords(Family family) {
-  return family == Family::kVestra18 ? static_cast<int>(sim::kVestra18Stores * sim::kVestra18MaxSection)
+  return family == Family::kVestra18 ? static_cast<int>(sim::vestra18::kStores * sim::vestra18::kMaxSection)
                                      : kSixteenBitCount;
 }
 

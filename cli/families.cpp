@@ -2,31 +2,38 @@
 
 #include <algorithm>
 
-#include "sim_models.h"
+#include "models.h"
 
 namespace bplink::cli {
 namespace {
 
+// Each family's make_model is filled in below, from the simulators'
+// registry under the family's name.
 const std::vector<Family>& Table() {
-  static const std::vector<Family> families = {
-      {"hid", "CProtocol_NEW", LinkKind::kHid, {1, 2, 3, 4, 5},
-       [] { return std::make_unique<CProtocol_NEW>(); }, MakeHidMonitor,
-       {"period1", "period2", "extra", "patient"}, true, kResultIoFailed},
-      {"kx71", "CProtocolCOMKX71", LinkKind::kSerial, {kProtocolKX71},
-       [] { return std::make_unique<CProtocolCOMKX71>(); }, MakeKx71Recorder,
-       {"period1", "period2", "patient"}, false, kResultIoFailed},
-      {"kv32", "CProtocolCOMKV32", LinkKind::kSerial, {kProtocolKV32},
-       [] { return std::make_unique<CProtocolCOMKV32>(); }, MakeKv32Monitor,
-       {"period1", "period2", "extra", "patient"}, false, kResultIoFailed},
-      {"vestra16", "CProtocolCOMVESTRA16", LinkKind::kSerial, {kProtocolVESTRA16},
-       [] { return std::make_unique<CProtocolCOMVESTRA16>(); }, MakeVestra16Monitor,
-       {"period1", "period2", "extra", "patient"}, false, kResultUnexpectedReply},
-      {"vestra16c", "CProtocolCOMVESTRA16C", LinkKind::kSerial, {kProtocolVESTRA16C},
-       [] { return std::make_unique<CProtocolCOMVESTRA16C>(); }, MakeVestra16CMonitor,
-       {"period1", "period2", "extra", "patient"}, false, kResultUnexpectedReply},
-      {"vestra18", "CProtocolCOMVESTRA18", LinkKind::kSerial, {kProtocolVESTRA18},
-       [] { return std::make_unique<CProtocolCOMVESTRA18>(); }, MakeVestra18Monitor, {}, false, kResultIoFailed},
-  };
+  static const std::vector<Family> families = [] {
+    std::vector<Family> table = {
+        {"hid", "CProtocol_NEW", LinkKind::kHid, {1, 2, 3, 4, 5},
+         [] { return std::make_unique<CProtocol_NEW>(); }, nullptr,
+         {"period1", "period2", "extra", "patient"}, true, kResultIoFailed},
+        {"kx71", "CProtocolCOMKX71", LinkKind::kSerial, {kProtocolKX71},
+         [] { return std::make_unique<CProtocolCOMKX71>(); }, nullptr,
+         {"period1", "period2", "patient"}, false, kResultIoFailed},
+        {"kv32", "CProtocolCOMKV32", LinkKind::kSerial, {kProtocolKV32},
+         [] { return std::make_unique<CProtocolCOMKV32>(); }, nullptr,
+         {"period1", "period2", "extra", "patient"}, false, kResultIoFailed},
+        {"vestra16", "CProtocolCOMVESTRA16", LinkKind::kSerial, {kProtocolVESTRA16},
+         [] { return std::make_unique<CProtocolCOMVESTRA16>(); }, nullptr,
+         {"period1", "period2", "extra", "patient"}, false, kResultUnexpectedReply},
+        {"vestra16c", "CProtocolCOMVESTRA16C", LinkKind::kSerial, {kProtocolVESTRA16C},
+         [] { return std::make_unique<CProtocolCOMVESTRA16C>(); }, nullptr,
+         {"period1", "period2", "extra", "patient"}, false, kResultUnexpectedReply},
+        {"vestra18", "CProtocolCOMVESTRA18", LinkKind::kSerial, {kProtocolVESTRA18},
+         [] { return std::make_unique<CProtocolCOMVESTRA18>(); }, nullptr, {}, false, kResultIoFailed},
+    };
+    for (Family& family : table)
+      family.make_model = [name = family.name](const SimSettings& settings) { return sim::MakeModel(name, settings); };
+    return table;
+  }();
   return families;
 }
 

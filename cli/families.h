@@ -12,17 +12,12 @@
 #include <vector>
 
 #include "device_model.h"
+#include "settings.h"
 
 namespace bplink::cli {
 
 // What a simulated device stores and which fault it shows.
-struct SimSettings {
-  int device_type = kDeviceAmbulatory;  // HID family only
-  std::optional<int> records;           // readings in the first store; default: a day's recording
-  std::optional<int> silent_after;      // the device stops sending after this many records
-  unsigned pace_ms = 0;                 // each frame the device sends takes this long to arrive
-  std::optional<_BP_TRANSPORT_INFO> plan;  // the plan it keeps; default: the one its day was measured on
-};
+using SimSettings = sim::SimSettings;
 
 enum class LinkKind { kHid, kSerial };
 
@@ -32,7 +27,8 @@ struct Family {
   LinkKind link;
   std::vector<int> protocols;  // the protocol codes this family's class serves
   std::function<std::unique_ptr<CProtocolBase>()> make_protocol;
-  // Throws std::invalid_argument for settings the model cannot take.
+  // The family's demo device, from the simulators' registry; throws
+  // std::invalid_argument for settings the model cannot take.
   std::function<std::unique_ptr<sim::DeviceModel>(const SimSettings&)> make_model;
   // The plan members (as plan files name them) its devices keep and a
   // download reads back; empty for a family that takes no plan.

@@ -15,13 +15,13 @@
 #include "hid/hid_monitor.h"
 #include "hid/seven_in_eight.h"
 #include "in_process_device.h"
-#include "kv32/kv32_monitor.h"
-#include "kx71/recorder.h"
+#include "kv32/model.h"
+#include "kx71/model.h"
 #include "operations.h"
 #include "recording_device.h"
-#include "vestra16/monitor.h"
-#include "vestra16c/monitor.h"
-#include "vestra18/vestra18_monitor.h"
+#include "vestra16/model.h"
+#include "vestra16c/model.h"
+#include "vestra18/model.h"
 
 namespace bplink::fuzz {
 namespace {
@@ -64,9 +64,9 @@ Setup Hid(std::uint8_t identity, std::uint8_t version = 1) {
 }
 
 Setup Kx71() {
-  sim::Kx71RecorderConfig config;
+  sim::kx71::RecorderConfig config;
   for (bool primary : {true, false}) {
-    sim::Kx71Group group{primary, kStart, {}};
+    sim::kx71::Group group{primary, kStart, {}};
     for (int i = 0; i < kReadings; ++i)
       group.readings.push_back({AddMinutes(kStart, kStepMinutes * i), 250 + i, 95, 80, 130, i % 4});
     config.groups.push_back(group);
@@ -74,21 +74,21 @@ Setup Kx71() {
   config.plan.patient1 = "Ann Example";
   config.plan.clock = kStart;
   config.plan_in_stream = true;
-  return {std::make_unique<sim::Kx71Recorder>(config)};
+  return {std::make_unique<sim::kx71::Recorder>(config)};
 }
 
 Setup Kv32(int spo2Samples) {
-  sim::Kv32Config config;
+  sim::kv32::MonitorConfig config;
   config.plan.start = kStart;
   for (int i = 0; i < kReadings; ++i) {
-    sim::Kv32Reading r;
+    sim::kv32::Reading r;
     r.time = AddMinutes(kStart, kStepMinutes * i);
     r.sys = 260 + i;
     r.status = i % 4;
     config.readings.push_back(r);
   }
   config.spo2_samples = spo2Samples;
-  return {std::make_unique<sim::Kv32Monitor>(config)};
+  return {std::make_unique<sim::kv32::Monitor>(config)};
 }
 
 template <typename Monitor>
@@ -102,11 +102,11 @@ Setup Vestra16() {
 }
 
 Setup Vestra18() {
-  sim::Vestra18Config config;
-  for (int s = 0; s < sim::kVestra18Stores; ++s)
+  sim::vestra18::MonitorConfig config;
+  for (int s = 0; s < sim::vestra18::kStores; ++s)
     for (int i = 0; i < kReadings; ++i)
       config.stores[s].push_back({AddMinutes(kStart, 24 * 60 * s + kStepMinutes * i), 256 + i, 70, 65, 90, i % 4});
-  return {std::make_unique<sim::Vestra18Monitor>(config)};
+  return {std::make_unique<sim::vestra18::Monitor>(config)};
 }
 
 Setup Serial(sim::SerialFamily family) { return {sim::MakeProbeResponder(family)}; }

@@ -1,10 +1,10 @@
 #include "detect/probe_responders.h"
 
-#include "kv32/kv32_monitor.h"
-#include "kx71/recorder.h"
-#include "vestra16/monitor.h"
-#include "vestra16c/monitor.h"
-#include "vestra18/vestra18_monitor.h"
+#include "kv32/model.h"
+#include "kx71/model.h"
+#include "vestra16/model.h"
+#include "vestra16c/model.h"
+#include "vestra18/model.h"
 
 #include <algorithm>
 #include <utility>
@@ -30,9 +30,9 @@ void ProbeResponder::Receive(const std::uint8_t* data, std::size_t size, unsigne
 }
 
 std::unique_ptr<DeviceModel> MakeKX71ProbeResponder(std::uint8_t kind) {
-  Kx71RecorderConfig config;
+  kx71::RecorderConfig config;
   config.reply_code = kind;
-  return std::make_unique<Kx71Recorder>(std::move(config));
+  return std::make_unique<kx71::Recorder>(std::move(config));
 }
 
 // The families' own simulated devices, each answering its detection probe
@@ -40,15 +40,15 @@ std::unique_ptr<DeviceModel> MakeKX71ProbeResponder(std::uint8_t kind) {
 std::unique_ptr<DeviceModel> MakeProbeResponder(SerialFamily family) {
   switch (family) {
     case SerialFamily::kKX71:
-      return MakeKX71ProbeResponder(kKX71Standard);
+      return MakeKX71ProbeResponder(kx71::kStandard);
     case SerialFamily::kKV32:
-      return std::make_unique<Kv32Monitor>(Kv32Config{});
+      return std::make_unique<kv32::Monitor>(kv32::MonitorConfig{});
     case SerialFamily::kVestra16C:
       return std::make_unique<vestra16c::Monitor>();
     case SerialFamily::kVestra16:
       return std::make_unique<vestra16::Monitor>();
     case SerialFamily::kVestra18:
-      return std::make_unique<Vestra18Monitor>(Vestra18Config{});
+      return std::make_unique<vestra18::Monitor>(vestra18::MonitorConfig{});
   }
   return nullptr;
 }

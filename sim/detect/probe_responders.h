@@ -10,15 +10,11 @@
 #include <vector>
 
 #include "device_model.h"
+#include "kx71/wire.h"
 
 namespace bplink::sim {
 
 enum class SerialFamily { kKX71, kKV32, kVestra16C, kVestra16, kVestra18 };
-
-// The code a KX71 recorder opens its handshake answer with names its kind.
-inline constexpr std::uint8_t kKX71WithoutPlan = 0x15;
-inline constexpr std::uint8_t kKX71Standard = 0x02;
-inline constexpr std::uint8_t kKX71KeepingPlan = 0x34;
 
 // A device that answers `request` with `answer` when it hears the request at
 // `baud`, as a whole or in pieces. Bytes at any other speed are noise to it:
@@ -38,7 +34,8 @@ class ProbeResponder : public DeviceModel {
 // A device of the family, as it answers detection; a KX71 recorder of the
 // standard kind.
 std::unique_ptr<DeviceModel> MakeProbeResponder(SerialFamily family);
-// A KX71 recorder whose handshake answer begins with `kind`.
+// A KX71 recorder whose handshake answer begins with `kind` (kx71::kStandard
+// and its siblings in kx71/wire.h).
 std::unique_ptr<DeviceModel> MakeKX71ProbeResponder(std::uint8_t kind);
 
 }  // namespace bplink::sim

@@ -65,9 +65,9 @@ TEST_F(Detection, EachSerialFamilyAnswersOnlyItsOwnProbe) {
     DWORD downloadBaud = 0;  // a speed where the same request means something else
   };
   Case cases[] = {
-      {MakeKX71ProbeResponder(kKX71WithoutPlan), 1, 6, 1, 1, CBR_115200},
-      {MakeKX71ProbeResponder(kKX71Standard), 1, 6, 2, 1, CBR_115200},
-      {MakeKX71ProbeResponder(kKX71KeepingPlan), 1, 6, 2, 1, CBR_115200},
+      {MakeKX71ProbeResponder(kx71::kWithoutPlan), 1, 6, 1, 1, CBR_115200},
+      {MakeKX71ProbeResponder(kx71::kStandard), 1, 6, 2, 1, CBR_115200},
+      {MakeKX71ProbeResponder(kx71::kKeepsPlan), 1, 6, 2, 1, CBR_115200},
       {MakeProbeResponder(SerialFamily::kKV32), 3, 7, kUnset, 2, CBR_4800},
       {MakeProbeResponder(SerialFamily::kVestra16C), 6, 9, kUnset, 3, CBR_4800},
       // Also echoes the VESTRA16C request, with its settings block: found as 8, not 9.

@@ -1,97 +1,96 @@
 // The in-process adapter behaves like a port: only where a model sits does
-// anything answer, and a silent read costs the receive time-out.
+// anything answer, only at the model's speed, and a silent read costs the
+// receive time-out. The registry makes every family's demo device by name.
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <stdexcept>
+#include <typeindex>
+
+#include "echo_model.h"
 #include "in_process_device.h"
+#include "models.h"
+#include "real_time.h"
 #include "virtual_env.h"
 
 namespace {
 
 using bplink::sim::InProcessDevice;
+using bplink::testing::Line;
 
-// Answers every byte with its complement, and only at its own speed.
-class ComplementModel : public bplink::sim::DeviceModel {
- public:
-  explicit ComplementModel(unsigned speed) : speed_(speed) {}
-  void Receive(const std::uint8_t* data, std::size_t size, unsigned baud) override {
-    if (baud != speed_) return;
-    for (std::size_t i = 0; i < size; ++i) Send(static_cast<std::uint8_t>(~data[i]));
-  }
-  int opens = 0, closes = 0;
+// An echo at one speed that counts how often the host opened and closed it.
+struct CountingEcho : bplink::sim::EchoModel {
+  using EchoModel::EchoModel;
   void OnOpen(unsigned) override { ++opens; }
   void OnClose() override { ++closes; }
-
- private:
-  unsigned speed_;
+  int opens = 0, closes = 0;
 };
 
-DCB Line(DWORD baud) {
-  DCB dcb{};
-  dcb.BaudRate = baud;
-  dcb.ByteSize = 8;
-  return dcb;
-}
-
-TEST(InProcessDevice, OnlyThePortWithTheModelAnswers) {
+TEST(InProcessDevice, OnlyTheModelAtItsSpeedAnswersAndEverySilenceCostsTheTimeOut) {
   bplink::testing::VirtualEnv env;
   bplink::testing::ScopedEnv scope(&env);
-  ComplementModel model(9600);
+  CountingEcho model(CBR_4800), hid(bplink::sim::kNoLineSpeed);
   InProcessDevice dev;
   dev.AttachPort(L"/dev/ttyS0", nullptr);
   dev.AttachPort(L"/dev/ttyUSB0", &model);
   BYTE out[2] = {0x0F, 0xAA}, in[2] = {};
 
-  EXPECT_EQ(dev.Open(L"/dev/ttyS9", Line(9600)), 0);  // no such port
-  ASSERT_EQ(dev.Open(L"/dev/ttyS0", Line(9600)), 1);  // a port with nothing on it
+  EXPECT_EQ(dev.Open(L"/dev/ttyS9", Line(CBR_4800)), 0);  // no such port
+  EXPECT_EQ(dev.Open(0), 0);                              // no HID device
+  ASSERT_EQ(dev.Open(L"/dev/ttyS0", Line(CBR_4800)), 1);  // a port with nothing on it
   EXPECT_EQ(dev.SendData(out, 2), 1);
   EXPECT_EQ(dev.RecvData(in, 1), 0);
-  EXPECT_EQ(env.ElapsedMs(), InProcessDevice::kDefaultRecvTimeoutMs);
   dev.Close();
-
-  ASSERT_EQ(dev.Open(L"/dev/ttyUSB0", Line(9600)), 1);
-  EXPECT_EQ(dev.Open(L"/dev/ttyUSB0", Line(9600)), 0);  // already open
-  EXPECT_EQ(dev.SendData(out, 2), 1);
-  ASSERT_EQ(dev.RecvData(in, 2), 1);
-  EXPECT_EQ(in[0], 0xF0);
-  EXPECT_EQ(in[1], 0x55);
-  dev.Close();
-  EXPECT_EQ(model.opens, 1);
-  EXPECT_EQ(model.closes, 1);
-  EXPECT_EQ(dev.SendData(out, 2), 0);  // closed
-}
-
-TEST(InProcessDevice, WrongSpeedAndShortRepliesFailLikeAWire) {
-  bplink::testing::VirtualEnv env;
-  bplink::testing::ScopedEnv scope(&env);
-  ComplementModel model(4800);
-  InProcessDevice dev;
-  dev.SetRecvTimeout(250);
-  dev.AttachPort(L"COM1", &model);
-  BYTE out[1] = {0x01}, in[2] = {};
-
-  ASSERT_EQ(dev.Open(L"COM1", Line(115200)), 1);
+  ASSERT_EQ(dev.Open(L"/dev/ttyUSB0", Line(CBR_115200)), 1);
   dev.SendData(out, 1);
   EXPECT_EQ(dev.RecvData(in, 1), 0);  // not understood at this speed
   dev.Close();
+  EXPECT_EQ(env.ElapsedMs(), 2 * InProcessDevice::kDefaultRecvTimeoutMs);
 
-  ASSERT_EQ(dev.Open(L"COM1", Line(4800)), 1);
+  dev.SetRecvTimeout(250);
+  ASSERT_EQ(dev.Open(L"/dev/ttyUSB0", Line(CBR_4800)), 1);
+  EXPECT_EQ(dev.Open(L"/dev/ttyUSB0", Line(CBR_4800)), 0);  // already open
+  EXPECT_EQ(dev.SendData(out, 2), 1);
+  ASSERT_EQ(dev.RecvData(in, 2), 1);
+  EXPECT_EQ(in[1], 0xAA);
   dev.SendData(out, 1);
   EXPECT_EQ(dev.RecvData(in, 2), 0);  // one byte came, two were asked for
   EXPECT_EQ(dev.RecvData(in, 1), 0);  // and the failed read consumed it
-  EXPECT_EQ(env.ElapsedMs(), 750u);
+  dev.Close();
+  EXPECT_EQ(env.ElapsedMs(), 2 * InProcessDevice::kDefaultRecvTimeoutMs + 2 * 250);
+  EXPECT_EQ(model.opens, 2);
+  EXPECT_EQ(model.closes, 2);
+  EXPECT_EQ(dev.SendData(out, 2), 0);  // closed
+
+  dev.AttachHid(&hid);
+  ASSERT_EQ(dev.Open(0), 1);
+  dev.SendData(out + 1, 1);
+  EXPECT_EQ(dev.RecvData(in, 1), 1);
+  EXPECT_EQ(in[0], 0xAA);
 }
 
-TEST(InProcessDevice, HidModelAnswersOpenZero) {
-  ComplementModel model(bplink::sim::kNoLineSpeed);
-  InProcessDevice dev;
-  EXPECT_EQ(dev.Open(0), 0);
-  dev.AttachHid(&model);
-  ASSERT_NE(dev.Open(0), 0);
-  BYTE out[1] = {0x40}, in[1] = {};
-  dev.SendData(out, 1);
-  ASSERT_EQ(dev.RecvData(in, 1), 1);
-  EXPECT_EQ(in[0], 0xBF);
+// Every family has its own demo device, which refuses what it cannot store;
+// a name no family has is answered with the names there are.
+TEST(Models, EveryFamilyMakesItsOwnDeviceAndAnUnknownNameListsThem) {
+  const std::vector<std::string> names = bplink::sim::FamilyNames();
+  bplink::sim::SimSettings impossible;
+  impossible.records = -1;
+  std::set<std::type_index> kinds;
+  for (const std::string& name : names) {
+    const auto model = bplink::sim::MakeModel(name, {});
+    ASSERT_NE(model, nullptr) << name;
+    const bplink::sim::DeviceModel& device = *model;
+    kinds.insert(typeid(device));
+    EXPECT_THROW(bplink::sim::MakeModel(name, impossible), std::invalid_argument) << name;
+  }
+  EXPECT_EQ(kinds.size(), names.size());
+  try {
+    bplink::sim::MakeModel("kx72", {});
+    ADD_FAILURE() << "an unknown family was made";
+  } catch (const std::invalid_argument& e) {
+    for (const std::string& name : names) EXPECT_NE(std::string(e.what()).find(name), std::string::npos) << name;
+  }
 }
 
 }  // namespace

@@ -1,19 +1,17 @@
 // A model served on a pseudo-terminal, reached through the real serial port,
-// behaves as the same model does behind the in-process adapter.
+// hears the host at the line speed the host set, paced or not, answers at any
+// length, and goes away cleanly under a waiting host.
 
 #include <bplink/device.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <optional>
 #include <thread>
 #include <vector>
 
 #include "echo_model.h"
-#include "in_process_device.h"
 #include "pty_bridge.h"
 #include "real_time.h"
-#include "virtual_env.h"
 
 namespace {
 
@@ -24,42 +22,20 @@ using Bytes = std::vector<BYTE>;
 
 std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
-// One probe as a serial search makes it: open at a speed, send, read the
-// answer, close. The answer, or nothing when none came.
-std::optional<Bytes> Probe(CDevice& dev, const std::wstring& path, DWORD baud, Bytes request) {
-  if (dev.Open(path, Line(baud)) != 1) return std::nullopt;
-  std::optional<Bytes> answer;
-  Bytes reply(request.size());
-  if (dev.SendData(request.data(), static_cast<DWORD>(request.size())) != 0 &&
-      dev.RecvData(reply.data(), static_cast<DWORD>(reply.size())) != 0)
-    answer = reply;
-  dev.Close();
-  return answer;
-}
-
-TEST(PtyBridge, ModelAnswersOnlyAtItsOwnSpeedAsInProcess) {
-  constexpr unsigned kProbeTimeoutMs = 300;
-  const DWORD speeds[] = {CBR_4800, CBR_9600, CBR_115200, CBR_9600};
-  const Bytes request = {0x51, 0x00, 0xFF, 0x0D};
-
-  EchoModel on_pty(CBR_9600);
-  PtyBridge bridge(on_pty);
-  ASSERT_TRUE(bridge.Start());
+// Opens the bridge's port at `baud`, sends `bytes` and reads `expect` bytes
+// back (as many as were sent when not given): the answer, empty when none
+// came, and how long that took in microseconds.
+std::pair<Bytes, long long> Exchange(PtyBridge& bridge, DWORD baud, Bytes bytes, unsigned timeoutMs,
+                                     std::size_t expect = 0) {
   CDevice_COM port;
-  port.SetRecvTimeout(kProbeTimeoutMs);
-  std::vector<std::optional<Bytes>> over_pty;
-  for (DWORD baud : speeds) over_pty.push_back(Probe(port, Wide(bridge.Path()), baud, request));
-
-  VirtualEnv env;
-  ScopedEnv scope(&env);
-  EchoModel in_process(CBR_9600);
-  bplink::sim::InProcessDevice adapter;
-  adapter.AttachPort(L"/dev/ttyUSB0", &in_process);
-  std::vector<std::optional<Bytes>> over_adapter;
-  for (DWORD baud : speeds) over_adapter.push_back(Probe(adapter, L"/dev/ttyUSB0", baud, request));
-
-  EXPECT_EQ(over_pty, (std::vector<std::optional<Bytes>>{std::nullopt, request, std::nullopt, request}));
-  EXPECT_EQ(over_adapter, over_pty);
+  if (port.Open(Wide(bridge.Path()), Line(baud)) != 1) return {};
+  port.SetRecvTimeout(timeoutMs);
+  Bytes got(expect != 0 ? expect : bytes.size());
+  const auto start = std::chrono::steady_clock::now();
+  const bool answered = port.SendData(bytes.data(), static_cast<DWORD>(bytes.size())) != 0 &&
+                        port.RecvData(got.data(), static_cast<DWORD>(got.size())) != 0;
+  const auto took = std::chrono::steady_clock::now() - start;
+  return {answered ? got : Bytes{}, std::chrono::duration_cast<std::chrono::microseconds>(took).count()};
 }
 
 // Answers every write with a burst longer than a pty buffers at once.
@@ -75,49 +51,32 @@ TEST(PtyBridge, LongAnswersReachTheHostWhole) {
   BurstModel model;
   PtyBridge bridge(model);
   ASSERT_TRUE(bridge.Start());
-  CDevice_COM port;
-  ASSERT_EQ(port.Open(Wide(bridge.Path()), Line(CBR_115200)), 1);
-  port.SetRecvTimeout(kLongTimeoutMs);
-  BYTE go = 0x43;
-  ASSERT_NE(port.SendData(&go, 1), 0);
-  Bytes got(BurstModel::kBurst);
-  ASSERT_NE(port.RecvData(got.data(), BurstModel::kBurst), 0);
+  const Bytes got = Exchange(bridge, CBR_115200, {0x43}, kLongTimeoutMs, BurstModel::kBurst).first;
+  ASSERT_EQ(got.size(), BurstModel::kBurst);
   for (std::size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], static_cast<BYTE>(i * 7)) << i;
 }
 
-// Paced, bytes take their wire time each way: the model hears a byte when its
-// stop bit is through, and its echo takes as long again on the way back, so
-// an echo of n bytes ends one byte time after the n-th byte was heard. A
-// model at another speed still hears noise only.
-TEST(PtyBridge, PacedLineCarriesBytesAtTheHostsSpeed) {
-  constexpr std::size_t kBytes = 48;
+// A model hears only bytes sent at its own speed. Paced, bytes take their
+// wire time each way: the model hears a byte when its stop bit is through,
+// and its echo takes as long again on the way back, so an echo of n bytes
+// ends one byte time after the n-th byte was heard.
+TEST(PtyBridge, ModelHearsOnlyItsOwnSpeedAndPacedBytesTakeTheirWireTime) {
   constexpr long long kByteMicros = 10'000'000 / CBR_4800;  // 2083 us
-  EchoModel model(CBR_4800);
-  PtyBridge bridge(model);
-  bridge.PaceAtLineSpeed(true);
-  ASSERT_TRUE(bridge.Start());
-  CDevice_COM port;
-
-  Bytes sent(kBytes);
-  for (std::size_t i = 0; i < kBytes; ++i) sent[i] = static_cast<BYTE>(0x80 + i);
-  for (const DWORD baud : {CBR_9600, CBR_4800}) {
-    ASSERT_EQ(port.Open(Wide(bridge.Path()), Line(baud)), 1);
-    port.SetRecvTimeout(baud == CBR_4800 ? kLongTimeoutMs : kShortTimeoutMs);
-    const auto start = std::chrono::steady_clock::now();
-    ASSERT_NE(port.SendData(sent.data(), kBytes), 0);
-    Bytes got(kBytes);
-    const bool answered = port.RecvData(got.data(), kBytes) != 0;
-    const long long micros =
-        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
-    port.Close();
-    if (baud != CBR_4800) {
-      EXPECT_FALSE(answered);
-      continue;
-    }
-    ASSERT_TRUE(answered);
-    EXPECT_EQ(got, sent);
-    EXPECT_GE(micros, static_cast<long long>(kBytes + 1) * kByteMicros);
-    EXPECT_LT(micros, static_cast<long long>(kBytes + 1) * kByteMicros + 1000 * kSchedulingSlackMs);
+  Bytes sent(48);
+  for (std::size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<BYTE>(0x80 + i);
+  const long long floor = static_cast<long long>(sent.size() + 1) * kByteMicros;
+  for (const bool paced : {false, true}) {
+    EchoModel model(CBR_4800);
+    PtyBridge bridge(model);
+    bridge.PaceAtLineSpeed(paced);
+    ASSERT_TRUE(bridge.Start());
+    for (const DWORD other : {CBR_9600, CBR_115200})
+      EXPECT_TRUE(Exchange(bridge, other, sent, 2 * kShortTimeoutMs).first.empty()) << other << (paced ? " paced" : "");
+    const auto [got, micros] = Exchange(bridge, CBR_4800, sent, kLongTimeoutMs);
+    EXPECT_EQ(got, sent) << (paced ? "paced" : "");
+    if (!paced) continue;
+    EXPECT_GE(micros, floor);
+    EXPECT_LT(micros, floor + 1000 * kSchedulingSlackMs);
   }
 }
 

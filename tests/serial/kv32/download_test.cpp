@@ -9,8 +9,8 @@ namespace {
 
 using namespace bplink::testing;
 using bplink::CalendarTime;
-using bplink::sim::Kv32Exchange;
-using bplink::sim::Kv32Fault;
+using Kv32Exchange = bplink::sim::kv32::Exchange;
+using Kv32Fault = bplink::sim::kv32::Fault;
 
 // The first record is the start of the recording; the others carry over
 // midnight, the leap day, a month's and a year's end.

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "in_process_device.h"
-#include "kv32/kv32_monitor.h"
+#include "kv32/model.h"
 #include "virtual_env.h"
 
 namespace bplink::testing {
@@ -16,7 +16,7 @@ namespace bplink::testing {
 struct Kv32Bench {
   VirtualEnv env;
   ScopedEnv scope{&env};
-  sim::Kv32Monitor monitor;
+  sim::kv32::Monitor monitor;
   sim::InProcessDevice device;
   CProtocolCOMKV32 protocol;
   int progress = -1;
@@ -49,8 +49,8 @@ inline CalendarTime PlanStart(const _BP_TRANSPORT_INFO& p) {
   return {p.nYear, p.nMonth, p.nDay, p.nHour, p.nMinute, p.nSecond};
 }
 
-inline sim::Kv32Reading ReadingAt(const CalendarTime& t, int sys = 120) {
-  sim::Kv32Reading r;
+inline sim::kv32::Reading ReadingAt(const CalendarTime& t, int sys = 120) {
+  sim::kv32::Reading r;
   r.time = t;
   r.sys = sys;
   return r;

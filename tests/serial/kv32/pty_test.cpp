@@ -13,7 +13,7 @@ namespace {
 
 using namespace bplink::testing;
 using bplink::CalendarTime;
-using bplink::sim::Kv32Monitor;
+using Kv32Monitor = bplink::sim::kv32::Monitor;
 
 // The host's pauses are virtual; the port's receive time-out is real.
 struct PtyBench {

@@ -10,9 +10,9 @@ namespace {
 
 using namespace bplink::testing;
 using bplink::CalendarTime;
-using bplink::sim::Kv32Exchange;
-using bplink::sim::Kv32Fault;
-using bplink::sim::Kv32PlanBlock;
+using Kv32Exchange = bplink::sim::kv32::Exchange;
+using Kv32Fault = bplink::sim::kv32::Fault;
+using Kv32PlanBlock = bplink::sim::kv32::PlanBlock;
 
 _BP_TRANSPORT_INFO Plan() {
   _BP_TRANSPORT_INFO plan;

@@ -8,14 +8,14 @@
 #include <vector>
 
 #include "in_process_device.h"
-#include "kx71/recorder.h"
+#include "kx71/model.h"
 #include "virtual_env.h"
 
 namespace kx71test {
 
-using bplink::sim::Kx71Group;
-using bplink::sim::Kx71Reading;
-using bplink::sim::Kx71Recorder;
+using Kx71Group = bplink::sim::kx71::Group;
+using Kx71Reading = bplink::sim::kx71::Reading;
+using Kx71Recorder = bplink::sim::kx71::Recorder;
 
 // Readings whose bytes have the top bit both set and clear, so both ways of
 // masking are on the line; status 3 is usable, 2 is not.

@@ -12,8 +12,8 @@
 namespace kx71test {
 namespace {
 
-bplink::sim::Kx71Plan SomePlan() {
-  bplink::sim::Kx71Plan plan;
+bplink::sim::kx71::Plan SomePlan() {
+  bplink::sim::kx71::Plan plan;
   plan.patient1 = "Jane Q. Example";
   plan.patient2 = "ID-0042";
   plan.clock = {2025, 11, 2, 7, 15, 0};

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "in_process_device.h"
-#include "vestra16/monitor.h"
+#include "vestra16/model.h"
 #include "virtual_env.h"
 
 namespace bplink::testing::vestra16 {

@@ -7,7 +7,7 @@
 
 #include "real_time.h"
 #include "vestra16/bench.h"
-#include "vestra16c/monitor.h"
+#include "vestra16c/model.h"
 
 namespace bplink::testing::vestra16 {
 namespace {

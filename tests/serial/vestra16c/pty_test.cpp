@@ -6,7 +6,7 @@
 
 #include "vestra16/bench.h"
 #include "vestra16/pty_helpers.h"
-#include "vestra16c/monitor.h"
+#include "vestra16c/model.h"
 
 namespace bplink::testing::vestra16 {
 namespace {

@@ -10,7 +10,7 @@
 namespace bplink::testing {
 namespace {
 
-using sim::Vestra18Silence;
+using Vestra18Silence = sim::vestra18::Silence;
 
 constexpr unsigned kTimeoutMs = sim::InProcessDevice::kDefaultRecvTimeoutMs;
 
@@ -25,8 +25,8 @@ class Vestra18Download : public ::testing::Test {
 
   VirtualEnv env_;
   ScopedEnv scope_{&env_};
-  sim::Vestra18Monitor monitor_;
-  sim::Vestra18Line line_{ComPortPath(L"ttyS1"), monitor_};
+  sim::vestra18::Monitor monitor_;
+  sim::vestra18::Line line_{ComPortPath(L"ttyS1"), monitor_};
   Vestra18Host host_{line_, false};
   CProtocolCOMVESTRA18& protocol_ = host_.protocol;
   int& progress_ = host_.progress;
@@ -86,10 +86,10 @@ TEST_F(Vestra18Download, TenMissingFramesFailTheSectionButLaterOnesAreRead) {
   EXPECT_EQ(zones[2].vecRecords, ExpectedSet(monitor_.Config().stores[2]).vecRecords);
 
   // Nine missing frames in the middle are survived: the set holds what came.
-  sim::Vestra18Monitor nine;
+  sim::vestra18::Monitor nine;
   nine.Config().stores[1] = Readings(1, 12);
   nine.AddGap({1, 2, 9});
-  sim::Vestra18Line line(ComPortPath(L"ttyS1"), nine);
+  sim::vestra18::Line line(ComPortPath(L"ttyS1"), nine);
   protocol_.SetDevice(&line, false);
   EXPECT_EQ(protocol_.PC_Download(DATAMODE_ZONE2), 1);
   auto stored = Readings(1, 12);

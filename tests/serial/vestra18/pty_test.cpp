@@ -26,7 +26,7 @@ class PtyOnlyEnv : public Env {
 };
 
 TEST(Vestra18OnPty, EveryModeAndTheDetectionAnswerThroughTheRealPort) {
-  sim::Vestra18Monitor monitor;
+  sim::vestra18::Monitor monitor;
   for (int s = 0; s < 3; ++s) monitor.Config().stores[s] = Readings(s, s + 1);
   sim::PtyBridge bridge(monitor);
   ASSERT_TRUE(bridge.Start());

@@ -7,11 +7,11 @@
 
 #include <vector>
 
-#include "vestra18/vestra18_monitor.h"
+#include "vestra18/model.h"
 
 namespace bplink::testing {
 
-using sim::Vestra18Reading;
+using Vestra18Reading = sim::vestra18::Reading;
 
 // A quarter of an hour apart from 2024-03-15 08:30, a day later per store;
 // store 2's systolic values pass 255; the statuses mix usable and unusable.
@@ -65,7 +65,7 @@ inline std::vector<_BP_DATASET> Zones(CProtocolCOMVESTRA18& protocol) {
 // Modes 4, 5, 6 read one store each, mode 7 all three. `each` runs after
 // every download with the number of records read.
 template <typename Check>
-void ExpectEveryModeReadsItsStores(CProtocolCOMVESTRA18& protocol, const sim::Vestra18Config& config,
+void ExpectEveryModeReadsItsStores(CProtocolCOMVESTRA18& protocol, const sim::vestra18::MonitorConfig& config,
                                    const int& state, Check each) {
   const std::vector<std::vector<int>> storesOfMode = {{0}, {1}, {2}, {0, 1, 2}};
   for (int m = 0; m < 4; ++m) {

@@ -1,23 +1,12 @@
-// The monitor's blocks, laid out as its firmware keeps them.
-
-#include "vestra16/monitor.h"
-
+// How a VESTRA16-family monitor serves what it stored: the settings block
+// with the count of measurements, then one measurement per request, each
+// behind its echo.
 #include <algorithm>
+
+#include "vestra16/model.h"
 
 namespace bplink::sim::vestra16 {
 namespace {
-
-// Where things sit in the settings area.
-constexpr std::size_t kPatient1At = 0;
-constexpr std::size_t kPatient2At = 30;
-constexpr std::size_t kStartAt = 41;
-constexpr std::size_t kNextAt = 47;
-constexpr std::size_t kOption1At = 55;
-constexpr std::size_t kOption2At = 56;
-constexpr std::size_t kPeriodsAt = 57;
-constexpr std::size_t kExtraAt = 63;
-constexpr std::size_t kCodeAt = 69;
-constexpr std::size_t kCountAt = 70;
 
 void PutClock(const Clock& c, std::uint8_t* at) {
   at[0] = static_cast<std::uint8_t>(c.year >> 8);
@@ -27,8 +16,6 @@ void PutClock(const Clock& c, std::uint8_t* at) {
   at[4] = static_cast<std::uint8_t>(c.hour);
   at[5] = static_cast<std::uint8_t>(c.minute);
 }
-
-Clock GetClock(const std::uint8_t* at) { return Clock{at[0] * 256 + at[1], at[2], at[3], at[4], at[5]}; }
 
 }  // namespace
 
@@ -50,25 +37,6 @@ std::array<std::uint8_t, kSettingsBytes> EncodeSettings(const Settings& s, std::
   return b;
 }
 
-Settings DecodePlan(const std::array<std::uint8_t, kPlanBytes>& p) {
-  Settings s;
-  std::copy_n(p.begin() + kPatient1At, s.patient1.size(), s.patient1.begin());
-  std::copy_n(p.begin() + kPatient2At, s.patient2.size(), s.patient2.begin());
-  s.start = GetClock(&p[kStartAt]);
-  s.next = GetClock(&p[kNextAt]);
-  s.option1 = p[kOption1At];
-  s.option2 = p[kOption2At];
-  s.period1_hour = p[kPeriodsAt];
-  s.period1_minute = p[kPeriodsAt + 1];
-  s.period1_interval = p[kPeriodsAt + 2];
-  s.period2_hour = p[kPeriodsAt + 3];
-  s.period2_minute = p[kPeriodsAt + 4];
-  s.period2_interval = p[kPeriodsAt + 5];
-  std::copy_n(p.begin() + kExtraAt, s.extra.size(), s.extra.begin());
-  s.period_code = p[kCodeAt];
-  return s;
-}
-
 std::array<std::uint8_t, kRecordBytes> EncodeMeasurement(const Measurement& m) {
   return {static_cast<std::uint8_t>(m.minutes >> 16),
           static_cast<std::uint8_t>(m.systolic >> 8),
@@ -83,6 +51,32 @@ std::array<std::uint8_t, kRecordBytes> EncodeMeasurement(const Measurement& m) {
           0,
           0,
           m.extra};
+}
+
+void Monitor::SendSettings() {
+  Send(dialect_.settings_command);
+  Send(EncodeSettings(settings_, static_cast<std::uint16_t>(measurements_.size())));
+  cursor_ = 0;  // a new download starts from the first measurement
+}
+
+void Monitor::SendNextRecord() {
+  const int index = static_cast<int>(cursor_);
+  if (auto skip = faults_.unanswered_record_requests.find(index);
+      skip != faults_.unanswered_record_requests.end() && skip->second > 0) {
+    --skip->second;
+    return;
+  }
+  if (cursor_ >= measurements_.size()) return;  // nothing more stored
+  const auto block = EncodeMeasurement(measurements_[cursor_]);
+  Send(kReadRecord);
+  if (index == faults_.silent_after_records) {
+    for (int i = 0; i < faults_.bytes_before_silence && i < static_cast<int>(block.size()); ++i)
+      Send(block[static_cast<std::size_t>(i)]);
+    silent_ = true;
+    return;
+  }
+  Send(block);
+  ++cursor_;
 }
 
 }  // namespace bplink::sim::vestra16

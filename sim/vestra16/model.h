@@ -7,7 +7,9 @@
 // only bytes sent at the speed of the phase they belong to.
 //
 // One model serves both families; a Dialect says how each one talks (see
-// vestra16c/monitor.h for the younger one).
+// vestra16c/model.h for the younger one). wire.h has its bytes; link.cpp
+// what it answers on the line, download.cpp the settings and records it
+// serves, upload.cpp how it takes a plan, make.cpp its demo device.
 #pragma once
 
 #include <array>
@@ -18,17 +20,13 @@
 #include <vector>
 
 #include "device_model.h"
+#include "vestra16/wire.h"
+
+namespace bplink::sim {
+struct SimSettings;
+}
 
 namespace bplink::sim::vestra16 {
-
-inline constexpr std::uint8_t kReadSettings = 0x88;
-inline constexpr std::uint8_t kReadRecord = 0xEE;
-inline constexpr std::uint8_t kWriteSettings = 0xAA;
-inline constexpr std::uint8_t kNotSet = 0xFF;
-
-inline constexpr std::size_t kSettingsBytes = 72;  // what the monitor sends, count included
-inline constexpr std::size_t kPlanBytes = 70;      // what an upload writes
-inline constexpr std::size_t kRecordBytes = 13;
 
 // A clock value as the monitor keeps it.
 struct Clock {
@@ -79,8 +77,6 @@ struct Dialect {
   std::uint8_t ack;                   // acknowledgement of each uploaded byte
 };
 
-inline constexpr Dialect kVestra16{4800, 4800, kReadSettings, std::nullopt, kWriteSettings, kWriteSettings};
-
 // Faults to inject.
 struct Faults {
   // Settings reads left without an answer, by their number (0 = first).
@@ -99,7 +95,8 @@ struct Faults {
 
 class Monitor : public DeviceModel {
  public:
-  explicit Monitor(const Dialect& dialect = kVestra16) : dialect_(dialect) {}
+  // A VESTRA16 monitor.
+  Monitor();
 
   Settings& settings() { return settings_; }
   std::vector<Measurement>& measurements() { return measurements_; }
@@ -115,11 +112,18 @@ class Monitor : public DeviceModel {
   void OnClose() override;
   void Receive(const std::uint8_t* data, std::size_t size, unsigned baud) override;
 
+ protected:
+  // A monitor of the family that talks so.
+  explicit Monitor(const Dialect& dialect) : dialect_(dialect) {}
+
  private:
+  // On the line (link.cpp).
   void Command(std::uint8_t byte, unsigned baud);
-  void PlanByte(std::uint8_t byte);
+  // Serving the settings and the records (download.cpp).
   void SendSettings();
   void SendNextRecord();
+  // Taking a plan (upload.cpp).
+  void PlanByte(std::uint8_t byte);
 
   Dialect dialect_;
   Settings settings_;
@@ -135,5 +139,9 @@ class Monitor : public DeviceModel {
   int record_requests_ = 0;
   int confirmed_uploads_ = 0;
 };
+
+// Stores the demo wearer's day in the monitor (make.cpp); the VESTRA16C
+// monitor's factory shares it.
+void StoreDemoDay(Monitor& monitor, const SimSettings& settings);
 
 }  // namespace bplink::sim::vestra16

@@ -12,6 +12,10 @@
 //
 // A new greeting starts everything afresh, also in the middle of a stream.
 // What the recorder could not make sense of is noted in Complaints().
+//
+// wire.h has its bytes; link.cpp what it answers on the line, download.cpp
+// the stream it serves, upload.cpp how it takes a plan, make.cpp its demo
+// device.
 #pragma once
 
 #include <bplink/env.h>
@@ -22,15 +26,14 @@
 #include <vector>
 
 #include "device_model.h"
+#include "kx71/wire.h"
 
-namespace bplink::sim {
+namespace bplink::sim::kx71 {
 
-inline constexpr unsigned kKx71Baud = 115200;
-inline constexpr std::size_t kKx71PlanBlockLength = 70;
-using Kx71PlanBlock = std::array<std::uint8_t, kKx71PlanBlockLength>;
+using PlanBlock = std::array<std::uint8_t, kPlanBlockLength>;
 
 // One measurement as the recorder keeps it (no seconds).
-struct Kx71Reading {
+struct Reading {
   CalendarTime time;
   int sys = 0;     // 16 bits each on the wire
   int map = 0;     // mean arterial pressure
@@ -41,26 +44,26 @@ struct Kx71Reading {
 
 // The recorder files its measurements in two groups: the primary one and
 // the secondary one.
-struct Kx71Group {
+struct Group {
   bool primary = true;
   CalendarTime start;
-  std::vector<Kx71Reading> readings;
+  std::vector<Reading> readings;
 };
 
 // The plan as the recorder keeps it. An interval of 0xFF means none.
-struct Kx71Plan {
+struct Plan {
   std::string patient1;  // up to 30 bytes
   std::string patient2;  // up to 11 bytes
   CalendarTime clock;    // year .. minute
   int day_hour = 7, day_minute = 0, day_interval = 60;
   int night_hour = 22, night_minute = 0, night_interval = 30;
 
-  friend bool operator==(const Kx71Plan&, const Kx71Plan&) = default;
+  friend bool operator==(const Plan&, const Plan&) = default;
 };
-Kx71PlanBlock EncodeKx71Plan(const Kx71Plan& plan);
-Kx71Plan DecodeKx71Plan(const Kx71PlanBlock& block);
+PlanBlock EncodePlan(const Plan& plan);
+Plan DecodePlan(const PlanBlock& block);
 
-struct Kx71Faults {
+struct Faults {
   bool silent_stream = false;    // greets, then sends no packet at all
   bool broken_greeting = false;  // the greeting's echo is wrong: no host recognises it
   int zero_byte_record = -1;     // this record (in stream order) carries a 0 the first time
@@ -68,22 +71,22 @@ struct Kx71Faults {
   int unconfirmed_byte = -1;     // this byte of an upload gets no confirmation
 };
 
-struct Kx71RecorderConfig {
-  std::uint8_t reply_code = 0x34;  // any byte; 0x15, 0x02 and 0x34 are the real ones
-  std::vector<Kx71Group> groups;   // streamed in this order
-  Kx71Plan plan;                   // kept, and sent on request, when reply_code is 0x34
-  bool plan_in_stream = false;     // also send the plan as the first packet of the stream
-  Kx71Faults faults;
+struct RecorderConfig {
+  std::uint8_t reply_code = kKeepsPlan;  // any byte; kWithoutPlan, kStandard and kKeepsPlan are the real ones
+  std::vector<Group> groups;             // streamed in this order
+  Plan plan;                             // kept, and sent on request, by a recorder that keeps a plan
+  bool plan_in_stream = false;           // also send the plan as the first packet of the stream
+  Faults faults;
 };
 
-class Kx71Recorder : public DeviceModel {
+class Recorder : public DeviceModel {
  public:
   static constexpr int kResends = 2;
 
-  Kx71Recorder() = default;
-  explicit Kx71Recorder(Kx71RecorderConfig config) : config_(std::move(config)) {}
+  Recorder() = default;
+  explicit Recorder(RecorderConfig config) : config_(std::move(config)) {}
 
-  Kx71RecorderConfig& Config() { return config_; }
+  RecorderConfig& Config() { return config_; }
 
   void OnClose() override;
   void Receive(const std::uint8_t* data, std::size_t size, unsigned baud) override;
@@ -95,7 +98,7 @@ class Kx71Recorder : public DeviceModel {
   int PlanRequests() const { return plan_requests_; }
   int Uploads() const { return uploads_; }
   // The last plan block uploaded completely, byte for byte.
-  const Kx71PlanBlock& UploadedBlock() const { return uploaded_; }
+  const PlanBlock& UploadedBlock() const { return uploaded_; }
   const std::vector<std::string>& Complaints() const { return complaints_; }
 
  private:
@@ -105,21 +108,27 @@ class Kx71Recorder : public DeviceModel {
     std::vector<std::uint8_t> first_time;  // a damaged first sending, when a fault says so
   };
 
+  // On the line (link.cpp): sorting what it hears, answering the greeting.
   void Parse();
   void Greet();
+  static std::string Hex(std::uint8_t byte);
+  // Serving what it stored (download.cpp).
+  void StartStream();
   void SendPacket(bool first_time);
   void OnAcknowledgement(std::uint8_t code);
   void SendPlan();
+  // Taking a plan (upload.cpp).
+  void StartUpload();
   void TakeUploadByte(std::uint8_t byte);
 
-  Kx71RecorderConfig config_;
+  RecorderConfig config_;
   Mode mode_ = Mode::kIdle;
   std::vector<std::uint8_t> pending_;  // bytes heard, not yet understood
   std::vector<StreamPacket> stream_;
   std::uint16_t primary_records_ = 0;
   std::size_t next_packet_ = 0;
   int resends_ = 0;
-  Kx71PlanBlock upload_{};
+  PlanBlock upload_{};
   std::size_t upload_at_ = 0;
 
   int greetings_ = 0;
@@ -127,8 +136,8 @@ class Kx71Recorder : public DeviceModel {
   int negative_acks_ = 0;
   int plan_requests_ = 0;
   int uploads_ = 0;
-  Kx71PlanBlock uploaded_{};
+  PlanBlock uploaded_{};
   std::vector<std::string> complaints_;
 };
 
-}  // namespace bplink::sim
+}  // namespace bplink::sim::kx71

@@ -11,6 +11,10 @@
 // An uploaded plan starts a new recording: it replaces the plan, takes the
 // start of recording from the block and empties the record store, so a
 // following download reads back what the block carried.
+//
+// wire.h has its bytes; link.cpp what it answers on the line, download.cpp
+// the plan and records it serves, upload.cpp how it takes a plan, make.cpp
+// its demo device.
 #pragma once
 
 #include <bplink/env.h>
@@ -23,15 +27,15 @@
 #include <vector>
 
 #include "device_model.h"
+#include "kv32/wire.h"
 
-namespace bplink::sim {
+namespace bplink::sim::kv32 {
 
-inline constexpr std::size_t kKv32PlanBlockLength = 71;
-using Kv32PlanBlock = std::array<std::uint8_t, kKv32PlanBlockLength>;
+using PlanBlock = std::array<std::uint8_t, kPlanBlockLength>;
 
 // One stored measurement. Its time must lie a whole number of the download's
 // units (minutes or seconds) after the start of the recording.
-struct Kv32Reading {
+struct Reading {
   CalendarTime time;
   int sys = 120;    // 16 bits on the wire
   int press2 = 80;  // this model keeps the diastolic pressure here
@@ -43,7 +47,7 @@ struct Kv32Reading {
 
 // The plan as the monitor keeps it. 0xFF means "none" in the interval,
 // window and option fields.
-struct Kv32Plan {
+struct Plan {
   std::string patient1;  // up to 30 bytes
   std::string patient2;  // up to 11 bytes
   CalendarTime start;    // start of the recording
@@ -54,20 +58,20 @@ struct Kv32Plan {
   int extra_start_hour = 0xFF, extra_start_minute = 0xFF, extra_interval = 0xFF;
   int extra_end_hour = 0xFF, extra_end_minute = 0xFF;
 
-  friend bool operator==(const Kv32Plan&, const Kv32Plan&) = default;
+  friend bool operator==(const Plan&, const Plan&) = default;
 };
 
-struct Kv32Config {
-  Kv32Plan plan;
-  std::vector<Kv32Reading> readings;
+struct MonitorConfig {
+  Plan plan;
+  std::vector<Reading> readings;
   int spo2_samples = 0;                  // announced only; 24 bits
   std::optional<int> announced_records;  // the count sent; the store's size when unset
-  unsigned greeting_baud = 4800;         // greeting and upload
-  unsigned download_baud = 115200;
+  unsigned greeting_baud = kGreetingBaud;  // greeting and upload
+  unsigned download_baud = kDownloadBaud;
 };
 
 // The exchanges a fault can be put on.
-enum class Kv32Exchange {
+enum class Exchange {
   kGreeting,     // 'Q' / 'R'
   kPlanRequest,  // 'T' / 'S'
   kRecord,       // 0xEE
@@ -76,22 +80,22 @@ enum class Kv32Exchange {
   kPlanByte,     // the confirmation of a plan byte
 };
 
-enum class Kv32Fault {
+enum class Fault {
   kNoEcho,     // no answer at all
   kWrongEcho,  // another byte instead of the echo, and nothing after it
   kNoise,      // a stray byte before the right answer
 };
 
-class Kv32Monitor : public DeviceModel {
+class Monitor : public DeviceModel {
  public:
   static constexpr int kAlways = -1;
 
-  Kv32Monitor() = default;
-  explicit Kv32Monitor(Kv32Config config) : config_(std::move(config)) {}
+  Monitor() = default;
+  explicit Monitor(MonitorConfig config) : config_(std::move(config)) {}
 
-  Kv32Config& Config() { return config_; }
+  MonitorConfig& Config() { return config_; }
   // The fault hits the next `times` exchanges of that kind (kAlways: all).
-  void SetFault(Kv32Exchange exchange, Kv32Fault fault, int times = kAlways) {
+  void SetFault(Exchange exchange, Fault fault, int times = kAlways) {
     faults_[exchange] = {fault, times};
   }
   // After handing out this many records the monitor falls silent for good.
@@ -101,27 +105,30 @@ class Kv32Monitor : public DeviceModel {
   void Receive(const std::uint8_t* data, std::size_t size, unsigned baud) override;
 
   // What the host did.
-  const std::vector<Kv32PlanBlock>& Uploads() const { return uploads_; }
+  const std::vector<PlanBlock>& Uploads() const { return uploads_; }
   int RecordRequests() const { return record_requests_; }
   int SpO2Requests() const { return spo2_requests_; }
 
  private:
+  // On the line (link.cpp): the commands of each speed, and their echoes.
   void OnGreetingSpeed(std::uint8_t byte);
   void OnDownloadSpeed(std::uint8_t byte);
-  void TakePlanByte(std::uint8_t byte);
-  void StorePlan(const Kv32PlanBlock& block);
-  void SendPlan();
-  void SendRecord(const Kv32Reading& reading);
   // Answers `echo` unless a fault on the exchange says otherwise; true when
   // the echo went out and the rest of the answer should follow.
-  bool Echo(Kv32Exchange exchange, std::uint8_t echo);
+  bool Echo(Exchange exchange, std::uint8_t echo);
+  // Serving the plan and the records (download.cpp).
+  void SendPlan();
+  void SendRecord(const Reading& reading);
+  // Taking a plan (upload.cpp).
+  void TakePlanByte(std::uint8_t byte);
+  void StorePlan(const PlanBlock& block);
 
-  Kv32Config config_;
+  MonitorConfig config_;
   struct ActiveFault {
-    Kv32Fault fault;
+    Fault fault;
     int times;
   };
-  std::map<Kv32Exchange, ActiveFault> faults_;
+  std::map<Exchange, ActiveFault> faults_;
   std::optional<int> silent_after_;
 
   bool seconds_ = false;      // the last plan request asked for offsets in seconds
@@ -129,10 +136,10 @@ class Kv32Monitor : public DeviceModel {
   bool receiving_plan_ = false;
   std::vector<std::uint8_t> block_;
 
-  std::vector<Kv32PlanBlock> uploads_;
+  std::vector<PlanBlock> uploads_;
   int record_requests_ = 0;
   int spo2_requests_ = 0;
   int records_sent_ = 0;
 };
 
-}  // namespace bplink::sim
+}  // namespace bplink::sim::kv32

@@ -12,6 +12,10 @@
 // that leaves frames out pauses where they would be and goes on with the rest
 // once the host has given up on each of them; only the in-process adapter
 // below can tell it so, so on a pseudo-terminal such a pause never ends.
+//
+// wire.h has its bytes; link.cpp what it answers on the line (and the
+// pauses), download.cpp the sections it serves, make.cpp its demo device. It
+// takes no plan.
 #pragma once
 
 #include <bplink/env.h>
@@ -24,18 +28,13 @@
 
 #include "device_model.h"
 #include "in_process_device.h"
+#include "vestra18/wire.h"
 
-namespace bplink::sim {
-
-inline constexpr int kVestra18Stores = 3;
-inline constexpr unsigned kVestra18Baud = 9600;
-inline constexpr unsigned kVestra18ProbeBaud = 4800;
-// A section's count is one byte: a store sends at most this many readings.
-inline constexpr std::size_t kVestra18MaxSection = 255;
+namespace bplink::sim::vestra18 {
 
 // One stored measurement; the monitor keeps no seconds and dates readings
 // from 2000 to 2255.
-struct Vestra18Reading {
+struct Reading {
   CalendarTime time;
   int sys = 0;     // 16 bits on the wire
   int press2 = 0;  // this model keeps the diastolic pressure here
@@ -44,33 +43,33 @@ struct Vestra18Reading {
   int status = 0;  // 1: a usable measurement; 0 and 3 mark one that is not
 };
 
-struct Vestra18Config {
-  std::array<std::vector<Vestra18Reading>, kVestra18Stores> stores;
+struct MonitorConfig {
+  std::array<std::vector<Reading>, kStores> stores;
   // The set number each store's section is sent under; 1, 2, 3 when healthy.
-  std::array<int, kVestra18Stores> section_numbers{1, 2, 3};
+  std::array<int, kStores> section_numbers{1, 2, 3};
 };
 
-enum class Vestra18Silence {
+enum class Silence {
   kNone,
   kNoEcho,     // hears the request, answers nothing
   kAfterEcho,  // echoes the request, then sends nothing
 };
 
 // Frames first .. first + count - 1 of a store are not sent.
-struct Vestra18Gap {
+struct Gap {
   int store = 0;  // 0, 1, 2
   int first = 0;
   int count = 0;
 };
 
-class Vestra18Monitor : public DeviceModel {
+class Monitor : public DeviceModel {
  public:
-  Vestra18Monitor() = default;
-  explicit Vestra18Monitor(Vestra18Config config) : config_(std::move(config)) {}
+  Monitor() = default;
+  explicit Monitor(MonitorConfig config) : config_(std::move(config)) {}
 
-  Vestra18Config& Config() { return config_; }
-  void SetSilence(Vestra18Silence silence) { silence_ = silence; }
-  void AddGap(Vestra18Gap gap) { gaps_.push_back(gap); }
+  MonitorConfig& Config() { return config_; }
+  void SetSilence(Silence silence) { silence_ = silence; }
+  void AddGap(Gap gap) { gaps_.push_back(gap); }
 
   // A new connection: whatever was still to be sent is dropped.
   void OnOpen(unsigned baud) override;
@@ -84,12 +83,14 @@ class Vestra18Monitor : public DeviceModel {
   int ProbesAnswered() const { return probes_answered_; }
 
  private:
+  // Serving the stores (download.cpp).
   void Answer(std::uint8_t request);
   void SendSection(int store);
-  // Bytes go out at once, or after the pause the last Pause began.
+  bool InGap(int store, int index) const;
+  // On the line (link.cpp): bytes go out at once, or after the pause the
+  // last Pause began.
   void Emit(std::uint8_t byte);
   void Pause(int waits);
-  bool InGap(int store, int index) const;
 
   // Bytes held back behind a pause of `waits` host time-outs.
   struct Held {
@@ -97,9 +98,9 @@ class Vestra18Monitor : public DeviceModel {
     std::vector<std::uint8_t> bytes;
   };
 
-  Vestra18Config config_;
-  Vestra18Silence silence_ = Vestra18Silence::kNone;
-  std::vector<Vestra18Gap> gaps_;
+  MonitorConfig config_;
+  Silence silence_ = Silence::kNone;
+  std::vector<Gap> gaps_;
   std::deque<Held> held_;
   std::vector<std::uint8_t> requests_;
   int probes_answered_ = 0;
@@ -108,9 +109,9 @@ class Vestra18Monitor : public DeviceModel {
 // The in-process adapter for a monitor that pauses: the monitor sits at
 // `path`, and every read there that finds the line silent tells it, so it
 // resumes once it has been waited out. Other ports attach as usual.
-class Vestra18Line : public InProcessDevice {
+class Line : public InProcessDevice {
  public:
-  Vestra18Line(const std::wstring& path, Vestra18Monitor& monitor);
+  Line(const std::wstring& path, Monitor& monitor);
 
   using InProcessDevice::Open;
   int Open(CString strPath, DCB dcb) override;
@@ -119,8 +120,8 @@ class Vestra18Line : public InProcessDevice {
 
  private:
   std::wstring path_;
-  Vestra18Monitor& monitor_;
+  Monitor& monitor_;
   bool on_monitor_ = false;
 };
 
-}  // namespace bplink::sim
+}  // namespace bplink::sim::vestra18

@@ -1,0 +1,70 @@
+#include "demo_day.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <stdexcept>
+
+#include "hid/ambulatory_day.h"
+
+namespace bplink::sim::demo {
+namespace {
+
+constexpr int kMinutesPerDay = 24 * 60;
+constexpr int kRecordingStartHour = 9;
+constexpr int kStepMinutes = 15;  // spacing of readings beyond the simulated day
+
+CalendarTime YesterdayMorning() {
+  CalendarTime start = AddMinutes(CurrentEnv()->LocalTime(), -kMinutesPerDay);
+  start.hour = kRecordingStartHour;
+  start.minute = start.second = 0;
+  return start;
+}
+
+}  // namespace
+
+const HidMonitorConfig& Day() {
+  static const HidMonitorConfig day = AmbulatoryRecorderDay(YesterdayMorning());
+  return day;
+}
+
+std::vector<HidReading> Readings(int count) {
+  const std::vector<HidReading>& day = Day().stores[0].readings;
+  std::vector<HidReading> readings;
+  for (int i = 0; i < count; ++i) {
+    HidReading r = day[static_cast<std::size_t>(i) % day.size()];
+    if (i >= static_cast<int>(day.size()))
+      r.time = AddMinutes(day.back().time, static_cast<std::int64_t>(i - day.size() + 1) * kStepMinutes);
+    readings.push_back(r);
+  }
+  return readings;
+}
+
+std::vector<HidReading> FirstStore(const SimSettings& settings, int most, const char* device) {
+  const int count = settings.records.value_or(static_cast<int>(Day().stores[0].readings.size()));
+  if (count < 0 || count > most)
+    throw std::invalid_argument(std::string("a simulated ") + device + " holds 0 to " + std::to_string(most) +
+                                " records");
+  return Readings(count);
+}
+
+int SilentAfter(const SimSettings& settings) { return std::max(0, *settings.silent_after); }
+
+Plan PlanOf(const SimSettings& settings) {
+  if (!settings.plan) {
+    const HidPlan day = DecodePlan(Day().plan);
+    return {day.patient1,    day.patient2,    day.day_hour,         day.day_minute,       day.day_interval,
+            day.night_hour,  day.night_minute, day.night_interval, day.extra_start_hour, day.extra_start_minute,
+            day.extra_interval, day.extra_end_hour, day.extra_end_minute};
+  }
+  const _BP_TRANSPORT_INFO& p = *settings.plan;
+  Plan plan{p.szPatientInfo1, p.szPatientInfo2, p.nPeriod1Hour, p.nPeriod1Minute, p.nPeriod1Interval,
+            p.nPeriod2Hour, p.nPeriod2Minute, p.nPeriod2Interval};
+  if (p.nExtraStartHour >= 0 && p.nExtraEndHour >= 0 && p.nExtraInterval > 0) {
+    plan.extra_start_hour = p.nExtraStartHour, plan.extra_start_minute = p.nExtraStartMinute;
+    plan.extra_interval = p.nExtraInterval;
+    plan.extra_end_hour = p.nExtraEndHour, plan.extra_end_minute = p.nExtraEndMinute;
+  }
+  return plan;
+}
+
+}  // namespace bplink::sim::demo

@@ -1,0 +1,67 @@
+// The one wearer every demo device stores: a day and a night of readings
+// and the plan they were measured on, so the families' downloads are easy
+// to compare. Each family's MakeModel (sim/<family>/make.cpp) puts them into
+// its own model, in its own fields.
+#pragma once
+
+#include <bplink/env.h>
+
+#include <string>
+#include <vector>
+
+#include "hid/hid_monitor.h"
+#include "settings.h"
+
+namespace bplink::sim::demo {
+
+// How the devices keep a time or interval that is not set.
+inline constexpr int kNone = 0xFF;
+// The most records a device that announces a 16-bit count can hold.
+inline constexpr int kMaxWordCount = 0xFFFF;
+// How the day marks a reading that worked.
+inline constexpr int kStatusUsable = 0;
+
+// The day as the ambulatory HID recorder holds it: put on yesterday morning,
+// it has just finished its day and night. The readings are in store 0.
+const HidMonitorConfig& Day();
+
+// `count` readings: the day's, repeated with later times when more are asked for.
+std::vector<HidReading> Readings(int count);
+
+// The readings of the first store, as many as the settings ask for (a day's
+// by default); throws std::invalid_argument, naming `device`, when that is
+// more than `most`.
+std::vector<HidReading> FirstStore(const SimSettings& settings, int most, const char* device);
+
+// The record after which the device falls silent, when the settings say so.
+int SilentAfter(const SimSettings& settings);
+
+// The plan a demo device keeps, in the fields they all share.
+struct Plan {
+  std::string patient1, patient2;
+  int day_hour, day_minute, day_interval;
+  int night_hour, night_minute, night_interval;
+  int extra_start_hour = kNone, extra_start_minute = kNone, extra_interval = kNone;
+  int extra_end_hour = kNone, extra_end_minute = kNone;
+};
+
+// The one the day was measured on, or the one the settings give.
+Plan PlanOf(const SimSettings& settings);
+
+// The models keep the shared fields under the same names.
+template <typename ModelPlan>
+void PutPlan(const Plan& from, ModelPlan& to) {
+  to.patient1 = from.patient1;
+  to.patient2 = from.patient2;
+  to.day_hour = from.day_hour, to.day_minute = from.day_minute, to.day_interval = from.day_interval;
+  to.night_hour = from.night_hour, to.night_minute = from.night_minute, to.night_interval = from.night_interval;
+}
+
+template <typename ModelPlan>
+void PutExtra(const Plan& from, ModelPlan& to) {
+  to.extra_start_hour = from.extra_start_hour, to.extra_start_minute = from.extra_start_minute;
+  to.extra_interval = from.extra_interval;
+  to.extra_end_hour = from.extra_end_hour, to.extra_end_minute = from.extra_end_minute;
+}
+
+}  // namespace bplink::sim::demo

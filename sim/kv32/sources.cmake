@@ -1,1 +1,0 @@
-target_sources(bplink_sim PRIVATE kv32/kv32_monitor.cpp)

@@ -1,1 +1,0 @@
-# The VESTRA16C monitor is the VESTRA16 model with its own dialect (header only).
