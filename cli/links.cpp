@@ -6,6 +6,7 @@
 #include "command_error.h"
 #include "commands/commands.h"
 #include "exit_status.h"
+#include "models.h"
 #include "program_env.h"
 
 namespace bplink::cli {
@@ -46,9 +47,9 @@ std::unique_ptr<sim::DeviceModel> MakeSimulated(const Family& family, const Glob
   SimSettings settings = options.sim_settings;
   if (options.sim_plan) settings.plan = LoadPlan(*options.sim_plan);
   try {
-    return family.make_model(settings);
+    return sim::MakeModel(family.name, settings);
   } catch (const std::invalid_argument& e) {
-    throw CommandError(kExitBadInput, "a simulated " + family.name + " device: " + e.what());
+    throw CommandError(kExitBadInput, "a simulated " + std::string(family.name) + " device: " + e.what());
   }
 }
 
@@ -80,7 +81,7 @@ Link::Link(const GlobalOptions& options) {
     model_ = MakeSimulated(*family, options);
     simulated_ = std::make_unique<sim::InProcessDevice>();
     simulated_->SetRecvTimeout(options.timeout_ms.value_or(sim::InProcessDevice::kDefaultRecvTimeoutMs));
-    if (family->link == LinkKind::kHid) {
+    if (family->link == LinkKind::kUsbHid) {
       simulated_->AttachHid(model_.get());
     } else {
       simulated_->AttachPort(ComPortPath(kSimulatedPort), model_.get());
@@ -128,7 +129,7 @@ std::vector<PortCheck> Link::CheckPorts() const {
 
 std::string Link::WhyNoLink(LinkKind kind) const {
   if (simulated_) return {};
-  if (kind == LinkKind::kHid) return machine_.HidError().text.empty() ? "" : "USB HID: " + machine_.HidError().text;
+  if (kind == LinkKind::kUsbHid) return machine_.HidError().text.empty() ? "" : "USB HID: " + machine_.HidError().text;
   std::string why;
   for (const PortCheck& port : CheckPorts()) {
     why += (why.empty() ? "" : "; ") + port.name;

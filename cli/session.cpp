@@ -56,11 +56,11 @@ tag_SUPPORT_PROTOCOL Detect(Link& link) {
 }  // namespace
 
 int Session::ExitFor(int result) const {
-  return result != kResultOk && result == family->silence_result ? kExitLinkFailed : ExitForResult(result);
+  return result != kResultOk && result == family->silenceResult ? kExitLinkFailed : ExitForResult(result);
 }
 
 std::string Session::Explain(int result) const {
-  const bool silent = result != kResultOk && result == family->silence_result;
+  const bool silent = result != kResultOk && result == family->silenceResult;
   std::string text = ResultMessage(result);
   if (silent && result != kResultIoFailed) text = "the device stopped answering (" + std::to_string(result) + ")";
   if (link == nullptr) return text;
@@ -89,7 +89,7 @@ Session Connect(const GlobalOptions& options, Link& link) {
   const int code = options.protocol ? *options.protocol : detected->nProtocol;
   session.family = FamilyForProtocol(code);
   if (session.family == nullptr) throw CommandError(kExitBadInput, "no device family speaks protocol " + std::to_string(code));
-  session.protocol = session.family->make_protocol();
+  session.protocol = session.family->make();
   Bind(session, link);
   // The HID class identifies the device again here; the serial classes
   // name their fixed modes and find their port at each transfer.

@@ -31,7 +31,7 @@ void RunDelete(const GlobalOptions& global, const DeleteOptions& options) {
   // A serial class would answer success without sending a byte.
   if (!session.family->deletes)
     throw CommandError(kExitRefused, "this device does not let a host delete its measurements (the " +
-                                         session.family->name + " family has no delete command)");
+                                         std::string(session.family->name) + " family has no delete command)");
   const int mode = ChooseMode(session, options.mode);
   if (!options.yes && StdinIsTerminal() && !Confirmed(session, mode)) {
     std::cout << "Nothing deleted.\n";

@@ -16,7 +16,7 @@ void AddDetectCommand(CLI::App& app, const GlobalOptions& global) {
     std::cout << "Found: " << DeviceTypeText(d.nDeviceType) << '\n'
               << "  device type  " << d.nDeviceType << '\n'
               << "  protocol     " << d.nProtocol << " (" << session.family->name << " family, "
-              << session.family->class_name << ")\n"
+              << session.family->className << ")\n"
               << "  variant      " << DeviceFieldText(d.nVariant) << '\n'
               << "  version      " << DeviceFieldText(d.nVersion) << '\n';
   });

@@ -32,7 +32,7 @@ bool PlanRead(const Session& session, int mode) {
   const tag_SUPPORT_PROTOCOL& d = session.device;
   if (d.nDeviceType == kDeviceThreeStores) return false;
   if (d.nDeviceType == kDeviceAmbulatory && d.nVariant == 1) return false;
-  return session.family->link != LinkKind::kHid || mode == DATAMODE_BP || mode == DATAMODE_BP_SPO2;
+  return session.family->link != LinkKind::kUsbHid || mode == DATAMODE_BP || mode == DATAMODE_BP_SPO2;
 }
 
 void RunDownload(const GlobalOptions& global, const DownloadOptions& options) {

@@ -28,7 +28,7 @@ void AddInfoCommand(CLI::App& app, const GlobalOptions& global) {
     for (int mode = DATAMODE_BP; mode < kDataModeCount; ++mode)
       if (session.Offers(mode)) std::cout << "  " << mode << "  " << DataModeName(mode) << '\n';
 
-    if (session.family->plan_members.empty()) {
+    if (!session.family->Uploads()) {
       std::cout << "\nPlan: this device takes none\n";
       return;
     }

@@ -32,7 +32,7 @@ void Verify(Session& session, const _BP_TRANSPORT_INFO& sent, int mode) {
   const nlohmann::json want = PlanToJson(sent);
   const nlohmann::json got = PlanToJson(data.Info);
   std::string differ;
-  for (const std::string& member : session.family->plan_members) {
+  for (const std::string& member : PlanMembers(*session.family)) {
     if (member != "patient") {
       if (want[member] != got[member]) differ += " " + member;
       continue;

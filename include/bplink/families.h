@@ -14,7 +14,7 @@
 
 namespace bplink {
 
-enum class Link { kUsbHid, kSerial };
+enum class LinkKind { kUsbHid, kSerial };
 
 // The plan fields a family's devices keep (Family::planFields): what an
 // upload writes and a download reads back.
@@ -28,7 +28,7 @@ enum PlanFields : unsigned {
 struct Family {
   std::string_view name;       // "hid", "kx71", ...: how the program and the simulators name it
   std::string_view className;  // the protocol class, as hosts know it
-  Link link;
+  LinkKind link;
   int firstProtocol;           // the protocol codes its class serves: firstProtocol..lastProtocol
   int lastProtocol;
   int deviceType;              // of its devices; kDeviceUnknown for HID, whose identity byte tells
