@@ -33,7 +33,7 @@ struct RecorderBench : HidBench {
 TEST(HidPatientInfo, ARecorderDownloadsAndUploadsItsPatientBlock) {
   RecorderBench bench;
   CaptureStdout();
-  ASSERT_EQ(bench.protocol.PC_Download(DATAMODE_BP), 1);
+  EXPECT_EQ(bench.protocol.PC_Download(DATAMODE_BP), 1);
   EXPECT_EQ(GetCapturedStdout(), kAnnounced + kAnnounceAccepted);
   const _BP_TRANSPORT_INFO info = bench.Fetch().Info;
   EXPECT_EQ(sim::EncodePatient({info.szPatientInfo1, info.szPatientInfo2, info.szPatientInfo3, info.szPatientInfo4,
@@ -51,7 +51,7 @@ TEST(HidPatientInfo, ARecorderDownloadsAndUploadsItsPatientBlock) {
   plan.nWarnSwitchInfo = 0x181;
   bench.protocol.SetUpLoadData(plan);
   CaptureStdout();
-  ASSERT_EQ(bench.protocol.PC_Upload(DATAMODE_BP), 1);
+  EXPECT_EQ(bench.protocol.PC_Upload(DATAMODE_BP), 1);
   EXPECT_EQ(GetCapturedStdout(), kAnnounced + kAnnounceAccepted + kSentOk);
   EXPECT_EQ(bench.monitor.PatientUploads(),
             std::vector{sim::EncodePatient({"NEW NAME", "\xD5\xC5\xC8\xFD", "ROOM 12", "", 300 % 256, 0xB4})});
