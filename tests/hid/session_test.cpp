@@ -34,8 +34,12 @@ TEST(HidSession, ModeTwoDownloadFromAType3DeviceIsExactlyThisExchange) {
   bench.dev.Reply(Packed({94, 0xC8, 25, 3, 5, 0, 1, 0, 0}));
   // Type 3 keeps no alarm limits: the session closes after the samples.
 
+  std::vector<std::pair<int, int>> seen;  // stage and progress at every read
+  bench.dev.OnRecv([&](int) { seen.emplace_back(bench.stage, bench.progress); });
   ASSERT_EQ(bench.protocol.PC_Download(DATAMODE_BP_SPO2), 1);
   bench.ExpectScriptPlayed();
+  EXPECT_EQ(seen, (std::vector<std::pair<int, int>>{{0, 0}, {0, 0}, {1, 20}, {1, 20}, {2, 100}, {2, 0}, {2, 0}, {2, 50},
+                                                    {3, 1}, {3, 1}, {3, 1}, {3, 33}, {3, 66}}));
   EXPECT_EQ(std::tuple(bench.state, bench.stage, bench.progress, bench.dev.Opens(), bench.dev.Closes()),
             std::tuple(3, TRANSPORT_SPO2, 100, 1, 1));
   EXPECT_EQ(bench.env.Sleeps(), std::vector<unsigned>{100});  // only before the plan's acknowledgement
@@ -74,7 +78,7 @@ struct Identification {
 
 const Identification kIdentifications[] = {
     // Capability bits count only where both bytes carry them, after the marker.
-    {0x41, 0x00, 0x81, 0x3F, 0x01, {0, 1, 0, 0, 1, 1, 1, 0, 0}, 5, 5, 255},
+    {0x41, 0x00, 0x81, 0x7F, 0x41, {0, 1, 0, 0, 1, 1, 1, 0, 0}, 5, 5, 255},  // bit 6 offers nothing
     {0x41, 0x00, 0x80, 0x3F, 0x3F, {0, 0, 0, 0, 1, 1, 1, 0, 0}, 5, 5, 255},
     {0x12, 0x00, 0x81, 0x24, 0x2C, {0, 1, 1, 1, 0, 0, 1, 0, 0}, 3, 3, 255},
     // A three-store monitor that flags itself as keeping store 1 only.
@@ -146,16 +150,14 @@ TEST(HidSession, OnlyThreeStoreMonitorsDelete) {
   HidBench bench(0x41);
   auto& stores = bench.monitor.Config().stores;
   stores[0].readings = stores[1].readings = Readings(3, {2025, 1, 1, 8, 0, 0});
-  ASSERT_EQ(bench.protocol.GetDownLoadDataMode(nullptr), 1);
+  ASSERT_EQ(bench.protocol.PC_Download(DATAMODE_ZONE1), 1);  // identifies the device, fills the store
   bench.state = 0;
   ASSERT_EQ(bench.protocol.PC_Delete(DATAMODE_ZONE2), 1);
-  EXPECT_EQ(bench.monitor.Deletes(), 1);
-  EXPECT_TRUE(stores[1].readings.empty());
-  EXPECT_EQ(stores[0].readings.size(), 3u);
-  EXPECT_EQ(bench.stage, TRANSPORT_DELETE);
-  EXPECT_EQ(bench.progress, 20);
-  EXPECT_EQ(bench.state, 0);
+  EXPECT_EQ(std::tuple(bench.monitor.Deletes(), stores[0].readings.size(), stores[1].readings.size()),
+            std::tuple(1, 3u, 0u));
+  EXPECT_EQ(std::tuple(bench.stage, bench.progress, bench.state), std::tuple(TRANSPORT_DELETE, 20, 0));
   EXPECT_EQ(bench.env.Sleeps(), std::vector<unsigned>{100});
+  EXPECT_EQ(std::tuple(bench.device.Closes(), bench.Fetch().ZoneSet1), std::tuple(2, _BP_DATASET{}));  // emptied
   bench.ExpectUnderstood();
   bench.state = 5;
   EXPECT_EQ(bench.protocol.PC_Delete(DATAMODE_ZONE1), 1);

@@ -3,6 +3,7 @@
 // own, and the alarm limits and switch in both block layouts. Faults on the
 // alarm exchanges are in faults_test.cpp.
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 
@@ -27,11 +28,8 @@ struct Row {
   bool plan;        // the device's plan comes back
   int switchValue;  // -1: the switch is not read
   int result = 1;
-  std::optional<std::pair<HidExchange, HidFault>> fault = std::nullopt;
+  std::optional<std::pair<HidExchange, HidFault>> fault = std::nullopt;  // put on the monitor
 };
-
-// A table that cannot be read counts as none; a plan that cannot be read
-// fails the query but hands over what the object holds.
 
 const Row kRows[] = {
     {0x05, 2, kTable, kRecorderDay, kRecorderNight, false, -1},
@@ -44,6 +42,8 @@ const Row kRows[] = {
     {0x51, 1, kTable, kTable, kTable, true, -1},
     {0x51, 1, std::nullopt, kNoTable, kNoTable, true, -1},
     {0x51, 1, std::vector<int>{}, {}, {}, true, -1},
+    // A table that cannot be read counts as none; a plan that cannot be read
+    // fails the query but hands over what the object holds.
     {0x51, 1, kTable, kNoTable, kNoTable, true, -1, 1, {{HidExchange::kIntervalFrame, HidFault::kWrongFirstByte}}},
     {0x51, 1, kTable, kNoTable, kNoTable, true, -1, 1, {{HidExchange::kIntervalFrame, HidFault::kDamaged}}},
     {0x51, 1, kTable, kNoTable, kNoTable, true, -1, 1, {{HidExchange::kReadIntervals, HidFault::kSilent}}},
@@ -74,7 +74,8 @@ TEST(HidIntervals, EachDeviceAnswersWithItsLists) {
     if (row.fault) bench.monitor.SetFault(row.fault->first, row.fault->second);
     for (int call = 0; call < 2; ++call) {  // a second call answers the same
       _UPLOAD_NEEDED_DATA data;
-      data.vecInterval2 = {1};
+      data.vecInterval2 = {1};  // the host's leftovers are not kept
+      data.Info.nPeriod1Hour = 3;
       ASSERT_EQ(bench.protocol.PC_DownloadBPInfoTimeInterval(data), row.result);
       EXPECT_EQ(std::tie(data.vecInterval1, data.vecInterval2), std::tie(row.list1, row.list2));
       EXPECT_EQ(std::tuple(data.nDataMode[DATAMODE_BP], data.nDataMode[DATAMODE_ZONE3]),
@@ -151,6 +152,7 @@ TEST(HidAlarms, DeviceTypeAndVersionDecideTheExchanges) {
     if (c.identity == 0x31 && c.version == 2) bench.monitor.Config().alarm_layout = HidAlarmLayout::kShort;
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(bench.protocol.PC_Download(DATAMODE_BP), 1);
+    EXPECT_EQ(std::ranges::count(bench.env.Sleeps(), 50u), c.alarmReads);  // the pause before the limits
     EXPECT_EQ(bench.protocol.PC_Upload(DATAMODE_BP), 1);
     ::testing::internal::GetCapturedStdout();
     const auto& m = bench.monitor;
