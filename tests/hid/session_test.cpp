@@ -113,29 +113,28 @@ TEST(HidSession, IdentificationSetsTypeVariantAndDataModes) {
 
 TEST(HidSession, CallsThatCannotStartTouchNothing) {
   HidBench bench(0x41);
-  EXPECT_EQ(bench.protocol.PC_Download(DATAMODE_NONE), 9);
-  EXPECT_EQ(bench.state, 2);
-  EXPECT_EQ(bench.protocol.PC_Delete(DATAMODE_ZONE1), 6);  // before identification a device is type 0
-  EXPECT_EQ(bench.device.Opens(), 0);
+  // Mode 0 fails the state; before identification a device is type 0 and cannot delete.
+  EXPECT_EQ((std::tuple{bench.protocol.PC_Download(DATAMODE_NONE), bench.state, bench.protocol.PC_Delete(DATAMODE_ZONE1),
+                        bench.device.Opens()}),
+            std::tuple(9, 2, 6, 0));
   ASSERT_EQ(bench.protocol.GetDownLoadDataMode(nullptr), 1);
   EXPECT_EQ(bench.protocol.PC_Upload(DATAMODE_BP), 6);  // three-store monitors take no plan
   EXPECT_EQ(bench.device.Opens(), 1);
 
   CProtocol_NEW unbound;
   int progress = 0, state = 0;
-  EXPECT_EQ(unbound.PC_Download(DATAMODE_BP), 9);  // no state variable
-  EXPECT_EQ(unbound.PC_Upload(DATAMODE_BP), 9);
+  // No state variable; then no device; then a link that does not open.
+  EXPECT_EQ((std::tuple{unbound.PC_Download(DATAMODE_BP), unbound.PC_Upload(DATAMODE_BP)}), std::tuple(9, 9));
   unbound.SetProgressInfo(&progress, &state, nullptr);
-  EXPECT_EQ(unbound.PC_Download(DATAMODE_BP), 9);  // no device
-  EXPECT_EQ(state, 2);
-  EXPECT_EQ(unbound.GetDownLoadDataMode(nullptr), 9);
+  EXPECT_EQ((std::tuple{unbound.PC_Download(DATAMODE_BP), state, unbound.GetDownLoadDataMode(nullptr)}),
+            std::tuple(9, 2, 9));
   ScriptedDevice closed;
   closed.SetOpenResult(0);
   unbound.SetDevice(&closed, false);
-  EXPECT_EQ(unbound.PC_Download(DATAMODE_BP), 2);
-  EXPECT_EQ(unbound.PC_Upload(DATAMODE_BP), 2);
-  EXPECT_EQ(state, 2);
-  EXPECT_TRUE(closed.Sent().empty());
+  state = 0;
+  EXPECT_EQ((std::tuple{unbound.PC_Download(DATAMODE_BP), state, unbound.PC_Upload(DATAMODE_BP), state,
+                        closed.Sent().size()}),
+            std::tuple(2, 2, 2, 2, 0u));
 }
 
 // Only three-store monitors delete, one store at a time, leaving the state

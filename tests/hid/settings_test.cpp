@@ -156,10 +156,9 @@ TEST(HidAlarms, DeviceTypeAndVersionDecideTheExchanges) {
     EXPECT_EQ(bench.protocol.PC_Upload(DATAMODE_BP), 1);
     ::testing::internal::GetCapturedStdout();
     const auto& m = bench.monitor;
-    EXPECT_EQ(m.Served(HidExchange::kReadAlarms), c.alarmReads);
-    EXPECT_EQ(m.Served(HidExchange::kWriteAlarms), c.alarmWrites);
-    EXPECT_EQ(m.Served(HidExchange::kWriteSwitch), c.switchWrites);
-    EXPECT_EQ(m.Served(HidExchange::kPatientRequest), c.patientRequests);
+    EXPECT_EQ(std::tuple(m.Served(HidExchange::kReadAlarms), m.Served(HidExchange::kWriteAlarms),
+                         m.Served(HidExchange::kWriteSwitch), m.Served(HidExchange::kPatientRequest)),
+              std::tuple(c.alarmReads, c.alarmWrites, c.switchWrites, c.patientRequests));
     bench.ExpectUnderstood();
   }
 }
