@@ -56,7 +56,8 @@ TEST(DataStore, HandsOutTheLayoutOfTheDeviceType) {
       if (type == 1) expected.BPSet2 = s.m_BPSet2;
       if (type == 3) expected.SpO2Set = s.m_SpO2Set;
       if (type == 3 && mode == DATAMODE_BP_SET2) expected.BPSet = s.m_BPSet2;
-      if (type == 5) expected.BPSet = expected.ZoneSet1 = s.m_BPSet1, expected.ZoneSet2 = s.m_BPSet2, expected.ZoneSet3 = s.m_BPSet3;
+      if (type == 5)
+        expected.BPSet = expected.ZoneSet1 = s.m_BPSet1, expected.ZoneSet2 = s.m_BPSet2, expected.ZoneSet3 = s.m_BPSet3;
       for (int fetch = 0; fetch < 2; ++fetch) {
         _DOWNLOAD_DATAINFO out = Stale();
         EXPECT_EQ(s.GetDownLoadData(&out), 1);

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <tuple>
 
+#include "scripted_device.h"
+
 namespace {
 
 // Opens the protected members of the base class to the tests.
@@ -19,13 +21,6 @@ class OpenProtocol : public CProtocolBase {
   using CProtocolBase::m_BPSet1, CProtocolBase::m_bOpened, CProtocolBase::m_pDevice, CProtocolBase::m_pnProgress,
       CProtocolBase::m_pnState, CProtocolBase::m_pTransportType, CProtocolBase::m_SupportInfo,
       CProtocolBase::m_UploadNeeded;
-};
-
-class NullDevice : public CDevice {
- public:
-  int Close() override { return 1; }
-  int RecvData(BYTE*, DWORD) override { return 0; }
-  int SendData(BYTE*, DWORD) override { return 0; }
 };
 
 // The identity byte by range, as the device documentation lists it: low
@@ -56,7 +51,7 @@ TEST(ProtocolBase, EverySlotGivesItsBaseAnswer) {
   EXPECT_EQ(std::tuple(open.m_UploadNeeded, open.m_SupportInfo, open.m_pDevice, open.m_pnProgress, open.m_bOpened),
             std::tuple(_UPLOAD_NEEDED_DATA{}, tag_SUPPORT_PROTOCOL{0, 0, 0, 0, 0}, nullptr, nullptr, false));
   CProtocolBase& p = open;
-  NullDevice device;
+  bplink::testing::ScriptedDevice device;
   int progress = -1, state = -1;
   enum_TransportType stage = TRANSPORT_BP_MODE0;
   int modes[9] = {7, 7, 7, 7, 7, 7, 7, 7, 7};
@@ -142,7 +137,7 @@ TEST(ProtocolBase, DataModesByDeviceType) {
 
 TEST(ProtocolBase, CopyHoldsSeparateDataAndSharesDeviceAndProgress) {
   OpenProtocol a;
-  NullDevice device;
+  bplink::testing::ScriptedDevice device;
   int progress = 0, state = 0;
   enum_TransportType stage{};
   a.SetDevice(&device, true);

@@ -56,7 +56,6 @@ TEST(Replay, WrittenRepliesAndSilencesReadBackAsRecorded) {
   AppendReply(input, longReply);
   AppendReply(input, {});
   AppendReply(input, shortReply);
-  EXPECT_EQ(input.size(), 3 + 1 + (longReply.size() + 3) + 0 + 3);
   ReplayDevice device(input);
   std::vector<std::uint64_t> elapsed;
   EXPECT_EQ(Receive(device, {2, 1, static_cast<DWORD>(longReply.size()), 0, 2, 1}, machine, elapsed),
