@@ -218,11 +218,12 @@ TEST(HidSpO2, ADeviceThatFallsSilentIsNotWaitedForSampleBySample) {
 // so it lands at a known record whatever the threads' timing.
 TEST(HidStop, AStopFromTheHostThreadKeepsTheRecordsSoFar) {
   HidBench bench(0x51);
-  constexpr int kRecords = 3000;
-  constexpr int kHeldRead = 6 + 1200 + 1;  // information, handshake, plan and its ack, ack, header, records
+  constexpr int kRecords = 3000, kHeldRecord = 1200;
+  // Before the records: information, handshake, the plan's ack and frame, the records' ack, the header.
+  constexpr int kHeldRead = 6 + kHeldRecord + 1;
   auto& store = bench.monitor.Config().stores[0];
   store = {2, {}, Readings(kRecords, {2025, 1, 1, 0, 0, 0})};
-  std::atomic<bool> held{false};
+  std::atomic<bool> held{false}, finished{false};  // a transfer that never gets there fails, not hangs
   int reads = 0;
   bench.device.SetTap([&](bool fromHost, const BYTE*, DWORD) {
     if (fromHost || ++reads != kHeldRead) return;
@@ -232,18 +233,20 @@ TEST(HidStop, AStopFromTheHostThreadKeepsTheRecordsSoFar) {
   int progressSeen = 0;
   enum_TransportType stageSeen = TRANSPORT_BP_MODE0;
   std::thread host([&] {
-    while (!held) std::this_thread::yield();
+    while (!held && !finished) std::this_thread::yield();
+    if (!held) return;
     progressSeen = std::atomic_ref<int>(bench.progress).load();
     stageSeen = std::atomic_ref<enum_TransportType>(bench.stage).load();
     std::atomic_ref<int>(bench.state).store(kStateStopRequested);
   });
   const int result = bench.protocol.PC_Download(DATAMODE_BP);
+  finished = true;
   host.join();
 
-  EXPECT_EQ(std::tuple(progressSeen, stageSeen), std::tuple(1200 * 100 / kRecords, TRANSPORT_BP));
+  EXPECT_EQ(std::tuple(progressSeen, stageSeen), std::tuple(kHeldRecord * 100 / kRecords, TRANSPORT_BP));
   EXPECT_EQ(std::tuple(result, bench.state, bench.device.Closes()), std::tuple(1, 3, 1));
   sim::HidRecordStore kept = store;
-  kept.readings.resize(1200 + 1);
+  kept.readings.resize(kHeldRecord + 1);
   _BP_DATASET expected = Expected(kept);
   expected.Head.nCount = kRecords;
   EXPECT_EQ(bench.Fetch().BPSet, expected);
