@@ -97,17 +97,13 @@ TEST(HidSession, IdentificationSetsTypeVariantAndDataModes) {
     SCOPED_TRACE(::testing::Message() << "identity " << int(c.identity) << " flags " << int(c.flags));
     HidBench bench(c.identity, 7);
     auto& config = bench.monitor.Config();
-    config.flags = c.flags;
-    config.capability_marker = c.marker;
-    config.capability_a = c.capA;
-    config.capability_b = c.capB;
+    config.flags = c.flags, config.capability_marker = c.marker, config.capability_a = c.capA, config.capability_b = c.capB;
     std::array<int, 9> modes{};
-    ASSERT_EQ(bench.protocol.GetDownLoadDataMode(modes.data()), 1);
-    EXPECT_EQ(modes, c.modes);
     tag_SUPPORT_PROTOCOL info;
+    ASSERT_EQ(bench.protocol.GetDownLoadDataMode(modes.data()), 1);
     bench.protocol.GetCurDeviceInfo(info);
-    EXPECT_EQ(info, (tag_SUPPORT_PROTOCOL{c.type, c.protocol, 255, c.variant, 7}));
-    EXPECT_EQ(bench.device.Closes(), 1);
+    EXPECT_EQ(std::tuple(modes, info, bench.device.Closes()),
+              std::tuple(c.modes, tag_SUPPORT_PROTOCOL{c.type, c.protocol, 255, c.variant, 7}, 1));
   }
 }
 
