@@ -43,8 +43,9 @@ TEST_P(DownloadEveryType, DeliversTheStoresTheModeNames) {
   const Case& c = GetParam();
   HidBench bench(c.identity);
   auto& config = bench.monitor.Config();
-  // Three stores, one per record format; format 1 offsets carry over midnight, the month and the year.
-  config.stores[0] = {1, {2024, 12, 31, 23, 10, 0}, Readings(9, {2024, 12, 31, 23, 10, 0}, 1)};
+  // Three stores, one per record format; format 1 offsets (the first 25 minutes) carry over midnight, the
+  // month and the year.
+  config.stores[0] = {1, {2024, 12, 31, 23, 10, 0}, Readings(9, {2024, 12, 31, 23, 35, 0}, 1)};
   config.stores[1] = {2, {}, Readings(5, {2025, 12, 31, 23, 40, 0}, 2)};
   config.stores[2] = {3, {}, Readings(4, {2024, 2, 29, 10, 0, 0}, 3)};
   config.spo2 = {2, {}, {{{2025, 1, 1, 8, 0, 0}, 97, 61}, {{2025, 1, 1, 8, 0, 30}, 95, 64}}};
@@ -86,7 +87,7 @@ TEST(HidRecords, BlocksThatCarryLess) {
   };
   // A recorder's second set is not read after its first failed.
   for (const Case& c : {Case{0x51, 3, 6, {0, 2, false}, 1}, Case{0x02, 1, 6, {0, 3, true}, 5},
-                        Case{0x21, 2, 0, {0, -1, false}, 1}, Case{0x21, 4, 3, {0, -1, false}, 1}}) {
+                        Case{0x21, 1, 0, {0, -1, false}, 1}, Case{0x21, 4, 3, {0, -1, false}, 1}}) {
     SCOPED_TRACE(c.format);
     HidBench bench(c.identity);
     auto& store = bench.monitor.Config().stores[0];
