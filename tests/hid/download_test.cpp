@@ -19,6 +19,7 @@ struct Case {
   bool plan;
   int set1, set2, set3;  // the store each set receives, or -1 for none
 };
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 // set2 is BPSet2 (type 1) or ZoneSet2 (type 5); set3 is ZoneSet3 (type 5).
 const Case kCases[] = {
