@@ -44,9 +44,9 @@ TEST_P(DownloadEveryType, DeliversTheStoresTheModeNames) {
   const Case& c = GetParam();
   HidBench bench(c.identity);
   auto& config = bench.monitor.Config();
-  // Three stores, one per record format; format 1 offsets (the first 25 minutes) carry over midnight, the
-  // month and the year.
-  config.stores[0] = {1, {2024, 12, 31, 23, 10, 0}, Readings(9, {2024, 12, 31, 23, 35, 0}, 1)};
+  // Three stores, one per record format. Format 1 offsets (from 46 days on, so all three bytes count)
+  // carry over midnight, the month and the year.
+  config.stores[0] = {1, {2024, 11, 15, 23, 10, 0}, Readings(9, {2024, 12, 31, 23, 35, 0}, 1)};
   config.stores[1] = {2, {}, Readings(5, {2025, 12, 31, 23, 40, 0}, 2)};
   config.stores[2] = {3, {}, Readings(4, {2024, 2, 29, 10, 0, 0}, 3)};
   config.spo2 = {2, {}, {{{2025, 1, 1, 8, 0, 0}, 97, 61}, {{2025, 1, 1, 8, 0, 30}, 95, 64}}};

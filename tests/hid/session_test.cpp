@@ -17,7 +17,7 @@ TEST(HidSession, ModeTwoDownloadFromAType3DeviceIsExactlyThisExchange) {
   Bytes plan(70, 0x00);
   const char text1[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123";  // all 30 places used
   std::copy(text1, text1 + 30, plan.begin());
-  const Bytes rest{'N', 'O', '.', '1', '2', 0, 0, 0, 0, 0, 0, 0x07, 0xE9, 3, 4, 9, 41, 7, 7, 30, 15, 21,
+  const Bytes rest{'N', 'O', '.', '1', '2', 0, 0, 0, 0, 0, 0, 0x07, 0xE9, 3, 4, 9, 41, 7, 6, 30, 15, 21,
                    45, 0x96, 14, 5, 10, 16, 20, 0x51, 0x00, 0x09, 0x01, 0x2C, 0, 0, 0x05};  // 61, 66: not read
   std::copy(rest.begin(), rest.end(), plan.begin() + 30);
   // Format 2, two records: 2025-03-04 10:20 and 10:35.
@@ -55,7 +55,7 @@ TEST(HidSession, ModeTwoDownloadFromAType3DeviceIsExactlyThisExchange) {
   std::strcpy(e.szPatientInfo1, text1);
   std::strcpy(e.szPatientInfo2, "NO.12");
   e.nYear = 2025, e.nMonth = 3, e.nDay = 4, e.nHour = 9, e.nMinute = 41, e.nSecond = 7;
-  e.nPeriod1Hour = 7, e.nPeriod1Minute = 30, e.nPeriod1Interval = 15, e.nPeriod2Hour = 21, e.nPeriod2Minute = 45;
+  e.nPeriod1Hour = 6, e.nPeriod1Minute = 30, e.nPeriod1Interval = 15, e.nPeriod2Hour = 21, e.nPeriod2Minute = 45;
   e.nPeriod2Interval = 0x96, e.nExtraStartHour = 14, e.nExtraStartMinute = 5, e.nExtraInterval = 10;
   e.nExtraEndHour = 16, e.nExtraEndMinute = 20, e.nOption2 = 255, e.nOption3 = 300;
   EXPECT_EQ(data.Info, e);
