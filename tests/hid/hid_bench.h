@@ -1,4 +1,5 @@
-// A host, a CProtocol_NEW and a simulated HID monitor on a virtual clock.
+// A host and a CProtocol_NEW on a virtual clock, talking to the simulated HID
+// monitor (HidBench) or to a device that plays a script (ScriptedBench).
 #pragma once
 
 #include <bplink/bplink.h>
@@ -15,26 +16,53 @@
 
 namespace bplink::testing {
 
-struct HidBench {
+// The host's side: its three progress variables and the protocol object.
+struct Host {
   VirtualEnv env;
   ScopedEnv scope{&env};
-  sim::HidMonitor monitor;
-  sim::InProcessDevice device{&monitor};
   CProtocol_NEW protocol;
   int progress = -1;
   int state = 0;
   enum_TransportType stage = TRANSPORT_BP_MODE0;
 
-  explicit HidBench(std::uint8_t identity = 0x11) {
-    monitor.Config().identity = identity;
-    protocol.SetDevice(&device, false);
+  explicit Host(CDevice* device) {
+    protocol.SetDevice(device, false);
     protocol.SetProgressInfo(&progress, &state, &stage);
   }
-
   _DOWNLOAD_DATAINFO Fetch() {
     _DOWNLOAD_DATAINFO data;
     EXPECT_EQ(protocol.GetDownLoadData(&data), 1);
     return data;
+  }
+};
+
+struct HidBench : Host {
+  sim::HidMonitor monitor;
+  sim::InProcessDevice device{&monitor};
+
+  explicit HidBench(std::uint8_t identity = 0x11, std::uint8_t version = 1) : Host(&device) {
+    monitor.Config().identity = identity;
+    monitor.Config().version = version;
+  }
+  // The monitor understood every frame it was sent.
+  void ExpectUnderstood() const {
+    for (const auto& complaint : monitor.Complaints()) ADD_FAILURE() << complaint;
+  }
+};
+
+struct ScriptedBench : Host {
+  ScriptedDevice dev;
+
+  ScriptedBench() : Host(&dev) {}
+  // Device information and handshake of a device that offers nothing extra.
+  ScriptedDevice& Identify(BYTE identity, BYTE version = 1, BYTE flags = 0) {
+    dev.ExpectSend({0x40, 0x8F, 0xFF, 0xFE, 0xFD, 0xFC}).Reply({0x41, 0x00, identity, version, flags, 0, 0});
+    return dev.ExpectSend({0x42, 0x8F, 0xFF, 0xFE, 0xFD, 0xFC}).Reply(Bytes(22, 0x48));
+  }
+  // A frame the device accepts with 0x4A, its code, 0x01.
+  ScriptedDevice& Accept(const Bytes& frame) { return dev.ExpectSend(frame).Reply({0x4A, frame[0], 0x01, 0x00}); }
+  void ExpectScriptPlayed() const {
+    for (const auto& problem : dev.Problems()) ADD_FAILURE() << problem;
   }
 };
 
@@ -48,77 +76,37 @@ inline Bytes DataFrame(BYTE code, BYTE identity, const Bytes& plain) {
   return frame;
 }
 
-// A host and a CProtocol_NEW talking to a device that plays a script.
-struct ScriptedBench {
-  VirtualEnv env;
-  ScopedEnv scope{&env};
-  ScriptedDevice dev;
-  CProtocol_NEW protocol;
-  int progress = -1;
-  int state = 0;
-  enum_TransportType stage = TRANSPORT_BP_MODE0;
-
-  ScriptedBench() {
-    protocol.SetDevice(&dev, false);
-    protocol.SetProgressInfo(&progress, &state, &stage);
-  }
-  void ExpectScriptPlayed() const {
-    for (const auto& problem : dev.Problems()) ADD_FAILURE() << problem;
-  }
-};
-
 // `count` readings a quarter of an hour apart from `first`, with values that
-// differ from reading to reading.
+// differ from reading to reading (systolic above 255 for some seeds).
 inline std::vector<sim::HidReading> Readings(int count, const CalendarTime& first, int seed = 0) {
   std::vector<sim::HidReading> readings;
-  for (int i = 0; i < count; ++i) {
-    sim::HidReading r;
-    r.time = sim::FromMinuteNumber(sim::MinuteNumber(first) + 15 * i);
-    r.sys = 100 + (seed * 37 + i * 11) % 150;  // reaches above 255 for some seeds
-    r.press2 = 60 + (seed + i * 7) % 40;
-    r.press3 = 80 + (seed + i * 5) % 30;
-    r.pulse = 55 + (seed * 3 + i) % 50;
-    r.status = i % 4;
-    r.flags = (i * 29 + seed) & 0xFF;
-    r.aux1 = i + 1;
-    r.aux2 = 200 - i;
-    readings.push_back(r);
-  }
+  for (int i = 0; i < count; ++i)
+    readings.push_back({sim::FromMinuteNumber(sim::MinuteNumber(first) + 15 * i), 100 + (seed * 37 + i * 11) % 150,
+                        60 + (seed + i * 7) % 40, 80 + (seed + i * 5) % 30, 55 + (seed * 3 + i) % 50, i % 4,
+                        (i * 29 + seed) & 0xFF, i + 1, 200 - i});
   return readings;
 }
 
-// What a host must find for a reading the monitor sent in `format`.
-inline void ExpectRecord(const _BP_RECORD& got, const sim::HidReading& sent, int format) {
-  EXPECT_EQ(got.nSys, sent.sys);
-  EXPECT_EQ(got.wPress2, sent.press2);
-  EXPECT_EQ(got.wPress3, sent.press3);
-  EXPECT_EQ(got.wPulseRate, sent.pulse);
-  EXPECT_EQ((CalendarTime{got.nYear, got.wMonth, got.wDay, got.wHour, got.wMinute, got.wSecond}),
-            sent.time);
-  EXPECT_EQ(got.wStatus, sent.status);
-  EXPECT_EQ(got.bValid, sent.status == 0 || sent.status == 3 ? 1 : 0);
-  EXPECT_EQ(got.byFlagsLow, sent.flags & 0x0F);
-  EXPECT_EQ(got.wFlagsHigh, sent.flags >> 4);
-  EXPECT_EQ(got.wAux1, format == 3 ? sent.aux1 : 0);
-  EXPECT_EQ(got.wAux2, format == 3 ? sent.aux2 : 0);
-  EXPECT_EQ(got.nReserved, 0);
-  EXPECT_EQ(got.nMinuteOffset, 0);
-}
-
-inline void ExpectSet(const _BP_DATASET& got, const sim::HidRecordStore& sent) {
-  ASSERT_EQ(got.vecRecords.size(), sent.readings.size());
-  EXPECT_EQ(got.Head.nCount, static_cast<int>(sent.readings.size()));
-  for (std::size_t i = 0; i < sent.readings.size(); ++i) {
-    SCOPED_TRACE(i);
-    ExpectRecord(got.vecRecords[i], sent.readings[i], sent.format);
+// The set a host must find for a store the monitor sent: every reading in
+// order, and the start the device gives (the header's for format 1, the
+// first record's otherwise).
+inline _BP_DATASET Expected(const sim::HidRecordStore& sent) {
+  _BP_DATASET set;
+  for (const sim::HidReading& r : sent.readings) {
+    _BP_RECORD e;
+    e.nYear = r.time.year, e.wMonth = r.time.month, e.wDay = r.time.day, e.wHour = r.time.hour;
+    e.wMinute = r.time.minute, e.nSys = r.sys, e.wPress2 = r.press2, e.wPress3 = r.press3, e.wPulseRate = r.pulse;
+    e.wStatus = r.status, e.bValid = r.status == 0 || r.status == 3, e.byFlagsLow = r.flags & 0x0F;
+    e.wFlagsHigh = r.flags >> 4;
+    if (sent.format == 3) e.wAux1 = r.aux1, e.wAux2 = r.aux2;
+    set.vecRecords.push_back(e);
   }
-  if (sent.readings.empty()) return;
-  // The set starts where the device says: the header's start for format 1,
-  // the first record's time otherwise.
-  const CalendarTime start = sent.format == 1 ? sent.start : sent.readings.front().time;
-  EXPECT_EQ((CalendarTime{got.Head.nYear, got.Head.nMonth, got.Head.nDay, got.Head.nHour,
-                          got.Head.nMinute, got.Head.nSecond}),
-            start);
+  const CalendarTime start = sent.format == 1         ? sent.start
+                             : sent.readings.empty() ? CalendarTime{}
+                                                     : sent.readings[0].time;
+  set.Head = {static_cast<int>(sent.readings.size()), start.year, start.month, start.day, start.hour,
+              start.minute, start.second, 0};
+  return set;
 }
 
 }  // namespace bplink::testing
