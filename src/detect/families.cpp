@@ -33,7 +33,7 @@ constexpr unsigned kWholePlan = kKeepsPeriod1 | kKeepsPeriod2 | kKeepsExtraWindo
 
 struct Row {
   Family family;
-  const serial::DetectionProbe* probe;  // null for the HID family
+  const serial::DetectionProbe* probe;  // for a serial family; null for HID
 };
 
 constexpr std::array<Row, 6> kRows{{
@@ -64,13 +64,13 @@ constexpr std::array<Family, kRows.size()> kFamilies = [] {
 }();
 
 constexpr std::size_t kSerialFamilies = static_cast<std::size_t>(
-    std::count_if(kRows.begin(), kRows.end(), [](const Row& row) { return row.probe != nullptr; }));
+    std::count_if(kRows.begin(), kRows.end(), [](const Row& row) { return row.family.link == LinkKind::kSerial; }));
 
 const std::array<detect::SerialProbe, kSerialFamilies> kSerialProbes = [] {
   std::array<detect::SerialProbe, kSerialFamilies> probes{};
   std::size_t n = 0;
   for (std::size_t i = 0; i < kRows.size(); ++i)
-    if (kRows[i].probe != nullptr) probes[n++] = {&kFamilies[i], kRows[i].probe};
+    if (kRows[i].family.link == LinkKind::kSerial) probes[n++] = {&kFamilies[i], kRows[i].probe};
   return probes;
 }();
 
