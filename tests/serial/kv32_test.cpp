@@ -56,6 +56,7 @@ TEST(Kv32, DownloadGreetsSlowThenReadsThePlanAndRecordsFastOnTheSamePort) {
     enum_TransportType stage{};
     protocol.SetProgressInfo(&progress, &state, &stage);
     protocol.SetDevice(&dev, true);  // the flag is not read: the port is searched
+    protocol.SetUpLoadData(PlanOf("The host's", "", {1, 2, 3, 4, 5, 6}));  // a download starts afresh
     EXPECT_EQ(protocol.PC_Download(c.mode), c.reply == 0 ? 5 : 1);
     EXPECT_TRUE(dev.Problems().empty()) << ::testing::PrintToString(dev.Problems());
     EXPECT_EQ(std::tuple(dev.OpenedBaudRates(), dev.OpenedPaths(), dev.Closes()),
@@ -172,6 +173,7 @@ TEST(Kv32, OptionWindowAndPeriodCode) {
       {{13, 20, 20, 0, -1}, 22, 7, 1, 12, 0, {1, 13, 20, 20, 0xFF, 0xFF, 2}},
       {{10, 0, 0, 14, 0}, 7, 22, 1, 14, 0, {1, 10, 0, 0xFF, 14, 0, 3}},  // its end; the interval does not count
       {{12, 0, 15, 12, 0}, 7, 22, 1, 12, 0, {1, 12, 0, 15, 12, 0, 1}},  // a window of no length
+      {{-1, -1, 0, -1, -1}, 7, 7, 1, 12, 0, {1, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 2}},  // and a first period
       {{0, 0, 10, 0, 30}, 7, 22, 1, 0, 30, {1, 0, 0, 10, 0, 30, 3}},   // midnight is a start, not "none"
   };
   for (const Case& c : cases) {

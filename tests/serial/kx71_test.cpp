@@ -48,6 +48,7 @@ TEST(Kx71, ReplyCodeNamesTheVariantAndWhetherAPlanIsKept) {
     SCOPED_TRACE(code);
     Kx71Bench b(code);
     b.recorder.Config().plan.patient1 = "Jane";
+    b.protocol.SetUpLoadData(PlanOf("The host's", "", {1, 2, 3, 4, 5, 6}));  // a download starts afresh
     ASSERT_EQ(b.Download(DATAMODE_BP_SET2), 1);
     const bool kept = code == 0x34;
     EXPECT_EQ(b.Host(), (std::vector<int>{kStateSucceeded, kept ? TRANSPORT_PLAN_DOWNLOAD : TRANSPORT_BP_SET2, 80}));
@@ -56,8 +57,8 @@ TEST(Kx71, ReplyCodeNamesTheVariantAndWhetherAPlanIsKept) {
     const _DOWNLOAD_DATAINFO info = Fetch(b.protocol);
     EXPECT_EQ(info.BPSet, Expected(b.recorder.Config().groups[1]));
     EXPECT_EQ(info.BPSet2, Expected(b.recorder.Config().groups[0]));
-    EXPECT_EQ(std::tuple(b.recorder.PlanRequests(), std::string(info.Info.szPatientInfo1)),
-              std::tuple(kept ? 1 : 0, kept ? "Jane" : ""));
+    EXPECT_EQ(std::tuple(b.recorder.PlanRequests(), std::string(info.Info.szPatientInfo1), info.Info.nPeriod1Hour),
+              std::tuple(kept ? 1 : 0, kept ? "Jane" : "", 7));
     EXPECT_EQ(std::tuple(b.recorder.PositiveAcks(), b.recorder.NegativeAcks(), b.recorder.Complaints().size()),
               std::tuple(2 * 2 + 5 + 3, 0, 0u));
   }

@@ -27,6 +27,9 @@ TEST_P(Vestra16Suite, DownloadDecodesTheSettingsAndDatesTheRecordsFromTheStart) 
   // Offsets that carry over a day, a month end and 2^16 minutes.
   monitor_->measurements() = {{0, 131, 82, 64, 99, 0, 0x00, 0}, {15, 300, 90, 71, 120, 3, 0xA5, 7},
                               {1u << 16, 118, 75, 59, 90, 1, 0x0F, 200}};
+  _BP_TRANSPORT_INFO hosts;  // a download starts afresh
+  std::strcpy(hosts.szPatientInfo3, "The host's");
+  protocol_->SetUpLoadData(hosts);
   ASSERT_EQ(bench_.Download(DATAMODE_BP), 1);
   EXPECT_EQ(bench_.Host(), (std::vector<int>{kStateSucceeded, TRANSPORT_BP, 66}));
   EXPECT_EQ(std::tuple(bench_.writes, bench_.env.ElapsedMs()), std::tuple(GetParam().download, GetParam().downloadMs));
@@ -102,6 +105,7 @@ TEST_P(Vestra16Suite, OptionWindowAndPeriodCode) {
                         {{11, 30, 0, 12, 30}, 22, 6, 0, 12, 30, 3, none, noInterval},
                         {{11, 30, 0, 12, 30}, 22, 6, 5, 12, 31, 2, none, noInterval},
                         {{-1, -1, 0, -1, -1}, 7, 22, 0, 22, 1, 2, none, none},
+                        {{-1, -1, 0, -1, -1}, 7, 7, 0, 12, 0, 2, none, none},  // a first period of no length
                         {{-1, 20, 0, 14, 0}, 7, 22, 1, 14, 0, 3, none, {0xFF, 0xFF, 0xFF, 14, 0}},
                         {{13, 20, 20, 0, -1}, 7, 22, 5, 12, 0, 1, none, {13, 20, 20, 0xFF, 0xFF}},
                         {{0, 0, 10, 0, 30}, 7, 22, 1, 0, 30, 3, {0, 0, 10, 0, 30}, {0, 0, 10, 0, 30}}};
