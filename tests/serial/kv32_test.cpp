@@ -41,29 +41,20 @@ TEST(Kv32, DownloadGreetsSlowThenReadsThePlanAndRecordsFastOnTheSamePort) {
                         {DATAMODE_BP_SET2, 0x51, 0x00, 0, {}, {}}};  // no plan request of its own
   for (const Case& c : cases) {
     SCOPED_TRACE(c.mode * 10 + c.reply);
-    VirtualEnv env;
-    ScopedEnv scope(&env);
-    env.SetPortNames({L"ttyUSB0"});
-    env.SetOpenablePaths({L"/dev/ttyUSB0"});
-    ScriptedDevice dev;
+    Scripted<CProtocolCOMKV32> s(true);  // the flag is not read: the port is searched
+    ScriptedDevice& dev = s.dev;
     dev.ExpectSend({c.greeting}).Reply({c.greeting}).ExpectSend({c.request});
     if (c.reply < 2) dev.Reply(c.reply == 1 ? Bytes{c.request} : Bytes{}).Silence();
     if (c.reply == 2)
       dev.Reply(PlanReply(c.request)).ExpectSend({0xEE}).Reply(Record(0, 0, 45, 3, 0xA5)).ExpectSend({0xEE}).Reply(
           Record(1, 0, 0, 7, 0x0F));
-    CProtocolCOMKV32 protocol;
-    int progress = 0, state = 0;
-    enum_TransportType stage{};
-    protocol.SetProgressInfo(&progress, &state, &stage);
-    protocol.SetDevice(&dev, true);  // the flag is not read: the port is searched
-    protocol.SetUpLoadData(PlanOf("The host's", "", {1, 2, 3, 4, 5, 6}));  // a download starts afresh
-    EXPECT_EQ(protocol.PC_Download(c.mode), c.reply == 0 ? 5 : 1);
-    EXPECT_TRUE(dev.Problems().empty()) << ::testing::PrintToString(dev.Problems());
+    s.protocol.SetUpLoadData(PlanOf("The host's", "", {1, 2, 3, 4, 5, 6}));  // a download starts afresh
+    EXPECT_EQ(s.Download(c.mode), c.reply == 0 ? 5 : 1);
     EXPECT_EQ(std::tuple(dev.OpenedBaudRates(), dev.OpenedPaths(), dev.Closes()),
               std::tuple(std::vector<DWORD>{4800, 115200}, std::vector<CString>{L"/dev/ttyUSB0", L"/dev/ttyUSB0"}, 2));
     if (c.reply < 2) continue;
 
-    const _DOWNLOAD_DATAINFO data = Fetch(protocol);
+    const _DOWNLOAD_DATAINFO data = Fetch(s.protocol);
     std::vector<_BP_RECORD> records{Rec(c.first, 0x0123, 80, 93, 70, 3), Rec(c.second, 0x0123, 80, 93, 70, 7)};
     records[0].byFlagsLow = 0xA5, records[1].byFlagsLow = 0x0F;
     EXPECT_EQ(data.BPSet, (_BP_DATASET{HeadOf(records), records}));
@@ -74,7 +65,7 @@ TEST(Kv32, DownloadGreetsSlowThenReadsThePlanAndRecordsFastOnTheSamePort) {
     if (c.mode == DATAMODE_BP_SPO2) plan = PlanOf("Grace Hopper", "ID-1906", {7, 0, 60, 22, 0, 30});
     plan.nYear = 2024, plan.nMonth = 2, plan.nDay = 28, plan.nHour = 23, plan.nMinute = 59, plan.nSecond = 30;
     EXPECT_EQ(data.Info, plan);
-    EXPECT_EQ((std::vector<int>{state, stage, progress}), (std::vector<int>{kStateSucceeded, TRANSPORT_BP, 50}));
+    EXPECT_EQ((std::vector<int>{s.state, s.stage, s.progress}), (std::vector<int>{kStateSucceeded, TRANSPORT_BP, 50}));
   }
 }
 

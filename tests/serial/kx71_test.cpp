@@ -127,30 +127,14 @@ TEST(Kx71, SilenceOrAStopEndsTheStreamAndProgressCyclesMeanwhile) {
       << "group, count, two records";
 }
 
-// A scripted recorder behind the only port: every packet byte for byte.
-struct Scripted {
-  explicit Scripted(BYTE code) {
-    env.SetPortNames({L"ttyS0"});
-    env.SetOpenablePaths({L"/dev/ttyS0"});
-    protocol.SetDevice(&dev, false);
-    protocol.SetProgressInfo(&progress, &state, &stage);
+// A scripted recorder: every packet byte for byte.
+struct Script : Scripted<CProtocolCOMKX71> {
+  explicit Script(BYTE code) {
     dev.ExpectSend({0x01, 0x8F, 0xFF, 0xFE, 0xFD, 0xFC}).Reply({code, 0x8F, 0xFF, 0x00, 0x00, 0x00});
   }
   void Answer(const Bytes& packet, BYTE ack) {
     dev.Reply(packet).ExpectSend({ack}).ExpectSend({0x83}).ExpectSend({0xFF}).ExpectSend({0xFF});
   }
-  _DOWNLOAD_DATAINFO Run(int result) {
-    EXPECT_EQ(protocol.PC_Download(DATAMODE_BP), result);
-    EXPECT_TRUE(dev.Problems().empty()) << ::testing::PrintToString(dev.Problems());
-    EXPECT_EQ(dev.Opens(), dev.Closes());
-    return Fetch(protocol);
-  }
-  VirtualEnv env;
-  ScopedEnv scope{&env};
-  ScriptedDevice dev;
-  CProtocolCOMKX71 protocol;
-  int progress = 0, state = 0;
-  enum_TransportType stage{};
 };
 
 // 2026-01-15 09:30, systolic 300, mean 95, diastolic 82, pulse 72, status 3.
@@ -169,7 +153,7 @@ Bytes PlanReply(const std::string& text) {
 }
 
 TEST(Kx71Wire, EachPacketIsCheckedStoredAndAnswered) {
-  Scripted s(0x15);
+  Script s(0x15);
   s.dev.Reply(PlanReply("In the stream"));               // stored, never answered
   s.Answer({0x16, 0x80, 0x81, 0x82, 0x83, 0x84}, 0x17);  // 0x01020304 records announced
   s.Answer(kSecondaryGroup, 0x13);
@@ -183,7 +167,8 @@ TEST(Kx71Wire, EachPacketIsCheckedStoredAndAnswered) {
   s.dev.Reply({0x12, 0xFF, 0x87, 0xEA, 0x81}).Silence().Silence().Silence();  // a header cut short
   s.Answer({}, 0x14);
   for (int miss = 2; miss <= 6; ++miss) s.dev.Silence();
-  const _DOWNLOAD_DATAINFO info = s.Run(1);
+  ASSERT_EQ(s.Download(DATAMODE_BP), 1);
+  const _DOWNLOAD_DATAINFO info = Fetch(s.protocol);
   EXPECT_STREQ(info.Info.szPatientInfo1, "In the stream");
   EXPECT_EQ(info.BPSet, (_BP_DATASET{{0x01020304}, {}}));
   _BP_RECORD second = kDecoded;
@@ -199,7 +184,7 @@ TEST(Kx71Wire, EachPacketIsCheckedStoredAndAnswered) {
 TEST(Kx71Wire, AKeptPlanIsAskedForAfterTheStream) {
   for (const Bytes& answer : {PlanReply("Patient One"), Bytes{0x56}, Bytes{}}) {
     SCOPED_TRACE(answer.size());
-    Scripted s(0x34);
+    Script s(0x34);
     s.Answer(kSecondaryGroup, 0x13);
     s.Answer(kRecord, 0x10);
     for (int miss = 0; miss < 6; ++miss) s.dev.Silence();
@@ -207,7 +192,8 @@ TEST(Kx71Wire, AKeptPlanIsAskedForAfterTheStream) {
     if (answer.empty()) s.dev.Silence();
     s.dev.Reply(answer);
     const int result = answer.size() > 1 ? 1 : answer.empty() ? 5 : 7;
-    const _DOWNLOAD_DATAINFO info = s.Run(result);
+    EXPECT_EQ(s.Download(DATAMODE_BP), result);
+    const _DOWNLOAD_DATAINFO info = Fetch(s.protocol);
     EXPECT_EQ((std::vector<int>{s.state, s.stage}),
               (std::vector<int>{result == 1 ? kStateSucceeded : kStateFailed, TRANSPORT_PLAN_DOWNLOAD}));
     EXPECT_EQ(info.BPSet2.vecRecords, std::vector<_BP_RECORD>{kDecoded});

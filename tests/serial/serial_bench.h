@@ -79,6 +79,34 @@ class SerialBench {
   enum_TransportType stage = TRANSPORT_BP_MODE0;
 };
 
+// A protocol object bound to a scripted device behind the machine's only
+// port, for the exchanges whose every byte matters.
+template <typename Protocol>
+struct Scripted {
+  explicit Scripted(bool hostOpened = false) : hostOpened_(hostOpened) {
+    env.SetPortNames({L"ttyUSB0"});
+    env.SetOpenablePaths({L"/dev/ttyUSB0"});
+    protocol.SetDevice(&dev, hostOpened);
+    protocol.SetProgressInfo(&progress, &state, &stage);
+  }
+  // A download, and that it went as scripted and closed what it opened.
+  int Download(enum_DataMode mode) {
+    const int result = protocol.PC_Download(mode);
+    EXPECT_TRUE(dev.Problems().empty()) << ::testing::PrintToString(dev.Problems());
+    if (!hostOpened_) {
+      EXPECT_EQ(dev.Opens(), dev.Closes());
+    }
+    return result;
+  }
+  const bool hostOpened_;
+  VirtualEnv env;
+  ScopedEnv scope{&env};
+  ScriptedDevice dev;
+  Protocol protocol;
+  int progress = 0, state = 0;
+  enum_TransportType stage{};
+};
+
 inline _DOWNLOAD_DATAINFO Fetch(CProtocolBase& protocol) {
   _DOWNLOAD_DATAINFO data;
   EXPECT_EQ(protocol.GetDownLoadData(&data), 1);

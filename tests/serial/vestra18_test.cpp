@@ -165,20 +165,15 @@ TEST_F(Vestra18, AStopEndsWithWhatCameAndSilenceAfterTheEchoGivesEmptySets) {
 
 // The frame byte by byte, on a link the host opened itself.
 TEST(Vestra18Frame, DecodesEveryFieldAndTheInvertedValidity) {
-  VirtualEnv env;
-  ScopedEnv scope(&env);
-  ScriptedDevice link;
-  link.ExpectSend({0x13}).Reply({0x13}).Reply({0x03, 0x02});
-  link.Reply({0x01, 0x2C, 0x50, 0x48, 0x64, 24, 3, 15, 8, 30, 0x03, 0xFF});
-  link.Reply({0x00, 0x78, 0x46, 0x3C, 0x55, 25, 12, 31, 23, 59, 0x01, 0x00});
-  CProtocolCOMVESTRA18 protocol;
-  protocol.SetDevice(&link, true);
-  EXPECT_EQ(protocol.PC_Download(DATAMODE_ZONE3), 1);
-  EXPECT_TRUE(link.Problems().empty()) << ::testing::PrintToString(link.Problems());
-  EXPECT_TRUE(link.OpenedPaths().empty());
+  Scripted<CProtocolCOMVESTRA18> s(true);
+  s.dev.ExpectSend({0x13}).Reply({0x13}).Reply({0x03, 0x02});
+  s.dev.Reply({0x01, 0x2C, 0x50, 0x48, 0x64, 24, 3, 15, 8, 30, 0x03, 0xFF});
+  s.dev.Reply({0x00, 0x78, 0x46, 0x3C, 0x55, 25, 12, 31, 23, 59, 0x01, 0x00});
+  EXPECT_EQ(s.Download(DATAMODE_ZONE3), 1);
+  EXPECT_TRUE(s.dev.OpenedPaths().empty());
   const std::vector<_BP_RECORD> records{Rec({2024, 3, 15, 8, 30, 0}, 300, 0x50, 0x64, 0x48, 3, 0),
                                         Rec({2025, 12, 31, 23, 59, 0}, 0x78, 0x46, 0x55, 0x3C, 1, 1)};
-  EXPECT_EQ(Zones(protocol)[2], (_BP_DATASET{HeadOf(records), records}));
+  EXPECT_EQ(Zones(s.protocol)[2], (_BP_DATASET{HeadOf(records), records}));
 }
 
 }  // namespace
