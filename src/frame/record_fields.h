@@ -25,14 +25,16 @@ inline void SetRecordTime(_BP_RECORD& record, const CalendarTime& time) {
   record.wSecond = static_cast<short>(time.second);
 }
 
-// The time a data set's header says it starts at.
-inline void SetHeadTime(_DATA_HEAD& head, const CalendarTime& t) {
-  head.nYear = t.year;
-  head.nMonth = t.month;
-  head.nDay = t.day;
-  head.nHour = t.hour;
-  head.nMinute = t.minute;
-  head.nSecond = t.second;
+// The date and time fields of a data set's header or of a plan, which
+// spell them alike.
+template <typename Fields>
+void SetTimeFields(Fields& fields, const CalendarTime& t) {
+  fields.nYear = t.year;
+  fields.nMonth = t.month;
+  fields.nDay = t.day;
+  fields.nHour = t.hour;
+  fields.nMinute = t.minute;
+  fields.nSecond = t.second;
 }
 
 // The serial devices announce no recording start of their own: after a
@@ -41,7 +43,7 @@ inline void SetHeadTime(_DATA_HEAD& head, const CalendarTime& t) {
 inline void HeadFromFirstRecord(_BP_DATASET& set) {
   if (set.vecRecords.empty()) return;
   set.Head.nCount = static_cast<int>(set.vecRecords.size());
-  SetHeadTime(set.Head, RecordTime(set.vecRecords.front()));
+  SetTimeFields(set.Head, RecordTime(set.vecRecords.front()));
 }
 
 }  // namespace bplink

@@ -102,14 +102,4 @@ inline void TakePeriods(_BP_TRANSPORT_INFO& plan, const BYTE* at) {
   plan.nPeriod2Interval = at[5];
 }
 
-// The plan's date and time fields.
-inline void SetPlanTime(_BP_TRANSPORT_INFO& plan, const CalendarTime& t) {
-  plan.nYear = t.year;
-  plan.nMonth = t.month;
-  plan.nDay = t.day;
-  plan.nHour = t.hour;
-  plan.nMinute = t.minute;
-  plan.nSecond = t.second;
-}
-
 }  // namespace bplink::wire

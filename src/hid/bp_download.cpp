@@ -98,7 +98,7 @@ void StorePlan(const BYTE* p, _BP_TRANSPORT_INFO& plan) {
   bplink::wire::TakePatientTexts(plan, p + kPlanPatientTextsAt);
   CalendarTime time = bplink::wire::TakeClock(p + kPlanClockAt);
   time.second = p[kPlanSecondAt];
-  bplink::wire::SetPlanTime(plan, time);
+  bplink::SetTimeFields(plan, time);
   bplink::wire::TakePeriods(plan, p + kPlanPeriodsAt);
   plan.nExtraStartHour = p[kPlanExtraStartHourAt];
   plan.nExtraStartMinute = p[kPlanExtraStartMinuteAt];
@@ -232,7 +232,7 @@ bool CProtocol_NEW::DownloadBPDataBlock(int nBlock) {
         start = CalendarTime{BigEndian16(&header[kHeaderYearAt]),
                              header[kHeaderMonthAt], header[kHeaderDayAt], header[kHeaderHourAt],
                              header[kHeaderMinuteAt], 0};
-        bplink::SetHeadTime(set.Head, start);
+        bplink::SetTimeFields(set.Head, start);
       }
     }
     if (count == 0) {
@@ -265,7 +265,7 @@ bool CProtocol_NEW::DownloadBPDataBlock(int nBlock) {
     // A block that ended early gives back the room of the records it lacked.
     if (set.vecRecords.size() < static_cast<std::size_t>(count)) set.vecRecords.shrink_to_fit();
     if (format->ownTime && !set.vecRecords.empty())
-      bplink::SetHeadTime(set.Head, bplink::RecordTime(set.vecRecords.front()));
+      bplink::SetTimeFields(set.Head, bplink::RecordTime(set.vecRecords.front()));
     FreeBuffer();
     return complete;
   } catch (...) {

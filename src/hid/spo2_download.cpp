@@ -108,7 +108,7 @@ int CProtocol_NEW::DownloadSpO2Data() {
                            header[kHeaderMonthAt], header[kHeaderDayAt], header[kHeaderHourAt],
                            header[kHeaderMinuteAt], header[kHeaderSecondAt]};
       haveStart = true;
-      bplink::SetHeadTime(m_SpO2Set.Head, start);
+      bplink::SetTimeFields(m_SpO2Set.Head, start);
     } else if (format == kFormatOwnTime) {
       recordLength = kOwnTimeRecordLength;
     } else {
@@ -137,7 +137,7 @@ int CProtocol_NEW::DownloadSpO2Data() {
         if (!haveStart) {
           start = at;
           haveStart = true;
-          bplink::SetHeadTime(m_SpO2Set.Head, start);
+          bplink::SetTimeFields(m_SpO2Set.Head, start);
         }
         m_SpO2Set.vecRecords.push_back(Sample(d.data(), OffsetSeconds(start, at)));
       }

@@ -51,7 +51,7 @@ int CProtocolCOMKV32::DownloadBPInfo() {
   bplink::wire::TakePatientTexts(plan, p + kReplyPatientTextsAt);
   bplink::CalendarTime start = bplink::wire::TakeClock(p + kReplyStartAt);
   start.second = p[kReplyStartAt + 6];
-  bplink::wire::SetPlanTime(plan, start);
+  bplink::SetTimeFields(plan, start);
   if (mode == DATAMODE_BP) {
     plan.nOption1 = p[kReplyOption1At];
     plan.nOption2 = p[kReplyOption2At];

@@ -30,7 +30,7 @@ namespace bplink::serial::vestra16 {
 
 int DecodeSettingsBlock(const BYTE* block, BYTE option2OnByte, _BP_TRANSPORT_INFO& plan) {
   wire::TakePatientTexts(plan, block + kPatientTexts);
-  wire::SetPlanTime(plan, wire::TakeClock(block + kStartTime));
+  SetTimeFields(plan, wire::TakeClock(block + kStartTime));
 
   plan.nOption1 = block[kOption1];
   plan.nOption2 = block[kOption2] == option2OnByte ? 1 : 0;
