@@ -59,7 +59,7 @@ TEST(NoDevice, SaysWhatWasTriedAndWhyEachPortFailed) {
   bplink::sim::Pty pty;
   ASSERT_TRUE(pty.IsOpen());
   CDevice_COM holder;  // another program's hold on the port
-  ASSERT_EQ(holder.Open(std::wstring(pty.Path().begin(), pty.Path().end()), bplink::testing::Line(CBR_9600)), 1);
+  ASSERT_EQ(holder.Open(std::wstring(pty.Path().begin(), pty.Path().end()), bplink::SerialLine(CBR_9600)), 1);
   const std::pair<std::string, std::string> ports[] = {
       {"/dev/bplink-no-such-port", "(cannot be opened: no such file or directory)"},
       {pty.Path(), "(cannot be opened: in use by another program"}};
