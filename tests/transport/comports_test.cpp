@@ -3,7 +3,6 @@
 // device nodes the real Env offers.
 
 #include <bplink/comports.h>
-#include <bplink/device.h>
 #include <bplink/env.h>
 #include <gtest/gtest.h>
 
@@ -29,7 +28,6 @@ using Names = std::vector<std::wstring>;
 // A wrapper installed for the library forwards every call it does not
 // override to its target, and the real Env is back once it is gone.
 TEST(EnvWrapper, ForwardsAllButWhatItOverridesWhileInstalled) {
-  ASSERT_EQ(CurrentEnv(), bplink::Env::Default());
   bplink::testing::VirtualEnv target;
   target.SetPortNames({L"ttyUSB0", L"ttyS0"});
   target.SetOpenablePaths({L"/dev/ttyUSB0"});

@@ -177,7 +177,6 @@ TEST_F(HostLink, MovesExactCountsAndLeavesTheLinkToTheHost) {
   int fds[2];
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
   CDevice_Bluetooth dev(fds[0]);
-  dev.SetRecvTimeout(kShortTimeoutMs);
   EXPECT_EQ(dev.Open(L"", DCB{}), 1);
 
   const BYTE reply[5] = {0x88, 1, 2, 3, 4};
@@ -186,10 +185,6 @@ TEST_F(HostLink, MovesExactCountsAndLeavesTheLinkToTheHost) {
   ASSERT_NE(dev.RecvData(got, 1), 0);
   ASSERT_NE(dev.RecvData(got + 1, 4), 0);
   EXPECT_EQ(Bytes(got, got + 5), Bytes(reply, reply + 5));
-  Stopwatch clock;
-  EXPECT_EQ(dev.RecvData(got, 1), 0);
-  EXPECT_GE(clock.ElapsedMs(), kShortTimeoutMs);
-  EXPECT_EQ(dev.GetLastLinkError().kind, LinkErrorKind::kTimedOut);
 
   // A protocol closes its device after each transfer; the link stays up.
   dev.Close();
