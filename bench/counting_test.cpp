@@ -1,6 +1,7 @@
 // The floor is only as honest as its counts: checked here against a real
 // serial port on a paced pseudo-terminal.
 
+#include <bplink/comports.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -13,8 +14,6 @@
 
 namespace bplink::bench {
 namespace {
-
-using testing::Line;
 
 TEST(CountingDevice, ChargesWireTimeTurnsAndTimeOutsAsTheLineSpendsThem) {
   constexpr unsigned kTimeoutMs = 40;
@@ -33,8 +32,8 @@ TEST(CountingDevice, ChargesWireTimeTurnsAndTimeOutsAsTheLineSpendsThem) {
   EXPECT_EQ(counting.RecvData(&byte, 1), 0);
   EXPECT_EQ(counting.Count().timeouts, 0u);
 
-  ASSERT_EQ(counting.Open(path, Line(CBR_115200)), 1);  // heard as noise: no echo
-  ASSERT_EQ(counting.Open(path, Line(CBR_4800)), 1);
+  ASSERT_EQ(counting.Open(path, SerialLine(CBR_115200)), 1);  // heard as noise: no echo
+  ASSERT_EQ(counting.Open(path, SerialLine(CBR_4800)), 1);
   std::vector<BYTE> block(kBytes, 0x5A);
   const auto start = std::chrono::steady_clock::now();
   ASSERT_NE(counting.SendData(block.data(), kBytes), 0);

@@ -117,7 +117,7 @@ double TurnaroundUs() {
   sim::PtyBridge bridge(echo);
   bridge.PaceAtLineSpeed(true);
   CDevice_COM port;
-  if (!bridge.Start() || port.Open(Wide(bridge.Path()), testing::Line(kBaud)) != 1) return 0;
+  if (!bridge.Start() || port.Open(Wide(bridge.Path()), SerialLine(kBaud)) != 1) return 0;
   std::vector<double> over;
   for (int i = 0; i < kTurns; ++i) {
     BYTE b = static_cast<BYTE>(i);

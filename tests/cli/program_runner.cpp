@@ -8,14 +8,10 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <thread>
 
-namespace {
-
-int StatusOf(int wait_status) { return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1; }
-
-}  // namespace
+static int StatusOf(int wait_status) { return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1; }
 
 RunningProgram::RunningProgram(const std::vector<std::string>& args, const std::filesystem::path& dir)
     : out_(dir / "bg.out"), err_(dir / "bg.err") {
@@ -86,9 +82,7 @@ std::filesystem::path TestDir() {
 
 std::string ReadText(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 void WriteText(const std::filesystem::path& path, const std::string& text) {

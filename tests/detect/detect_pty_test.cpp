@@ -66,7 +66,7 @@ TEST(DetectionOnPtys, BehindASilentPortAndWithDevicesOfItsOwn) {
 
   EXPECT_EQ(DetectOn({Wide(bridge.Path())}, true).nProtocol, 6);
   CDevice_COM next;
-  EXPECT_EQ(next.Open(Wide(bridge.Path()), Line(CBR_115200)), 1);
+  EXPECT_EQ(next.Open(Wide(bridge.Path()), SerialLine(CBR_115200)), 1);
 }
 
 }  // namespace

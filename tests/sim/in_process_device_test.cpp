@@ -2,6 +2,7 @@
 // anything answer, only at the model's speed, and a silent read costs the
 // receive time-out. The registry makes every family's demo device by name.
 
+#include <bplink/comports.h>
 #include <gtest/gtest.h>
 
 #include <set>
@@ -17,7 +18,7 @@
 namespace {
 
 using bplink::sim::InProcessDevice;
-using bplink::testing::Line;
+using bplink::SerialLine;
 
 // An echo at one speed that counts how often the host opened and closed it.
 struct CountingEcho : bplink::sim::EchoModel {
@@ -36,21 +37,21 @@ TEST(InProcessDevice, OnlyTheModelAtItsSpeedAnswersAndEverySilenceCostsTheTimeOu
   dev.AttachPort(L"/dev/ttyUSB0", &model);
   BYTE out[2] = {0x0F, 0xAA}, in[2] = {};
 
-  EXPECT_EQ(dev.Open(L"/dev/ttyS9", Line(CBR_4800)), 0);  // no such port
-  EXPECT_EQ(dev.Open(0), 0);                              // no HID device
-  ASSERT_EQ(dev.Open(L"/dev/ttyS0", Line(CBR_4800)), 1);  // a port with nothing on it
+  EXPECT_EQ(dev.Open(L"/dev/ttyS9", SerialLine(CBR_4800)), 0);  // no such port
+  EXPECT_EQ(dev.Open(0), 0);                                    // no HID device
+  ASSERT_EQ(dev.Open(L"/dev/ttyS0", SerialLine(CBR_4800)), 1);  // a port with nothing on it
   EXPECT_EQ(dev.SendData(out, 2), 1);
   EXPECT_EQ(dev.RecvData(in, 1), 0);
   dev.Close();
-  ASSERT_EQ(dev.Open(L"/dev/ttyUSB0", Line(CBR_115200)), 1);
+  ASSERT_EQ(dev.Open(L"/dev/ttyUSB0", SerialLine(CBR_115200)), 1);
   dev.SendData(out, 1);
   EXPECT_EQ(dev.RecvData(in, 1), 0);  // not understood at this speed
   dev.Close();
   EXPECT_EQ(env.ElapsedMs(), 2 * InProcessDevice::kDefaultRecvTimeoutMs);
 
   dev.SetRecvTimeout(250);
-  ASSERT_EQ(dev.Open(L"/dev/ttyUSB0", Line(CBR_4800)), 1);
-  EXPECT_EQ(dev.Open(L"/dev/ttyUSB0", Line(CBR_4800)), 0);  // already open
+  ASSERT_EQ(dev.Open(L"/dev/ttyUSB0", SerialLine(CBR_4800)), 1);
+  EXPECT_EQ(dev.Open(L"/dev/ttyUSB0", SerialLine(CBR_4800)), 0);  // already open
   EXPECT_EQ(dev.SendData(out, 2), 1);
   ASSERT_EQ(dev.RecvData(in, 2), 1);
   EXPECT_EQ(in[1], 0xAA);

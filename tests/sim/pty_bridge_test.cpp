@@ -2,6 +2,7 @@
 // hears the host at the line speed the host set, paced or not, answers at any
 // length, and goes away cleanly under a waiting host.
 
+#include <bplink/comports.h>
 #include <bplink/device.h>
 #include <gtest/gtest.h>
 
@@ -28,7 +29,7 @@ std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()
 std::pair<Bytes, long long> Exchange(PtyBridge& bridge, DWORD baud, Bytes bytes, unsigned timeoutMs,
                                      std::size_t expect = 0) {
   CDevice_COM port;
-  if (port.Open(Wide(bridge.Path()), Line(baud)) != 1) return {};
+  if (port.Open(Wide(bridge.Path()), bplink::SerialLine(baud)) != 1) return {};
   port.SetRecvTimeout(timeoutMs);
   Bytes got(expect != 0 ? expect : bytes.size());
   const auto start = std::chrono::steady_clock::now();
@@ -85,7 +86,7 @@ TEST(PtyBridge, StoppingUnderAWaitingHostFailsItCleanly) {
   PtyBridge bridge(model);
   ASSERT_TRUE(bridge.Start());
   CDevice_COM port;
-  ASSERT_EQ(port.Open(Wide(bridge.Path()), Line(CBR_115200)), 1);
+  ASSERT_EQ(port.Open(Wide(bridge.Path()), bplink::SerialLine(CBR_115200)), 1);
   port.SetRecvTimeout(kLongTimeoutMs);
 
   std::thread unplug([&] {

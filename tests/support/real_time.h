@@ -1,8 +1,6 @@
 // Helpers for tests that run on real time against real ttys: a stopwatch and
-// the DCB a serial family hands to Open.
+// the receive time-outs they wait with.
 #pragma once
-
-#include <bplink/wintypes.h>
 
 #include <chrono>
 
@@ -18,16 +16,6 @@ class Stopwatch {
  private:
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
-
-// 8 data bits, no parity, one stop bit at `baud`; the rest zero.
-inline DCB Line(DWORD baud) {
-  DCB dcb{};
-  dcb.BaudRate = baud;
-  dcb.ByteSize = 8;
-  dcb.Parity = NOPARITY;
-  dcb.StopBits = ONESTOPBIT;
-  return dcb;
-}
 
 // Receive time-outs for tests: a short one whose cost is measured, and a
 // long one that only a failure to notice a dead line would run out.

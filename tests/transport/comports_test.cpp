@@ -1,23 +1,53 @@
-// The port list: the Env's candidates in its order, the probe, the names.
+// Where the serial ports come from: the Env seam, the port list the search
+// walks (the Env's candidates in its order, the probe, the names) and the
+// device nodes the real Env offers.
 
 #include <bplink/comports.h>
-#include <bplink/device.h>
+#include <bplink/env.h>
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "virtual_env.h"
 #if !defined(_WIN32)
-#  include "pty.h"
-#  include "real_time.h"
+#  include <unistd.h>
+
+#  include <filesystem>
+#  include <fstream>
+
+#  include "transport/serial_port_names.h"
 #endif
 
 namespace {
 
 using bplink::ComPortPath;
+using bplink::CurrentEnv;
 using Names = std::vector<std::wstring>;
+
+// A wrapper installed for the library forwards every call it does not
+// override to its target, and the real Env is back once it is gone.
+TEST(EnvWrapper, ForwardsAllButWhatItOverridesWhileInstalled) {
+  bplink::testing::VirtualEnv target;
+  target.SetPortNames({L"ttyUSB0", L"ttyS0"});
+  target.SetOpenablePaths({L"/dev/ttyUSB0"});
+  struct OnePort : bplink::EnvWrapper {
+    using EnvWrapper::EnvWrapper;
+    Names ComPortNames() override { return {L"pts/7"}; }
+  } one(&target);
+  {
+    bplink::testing::ScopedEnv scope(&one);
+    CurrentEnv()->Sleep(1250);
+    EXPECT_EQ(target.Sleeps(), std::vector<unsigned>{1250});
+    // The virtual local time moves with the virtual clock.
+    EXPECT_EQ(CurrentEnv()->LocalTime(), (bplink::CalendarTime{2026, 1, 15, 9, 30, 1}));
+    EXPECT_EQ(CurrentEnv()->ComPortNames(), Names{L"pts/7"});
+    EXPECT_TRUE(CurrentEnv()->CanOpenComPort(L"/dev/ttyUSB0"));
+    EXPECT_FALSE(CurrentEnv()->CanOpenComPort(L"/dev/ttyS0"));
+  }
+  EXPECT_EQ(CurrentEnv(), bplink::Env::Default());
+  EXPECT_EQ(bplink::EnvWrapper(&target).ComPortNames(), (Names{L"ttyUSB0", L"ttyS0"}));
+}
 
 Names PortNames(const COMPORT_LIST& list) {
   Names names;
@@ -59,35 +89,32 @@ TEST(ComPortDescription, CutsOnlyAClosingParenthesisedTail) {
 }
 
 #if !defined(_WIN32)
-// The real probe against real ttys: a port held by a CDevice_COM is dropped,
-// a free one kept, and the probe leaves nothing open behind it.
-struct MachineProbe : bplink::EnvWrapper {
-  explicit MachineProbe(Names ports) : EnvWrapper(bplink::Env::Default()), ports(std::move(ports)) {}
-  Names ComPortNames() override { return ports; }
-  Names ports;
-};
+// The real machine's probe is tried on held and free ttys with the serial
+// port's own tests.
+TEST(Env, RealMachineAnswersSensiblyWithPortsUnderDev) {
+  EXPECT_EQ(ComPortPath(L"ttyUSB0"), L"/dev/ttyUSB0");
+  EXPECT_EQ(ComPortPath(L"/dev/pts/3"), L"/dev/pts/3");
+  EXPECT_TRUE(bplink::IsValidTime(bplink::Env::Default()->LocalTime()));
+  EXPECT_FALSE(bplink::Env::Default()->CanOpenComPort(L"/dev/no-such-port"));
+}
 
-TEST(EnumerateComPorts, RealProbeDropsHeldPortsAndLeavesNothingOpen) {
-  auto open_descriptors = [] {
-    auto fds = std::filesystem::directory_iterator("/proc/self/fd");
-    return std::distance(begin(fds), end(fds));
-  };
-  bplink::sim::Pty free_port, held_port;
-  ASSERT_TRUE(free_port.IsOpen() && held_port.IsOpen());
-  const std::wstring free_path(free_port.Path().begin(), free_port.Path().end());
-  const std::wstring held_path(held_port.Path().begin(), held_port.Path().end());
-  CDevice_COM holder;
-  ASSERT_EQ(holder.Open(held_path, bplink::testing::Line(CBR_9600)), 1);
-
-  MachineProbe env({held_path, L"/dev/no-such-tty", free_path});
-  bplink::testing::ScopedEnv scope(&env);
-  const auto before = open_descriptors();
-  COMPORT_LIST list;
-  EnumerateComPorts(list, true);
-  EXPECT_EQ(open_descriptors(), before);
-  ASSERT_EQ(PortNames(list), (Names{free_path}));
-  CDevice_COM user;
-  EXPECT_EQ(user.Open(list[0].strPath, bplink::testing::Line(CBR_9600)), 1);  // no lock left on it
+TEST(SerialPortNames, AdaptersFirstThenRfcommThenUartsEachInNumericOrder) {
+  namespace fs = std::filesystem;
+  const fs::path root = fs::temp_directory_path() / ("bplink-ports-" + std::to_string(::getpid()));
+  fs::remove_all(root);
+  fs::create_directories(root / "dev");
+  for (const char* name : {"ttyS1", "ttyUSB10", "rfcomm0", "ttyACM0", "ttyUSB2", "ttyS0", "ttyS2", "ttyS3",
+                           "ttyUSB0", "tty0", "ttyUSB", "ttyUSBx", "ttySAC0", "console", "ttyACM1234567"})
+    std::ofstream(root / "dev" / name) << "";
+  // UART type 4 is a 16550A, 0 (PORT_UNKNOWN) no UART; ttyS3 has no sysfs entry at all.
+  for (const auto& [name, type] : {std::pair{"ttyS0", "4"}, std::pair{"ttyS1", "4"}, std::pair{"ttyS2", "0"}}) {
+    fs::create_directories(root / "sys" / name);
+    std::ofstream(root / "sys" / name / "type") << type << "\n";
+  }
+  EXPECT_EQ(bplink::ListSerialPorts(root / "dev", root / "sys"),
+            (std::vector<std::string>{"ttyUSB0", "ttyUSB2", "ttyUSB10", "ttyACM0", "rfcomm0", "ttyS0", "ttyS1"}));
+  EXPECT_TRUE(bplink::ListSerialPorts(root / "nowhere", root / "sys").empty());
+  fs::remove_all(root);
 }
 #endif
 

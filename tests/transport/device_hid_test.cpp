@@ -5,11 +5,11 @@
 #include <bplink/device.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <climits>
 #include <deque>
 #include <numeric>
 
+#include "real_time.h"
 #include "transport/hid_backend.h"
 #include "transport/link_error.h"
 
@@ -199,20 +199,15 @@ TEST(LinkErrorWording, SystemTextsReadAsPartOfASentence) {
   EXPECT_EQ(bplink::Utf8(L"M\u00FCller \u20AC\U0001D11E"), "M\xC3\xBCller \xE2\x82\xAC\xF0\x9D\x84\x9E");
 }
 
-// The real hidapi backend, on whatever this machine has attached: a selector
-// nothing matches fails at once and says so; an attached device (where there
-// is one) opens with a report length.
-TEST(HidapiBackend, OpensWhatIsAttachedAndFailsAtOnceOnNoMatch) {
+// The real hidapi backend: a selector nothing on this machine matches fails
+// at once and says so.
+TEST(HidapiBackend, FailsAtOnceOnNoMatch) {
   CDevice_HID none;
   none.SetSelector({.vendor_id = 0xFFFF, .product_id = 0xFFFF, .usage_page_min = 0xFFFF, .usage_page_max = 0xFFFF});
-  const auto start = std::chrono::steady_clock::now();
+  const bplink::testing::Stopwatch clock;
   EXPECT_EQ(none.Open(0), 0);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(CDevice_HID::kDefaultRecvTimeoutMs));
+  EXPECT_LT(clock.ElapsedMs(), static_cast<long long>(CDevice_HID::kDefaultRecvTimeoutMs));
   EXPECT_EQ(none.GetLastLinkError().kind, LinkErrorKind::kNoDevice);
-  CDevice_HID any;
-  if (any.Open(0) != 0) {
-    EXPECT_GT(any.GetBlockLen(), 0);
-  }
 }
 
 }  // namespace

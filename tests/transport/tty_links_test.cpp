@@ -1,16 +1,21 @@
-// The termios serial port against a pseudo-terminal: the test plays the
-// device on the pty's master side, the port under test opens the slave.
+// The links that run over a tty or socket: the termios serial port and the
+// host-connected link. On a pseudo-terminal the test plays the device on the
+// master side; the link under test has the slave.
 
+#include <bplink/comports.h>
 #include <bplink/device.h>
 #include <bplink/env.h>
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <numeric>
 #include <thread>
 #include <vector>
@@ -22,6 +27,7 @@ namespace {
 
 using namespace bplink::testing;
 using bplink::LinkErrorKind;
+using bplink::SerialLine;
 using ::testing::HasSubstr;
 using Bytes = std::vector<BYTE>;
 
@@ -44,6 +50,10 @@ class SerialPort : public ::testing::Test {
     return got;
   }
   const bplink::LinkError& Why() const { return port_.GetLastLinkError(); }
+  static long OpenDescriptors() {
+    auto fds = std::filesystem::directory_iterator("/proc/self/fd");
+    return std::distance(begin(fds), end(fds));
+  }
 
   bplink::sim::Pty pty_;
   CDevice_COM port_;
@@ -58,7 +68,7 @@ TEST_F(SerialPort, MovesEveryByteValueUntranslatedBothWays) {
   cooked.c_iflag |= IXON | ICRNL;
   cooked.c_oflag |= OPOST | ONLCR;
   ASSERT_EQ(::tcsetattr(pty_.Master(), TCSANOW, &cooked), 0);
-  ASSERT_EQ(port_.Open(Path(), Line(CBR_9600)), 1);
+  ASSERT_EQ(port_.Open(Path(), SerialLine(CBR_9600)), 1);
   port_.SetRecvTimeout(kLongTimeoutMs);
   Bytes all(256), got(256);
   std::iota(all.begin(), all.end(), 0);
@@ -78,7 +88,7 @@ TEST_F(SerialPort, MovesEveryByteValueUntranslatedBothWays) {
 }
 
 TEST_F(SerialPort, MissingBytesFailAfterTheTimeOutAndAreConsumed) {
-  ASSERT_EQ(port_.Open(Path(), Line(CBR_115200)), 1);
+  ASSERT_EQ(port_.Open(Path(), SerialLine(CBR_115200)), 1);
   port_.SetRecvTimeout(kShortTimeoutMs);
   DeviceSends({0xAA, 0xBB});
   BYTE in[3] = {};
@@ -101,24 +111,28 @@ TEST_F(SerialPort, MissingBytesFailAfterTheTimeOutAndAreConsumed) {
 
 TEST_F(SerialPort, HoldsThePortExclusivelyUntilClosed) {
   CDevice_COM second;
-  ASSERT_EQ(port_.Open(Path(), Line(CBR_9600)), 1);
-  EXPECT_EQ(second.Open(Path(), Line(CBR_9600)), 0);
+  ASSERT_EQ(port_.Open(Path(), SerialLine(CBR_9600)), 1);
+  EXPECT_EQ(second.Open(Path(), SerialLine(CBR_9600)), 0);
   EXPECT_EQ(second.GetLastLinkError().kind, LinkErrorKind::kInUse);
   EXPECT_THAT(second.GetLastLinkError().text, HasSubstr("in use by another program"));
+  // The port search's probe sees the hold, and leaves nothing open or locked behind it.
+  const long held = OpenDescriptors();
   EXPECT_FALSE(bplink::Env::Default()->CanOpenComPort(Path()));
 
   port_.Close();
   port_.Close();
+  EXPECT_TRUE(bplink::Env::Default()->CanOpenComPort(Path()));
+  EXPECT_EQ(OpenDescriptors(), held - 1);
   BYTE b = 0;
   EXPECT_EQ(port_.SendData(&b, 1), 0);
   EXPECT_EQ(port_.RecvData(&b, 1), 0);
   EXPECT_EQ(Why().kind, LinkErrorKind::kNotOpen);
-  EXPECT_EQ(second.Open(Path(), Line(CBR_9600)), 1);
+  EXPECT_EQ(second.Open(Path(), SerialLine(CBR_9600)), 1);
 }
 
 TEST_F(SerialPort, SetsTheRequestedSpeedWithoutFlowControl) {
   for (DWORD baud : {CBR_4800, CBR_9600, CBR_115200}) {
-    ASSERT_EQ(port_.Open(Path(), Line(baud)), 1) << baud;
+    ASSERT_EQ(port_.Open(Path(), SerialLine(baud)), 1) << baud;
     EXPECT_EQ(pty_.LineSpeed(), baud);
   }
   termios line{};
@@ -126,7 +140,7 @@ TEST_F(SerialPort, SetsTheRequestedSpeedWithoutFlowControl) {
   EXPECT_EQ(line.c_cflag & (CRTSCTS | PARENB | CSTOPB), 0u);
   EXPECT_NE(line.c_cflag & CLOCAL, 0u);
   // The Win32 form of a path names the same port.
-  ASSERT_EQ(port_.Open(L"\\\\.\\" + Path().substr(5), Line(CBR_4800)), 1);
+  ASSERT_EQ(port_.Open(L"\\\\.\\" + Path().substr(5), SerialLine(CBR_4800)), 1);
   EXPECT_EQ(pty_.LineSpeed(), 4800u);
 }
 
@@ -139,7 +153,7 @@ TEST_F(SerialPort, RefusesWhatIsNoUsableSerialPortAndSaysWhy) {
       {Path(), 12345, LinkErrorKind::kSettingsRefused, 0, "line speed 12345 is not supported"},
   };
   for (const auto& [path, baud, kind, os_error, text] : cases) {
-    EXPECT_EQ(port_.Open(path, Line(baud)), 0);
+    EXPECT_EQ(port_.Open(path, SerialLine(baud)), 0);
     EXPECT_EQ(Why().kind, kind) << text;
     EXPECT_EQ(Why().os_error, os_error) << text;
     EXPECT_THAT(Why().text, HasSubstr(text));
@@ -151,9 +165,76 @@ TEST_F(SerialPort, RefusesWhatIsNoUsableSerialPortAndSaysWhy) {
 TEST_F(SerialPort, APortThisUserMayNotOpenIsDeniedByName) {
   if (::geteuid() == 0) GTEST_SKIP() << "running as root, which every port lets in: no permission to deny";
   ASSERT_EQ(::chmod(pty_.Path().c_str(), 0), 0);
-  EXPECT_EQ(port_.Open(Path(), Line(CBR_9600)), 0);
+  EXPECT_EQ(port_.Open(Path(), SerialLine(CBR_9600)), 0);
   EXPECT_EQ(Why().kind, LinkErrorKind::kPermissionDenied);
   EXPECT_EQ(Why().text, "permission denied");
+}
+
+// The host-connected link: a socket or tty the host opened, used as it is.
+class HostLink : public SerialPort {};
+
+TEST_F(HostLink, MovesExactCountsAndLeavesTheLinkToTheHost) {
+  int fds[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+  CDevice_Bluetooth dev(fds[0]);
+  EXPECT_EQ(dev.Open(L"", DCB{}), 1);
+
+  const BYTE reply[5] = {0x88, 1, 2, 3, 4};
+  ASSERT_EQ(::write(fds[1], reply, 5), 5);
+  BYTE got[6] = {};
+  ASSERT_NE(dev.RecvData(got, 1), 0);
+  ASSERT_NE(dev.RecvData(got + 1, 4), 0);
+  EXPECT_EQ(Bytes(got, got + 5), Bytes(reply, reply + 5));
+
+  // A protocol closes its device after each transfer; the link stays up.
+  dev.Close();
+  CDevice_Bluetooth copy(dev);
+  ASSERT_EQ(copy.SendData(got, 6), 1);
+  EXPECT_EQ(::read(fds[1], got, sizeof got), 6);
+
+  // The peer goes: no wait, and no SIGPIPE to end the host.
+  ::close(fds[1]);
+  copy.SetRecvTimeout(kLongTimeoutMs);
+  Stopwatch dropped;
+  EXPECT_EQ(copy.RecvData(got, 1), 0);
+  EXPECT_EQ(copy.GetLastLinkError().text, "the other end closed the link");
+  EXPECT_EQ(copy.SendData(got, 6), 0);
+  EXPECT_EQ(copy.SendData(got, 6), 0);
+  EXPECT_EQ(copy.GetLastLinkError().kind, LinkErrorKind::kLinkLost);
+  EXPECT_EQ(copy.GetLastLinkError().os_error, EPIPE);
+  EXPECT_LT(dropped.ElapsedMs(), static_cast<long long>(kLongTimeoutMs) / 2);
+  ::close(fds[0]);
+
+  CDevice_Bluetooth none;
+  EXPECT_EQ(none.Open(0), 0);
+  EXPECT_EQ(none.RecvData(got, 1), 0);
+  EXPECT_EQ(none.GetLastLinkError().kind, LinkErrorKind::kNoDevice);
+}
+
+// A host may hand over a tty it opened blocking, set to wait for several
+// bytes at once; a receive must still end at its time-out, and the bytes
+// stay for the next one.
+TEST_F(HostLink, BlockingTtyFromTheHostStillTimesOut) {
+  const int tty = ::open(pty_.Path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(tty, 0);
+  termios line{};
+  ::tcgetattr(tty, &line);
+  ::cfmakeraw(&line);
+  line.c_cc[VMIN] = 4;
+  line.c_cc[VTIME] = 0;
+  ::tcsetattr(tty, TCSANOW, &line);
+
+  CDevice_Bluetooth dev(tty);
+  dev.SetRecvTimeout(kShortTimeoutMs);
+  DeviceSends({7, 8});
+  BYTE got[4] = {};
+  Stopwatch clock;
+  EXPECT_EQ(dev.RecvData(got, 3), 0);
+  EXPECT_LT(clock.ElapsedMs(), kShortTimeoutMs + kSchedulingSlackMs);
+  DeviceSends({7, 8});
+  ASSERT_NE(dev.RecvData(got, 4), 0);
+  EXPECT_EQ(Bytes(got, got + 4), (Bytes{7, 8, 7, 8}));
+  ::close(tty);
 }
 
 }  // namespace

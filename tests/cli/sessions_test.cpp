@@ -1,0 +1,247 @@
+// The program against the simulated devices, end to end: what a person runs
+// and what the program's own files say. The HID devices run inside the
+// program; each serial family's device is served by `bplink sim` on a
+// pseudo-terminal and reached through the real serial transport with --port,
+// as a device on a cable is.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include "program_runner.h"
+
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+namespace {
+
+int Lines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
+
+constexpr int kExitRefused = 6;
+constexpr int kRecorderRecords = 40;
+constexpr int kSerialRecords = 4;
+// Receive time-outs are real time on a pty; the line answers in far less.
+const std::string kTimeoutMs = "120";
+
+// `bplink ARGS` against the simulated ambulatory recorder.
+ProgramRun Recorder(std::vector<std::string> args) {
+  args.insert(args.end(), {"--sim", "hid", "--sim-records", std::to_string(kRecorderRecords)});
+  return RunProgram(args);
+}
+
+TEST(HidSession, DetectAndInfoDescribeTheRecorderAndTraceShowsEveryFrame) {
+  const ProgramRun detect = Recorder({"detect", "--trace"});
+  ASSERT_EQ(detect.status, 0) << detect.err;
+  EXPECT_THAT(detect.out, AllOf(HasSubstr("ambulatory recorder"), HasSubstr("device type  1"),
+                                HasSubstr("protocol     1 (hid family, CProtocol_NEW)")));
+  EXPECT_THAT(detect.err, AllOf(HasSubstr("open device 0"), HasSubstr("> 40 8F FF FE FD FC"),
+                                HasSubstr("< 41 00 05"), HasSubstr("close")));
+  EXPECT_THAT(detect.err, ::testing::ContainsRegex("\\[ +[0-9]+\\.[0-9]{3}\\] > 42"));
+
+  const ProgramRun info = Recorder({"info"});
+  ASSERT_EQ(info.status, 0) << info.err;
+  EXPECT_THAT(info.out, AllOf(HasSubstr("1  blood pressure"), HasSubstr("3  second set"),
+                              Not(HasSubstr("4  store 1")), HasSubstr("Intervals")));
+}
+
+TEST(HidSession, DownloadsInEveryFormatAndTheReport) {
+  const auto dir = TestDir();
+  const ProgramRun table = Recorder({"download"});
+  ASSERT_EQ(table.status, 0) << table.err;
+  EXPECT_THAT(table.out, AllOf(HasSubstr("Set 1: 40 records"), HasSubstr("DEMO PATIENT"), HasSubstr("every 15 min")));
+
+  // The CSV, and the ambulatory report of the same download beside it.
+  const ProgramRun csv =
+      Recorder({"download", "--format", "csv", "--report", (dir / "r.json").string(), "--report-format", "json"});
+  ASSERT_EQ(csv.status, 0) << csv.err;
+  EXPECT_EQ(Lines(csv.out), kRecorderRecords + 1);
+  EXPECT_THAT(csv.out, HasSubstr("set,mode,time,sys,press2,press3,pulse"));
+  // ISO 8601 local times in the third column.
+  EXPECT_THAT(csv.out, ::testing::ContainsRegex("\nSet 1,1,[0-9]{4}-[0-9]{2}-[0-9]{2}T09:00:00,"));
+  EXPECT_EQ(ReadJson(dir / "r.json")["readings"]["total"].get<int>(), kRecorderRecords);
+
+  const ProgramRun json = Recorder({"download", "--format", "json", "-o", (dir / "d.json").string()});
+  ASSERT_EQ(json.status, 0) << json.err;
+  EXPECT_EQ(json.out, "");
+  const auto doc = ReadJson(dir / "d.json");
+  EXPECT_EQ(doc["device"]["device_type"], 1);
+  ASSERT_EQ(doc["sets"].size(), 2u);
+  EXPECT_EQ(doc["sets"][1]["mode"], 3);
+  EXPECT_EQ(doc["plan"]["period1"]["interval"], 15);
+  // The table and the JSON show the same first reading.
+  EXPECT_THAT(table.out, HasSubstr(std::to_string(doc["sets"][0]["records"][0]["sys"].get<int>())));
+
+  // The report reads the program's own JSON.
+  const ProgramRun report = RunProgram({"report", (dir / "d.json").string(), "--format", "json"});
+  ASSERT_EQ(report.status, 0) << report.err;
+  EXPECT_EQ(nlohmann::json::parse(report.out)["readings"]["total"].get<int>(), kRecorderRecords);
+}
+
+TEST(HidSession, UploadedPlanReadsBackEqual) {
+  const auto dir = TestDir();
+  WriteText(dir / "plan.json", R"({
+    // edited from the template
+    "patient": ["ANNA MÜLLER", "ID-7"],
+    "period1": {"start": "06:30", "interval": 20},
+    "period2": {"start": "23:15", "interval": 60},
+    "extra": {"start": "12:00", "end": "13:30", "interval": 10}
+  })");
+  const ProgramRun run = Recorder({"upload", (dir / "plan.json").string(), "--verify"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_THAT(run.out, AllOf(HasSubstr("Plan uploaded"), HasSubstr("read back")));
+  const auto back = nlohmann::json::parse(run.out.substr(run.out.find('{')));
+  EXPECT_EQ(back["patient"][0], "ANNA MÜLLER");
+  EXPECT_EQ(back["period2"], (nlohmann::json{{"start", "23:15"}, {"interval", 60}}));
+  EXPECT_EQ(back["extra"]["end"], "13:30");
+
+  // A downloaded plan is a plan file as it stands: edit one field, upload it back.
+  const ProgramRun download = Recorder({"download", "--format", "json", "-o", (dir / "d.json").string()});
+  ASSERT_EQ(download.status, 0) << download.err;
+  nlohmann::json plan = ReadJson(dir / "d.json")["plan"];
+  plan["period2"]["interval"] = 45;
+  WriteText(dir / "downloaded.json", plan.dump());
+  const ProgramRun again = Recorder({"upload", (dir / "downloaded.json").string(), "--verify"});
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(nlohmann::json::parse(again.out.substr(again.out.find('{')))["period2"]["interval"], 45);
+
+  // The template is a plan the program accepts as it stands.
+  const ProgramRun templ = RunProgram({"plan", "template"});
+  WriteText(dir / "default.json", templ.out);
+  EXPECT_EQ(Recorder({"upload", (dir / "default.json").string()}).status, 0);
+}
+
+TEST(HidSession, DeleteOnlyWhereTheDeviceAllowsIt) {
+  const ProgramRun recorder = Recorder({"delete", "--yes"});
+  EXPECT_EQ(recorder.status, kExitRefused);
+  EXPECT_THAT(recorder.err, HasSubstr("does not let a host delete"));
+
+  const ProgramRun stores = RunProgram({"delete", "--yes", "--sim", "hid", "--sim-type", "5", "--mode", "5"});
+  EXPECT_EQ(stores.status, 0) << stores.err;
+  EXPECT_THAT(stores.out, HasSubstr("Deleted"));
+
+  // A three-store monitor offers no plan; its download shows three stores.
+  const ProgramRun download = RunProgram({"download", "--sim", "hid", "--sim-type", "5", "--mode", "7"});
+  ASSERT_EQ(download.status, 0) << download.err;
+  EXPECT_THAT(download.out, AllOf(HasSubstr("Store 1: 78 records"), HasSubstr("Store 3: 26 records"),
+                                  Not(HasSubstr("day period"))));
+}
+
+TEST(HidSession, EachDeviceTypeOffersItsOwnModes) {
+  const ProgramRun spo2 = RunProgram({"info", "--sim", "hid", "--sim-type", "3"});
+  ASSERT_EQ(spo2.status, 0) << spo2.err;
+  EXPECT_THAT(spo2.out, AllOf(HasSubstr("monitor with SpO2"), HasSubstr("2  blood pressure with SpO2")));
+
+  const ProgramRun refused = RunProgram({"download", "--sim", "hid", "--sim-type", "2", "--mode", "3"});
+  EXPECT_EQ(refused.status, kExitRefused);
+  EXPECT_THAT(refused.err, HasSubstr("does not offer data mode 3; it offers 1 (blood pressure)"));
+}
+
+struct FamilyCase {
+  std::string family;
+  int protocol;
+  std::string class_name;
+  std::string modes;          // a data mode `info` lists
+  std::size_t sets;           // data sets the default download fills
+  bool takes_plan;
+  bool keeps_extra;           // the plan's extra window survives an upload
+};
+
+const FamilyCase kFamilies[] = {
+    {"kx71", 6, "CProtocolCOMKX71", "1  blood pressure", 2, true, false},
+    {"kv32", 7, "CProtocolCOMKV32", "2  blood pressure with SpO2", 1, true, true},
+    {"vestra16", 8, "CProtocolCOMVESTRA16", "1  blood pressure", 1, true, true},
+    {"vestra16c", 9, "CProtocolCOMVESTRA16C", "1  blood pressure", 1, true, true},
+    {"vestra18", 10, "CProtocolCOMVESTRA18", "4  store 1", 3, false, false},
+};
+
+std::string Name(const ::testing::TestParamInfo<FamilyCase>& info) { return info.param.family; }
+void PrintTo(const FamilyCase& c, std::ostream* out) { *out << c.family; }
+
+class SerialFamily : public ::testing::TestWithParam<FamilyCase> {
+ protected:
+  // `bplink ARGS --port PTY` with a short time-out; `known`: with the protocol
+  // named, which skips detection.
+  ProgramRun Run(std::vector<std::string> args, bool known = true) const {
+    args.insert(args.end(), {"--port", port_, "--timeout", kTimeoutMs});
+    if (known) args.insert(args.end(), {"--protocol", std::to_string(GetParam().protocol)});
+    return RunProgram(args);
+  }
+
+  std::string port_;
+};
+
+TEST_P(SerialFamily, OnAPseudoTerminalAsAPersonUsesIt) {
+  const FamilyCase& c = GetParam();
+  const auto dir = TestDir();
+  // The device keeps one plan to begin with; another is uploaded later.
+  WriteText(dir / "kept.json", R"({"patient": ["KEPT"], "period1": {"start": "08:00", "interval": 30}})");
+  std::vector<std::string> serve = {"sim", c.family, "--sim-records", std::to_string(kSerialRecords)};
+  if (c.takes_plan) serve.insert(serve.end(), {"--sim-plan", (dir / "kept.json").string()});
+  RunningProgram sim(serve, dir);
+  ASSERT_TRUE(sim.AwaitErr("Ctrl-C to stop", 1)) << sim.Wait().err;
+  port_ = sim.Out().substr(0, sim.Out().find('\n'));
+  ASSERT_THAT(port_, HasSubstr("/dev/"));
+
+  const ProgramRun detect = Run({"detect"}, false);
+  ASSERT_EQ(detect.status, 0) << detect.err;
+  EXPECT_THAT(detect.out, HasSubstr("protocol     " + std::to_string(c.protocol) + " (" + c.family + " family, " +
+                                    c.class_name + ")"));
+
+  // Detection is the same for every command; the rest skip it, as a person may once they know.
+  const ProgramRun info = Run({"info"});
+  ASSERT_EQ(info.status, 0) << info.err;
+  EXPECT_THAT(info.out, AllOf(HasSubstr(c.modes), HasSubstr(c.takes_plan ? "Intervals" : "Plan: this device takes none")));
+
+  // The JSON and the CSV show the same download, every set of it.
+  const ProgramRun json = Run({"download", "--format", "json", "-o", (dir / "d.json").string()});
+  ASSERT_EQ(json.status, 0) << json.err;
+  const auto doc = ReadJson(dir / "d.json");
+  EXPECT_EQ(doc["complete"], true);
+  EXPECT_EQ(doc["device"]["protocol"], c.protocol);
+  ASSERT_EQ(doc["sets"].size(), c.sets);
+  EXPECT_EQ(doc["sets"][0]["records"].size(), static_cast<std::size_t>(kSerialRecords));
+  EXPECT_EQ(doc["sets"][0]["head"]["count"], kSerialRecords);
+  if (c.takes_plan) {
+    EXPECT_EQ(doc["plan"]["patient"][0], "KEPT");
+    EXPECT_EQ(doc["plan"]["period1"], (nlohmann::json{{"start", "08:00"}, {"interval", 30}}));
+  }
+  const ProgramRun csv = Run({"download", "--format", "csv"});
+  ASSERT_EQ(csv.status, 0) << csv.err;
+  std::size_t records = 0;
+  for (const auto& set : doc["sets"]) records += set["records"].size();
+  EXPECT_EQ(Lines(csv.out), static_cast<int>(records) + 1);
+  EXPECT_THAT(csv.out, HasSubstr("," + std::to_string(doc["sets"][0]["records"][0]["sys"].get<int>()) + ","));
+
+  WriteText(dir / "plan.json", R"({
+    "patient": ["ANNA MUELLER", "ID-7"],
+    "period1": {"start": "06:30", "interval": 20},
+    "period2": {"start": "23:15", "interval": 60},
+    "extra": {"start": "12:00", "end": "13:30", "interval": 10}
+  })");
+  // --verify downloads the plan back and fails unless it is what was sent.
+  const ProgramRun upload = Run({"upload", (dir / "plan.json").string(), "--verify"});
+  if (!c.takes_plan) {
+    EXPECT_EQ(upload.status, kExitRefused);
+    EXPECT_THAT(upload.err, HasSubstr("not supported by this device"));
+  } else {
+    ASSERT_EQ(upload.status, 0) << upload.err << upload.out;
+    const auto plan = nlohmann::json::parse(upload.out.substr(upload.out.find('{')));
+    EXPECT_EQ(plan["patient"][0], "ANNA MUELLER");
+    EXPECT_EQ(plan["period1"], (nlohmann::json{{"start", "06:30"}, {"interval", 20}}));
+    EXPECT_EQ(plan["extra"].is_null(), !c.keeps_extra);
+  }
+
+  // No serial family deletes; the program says so without asking the device.
+  const ProgramRun erase = Run({"delete", "--yes", "--trace"});
+  EXPECT_EQ(erase.status, kExitRefused);
+  EXPECT_THAT(erase.err, AllOf(HasSubstr("does not let a host delete"), Not(HasSubstr("open "))));
+
+  sim.Signal(SIGINT);
+  EXPECT_EQ(sim.Wait().status, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, SerialFamily, ::testing::ValuesIn(kFamilies), Name);
+
+}  // namespace
