@@ -2,15 +2,12 @@
 // field by field, and what a faulty monitor leaves behind. It takes no plan.
 
 #include <stdexcept>
-#include <tuple>
 
 #include "serial_bench.h"
 #include "vestra18/model.h"
 
 namespace bplink::testing {
 namespace {
-
-constexpr unsigned kTimeoutMs = SerialBench::kTimeoutMs;
 
 // A quarter of an hour apart from 2024-03-15 08:30, a day later per store;
 // store 2's systolic values pass 255; the statuses mix usable and unusable.
