@@ -17,10 +17,8 @@ using Kv32Fault = sim::kv32::Fault;
 // texts, the start 2024-02-28 23:59:30, options 4 and 0, periods 06:30/20 and
 // 22:15/45, an extra window 12:00 to 13:30 every 15 minutes, two records,
 // and 0x012345 SpO2 samples (low byte first).
-Bytes PlanReply(BYTE echo) {
-  return Join({{echo}, Texts("Grace Hopper", "ID-1906"), {0x07, 0xE8, 2, 28, 23, 59, 30}, Bytes(7, 0x77),
-               {4, 0, 6, 30, 20, 22, 15, 45, 12, 0, 15, 13, 30}, Bytes(3, 0x77), {0x00, 0x02, 0x45, 0x23, 0x01, 0x77}});
-}
+const Bytes kPlanReply = Join({Texts("Grace Hopper", "ID-1906"), {0x07, 0xE8, 2, 28, 23, 59, 30}, Bytes(7, 0x77), {4, 0},
+                               {6, 30, 20, 22, 15, 45, 12, 0, 15, 13, 30}, Bytes(3, 0x77), {0, 2, 0x45, 0x23, 0x01, 0x77}});
 
 // A record after its echo: offset q0 q6 q7, systolic 0x0123, then 80, 70, 93.
 Bytes Record(BYTE q0, BYTE q6, BYTE q7, BYTE status, BYTE flags) {
@@ -43,7 +41,7 @@ TEST(Kv32, DownloadGreetsSlowThenReadsThePlanAndRecordsFastOnTheSamePort) {
     Scripted<CProtocolCOMKV32> s(true);  // the flag is not read: the port is searched
     s.dev.ExpectSend({c.greeting}).Reply({c.greeting}).ExpectSend({c.request});
     if (c.reply < 2) s.dev.Reply(c.reply == 1 ? Bytes{c.request} : Bytes{}).Silence();
-    else s.dev.Reply(PlanReply(c.request)).ExpectSend({0xEE}).Reply(Record(0, 0, 45, 3, 0xA5));
+    else s.dev.Reply(Join({{c.request}, kPlanReply})).ExpectSend({0xEE}).Reply(Record(0, 0, 45, 3, 0xA5));
     if (c.reply == 2) s.dev.ExpectSend({0xEE}).Reply(Record(1, 0, 0, 7, 0x0F));
     s.protocol.SetUpLoadData(PlanOf("The host's", "", {1, 2, 3, 4, 5, 6}));  // a download starts afresh
     EXPECT_EQ(s.Download(c.mode), c.reply == 0 ? 5 : 1);
