@@ -3,7 +3,6 @@
 // each data mode with the code of the period the recording starts in.
 
 #include <algorithm>
-#include <tuple>
 
 #include "kv32/model.h"
 #include "serial_bench.h"
@@ -18,10 +17,8 @@ using Kv32Fault = sim::kv32::Fault;
 // texts, the start 2024-02-28 23:59:30, options 4 and 0, periods 06:30/20 and
 // 22:15/45, an extra window 12:00 to 13:30 every 15 minutes, two records,
 // and 0x012345 SpO2 samples (low byte first).
-Bytes PlanReply(BYTE echo) {
-  return Join({{echo}, Texts("Grace Hopper", "ID-1906"), {0x07, 0xE8, 2, 28, 23, 59, 30}, Bytes(7, 0x77),
-               {4, 0, 6, 30, 20, 22, 15, 45, 12, 0, 15, 13, 30}, Bytes(3, 0x77), {0x00, 0x02, 0x45, 0x23, 0x01, 0x77}});
-}
+const Bytes kPlanReply = Join({Texts("Grace Hopper", "ID-1906"), {0x07, 0xE8, 2, 28, 23, 59, 30}, Bytes(7, 0x77), {4, 0},
+                               {6, 30, 20, 22, 15, 45, 12, 0, 15, 13, 30}, Bytes(3, 0x77), {0, 2, 0x45, 0x23, 0x01, 0x77}});
 
 // A record after its echo: offset q0 q6 q7, systolic 0x0123, then 80, 70, 93.
 Bytes Record(BYTE q0, BYTE q6, BYTE q7, BYTE status, BYTE flags) {
@@ -42,15 +39,13 @@ TEST(Kv32, DownloadGreetsSlowThenReadsThePlanAndRecordsFastOnTheSamePort) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.mode * 10 + c.reply);
     Scripted<CProtocolCOMKV32> s(true);  // the flag is not read: the port is searched
-    ScriptedDevice& dev = s.dev;
-    dev.ExpectSend({c.greeting}).Reply({c.greeting}).ExpectSend({c.request});
-    if (c.reply < 2) dev.Reply(c.reply == 1 ? Bytes{c.request} : Bytes{}).Silence();
-    if (c.reply == 2)
-      dev.Reply(PlanReply(c.request)).ExpectSend({0xEE}).Reply(Record(0, 0, 45, 3, 0xA5)).ExpectSend({0xEE}).Reply(
-          Record(1, 0, 0, 7, 0x0F));
+    s.dev.ExpectSend({c.greeting}).Reply({c.greeting}).ExpectSend({c.request});
+    if (c.reply < 2) s.dev.Reply(c.reply == 1 ? Bytes{c.request} : Bytes{}).Silence();
+    else s.dev.Reply(Join({{c.request}, kPlanReply})).ExpectSend({0xEE}).Reply(Record(0, 0, 45, 3, 0xA5));
+    if (c.reply == 2) s.dev.ExpectSend({0xEE}).Reply(Record(1, 0, 0, 7, 0x0F));
     s.protocol.SetUpLoadData(PlanOf("The host's", "", {1, 2, 3, 4, 5, 6}));  // a download starts afresh
     EXPECT_EQ(s.Download(c.mode), c.reply == 0 ? 5 : 1);
-    EXPECT_EQ(std::tuple(dev.OpenedBaudRates(), dev.OpenedPaths(), dev.Closes()),
+    EXPECT_EQ(std::tuple(s.dev.OpenedBaudRates(), s.dev.OpenedPaths(), s.dev.Closes()),
               std::tuple(std::vector<DWORD>{4800, 115200}, std::vector<CString>{L"/dev/ttyUSB0", L"/dev/ttyUSB0"}, 2));
     if (c.reply < 2) continue;
 
@@ -71,39 +66,35 @@ TEST(Kv32, DownloadGreetsSlowThenReadsThePlanAndRecordsFastOnTheSamePort) {
 
 // The monitor on the bench's third port with `records` measurements a
 // minute apart.
-struct Kv32Bench : SerialBench {
-  explicit Kv32Bench(int records = 0) : SerialBench(&monitor) {
-    for (int i = 0; i < records; ++i) monitor.Config().readings.push_back({{2024, 1, 1, 8, i, 0}});
-    monitor.Config().plan.start = {2024, 1, 1, 8, 0, 0};
-    Bind(protocol);
+struct Kv32Bench : FamilyBench<sim::kv32::Monitor, CProtocolCOMKV32> {
+  explicit Kv32Bench(int records = 0) {
+    for (int i = 0; i < records; ++i) model.Config().readings.push_back({{2024, 1, 1, 8, i, 0}});
+    model.Config().plan.start = {2024, 1, 1, 8, 0, 0};
   }
-  sim::kv32::Monitor monitor;
-  CProtocolCOMKV32 protocol;
 };
 
 // A record request not echoed skips that record; the tenth such failure ends
-// the download, unless no record is left to ask for.
-TEST(Kv32, TenFailedRecordRequestsEndTheDownload) {
+// the download, unless no record is left to ask for. Silence or a stop
+// mid-download keeps what came.
+TEST(Kv32, TenFailedRecordRequestsEndTheDownloadAndWhatCameStays) {
   for (int announced : {10, 11}) {
     Kv32Bench b(announced);
-    b.monitor.SetFault(Kv32Exchange::kRecord, Kv32Fault::kWrongEcho);
+    b.model.SetFault(Kv32Exchange::kRecord, Kv32Fault::kWrongEcho);
     EXPECT_EQ(b.Download(DATAMODE_BP), announced == 10 ? 1 : 5);
-    EXPECT_EQ(std::tuple(b.monitor.RecordRequests(), Fetch(b.protocol).BPSet.vecRecords.size()), std::tuple(10, 0u));
+    EXPECT_EQ(std::tuple(b.model.RecordRequests(), Fetch(b.protocol).BPSet.vecRecords.size()), std::tuple(10, 0u));
   }
   Kv32Bench silenced(20);  // falls silent mid-download: what came stays
-  silenced.monitor.SilenceAfterRecords(4);
+  silenced.model.SilenceAfterRecords(4);
   EXPECT_EQ(silenced.Download(DATAMODE_BP), 5);
   const _BP_DATASET set = Fetch(silenced.protocol).BPSet;
-  EXPECT_EQ(std::tuple(silenced.monitor.RecordRequests(), set.vecRecords.size(), set.Head.nCount), std::tuple(4 + 10, 4u, 20));
-}
+  EXPECT_EQ(std::tuple(silenced.model.RecordRequests(), set.vecRecords.size(), set.Head.nCount), std::tuple(4 + 10, 4u, 20));
 
-TEST(Kv32, StopRequestEndsWithWhatCame) {
-  Kv32Bench b(8);
-  b.onWrite = [&](const Write& w) {
-    if (w.bytes[0] == 0xEE && b.monitor.RecordRequests() == 2) b.state = kStateStopRequested;
+  Kv32Bench stopped(8);  // the host's stop: what came stays, counted as it came
+  stopped.onWrite = [&](const Write& w) {
+    if (w.bytes[0] == 0xEE && stopped.model.RecordRequests() == 2) stopped.state = kStateStopRequested;
   };
-  EXPECT_EQ(b.Download(DATAMODE_BP), 1);
-  EXPECT_EQ(std::tuple(b.monitor.RecordRequests(), Fetch(b.protocol).BPSet.Head.nCount), std::tuple(3, 3));
+  EXPECT_EQ(stopped.Download(DATAMODE_BP), 1);
+  EXPECT_EQ(std::tuple(stopped.model.RecordRequests(), Fetch(stopped.protocol).BPSet.Head.nCount), std::tuple(3, 3));
 }
 
 // A greeting not echoed finds no monitor and keeps the earlier download; a
@@ -112,12 +103,12 @@ TEST(Kv32, MissingOrWrongEchoes) {
   for (Kv32Fault fault : {Kv32Fault::kNoEcho, Kv32Fault::kWrongEcho}) {
     Kv32Bench b(1);
     ASSERT_EQ(b.Download(DATAMODE_BP), 1);
-    b.monitor.SetFault(Kv32Exchange::kGreeting, fault, 1);
+    b.model.SetFault(Kv32Exchange::kGreeting, fault, 1);
     EXPECT_EQ(b.Download(DATAMODE_BP), 2);
     EXPECT_EQ(Fetch(b.protocol).BPSet.vecRecords.size(), 1u);
-    b.monitor.SetFault(Kv32Exchange::kPlanRequest, fault);
+    b.model.SetFault(Kv32Exchange::kPlanRequest, fault);
     EXPECT_EQ(b.Download(DATAMODE_BP_SPO2), 5);
-    EXPECT_EQ(b.monitor.RecordRequests(), 1);
+    EXPECT_EQ(b.model.RecordRequests(), 1);
   }
 }
 
@@ -182,13 +173,13 @@ TEST(Kv32, OptionWindowAndPeriodCode) {
 // Ten receives per byte, a pause after every one that did not confirm.
 TEST(Kv32, ConfirmationsAreWaitedForTenTimes) {
   Kv32Bench silent;
-  silent.monitor.SetFault(Kv32Exchange::kPlanByte, Kv32Fault::kNoEcho);
+  silent.model.SetFault(Kv32Exchange::kPlanByte, Kv32Fault::kNoEcho);
   EXPECT_EQ(silent.Upload(DATAMODE_BP), 5);
-  EXPECT_TRUE(silent.monitor.Uploads().empty());
+  EXPECT_TRUE(silent.model.Uploads().empty());
   EXPECT_EQ(std::count(silent.env.Sleeps().begin(), silent.env.Sleeps().end(), 100u), 2 + 10) << "after two probes";
 
   Kv32Bench absent;
-  absent.monitor.SetFault(Kv32Exchange::kUpload, Kv32Fault::kNoEcho);
+  absent.model.SetFault(Kv32Exchange::kUpload, Kv32Fault::kNoEcho);
   EXPECT_EQ(absent.Upload(DATAMODE_BP), 2);
   EXPECT_EQ(OfferedModes(absent.protocol), (std::vector<int>{7, 1, 1, 7, 7, 7, 7, 7, 7}));
   EXPECT_EQ(Id(absent.protocol), (tag_SUPPORT_PROTOCOL{3, 7, 255, 255, 0}));

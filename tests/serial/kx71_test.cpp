@@ -4,15 +4,12 @@
 // scripted one where the exact bytes of a packet matter.
 
 #include <stdexcept>
-#include <tuple>
 
 #include "kx71/model.h"
 #include "serial_bench.h"
 
 namespace bplink::testing {
 namespace {
-
-constexpr unsigned kTimeoutMs = SerialBench::kTimeoutMs;
 
 // Readings whose bytes have the top bit both set and clear, so both ways of
 // masking are on the line; statuses 0 and 3 are usable, 2 is not.
@@ -32,14 +29,11 @@ _BP_DATASET Expected(const sim::kx71::Group& group) {
 
 // The recorder on the bench's third port, its secondary group sent first so
 // that the group headers, not the order, put the records in place.
-struct Kx71Bench : SerialBench {
-  explicit Kx71Bench(BYTE code = 0x15) : SerialBench(&recorder) {
-    recorder.Config().reply_code = code;
-    recorder.Config().groups = {Group(false, {2026, 2, 28, 8, 0, 0}, 3, 250), Group(true, {2025, 12, 31, 23, 45, 0}, 5, 120)};
-    Bind(protocol);
+struct Kx71Bench : FamilyBench<sim::kx71::Recorder, CProtocolCOMKX71> {
+  explicit Kx71Bench(BYTE code = 0x15) {
+    model.Config().reply_code = code;
+    model.Config().groups = {Group(false, {2026, 2, 28, 8, 0, 0}, 3, 250), Group(true, {2025, 12, 31, 23, 45, 0}, 5, 120)};
   }
-  sim::kx71::Recorder recorder;
-  CProtocolCOMKX71 protocol;
 };
 
 TEST(Kx71, ReplyCodeNamesTheVariantAndWhetherAPlanIsKept) {
@@ -47,33 +41,32 @@ TEST(Kx71, ReplyCodeNamesTheVariantAndWhetherAPlanIsKept) {
   for (const auto& [code, variant] : variants) {
     SCOPED_TRACE(code);
     Kx71Bench b(code);
-    b.recorder.Config().plan.patient1 = "Jane";
+    b.model.Config().plan.patient1 = "Jane";
     b.protocol.SetUpLoadData(PlanOf("The host's", "", {1, 2, 3, 4, 5, 6}));  // a download starts afresh
     ASSERT_EQ(b.Download(DATAMODE_BP_SET2), 1);
     const bool kept = code == 0x34;
     EXPECT_EQ(b.Host(), (std::vector<int>{kStateSucceeded, kept ? TRANSPORT_PLAN_DOWNLOAD : TRANSPORT_BP_SET2, 80}));
     EXPECT_EQ(b.device.TriedPaths(), (std::vector<std::wstring>{L"/dev/ttyS0", SerialBench::kDevicePort}));
     EXPECT_EQ(Id(b.protocol), (tag_SUPPORT_PROTOCOL{1, 6, 255, variant, 0}));
+    EXPECT_EQ(OfferedModes(b.protocol), (std::vector<int>{7, 1, 7, 1, 7, 7, 7, 7, 7}));
     const _DOWNLOAD_DATAINFO info = Fetch(b.protocol);
-    EXPECT_EQ(info.BPSet, Expected(b.recorder.Config().groups[1]));
-    EXPECT_EQ(info.BPSet2, Expected(b.recorder.Config().groups[0]));
-    EXPECT_EQ(std::tuple(b.recorder.PlanRequests(), std::string(info.Info.szPatientInfo1), info.Info.nPeriod1Hour),
+    EXPECT_EQ(info.BPSet, Expected(b.model.Config().groups[1]));
+    EXPECT_EQ(info.BPSet2, Expected(b.model.Config().groups[0]));
+    EXPECT_EQ(std::tuple(b.model.PlanRequests(), std::string(info.Info.szPatientInfo1), info.Info.nPeriod1Hour),
               std::tuple(kept ? 1 : 0, kept ? "Jane" : "", 7));
-    EXPECT_EQ(std::tuple(b.recorder.PositiveAcks(), b.recorder.NegativeAcks(), b.recorder.Complaints().size()),
+    EXPECT_EQ(std::tuple(b.model.PositiveAcks(), b.model.NegativeAcks(), b.model.Complaints().size()),
               std::tuple(2 * 2 + 5 + 3, 0, 0u));
   }
-  CProtocolCOMKX71 protocol;
-  EXPECT_EQ(OfferedModes(protocol), (std::vector<int>{7, 1, 7, 1, 7, 7, 7, 7, 7}));
 }
 
 TEST(Kx71, WhatIsNoRecorderLeavesTheLastDownloadAndNothingOpen) {
   Kx71Bench b;
   ASSERT_EQ(b.Download(DATAMODE_BP), 1);
-  b.recorder.Config().reply_code = 0x40;  // answers, with no known code
+  b.model.Config().reply_code = 0x40;  // answers, with no known code
   EXPECT_EQ(b.Download(DATAMODE_BP), 5);
   EXPECT_EQ(b.Upload(DATAMODE_BP), 5);
   EXPECT_EQ(Id(b.protocol).nVariant, 255);
-  b.recorder.Config().faults.broken_greeting = true;  // the echo in its answer is wrong
+  b.model.Config().faults.broken_greeting = true;  // the echo in its answer is wrong
   EXPECT_EQ(b.Download(DATAMODE_BP), 2);
   EXPECT_EQ(b.Upload(DATAMODE_BP), 2);
   struct : sim::DeviceModel {
@@ -100,13 +93,13 @@ TEST(Kx71, ALinkTheHostOpenedIsUsedAsItIs) {
 // host's stop ends the stream with what came.
 TEST(Kx71, SilenceOrAStopEndsTheStreamAndProgressCyclesMeanwhile) {
   Kx71Bench silent;
-  silent.recorder.Config().faults.silent_stream = true;
+  silent.model.Config().faults.silent_stream = true;
   EXPECT_EQ(silent.Download(DATAMODE_BP), 1);
   EXPECT_EQ(Fetch(silent.protocol), _DOWNLOAD_DATAINFO{});
   EXPECT_EQ(silent.env.ElapsedMs(), (100 + kTimeoutMs) + 100 + 6 * (kTimeoutMs + 100));
 
   Kx71Bench b;
-  b.recorder.Config().groups = {Group(true, {2026, 1, 1, 0, 0, 0}, 70, 100)};
+  b.model.Config().groups = {Group(true, {2026, 1, 1, 0, 0, 0}, 70, 100)};
   std::vector<int> seen;  // at every record's acknowledgement
   b.onWrite = [&](const Write& w) {
     if (w.bytes[0] == 0x10) seen.push_back(b.progress);
@@ -212,7 +205,7 @@ TEST(Kx71, UploadFindsTheRecorderAgainByItsProbeAndSendsTheBlockByteByByte) {
   b.protocol.SetUpLoadData(plan);
   EXPECT_EQ(b.Upload(DATAMODE_BP), 1);
   EXPECT_EQ(b.Host(), (std::vector<int>{kStateSucceeded, TRANSPORT_PLAN_UPLOAD, 98}));
-  EXPECT_EQ(std::tuple(b.device.Opens(), b.recorder.Uploads()), std::tuple(4, 1)) << "each search passes the silent port";
+  EXPECT_EQ(std::tuple(b.device.Opens(), b.model.Uploads()), std::tuple(4, 1)) << "each search passes the silent port";
   EXPECT_EQ(SingleBytes(b.writes), Join({{0xAA, 0xAA}, Texts(thirty, "ID-7"), {0x07, 0xE8, 3, 9, 14, 5}, Bytes(10, 0),
                                          {6, 45, 20, 21, 30, 0xFF}, Bytes(7, 0)}));
   for (const Write& w : b.writes) EXPECT_EQ(w.baud, 115200u);
@@ -220,7 +213,7 @@ TEST(Kx71, UploadFindsTheRecorderAgainByItsProbeAndSendsTheBlockByteByByte) {
   // A byte left unconfirmed ends the upload: ten receives, a pause after
   // each but the last.
   Kx71Bench refused;
-  refused.recorder.Config().faults.unconfirmed_byte = 5;
+  refused.model.Config().faults.unconfirmed_byte = 5;
   EXPECT_EQ(refused.Upload(DATAMODE_BP), 0);
   EXPECT_EQ(SingleBytes(refused.writes).size(), 2u + 6u) << "two probes, and the block up to that byte";
   EXPECT_EQ(refused.env.ElapsedMs(), 2 * (2 * 100 + kTimeoutMs) + 10 * kTimeoutMs + 9 * 100);

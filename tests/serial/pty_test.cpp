@@ -5,20 +5,13 @@
 // time-outs are real, and short. The protocols' pauses run on the virtual
 // clock.
 
-#include <bplink/bplink.h>
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <cstring>
 #include <memory>
-#include <string>
-#include <tuple>
 
 #include "family_devices.h"
 #include "pty_bridge.h"
 #include "real_time.h"
 #include "serial_bench.h"
-#include "virtual_env.h"
 
 namespace bplink::testing {
 namespace {

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "in_process_device.h"
@@ -20,15 +21,15 @@
 
 namespace bplink::testing {
 
+inline constexpr unsigned kTimeoutMs = 250;  // of a receive that gets nothing
+
 struct Write {
   Bytes bytes;
   unsigned baud;
   friend bool operator==(const Write&, const Write&) = default;
 };
 
-class SerialBench {
- public:
-  static constexpr unsigned kTimeoutMs = 250;  // of a receive that gets nothing
+struct SerialBench {
   static inline const std::wstring kDevicePort = L"/dev/ttyS2";
 
   // `model` sits on the third port of `line`, the bench's own link when null.
@@ -65,18 +66,23 @@ class SerialBench {
 
   VirtualEnv env;
   ScopedEnv scope{&env};
-
- private:
   sim::InProcessDevice own_;
   CProtocolBase* bound_ = nullptr;
-
- public:
   sim::InProcessDevice& device;
   std::vector<Write> writes;
   std::function<void(const Write&)> onWrite;
   int progress = -1;
   int state = 0;
   enum_TransportType stage = TRANSPORT_BP_MODE0;
+};
+
+// A family's simulated device on the bench's third port, and its protocol
+// object bound to the bench.
+template <typename Model, typename Protocol>
+struct FamilyBench : SerialBench {
+  FamilyBench() : SerialBench(&model) { Bind(protocol); }
+  Model model;
+  Protocol protocol;
 };
 
 // A protocol object bound to a scripted device behind the machine's only
@@ -93,9 +99,7 @@ struct Scripted {
   int Download(enum_DataMode mode) {
     const int result = protocol.PC_Download(mode);
     EXPECT_TRUE(dev.Problems().empty()) << ::testing::PrintToString(dev.Problems());
-    if (!hostOpened_) {
-      EXPECT_EQ(dev.Opens(), dev.Closes());
-    }
+    if (!hostOpened_) { EXPECT_EQ(dev.Opens(), dev.Closes()); }
     return result;
   }
   const bool hostOpened_;

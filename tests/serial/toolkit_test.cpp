@@ -5,18 +5,12 @@
 // pauses, and the plan-then-records download are pinned, byte and
 // millisecond, by the families that use them.)
 
-#include <bplink/bplink.h>
-#include <gtest/gtest.h>
-
 #include <stdexcept>
-#include <tuple>
 
-#include "in_process_device.h"
-#include "scripted_device.h"
 #include "serial/line.h"
 #include "serial/port_search.h"
 #include "serial/transfer.h"
-#include "virtual_env.h"
+#include "serial_bench.h"
 
 namespace bplink::testing {
 namespace {
@@ -29,12 +23,9 @@ class Answerer : public sim::DeviceModel {
 // A link the host opened is probed as it is, and left open whatever it
 // answers, unless the family always scans the port list.
 TEST(PortSearch, ALinkTheHostOpenedIsProbedAsItIsOrScannedPast) {
-  VirtualEnv env;
-  ScopedEnv scope(&env);
-  env.SetPortNames({L"ttyS0", L"ttyS1"});
-  env.SetOpenablePaths({L"/dev/ttyS0", L"/dev/ttyS1"});
+  SerialBench bench(nullptr);  // three ports, none answering
+  sim::InProcessDevice& device = bench.device;
   Answerer answerer;
-  sim::InProcessDevice device;
   device.AttachPort(L"rfcomm0", &answerer);
   ASSERT_EQ(device.Open(L"rfcomm0", SerialLine(9600)), 1);
   CString found = L"earlier";
@@ -43,10 +34,10 @@ TEST(PortSearch, ALinkTheHostOpenedIsProbedAsItIsOrScannedPast) {
   };
   EXPECT_EQ(search(0x6C, {}), 1);
   EXPECT_EQ(search(0x15, {}), 2);
-  EXPECT_EQ(std::tuple(found, device.IsOpen(), device.Opens(), env.ProbedPaths().size()),
+  EXPECT_EQ(std::tuple(found, device.IsOpen(), device.Opens(), bench.env.ProbedPaths().size()),
             std::tuple(CString(L"earlier"), true, 1, 0u));
   EXPECT_EQ(search(0x6C, {false, 8}), 2);
-  EXPECT_EQ(env.ProbedPaths().size(), 2u);
+  EXPECT_EQ(bench.env.ProbedPaths().size(), 3u);
 }
 
 TEST(SerialLine, ALineThatNeverFallsQuietIsDrainedForAWhileNotForEver) {
@@ -91,9 +82,7 @@ TEST(SerialTransfer, RunTransferSetsTheStateAndClosesAfterTheSteps) {
         });
     EXPECT_EQ(std::tuple(result, state, dev.Closes(), stepsRun), std::tuple(c.result, c.state, c.closes, c.stepsRun));
   }
-  EXPECT_EQ(serial::RunTransfer(HostVariables(nullptr, nullptr), nullptr, DATAMODE_BP, [] { return 1; },
-                                [] { return 1; }),
-            1);
+  EXPECT_EQ(serial::RunTransfer(HostVariables(nullptr, nullptr), nullptr, DATAMODE_BP, [] { return 1; }, [] { return 1; }), 1);
 }
 
 }  // namespace

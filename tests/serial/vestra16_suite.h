@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <memory>
 #include <ostream>
-#include <vector>
 
 #include "serial_bench.h"
 #include "vestra16/model.h"
