@@ -110,6 +110,32 @@ int NoBuffer(LinkError& why) {
   return 0;
 }
 
+// A whole read or write (`move` is ReadFile or WriteFile) within the
+// deadline SetDeadline gives it; fewer bytes than asked is a time-out.
+template <typename Move>
+int MoveAll(Move move, bool open, std::intptr_t handle, unsigned timeoutMs, DWORD baud, LinkError& why, BYTE* bytes,
+            DWORD size, const char* failed) {
+  try {
+    bplink::ClearLinkError(why);
+    if (!open) return NotOpen(why);
+    if (bytes == nullptr && size > 0) return NoBuffer(why);
+    if (size == 0) return 1;
+    HANDLE port = AsHandle(handle);
+    if (!SetDeadline(port, timeoutMs, baud, why)) return 0;
+    DWORD moved = 0;
+    if (!move(port, bytes, size, &moved)) {
+      bplink::SetLinkError(why, LinkErrorKind::kLinkLost, OsError());
+      return 0;
+    }
+    if (moved == size) return 1;
+    bplink::SetTimedOut(why, moved, size, DeadlineFor(timeoutMs, size, baud));
+    return 0;
+  } catch (...) {
+    bplink::SetLinkError(why, LinkErrorKind::kOther, 0, failed);
+    return 0;
+  }
+}
+
 }  // namespace
 
 CDevice_COM::CDevice_COM() = default;
@@ -158,45 +184,17 @@ int CDevice_COM::Close() {
 }
 
 int CDevice_COM::RecvData(BYTE* pBuffer, DWORD dwLen) {
-  try {
-    bplink::ClearLinkError(m_LastError);
-    if (!IsOpen()) return NotOpen(m_LastError);
-    if (pBuffer == nullptr && dwLen > 0) return NoBuffer(m_LastError);
-    if (dwLen == 0) return 1;
-    HANDLE port = AsHandle(m_hPort);
-    if (!SetDeadline(port, m_nRecvTimeoutMs, m_nBaudRate, m_LastError)) return 0;
-    DWORD got = 0;
-    if (!::ReadFile(port, pBuffer, dwLen, &got, nullptr)) {
-      bplink::SetLinkError(m_LastError, LinkErrorKind::kLinkLost, OsError());
-      return 0;
-    }
-    if (got == dwLen) return 1;
-    bplink::SetTimedOut(m_LastError, got, dwLen, DeadlineFor(m_nRecvTimeoutMs, dwLen, m_nBaudRate));
-    return 0;
-  } catch (...) {
-    bplink::SetLinkError(m_LastError, LinkErrorKind::kOther, 0, "the receive failed");
-    return 0;
-  }
+  const auto read = [](HANDLE port, BYTE* bytes, DWORD size, DWORD* moved) {
+    return ::ReadFile(port, bytes, size, moved, nullptr);
+  };
+  return MoveAll(read, IsOpen(), m_hPort, m_nRecvTimeoutMs, m_nBaudRate, m_LastError, pBuffer, dwLen,
+                 "the receive failed");
 }
 
 int CDevice_COM::SendData(BYTE* pBuffer, DWORD dwLen) {
-  try {
-    bplink::ClearLinkError(m_LastError);
-    if (!IsOpen()) return NotOpen(m_LastError);
-    if (pBuffer == nullptr && dwLen > 0) return NoBuffer(m_LastError);
-    if (dwLen == 0) return 1;
-    HANDLE port = AsHandle(m_hPort);
-    if (!SetDeadline(port, m_nRecvTimeoutMs, m_nBaudRate, m_LastError)) return 0;
-    DWORD sent = 0;
-    if (!::WriteFile(port, pBuffer, dwLen, &sent, nullptr)) {
-      bplink::SetLinkError(m_LastError, LinkErrorKind::kLinkLost, OsError());
-      return 0;
-    }
-    if (sent == dwLen) return 1;
-    bplink::SetTimedOut(m_LastError, sent, dwLen, DeadlineFor(m_nRecvTimeoutMs, dwLen, m_nBaudRate));
-    return 0;
-  } catch (...) {
-    bplink::SetLinkError(m_LastError, LinkErrorKind::kOther, 0, "the send failed");
-    return 0;
-  }
+  const auto write = [](HANDLE port, BYTE* bytes, DWORD size, DWORD* moved) {
+    return ::WriteFile(port, bytes, size, moved, nullptr);
+  };
+  return MoveAll(write, IsOpen(), m_hPort, m_nRecvTimeoutMs, m_nBaudRate, m_LastError, pBuffer, dwLen,
+                 "the send failed");
 }
