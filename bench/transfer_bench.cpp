@@ -35,7 +35,6 @@
 
 #include "counting.h"
 #include "virtual_env.h"
-#include "detect/probe_responders.h"
 #include "echo_model.h"
 #include "pty_bridge.h"
 #include "real_time.h"
@@ -89,16 +88,6 @@ CpuMs ThreadCpu() {
 
 std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
-sim::SerialFamily ProbeFamily(Family family) {
-  switch (family) {
-    case Family::kKV32: return sim::SerialFamily::kKV32;
-    case Family::kVestra16: return sim::SerialFamily::kVestra16;
-    case Family::kVestra16C: return sim::SerialFamily::kVestra16C;
-    case Family::kVestra18: return sim::SerialFamily::kVestra18;
-    default: return sim::SerialFamily::kKX71;
-  }
-}
-
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   const std::size_t n = v.size();
@@ -134,12 +123,7 @@ Run RunOnce(const Scenario& sc) {
   CountingEnv env(CountingEnv::Clock::kReal);
   testing::ScopedEnv scope(&env);
   auto rig = MakeRig(sc.family, sc.records);
-  std::unique_ptr<sim::DeviceModel> responder;
-  sim::DeviceModel* device = &rig->Model();
-  if (sc.transfer == Transfer::kDetect) {
-    responder = sim::MakeProbeResponder(ProbeFamily(sc.family));
-    device = responder.get();
-  }
+  sim::DeviceModel* device = &rig->Model();  // answers its family's detection probe too
 
   std::vector<Mute> mutes(static_cast<std::size_t>(sc.silent_ports));
   std::vector<std::unique_ptr<sim::PtyBridge>> bridges;

@@ -11,12 +11,12 @@
 #include <memory>
 #include <string>
 
-#include "detect/probe_responders.h"
 #include "hid/hid_monitor.h"
 #include "hid/seven_in_eight.h"
 #include "in_process_device.h"
 #include "kv32/model.h"
 #include "kx71/model.h"
+#include "models.h"
 #include "operations.h"
 #include "recording_device.h"
 #include "vestra16/model.h"
@@ -109,7 +109,12 @@ Setup Vestra18() {
   return {std::make_unique<sim::vestra18::Monitor>(config)};
 }
 
-Setup Serial(sim::SerialFamily family) { return {sim::MakeProbeResponder(family)}; }
+// A serial family's demo device, which answers its detection probe.
+Setup Serial(const std::string& family) {
+  sim::SimSettings settings;
+  settings.records = 1;
+  return {sim::MakeModel(family, settings)};
+}
 
 // Records what the device sent, as the replay device's input.
 sim::RecordingDevice::Observer RecordInto(Bytes& input) {
@@ -161,7 +166,6 @@ bool WriteSeed(const std::filesystem::path& dir, const std::string& target, cons
 
 int main(int argc, char** argv) {
   using namespace bplink::fuzz;
-  using bplink::sim::SerialFamily;
   if (argc != 2) {
     std::fprintf(stderr, "usage: %s DIR\n", argv[0]);
     return 2;
@@ -204,10 +208,7 @@ int main(int argc, char** argv) {
   seed("vestra18_download", "all", Vestra18(), Download<CProtocolCOMVESTRA18>, DATAMODE_ZONE_ALL);
 
   seed("detect", "hid", Hid(kWithSpO2), Detect);
-  seed("detect", "kx71", Serial(SerialFamily::kKX71), Detect);
-  seed("detect", "kv32", Serial(SerialFamily::kKV32), Detect);
-  seed("detect", "vestra16c", Serial(SerialFamily::kVestra16C), Detect);
-  seed("detect", "vestra16", Serial(SerialFamily::kVestra16), Detect);
-  seed("detect", "vestra18", Serial(SerialFamily::kVestra18), Detect);
+  for (const std::string& family : bplink::sim::FamilyNames())
+    if (family != "hid") seed("detect", family, Serial(family), Detect);
   return ok ? 0 : 1;
 }
