@@ -70,5 +70,16 @@ TEST(HidFaults, EachFaultGivesItsCode) {
   }
 }
 
+// A block whose header never comes leaves nothing of the last download in its set.
+TEST(HidFaults, ABlockHeaderThatFailsLeavesTheSetEmpty) {
+  HidBench bench(0x51);
+  bench.monitor.Config().stores[0].readings = Readings(4, {2025, 4, 1, 9, 0, 0});
+  ASSERT_EQ(bench.protocol.PC_Download(DATAMODE_BP), 1);
+  ASSERT_EQ(bench.Fetch().BPSet.Head.nCount, 4);
+  bench.monitor.SetFault(HidExchange::kBlockHeader, HidFault::kSilent);
+  EXPECT_EQ(bench.protocol.PC_Download(DATAMODE_BP), 5);
+  EXPECT_EQ(bench.Fetch().BPSet, _BP_DATASET{});
+}
+
 }  // namespace
 }  // namespace bplink::testing

@@ -93,6 +93,8 @@ TEST_F(HidTransport, OpensTheNthMatchOrSaysWhyNot) {
   EXPECT_EQ(hid.GetLastLinkError().kind, LinkErrorKind::kNoDevice);
   hid.SetSelector({.vendor_id = 0x1111, .index = 1});
   EXPECT_EQ(OpenedBy(hid, 0), "c");
+  hid.SetSelector({.product_id = 2});
+  EXPECT_EQ(OpenedBy(hid, 0), "c");
   fake.refusal = {LinkErrorKind::kPermissionDenied, 13, "failed to open: permission denied"};
   EXPECT_EQ(OpenedBy(hid, 0), "(none: failed to open: permission denied)");
   EXPECT_EQ(hid.GetLastLinkError().kind, LinkErrorKind::kPermissionDenied);
@@ -197,6 +199,13 @@ TEST(LinkErrorWording, SystemTextsReadAsPartOfASentence) {
             "the system cannot find the file specified");
   EXPECT_EQ(bplink::TidyOsWording("I/O error"), "I/O error");
   EXPECT_EQ(bplink::Utf8(L"M\u00FCller \u20AC\U0001D11E"), "M\xC3\xBCller \xE2\x82\xAC\xF0\x9D\x84\x9E");
+  // A lone surrogate, or (where a wchar_t holds one) a value beyond the last
+  // code point: the replacement character.
+  EXPECT_EQ(bplink::Utf8(std::wstring{wchar_t(0xD800)}), "\xEF\xBF\xBD");
+  const std::uint32_t beyond = 0x110000;
+  if (sizeof(wchar_t) == 4) {
+    EXPECT_EQ(bplink::Utf8(std::wstring{static_cast<wchar_t>(beyond)}), "\xEF\xBF\xBD");
+  }
 }
 
 // The real hidapi backend: a selector nothing on this machine matches fails
