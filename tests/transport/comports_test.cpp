@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "transport/line_timing.h"
 #include "virtual_env.h"
 #if !defined(_WIN32)
 #  include <unistd.h>
@@ -20,6 +21,15 @@
 #endif
 
 namespace {
+
+// A byte is ten bits on the line; a part of a millisecond counts as a whole
+// one, and a whole number of milliseconds is not rounded further.
+TEST(LineTime, RoundsUpToWholeMilliseconds) {
+  EXPECT_EQ(bplink::LineTimeMs(1, 115200), 1u);
+  EXPECT_EQ(bplink::LineTimeMs(12, 4800), 25u);
+  EXPECT_EQ(bplink::LineTimeMs(12, 0), 0u);
+  EXPECT_EQ(bplink::DeadlineMs(4294967290u, 12, 4800), 4294967295u);
+}
 
 using bplink::ComPortPath;
 using bplink::CurrentEnv;
