@@ -255,7 +255,7 @@ int DetectAll(std::vector<DetectedPort>& ports, const DetectAllOptions& options)
     ports.clear();
     return kResultException;
   }
-  for (auto& device : devices) serial::CloseQuietly(device.get());
+  // Every worker closed its port; a HID link that did not open needs no close.
   return FirstFound(ports) != nullptr ? kResultOk : kResultNoDevice;
 }
 

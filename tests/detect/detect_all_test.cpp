@@ -195,12 +195,18 @@ TEST(DetectAll, HidBesideThePortsAndAPortNotPermitted) {
     device.AttachPort(L"/dev/ttyS0", nullptr);
     device.AttachPort(L"/dev/ttyUSB0", kv32.get());
   };
-  std::vector<sim::InProcessDevice*> made;
+  // Each worker's device says, as DetectAll deletes it, whether it was left
+  // open and whether every open was closed.
+  struct Told : sim::InProcessDevice {
+    explicit Told(std::vector<std::pair<bool, bool>>& told) : told(told) {}
+    ~Told() override { told.emplace_back(IsOpen(), Opens() == Closes()); }
+    std::vector<std::pair<bool, bool>>& told;
+  };
+  std::vector<std::pair<bool, bool>> told;
   DetectAllOptions options;
   options.makeDevice = [&](LinkKind) {
-    auto device = std::make_unique<sim::InProcessDevice>();
+    auto device = std::make_unique<Told>(told);
     attach(*device);
-    made.push_back(device.get());
     return device;
   };
   LinkError refused;
@@ -215,8 +221,7 @@ TEST(DetectAll, HidBesideThePortsAndAPortNotPermitted) {
   EXPECT_EQ(ports[0].device, (tag_SUPPORT_PROTOCOL{1, 1, kUnset, 2, 7}));
   EXPECT_EQ(ports[2].error.text, "permission denied");
   EXPECT_EQ(ports[3].device.nProtocol, 7);
-  ASSERT_EQ(made.size(), 4u);
-  for (const auto* device : made) EXPECT_EQ(std::pair(device->IsOpen(), device->Opens()), std::pair(false, device->Closes()));
+  EXPECT_EQ(told, (std::vector<std::pair<bool, bool>>(4, {false, true})));
 
   sim::InProcessDevice borrowed;
   attach(borrowed);
