@@ -139,8 +139,8 @@ void ProbePort(Run& run, CDevice& device, DetectedPort& port) {
       port.device.nVariant = variant;
       return;
     }
-    if (last.kind == LinkErrorKind::kLinkLost || (watched.EverOpened() && !watched.Opened() && last.kind == LinkErrorKind::kNoSuchPort))
-      return Fail(port, PortStatus::kGone, last);
+    const bool vanished = watched.EverOpened() && !watched.Opened() && last.kind == LinkErrorKind::kNoSuchPort;
+    if (last.kind == LinkErrorKind::kLinkLost || vanished) return Fail(port, PortStatus::kGone, last);
     // A probe whose open failed sent nothing; the next one tries again, as
     // CSelectProtocol's does (a port held for a moment may open for it).
     if (!watched.Opened()) openError = last;
