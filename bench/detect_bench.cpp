@@ -8,6 +8,7 @@
 //   detect_bench [--repeat N] [--timeout MS] [--family NAME] [--quick]
 
 #include <bplink/bplink.h>
+#include <bplink/scan/detect_all.h>
 
 #include <algorithm>
 #include <chrono>

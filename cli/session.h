@@ -4,6 +4,7 @@
 #pragma once
 
 #include <bplink/bplink.h>
+#include <bplink/scan/detect_all.h>
 
 #include <memory>
 #include <optional>

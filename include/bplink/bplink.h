@@ -4,7 +4,6 @@
 
 #include <bplink/codes.h>
 #include <bplink/comports.h>
-#include <bplink/detect_all.h>
 #include <bplink/device.h>
 #include <bplink/env.h>
 #include <bplink/export.h>

@@ -5,6 +5,7 @@
 // real, so they are short here except where a test needs a worker to wait.
 
 #include <bplink/bplink.h>
+#include <bplink/scan/detect_all.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 

@@ -10,9 +10,9 @@
 // eight ports costs about what one costs, and it goes on after the first
 // device to report every port: a device found, or why none was.
 //
-// Threads. This function starts threads, unlike every other operation of the
-// library: one per serial port and one for the HID link when a HID device
-// opens. All of them have ended when it returns; none runs between calls.
+// Threads. This is why DetectAll lives in a companion library, bplink_scan,
+// and not in bplink itself, which starts no threads: it runs one per serial
+// port and one for the HID link when a HID device opens. All of them have ended when it returns; none runs between calls.
 // Each worker has a device object of its own, and the Env is called from
 // all of them at once (Sleep, CanOpenComPort), so an Env installed with
 // SetEnv must be safe to call from several threads. The first answer, taken
@@ -22,7 +22,6 @@
 #pragma once
 
 #include <bplink/device.h>
-#include <bplink/export.h>
 #include <bplink/families.h>
 #include <bplink/records.h>
 
@@ -44,7 +43,7 @@ enum class PortStatus : int {
 };
 
 // Words for a status, for a person: "silent", "cannot be opened", ...
-BPLINK_API const char* PortStatusText(PortStatus status);
+const char* PortStatusText(PortStatus status);
 
 struct DetectedPort {
   LinkKind link = LinkKind::kSerial;
@@ -103,10 +102,10 @@ struct DetectAllOptions {
 // before one was); 8 the ports could not be listed, or the workers could not
 // be started (then `ports` is empty). Never throws; no port is open when it
 // returns.
-BPLINK_API int DetectAll(std::vector<DetectedPort>& ports, const DetectAllOptions& options = {});
+int DetectAll(std::vector<DetectedPort>& ports, const DetectAllOptions& options = {});
 
 // The first device found, in list order: what CSelectProtocol::OnTestProtocol
 // answers on the same links. Null when none was found.
-BPLINK_API const DetectedPort* FirstFound(const std::vector<DetectedPort>& ports);
+const DetectedPort* FirstFound(const std::vector<DetectedPort>& ports);
 
 }  // namespace bplink

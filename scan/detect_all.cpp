@@ -1,7 +1,7 @@
 // DetectAll: one worker per link, each running detection's probes on its own
 // device, and a report for every link.
 
-#include <bplink/detect_all.h>
+#include <bplink/scan/detect_all.h>
 
 #include <bplink/codes.h>
 #include <bplink/comports.h>
