@@ -2,6 +2,8 @@
 
 #include "transport/line_timing.h"
 
+#include <algorithm>
+
 namespace bplink::bench {
 
 WireCount& WireCount::operator+=(const WireCount& other) {
@@ -13,6 +15,42 @@ WireCount& WireCount::operator+=(const WireCount& other) {
   turns += other.turns;
   return *this;
 }
+
+namespace {
+
+double LineMs(std::uint64_t bytes, unsigned baud) {
+  return baud == 0 ? 0 : static_cast<double>(bytes * kBitsPerCharacter * kMsPerSecond) / baud;
+}
+
+}  // namespace
+
+void Floor::Pause(double ms) {
+  with_.host += ms;
+  without_.host += ms;
+}
+
+void Floor::Sent(Line& line, std::uint64_t bytes, unsigned baud) {
+  const double start = std::max(line.host, line.out_free);
+  line.out_free = start + LineMs(bytes, baud);
+  line.heard = start + LineMs(1, baud);
+}
+
+void Floor::Received(Line& line, std::uint64_t bytes, unsigned baud) {
+  line.in_free = std::max(line.in_free, line.heard) + LineMs(bytes, baud);
+  line.host = std::max(line.host, line.in_free);
+}
+
+void Floor::Sent(std::uint64_t bytes, unsigned baud) {
+  Sent(with_, bytes, baud);
+  Sent(without_, bytes, baud);
+}
+
+void Floor::Received(std::uint64_t bytes, unsigned baud) {
+  Received(with_, bytes, baud);
+  Received(without_, bytes, baud);
+}
+
+void Floor::TimedOut(double deadline_ms) { with_.host += deadline_ms; }
 
 int CountingDevice::Open(CString strPath, DCB dcb) {
   const int opened = port_.Open(strPath, dcb);
@@ -34,9 +72,12 @@ int CountingDevice::RecvData(BYTE* pBuffer, DWORD dwLen) {
   if (got != 0) {
     count_.bytes += dwLen;
     count_.wire_ms += LineMs(dwLen);
+    if (floor_ != nullptr) floor_->Received(dwLen, baud_);
   } else if (port_.IsOpen()) {
     ++count_.timeouts;
-    count_.timeout_ms += DeadlineMs(port_.GetRecvTimeout(), dwLen, baud_);
+    const double deadline = DeadlineMs(port_.GetRecvTimeout(), dwLen, baud_);
+    count_.timeout_ms += deadline;
+    if (floor_ != nullptr) floor_->TimedOut(deadline);
   }
   return got;
 }
@@ -48,6 +89,7 @@ int CountingDevice::SendData(BYTE* pBuffer, DWORD dwLen) {
   if (sent != 0) {
     count_.bytes += dwLen;
     count_.wire_ms += LineMs(dwLen);
+    if (floor_ != nullptr) floor_->Sent(dwLen, baud_);
   }
   return sent;
 }
@@ -55,6 +97,7 @@ int CountingDevice::SendData(BYTE* pBuffer, DWORD dwLen) {
 void CountingEnv::Sleep(unsigned milliseconds) {
   paused_ms_ += milliseconds;
   ++pauses_count_;
+  if (floor_ != nullptr) floor_->Pause(milliseconds);
   if (clock_ == Clock::kReal) EnvWrapper::Sleep(milliseconds);
 }
 

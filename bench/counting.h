@@ -26,12 +26,44 @@ struct WireCount {
   WireCount& operator+=(const WireCount& other);
 };
 
+// The least time a transfer could take given what it did, with pauses and
+// wire time overlapping where the line allows: the host's pauses follow one
+// another; the bytes each way follow one another at 10 bits at the line's
+// speed; a device answers no earlier than it has heard the first byte of the
+// host's last request (an echo starts then, a frame needs more, so this is
+// the least), and may go on sending, as a stream, while the host sleeps; a
+// receive ends when its last byte is through. A send does not hold the host
+// up. Kept twice: with the receives that ran into their time-out charged
+// their deadline, and without them, so the time-outs, whose length is this
+// library's choice rather than the protocol's, show apart.
+class Floor {
+ public:
+  void Pause(double ms);
+  void Sent(std::uint64_t bytes, unsigned baud);
+  void Received(std::uint64_t bytes, unsigned baud);
+  void TimedOut(double deadline_ms);
+
+  double ProtocolMs() const { return without_.host; }      // pauses and wire time, overlapping
+  double WithTimeOutsMs() const { return with_.host; }     // and the time-outs spent waiting
+
+ private:
+  struct Line {
+    double host = 0;       // when the host is done with what it did so far
+    double out_free = 0;   // when the host-to-device wire is free
+    double in_free = 0;    // when the device-to-host wire is free
+    double heard = 0;      // when the device heard the first byte of the last request
+  };
+  static void Sent(Line& line, std::uint64_t bytes, unsigned baud);
+  static void Received(Line& line, std::uint64_t bytes, unsigned baud);
+  Line with_, without_;
+};
+
 // Forwards every call to a serial port and counts. A receive that fails is
 // charged the port's own deadline for it: its time-out plus the line time of
 // the bytes asked for.
 class CountingDevice : public CDevice {
  public:
-  explicit CountingDevice(CDevice_COM& port) : port_(port) {}
+  explicit CountingDevice(CDevice_COM& port, Floor* floor = nullptr) : port_(port), floor_(floor) {}
 
   int Open(CString strPath, DCB dcb) override;
   int Open(int nDevice) override { return port_.Open(nDevice); }
@@ -47,6 +79,7 @@ class CountingDevice : public CDevice {
   double LineMs(std::uint64_t bytes) const;
 
   CDevice_COM& port_;
+  Floor* floor_;
   unsigned baud_ = 0;
   bool sent_last_ = false;
   WireCount count_;
@@ -58,7 +91,7 @@ class CountingDevice : public CDevice {
 class CountingEnv : public EnvWrapper {
  public:
   enum class Clock { kReal, kVirtual };
-  explicit CountingEnv(Clock clock) : EnvWrapper(Env::Default()), clock_(clock) {}
+  explicit CountingEnv(Clock clock, Floor* floor = nullptr) : EnvWrapper(Env::Default()), clock_(clock), floor_(floor) {}
 
   void Sleep(unsigned milliseconds) override;
   CalendarTime LocalTime() override;
@@ -74,6 +107,7 @@ class CountingEnv : public EnvWrapper {
 
  private:
   Clock clock_;
+  Floor* floor_;
   std::uint64_t paused_ms_ = 0;
   std::uint64_t pauses_count_ = 0;
   std::vector<std::wstring> ports_;

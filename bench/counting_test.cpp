@@ -57,6 +57,23 @@ TEST(CountingDevice, ChargesWireTimeTurnsAndTimeOutsAsTheLineSpendsThem) {
   EXPECT_GE(count.wire_ms + count.timeout_ms, (kBytes + 1) * byteMs + kTimeoutMs);
 }
 
+// At 1000 baud a byte is 10 ms on the wire.
+TEST(Floor, OverlapsWhatTheLineCarriesWithThePausesAndKeepsTimeOutsApart) {
+  constexpr unsigned kBaud = 1000;
+  Floor floor;
+  floor.Sent(3, kBaud);      // the request: 30 ms, heard from 10 ms on
+  floor.Pause(100);          // the answer streams meanwhile
+  floor.Received(5, kBaud);  // through at 10 + 50 = 60 ms: the pause is longer
+  EXPECT_DOUBLE_EQ(floor.ProtocolMs(), 100);
+  floor.Received(20, kBaud);  // no new request: the stream goes on back to back, to 260 ms
+  EXPECT_DOUBLE_EQ(floor.ProtocolMs(), 260);
+  floor.TimedOut(500);  // only where time-outs count
+  floor.Sent(1, kBaud);
+  floor.Received(1, kBaud);  // an echo: heard at 270, back at 280 (760 and 780 with the time-out)
+  EXPECT_DOUBLE_EQ(floor.ProtocolMs(), 280);
+  EXPECT_DOUBLE_EQ(floor.WithTimeOutsMs(), 780);
+}
+
 TEST(CountingEnv, CountsEveryPauseAndSleepsOnlyWhenReal) {
   CountingEnv env(CountingEnv::Clock::kVirtual);
   const auto start = std::chrono::steady_clock::now();

@@ -39,6 +39,50 @@ class PacedDevice : public CDevice {
 
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
+// One detection worker's device: a port of its own on the machine, or the
+// run's simulated device, which takes one call at a time. Under --trace its
+// calls are traced, one line at a time whichever worker makes them.
+class DetectionDevice : public CDevice {
+ public:
+  DetectionDevice(std::unique_ptr<CDevice> own, CDevice* shared, std::shared_ptr<std::mutex> lock, bool trace)
+      : own_(std::move(own)), target_(own_ ? own_.get() : shared), lock_(std::move(lock)) {
+    if (trace && own_)
+      traced_ = std::make_unique<sim::RecordingDevice>(
+          *own_, [lock = lock_, line = sim::TraceTo(std::cerr, [] { return TheProgramEnv().ElapsedMs(); })](
+                     const sim::LinkEvent& event) {
+            const std::lock_guard hold(*lock);
+            line(event);
+          });
+    if (traced_) target_ = traced_.get();
+  }
+  int Open(CString strPath, DCB dcb) override { return Call([&] { return target_->Open(strPath, dcb); }); }
+  int Open(int nDevice) override { return Call([&] { return target_->Open(nDevice); }); }
+  int Close() override { return Call([&] { return target_->Close(); }); }
+  int RecvData(BYTE* pBuffer, DWORD dwLen) override { return Call([&] { return target_->RecvData(pBuffer, dwLen); }); }
+  int SendData(BYTE* pBuffer, DWORD dwLen) override { return Call([&] { return target_->SendData(pBuffer, dwLen); }); }
+
+  LinkError Error() const {
+    if (const auto* com = dynamic_cast<const CDevice_COM*>(own_.get())) return com->GetLastLinkError();
+    if (const auto* hid = dynamic_cast<const CDevice_HID*>(own_.get())) return hid->GetLastLinkError();
+    return {};
+  }
+
+ private:
+  // A port of its own needs no lock (the trace takes it per line); the
+  // shared simulated device does.
+  template <typename F>
+  int Call(F call) {
+    if (own_) return call();
+    const std::lock_guard hold(*lock_);
+    return call();
+  }
+
+  std::unique_ptr<CDevice> own_;
+  CDevice* target_;
+  std::shared_ptr<std::mutex> lock_;
+  std::unique_ptr<sim::RecordingDevice> traced_;
+};
+
 }  // namespace
 
 std::string PortName(const std::wstring& name) { return std::string(name.begin(), name.end()); }
@@ -71,9 +115,14 @@ const LinkError& MachineLinks::LastError() const {
   return current_ == &hid_ ? hid_.GetLastLinkError() : com_.GetLastLinkError();
 }
 
-Link::Link(const GlobalOptions& options) {
+Link::Link(const GlobalOptions& options) : trace_(options.trace), shared_(std::make_shared<std::mutex>()) {
   if (options.timeout_ms) machine_.SetRecvTimeout(*options.timeout_ms);
-  if (options.port) TheProgramEnv().LimitPorts({Wide(*options.port)}, false);
+  if (options.timeout_ms) timeout_ms_ = *options.timeout_ms;
+  if (!options.ports.empty()) {
+    std::vector<std::wstring> names;
+    for (const std::string& port : options.ports) names.push_back(Wide(port));
+    TheProgramEnv().LimitPorts(std::move(names), false);
+  }
   CDevice* device = &machine_;
   if (options.sim) {
     const Family* family = FindFamily(*options.sim);
@@ -83,6 +132,8 @@ Link::Link(const GlobalOptions& options) {
     simulated_->SetRecvTimeout(options.timeout_ms.value_or(sim::InProcessDevice::kDefaultRecvTimeoutMs));
     if (family->link == LinkKind::kUsbHid) {
       simulated_->AttachHid(model_.get());
+      // The machine's serial ports are not this device's.
+      TheProgramEnv().LimitPorts({}, true);
     } else {
       simulated_->AttachPort(ComPortPath(kSimulatedPort), model_.get());
       TheProgramEnv().LimitPorts({kSimulatedPort}, true);
@@ -102,6 +153,27 @@ Link::Link(const GlobalOptions& options) {
 Link::~Link() = default;
 
 CDevice& Link::Device() { return *device_; }
+
+DetectAllOptions Link::DetectionOptions() {
+  DetectAllOptions options;
+  options.makeDevice = [this](LinkKind kind) -> std::unique_ptr<CDevice> {
+    std::unique_ptr<CDevice> own;
+    if (!simulated_ && kind == LinkKind::kUsbHid) {
+      own = std::make_unique<CDevice_HID>();
+    } else if (!simulated_) {
+      auto com = std::make_unique<CDevice_COM>();
+      com->SetRecvTimeout(timeout_ms_);
+      own = std::move(com);
+    }
+    return std::make_unique<DetectionDevice>(std::move(own), device_, shared_, trace_);
+  };
+  options.lastError = [](const CDevice& device) { return static_cast<const DetectionDevice&>(device).Error(); };
+  return options;
+}
+
+void Link::UsePort(const std::wstring& name) const {
+  if (!simulated_) TheProgramEnv().LimitPorts({name}, false);
+}
 
 std::vector<PortCheck> Link::CheckPorts() const {
   ProgramEnv& env = TheProgramEnv();

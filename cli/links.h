@@ -3,8 +3,10 @@
 #pragma once
 
 #include <bplink/bplink.h>
+#include <bplink/scan/detect_all.h>
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -60,6 +62,14 @@ class Link {
   // tells why (missing, in use, not allowed); a simulated port only says
   // whether it opens.
   std::vector<PortCheck> CheckPorts() const;
+  // What DetectAll probes each link with: on the machine a USB HID or
+  // serial port device of its own per worker; in process a view of the one
+  // simulated device, taking one call at a time. Traced under --trace.
+  DetectAllOptions DetectionOptions();
+  // Limits every later serial search (the protocol classes find their port
+  // by themselves) to the port a device was found on.
+  void UsePort(const std::wstring& name) const;
+
   // Why a transfer of a family on `kind` found no link, for a message: each
   // serial port and why it cannot be opened (or that it opens and nothing
   // answered), or why the USB HID device did not open. Empty when the link
@@ -73,6 +83,9 @@ class Link {
   MachineLinks machine_;
   std::unique_ptr<sim::RecordingDevice> traced_;
   CDevice* device_ = nullptr;
+  bool trace_ = false;
+  unsigned timeout_ms_ = CDevice_COM::kDefaultRecvTimeoutMs;
+  std::shared_ptr<std::mutex> shared_;  // one caller at a time on device_, and on the trace
 };
 
 // The simulated device of `family` the options ask for. Throws CommandError.

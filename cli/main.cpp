@@ -26,8 +26,11 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& g) {
   app.add_option("--sim-pace", g.sim_settings.pace_ms,
                  "Milliseconds each receive from the in-process simulated device takes (a slow line)");
   app.add_option("--sim-plan", g.sim_plan, "The plan the simulated device keeps: a plan file, as `upload` takes");
-  app.add_option("--port", g.port,
-                 "Search for serial devices on this port only (e.g. /dev/ttyUSB0, or the path `bplink sim` printed)");
+  app.add_option("--port", g.ports,
+                 "Search for serial devices on this port only (e.g. /dev/ttyUSB0, or the path `bplink sim` printed); "
+                 "given more than once, on those ports")
+      ->allow_extra_args(false)
+      ->take_all();
   app.add_option("--protocol", g.protocol, "Skip detection: the device speaks this protocol code (1 to 10)")
       ->check(CLI::Range(1, 10));
   app.add_flag("--trace", g.trace, "Write every frame sent and received to stderr, in hex with timestamps");

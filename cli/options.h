@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "families.h"
 
@@ -13,7 +14,7 @@ struct GlobalOptions {
   std::optional<std::string> sim;   // --sim FAMILY
   SimSettings sim_settings;
   std::optional<std::string> sim_plan;  // --sim-plan FILE
-  std::optional<std::string> port;  // --port PATH
+  std::vector<std::string> ports;   // --port PATH, once or more
   std::optional<int> protocol;      // --protocol N
   bool trace = false;
   std::optional<unsigned> timeout_ms;

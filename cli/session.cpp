@@ -15,45 +15,75 @@ void Bind(Session& session, Link& link) {
                                     &session.progress->stage);
 }
 
-std::string HidTried(const tag_SUPPORT_PROTOCOL& found, const Link& link) {
-  if (found.nProtocol != kProtocolNotIdentified)
-    return "USB HID: a device answered, but with an identity no protocol serves (device type " +
-           std::to_string(found.nDeviceType) + ", protocol " + std::to_string(found.nProtocol) + ")";
-  std::string hid = "USB HID: no device answered the device-information request";
-  if (link.Machine() != nullptr && !link.Machine()->HidError().text.empty())
-    hid += " (" + link.Machine()->HidError().text + ")";
-  return hid;
+// A family serves the device found on this link.
+bool Usable(const DetectedPort& port) {
+  return port.status == PortStatus::kFound && FamilyForProtocol(port.device.nProtocol) != nullptr;
 }
 
-// What detection went through, for the message when nothing answered.
-std::string WhatWasTried(const tag_SUPPORT_PROTOCOL& found, const Link& link) {
-  std::string ports;
-  int openable = 0;
-  for (const PortCheck& port : link.CheckPorts()) {
-    openable += port.opens ? 1 : 0;
-    ports += (ports.empty() ? "" : ", ") + port.name;
-    if (!port.opens) ports += " (cannot be opened" + (port.reason.empty() ? "" : ": " + port.reason) + ")";
+// Chooses the one device a command talks to: the only one found, or the
+// only serial one when --port named where to look. Throws when there are
+// several.
+const DetectedPort* Choose(const std::vector<DetectedPort>& ports, const GlobalOptions& options) {
+  std::vector<const DetectedPort*> usable, serial;
+  for (const DetectedPort& port : ports) {
+    if (!Usable(port)) continue;
+    usable.push_back(&port);
+    if (port.link == LinkKind::kSerial) serial.push_back(&port);
   }
-  std::string serial = "serial ports: none found";
-  if (!ports.empty())
-    serial = "serial ports: " + ports + (openable == 0 ? "" : "; each one that opens was asked by every serial "
-                                                               "family's probe and none answered");
-  return "no device found. Tried:\n  " + HidTried(found, link) + "\n  " + serial;
-}
-
-// Detection over both links; throws when nothing answered.
-tag_SUPPORT_PROTOCOL Detect(Link& link) {
-  CSelectProtocol select;
-  select.SetDevice(&link.Device());
-  tag_SUPPORT_PROTOCOL found{};
-  const int r = select.OnTestProtocol(found);
-  if (r == kResultOk && FamilyForProtocol(found.nProtocol) != nullptr) return found;
-  if (r == kResultException)
-    throw CommandError(kExitFailed, "detection failed: " + ResultMessage(r) + " (the serial ports could not be listed)");
-  throw CommandError(kExitNoDevice, WhatWasTried(found, link));
+  if (usable.size() > 1 && !options.ports.empty() && serial.size() == 1) return serial.front();
+  if (usable.size() <= 1) return usable.empty() ? nullptr : usable.front();
+  std::string names;
+  bool hid = false;
+  for (const DetectedPort* port : usable) {
+    names += "\n  " + LinkName(*port) + ": " + std::string(FamilyForProtocol(port->device.nProtocol)->name) + " (protocol " +
+             std::to_string(port->device.nProtocol) + ")";
+    hid = hid || port->link == LinkKind::kUsbHid;
+  }
+  throw CommandError(kExitBadInput, "several devices found; name the one to use with --port PATH" +
+                                        std::string(hid ? " (or --protocol N for the USB HID device)" : "") + ":" +
+                                        names);
 }
 
 }  // namespace
+
+std::string LinkName(const DetectedPort& port) { return port.link == LinkKind::kUsbHid ? "USB HID" : PortName(port.port); }
+
+std::string WhyNothing(const DetectedPort& port) {
+  if (port.link == LinkKind::kUsbHid) {
+    if (port.status == PortStatus::kFound)
+      return "a device answered, but with an identity no protocol serves (device type " +
+             std::to_string(port.device.nDeviceType) + ", protocol " + std::to_string(port.device.nProtocol) + ")";
+    std::string why = "no device answered the device-information request";
+    return port.error.text.empty() ? why : why + " (" + port.error.text + ")";
+  }
+  // A port this user may not open is worded as the transport words it.
+  const std::string reason = port.error.text.empty() ? "" : ": " + port.error.text;
+  switch (port.status) {
+    case PortStatus::kSilent: return "opens, but no serial family's probe was answered";
+    case PortStatus::kCannotOpen:
+    case PortStatus::kNotPermitted: return "cannot be opened" + reason;
+    default: return PortStatusText(port.status) + reason;
+  }
+}
+
+std::vector<DetectedPort> DetectDevices(Link& link) {
+  std::vector<DetectedPort> ports;
+  const int r = DetectAll(ports, link.DetectionOptions());
+  if (r == kResultException)
+    throw CommandError(kExitFailed, "detection failed: " + ResultMessage(r) + " (the serial ports could not be listed)");
+  return ports;
+}
+
+std::string NoDeviceMessage(const std::vector<DetectedPort>& ports) {
+  std::string hid, serial;
+  for (const DetectedPort& port : ports) {
+    if (port.link == LinkKind::kUsbHid)
+      hid = "\n  USB HID: " + WhyNothing(port);
+    else
+      serial += (serial.empty() ? "" : ", ") + LinkName(port) + " (" + WhyNothing(port) + ")";
+  }
+  return "no device found. Tried:" + hid + "\n  serial ports: " + (serial.empty() ? "none found" : serial);
+}
 
 int Session::ExitFor(int result) const {
   return result != kResultOk && result == family->silenceResult ? kExitLinkFailed : ExitForResult(result);
@@ -81,12 +111,22 @@ int Session::FirstMode() const {
 }
 
 Session Connect(const GlobalOptions& options, Link& link) {
+  if (options.protocol) return Reach(link, *options.protocol, std::nullopt);
+  const std::vector<DetectedPort> ports = DetectDevices(link);
+  const DetectedPort* chosen = Choose(ports, options);
+  if (chosen == nullptr) throw CommandError(kExitNoDevice, NoDeviceMessage(ports));
+  return Reach(link, *chosen);
+}
+
+Session Reach(Link& link, const DetectedPort& found) {
+  if (found.link == LinkKind::kSerial) link.UsePort(found.port);
+  return Reach(link, found.device.nProtocol, found.device);
+}
+
+Session Reach(Link& link, int code, const std::optional<tag_SUPPORT_PROTOCOL>& detected) {
   Session session;
   session.progress = std::make_unique<Session::Progress>();
   session.link = &link;
-  std::optional<tag_SUPPORT_PROTOCOL> detected;
-  if (!options.protocol) detected = Detect(link);
-  const int code = options.protocol ? *options.protocol : detected->nProtocol;
   session.family = FamilyForProtocol(code);
   if (session.family == nullptr) throw CommandError(kExitBadInput, "no device family speaks protocol " + std::to_string(code));
   session.protocol = session.family->make();

@@ -4,9 +4,12 @@
 #pragma once
 
 #include <bplink/bplink.h>
+#include <bplink/scan/detect_all.h>
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "families.h"
 #include "links.h"
@@ -38,9 +41,28 @@ struct Session {
 };
 
 // Identifies the device (detection over USB HID and the serial ports, or
-// --protocol) and binds its protocol object to the link. Throws CommandError,
-// with what was tried, and why, when nothing answered.
+// --protocol) and binds its protocol object to the link. Detection takes the
+// device on --port, or the only device found; with several it throws
+// CommandError naming them, and when nothing answered, with what was tried,
+// and why.
 Session Connect(const GlobalOptions& options, Link& link);
+// The protocol object of a device detection found, bound to the link (and,
+// for a serial device, every later search limited to its port); or of the
+// protocol `code`, with what detection said of it if it did. Throws
+// CommandError when the device does not identify itself.
+Session Reach(Link& link, const DetectedPort& found);
+Session Reach(Link& link, int code, const std::optional<tag_SUPPORT_PROTOCOL>& detected);
+
+// Every link of the run probed at once (DetectAll): the USB HID link first,
+// then the serial ports in search order. Throws CommandError when the ports
+// cannot be listed.
+std::vector<DetectedPort> DetectDevices(Link& link);
+// "USB HID", or the port's name.
+std::string LinkName(const DetectedPort& port);
+// Why a link gave no device a family serves, in words.
+std::string WhyNothing(const DetectedPort& port);
+// The message when no link gave a device: each link, and why.
+std::string NoDeviceMessage(const std::vector<DetectedPort>& ports);
 
 std::string DataModeName(int mode);
 

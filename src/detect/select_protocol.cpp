@@ -112,30 +112,28 @@ int CSelectProtocol::OnTestProtocol(tag_SUPPORT_PROTOCOL& out) {
 int CSelectProtocol::TestHID() {
   if (!m_bDeviceFromHost) MakeOwnDevice<CDevice_HID>(m_pDevice);
   if (m_pDevice->Open(kHidDeviceNumber) == 0) return kResultIoFailed;
-
-  // Neither result is looked at: a device that did not take the request, or
-  // did not answer, leaves the zeroed reply, which is no answer.
-  hid::ShortFrame request = hid::ShortCommand(hid::kCmdDeviceInfo);
-  m_pDevice->SendData(request.data(), hid::kShortCommandLength);
-  std::array<BYTE, kInfoPrefixLength> reply{};
-  m_pDevice->RecvData(reply.data(), kInfoPrefixLength);
-
-  int result = kResultUnexpectedReply;
-  if (reply[0] == hid::kReplyDeviceInfo) {
-    const BYTE type = reply[hid::kInfoIdentityAt];
-    m_SupportInfo.nDeviceType = GetDeviceType(type);
-    m_SupportInfo.nProtocol = GetDeviceProtocol(type);
-    m_SupportInfo.nVersion = reply[hid::kInfoVersionAt];
-    if ((reply[hid::kInfoFlagsAt] & kFlagsNoVariant) == 0 &&
-        m_SupportInfo.nProtocol == kProtocolHidFirst)
-      m_SupportInfo.nVariant =
-          hid::IsSingleSetRecorder(type) ? hid::kVariantNoPlan : hid::kVariantWithPlan;
-    result = kResultOk;
-  }
-
+  const int result = detect::AskHidIdentity(*m_pDevice, m_SupportInfo);
   m_pDevice->Close();
   if (!m_bDeviceFromHost) DropOwnDevice(m_pDevice);
   return result;
+}
+
+int detect::AskHidIdentity(CDevice& device, tag_SUPPORT_PROTOCOL& info) {
+  // Neither result is looked at: a device that did not take the request, or
+  // did not answer, leaves the zeroed reply, which is no answer.
+  hid::ShortFrame request = hid::ShortCommand(hid::kCmdDeviceInfo);
+  device.SendData(request.data(), hid::kShortCommandLength);
+  std::array<BYTE, kInfoPrefixLength> reply{};
+  device.RecvData(reply.data(), kInfoPrefixLength);
+
+  if (reply[0] != hid::kReplyDeviceInfo) return kResultUnexpectedReply;
+  const BYTE type = reply[hid::kInfoIdentityAt];
+  info.nDeviceType = IdentityTables::GetDeviceType(type);
+  info.nProtocol = IdentityTables::GetDeviceProtocol(type);
+  info.nVersion = reply[hid::kInfoVersionAt];
+  if ((reply[hid::kInfoFlagsAt] & kFlagsNoVariant) == 0 && info.nProtocol == kProtocolHidFirst)
+    info.nVariant = hid::IsSingleSetRecorder(type) ? hid::kVariantNoPlan : hid::kVariantWithPlan;
+  return kResultOk;
 }
 
 int CSelectProtocol::GetDeviceType(BYTE byType) { return IdentityTables::GetDeviceType(byType); }

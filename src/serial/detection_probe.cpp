@@ -15,7 +15,8 @@ constexpr int kPortOpened = 1;
 }  // namespace
 
 bool RunDetectionProbe(CDevice& device, const CString& path, DCB& dcb, const DetectionProbe& probe,
-                       int& variant) {
+                       int& variant, const std::function<bool()>& stopRequested) {
+  const auto stopped = [&stopRequested] { return stopRequested && stopRequested(); };
   dcb.BaudRate = probe.baud;
   if (device.Open(path, dcb) != kPortOpened) return false;
 
@@ -25,6 +26,10 @@ bool RunDetectionProbe(CDevice& device, const CString& path, DCB& dcb, const Det
                                static_cast<DWORD>(probe.request.size())) != 0;
   if (found) {
     CurrentEnv()->Sleep(kProbeAnswerPauseMs);
+    if (stopped()) {
+      device.Close();
+      return false;
+    }
     found = device.RecvData(answer.data(), probe.answerLength) != 0 && probe.identifies(answer.data());
   }
   if (found && probe.thenByte) {
@@ -32,7 +37,7 @@ bool RunDetectionProbe(CDevice& device, const CString& path, DCB& dcb, const Det
     found = device.RecvData(&next, 1) != 0 && next == *probe.thenByte;
   }
   if (found && probe.variant != nullptr) variant = probe.variant(answer.data());
-  Drain(device);
+  if (!stopped()) Drain(device);
   device.Close();
   return found;
 }

@@ -8,6 +8,7 @@
 #include <bplink/records.h>
 #include <bplink/wintypes.h>
 
+#include <functional>
 #include <optional>
 #include <span>
 
@@ -35,7 +36,12 @@ inline constexpr DWORD kLongestProbeAnswer = 80;
 // device's pause, receives and judges the answer; then, whatever came,
 // drains the line and closes the port, so the next probe starts on a quiet
 // line. True when the family answered; `variant` then holds what it named.
+//
+// `stopRequested`, when given, is asked after the pause and after the
+// answer: once it says yes the probe receives and drains no more and only
+// closes the port, so a caller that is asked to stop waits at most the
+// receive already under way. Without it the exchange is always complete.
 bool RunDetectionProbe(CDevice& device, const CString& path, DCB& dcb, const DetectionProbe& probe,
-                       int& variant);
+                       int& variant, const std::function<bool()>& stopRequested = nullptr);
 
 }  // namespace bplink::serial

@@ -1,10 +1,15 @@
 // An Env for tests: a virtual clock that Sleep advances instantly, a local
 // time that moves with it, and serial ports that exist only in the test.
+//
+// Every call is safe from several threads at once (DetectAll's workers sleep
+// and probe ports together): the clock is one sum of every sleep made, so
+// with workers it runs ahead of what a wall clock would show.
 #pragma once
 
 #include <bplink/env.h>
 
 #include <cstdint>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -22,16 +27,18 @@ class VirtualEnv : public Env {
   bool CanOpenComPort(const std::wstring& path) override;
 
   // The local time at virtual time zero; LocalTime adds whole elapsed seconds.
-  void SetLocalTime(const CalendarTime& t) { start_ = t; }
-  void SetPortNames(std::vector<std::wstring> names) { port_names_ = std::move(names); }
+  void SetLocalTime(const CalendarTime& t);
+  void SetPortNames(std::vector<std::wstring> names);
   // Paths (as ComPortPath builds them) that the open probe succeeds on.
-  void SetOpenablePaths(std::set<std::wstring> paths) { openable_ = std::move(paths); }
+  void SetOpenablePaths(std::set<std::wstring> paths);
 
-  std::uint64_t ElapsedMs() const { return elapsed_ms_; }
+  std::uint64_t ElapsedMs() const;
+  // What was asked so far; read them once no call of the library runs.
   const std::vector<unsigned>& Sleeps() const { return sleeps_; }
   const std::vector<std::wstring>& ProbedPaths() const { return probed_; }
 
  private:
+  mutable std::mutex mutex_;
   CalendarTime start_;
   std::uint64_t elapsed_ms_ = 0;
   std::vector<unsigned> sleeps_;
