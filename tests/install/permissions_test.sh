@@ -4,12 +4,16 @@
 # name it, and point to the udev rules or the group; once the port's group is
 # the user's, the same command downloads.
 #
-#   tests/install/permissions_test.sh PROGRAM
+#   tests/install/permissions_test.sh PROGRAM [SERIAL_TESTS]
+#
+# With SERIAL_TESTS (the serial_tests binary), its case of a port the user
+# may not open, which root always skips, is run as the user too.
 #
 # Needs root (to create the user, hand out the port and run as the user);
 # without it the test is skipped (exit 77).
 set -euo pipefail
 program=$(realpath "$1")
+serial_tests=${2:+$(realpath "$2")}
 user=bplink-permtest
 
 if [ "$(id -u)" -ne 0 ]; then
@@ -68,6 +72,13 @@ echo "-- the port's group is the user's"
 chgrp "$user" "$port"
 download
 [ "$status" -eq 0 ] || { fail "with the port's group the user's, exit status $status"; cat "$work/err"; }
+
+if [ -n "$serial_tests" ]; then
+  echo "-- the serial port's own test of a port it may not open, as $user"
+  filter=SerialPort.APortThisUserMayNotOpenIsDeniedByName
+  as_user "$serial_tests" --gtest_filter="$filter" --gtest_brief=1 >"$work/gtest" 2>&1 || fail "$filter failed"
+  grep -q '^\[  PASSED  \] 1 test' "$work/gtest" || { fail "$filter did not run"; cat "$work/gtest"; }
+fi
 
 if [ "$failures" -ne 0 ]; then exit 1; fi
 echo "-- permission errors name the node and the remedy; with the group, $user downloads"
