@@ -8,12 +8,17 @@
 
 set(BPLINK_DEB_RELEASE 1)
 set(BPLINK_DEB_VERSION ${PROJECT_VERSION}-${BPLINK_DEB_RELEASE})
-set(BPLINK_DEB_MAINTAINER "bplink developers <bplink@localhost>" CACHE STRING "The Maintainer field of the Debian packages")
+# A packager puts a real address here; the default's domain is reserved as
+# one that never resolves.
+set(BPLINK_DEB_MAINTAINER "bplink developers <bplink@bplink.invalid>" CACHE STRING "The Maintainer field of the Debian packages")
 
 set(CPACK_PACKAGE_NAME bplink)
 set(CPACK_PACKAGE_VENDOR "bplink developers")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY ${PROJECT_DESCRIPTION})
+# Each package's description below starts with its own synopsis line. CPack
+# would put the project's summary above it unless the summary is CPack's own
+# default, so it is that.
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${CMAKE_PROJECT_NAME} built using CMake")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_COMPONENTS_ALL Runtime Development Program)
@@ -31,29 +36,39 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libbplink${PROJECT_VERSION_MAJOR})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
-set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "${PROJECT_DESCRIPTION} (library)
- The library through which a PC downloads the measurements, SpO2 samples,
- plans and patient data that blood-pressure monitors and ambulatory
- recorders stored, uploads measurement plans and deletes records, over USB
- HID and serial links. It also installs udev rules that let the user at the
- seat open USB serial adapters without root.")
+# The library is made known to the dynamic linker by dpkg's ldconfig trigger;
+# the maintainer scripts only let devices already plugged in see the rules.
+set(debian ${PROJECT_SOURCE_DIR}/packaging/debian)
+file(COPY ${debian}/libbplink0.postinst ${debian}/libbplink0.postrm ${debian}/libbplink0.triggers
+     DESTINATION ${PROJECT_BINARY_DIR}/debian-control)
+foreach(script postinst postrm triggers)
+  file(RENAME ${PROJECT_BINARY_DIR}/debian-control/libbplink0.${script} ${PROJECT_BINARY_DIR}/debian-control/${script})
+  list(APPEND CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian-control/${script})
+endforeach()
+set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "library for blood-pressure monitors over USB HID and serial links
+The library through which a PC downloads the measurements, SpO2
+samples, plans and patient data that blood-pressure monitors and
+ambulatory recorders stored, uploads measurement plans and deletes
+records. It also installs udev rules that let the user at the seat
+open USB serial adapters without root.")
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libbplink-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "libbplink${PROJECT_VERSION_MAJOR} (= ${BPLINK_DEB_VERSION})")
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_ARCHITECTURE_INDEPENDENT OFF)
-set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION "${PROJECT_DESCRIPTION} (development files)
- Headers, the CMake package (find_package(bplink)) and the pkg-config file
- for building programs against libbplink, the library through which a PC
- talks to blood-pressure monitors over USB HID and serial links.")
+set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION "library for blood-pressure monitors - development files
+Headers, the CMake package (find_package(bplink)) and the pkg-config
+file for building programs against libbplink, the library through
+which a PC talks to blood-pressure monitors over USB HID and serial
+links.")
 
 set(CPACK_DEBIAN_PROGRAM_PACKAGE_NAME bplink)
 set(CPACK_DEBIAN_PROGRAM_PACKAGE_SECTION utils)
-set(CPACK_COMPONENT_PROGRAM_DESCRIPTION "${PROJECT_DESCRIPTION} (program)
- The bplink program finds the connected blood-pressure monitor, downloads
- what it stored as tables, CSV or JSON, writes the ambulatory report,
- uploads measurement plans and deletes records; every command also runs
- against a built-in simulated device.")
+set(CPACK_COMPONENT_PROGRAM_DESCRIPTION "talk to blood-pressure monitors over USB HID and serial links
+The bplink program finds the connected blood-pressure monitor,
+downloads what it stored as tables, CSV or JSON, writes the ambulatory
+report, uploads measurement plans and deletes records; every command
+also runs against a built-in simulated device.")
 
 # Every package carries its copyright and changelog, as Debian wants.
 if(NOT WIN32)
