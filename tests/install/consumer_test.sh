@@ -26,6 +26,10 @@ check_run() {  # the program, and the library it must load
   echo "  $output"
   # It must have run on the installed library, not on one of the build tree.
   loaded=$(LD_TRACE_LOADED_OBJECTS=1 "$program" | awk '/libbplink\.so/ {print $3}')
+  if [ ! -e "$libdir/libbplink.so" ]; then  # a static installation: linked in, nothing to load
+    [ -z "$loaded" ] || { echo "  $program loaded $loaded, but $prefix has a static libbplink" >&2; return 1; }
+    return 0
+  fi
   case "$(realpath "$loaded")" in
     "$(realpath "$libdir")"/libbplink.so.*) ;;
     *) echo "  $program loaded libbplink from '$loaded', not from $libdir" >&2; return 1 ;;
@@ -40,7 +44,9 @@ check_run "$work/cmake/consumer"
 
 echo "-- consumer with pkg-config --cflags --libs bplink"
 export PKG_CONFIG_PATH="$(dirname "$pc")"
-flags=$(pkg-config --cflags --libs bplink)
+static=()
+[ -e "$libdir/libbplink.so" ] || static=(--static)  # a static libbplink brings hidapi along
+flags=$(pkg-config "${static[@]}" --cflags --libs bplink)
 echo "  pkg-config: $flags"
 [ "$(pkg-config --modversion bplink)" = "$("$prefix"/bin/bplink --version | awk '{print $2}')" ] ||
   { echo "  pkg-config's version differs from the program's" >&2; exit 1; }
