@@ -43,7 +43,8 @@ cmake --build "$work/cmake" >/dev/null
 check_run "$work/cmake/consumer"
 
 echo "-- consumer with pkg-config --cflags --libs bplink"
-export PKG_CONFIG_PATH="$(dirname "$pc")"
+PKG_CONFIG_PATH=$(dirname "$pc")
+export PKG_CONFIG_PATH
 static=()
 [ -e "$libdir/libbplink.so" ] || static=(--static)  # a static libbplink brings hidapi along
 flags=$(pkg-config "${static[@]}" --cflags --libs bplink)

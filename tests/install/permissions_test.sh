@@ -37,7 +37,11 @@ for _ in $(seq 100); do
   [ -n "$port" ] && break
   sleep 0.1
 done
-[ -n "$port" ] && [ -c "$port" ] || { echo "FAIL: the simulated device printed no port"; cat "$work/sim.err"; exit 1; }
+if [ -z "$port" ] || [ ! -c "$port" ]; then
+  echo "FAIL: the simulated device printed no port"
+  cat "$work/sim.err"
+  exit 1
+fi
 
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
