@@ -1,8 +1,10 @@
 // bplink: the command-line host.
 
 #include <CLI/CLI.hpp>
+#include <bplink/version.h>
 
 #include <iostream>
+#include <string>
 
 #include "commands/commands.h"
 #include "exit_status.h"
@@ -44,6 +46,8 @@ int main(int argc, char** argv) {
   InstallInterruptHandler();
 
   CLI::App app{"bplink: talk to blood-pressure monitors over USB HID and serial links"};
+  // The library's own version: the program and the library are built as one.
+  app.set_version_flag("--version", std::string("bplink ") + bplink::Version());
   app.require_subcommand(1);
   app.fallthrough();  // global options may follow the command
   app.footer(kExitStatusTable);

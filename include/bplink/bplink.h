@@ -18,4 +18,5 @@
 #include <bplink/protocol_vestra18.h>
 #include <bplink/records.h>
 #include <bplink/select_protocol.h>
+#include <bplink/version.h>
 #include <bplink/wintypes.h>

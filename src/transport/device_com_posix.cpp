@@ -148,11 +148,16 @@ int CDevice_COM::Open(CString strPath, DCB dcb) {
   try {
     Close();
     bplink::ClearLinkError(m_LastError);
-    const int fd = ::open(PathToOpen(strPath).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const std::string path = PathToOpen(strPath);
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
       const int err = errno;
       const LinkErrorKind kind = OpenFailure(err);
-      bplink::SetLinkError(m_LastError, kind, err, kind == LinkErrorKind::kInUse ? bplink::kInUseText : "");
+      if (kind == LinkErrorKind::kPermissionDenied)
+        bplink::SetLinkErrorWorded(m_LastError, kind, err,
+                                   bplink::PermissionDeniedText(err, path, bplink::NodeKind::kSerialPort));
+      else
+        bplink::SetLinkError(m_LastError, kind, err, kind == LinkErrorKind::kInUse ? bplink::kInUseText : "");
       return 0;
     }
     // Until the port is ours, a failure closes only this descriptor: Close

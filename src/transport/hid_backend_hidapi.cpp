@@ -130,6 +130,13 @@ class HidapiBackendImpl : public HidBackend {
     if (opened != nullptr) return std::make_unique<HidapiLink>(opened, device.path);
     const int err = LastOsError();  // before anything else can change it
     const std::string text = HidapiErrorText(nullptr);
+#if !defined(_WIN32)
+    if (OpenFailure(err) == LinkErrorKind::kPermissionDenied) {
+      SetLinkErrorWorded(why, LinkErrorKind::kPermissionDenied, err,
+                         PermissionDeniedText(err, device.path, NodeKind::kHidDevice));
+      return nullptr;
+    }
+#endif
     if (text.empty())
       SetLinkError(why, OpenFailure(err), err);
     else

@@ -57,6 +57,16 @@ inline void SetLinkErrorWorded(LinkError& slot, LinkErrorKind kind, int os_error
   slot.os_error = os_error;
 }
 
+// The node a person must be let at, for the words of a refused open.
+enum class NodeKind { kSerialPort, kHidDevice };
+
+// What an open that the system refused for want of permission says: the
+// system's words, the node with its owner, group and mode as far as they can
+// be read, and what lets this user open it (the udev rules this library
+// installs, or the group that owns a serial port). May throw std::bad_alloc.
+// POSIX only.
+std::string PermissionDeniedText(int os_error, const std::string& node, NodeKind kind);
+
 // What a transfer says when it runs out of time with `got` of `wanted` bytes.
 inline void SetTimedOut(LinkError& slot, std::size_t got, std::size_t wanted, unsigned timeoutMs) noexcept {
   try {
