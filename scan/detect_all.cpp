@@ -190,7 +190,7 @@ const char* PortStatusText(PortStatus status) {
     case PortStatus::kFound: return "a device answered";
     case PortStatus::kSilent: return "opens, but nothing answered";
     case PortStatus::kCannotOpen: return "cannot be opened";
-    case PortStatus::kNotPermitted: return "not permitted";
+    case PortStatus::kNotPermitted: return "found but not permitted";
     case PortStatus::kGone: return "gone while it was probed";
     case PortStatus::kStopped: return "stopped before it was done";
   }

@@ -72,6 +72,13 @@ chgrp dialout "$port"
 chmod 0660 "$port"
 expect_refused "group dialout" "$port" "permission denied" "60-bplink.rules" "add the user to the group dialout"
 
+echo "-- detection lists the port as found but not permitted"
+status=0
+as_user "$program" --port "$port" --timeout 150 detect >"$work/out" 2>&1 || status=$?
+[ "$status" -eq 4 ] || fail "detect: exit status $status, not 4 (no device)"
+grep -qF "found but not permitted" "$work/out" || { fail "detect does not say 'found but not permitted'"; cat "$work/out"; }
+echo "  detect: $(grep -F "$port" "$work/out" | tail -n1)"
+
 echo "-- the port's group is the user's"
 chgrp "$user" "$port"
 download
