@@ -17,9 +17,7 @@ using bplink::CalendarTime;
 
 Reading At(int day, int hour, int minute, double sys, double dia = 80) {
   Reading r;
-  r.time = {2024, 3, day, hour, minute, 0};
-  r.sys = sys;
-  r.dia = dia;
+  r.time = {2024, 3, day, hour, minute, 0}, r.sys = sys, r.dia = dia;
   return r;
 }
 
@@ -186,9 +184,7 @@ TEST(Analysis, SortsByTimeCountsExclusionsAndUsesTheLoadThresholds) {
                 At(1, 12, 0, 130, 70)};
   r.readings[4].device_valid = false;
   const Analysis a = Analyse(r, *FindProfile("esh2023"), std::nullopt);
-  EXPECT_EQ(a.total, 5);
-  EXPECT_EQ(a.counted, 3);
-  EXPECT_EQ(a.excluded_by_reason.size(), 2u);
+  EXPECT_EQ(std::tuple(a.total, a.counted, a.excluded_by_reason.size()), std::tuple(5, 3, 2u));
   EXPECT_EQ(a.recording.readings.front().time.hour, 8);
   EXPECT_DOUBLE_EQ(*a.periods[kDay].sys.arv, 20) << "08:00 120 then 10:00 140, the artifact left out";
   EXPECT_EQ(a.periods[kNight].n, 1);
