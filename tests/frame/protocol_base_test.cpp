@@ -160,8 +160,7 @@ TEST(ProtocolBase, CopyHoldsSeparateDataAndSharesDeviceAndProgress) {
   }
   ASSERT_TRUE(b.ClearAllData());
   EXPECT_TRUE(b.m_BPSet1.vecRecords.empty());
-  ASSERT_EQ(a.m_BPSet1.vecRecords.size(), 1u);
-  EXPECT_EQ(a.m_BPSet1.vecRecords[0].strNote, L"first");
+  EXPECT_EQ(a.m_BPSet1.vecRecords, std::vector{r});
   OpenProtocol& same = c;
   c = same;  // self-assignment keeps everything
   EXPECT_EQ(c.m_BPSet1, a.m_BPSet1);
