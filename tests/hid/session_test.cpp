@@ -80,7 +80,6 @@ const Identification kIdentifications[] = {
     // Capability bits count only where both bytes carry them, after the marker.
     {0x41, 0x00, 0x81, 0x7F, 0x41, {0, 1, 0, 0, 1, 1, 1, 0, 0}, 5, 5, 255},  // bit 6 offers nothing
     {0x41, 0x00, 0x80, 0x3F, 0x3F, {0, 0, 0, 0, 1, 1, 1, 0, 0}, 5, 5, 255},
-    {0x12, 0x00, 0x81, 0x24, 0x2C, {0, 1, 1, 1, 0, 0, 1, 0, 0}, 3, 3, 255},
     // A three-store monitor that flags itself as keeping store 1 only.
     {0x4E, 0x84, 0x81, 0x00, 0x00, {0, 0, 0, 0, 1, 0, 0, 0, 0}, 5, 5, 255},
     {0x4E, 0x04, 0x81, 0x00, 0x00, {0, 0, 0, 0, 1, 1, 1, 0, 0}, 5, 5, 255},
