@@ -35,7 +35,6 @@ const Case kCases[] = {
     {"Type5Store2", 0x42, DATAMODE_ZONE2, false, -1, 1, -1},
     {"Type5Store3", 0x4E, DATAMODE_ZONE3, false, -1, -1, 2},
     {"Type5AllStores", 0x41, DATAMODE_ZONE_ALL, false, 0, 1, 2},
-    {"Type6", 0x21, DATAMODE_BP, true, 0, -1, -1},
 };
 
 class DownloadEveryType : public ::testing::TestWithParam<Case> {};
