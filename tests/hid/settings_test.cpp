@@ -80,8 +80,8 @@ TEST(HidIntervals, EachDeviceAnswersWithItsLists) {
       expected.nWarnSwitchInfo = std::max(row.switchValue, 0);
       EXPECT_EQ(data.Info, expected);
     }
-    EXPECT_EQ(bench.monitor.Served(HidExchange::kReadSwitch), row.switchValue < 0 ? 0 : 2);
-    EXPECT_EQ(bench.device.Closes(), 2);
+    EXPECT_EQ(std::pair(bench.monitor.Served(HidExchange::kReadSwitch), bench.device.Closes()),
+              std::pair(row.switchValue < 0 ? 0 : 2, 2));
     bench.ExpectUnderstood();
   }
 }
@@ -93,8 +93,7 @@ TEST(HidIntervals, AFailedIdentificationLeavesTheAnswerAlone) {
   _UPLOAD_NEEDED_DATA data;
   data.vecInterval1 = {42};
   EXPECT_EQ(silent.protocol.PC_DownloadBPInfoTimeInterval(data), 5);
-  EXPECT_EQ(data.vecInterval1, std::vector<int>{42});
-  EXPECT_EQ(silent.device.Closes(), 1);
+  EXPECT_EQ(std::pair(data.vecInterval1, silent.device.Closes()), std::pair(std::vector<int>{42}, 1));
 }
 
 // Uploaded, as the monitor decodes it, then downloaded again, in the layout
