@@ -101,13 +101,12 @@ TEST_F(Detection, RecorderVariantsNearMissesAndSilence) {
     EXPECT_EQ(out_, (tag_SUPPORT_PROTOCOL{1, 6, kUnset, variant, kUnset}));
   }
   const std::vector<std::uint8_t> wake{0x01, 0x8F, 0xFF, 0xFE, 0xFD, 0xFC};
-  ProbeResponder wrongTail(115200, wake, {0x02, 0x8F, 0xFF, 0xFE, 0xFD, 0x00});
-  ProbeResponder wrongKind(115200, wake, {0x03, 0x8F, 0xFF, 0xFE, 0xFD, 0xFC});
-  ProbeResponder wrong18(4800, {0x14}, {0x14, 0x12});
-  ProbeResponder half18(4800, {0x14}, {0x14});
-  ProbeResponder short16(4800, {0x88}, {0x88, 0x01, 0x02});
-  for (DeviceModel* model : {&wrongTail, &wrongKind, &wrong18, &half18, &short16}) {
-    EXPECT_EQ(Detect(model), 11);
+  // A wrong tail, a wrong kind, a wrong, a half and a short answer.
+  ProbeResponder nearMisses[] = {{115200, wake, {0x02, 0x8F, 0xFF, 0xFE, 0xFD, 0x00}},
+                                 {115200, wake, {0x03, 0x8F, 0xFF, 0xFE, 0xFD, 0xFC}},
+                                 {4800, {0x14}, {0x14, 0x12}}, {4800, {0x14}, {0x14}}, {4800, {0x88}, {0x88, 0x01, 0x02}}};
+  for (ProbeResponder& model : nearMisses) {
+    EXPECT_EQ(Detect(&model), 11);
     EXPECT_EQ(out_, (tag_SUPPORT_PROTOCOL{kUnset, kUnset, kUnset, kUnset, kUnset}));
   }
   // On a port with nothing on it each probe waits for its answer, then drains.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 
 namespace {
 
@@ -76,15 +77,12 @@ TEST(DataStore, ClearingRestoresTheDefaultPlanAndKeepsDeviceKnowledge) {
   s.m_UploadNeeded.vecInterval2 = {15, 30, 240};
   s.m_UploadNeeded.nDataMode[3] = 1;
   const tag_SUPPORT_PROTOCOL identity = s.m_SupportInfo;
+  _UPLOAD_NEEDED_DATA kept = s.m_UploadNeeded;  // all but the plan
+  kept.Info = _BP_TRANSPORT_INFO{};
 
   ASSERT_TRUE(s.ClearAllData());
-  EXPECT_EQ(s.m_UploadNeeded.Info, _BP_TRANSPORT_INFO{});
   for (const _BP_DATASET* set : {&s.m_BPSet1, &s.m_BPSet2, &s.m_BPSet3}) EXPECT_EQ(*set, _BP_DATASET{});
-  EXPECT_EQ(s.m_SpO2Set, _SPO2_DATASET{});
-  EXPECT_EQ(s.m_UploadNeeded.vecInterval1, (std::vector<int>{15, 30}));
-  EXPECT_EQ(s.m_UploadNeeded.vecInterval2, (std::vector<int>{15, 30, 240}));
-  EXPECT_EQ(s.m_UploadNeeded.nDataMode[3], 1);
-  EXPECT_EQ(s.m_SupportInfo, identity);
+  EXPECT_EQ(std::tie(s.m_SpO2Set, s.m_UploadNeeded, s.m_SupportInfo), std::tuple(_SPO2_DATASET{}, kept, identity));
 }
 
 }  // namespace

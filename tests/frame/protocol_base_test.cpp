@@ -61,8 +61,7 @@ TEST(ProtocolBase, EverySlotGivesItsBaseAnswer) {
   for (int m : modes) EXPECT_EQ(m, 7);  // left as the host gave it
   p.SetDevice(&device, false);
   p.SetDevice(nullptr, true);  // a null device changes only the flag
-  EXPECT_EQ(open.m_pDevice, &device);
-  EXPECT_TRUE(open.m_bOpened);
+  EXPECT_EQ(std::tuple(open.m_pDevice, open.m_bOpened), std::tuple(static_cast<CDevice*>(&device), true));
   EXPECT_EQ(p.SetProgressInfo(&progress, &state, &stage), 1);
   _BP_TRANSPORT_INFO plan;
   plan.nPeriod1Interval = 15;
@@ -93,8 +92,7 @@ TEST(ProtocolBase, EverySlotGivesItsBaseAnswer) {
     EXPECT_EQ(stageOf(&OpenProtocol::DownloadBPData), byMode[mode]) << "mode " << mode;
   }
   CProtocolBase::m_nABPM_Type = DATAMODE_NONE;
-  EXPECT_EQ(progress, -1);  // no base slot moves progress or state
-  EXPECT_EQ(state, -1);
+  EXPECT_EQ(std::pair(progress, state), std::pair(-1, -1));  // no base slot moves progress or state
 }
 
 TEST(ProtocolBase, ProgressRegistrationStopsAtTheFirstNull) {
@@ -160,8 +158,7 @@ TEST(ProtocolBase, CopyHoldsSeparateDataAndSharesDeviceAndProgress) {
   }
   ASSERT_TRUE(b.ClearAllData());
   EXPECT_TRUE(b.m_BPSet1.vecRecords.empty());
-  ASSERT_EQ(a.m_BPSet1.vecRecords.size(), 1u);
-  EXPECT_EQ(a.m_BPSet1.vecRecords[0].strNote, L"first");
+  EXPECT_EQ(a.m_BPSet1.vecRecords, std::vector{r});
   OpenProtocol& same = c;
   c = same;  // self-assignment keeps everything
   EXPECT_EQ(c.m_BPSet1, a.m_BPSet1);

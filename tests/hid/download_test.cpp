@@ -35,7 +35,6 @@ const Case kCases[] = {
     {"Type5Store2", 0x42, DATAMODE_ZONE2, false, -1, 1, -1},
     {"Type5Store3", 0x4E, DATAMODE_ZONE3, false, -1, -1, 2},
     {"Type5AllStores", 0x41, DATAMODE_ZONE_ALL, false, 0, 1, 2},
-    {"Type6", 0x21, DATAMODE_BP, true, 0, -1, -1},
 };
 
 class DownloadEveryType : public ::testing::TestWithParam<Case> {};
@@ -138,24 +137,6 @@ TEST(HidRecords, AllStoresInOneCall) {
   }
 }
 
-// `count` samples `step` seconds apart from `first`.
-std::vector<sim::HidSpO2Sample> Samples(int count, const CalendarTime& first, int step) {
-  std::vector<sim::HidSpO2Sample> samples;
-  for (int i = 0; i < count; ++i)
-    samples.push_back({AddSeconds(first, std::int64_t{i} * step), 90 + i % 10, 50 + i * 3 % 120});
-  return samples;
-}
-
-// The set a host must find: the announced count, the set's start, and every
-// sample that came, in order, at its second from that start.
-_SPO2_DATASET ExpectedSamples(int count, const CalendarTime& start, const std::vector<sim::HidSpO2Sample>& kept) {
-  _SPO2_DATASET set{{count, start.year, start.month, start.day, start.hour, start.minute, start.second, 0}, {}};
-  for (const auto& s : kept)
-    set.vecRecords.push_back({static_cast<BYTE>(s.spo2), static_cast<BYTE>(s.pulse),
-                              static_cast<int>(sim::SecondNumber(s.time) - sim::SecondNumber(start))});
-  return set;
-}
-
 // Format 1 counts from the start the header gives, format 2 from the first
 // sample that came. A lost or damaged sample is dropped and the rest read;
 // the result names the last failure. A format the host does not know reads
@@ -180,7 +161,9 @@ TEST(HidSpO2, SamplesInBothFormatsLostOrDamaged) {
     SCOPED_TRACE(::testing::Message() << "format " << c.format << ", result " << c.result);
     HidBench bench(0x1E);
     const CalendarTime start{2024, 2, 29, 19, 0, 13};
-    const auto samples = Samples(c.count, AddSeconds(start, 9), c.step);
+    std::vector<sim::HidSpO2Sample> samples;  // `step` seconds apart from 9 s after the start
+    for (int i = 0; i < c.count; ++i)
+      samples.push_back({AddSeconds(start, 9 + std::int64_t{i} * c.step), 90 + i % 10, 50 + i * 3 % 120});
     bench.monitor.Config().spo2 = {c.format, start, samples};
     for (const auto& f : c.faults) bench.monitor.AddRecordFault(f);
 
@@ -191,8 +174,13 @@ TEST(HidSpO2, SamplesInBothFormatsLostOrDamaged) {
     for (std::size_t i = 0; i < samples.size() && c.format < 3; ++i)
       if (std::ranges::none_of(c.faults, [&](const auto& f) { return f.index == static_cast<int>(i); }))
         kept.push_back(samples[i]);
+    // The announced count, the set's start, and every sample that came, at its second from that start.
     const CalendarTime from = c.format == 1 ? start : kept.empty() ? CalendarTime{} : kept[0].time;
-    EXPECT_EQ(bench.Fetch().SpO2Set, ExpectedSamples(c.count, from, kept));
+    _SPO2_DATASET expected{{c.count, from.year, from.month, from.day, from.hour, from.minute, from.second, 0}, {}};
+    for (const auto& s : kept)
+      expected.vecRecords.push_back({static_cast<BYTE>(s.spo2), static_cast<BYTE>(s.pulse),
+                                     static_cast<int>(sim::SecondNumber(s.time) - sim::SecondNumber(from))});
+    EXPECT_EQ(bench.Fetch().SpO2Set, expected);
     bench.ExpectUnderstood();
   }
 }

@@ -17,9 +17,7 @@ using bplink::CalendarTime;
 
 Reading At(int day, int hour, int minute, double sys, double dia = 80) {
   Reading r;
-  r.time = {2024, 3, day, hour, minute, 0};
-  r.sys = sys;
-  r.dia = dia;
+  r.time = {2024, 3, day, hour, minute, 0}, r.sys = sys, r.dia = dia;
   return r;
 }
 
@@ -31,12 +29,10 @@ std::vector<const Reading*> Pointers(const std::vector<Reading>& readings) {
 
 TEST(Formulas, SummaryOfAShortSeries) {
   const Summary s = Summarise({120, 130, 110, 140});
-  EXPECT_EQ(s.n, 4);
-  EXPECT_DOUBLE_EQ(*s.mean, 125);
+  // Count, mean, ARV (10 + 20 + 30) / 3, minimum, maximum.
+  EXPECT_EQ(std::tuple(s.n, *s.mean, *s.arv, *s.min, *s.max), std::tuple(4, 125.0, 20.0, 110.0, 140.0));
   EXPECT_NEAR(*s.sd, std::sqrt(500.0 / 3), 1e-12) << "sample SD, n - 1";
   EXPECT_NEAR(*s.cv, std::sqrt(500.0 / 3) / 125 * 100, 1e-12);
-  EXPECT_DOUBLE_EQ(*s.arv, 20) << "(10 + 20 + 30) / 3";
-  EXPECT_EQ(std::pair(*s.min, *s.max), std::pair(110.0, 140.0));
 
   const Summary one = Summarise({120});
   EXPECT_EQ(*one.mean, 120);
@@ -132,11 +128,10 @@ TEST(MorningSurge, AroundTheEndOfTheNightWindow) {
 
   const auto surge = ComputeMorningSurge(Pointers(readings), {DayNightSource::kDefault, kDefaultNight});
   ASSERT_TRUE(surge.has_value());
-  EXPECT_EQ(surge->wake, (CalendarTime{2024, 3, 2, 7, 0, 0}));
-  EXPECT_DOUBLE_EQ(*surge->morning_mean, 141);
-  EXPECT_DOUBLE_EQ(*surge->prewaking_mean, 115) << "112, 114, 116, 118 from 05:00 to 06:30";
+  // Pre-waking: 112, 114, 116, 118 from 05:00 to 06:30.
+  EXPECT_EQ(std::tuple(surge->wake, *surge->morning_mean, *surge->prewaking_mean, *surge->prewaking_surge),
+            std::tuple(CalendarTime{2024, 3, 2, 7, 0, 0}, 141.0, 115.0, 26.0));
   EXPECT_DOUBLE_EQ(*surge->trough_mean, (100 + 95 + 104) / 3.0);
-  EXPECT_DOUBLE_EQ(*surge->prewaking_surge, 26);
   EXPECT_DOUBLE_EQ(*surge->sleep_trough_surge, 141 - (100 + 95 + 104) / 3.0);
 }
 
@@ -147,10 +142,9 @@ TEST(MorningSurge, WithTheAwakeColumnWakingIsTheFirstAwakeReading) {
   readings[0].awake = true;
   const auto surge = ComputeMorningSurge(Pointers(readings), {DayNightSource::kAwakeColumn, kDefaultNight});
   ASSERT_TRUE(surge.has_value());
-  EXPECT_EQ(surge->wake, (CalendarTime{2024, 3, 2, 6, 40, 0}));
-  EXPECT_DOUBLE_EQ(*surge->morning_mean, 133);
-  EXPECT_DOUBLE_EQ(*surge->prewaking_surge, 133 - 110);
-  EXPECT_DOUBLE_EQ(*surge->trough_mean, 105) << "the lowest with its one neighbour inside the night";
+  // The trough: the lowest with its one neighbour inside the night.
+  EXPECT_EQ(std::tuple(surge->wake, *surge->morning_mean, *surge->prewaking_surge, *surge->trough_mean),
+            std::tuple(CalendarTime{2024, 3, 2, 6, 40, 0}, 133.0, 133.0 - 110, 105.0));
 
   readings.resize(3);  // the recording ends asleep
   EXPECT_FALSE(ComputeMorningSurge(Pointers(readings), {DayNightSource::kAwakeColumn, kDefaultNight}));
@@ -186,17 +180,14 @@ TEST(Analysis, SortsByTimeCountsExclusionsAndUsesTheLoadThresholds) {
                 At(1, 12, 0, 130, 70)};
   r.readings[4].device_valid = false;
   const Analysis a = Analyse(r, *FindProfile("esh2023"), std::nullopt);
-  EXPECT_EQ(a.total, 5);
-  EXPECT_EQ(a.counted, 3);
-  EXPECT_EQ(a.excluded_by_reason.size(), 2u);
+  EXPECT_EQ(std::tuple(a.total, a.counted, a.excluded_by_reason.size()), std::tuple(5, 3, 2u));
   EXPECT_EQ(a.recording.readings.front().time.hour, 8);
   EXPECT_DOUBLE_EQ(*a.periods[kDay].sys.arv, 20) << "08:00 120 then 10:00 140, the artifact left out";
-  EXPECT_EQ(a.periods[kNight].n, 1);
+  // Excluded readings make no hourly mean.
+  EXPECT_EQ(std::tuple(a.periods[kNight].n, a.hourly[10].n, a.hourly[9].n), std::tuple(1, 1, 0));
   // Day 140/90 is above 135/85; night 125 is above 120.
   EXPECT_DOUBLE_EQ(*a.load_sys[k24h], 200.0 / 3);
   EXPECT_DOUBLE_EQ(*a.load_dia[k24h], 100.0 / 3);
-  EXPECT_EQ(a.hourly[10].n, 1);
-  EXPECT_EQ(a.hourly[9].n, 0) << "excluded readings make no hourly mean";
 }
 
 }  // namespace

@@ -60,8 +60,7 @@ TEST(InProcessDevice, OnlyTheModelAtItsSpeedAnswersAndEverySilenceCostsTheTimeOu
   EXPECT_EQ(dev.RecvData(in, 1), 0);  // and the failed read consumed it
   dev.Close();
   EXPECT_EQ(env.ElapsedMs(), 2 * InProcessDevice::kDefaultRecvTimeoutMs + 2 * 250);
-  EXPECT_EQ(model.opens, 2);
-  EXPECT_EQ(model.closes, 2);
+  EXPECT_EQ(std::pair(model.opens, model.closes), std::pair(2, 2));
   EXPECT_EQ(dev.SendData(out, 2), 0);  // closed
 
   dev.AttachHid(&hid);
