@@ -56,12 +56,12 @@ std::string WhyNothing(const DetectedPort& port) {
     std::string why = "no device answered the device-information request";
     return port.error.text.empty() ? why : why + " (" + port.error.text + ")";
   }
-  // A port this user may not open is worded as the transport words it.
+  // The transport's words follow: for a port this user may not open, the
+  // node, its owner and mode, and what would let the user open it.
   const std::string reason = port.error.text.empty() ? "" : ": " + port.error.text;
   switch (port.status) {
     case PortStatus::kSilent: return "opens, but no serial family's probe was answered";
-    case PortStatus::kCannotOpen:
-    case PortStatus::kNotPermitted: return "cannot be opened" + reason;
+    case PortStatus::kCannotOpen: return "cannot be opened" + reason;
     default: return PortStatusText(port.status) + reason;
   }
 }

@@ -7,11 +7,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <memory>
 
 #include "program_runner.h"
 #include "pty.h"
+#include "real_time.h"
 
 using ::testing::AllOf;
 using ::testing::HasSubstr;
@@ -84,9 +84,9 @@ TEST_F(SeveralPorts, NothingConnectedAnswersInAboutOnePortsTime) {
     ASSERT_TRUE(pty->IsOpen());
     ports.push_back(pty->Path());
   }
-  const auto start = std::chrono::steady_clock::now();
+  const bplink::testing::Stopwatch watch;
   const ProgramRun detect = Run({"detect"}, ports);
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  const long long ms = watch.ElapsedMs();
   EXPECT_EQ(detect.status, kExitNoDevice);
   for (const auto& port : ports) EXPECT_THAT(detect.err, HasSubstr(port + " (opens, but no serial family's probe was answered)"));
   // One silent port: five probes, each a pause and two receive time-outs.

@@ -27,8 +27,6 @@ constexpr unsigned kTimeoutMs = 60;
 constexpr int kUnset = 255;
 const std::wstring kMissing = L"/dev/bplink-no-such-port";
 
-std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
-
 // The ports a test lists, all of them openable for the Env's probe: which
 // ones open is up to the ports themselves.
 struct PtyRig {
@@ -200,10 +198,7 @@ TEST(DetectAll, HidBesideThePortsAndAPortNotPermitted) {
     attach(*device);
     return device;
   };
-  LinkError refused;
-  refused.kind = LinkErrorKind::kPermissionDenied;
-  refused.text = "permission denied";
-  options.lastError = [&](const CDevice&) { return refused; };
+  options.lastError = [](const CDevice&) { return LinkError{LinkErrorKind::kPermissionDenied, 13, "permission denied"}; };
   std::vector<DetectedPort> ports;
   ASSERT_EQ(DetectAll(ports, options), 1);
   EXPECT_EQ(Statuses(ports), (std::vector<PortStatus>{PortStatus::kFound, PortStatus::kSilent,

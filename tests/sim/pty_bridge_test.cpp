@@ -21,8 +21,6 @@ using bplink::sim::EchoModel;
 using bplink::sim::PtyBridge;
 using Bytes = std::vector<BYTE>;
 
-std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
-
 // Opens the bridge's port at `baud`, sends `bytes` and reads `expect` bytes
 // back (as many as were sent when not given): the answer, empty when none
 // came, and how long that took in microseconds.

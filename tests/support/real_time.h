@@ -1,8 +1,9 @@
-// Helpers for tests that run on real time against real ttys: a stopwatch and
-// the receive time-outs they wait with.
+// Helpers for tests that run on real time against real ttys: a stopwatch,
+// the receive time-outs they wait with, and a pty's path as a port name.
 #pragma once
 
 #include <chrono>
+#include <string>
 
 namespace bplink::testing {
 
@@ -23,5 +24,8 @@ inline constexpr unsigned kShortTimeoutMs = 150;
 inline constexpr unsigned kLongTimeoutMs = 5000;
 // How much longer than asked a wait may take on a loaded machine.
 inline constexpr long long kSchedulingSlackMs = 1500;
+
+// A pty's path as the wide string the serial port takes.
+inline std::wstring Wide(const std::string& path) { return std::wstring(path.begin(), path.end()); }
 
 }  // namespace bplink::testing

@@ -54,12 +54,7 @@ int main() {
 
   const auto& readings = data.BPSet.vecRecords;
   std::cout << "bplink " << bplink::Version() << ": result " << result << " (" << bplink::ResultText(result)
-            << "), state " << state << ", " << readings.size() << " readings";
-  if (!readings.empty())
-    std::cout << ", first " << readings.front().nSys << "/" << readings.front().wPress2 << " mmHg";
-  std::cout << '\n';
-  return result == bplink::kResultOk && state == bplink::kStateSucceeded &&
-                 readings.size() == static_cast<std::size_t>(kReadings) && readings.front().nSys > 0
-             ? 0
-             : 1;
+            << "), state " << state << ", " << readings.size() << " readings\n";
+  const bool whole = readings.size() == static_cast<std::size_t>(kReadings) && readings.front().nSys > 0;
+  return result == bplink::kResultOk && state == bplink::kStateSucceeded && whole ? 0 : 1;
 }
