@@ -26,21 +26,6 @@ bool VirtualEnv::CanOpenComPort(const std::wstring& path) {
   return openable_.count(path) != 0;
 }
 
-void VirtualEnv::SetLocalTime(const CalendarTime& t) {
-  const std::lock_guard lock(mutex_);
-  start_ = t;
-}
-
-void VirtualEnv::SetPortNames(std::vector<std::wstring> names) {
-  const std::lock_guard lock(mutex_);
-  port_names_ = std::move(names);
-}
-
-void VirtualEnv::SetOpenablePaths(std::set<std::wstring> paths) {
-  const std::lock_guard lock(mutex_);
-  openable_ = std::move(paths);
-}
-
 std::uint64_t VirtualEnv::ElapsedMs() const {
   const std::lock_guard lock(mutex_);
   return elapsed_ms_;

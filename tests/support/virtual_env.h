@@ -1,9 +1,10 @@
 // An Env for tests: a virtual clock that Sleep advances instantly, a local
 // time that moves with it, and serial ports that exist only in the test.
 //
-// Every call is safe from several threads at once (DetectAll's workers sleep
-// and probe ports together): the clock is one sum of every sleep made, so
-// with workers it runs ahead of what a wall clock would show.
+// The Env's calls are safe from several threads at once (DetectAll's workers
+// sleep and probe ports together): the clock is one sum of every sleep made,
+// so with workers it runs ahead of what a wall clock would show. The setters
+// are for the test's own thread, before the library runs.
 #pragma once
 
 #include <bplink/env.h>
@@ -12,6 +13,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace bplink::testing {
@@ -27,10 +29,10 @@ class VirtualEnv : public Env {
   bool CanOpenComPort(const std::wstring& path) override;
 
   // The local time at virtual time zero; LocalTime adds whole elapsed seconds.
-  void SetLocalTime(const CalendarTime& t);
-  void SetPortNames(std::vector<std::wstring> names);
+  void SetLocalTime(const CalendarTime& t) { start_ = t; }
+  void SetPortNames(std::vector<std::wstring> names) { port_names_ = std::move(names); }
   // Paths (as ComPortPath builds them) that the open probe succeeds on.
-  void SetOpenablePaths(std::set<std::wstring> paths);
+  void SetOpenablePaths(std::set<std::wstring> paths) { openable_ = std::move(paths); }
 
   std::uint64_t ElapsedMs() const;
   // What was asked so far; read them once no call of the library runs.
