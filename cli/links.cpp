@@ -61,11 +61,7 @@ class DetectionDevice : public CDevice {
   int RecvData(BYTE* pBuffer, DWORD dwLen) override { return Call([&] { return target_->RecvData(pBuffer, dwLen); }); }
   int SendData(BYTE* pBuffer, DWORD dwLen) override { return Call([&] { return target_->SendData(pBuffer, dwLen); }); }
 
-  LinkError Error() const {
-    if (const auto* com = dynamic_cast<const CDevice_COM*>(own_.get())) return com->GetLastLinkError();
-    if (const auto* hid = dynamic_cast<const CDevice_HID*>(own_.get())) return hid->GetLastLinkError();
-    return {};
-  }
+  LinkError Error() const { return own_ ? LastLinkError(*own_) : LinkError{}; }
 
  private:
   // A port of its own needs no lock (the trace takes it per line); the

@@ -313,3 +313,12 @@ class BPLINK_API CDevice_Bluetooth : public CDevice {
   unsigned m_nRecvTimeoutMs = kDefaultRecvTimeoutMs;
   bplink::LinkError m_LastError;
 };
+
+namespace bplink {
+
+// Why `device`'s last open, send or receive failed, for the transports that
+// keep a reason (CDevice_COM, CDevice_HID, CDevice_Bluetooth); kind kNone for
+// any other device.
+BPLINK_API LinkError LastLinkError(const CDevice& device);
+
+}  // namespace bplink

@@ -50,10 +50,7 @@ class Run {
 
   LinkError LastError(const CDevice& device) const {
     if (options_.lastError) return options_.lastError(device);
-    if (const auto* com = dynamic_cast<const CDevice_COM*>(&device)) return com->GetLastLinkError();
-    if (const auto* hid = dynamic_cast<const CDevice_HID*>(&device)) return hid->GetLastLinkError();
-    if (const auto* bt = dynamic_cast<const CDevice_Bluetooth*>(&device)) return bt->GetLastLinkError();
-    return {};
+    return LastLinkError(device);
   }
 
  private:
@@ -69,13 +66,6 @@ class Run {
 void Fail(DetectedPort& port, PortStatus status, LinkError error) {
   port.status = status;
   port.error = std::move(error);
-}
-
-LinkError Worded(LinkErrorKind kind, std::string text) {
-  LinkError error;
-  error.kind = kind;
-  error.text = std::move(text);
-  return error;
 }
 
 // A worker's device as the probes see it, telling the worker whether the
@@ -117,7 +107,8 @@ void ProbePort(Run& run, CDevice& device, DetectedPort& port) {
     DCB line = SerialLine(detect::SerialProbesInOrder().front().probe->baud);
     if (device.Open(path, line) == kPortOpened) {
       device.Close();
-      return Fail(port, PortStatus::kCannotOpen, Worded(LinkErrorKind::kOther, "the port search does not take it"));
+      return Fail(port, PortStatus::kCannotOpen,
+                  LinkError{LinkErrorKind::kOther, 0, "the port search does not take it"});
     }
     const LinkError why = run.LastError(device);
     return Fail(port, OpenFailure(why), why);
@@ -178,7 +169,7 @@ void Work(Run& run, CDevice& device, DetectedPort& port) {
   } catch (...) {
     serial::CloseQuietly(&device);
     port.status = PortStatus::kCannotOpen;
-    port.error = Worded(LinkErrorKind::kOther, "the link failed while it was probed");
+    port.error = LinkError{LinkErrorKind::kOther, 0, "the link failed while it was probed"};
   }
   run.LinkDone();
 }
@@ -230,7 +221,7 @@ int DetectAll(std::vector<DetectedPort>& ports, const DetectAllOptions& options)
       devices.push_back(run.MakeDevice(port.link));
       CDevice* device = devices.back().get();
       if (device == nullptr) {
-        Fail(port, PortStatus::kCannotOpen, Worded(LinkErrorKind::kOther, "no device object for this link"));
+        Fail(port, PortStatus::kCannotOpen, LinkError{LinkErrorKind::kOther, 0, "no device object for this link"});
         run.LinkDone();
         continue;
       }

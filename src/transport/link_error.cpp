@@ -52,6 +52,13 @@ std::string Utf8(std::wstring_view text) {
   return out;
 }
 
+LinkError LastLinkError(const CDevice& device) {
+  if (const auto* com = dynamic_cast<const CDevice_COM*>(&device)) return com->GetLastLinkError();
+  if (const auto* hid = dynamic_cast<const CDevice_HID*>(&device)) return hid->GetLastLinkError();
+  if (const auto* link = dynamic_cast<const CDevice_Bluetooth*>(&device)) return link->GetLastLinkError();
+  return {};
+}
+
 std::string TidyOsWording(std::string text) {
   while (!text.empty() && IsSpace(text.back())) text.pop_back();
   if (!text.empty() && text.back() == '.') text.pop_back();
