@@ -1,0 +1,267 @@
+/* The library's C interface: what a host written in C, C#, Delphi, Python or
+ * anything else that can call a C function uses.
+ *
+ * Plain C (C89 types and C99 fixed-width integers), no C++ type anywhere.
+ * Handles are opaque pointers. Every function returns one of the library's
+ * result codes (BPLINK_OK = 1 for success; the same codes the protocol classes
+ * answer with, see bplink_result_text) and never lets anything escape: a
+ * failure inside is caught and answered with BPLINK_EXCEPTION. A null handle
+ * or output pointer, or a struct too small for this version, is answered with
+ * BPLINK_CANNOT_START and nothing is written.
+ *
+ * Versioning. Every struct that crosses the boundary begins with struct_size:
+ * the host sets it to sizeof the struct it was compiled with before passing
+ * it in (BPLINK_INIT does). The library accepts any size from the first
+ * version's up, writes only the fields it knows and that fit, so fields can
+ * be appended in later versions without breaking older hosts.
+ *
+ * Threads. The library starts none. Calls on one protocol handle run one at
+ * a time; the library serves one transfer at a time per process. The one call
+ * meant for another thread is bplink_protocol_stop (and the polled
+ * bplink_protocol_progress), which reads and writes the transfer's state
+ * integer atomically.
+ */
+#ifndef BPLINK_BPLINK_C_H
+#define BPLINK_BPLINK_C_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN32)
+#  if defined(BPLINK_STATIC)
+#    define BPLINK_C_API
+#  elif defined(BPLINK_BUILDING)
+#    define BPLINK_C_API __declspec(dllexport)
+#  else
+#    define BPLINK_C_API __declspec(dllimport)
+#  endif
+#  define BPLINK_C_CALL __cdecl
+#else
+#  define BPLINK_C_API __attribute__((visibility("default")))
+#  define BPLINK_C_CALL
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Result codes. */
+enum {
+  BPLINK_FALSE = 0,             /* a yes/no step failed */
+  BPLINK_OK = 1,                /* success, or nothing to do */
+  BPLINK_NO_LINK = 2,           /* the link could not be opened, or no port answered */
+  BPLINK_IO_FAILED = 5,         /* a send or receive failed, or the device was silent */
+  BPLINK_NOT_IN_FAMILY = 6,     /* not supported by this protocol family */
+  BPLINK_UNEXPECTED_REPLY = 7,  /* the device answered something else */
+  BPLINK_EXCEPTION = 8,         /* a failure was caught inside the call */
+  BPLINK_CANNOT_START = 9,      /* a null handle or pointer, a struct too small, data mode 0 */
+  BPLINK_NOT_FOR_DEVICE = 10,   /* not for this device (or index out of range, or undecodable data) */
+  BPLINK_NO_DEVICE = 11         /* detection found no device */
+};
+
+/* Values of the progress state. */
+enum {
+  BPLINK_STATE_RUNNING = 1,
+  BPLINK_STATE_FAILED = 2,
+  BPLINK_STATE_SUCCEEDED = 3,
+  BPLINK_STATE_STOP_REQUESTED = 5
+};
+
+/* Which link a machine link handle reaches. */
+enum { BPLINK_LINK_USB_HID = 1, BPLINK_LINK_SERIAL = 2 };
+
+#define BPLINK_DATA_MODES 9 /* data modes 0..8; index of bplink_data_modes.offered */
+
+/* Sets the struct_size of a struct about to be passed in. */
+#define BPLINK_INIT(s) ((s).struct_size = (uint32_t)sizeof(s))
+
+typedef struct bplink_link bplink_link;         /* a transport: USB HID, a serial port, or the host's own */
+typedef struct bplink_protocol bplink_protocol; /* one protocol object bound to a link */
+typedef struct bplink_download bplink_download; /* what one download brought */
+
+typedef struct bplink_device_info {
+  uint32_t struct_size;
+  int32_t device_type; /* 1..6; 255 before identification, -1 unknown */
+  int32_t protocol;    /* 1..10; 255 before identification, -1 unknown */
+  int32_t reserved;
+  int32_t variant;
+  int32_t version;     /* the HID protocol version byte */
+} bplink_device_info;
+
+typedef struct bplink_data_modes {
+  uint32_t struct_size;
+  int32_t offered[BPLINK_DATA_MODES]; /* indexed by data mode, 1 = offered */
+} bplink_data_modes;
+
+typedef struct bplink_warn_group {
+  int32_t on;         /* alarm on when nonzero */
+  int32_t limits[6];  /* mmHg; the last two only where the device keeps them */
+} bplink_warn_group;
+
+/* The measurement plan with its patient fields. */
+typedef struct bplink_plan {
+  uint32_t struct_size;
+  char patient1[31]; /* zero-terminated single-byte texts, moved as they stand */
+  char patient2[12];
+  char patient3[31];
+  char patient4[31];
+  int32_t patient_values[2];
+  int32_t year, month, day, hour, minute, second; /* the device's recording start */
+  int32_t options[4];
+  int32_t extra_start_hour, extra_start_minute; /* -1: no extra window */
+  int32_t extra_end_hour, extra_end_minute;
+  int32_t extra_interval;                       /* minutes; 0: none */
+  int32_t period1_hour, period1_minute, period1_interval; /* day period */
+  int32_t period2_hour, period2_minute, period2_interval; /* night period */
+  bplink_warn_group day_warn;
+  bplink_warn_group night_warn;
+  int32_t warn_switch;
+} bplink_plan;
+
+/* What a plan may contain: the allowed intervals in minutes, and the plan
+ * the device holds now (or the default plan). */
+#define BPLINK_MAX_INTERVALS 32
+typedef struct bplink_intervals {
+  uint32_t struct_size;
+  int32_t count1, count2;
+  int32_t interval1[BPLINK_MAX_INTERVALS];
+  int32_t interval2[BPLINK_MAX_INTERVALS];
+  bplink_plan plan; /* its struct_size is set by the library */
+} bplink_intervals;
+
+typedef struct bplink_set_info {
+  uint32_t struct_size;
+  int32_t mode;       /* the data mode that names the set */
+  int32_t announced;  /* records the device announced (may differ from what arrived) */
+  int32_t year, month, day, hour, minute, second; /* the set's start; all 0 when none */
+  size_t records;     /* records that arrived */
+} bplink_set_info;
+
+typedef struct bplink_bp_record {
+  uint32_t struct_size;
+  int32_t year, month, day, hour, minute, second;
+  int32_t sys, press2, press3, pulse;
+  int32_t status, valid; /* valid: 1 when the device marked the measurement good */
+  int32_t flags_low, flags_high, aux1, aux2, aux3, minute_offset;
+} bplink_bp_record;
+
+typedef struct bplink_spo2_record {
+  uint32_t struct_size;
+  int32_t spo2, pulse, time_offset;
+} bplink_spo2_record;
+
+/* Called on the transfer's thread whenever progress, state or stage changed
+ * since the last call. It must return quickly; it may call
+ * bplink_protocol_stop. */
+typedef void(BPLINK_C_CALL* bplink_progress_fn)(void* user, int progress, int state, int stage);
+
+/* A link of the host's own (a socket it connected, a simulated device): the
+ * library calls these instead of a port. Every function gets `user`. */
+typedef struct bplink_link_ops {
+  uint32_t struct_size;
+  /* Open a serial port by path with its line settings: 1 = open. */
+  int(BPLINK_C_CALL* open_port)(void* user, const char* path, uint32_t baud, int byte_size, int parity,
+                                int stop_bits);
+  /* Open the n-th USB HID device: nonzero = open. */
+  int(BPLINK_C_CALL* open_hid)(void* user, int n);
+  int(BPLINK_C_CALL* close)(void* user);
+  /* Send or receive exactly `size` bytes: nonzero = done, 0 = failed or timed out. */
+  int(BPLINK_C_CALL* send)(void* user, const uint8_t* data, uint32_t size);
+  int(BPLINK_C_CALL* recv)(void* user, uint8_t* data, uint32_t size);
+  /* Why the last call failed, into text (zero-terminated); may be null. */
+  void(BPLINK_C_CALL* reason)(void* user, char* text, size_t size);
+  /* Called once when the link handle is freed; may be null. */
+  void(BPLINK_C_CALL* release)(void* user);
+} bplink_link_ops;
+
+/* ---- The library ---- */
+
+/* The library's version, "MAJOR.MINOR.PATCH"; static text. */
+BPLINK_C_API int BPLINK_C_CALL bplink_version(const char** text);
+/* What a result code means, in words; static text, never null. */
+BPLINK_C_API int BPLINK_C_CALL bplink_result_text(int result, const char** text);
+
+/* ---- Links ---- */
+
+/* The machine's USB HID device or serial ports. For BPLINK_LINK_SERIAL,
+ * `port` ("ttyUSB0", "COM3") limits every port search of this link's
+ * transfers to that port; null searches every port, in the library's order. */
+BPLINK_C_API int BPLINK_C_CALL bplink_link_open(int kind, const char* port, bplink_link** link);
+/* A link of the host's own; `ops` is copied. */
+BPLINK_C_API int BPLINK_C_CALL bplink_link_custom(const bplink_link_ops* ops, void* user, bplink_link** link);
+/* Why the link's last open, send or receive failed ("permission denied", "no
+ * device attached"), zero-terminated and cut to `size`; "" when it did not. */
+BPLINK_C_API int BPLINK_C_CALL bplink_link_reason(const bplink_link* link, char* text, size_t size);
+/* Frees the link; free the protocol handles bound to it first. Null is fine. */
+BPLINK_C_API int BPLINK_C_CALL bplink_link_free(bplink_link* link);
+
+/* ---- Detection ---- */
+
+/* Which device answers: the USB HID device first, then every serial port
+ * with each family's probe (one link after the other, on the calling thread).
+ * `link` null probes the machine's links; otherwise that link. BPLINK_OK and
+ * `info` filled, or BPLINK_NO_DEVICE. */
+BPLINK_C_API int BPLINK_C_CALL bplink_detect(bplink_link* link, bplink_device_info* info);
+
+/* ---- Protocol objects ---- */
+
+/* The protocol object that serves protocol code 1..10, talking through `link`
+ * (borrowed: it must outlive the protocol handle). */
+BPLINK_C_API int BPLINK_C_CALL bplink_protocol_new(int protocol, bplink_link* link, bplink_protocol** out);
+BPLINK_C_API int BPLINK_C_CALL bplink_protocol_free(bplink_protocol* protocol);
+/* The device as the object knows it (after a transfer, as the device told it). */
+BPLINK_C_API int BPLINK_C_CALL bplink_protocol_device(bplink_protocol* protocol, bplink_device_info* info);
+/* The data modes the device offers. */
+BPLINK_C_API int BPLINK_C_CALL bplink_protocol_data_modes(bplink_protocol* protocol, bplink_data_modes* modes);
+/* The intervals a plan may use and the current plan. Answers what the
+ * protocol answers: the serial families give the fixed list with
+ * BPLINK_NOT_FOR_DEVICE, the USB HID family asks the device. */
+BPLINK_C_API int BPLINK_C_CALL bplink_protocol_intervals(bplink_protocol* protocol, bplink_intervals* out);
+/* Progress through a callback (null to stop calling). */
+BPLINK_C_API int BPLINK_C_CALL bplink_protocol_on_progress(bplink_protocol* protocol, bplink_progress_fn fn,
+                                                           void* user);
+/* The running (or last) transfer's progress 0..100, state and stage; any thread. */
+BPLINK_C_API int BPLINK_C_CALL bplink_protocol_progress(const bplink_protocol* protocol, int* progress, int* state,
+                                                        int* stage);
+/* Asks the running transfer to stop at its next step; it keeps what came and
+ * ends with BPLINK_OK. Any thread. */
+BPLINK_C_API int BPLINK_C_CALL bplink_protocol_stop(bplink_protocol* protocol);
+
+/* Downloads in data mode `mode` (0: the first mode the device offers). The
+ * result is the transfer's; *out is set whenever the call started, also when
+ * the transfer failed part-way, and holds what arrived. */
+BPLINK_C_API int BPLINK_C_CALL bplink_download_run(bplink_protocol* protocol, int mode, bplink_download** out);
+/* Writes `plan` to the device (mode 0: the first mode offered). The device
+ * takes the fields its family keeps; the upload stamps the PC clock. */
+BPLINK_C_API int BPLINK_C_CALL bplink_upload(bplink_protocol* protocol, const bplink_plan* plan, int mode);
+/* Deletes the stored measurements (USB HID devices that allow it). */
+BPLINK_C_API int BPLINK_C_CALL bplink_delete(bplink_protocol* protocol, int mode);
+
+/* The default plan, the one a device gets when the host changes nothing. */
+BPLINK_C_API int BPLINK_C_CALL bplink_plan_default(bplink_plan* plan);
+
+/* ---- Downloaded data ---- */
+
+BPLINK_C_API int BPLINK_C_CALL bplink_download_free(bplink_download* download);
+BPLINK_C_API int BPLINK_C_CALL bplink_download_device(const bplink_download* download, bplink_device_info* info);
+/* The blood-pressure sets the device type fills (three stores: 3; ambulatory
+ * recorders: 2; the others: 1), each with its records by index. */
+BPLINK_C_API int BPLINK_C_CALL bplink_download_sets(const bplink_download* download, size_t* count);
+BPLINK_C_API int BPLINK_C_CALL bplink_download_set(const bplink_download* download, size_t set,
+                                                   bplink_set_info* info);
+BPLINK_C_API int BPLINK_C_CALL bplink_download_record(const bplink_download* download, size_t set, size_t index,
+                                                      bplink_bp_record* record);
+/* SpO2 samples (monitors with SpO2; 0 for the others). */
+BPLINK_C_API int BPLINK_C_CALL bplink_download_spo2_count(const bplink_download* download, size_t* count);
+BPLINK_C_API int BPLINK_C_CALL bplink_download_spo2(const bplink_download* download, size_t index,
+                                                    bplink_spo2_record* sample);
+/* The plan read with the data; BPLINK_NOT_FOR_DEVICE for devices that keep
+ * none (three-store monitors). A family or mode that does not read the plan
+ * leaves the default plan. */
+BPLINK_C_API int BPLINK_C_CALL bplink_download_plan(const bplink_download* download, bplink_plan* plan);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* BPLINK_BPLINK_C_H */
