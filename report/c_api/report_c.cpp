@@ -1,0 +1,65 @@
+// The report library behind one C function.
+
+#include "bplink_report_c.h"
+
+#include <bplink/report/report.h>
+
+#include <cstring>
+#include <sstream>
+#include <string>
+
+#include "exports/c_handles.h"
+
+namespace {
+
+void Tell(std::string text, char* why, size_t size) {
+  if (why == nullptr || size == 0) return;
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  const size_t n = std::min(text.size(), size - 1);
+  std::memcpy(why, text.data(), n);
+  why[n] = '\0';
+}
+
+}  // namespace
+
+extern "C" {
+
+BPLINK_REPORT_C_API int BPLINK_C_CALL bplink_report_write(const bplink_download* download,
+                                                          const bplink_report_options* options, char* why,
+                                                          size_t why_size) {
+  try {
+    Tell("", why, why_size);
+    if (download == nullptr || options == nullptr || options->struct_size < sizeof *options ||
+        options->output == nullptr || *options->output == '\0') {
+      Tell("a download and an output file are needed", why, why_size);
+      return BPLINK_CANNOT_START;
+    }
+    namespace report = bplink::report;
+    report::ReportOptions settings;
+    settings.output = options->output;
+    const std::string format = options->format != nullptr ? options->format : "html";
+    if (format == "json") {
+      settings.format = report::ReportFormat::kJson;
+    } else if (format == "fhir") {
+      settings.format = report::ReportFormat::kFhir;
+    } else if (format != "html") {
+      Tell("format \"" + format + "\" is not one of html, json, fhir", why, why_size);
+      return BPLINK_CANNOT_START;
+    }
+    if (options->profile != nullptr) settings.profile = options->profile;
+    if (options->night != nullptr) settings.night = options->night;
+    std::ostringstream out, err;
+    const int status = report::WriteReport(report::RecordingFromDownload(download->data, download->device),
+                                           settings, out, err);
+    if (status == report::kReportOk) return BPLINK_OK;
+    Tell(err.str(), why, why_size);
+    return BPLINK_CANNOT_START;
+  } catch (const std::exception& e) {
+    Tell(e.what(), why, why_size);
+    return BPLINK_EXCEPTION;
+  } catch (...) {
+    return BPLINK_EXCEPTION;
+  }
+}
+
+}  // extern "C"
