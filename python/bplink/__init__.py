@@ -26,9 +26,11 @@ class BplinkError(Exception):
     """A call the library answered with a failure code: `code`, and `reason`
     (the link's own words, such as "permission denied") when it has one."""
 
-    def __init__(self, what, code, reason=""):
-        text = f"{what}: {result_text(code)} ({code})"
-        if reason:
+    def __init__(self, what, code, reason="", code_has_no_words=False):
+        # code_has_no_words: the code stands for a kind of failure the
+        # library's words do not describe (a report option); the reason says it.
+        text = f"{what}: {reason}" if code_has_no_words else f"{what}: {result_text(code)} ({code})"
+        if reason and not code_has_no_words:
             text += f"; {reason}"
         super().__init__(text)
         self.code = code
@@ -245,7 +247,8 @@ def report(data, output, format="html", profile=None, night=None):
     why = ctypes.create_string_buffer(512)
     r = native.report().bplink_report_write(data._handle, ctypes.byref(options), why, len(why))
     if r != native.OK:
-        raise BplinkError("report", r, why.value.decode(errors="replace"))
+        reason = why.value.decode(errors="replace").removeprefix("bplink report: ")
+        raise BplinkError("report", r, reason, code_has_no_words=r == native.CANNOT_START)
     if format in ("json", "fhir"):
         with open(output, encoding="utf-8") as f:
             return json.load(f)
@@ -286,7 +289,8 @@ class Connection:
     """A link (the machine's, or a simulated device) and the protocol object
     for the device on it. Use it in a `with` block, or close() it."""
 
-    def __init__(self, sim=None, protocol=None, port=None, sim_records=None, sim_pace_ms=0, sim_device_type=0):
+    def __init__(self, sim=None, protocol=None, port=None, sim_records=None, sim_pace_ms=0, sim_device_type=0,
+                 sim_silent_after=None):
         self._link = ctypes.c_void_p()
         self._protocol = ctypes.c_void_p()
         self._machine = sim is None
@@ -297,6 +301,8 @@ class Connection:
             options.family = sim.encode()  # the struct keeps the bytes alive
             if sim_records is not None:
                 options.records = sim_records
+            if sim_silent_after is not None:
+                options.silent_after = sim_silent_after
             options.pace_ms = sim_pace_ms
             options.device_type = sim_device_type
             why = ctypes.create_string_buffer(300)

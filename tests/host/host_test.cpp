@@ -3,7 +3,14 @@
 #include <bplink/bplink.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
 #include <vector>
+
+#include "c_exports.h"
 
 #if !defined(_WIN32)
 #include <dlfcn.h>
@@ -61,6 +68,27 @@ TEST(Host, CodecIsReachableAsPlainCFunctions) {
   EXPECT_EQ(unpack(packed, 5, back, 4), 1);
   EXPECT_EQ(back[3], 0xFC);
   EXPECT_NE(dlsym(lib, "_ZN6bplink10CurrentEnvEv"), nullptr);
+  dlclose(lib);
+#endif
+}
+
+// Every function <bplink/bplink_c.h> declares is in the library under its
+// plain name, and the list the lookups use is the header's.
+TEST(Host, CInterfaceIsExportedByPlainNames) {
+  std::ifstream header(BPLINK_C_HEADER);
+  std::stringstream text;
+  text << header.rdbuf();
+  const std::string declarations = text.str();
+  std::set<std::string> declared;
+  const std::regex function(R"(BPLINK_C_CALL (bplink_\w+)\()");
+  for (auto it = std::sregex_iterator(declarations.begin(), declarations.end(), function);
+       it != std::sregex_iterator(); ++it)
+    declared.insert((*it)[1]);
+  EXPECT_EQ(declared, std::set<std::string>(std::begin(kCInterfaceFunctions), std::end(kCInterfaceFunctions)));
+#if !defined(_WIN32)
+  void* lib = dlopen(BPLINK_LIBRARY_FILE, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(lib, nullptr) << dlerror();
+  for (const char* name : kCInterfaceFunctions) EXPECT_NE(dlsym(lib, name), nullptr) << name;
   dlclose(lib);
 #endif
 }
