@@ -199,8 +199,10 @@ BPLINK_C_API int BPLINK_C_CALL bplink_link_free(bplink_link* link);
 
 /* Which device answers: the USB HID device first, then every serial port
  * with each family's probe (one link after the other, on the calling thread).
- * `link` null probes the machine's links; otherwise that link. BPLINK_OK and
- * `info` filled, or BPLINK_NO_DEVICE. */
+ * `link` null, or a link from bplink_link_open: the machine's USB HID device
+ * and serial ports (a serial link opened on one port limits the search to
+ * it); a link of the host's own: that link. BPLINK_OK and `info` filled, or
+ * BPLINK_NO_DEVICE. */
 BPLINK_C_API int BPLINK_C_CALL bplink_detect(bplink_link* link, bplink_device_info* info);
 
 /* ---- Protocol objects ---- */

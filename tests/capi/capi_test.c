@@ -121,6 +121,52 @@ static void UploadedPlanComesBack(void) {
   bplink_link_free(link);
 }
 
+/* What a device offers, and a deletion only where the device type allows it. */
+static void OffersAndDeletes(void) {
+  bplink_sim_options options;
+  bplink_sim_options_init(&options, "hid");
+  options.device_type = 5;
+  bplink_link* link = NULL;
+  bplink_sim_link(&options, &link, NULL, 0);
+  bplink_protocol* protocol = NULL;
+  bplink_protocol_new(5, link, &protocol);
+  bplink_data_modes modes;
+  BPLINK_INIT(modes);
+  CHECK_EQ(bplink_protocol_data_modes(protocol, &modes), BPLINK_OK);
+  CHECK_EQ(modes.offered[1] * 1000 + modes.offered[4] * 100 + modes.offered[5] * 10 + modes.offered[6], 111);
+  CHECK_EQ(bplink_delete(protocol, 0), BPLINK_OK);
+  bplink_download* download = NULL;
+  CHECK_EQ(bplink_download_run(protocol, 7, &download), BPLINK_OK);
+  bplink_set_info set;
+  BPLINK_INIT(set);
+  bplink_download_set(download, 0, &set);
+  CHECK_EQ(set.records, 0);
+  bplink_plan plan;
+  BPLINK_INIT(plan);
+  CHECK_EQ(bplink_download_plan(download, &plan), BPLINK_NOT_FOR_DEVICE); /* three stores keep no plan */
+  bplink_download_free(download);
+  bplink_protocol_free(protocol);
+  bplink_link_free(link);
+
+  link = SimLink("hid", 3, 0);
+  bplink_protocol_new(1, link, &protocol);
+  CHECK_EQ(bplink_delete(protocol, 1), BPLINK_NOT_IN_FAMILY);
+  bplink_protocol_free(protocol);
+  bplink_link_free(link);
+
+  link = SimLink("kv32", 3, 0);
+  bplink_protocol_new(7, link, &protocol);
+  bplink_intervals intervals;
+  BPLINK_INIT(intervals);
+  CHECK_EQ(bplink_protocol_intervals(protocol, &intervals), BPLINK_NOT_FOR_DEVICE); /* the fixed list */
+  CHECK_EQ(intervals.count1, 9);
+  CHECK_EQ(intervals.interval1[0] * 1000 + intervals.interval1[8], 5120);
+  CHECK_EQ(intervals.count2, 9);
+  CHECK_EQ(intervals.plan.period2_hour, 22);
+  bplink_protocol_free(protocol);
+  bplink_link_free(link);
+}
+
 /* The host's other thread asks the running download to stop once records
  * flow; the download keeps what came and ends as a success. */
 static int StopWhenRunning(void* arg) {
@@ -226,6 +272,7 @@ int main(void) {
   };
   for (size_t i = 0; i < sizeof families / sizeof families[0]; ++i) DetectAndDownload(&families[i]);
   UploadedPlanComesBack();
+  OffersAndDeletes();
   StopFromAnotherThread();
   HostLinkThatNeverOpens();
   MistakesAreAnsweredWithCodes();
