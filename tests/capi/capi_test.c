@@ -6,7 +6,45 @@
 
 #include <stdio.h>
 #include <string.h>
+
+/* A second thread of the host: C11 threads, or Win32 where the C library
+ * has none. */
+#if defined(_WIN32)
+#include <windows.h>
+typedef HANDLE host_thread;
+typedef struct {
+  int (*run)(void*);
+  void* arg;
+  int result;
+} host_thread_call;
+static DWORD WINAPI HostThreadMain(LPVOID p) {
+  host_thread_call* call = p;
+  call->result = call->run(call->arg);
+  return 0;
+}
+static host_thread_call the_call;
+static void StartThread(host_thread* t, int (*run)(void*), void* arg) {
+  the_call.run = run;
+  the_call.arg = arg;
+  *t = CreateThread(NULL, 0, HostThreadMain, &the_call, 0, NULL);
+}
+static int JoinThread(host_thread t) {
+  WaitForSingleObject(t, INFINITE);
+  CloseHandle(t);
+  return the_call.result;
+}
+static void YieldThread(void) { SwitchToThread(); }
+#else
 #include <threads.h>
+typedef thrd_t host_thread;
+static void StartThread(host_thread* t, int (*run)(void*), void* arg) { thrd_create(t, run, arg); }
+static int JoinThread(host_thread t) {
+  int result = 0;
+  thrd_join(t, &result);
+  return result;
+}
+static void YieldThread(void) { thrd_yield(); }
+#endif
 
 static int failures = 0;
 
@@ -173,7 +211,7 @@ static int StopWhenRunning(void* arg) {
   bplink_protocol* protocol = arg;
   int progress = 0, state = 0, stage = 0;
   do {
-    thrd_yield();
+    YieldThread();
     bplink_protocol_progress(protocol, &progress, &state, &stage);
     if (state == BPLINK_STATE_SUCCEEDED || state == BPLINK_STATE_FAILED) break; /* too late: the test fails */
   } while (stage != 2 /* blood-pressure records */ || progress == 0 || state != BPLINK_STATE_RUNNING);
@@ -184,13 +222,11 @@ static void StopFromAnotherThread(void) {
   bplink_link* link = SimLink("hid", 400, 2);
   bplink_protocol* protocol = NULL;
   bplink_protocol_new(1, link, &protocol);
-  thrd_t stopper;
-  thrd_create(&stopper, StopWhenRunning, protocol);
+  host_thread stopper;
+  StartThread(&stopper, StopWhenRunning, protocol);
   bplink_download* download = NULL;
   CHECK_EQ(bplink_download_run(protocol, 1, &download), BPLINK_OK);
-  int stopped = 0;
-  thrd_join(stopper, &stopped);
-  CHECK_EQ(stopped, BPLINK_OK);
+  CHECK_EQ(JoinThread(stopper), BPLINK_OK);
   int state = 0;
   bplink_protocol_progress(protocol, NULL, &state, NULL);
   CHECK_EQ(state, BPLINK_STATE_SUCCEEDED);
