@@ -37,8 +37,9 @@ struct ReportOptions {
 inline constexpr int kReportOk = 0;
 inline constexpr int kReportBadInput = 2;
 inline constexpr int kReportCannotWrite = 3;
-// --format pdf: no Chromium on PATH, or it failed to print (the program's).
-inline constexpr int kReportNoPdf = 4;
+// --format pdf: no Chromium on PATH, or it failed to print: this system
+// cannot, as for the program's other exit status 1.
+inline constexpr int kReportNoPdf = 1;
 
 int RunReport(const ReportOptions& options, std::ostream& out, std::ostream& err);
 // The report of a recording already loaded; options.input and options.set
