@@ -58,7 +58,7 @@ json ResourceOf(const json& bundle, const std::string& type, std::string* url = 
 
 double Tenths(std::optional<double> v) { return std::round(*v * 10) / 10; }
 
-TEST(FhirExport, TransactionOfPatientDeviceReadingsAndPeriodMeans) {
+TEST(FhirExport, TransactionOfPatientDeviceReadingsAndPeriodMeansEveryObservationWithItsSubject) {
   const Analysis a = RecorderDay(kPatient);
   const json bundle = FhirBundle(a, kOffset);
   EXPECT_EQ(bundle["type"], "transaction");
@@ -132,14 +132,12 @@ TEST(FhirExport, TransactionOfPatientDeviceReadingsAndPeriodMeans) {
   }
   EXPECT_EQ(urls.size(), bundle["entry"].size());
   EXPECT_EQ(FhirBundle(a, kOffset), bundle) << "the same input gives the same bundle";
-}
 
-TEST(FhirExport, WithoutPatientDetailsTheSubjectIsATaggedAnonymousPatient) {
-  const json bundle = FhirBundle(RecorderDay(), kOffset);
-  const json p = ResourceOf(bundle, "Patient");
-  EXPECT_EQ(p["meta"]["tag"][0]["code"], "anonymous-patient");
-  EXPECT_FALSE(p.contains("identifier") || p.contains("name"));
-  EXPECT_FALSE(bundle["entry"][0]["request"].contains("ifNoneExist"));
+  // Without patient details the subject is an anonymous Patient, tagged so.
+  const json anonymous = FhirBundle(RecorderDay(), kOffset);
+  EXPECT_EQ(anonymous["entry"][0]["resource"], json::parse(R"({"resourceType": "Patient", "meta": {"tag": [{"system":
+      "urn:bplink:fhir:abpm", "code": "anonymous-patient", "display": "Patient not identified: the report was given no patient details"}]}})"));
+  EXPECT_FALSE(anonymous["entry"][0]["request"].contains("ifNoneExist"));
 }
 
 TEST(FhirExport, UtcOffsetsFromTheOptionOrTheMachinesZoneAndItsSummerTime) {

@@ -177,8 +177,6 @@ TEST(JsonInput, ErrorsNameTheFileAndTheMember) {
   const std::string day = ReadText(kRecorderDay);
   EXPECT_THAT(ErrorOf(JsonSet(3), "dl.json", day), HasSubstr("dl.json: --set 3: the download has sets 1 to 2"));
   EXPECT_THAT(ErrorOf(JsonSet(1), "dl.json", day), HasSubstr("dl.json: no readings: set 1 is empty"));
-  EXPECT_THAT(ErrorOf([](std::istream& in, const std::string& name) { return LoadCsv(in, name); }, "x.csv", ""),
-              HasSubstr("x.csv: empty file"));
 }
 
 TEST(PatientInput, MembersAreOptionalTextsWithADateAndASexFromTheirLists) {
