@@ -5,6 +5,7 @@
 #include <bplink/report/fhir_report.h>
 
 #include <array>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -190,6 +191,23 @@ json SummaryObservation(const Analysis& a, PeriodIndex p, const References& refs
   return obs;
 }
 
+// A search parameter's value as a URL carries it: unreserved characters as
+// they are, every other byte as %XX.
+std::string UrlEncoded(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isalnum(byte) || c == '-' || c == '.' || c == '_' || c == '~') {
+      out += c;
+    } else {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", byte);
+      out += hex;
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 int MachineUtcOffset(const CalendarTime& local) {
@@ -229,7 +247,7 @@ json FhirBundle(const Analysis& a, const UtcOffset& offset) {
   };
 
   References refs;
-  refs.patient = add(PatientResource(r.subject), r.subject.id.empty() ? "" : "identifier=" + r.subject.id);
+  refs.patient = add(PatientResource(r.subject), r.subject.id.empty() ? "" : "identifier=" + UrlEncoded(r.subject.id));
   refs.device = add(DeviceResource(r, refs.patient));
   for (const Reading* reading : counted) {
     const std::string when = DateTime(reading->time, offset);

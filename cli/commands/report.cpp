@@ -13,6 +13,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -95,8 +96,8 @@ int WritePdf(report::ReportOptions options) {
     return report::kReportNoPdf;
   }
   std::error_code ec;
-  const fs::path dir = fs::temp_directory_path(ec) / ("bplink-report-" + std::to_string(::getpid()) + "-" +
-                                                      std::to_string(std::time(nullptr)));
+  const fs::path dir = fs::temp_directory_path(ec) / ("bplink-report-" + std::to_string(std::random_device{}()) +
+                                                      "-" + std::to_string(std::time(nullptr)));
   if (ec || !fs::create_directories(dir, ec)) {
     std::cerr << "bplink report: cannot make a temporary folder for the PDF: " << ec.message() << '\n';
     return report::kReportCannotWrite;

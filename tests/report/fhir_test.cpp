@@ -36,7 +36,7 @@ Analysis RecorderDay(PatientInfo subject = {}) {
   return Analyse(std::move(r), *FindProfile("esh2023"), std::nullopt);
 }
 
-const PatientInfo kPatient{"Test Person", "MRN-0042", "1960-05-31", "female"};
+const PatientInfo kPatient{"Test Person", "MRN 0042/7", "1960-05-31", "female"};
 
 std::vector<json> ByCode(const json& bundle, const std::string& code) {
   std::vector<json> found;
@@ -68,10 +68,10 @@ TEST(FhirExport, TransactionOfPatientDeviceReadingsAndPeriodMeansEveryObservatio
 
   std::string patient, device;
   const json p = ResourceOf(bundle, "Patient", &patient);
-  EXPECT_EQ(p["identifier"][0]["value"], "MRN-0042");
+  EXPECT_EQ(p["identifier"][0]["value"], "MRN 0042/7");
   EXPECT_EQ(std::tuple(p["name"][0]["text"], p["birthDate"], p["gender"]),
             std::tuple("Test Person", "1960-05-31", "female"));
-  EXPECT_EQ(bundle["entry"][0]["request"]["ifNoneExist"], "identifier=MRN-0042") << "no second copy of the patient";
+  EXPECT_EQ(bundle["entry"][0]["request"]["ifNoneExist"], "identifier=MRN%200042%2F7") << "no second copy";
   const json d = ResourceOf(bundle, "Device", &device);
   EXPECT_EQ(d["modelNumber"], "ambulatory recorder, USB HID");
   EXPECT_EQ(d["version"][0]["value"], "5");
