@@ -88,6 +88,20 @@ int Run(const fs::path& program, const std::vector<std::string>& args, const fs:
 
 // The HTML report printed to PDF by headless Chromium.
 int WritePdf(report::ReportOptions options) {
+  std::error_code ec;
+  const bool to_stdout = options.output.empty() || options.output == "-";
+  fs::path target;
+  if (!to_stdout) {  // checked first, and told as for any other format
+    target = fs::absolute(options.output, ec);
+    const bool existed = fs::exists(target, ec);
+    const bool writable = static_cast<bool>(std::ofstream(target, std::ios::binary | std::ios::app));
+    if (!existed) fs::remove(target, ec);  // only a probe: a failed report leaves no file
+    if (!writable) {
+      std::cerr << "bplink report: cannot write " << options.output << '\n';
+      return report::kReportCannotWrite;
+    }
+  }
+  const std::string output = options.output;
   const fs::path chromium = FindOnPath({"chromium", "chromium-browser"});
   if (chromium.empty()) {
     std::cerr << "bplink report: --format pdf needs Chromium (chromium or chromium-browser on PATH; on Debian: "
@@ -95,15 +109,15 @@ int WritePdf(report::ReportOptions options) {
                  "from a browser.\n";
     return report::kReportNoPdf;
   }
-  std::error_code ec;
   const fs::path dir = fs::temp_directory_path(ec) / ("bplink-report-" + std::to_string(std::random_device{}()) +
                                                       "-" + std::to_string(std::time(nullptr)));
   if (ec || !fs::create_directories(dir, ec)) {
     std::cerr << "bplink report: cannot make a temporary folder for the PDF: " << ec.message() << '\n';
     return report::kReportCannotWrite;
   }
-  const bool to_stdout = options.output.empty() || options.output == "-";
-  const fs::path pdf = to_stdout ? dir / "report.pdf" : fs::absolute(options.output);
+  // Printed in the temporary folder and copied once whole, so a failure
+  // leaves the output file as it was.
+  const fs::path pdf = dir / "report.pdf";
   options.format = report::ReportFormat::kHtml;
   options.output = (dir / "report.html").string();
   int status = report::RunReport(options, std::cout, std::cerr);
@@ -114,7 +128,6 @@ int WritePdf(report::ReportOptions options) {
 #if !defined(_WIN32)
     if (::geteuid() == 0) args.insert(args.begin(), "--no-sandbox");  // Chromium will not run as root otherwise
 #endif
-    fs::remove(pdf, ec);
     const int chromium_status = Run(chromium, args, dir / "chromium.log");
     if (chromium_status != 0 || !fs::exists(pdf) || fs::file_size(pdf, ec) == 0) {
       std::ifstream log(dir / "chromium.log");
@@ -124,6 +137,9 @@ int WritePdf(report::ReportOptions options) {
     } else if (to_stdout) {
       std::ifstream file(pdf, std::ios::binary);
       std::cout << file.rdbuf();
+    } else if (!fs::copy_file(pdf, target, fs::copy_options::overwrite_existing, ec)) {
+      std::cerr << "bplink report: cannot write " << output << ": " << ec.message() << '\n';
+      status = report::kReportCannotWrite;
     }
   }
   fs::remove_all(dir, ec);

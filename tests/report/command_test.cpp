@@ -87,6 +87,7 @@ TEST(ReportCommand, FailuresExitWithTheirStatusAndReasonAndWriteNothing) {
       {{kClockCsv, "-o", out, "--profile", "jnc7"}, 2, "--profile"},
       {{kClockCsv, "--night", "22:00-22:00"}, 2, "--night"},
       {{kClockCsv, "-o", out, "--format", "docx"}, 2, "--format"},
+      {{kClockCsv, "--format", "pdf", "-o", (dir / "no" / "such.pdf").string()}, 3, "cannot write"},
       {{kRecorderDay, "-o", out, "--set", "3"}, 2, "--set 3: the download has sets 1 to 2"},
       {{kClockCsv, "-o", out, "--set", "2"}, 2, "a CSV holds one set"},
       {{kClockCsv, "-o", out, "--tz", "Mars/Olympus"}, 2, "--tz"},
