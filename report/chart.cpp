@@ -6,6 +6,7 @@
 #include <bplink/report/html_report.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -15,8 +16,8 @@ namespace {
 
 constexpr double kWidth = 1000;
 constexpr double kHeight = 390;
-constexpr double kLeft = 44;     // room for the mmHg labels
-constexpr double kRight = 78;    // room for the threshold labels
+constexpr double kLeft = 58;     // room for the mmHg labels and the axis title
+constexpr double kRight = 58;    // room for the pulse labels and the axis title
 constexpr double kTop = 30;      // room for the legend
 constexpr double kBottom = 40;   // room for the hour and date labels
 constexpr double kPlotWidth = kWidth - kLeft - kRight;
@@ -25,6 +26,9 @@ constexpr double kPlotHeight = kHeight - kTop - kBottom;
 constexpr double kScaleFloor = 40;      // mmHg and beats per minute at the bottom
 constexpr double kScaleMinTop = 200;
 constexpr double kScaleMaxTop = 300;
+constexpr double kPulseMinTop = 120;    // beats per minute
+constexpr double kPulseMaxTop = 240;
+constexpr double kHourlyMinTop = 180;   // the hourly chart shows means, which stay lower
 constexpr double kGridStep = 20;
 constexpr double kHeadroom = 5;
 
@@ -62,9 +66,11 @@ struct Interval {
   std::int64_t to;
 };
 
+// Pulse has a scale of its own, drawn on the right, with the same floor.
 class Frame {
  public:
-  Frame(std::int64_t t0, std::int64_t t1, double top) : t0_(t0), t1_(t1), top_(top) {}
+  Frame(std::int64_t t0, std::int64_t t1, double top, double pulse_top = kPulseMinTop)
+      : t0_(t0), t1_(t1), top_(top), pulse_top_(pulse_top) {}
   double X(std::int64_t t) const {
     return kLeft + kPlotWidth * static_cast<double>(t - t0_) / static_cast<double>(t1_ - t0_);
   }
@@ -72,14 +78,24 @@ class Frame {
     const double v = std::clamp(value, kScaleFloor, top_);
     return kTop + kPlotHeight * (top_ - v) / (top_ - kScaleFloor);
   }
+  double PulseY(double bpm) const {
+    const double v = std::clamp(bpm, kScaleFloor, pulse_top_);
+    return kTop + kPlotHeight * (pulse_top_ - v) / (pulse_top_ - kScaleFloor);
+  }
+  double pulse_top() const { return pulse_top_; }
   std::int64_t t0() const { return t0_; }
   std::int64_t t1() const { return t1_; }
   double top() const { return top_; }
 
  private:
   std::int64_t t0_, t1_;
-  double top_;
+  double top_, pulse_top_;
 };
+
+// Rounds up to the next grid line, within [low, high].
+double ScaleTop(double highest, double low, double high) {
+  return std::clamp(std::ceil(highest / kGridStep) * kGridStep, low, high);
+}
 
 // Night as spans of time within the chart. With the awake column a night
 // starts and ends halfway between the readings either side of the change.
@@ -120,15 +136,11 @@ std::vector<Interval> DaySpans(const std::vector<Interval>& nights, const Frame&
 }
 
 // One row of keys above the plot, each a mark and its word.
-void Legend(std::ostream& svg, const Analysis& a) {
+void Legend(std::ostream& svg, const std::vector<std::pair<const char*, std::string>>& keys) {
   constexpr double kMarkWidth = 30;   // room for the widest mark, the threshold line
   constexpr double kCharWidth = 6.2;  // of the legend's font, near enough to space the keys
   constexpr double kGap = 18;
   const double y = kTop / 2;
-  const std::string thresholds = EscapeHtml(a.profile->title) + " thresholds";
-  const std::pair<const char*, std::string> keys[] = {
-      {"sys", "systolic"}, {"dia", "diastolic"}, {"pulse", "pulse"},
-      {"night", "night"},  {"thr", thresholds},   {"ex-key", "excluded"}};
   svg << "<g class=\"legend\">";
   double x = kLeft;
   for (const auto& [kind, word] : keys) {
@@ -153,11 +165,29 @@ void Legend(std::ostream& svg, const Analysis& a) {
   svg << "</g>\n";
 }
 
-void Grid(std::ostream& svg, const Frame& f) {
+// The mmHg grid with its labels on the left and the axis' title.
+void PressureAxis(std::ostream& svg, const Frame& f) {
   for (double v = kScaleFloor; v <= f.top(); v += kGridStep)
     svg << "<line class=\"grid\" x1=\"" << kLeft << "\" y1=\"" << Fixed(f.Y(v)) << "\" x2=\""
         << kLeft + kPlotWidth << "\" y2=\"" << Fixed(f.Y(v)) << "\"/><text class=\"axis\" x=\""
         << kLeft - 6 << "\" y=\"" << Fixed(f.Y(v) + 4) << "\" text-anchor=\"end\">" << v << "</text>\n";
+  svg << "<text class=\"axis-title\" transform=\"translate(14 " << kTop + kPlotHeight / 2
+      << ") rotate(-90)\" text-anchor=\"middle\">Blood pressure, mmHg</text>\n";
+}
+
+void PulseAxis(std::ostream& svg, const Frame& f) {
+  const double x = kLeft + kPlotWidth;
+  for (double v = kScaleFloor; v <= f.pulse_top(); v += kGridStep)
+    svg << "<line class=\"tick pulse-tick\" x1=\"" << x << "\" y1=\"" << Fixed(f.PulseY(v)) << "\" x2=\"" << x + 4
+        << "\" y2=\"" << Fixed(f.PulseY(v)) << "\"/><text class=\"axis pulse-axis\" x=\"" << x + 7 << "\" y=\""
+        << Fixed(f.PulseY(v) + 4) << "\">" << v << "</text>\n";
+  svg << "<text class=\"axis-title pulse-axis\" transform=\"translate(" << kWidth - 12 << ' '
+      << kTop + kPlotHeight / 2 << ") rotate(90)\" text-anchor=\"middle\">Pulse, bpm</text>\n";
+}
+
+void Grid(std::ostream& svg, const Frame& f) {
+  PressureAxis(svg, f);
+  PulseAxis(svg, f);
   const std::int64_t span = f.t1() - f.t0();
   const std::int64_t step = span <= 12 * kHour ? kHour : span <= 36 * kHour ? 2 * kHour : 6 * kHour;
   for (std::int64_t t = FloorTo(f.t0() + step - 1, step); t <= f.t1(); t += step) {
@@ -167,11 +197,9 @@ void Grid(std::ostream& svg, const Frame& f) {
     svg << "<line class=\"grid\" x1=\"" << Fixed(f.X(t)) << "\" y1=\"" << kTop << "\" x2=\"" << Fixed(f.X(t))
         << "\" y2=\"" << kTop + kPlotHeight << "\"/><text class=\"axis\" x=\"" << Fixed(f.X(t)) << "\" y=\""
         << kTop + kPlotHeight + 14 << "\" text-anchor=\"middle\">" << label << "</text>\n";
-    if (c.hour == 0) {
-      std::snprintf(label, sizeof label, "%04d-%02d-%02d", c.year, c.month, c.day);
+    if (c.hour == 0)
       svg << "<text class=\"axis\" x=\"" << Fixed(f.X(t)) << "\" y=\"" << kTop + kPlotHeight + 28
-          << "\" text-anchor=\"middle\">" << label << "</text>\n";
-    }
+          << "\" text-anchor=\"middle\">" << FormatDate(c) << "</text>\n";
   }
   svg << "<rect class=\"frame\" x=\"" << kLeft << "\" y=\"" << kTop << "\" width=\"" << kPlotWidth
       << "\" height=\"" << kPlotHeight << "\"/>\n";
@@ -185,10 +213,11 @@ void ThresholdLines(std::ostream& svg, const Analysis& a, const Frame& f, const 
       svg << "<line class=\"thr\" x1=\"" << Fixed(f.X(s.from)) << "\" y1=\"" << Fixed(f.Y(v)) << "\" x2=\""
           << Fixed(f.X(s.to)) << "\" y2=\"" << Fixed(f.Y(v)) << "\"/>\n";
   if (spans.empty()) return;
+  // Labelled at the end of the last span, inside the plot.
   const char* name = period == kNight ? "night" : "day";
   for (double v : {limit.sys, limit.dia})
-    svg << "<text class=\"axis\" x=\"" << kLeft + kPlotWidth + 5 << "\" y=\"" << Fixed(f.Y(v) + 4) << "\">"
-        << name << ' ' << v << "</text>\n";
+    svg << "<text class=\"thr-label\" x=\"" << Fixed(f.X(spans.back().to) - 3) << "\" y=\"" << Fixed(f.Y(v) - 3)
+        << "\" text-anchor=\"end\">" << name << ' ' << v << "</text>\n";
 }
 
 void Line(std::ostream& svg, const char* css, const std::vector<std::pair<double, double>>& points) {
@@ -199,7 +228,7 @@ void Line(std::ostream& svg, const char* css, const std::vector<std::pair<double
 }
 
 std::string Tooltip(const Reading& r) {
-  std::string text = FormatLocalTime(r.time) + "  " + FormatNumber(r.sys, 0) + "/" + FormatNumber(r.dia, 0) +
+  std::string text = FormatDayTime(r.time) + "  " + FormatNumber(r.sys, 0) + "/" + FormatNumber(r.dia, 0) +
                      " mmHg";
   if (r.pulse) text += ", pulse " + FormatNumber(*r.pulse, 0);
   if (!r.excluded.empty()) text += " (excluded: " + r.excluded + ")";
@@ -220,11 +249,15 @@ std::string ChartSvg(const Analysis& a) {
     first = SecondsOf(placed.front()->time);
     last = SecondsOf(placed.back()->time);
   }
-  for (const Reading* r : counted) highest = std::max({highest, r->sys + kHeadroom, r->pulse.value_or(0) + kHeadroom});
-  const double top = std::min(kScaleMaxTop, std::ceil(highest / kGridStep) * kGridStep);
+  double highest_pulse = 0;
+  for (const Reading* r : counted) {
+    highest = std::max(highest, r->sys + kHeadroom);
+    highest_pulse = std::max(highest_pulse, r->pulse.value_or(0) + kHeadroom);
+  }
+  const double top = ScaleTop(highest, kScaleMinTop, kScaleMaxTop);
   const std::int64_t t0 = FloorTo(first, kHour);
   const std::int64_t t1 = std::max(FloorTo(last + kHour - 1, kHour), t0 + kMinSpan);
-  const Frame f(t0, t1, top);
+  const Frame f(t0, t1, top, ScaleTop(highest_pulse, kPulseMinTop, kPulseMaxTop));
 
   std::ostringstream svg;
   svg << "<svg class=\"chart\" xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 " << kWidth << ' ' << kHeight
@@ -236,14 +269,19 @@ std::string ChartSvg(const Analysis& a) {
   Grid(svg, f);
   ThresholdLines(svg, a, f, DaySpans(nights, f), kDay);
   ThresholdLines(svg, a, f, nights, kNight);
-  Legend(svg, a);
+  Legend(svg, {{"sys", "systolic"},
+               {"dia", "diastolic"},
+               {"pulse", "pulse (right axis)"},
+               {"night", "night"},
+               {"thr", EscapeHtml(a.profile->title) + " thresholds"},
+               {"ex-key", "excluded"}});
 
   std::vector<std::pair<double, double>> sys, dia, pulse;
   for (const Reading* r : counted) {
     const double x = f.X(SecondsOf(r->time));
     sys.emplace_back(x, f.Y(r->sys));
     dia.emplace_back(x, f.Y(r->dia));
-    if (r->pulse) pulse.emplace_back(x, f.Y(*r->pulse));
+    if (r->pulse) pulse.emplace_back(x, f.PulseY(*r->pulse));
   }
   Line(svg, "sys-line", sys);
   Line(svg, "dia-line", dia);
@@ -263,10 +301,109 @@ std::string ChartSvg(const Analysis& a) {
         << "\" cy=\"" << Fixed(f.Y(r->dia)) << "\" r=\"" << kMarkRadius << "\"/>";
     if (r->pulse)
       svg << "<rect class=\"pulse\" x=\"" << Fixed(f.X(SecondsOf(r->time)) - kPulseMark) << "\" y=\""
-          << Fixed(f.Y(*r->pulse) - kPulseMark) << "\" width=\"" << 2 * kPulseMark << "\" height=\""
+          << Fixed(f.PulseY(*r->pulse) - kPulseMark) << "\" width=\"" << 2 * kPulseMark << "\" height=\""
           << 2 * kPulseMark << "\"/>";
     svg << "<title>" << Tooltip(*r) << "</title></g>\n";
   }
+  svg << "</svg>\n";
+  return svg.str();
+}
+
+namespace {
+
+// Whether a clock hour is night: by the window at its middle, or with the
+// awake column by most of the hour's readings.
+std::array<bool, kHoursPerDay> NightHours(const Analysis& a) {
+  std::array<bool, kHoursPerDay> night{};
+  std::array<int, kHoursPerDay> asleep{}, seen{};
+  for (const Reading* r : a.Counted()) {
+    if (r->time.hour < 0 || r->time.hour >= kHoursPerDay) continue;
+    ++seen[r->time.hour];
+    if (r->night) ++asleep[r->time.hour];
+  }
+  for (int h = 0; h < kHoursPerDay; ++h) {
+    Reading middle;
+    middle.time = {2000, 1, 1, h, kMinutesPerHour / 2, 0};
+    night[h] = a.rule.source == DayNightSource::kAwakeColumn ? 2 * asleep[h] > seen[h]
+                                                               : IsNight(middle, a.rule);
+  }
+  return night;
+}
+
+}  // namespace
+
+std::string HourlyChartSvg(const Analysis& a) {
+  constexpr double kHourlyHeight = 300;
+  constexpr double kPlot = kHourlyHeight - kTop - kBottom;
+  constexpr double kSlot = kPlotWidth / kHoursPerDay;
+  double highest = kHourlyMinTop;
+  for (const HourMeans& m : a.hourly)
+    if (m.sys) highest = std::max(highest, *m.sys + kHeadroom);
+  const double top = ScaleTop(highest, kHourlyMinTop, kScaleMaxTop);
+  const auto x = [&](double hour) { return kLeft + kSlot * hour; };
+  const auto y = [&](double v) {
+    return kTop + kPlot * (top - std::clamp(v, kScaleFloor, top)) / (top - kScaleFloor);
+  };
+  const auto night = NightHours(a);
+
+  std::ostringstream svg;
+  svg << "<svg class=\"chart hourly-chart\" xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 " << kWidth << ' '
+      << kHourlyHeight << "\" role=\"img\" aria-label=\"Hourly mean blood pressure\">\n";
+  for (int h = 0; h < kHoursPerDay; ++h)
+    if (night[h])
+      svg << "<rect class=\"night\" x=\"" << Fixed(x(h)) << "\" y=\"" << kTop << "\" width=\"" << Fixed(kSlot)
+          << "\" height=\"" << kPlot << "\"/>\n";
+  for (double v = kScaleFloor; v <= top; v += kGridStep)
+    svg << "<line class=\"grid\" x1=\"" << kLeft << "\" y1=\"" << Fixed(y(v)) << "\" x2=\"" << kLeft + kPlotWidth
+        << "\" y2=\"" << Fixed(y(v)) << "\"/><text class=\"axis\" x=\"" << kLeft - 6 << "\" y=\"" << Fixed(y(v) + 4)
+        << "\" text-anchor=\"end\">" << v << "</text>\n";
+  svg << "<text class=\"axis-title\" transform=\"translate(14 " << kTop + kPlot / 2
+      << ") rotate(-90)\" text-anchor=\"middle\">Mean blood pressure, mmHg</text>\n";
+  for (int h = 0; h < kHoursPerDay; ++h)
+    svg << "<text class=\"axis\" x=\"" << Fixed(x(h + 0.5)) << "\" y=\"" << kTop + kPlot + 14
+        << "\" text-anchor=\"middle\">" << h << "</text>\n";
+  svg << "<text class=\"axis-title\" x=\"" << kLeft + kPlotWidth / 2 << "\" y=\"" << kTop + kPlot + 32
+      << "\" text-anchor=\"middle\">Clock hour</text>\n";
+  svg << "<rect class=\"frame\" x=\"" << kLeft << "\" y=\"" << kTop << "\" width=\"" << kPlotWidth
+      << "\" height=\"" << kPlot << "\"/>\n";
+
+  // The threshold of each hour's period, as steps across the day.
+  for (const bool systolic : {true, false}) {
+    svg << "<polyline class=\"thr\" points=\"";
+    for (int h = 0; h < kHoursPerDay; ++h) {
+      const Thresholds& t = a.LoadThresholds(night[h] ? kNight : kDay);
+      const double v = y(systolic ? t.sys : t.dia);
+      svg << Fixed(x(h)) << ',' << Fixed(v) << ' ' << Fixed(x(h + 1)) << ',' << Fixed(v) << ' ';
+    }
+    svg << "\"/>\n";
+  }
+  for (const PeriodIndex p : {kDay, kNight}) {
+    const Thresholds& t = a.LoadThresholds(p);
+    svg << "<text class=\"thr-label\" x=\"" << kLeft + kPlotWidth + 5 << "\" y=\"" << Fixed(y(t.sys) + 4) << "\">"
+        << (p == kDay ? "day " : "night ") << t.sys << "</text><text class=\"thr-label\" x=\"" << kLeft + kPlotWidth + 5
+        << "\" y=\"" << Fixed(y(t.dia) + 4) << "\">" << (p == kDay ? "day " : "night ") << t.dia << "</text>\n";
+  }
+  Legend(svg, {{"sys", "systolic mean"},
+               {"dia", "diastolic mean"},
+               {"night", "night hours"},
+               {"thr", EscapeHtml(a.profile->title) + " day and night thresholds"}});
+
+  std::vector<std::pair<double, double>> sys, dia;
+  for (int h = 0; h < kHoursPerDay; ++h) {
+    const HourMeans& m = a.hourly[h];
+    if (!m.sys || !m.dia) continue;
+    const double cx = x(h + 0.5);
+    sys.emplace_back(cx, y(*m.sys));
+    dia.emplace_back(cx, y(*m.dia));
+    svg << "<g class=\"hp\"><line class=\"bar\" x1=\"" << Fixed(cx) << "\" y1=\"" << Fixed(y(*m.sys)) << "\" x2=\""
+        << Fixed(cx) << "\" y2=\"" << Fixed(y(*m.dia)) << "\"/><circle class=\"sys\" cx=\"" << Fixed(cx) << "\" cy=\""
+        << Fixed(y(*m.sys)) << "\" r=\"" << kMarkRadius << "\"/><circle class=\"dia\" cx=\"" << Fixed(cx) << "\" cy=\""
+        << Fixed(y(*m.dia)) << "\" r=\"" << kMarkRadius << "\"/><title>" << h << ":00 to " << h << ":59, " << m.n
+        << (m.n == 1 ? " reading: " : " readings: ") << FormatNumber(m.sys, 0) << "/" << FormatNumber(m.dia, 0)
+        << " mmHg</title></g>\n";
+  }
+  Line(svg, "sys-line", sys);
+  Line(svg, "dia-line", dia);
   svg << "</svg>\n";
   return svg.str();
 }

@@ -26,15 +26,17 @@ std::string DeviceKind(int device_type) {
   }
 }
 
-std::string ProtocolName(const tag_SUPPORT_PROTOCOL& device) {
+bool IsHid(const tag_SUPPORT_PROTOCOL& device) {
+  return device.nProtocol >= 1 && device.nProtocol < kFirstSerialProtocol;
+}
+
+std::string FamilyName(const tag_SUPPORT_PROTOCOL& device) {
   // Serial protocol codes in order, from kFirstSerialProtocol on.
   static constexpr std::array<const char*, 5> kSerial = {"KX71", "KV32", "VESTRA16", "VESTRA16C",
                                                          "VESTRA18"};
-  if (device.nProtocol >= 1 && device.nProtocol < kFirstSerialProtocol)
-    return "USB HID, protocol version " + std::to_string(device.nVersion);
+  if (IsHid(device)) return "USB HID";
   const int serial = device.nProtocol - kFirstSerialProtocol;
-  if (serial >= 0 && serial < static_cast<int>(kSerial.size()))
-    return std::string(kSerial[serial]) + " serial protocol";
+  if (serial >= 0 && serial < static_cast<int>(kSerial.size())) return std::string(kSerial[serial]) + " serial";
   return "unknown protocol";
 }
 
@@ -66,7 +68,13 @@ void ReadPlan(const _BP_TRANSPORT_INFO& plan, Recording& recording) {
 }  // namespace
 
 DeviceSummary DescribeDevice(const tag_SUPPORT_PROTOCOL& device) {
-  return {DeviceKind(device.nDeviceType) + " (" + ProtocolName(device) + ")", device.nDeviceType};
+  DeviceSummary d;
+  d.kind = DeviceKind(device.nDeviceType);
+  d.family = FamilyName(device);
+  if (IsHid(device)) d.version = std::to_string(device.nVersion);  // serial families report none
+  d.description = d.kind + " (" + d.family + (d.version.empty() ? "" : ", protocol version " + d.version) + ")";
+  d.device_type = device.nDeviceType;
+  return d;
 }
 
 Recording RecordingFromDownload(const _BP_DATASET& set, const _BP_TRANSPORT_INFO* plan,
@@ -103,14 +111,34 @@ Recording RecordingFromDownload(const _BP_DATASET& set, const _BP_TRANSPORT_INFO
   return recording;
 }
 
-Recording RecordingFromDownload(const _DOWNLOAD_DATAINFO& data, const tag_SUPPORT_PROTOCOL& device) {
+Recording RecordingFromDownload(const _DOWNLOAD_DATAINFO& data, const tag_SUPPORT_PROTOCOL& device,
+                                SetChoice set) {
   const DeviceSummary summary = DescribeDevice(device);
-  if (device.nDeviceType == kThreeStoreMonitor)
-    return RecordingFromDownload(data.ZoneSet1, nullptr, nullptr, summary);
-  const bool has_plan =
-      !(device.nDeviceType == kAmbulatoryRecorder && device.nVariant == kVariantWithoutPlan);
+  // The sets this type of device fills, in order.
+  std::vector<const _BP_DATASET*> sets = {&data.BPSet};
+  if (device.nDeviceType == kThreeStoreMonitor) sets = {&data.ZoneSet1, &data.ZoneSet2, &data.ZoneSet3};
+  if (device.nDeviceType == kAmbulatoryRecorder) sets.push_back(&data.BPSet2);
+  const char* noun = device.nDeviceType == kThreeStoreMonitor ? "store" : "set";
+  const int count = static_cast<int>(sets.size());
+
+  int chosen = 1;
+  std::string why;
+  if (set) {
+    if (*set < 1 || *set > count)
+      throw InputError("device download: --set " + std::to_string(*set) + ": this device has " + noun + "s 1 to " +
+                       std::to_string(count));
+    chosen = *set;
+    why = ", as asked";
+  } else {
+    for (chosen = 1; chosen < count && sets[chosen - 1]->vecRecords.empty();) ++chosen;
+    why = count > 1 ? ", the first with readings" : "";
+  }
+  const bool has_plan = device.nDeviceType != kThreeStoreMonitor &&
+                        !(device.nDeviceType == kAmbulatoryRecorder && device.nVariant == kVariantWithoutPlan);
   const _SPO2_DATASET* spo2 = device.nDeviceType == kMonitorWithSpO2 ? &data.SpO2Set : nullptr;
-  return RecordingFromDownload(data.BPSet, has_plan ? &data.Info : nullptr, spo2, summary);
+  Recording r = RecordingFromDownload(*sets[chosen - 1], has_plan ? &data.Info : nullptr, spo2, summary);
+  r.set_label = std::string(noun) + " " + std::to_string(chosen) + " of " + std::to_string(count) + why;
+  return r;
 }
 
 }  // namespace bplink::report

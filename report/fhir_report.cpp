@@ -1,8 +1,11 @@
 // FHIR R4 export. Codes are LOINC, units UCUM, as the vital-signs profiles
-// of FHIR R4 use them.
+// of FHIR R4 use them; where LOINC has no code for a summary (the day and
+// the night means), a local code system says which period a mean is of.
 
 #include <bplink/report/fhir_report.h>
 
+#include <array>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -17,11 +20,17 @@ using nlohmann::json;
 constexpr const char* kLoinc = "http://loinc.org";
 constexpr const char* kUcum = "http://unitsofmeasure.org";
 constexpr const char* kCategorySystem = "http://terminology.hl7.org/CodeSystem/observation-category";
+constexpr const char* kVitalSignsProfile = "http://hl7.org/fhir/StructureDefinition/vitalsigns";
+constexpr const char* kBpProfile = "http://hl7.org/fhir/StructureDefinition/bp";
+constexpr const char* kHeartRateProfile = "http://hl7.org/fhir/StructureDefinition/heartrate";
+constexpr const char* kOxygenProfile = "http://hl7.org/fhir/StructureDefinition/oxygensat";
 
 constexpr int kIndent = 2;
+constexpr const char* kAnonymousCode = "anonymous-patient";
+constexpr const char* kAnonymousDisplay = "Patient not identified: the report was given no patient details";
 
-json Coding(const char* code, const char* display) {
-  return {{"system", kLoinc}, {"code", code}, {"display", display}};
+json Coding(const char* code, const char* display, const char* system = kLoinc) {
+  return {{"system", system}, {"code", code}, {"display", display}};
 }
 
 // Whole numbers are written without a fraction.
@@ -31,8 +40,12 @@ json Quantity(double value, const char* unit, const char* code) {
   return {{"value", number}, {"unit", unit}, {"system", kUcum}, {"code", code}};
 }
 
+json Component(json codings, double mmhg) {
+  return {{"code", {{"coding", std::move(codings)}}}, {"valueQuantity", Quantity(mmhg, "mmHg", "mm[Hg]")}};
+}
+
 json Component(const char* code, const char* display, double mmhg) {
-  return {{"code", {{"coding", {Coding(code, display)}}}}, {"valueQuantity", Quantity(mmhg, "mmHg", "mm[Hg]")}};
+  return Component(json::array({Coding(code, display)}), mmhg);
 }
 
 std::string DateTime(const CalendarTime& t, const UtcOffset& offset) {
@@ -87,20 +100,112 @@ class EntryNames {
   std::uint64_t count_ = 0;
 };
 
-json VitalSign(json code, const std::string& when, const std::string& device) {
+struct References {
+  std::string patient, device;
+};
+
+json VitalSign(const char* profile, json code, const References& refs) {
   return {{"resourceType", "Observation"},
+          {"meta", {{"profile", {profile}}}},
           {"status", "final"},
           {"category",
            {{{"coding", {{{"system", kCategorySystem}, {"code", "vital-signs"}, {"display", "Vital Signs"}}}}}}},
           {"code", std::move(code)},
-          {"effectiveDateTime", when},
-          {"device", {{"reference", device}}}};
+          {"subject", {{"reference", refs.patient}}},
+          {"device", {{"reference", refs.device}}}};
 }
 
-json DeviceResource(const Recording& r) {
-  const std::string name =
-      r.device ? r.device->description : "blood-pressure monitor (readings from " + r.source + ")";
-  return {{"resourceType", "Device"}, {"deviceName", {{{"name", name}, {"type", "user-friendly-name"}}}}};
+json PatientResource(const PatientInfo& p) {
+  json patient = {{"resourceType", "Patient"}};
+  if (p.Empty()) {
+    patient["meta"] = {{"tag", {Coding(kAnonymousCode, kAnonymousDisplay, kSummarySystem)}}};
+    return patient;
+  }
+  if (!p.id.empty()) patient["identifier"] = {{{"value", p.id}}};
+  if (!p.name.empty()) patient["name"] = {{{"text", p.name}}};
+  if (!p.sex.empty()) patient["gender"] = p.sex;  // the same four words as FHIR's gender codes
+  if (!p.birth_date.empty()) patient["birthDate"] = p.birth_date;
+  return patient;
+}
+
+json DeviceResource(const Recording& r, const std::string& patient) {
+  json device = {{"resourceType", "Device"}, {"patient", {{"reference", patient}}},
+                 {"type", {{"text", "Blood pressure monitor"}}}};
+  if (!r.device) {
+    device["deviceName"] = {{{"name", "blood-pressure monitor (readings from " + r.source + ")"},
+                             {"type", "user-friendly-name"}}};
+    return device;
+  }
+  const DeviceSummary& d = *r.device;
+  device["deviceName"] = {{{"name", d.description}, {"type", "user-friendly-name"}},
+                          {{"name", d.kind}, {"type", "model-name"}}};
+  device["modelNumber"] = d.kind + ", " + d.family;
+  if (!d.version.empty()) device["version"] = {{{"type", {{"text", "protocol version"}}}, {"value", d.version}}};
+  if (!d.serial.empty()) device["serialNumber"] = d.serial;
+  return device;
+}
+
+// The mean of one period as a panel of its systolic and diastolic means.
+json SummaryObservation(const Analysis& a, PeriodIndex p, const References& refs, const UtcOffset& offset) {
+  struct Codes {
+    const char* loinc_panel; const char* panel_display;
+    const char* loinc_sys; const char* sys_display;
+    const char* loinc_dia; const char* dia_display;
+    const char* local; const char* local_display;
+  };
+  // 24 hours has codes of its own; a day or night mean has only the
+  // general "mean" codes, and the local code names the period.
+  static constexpr std::array<Codes, kPeriodCount> kCodes = {{
+      {"97844-5", "Blood pressure panel 24 hour mean", "8490-5", "Systolic blood pressure 24 hour mean", "8472-3",
+       "Diastolic blood pressure 24 hour mean", "24h", "24-hour"},
+      {"96607-7", "Blood pressure panel mean systolic and mean diastolic", "96608-5", "Systolic blood pressure mean",
+       "96609-3", "Diastolic blood pressure mean", "day", "Daytime"},
+      {"96607-7", "Blood pressure panel mean systolic and mean diastolic", "96608-5", "Systolic blood pressure mean",
+       "96609-3", "Diastolic blood pressure mean", "night", "Night-time"},
+  }};
+  const Codes& c = kCodes[p];
+  const std::string local = std::string(c.local) + "-mean";
+  const std::string local_display = std::string(c.local_display) + " mean blood pressure";
+  json obs = VitalSign(kVitalSignsProfile,
+                       {{"coding", {Coding(c.loinc_panel, c.panel_display),
+                                    {{"system", kSummarySystem}, {"code", local}, {"display", local_display}}}},
+                        {"text", local_display}},
+                       refs);
+  const Reading* first = nullptr;
+  const Reading* last = nullptr;
+  for (const Reading* r : a.Counted())
+    if (p == k24h || r->night == (p == kNight)) {
+      if (!first) first = r;
+      last = r;
+    }
+  obs["effectivePeriod"] = {{"start", DateTime(first->time, offset)}, {"end", DateTime(last->time, offset)}};
+  const auto part = [&](const char* loinc, const char* display, const char* which, double value) {
+    const std::string code = std::string(c.local) + "-" + which + "-mean";
+    const std::string text = std::string(c.local_display) + " " + which + " mean";
+    return Component(json::array({Coding(loinc, display), {{"system", kSummarySystem}, {"code", code}, {"display", text}}}),
+                     std::round(value * 10) / 10);
+  };
+  obs["component"] = {part(c.loinc_sys, c.sys_display, "systolic", *a.periods[p].sys.mean),
+                      part(c.loinc_dia, c.dia_display, "diastolic", *a.periods[p].dia.mean)};
+  obs["note"] = {{{"text", "Mean of " + std::to_string(a.periods[p].n) + " readings."}}};
+  return obs;
+}
+
+// A search parameter's value as a URL carries it: unreserved characters as
+// they are, every other byte as %XX.
+std::string UrlEncoded(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isalnum(byte) || c == '-' || c == '.' || c == '_' || c == '~') {
+      out += c;
+    } else {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", byte);
+      out += hex;
+    }
+  }
+  return out;
 }
 
 }  // namespace
@@ -131,38 +236,61 @@ json FhirBundle(const Analysis& a, const UtcOffset& offset) {
   const auto counted = a.Counted();
   EntryNames names(r.source + (counted.empty() ? std::string() : FormatLocalTime(counted.front()->time)));
   json entries = json::array();
-  const auto add = [&entries, &names](json resource) {
+  // A transaction creates every entry; the patient only when the receiving
+  // record has no patient with that identifier yet.
+  const auto add = [&entries, &names](json resource, const std::string& if_none_exist = {}) {
     const std::string url = names.Next();
-    entries.push_back({{"fullUrl", url}, {"resource", std::move(resource)}});
+    json request = {{"method", "POST"}, {"url", resource["resourceType"]}};
+    if (!if_none_exist.empty()) request["ifNoneExist"] = if_none_exist;
+    entries.push_back({{"fullUrl", url}, {"resource", std::move(resource)}, {"request", std::move(request)}});
     return url;
   };
 
-  const std::string device = add(DeviceResource(r));
+  References refs;
+  refs.patient = add(PatientResource(r.subject), r.subject.id.empty() ? "" : "identifier=" + UrlEncoded(r.subject.id));
+  refs.device = add(DeviceResource(r, refs.patient));
   for (const Reading* reading : counted) {
     const std::string when = DateTime(reading->time, offset);
-    json bp = VitalSign({{"coding", {Coding("85354-9", "Blood pressure panel with all children optional")}},
+    json bp = VitalSign(kBpProfile,
+                        {{"coding", {Coding("85354-9", "Blood pressure panel with all children optional")}},
                          {"text", "Blood pressure"}},
-                        when, device);
+                        refs);
+    bp["effectiveDateTime"] = when;
     bp["component"] = {Component("8480-6", "Systolic blood pressure", reading->sys),
                        Component("8462-4", "Diastolic blood pressure", reading->dia)};
     if (reading->map) bp["component"].push_back(Component("8478-0", "Mean blood pressure", *reading->map));
     add(std::move(bp));
     if (reading->pulse) {
-      json hr = VitalSign({{"coding", {Coding("8867-4", "Heart rate")}}, {"text", "Heart rate"}}, when, device);
+      json hr = VitalSign(kHeartRateProfile, {{"coding", {Coding("8867-4", "Heart rate")}}, {"text", "Heart rate"}}, refs);
+      hr["effectiveDateTime"] = when;
       hr["valueQuantity"] = Quantity(*reading->pulse, "beats/minute", "/min");
       add(std::move(hr));
     }
   }
   for (const SpO2Sample& sample : r.spo2) {
-    json spo2 = VitalSign({{"coding",
+    json spo2 = VitalSign(kOxygenProfile,
+                          {{"coding",
                             {Coding("2708-6", "Oxygen saturation in Arterial blood"),
                              Coding("59408-5", "Oxygen saturation in Arterial blood by Pulse oximetry")}},
                            {"text", "SpO2"}},
-                          DateTime(sample.time, offset), device);
+                          refs);
+    spo2["effectiveDateTime"] = DateTime(sample.time, offset);
     spo2["valueQuantity"] = Quantity(sample.spo2, "%", "%");
     add(std::move(spo2));
   }
-  return {{"resourceType", "Bundle"}, {"type", "collection"}, {"entry", std::move(entries)}};
+  for (const PeriodIndex p : {k24h, kDay, kNight})
+    if (a.periods[p].sys.mean && a.periods[p].dia.mean) add(SummaryObservation(a, p, refs, offset));
+  return {{"resourceType", "Bundle"}, {"type", "transaction"}, {"entry", std::move(entries)}};
+}
+
+std::optional<int> ParseUtcOffset(std::string_view text) {
+  if (text == "Z" || text == "UTC") return 0;
+  // +HH:MM or -HH:MM
+  if (text.size() != 6 || (text[0] != '+' && text[0] != '-') || text[3] != ':') return std::nullopt;
+  const auto t = ParseLocalTime("2000-01-01T" + std::string(text.substr(1)));
+  if (!t || t->hour > 14) return std::nullopt;
+  const int minutes = t->hour * kMinutesPerHour + t->minute;
+  return text[0] == '-' ? -minutes : minutes;
 }
 
 void WriteFhirReport(const Analysis& analysis, const UtcOffset& offset, std::ostream& out) {

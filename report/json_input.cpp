@@ -82,18 +82,25 @@ class JsonReader {
     return record;
   }
 
-  // The first set that holds records.
-  _BP_DATASET Set(const json& doc) const {
+  // The set asked for, or the first that holds records; `label` says which.
+  _BP_DATASET Set(const json& doc, SetChoice choice, std::string& label) const {
     const json& sets = Member(doc, "(top level)", "sets");
     if (!sets.is_array()) Fail("sets", "expected an array of data sets");
-    for (std::size_t i = 0; i < sets.size(); ++i) {
+    const auto count = sets.size();
+    if (choice && (*choice < 1 || static_cast<std::size_t>(*choice) > count))
+      throw InputError(name_ + ": --set " + std::to_string(*choice) + ": the download has " +
+                       (count == 1 ? std::string("set 1 only") : "sets 1 to " + std::to_string(count)));
+    for (std::size_t i = choice ? static_cast<std::size_t>(*choice - 1) : 0; i < count; ++i) {
       const std::string path = "sets[" + std::to_string(i) + "]";
       const json& records = Member(sets[i], path, "records");
       if (!records.is_array()) Fail(path + ".records", "expected an array of records");
-      if (records.empty()) continue;
+      if (records.empty() && !choice) continue;
+      if (records.empty()) throw InputError(name_ + ": no readings: set " + std::to_string(*choice) + " is empty");
       _BP_DATASET set;
       for (std::size_t j = 0; j < records.size(); ++j)
         set.vecRecords.push_back(Record(records[j], path + ".records[" + std::to_string(j) + "]"));
+      label = "set " + std::to_string(i + 1) + " of " + std::to_string(count) +
+              (choice ? ", as asked" : count > 1 ? ", the first with readings" : "");
       return set;
     }
     throw InputError(name_ + ": no readings: every data set in 'sets' is empty");
@@ -156,7 +163,9 @@ class JsonReader {
     id.nProtocol = OptionalInteger(device, "device", "protocol", -1);
     id.nVariant = OptionalInteger(device, "device", "variant", 0);
     id.nVersion = OptionalInteger(device, "device", "version", 0);
-    return DescribeDevice(id);
+    DeviceSummary summary = DescribeDevice(id);
+    if (device.contains("serial") && device["serial"].is_string()) summary.serial = device["serial"].get<std::string>();
+    return summary;
   }
 
  private:
@@ -167,7 +176,7 @@ bool Present(const json& doc, const char* key) { return doc.contains(key) && !do
 
 }  // namespace
 
-Recording LoadDownloadJson(std::istream& in, const std::string& name) {
+Recording LoadDownloadJson(std::istream& in, const std::string& name, SetChoice choice) {
   json doc;
   try {
     doc = json::parse(in);
@@ -177,7 +186,8 @@ Recording LoadDownloadJson(std::istream& in, const std::string& name) {
   if (!doc.is_object()) throw InputError(name + ": expected a JSON object at the top level");
 
   const JsonReader reader(name);
-  const _BP_DATASET set = reader.Set(doc);
+  std::string label;
+  const _BP_DATASET set = reader.Set(doc, choice, label);
   std::vector<std::string> patient;
   std::optional<_BP_TRANSPORT_INFO> plan;
   if (Present(doc, "plan")) plan = reader.Plan(doc["plan"], patient);
@@ -187,6 +197,7 @@ Recording LoadDownloadJson(std::istream& in, const std::string& name) {
   Recording recording = RecordingFromDownload(set, plan ? &*plan : nullptr, spo2 ? &*spo2 : nullptr,
                                               reader.Device(doc));
   recording.source = name;
+  recording.set_label = std::move(label);
   recording.patient = std::move(patient);  // already UTF-8, unlike the device's own fields
   return recording;
 }

@@ -13,12 +13,15 @@ namespace {
 using nlohmann::json;
 
 constexpr double kHundredths = 100;
+constexpr double kThousandths = 1000;  // for ratios near 1
 constexpr int kIndent = 2;
 
-json Rounded(std::optional<double> value) {
+json RoundedTo(std::optional<double> value, double steps) {
   if (!value) return nullptr;
-  return std::round(*value * kHundredths) / kHundredths;
+  return std::round(*value * steps) / steps;
 }
+
+json Rounded(std::optional<double> value) { return RoundedTo(value, kHundredths); }
 
 json SummaryJson(const Summary& s) {
   return {{"n", s.n},
@@ -76,7 +79,9 @@ json HourlyJson(const Analysis& a) {
 
 json RecordingJson(const Analysis& a) {
   const Recording& r = a.recording;
-  json j = {{"source", r.source}, {"patient", r.patient}};
+  json j = {{"source", r.source}, {"patient", r.patient}, {"set", r.set_label}};
+  const PatientInfo& p = r.subject;
+  j["subject"] = {{"name", p.name}, {"id", p.id}, {"birth_date", p.birth_date}, {"sex", p.sex}};
   j["device"] = r.device ? json(r.device->description) : json(nullptr);
   if (r.plan)
     j["plan"] = {{"day_start", FormatClock(r.plan->day_start)},
@@ -123,7 +128,9 @@ json ReportJson(const Analysis& a) {
   j["dipping"] = {{"sys_pct", Rounded(a.dipping_sys)},
                   {"dia_pct", Rounded(a.dipping_dia)},
                   {"sys_class", a.dipping_sys ? json(DippingClass(*a.dipping_sys)) : json(nullptr)},
-                  {"dia_class", a.dipping_dia ? json(DippingClass(*a.dipping_dia)) : json(nullptr)}};
+                  {"dia_class", a.dipping_dia ? json(DippingClass(*a.dipping_dia)) : json(nullptr)},
+                  {"sys_ratio", RoundedTo(NightDayRatio(a.periods[kDay].sys.mean, a.periods[kNight].sys.mean), kThousandths)},
+                  {"dia_ratio", RoundedTo(NightDayRatio(a.periods[kDay].dia.mean, a.periods[kNight].dia.mean), kThousandths)}};
   j["morning_surge"] = SurgeJson(a.surge);
   j["validity"] = {{"valid", a.validity.valid},
                    {"valid_pct", Rounded(a.validity.valid_pct)},

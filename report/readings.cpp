@@ -3,6 +3,9 @@
 
 #include <bplink/report/readings.h>
 
+#include <nlohmann/json.hpp>
+
+#include <array>
 #include <charconv>
 #include <cstdio>
 #include <fstream>
@@ -51,6 +54,30 @@ std::string FormatLocalTime(const CalendarTime& t) {
   return buffer;
 }
 
+namespace {
+constexpr std::array<const char*, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                 "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+const char* MonthName(int month) { return month >= 1 && month <= 12 ? kMonths[month - 1] : "?"; }
+}  // namespace
+
+std::string FormatDate(const CalendarTime& t) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%d %s %04d", t.day, MonthName(t.month), t.year);
+  return buffer;
+}
+
+std::string FormatDayTime(const CalendarTime& t) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%d %s %02d:%02d", t.day, MonthName(t.month), t.hour, t.minute);
+  return buffer;
+}
+
+std::string FormatDateTime(const CalendarTime& t) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, " %02d:%02d", t.hour, t.minute);
+  return FormatDate(t) + buffer;
+}
+
 std::string FormatClock(int minutes_after_midnight) {
   char buffer[16];
   std::snprintf(buffer, sizeof buffer, "%02d:%02d", minutes_after_midnight / kMinutesPerHour,
@@ -76,7 +103,7 @@ std::string TextFromDevice(const char* field, std::size_t size) {
   return text;
 }
 
-Recording LoadInputFile(const std::string& path) {
+Recording LoadInputFile(const std::string& path, SetChoice set) {
   std::ifstream file(path, std::ios::binary);
   if (!file) throw InputError(path + ": cannot open the file");
   std::stringstream content;
@@ -84,8 +111,41 @@ Recording LoadInputFile(const std::string& path) {
   const std::string text = content.str();
   const auto first = text.find_first_not_of(" \t\r\n" + std::string(kUtf8Bom));
   std::istringstream in(text);
-  if (first != std::string::npos && text[first] == '{') return LoadDownloadJson(in, path);
-  return LoadCsv(in, path);
+  if (first != std::string::npos && text[first] == '{') return LoadDownloadJson(in, path, set);
+  if (set && *set != 1) throw InputError(path + ": a CSV holds one set of readings; --set " + std::to_string(*set) + " asks for another");
+  Recording recording = LoadCsv(in, path);
+  recording.set_label = "the file's readings";
+  return recording;
+}
+
+std::string CheckPatient(const PatientInfo& p) {
+  if (!p.birth_date.empty()) {
+    const auto t = ParseLocalTime(p.birth_date + "T00:00");
+    if (!t || p.birth_date.size() != 10) return "birth date '" + p.birth_date + "' is not a date like 1960-05-31";
+  }
+  if (!p.sex.empty() && p.sex != "female" && p.sex != "male" && p.sex != "other" && p.sex != "unknown")
+    return "sex '" + p.sex + "' is not one of female, male, other, unknown";
+  return {};
+}
+
+PatientInfo LoadPatientJson(std::istream& in, const std::string& name) {
+  nlohmann::json doc;
+  try {
+    doc = nlohmann::json::parse(in);
+  } catch (const nlohmann::json::parse_error& e) {
+    throw InputError(name + ": not valid JSON: " + e.what());
+  }
+  if (!doc.is_object()) throw InputError(name + ": expected a JSON object like {\"name\": \"...\", \"id\": \"...\"}");
+  PatientInfo p;
+  const std::pair<const char*, std::string*> members[] = {
+      {"name", &p.name}, {"id", &p.id}, {"birth_date", &p.birth_date}, {"sex", &p.sex}};
+  for (const auto& [key, field] : members) {
+    if (!doc.contains(key) || doc[key].is_null()) continue;
+    if (!doc[key].is_string()) throw InputError(name + ": " + key + ": expected a text, found " + doc[key].dump());
+    *field = doc[key].get<std::string>();
+  }
+  if (const std::string problem = CheckPatient(p); !problem.empty()) throw InputError(name + ": " + problem);
+  return p;
 }
 
 }  // namespace bplink::report

@@ -6,10 +6,42 @@
 #include <bplink/report/html_report.h>
 #include <bplink/report/json_report.h>
 
+#include <chrono>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 
 namespace bplink::report {
+namespace {
+
+CalendarTime LocalNow() {
+  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  std::tm t{};
+#if defined(_WIN32)
+  localtime_s(&t, &now);
+#else
+  localtime_r(&now, &t);
+#endif
+  return {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
+}
+
+// The --patient file, then the options over it.
+PatientInfo PatientOf(const ReportOptions& options) {
+  PatientInfo p;
+  if (!options.patient_file.empty()) {
+    std::ifstream file(options.patient_file, std::ios::binary);
+    if (!file) throw InputError(options.patient_file + ": cannot open the file");
+    p = LoadPatientJson(file, options.patient_file);
+  }
+  const PatientInfo& o = options.patient;
+  for (const auto& [from, to] : {std::pair(&o.name, &p.name), std::pair(&o.id, &p.id),
+                                 std::pair(&o.birth_date, &p.birth_date), std::pair(&o.sex, &p.sex)})
+    if (!from->empty()) *to = *from;
+  if (const std::string problem = CheckPatient(p); !problem.empty()) throw InputError("patient: " + problem);
+  return p;
+}
+
+}  // namespace
 
 int WriteReport(Recording recording, const ReportOptions& options, std::ostream& out, std::ostream& err) {
   const Profile* profile = FindProfile(options.profile);
@@ -26,6 +58,13 @@ int WriteReport(Recording recording, const ReportOptions& options, std::ostream&
     }
   }
 
+  try {
+    recording.subject = PatientOf(options);
+  } catch (const InputError& e) {
+    err << "bplink report: " << e.what() << '\n';
+    return kReportBadInput;
+  }
+
   const Analysis analysis = Analyse(std::move(recording), *profile, night);
   if (analysis.night_option_ignored)
     err << "bplink report: note: --night not used. " << DescribeRule(analysis.rule) << '\n';
@@ -34,7 +73,8 @@ int WriteReport(Recording recording, const ReportOptions& options, std::ostream&
   // no half-written file behind.
   std::ostringstream text;
   switch (options.format) {
-    case ReportFormat::kHtml: WriteHtmlReport(analysis, text); break;
+    case ReportFormat::kHtml:
+    case ReportFormat::kPdf: WriteHtmlReport(analysis, options.made.value_or(LocalNow()), text); break;
     case ReportFormat::kJson: WriteJsonReport(analysis, text); break;
     case ReportFormat::kFhir:
       WriteFhirReport(analysis, options.utc_offset ? options.utc_offset : UtcOffset(MachineUtcOffset), text);
@@ -57,7 +97,7 @@ int WriteReport(Recording recording, const ReportOptions& options, std::ostream&
 int RunReport(const ReportOptions& options, std::ostream& out, std::ostream& err) {
   Recording recording;
   try {
-    recording = LoadInputFile(options.input);
+    recording = LoadInputFile(options.input, options.set);
   } catch (const InputError& e) {
     err << "bplink report: " << e.what() << '\n';
     return kReportBadInput;

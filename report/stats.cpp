@@ -17,9 +17,6 @@ constexpr double kNonDipperAbove = 0;
 
 constexpr std::int64_t kSurgeWindowSeconds = 2 * kSecondsPerHour;
 
-constexpr double kMinValidPercent = 70;
-constexpr int kMinDayReadings = 20;
-constexpr int kMinNightReadings = 7;
 
 int MinuteOfDay(const CalendarTime& t) { return t.hour * kMinutesPerHour + t.minute; }
 
@@ -230,6 +227,11 @@ std::optional<MorningSurge> ComputeMorningSurge(const std::vector<const Reading*
 
 // ---------------------------------------------------------------------------
 // Validity, verdict, hourly means
+
+std::optional<double> NightDayRatio(std::optional<double> day_mean, std::optional<double> night_mean) {
+  if (!day_mean || !night_mean || *day_mean == 0) return std::nullopt;
+  return *night_mean / *day_mean;
+}
 
 Validity CheckValidity(int total, int counted, int day_n, int night_n) {
   Validity v;

@@ -1,29 +1,191 @@
 // report: the options of the ambulatory report. Reading, analysing and
-// writing are bplink::report::RunReport; this file only parses.
+// writing are bplink::report::RunReport; this file parses, and for PDF runs
+// Chromium on the HTML the library wrote (the library runs no programs).
 
 #include <bplink/report/report.h>
 
 #include <CLI/CLI.hpp>
 
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <memory>
+#include <random>
+#include <sstream>
 #include <string>
+#include <vector>
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+extern char** environ;
+#endif
 
 #include "commands/commands.h"
 
 namespace bplink::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The first of the names that is an executable file on PATH, or empty.
+fs::path FindOnPath(const std::vector<std::string>& names) {
+#if defined(_WIN32)
+  constexpr char kSeparator = ';';
+  const std::vector<std::string> suffixes = {".exe", ""};
+#else
+  constexpr char kSeparator = ':';
+  const std::vector<std::string> suffixes = {""};
+#endif
+  const char* path = std::getenv("PATH");
+  if (!path) return {};
+  for (const std::string& name : names) {
+    std::stringstream dirs(path);
+    for (std::string dir; std::getline(dirs, dir, kSeparator);) {
+      if (dir.empty()) continue;
+      for (const std::string& suffix : suffixes) {
+        std::error_code ec;
+        const fs::path candidate = fs::path(dir) / (name + suffix);
+        if (fs::is_regular_file(candidate, ec)) return candidate;
+      }
+    }
+  }
+  return {};
+}
+
+// Runs the program with its arguments, its output to `log`; the exit
+// status, or -1 when it could not start or did not exit.
+int Run(const fs::path& program, const std::vector<std::string>& args, const fs::path& log) {
+#if defined(_WIN32)
+  std::string command = "\"\"" + program.string() + "\"";
+  for (const std::string& arg : args) command += " \"" + arg + "\"";
+  command += " >\"" + log.string() + "\" 2>&1\"";
+  return std::system(command.c_str());
+#else
+  std::vector<std::string> all = {program.string()};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& arg : all) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+  pid_t pid = 0;
+  const int started = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (started != 0) return -1;
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+#endif
+}
+
+// The HTML report printed to PDF by headless Chromium.
+int WritePdf(report::ReportOptions options) {
+  std::error_code ec;
+  const bool to_stdout = options.output.empty() || options.output == "-";
+  fs::path target;
+  if (!to_stdout) {  // checked first, and told as for any other format
+    target = fs::absolute(options.output, ec);
+    const bool existed = fs::exists(target, ec);
+    const bool writable = static_cast<bool>(std::ofstream(target, std::ios::binary | std::ios::app));
+    if (!existed) fs::remove(target, ec);  // only a probe: a failed report leaves no file
+    if (!writable) {
+      std::cerr << "bplink report: cannot write " << options.output << '\n';
+      return report::kReportCannotWrite;
+    }
+  }
+  const std::string output = options.output;
+  const fs::path chromium = FindOnPath({"chromium", "chromium-browser"});
+  if (chromium.empty()) {
+    std::cerr << "bplink report: --format pdf needs Chromium (chromium or chromium-browser on PATH; on Debian: "
+                 "apt install chromium). Without it, write the page with --format html and print it to PDF "
+                 "from a browser.\n";
+    return report::kReportNoPdf;
+  }
+  const fs::path dir = fs::temp_directory_path(ec) / ("bplink-report-" + std::to_string(std::random_device{}()) +
+                                                      "-" + std::to_string(std::time(nullptr)));
+  if (ec || !fs::create_directories(dir, ec)) {
+    std::cerr << "bplink report: cannot make a temporary folder for the PDF: " << ec.message() << '\n';
+    return report::kReportCannotWrite;
+  }
+  // Printed in the temporary folder and copied once whole, so a failure
+  // leaves the output file as it was.
+  const fs::path pdf = dir / "report.pdf";
+  options.format = report::ReportFormat::kHtml;
+  options.output = (dir / "report.html").string();
+  int status = report::RunReport(options, std::cout, std::cerr);
+  if (status == report::kReportOk) {
+    std::vector<std::string> args = {"--headless", "--disable-gpu", "--no-first-run", "--no-pdf-header-footer",
+                                     "--user-data-dir=" + (dir / "profile").string(),
+                                     "--print-to-pdf=" + pdf.string(), "file://" + options.output};
+#if !defined(_WIN32)
+    if (::geteuid() == 0) args.insert(args.begin(), "--no-sandbox");  // Chromium will not run as root otherwise
+#endif
+    const int chromium_status = Run(chromium, args, dir / "chromium.log");
+    if (chromium_status != 0 || !fs::exists(pdf) || fs::file_size(pdf, ec) == 0) {
+      std::ifstream log(dir / "chromium.log");
+      std::cerr << "bplink report: " << chromium.string() << " did not print the PDF (exit status "
+                << chromium_status << "): " << log.rdbuf() << '\n';
+      status = report::kReportNoPdf;
+    } else if (to_stdout) {
+      std::ifstream file(pdf, std::ios::binary);
+      std::cout << file.rdbuf();
+    } else if (!fs::copy_file(pdf, target, fs::copy_options::overwrite_existing, ec)) {
+      std::cerr << "bplink report: cannot write " << output << ": " << ec.message() << '\n';
+      status = report::kReportCannotWrite;
+    }
+  }
+  fs::remove_all(dir, ec);
+  return status;
+}
+
+// --tz: a fixed offset, or a zone the machine knows by name.
+std::string CheckZone(const std::string& value) {
+  if (report::ParseUtcOffset(value)) return {};
+#if !defined(_WIN32)
+  const char* tzdir = std::getenv("TZDIR");
+  std::error_code ec;
+  if (value.find("..") == std::string::npos &&
+      fs::is_regular_file(fs::path(tzdir ? tzdir : "/usr/share/zoneinfo") / value, ec))
+    return {};
+  return "expected a UTC offset like +01:00 or a time zone like Europe/Berlin";
+#else
+  return "expected a UTC offset like +01:00";
+#endif
+}
+
+report::UtcOffset ZoneOffset(const std::string& value) {
+  if (const auto minutes = report::ParseUtcOffset(value))
+    return [offset = *minutes](const CalendarTime&) { return offset; };
+#if !defined(_WIN32)
+  ::setenv("TZ", value.c_str(), 1);  // the program's own zone from here on: the report reads it, nothing else
+  ::tzset();
+#endif
+  return report::MachineUtcOffset;
+}
+
+}  // namespace
 
 void AddReportCommand(CLI::App& app) {
   const std::map<std::string, report::ReportFormat> formats = {{"html", report::ReportFormat::kHtml},
                                                                {"json", report::ReportFormat::kJson},
-                                                               {"fhir", report::ReportFormat::kFhir}};
+                                                               {"fhir", report::ReportFormat::kFhir},
+                                                               {"pdf", report::ReportFormat::kPdf}};
   auto options = std::make_shared<report::ReportOptions>();
+  auto zone = std::make_shared<std::string>();
+  auto set = std::make_shared<int>(0);
   CLI::App* command = app.add_subcommand(
       "report", "Analyse an ambulatory recording (CSV of readings or JSON download) and write the report");
   command->add_option("INPUT", options->input, "CSV with time,sys,dia[,map,pulse,awake] or a JSON download")
       ->required();
-  command->add_option("--format", options->format, "html (default), json or fhir")
+  command->add_option("--format", options->format, "html (default), json, fhir, or pdf (printed by Chromium)")
       ->transform(CLI::CheckedTransformer(formats, CLI::ignore_case));
   command->add_option("-o,--output", options->output, "write to FILE instead of standard output");
   command->add_option("--profile", options->profile, "thresholds: esh2023 (default) or aha2017")
@@ -37,10 +199,26 @@ void AddReportCommand(CLI::App& app) {
                                                    : "expected two different times like 22:30-06:30";
           },
           "HH:MM-HH:MM");
+  command->add_option("--set", *set, "the data set or store to report, from 1 (default: the first with readings)")
+      ->check(CLI::PositiveNumber);
+  command->add_option("--patient", options->patient_file,
+                      "JSON with the patient: {\"name\", \"id\", \"birth_date\": \"YYYY-MM-DD\", \"sex\"}");
+  command->add_option("--patient-name", options->patient.name, "the patient's name (over --patient's)");
+  command->add_option("--patient-id", options->patient.id, "the patient's ID (over --patient's)");
+  command->add_option("--birth-date", options->patient.birth_date, "YYYY-MM-DD (over --patient's)");
+  command->add_option("--sex", options->patient.sex, "female, male, other or unknown (over --patient's)")
+      ->check(CLI::IsMember({"female", "male", "other", "unknown"}));
+  command->add_option("--tz", *zone, "time zone of the device's clock for FHIR times: +01:00 or Europe/Berlin "
+                                     "(default: this machine's)")
+      ->check(CheckZone, "ZONE");
   // The report has told the reason on stderr already; the status reaches
   // main() as a CLI::RuntimeError, which ends the parse without a message.
-  command->callback([options] {
-    const int status = report::RunReport(*options, std::cout, std::cerr);
+  command->callback([options, zone, set] {
+    if (*set > 0) options->set = *set;
+    if (!zone->empty()) options->utc_offset = ZoneOffset(*zone);
+    const int status = options->format == report::ReportFormat::kPdf
+                           ? WritePdf(*options)
+                           : report::RunReport(*options, std::cout, std::cerr);
     if (status != report::kReportOk) throw CLI::RuntimeError(status);
   });
 }

@@ -2,6 +2,7 @@
 // exit statuses and messages.
 
 #include "program_runner.h"
+#include "tool_runner.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -35,12 +36,26 @@ TEST(ReportCommand, WritesHtmlByDefaultAndJsonOrFhirOnRequest) {
   EXPECT_EQ(report["verdict"]["profile"], "aha2017");
   EXPECT_EQ(report["readings"]["total"], 48);
 
-  // A saved download in, to a file: a device, 13 counted readings, 12 with a pulse, 6 oximetry samples.
+  // A saved download in, to a file: the patient, the device, 13 counted
+  // readings, 12 with a pulse, 6 oximetry samples, 3 means; the patient's
+  // file and options over it, the set asked for, the device's clock's zone.
   const fs::path dir = TestDir();
-  const ProgramRun fhir = Report({kRecorderDay, "--format", "FHIR", "-o", (dir / "bundle.json").string()});
+  WriteText(dir / "patient.json", R"({"name": "From File", "id": "MRN-1", "sex": "male"})");
+  const ProgramRun fhir = Report({kRecorderDay, "--format", "FHIR", "-o", (dir / "bundle.json").string(), "--set", "2",
+                                  "--tz", "-05:30", "--patient", (dir / "patient.json").string(), "--patient-name",
+                                  "From Option", "--birth-date", "1960-05-31"});
   EXPECT_EQ(fhir.status, 0) << fhir.err;
   EXPECT_EQ(fhir.out, "");
-  EXPECT_EQ(ReadJson(dir / "bundle.json")["entry"].size(), 1u + 13 + 12 + 6);
+  const json bundle = ReadJson(dir / "bundle.json");
+  EXPECT_EQ(bundle["entry"].size(), 2u + 13 + 12 + 6 + 3);
+  const json& patient = bundle["entry"][0]["resource"];
+  EXPECT_EQ(std::tuple(patient["name"][0]["text"], patient["identifier"][0]["value"], patient["gender"],
+                       patient["birthDate"]),
+            std::tuple("From Option", "MRN-1", "male", "1960-05-31"));
+  EXPECT_EQ(bundle["entry"][2]["resource"]["effectiveDateTime"], "2024-03-04T09:00:00-05:30");
+  const ProgramRun zone = Report({kRecorderDay, "--format", "fhir", "--tz", "America/New_York"});
+  ASSERT_EQ(zone.status, 0) << zone.err;
+  EXPECT_EQ(json::parse(zone.out)["entry"][2]["resource"]["effectiveDateTime"], "2024-03-04T09:00:00-05:00");
   fs::remove_all(dir);
 }
 
@@ -71,7 +86,14 @@ TEST(ReportCommand, FailuresExitWithTheirStatusAndReasonAndWriteNothing) {
       {{kClockCsv, "-o", (dir / "no" / "such.html").string()}, 3, "cannot write"},
       {{kClockCsv, "-o", out, "--profile", "jnc7"}, 2, "--profile"},
       {{kClockCsv, "--night", "22:00-22:00"}, 2, "--night"},
-      {{kClockCsv, "-o", out, "--format", "pdf"}, 2, "--format"},
+      {{kClockCsv, "-o", out, "--format", "docx"}, 2, "--format"},
+      {{kClockCsv, "--format", "pdf", "-o", (dir / "no" / "such.pdf").string()}, 3, "cannot write"},
+      {{kRecorderDay, "-o", out, "--set", "3"}, 2, "--set 3: the download has sets 1 to 2"},
+      {{kClockCsv, "-o", out, "--set", "2"}, 2, "a CSV holds one set"},
+      {{kClockCsv, "-o", out, "--tz", "Mars/Olympus"}, 2, "--tz"},
+      {{kClockCsv, "-o", out, "--birth-date", "1960-13-01"}, 2, "birth date '1960-13-01'"},
+      {{kClockCsv, "-o", out, "--sex", "f"}, 2, "--sex"},
+      {{kClockCsv, "-o", out, "--patient", (dir / "none.json").string()}, 2, "none.json: cannot open"},
   };
   for (const auto& [args, status, reason] : cases) {
     SCOPED_TRACE(args.front() + " ... " + args.back());
@@ -81,6 +103,13 @@ TEST(ReportCommand, FailuresExitWithTheirStatusAndReasonAndWriteNothing) {
     EXPECT_EQ(run.out, "");
     EXPECT_FALSE(fs::exists(out));
   }
+  // Without Chromium on PATH, PDF is refused with the way to get it.
+  const std::string pdf = (dir / "out.pdf").string();
+  EXPECT_EQ(RunCommand("PATH=" + dir.string() + " " BPLINK_PROGRAM " report " + kClockCsv + " --format pdf -o " + pdf +
+                       " 2>" + (dir / "err").string()),
+            1);
+  EXPECT_THAT(ReadText(dir / "err"), HasSubstr("--format pdf needs Chromium"));
+  EXPECT_FALSE(fs::exists(pdf));
   fs::remove_all(dir);
 }
 

@@ -1,8 +1,10 @@
-// The printable page of a recorder's download: self-contained, one chart
-// point per counted reading, and the page of a simulated recorder's download,
-// fetched by the program itself, rendered by headless Chromium to PDF and PNG.
+// The printable report: every element a physician files, self-contained,
+// one chart point per counted reading and per hour with a mean; and the
+// report of a simulated recorder's download printed by the program through
+// headless Chromium to at most two A4 pages, and rendered to PNG.
 
 #include <bplink/report/report.h>
+#include <bplink/version.h>
 
 #include "program_runner.h"
 #include "tool_runner.h"
@@ -17,6 +19,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using nlohmann::json;
 using testing::HasSubstr;
 
 std::size_t Occurrences(const std::string& text, const std::string& what) {
@@ -25,49 +28,88 @@ std::size_t Occurrences(const std::string& text, const std::string& what) {
   return n;
 }
 
-TEST(HtmlReport, SelfContainedWithOnePointPerCountedReading) {
+const std::regex kIsoTime(R"(\d{4}-\d\d-\d\dT\d\d)");
+
+TEST(HtmlReport, EveryElementOfTheFiledReportSelfContained) {
   bplink::report::ReportOptions options;
   options.input = std::string(REPORT_TEST_DATA) + "/recorder_day.json";
+  options.patient = {"Test Person", "MRN-0042", "1960-05-31", "female"};
+  options.made = bplink::CalendarTime{2024, 3, 6, 10, 15, 0};
   std::ostringstream out, err;
   ASSERT_EQ(bplink::report::RunReport(options, out, err), bplink::report::kReportOk) << err.str();
   const std::string html = out.str();
-  // 16 readings, of which the device marked two invalid and one is an artifact.
+  // 16 readings, of which the device marked two invalid and one is an
+  // artifact; the 13 counted fall in 11 clock hours.
   EXPECT_EQ(Occurrences(html, "<g class=\"pt\">"), 13u);
   EXPECT_EQ(Occurrences(html, "<g class=\"ex\">"), 3u);
-  EXPECT_EQ(Occurrences(html, "<tr class=\"excluded\">"), 3u);
+  EXPECT_EQ(Occurrences(html, "<div class=\"excluded\""), 3u);
+  EXPECT_EQ(Occurrences(html, "<g class=\"hp\">"), 11u);
   // Nothing to fetch and nothing to run: the SVG namespace is the one URL.
   for (const char* fetch_or_run : {"<script", "src=", "url("}) EXPECT_EQ(Occurrences(html, fetch_or_run), 0u);
-  EXPECT_EQ(Occurrences(html, "http"), 1u);
-  EXPECT_THAT(html, HasSubstr("xmlns=\"http://www.w3.org/2000/svg\""));
-  EXPECT_THAT(html, HasSubstr("Test &lt;Patient&gt;"));
-  EXPECT_THAT(html, HasSubstr("day from 07:00 every 30 min, night from 22:00 every 60 min"));
-  EXPECT_THAT(html, HasSubstr("size: A4"));
+  EXPECT_EQ(Occurrences(html, "http"), 2u);
+  EXPECT_EQ(Occurrences(html, "xmlns=\"http://www.w3.org/2000/svg\""), 2u);
+  EXPECT_FALSE(std::regex_search(html, kIsoTime)) << "times are local dates and times, not ISO 8601";
+
+  for (const std::string& element : {
+           // The header: patient, device, recording, plan, set, report date and version.
+           std::string("<td>Test Person</td>"), std::string("<td>MRN-0042</td>"),
+           std::string("<td>31 May 1960 (age 63)</td>"), std::string("<td>female</td>"),
+           std::string("Test &lt;Patient&gt; · ID 0042"), std::string("ambulatory recorder, USB HID, version 5"),
+           std::string("<td>4 Mar 2024 09:00 to 5 Mar 2024 08:30</td>"),
+           std::string("day from 07:00 every 30 min, night from 22:00 every 60 min"),
+           std::string("set 2 of 2, the first with readings"),
+           std::string("6 Mar 2024 10:15 by bplink ") + bplink::Version(),
+           // The interpretation: each mean against its threshold, the validity criteria.
+           std::string("<tr><td>Night</td><td>111.2</td><td>120</td><td>67.0</td><td>70</td><td class=\"pass\">below"),
+           std::string("<tr><td>Day readings</td><td>9</td><td>20</td><td class=\"fail\">fail</td></tr>"),
+           std::string("<tr><td>Night readings</td><td>4</td><td>7</td><td class=\"fail\">fail</td></tr>"),
+           std::string("<tr><td>Valid readings</td><td>81.2 % (13 of 16)</td><td>70 %</td><td class=\"pass\">pass"),
+           std::string("Physician's interpretation"), std::string("<div>Signature</div>"), std::string("<div>Date</div>"),
+           // Dipping with the ratio and the class; the charts' axes.
+           std::string("systolic 14.3 %, night-to-day ratio 0.86, dipper"), std::string(">Pulse, bpm</text>"),
+           std::string(">Blood pressure, mmHg</text>"), std::string(">Clock hour</text>"),
+           std::string("size: A4")})
+    EXPECT_NE(html.find(element), std::string::npos) << element;
 }
 
-TEST(HtmlReport, SimulatedRecorderDownloadRendersInHeadlessChromium) {
+TEST(HtmlReport, SimulatedRecorderDownloadPrintsToTwoA4PagesInHeadlessChromium) {
   if (!HaveCommand("chromium")) GTEST_SKIP() << "chromium is not installed (scripts/setup installs it)";
   const fs::path dir = TestDir();
-  // A person's way to the page: download from the recorder straight to the report.
-  const ProgramRun download = RunProgram({"download", "--sim", "hid", "--report", (dir / "report.html").string()});
-  ASSERT_EQ(download.status, 0) << download.err;
-  ASSERT_THAT(ReadText(dir / "report.html"), HasSubstr("<g class=\"pt\">"));
+  const std::string download = (dir / "download.json").string(), pdf = (dir / "report.pdf").string(),
+                    html = (dir / "report.html").string(), patient = (dir / "patient.json").string();
+  ASSERT_EQ(RunProgram({"download", "--sim", "hid", "--format", "json", "-o", download}).status, 0);
+  WriteText(patient, R"({"name": "Anna Example", "id": "MRN-4711", "birth_date": "1961-04-02", "sex": "female"})");
+  const ProgramRun printed = RunProgram({"report", download, "--patient", patient, "--format", "pdf", "-o", pdf});
+  ASSERT_EQ(printed.status, 0) << printed.err;
+  ASSERT_EQ(RunProgram({"report", download, "--patient", patient, "-o", html}).status, 0);
+  const ProgramRun numbers = RunProgram({"report", download, "--format", "json"});
+  ASSERT_EQ(numbers.status, 0) << numbers.err;
+
+  // A 24-hour recording on two A4 pages (595 x 842 points), one chart on each.
+  const std::string document = ReadText(pdf);
+  EXPECT_TRUE(document.starts_with("%PDF-"));
+  std::smatch pages;
+  ASSERT_TRUE(std::regex_search(document, pages, std::regex(R"(/Type /Pages\s*/Count (\d+))")));
+  EXPECT_EQ(pages[1], "2");
+  const std::regex a4(R"(/MediaBox \[0 0 59\d(\.\d+)? 84\d(\.\d+)?\])");
+  EXPECT_EQ(std::distance(std::sregex_iterator(document.begin(), document.end(), a4), std::sregex_iterator()), 2);
+  const std::string page = ReadText(html);
+  const auto counted = json::parse(numbers.out)["readings"]["valid"].get<std::size_t>();
+  EXPECT_GT(counted, 70u) << "a day at 15 and 30 minutes";
+  EXPECT_EQ(Occurrences(page, "<g class=\"pt\">"), counted);
+  EXPECT_EQ(Occurrences(page, "<g class=\"hp\">"), 24u);
+  EXPECT_EQ(Occurrences(page, "<div class=\"page\">"), 1u) << "the break before the hourly chart";
 
   const std::string chromium =
       "timeout 60 chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
       "--disable-background-networking --disable-component-update --disable-sync --hide-scrollbars "
       "--user-data-dir=" + (dir / "profile").string() + " ";
-  const std::string page = " file://" + (dir / "report.html").string() + " >" + (dir / "log").string() + " 2>&1";
-  ASSERT_EQ(RunCommand(chromium + "--no-pdf-header-footer --print-to-pdf=" + (dir / "report.pdf").string() + page), 0)
+  ASSERT_EQ(RunCommand(chromium + "--window-size=900,2300 --screenshot=" + (dir / "report.png").string() + " file://" +
+                       html + " >" + (dir / "log").string() + " 2>&1"), 0)
       << ReadText(dir / "log");
-  ASSERT_EQ(RunCommand(chromium + "--window-size=1000,1400 --screenshot=" + (dir / "report.png").string() + page), 0)
-      << ReadText(dir / "log");
-
-  const std::string pdf = ReadText(dir / "report.pdf");
-  EXPECT_TRUE(pdf.starts_with("%PDF-"));
-  EXPECT_TRUE(std::regex_search(pdf, std::regex("/Type /Page[\n\r/>]"))) << "a document with at least one page";
   const std::string png = ReadText(dir / "report.png");
   EXPECT_TRUE(png.starts_with("\x89PNG\r\n\x1a\n"));
-  EXPECT_GT(png.size(), 20000u) << "a page with a chart, not a blank image";
+  EXPECT_GT(png.size(), 100000u) << "a page with two charts, not a blank image";
   if (std::getenv("BPLINK_KEEP_REPORT") == nullptr) fs::remove_all(dir);
 }
 

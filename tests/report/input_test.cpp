@@ -22,8 +22,8 @@ using testing::ElementsAre;
 using testing::HasSubstr;
 
 // The message a loader gives for `text`, or "(accepted)".
-std::string ErrorOf(Recording (*load)(std::istream&, const std::string&), const std::string& name,
-                    const std::string& text) {
+template <typename Load>
+std::string ErrorOf(Load load, const std::string& name, const std::string& text) {
   std::istringstream in(text);
   try {
     load(in, name);
@@ -31,6 +31,11 @@ std::string ErrorOf(Recording (*load)(std::istream&, const std::string&), const 
     return e.what();
   }
   return "(accepted)";
+}
+
+// The JSON loader for one --set choice.
+auto JsonSet(SetChoice set = std::nullopt) {
+  return [set](std::istream& in, const std::string& name) { return LoadDownloadJson(in, name, set); };
 }
 
 // What a reading holds, to compare whole readings at once.
@@ -88,16 +93,32 @@ TEST(DownloadInput, TheDeviceTypeDecidesWhichSetsAndWhetherThereIsAPlan) {
   EXPECT_THAT(recorder.device->description, HasSubstr("ambulatory recorder"));
   EXPECT_FALSE(RecordingFromDownload(data, {1, 1, 255, 1, 5}).plan.has_value()) << "the variant without a plan";
 
+  EXPECT_EQ(std::tuple(recorder.set_label, recorder.device->family, recorder.device->version),
+            std::tuple("set 1 of 2, the first with readings", "USB HID", "5"));
+  data.BPSet2.vecRecords.resize(2);
+  const Recording second = RecordingFromDownload(data, {1, 1, 255, 2, 5}, 2);
+  EXPECT_EQ(std::tuple(second.readings.size(), second.set_label), std::tuple(2u, "set 2 of 2, as asked"));
+
   const Recording three_stores = RecordingFromDownload(data, {5, 5, 255, 255, 3});
   EXPECT_EQ(std::tuple(three_stores.readings.size(), three_stores.plan.has_value(), three_stores.patient.size()),
             std::tuple(3u, false, 0u));
+  data.ZoneSet1.vecRecords.clear();
+  data.ZoneSet3.vecRecords.resize(5);
+  const Recording third = RecordingFromDownload(data, {5, 5, 255, 255, 3});
+  EXPECT_EQ(std::tuple(third.readings.size(), third.set_label), std::tuple(5u, "store 3 of 3, the first with readings"));
+  try {
+    RecordingFromDownload(data, {5, 5, 255, 255, 3}, 4);
+    ADD_FAILURE() << "store 4 of 3";
+  } catch (const InputError& e) {
+    EXPECT_THAT(e.what(), HasSubstr("--set 4: this device has stores 1 to 3"));
+  }
 
   const Recording with_spo2 = RecordingFromDownload(data, {3, 7, 255, 255, 0});
   ASSERT_EQ(with_spo2.spo2.size(), 3u);
   const SpO2Sample& sample = with_spo2.spo2[2];
   EXPECT_EQ(std::tuple(sample.time, sample.spo2, sample.pulse), std::tuple(CalendarTime{2024, 3, 4, 23, 0, 8}, 97, 62))
       << "dated at the start plus the offset in seconds";
-  EXPECT_THAT(with_spo2.device->description, HasSubstr("KV32"));
+  EXPECT_EQ(std::tuple(with_spo2.device->family, with_spo2.device->version), std::tuple("KV32 serial", ""));
 }
 
 TEST(DownloadInput, PatientTextsBeyondAsciiBecomeUtf8) {
@@ -128,6 +149,9 @@ TEST(JsonInput, ReadsTheShapeADownloadIsSavedIn) {
   ASSERT_EQ(r.spo2.size(), 6u);
   EXPECT_EQ(std::pair(r.spo2[1].time, r.spo2[1].spo2), std::pair(CalendarTime{2024, 3, 4, 23, 0, 4}, 94));
   EXPECT_EQ(r.source, kRecorderDay);
+  EXPECT_EQ(r.set_label, "set 2 of 2, the first with readings");
+  EXPECT_EQ(LoadInputFile(kRecorderDay, 2).set_label, "set 2 of 2, as asked");
+  EXPECT_THROW(LoadInputFile(std::string(REPORT_TEST_DATA) + "/synthetic_clock.csv", 2), InputError);
 }
 
 TEST(JsonInput, ErrorsNameTheFileAndTheMember) {
@@ -147,9 +171,28 @@ TEST(JsonInput, ErrorsNameTheFileAndTheMember) {
   for (const auto& [spoil, message] : cases) {
     json doc = ReadJson(kRecorderDay);
     spoil(doc);
-    EXPECT_THAT(ErrorOf(LoadDownloadJson, "dl.json", doc.dump()), HasSubstr(message));
+    EXPECT_THAT(ErrorOf(JsonSet(), "dl.json", doc.dump()), HasSubstr(message));
   }
-  EXPECT_THAT(ErrorOf(LoadDownloadJson, "dl.json", "{\"sets\": [}"), HasSubstr("dl.json: not valid JSON"));
+  EXPECT_THAT(ErrorOf(JsonSet(), "dl.json", "{\"sets\": [}"), HasSubstr("dl.json: not valid JSON"));
+  const std::string day = ReadText(kRecorderDay);
+  EXPECT_THAT(ErrorOf(JsonSet(3), "dl.json", day), HasSubstr("dl.json: --set 3: the download has sets 1 to 2"));
+  EXPECT_THAT(ErrorOf(JsonSet(1), "dl.json", day), HasSubstr("dl.json: no readings: set 1 is empty"));
+}
+
+TEST(PatientInput, MembersAreOptionalTextsWithADateAndASexFromTheirLists) {
+  std::istringstream in(R"({"name": "Jörg Test", "id": "7", "birth_date": "1960-02-29", "sex": "male", "ward": 3})");
+  const PatientInfo p = LoadPatientJson(in, "p.json");
+  EXPECT_EQ(std::tuple(p.name, p.id, p.birth_date, p.sex), std::tuple("Jörg Test", "7", "1960-02-29", "male"));
+  const std::pair<const char*, const char*> cases[] = {
+      {R"({"sex": "f"})", "p.json: sex 'f' is not one of female, male, other, unknown"},
+      {R"({"birth_date": "1961-02-29"})", "p.json: birth date '1961-02-29' is not a date like 1960-05-31"},
+      {R"({"birth_date": "1960-2-9"})", "birth date '1960-2-9'"},
+      {R"({"name": 5})", "p.json: name: expected a text, found 5"},
+      {R"([1])", "p.json: expected a JSON object"},
+      {R"({"name": )", "p.json: not valid JSON"},
+  };
+  for (const auto& [text, message] : cases)
+    EXPECT_THAT(ErrorOf(LoadPatientJson, "p.json", text), HasSubstr(message)) << text;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -32,6 +33,12 @@ struct Moments {
   }
   double Sd() const { return n > 1 ? std::sqrt(m2 / (n - 1)) : 0.0; }
 };
+
+std::string OneDecimal(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", v);
+  return text;
+}
 
 std::vector<std::string> Cells(const std::string& line) {
   std::vector<std::string> cells;
@@ -92,6 +99,22 @@ void ExpectAgreement(const fs::path& path) {
     const double dip = 100 * (1 - expected["night " + measure].mean / expected["day " + measure].mean);
     EXPECT_NEAR(report["dipping"][measure + "_pct"].get<double>(), dip, kTolerance) << measure;
     EXPECT_EQ(report["dipping"][measure + "_class"], DippingClass(dip)) << measure;
+    EXPECT_NEAR(report["dipping"][measure + "_ratio"].get<double>(),
+                expected["night " + measure].mean / expected["day " + measure].mean, 0.001)
+        << measure;
+  }
+
+  // The page shows the same numbers, to one decimal: n, mean ± SD of each period.
+  options.format = bplink::report::ReportFormat::kHtml;
+  std::ostringstream page;
+  ASSERT_EQ(bplink::report::RunReport(options, page, err), bplink::report::kReportOk) << err.str();
+  for (const auto& [name, period] : {std::pair("Day", "day"), std::pair("Night", "night")}) {
+    const Moments& sys = expected[std::string(period) + " sys"];
+    const Moments& dia = expected[std::string(period) + " dia"];
+    const std::string row = "<tr><td>" + std::string(name) + "</td><td>" + std::to_string(sys.n) + "</td><td>" +
+                            OneDecimal(sys.mean) + " ± " + OneDecimal(sys.Sd()) + "</td><td>" + OneDecimal(dia.mean) +
+                            " ± " + OneDecimal(dia.Sd()) + "</td>";
+    EXPECT_NE(page.str().find(row), std::string::npos) << row;
   }
   EXPECT_EQ(report["readings"]["total"], total);
   EXPECT_EQ(report["readings"]["valid"], expected["day sys"].n + expected["night sys"].n);

@@ -1,7 +1,9 @@
-// The recording as a FHIR R4 Bundle of type collection: one blood-pressure
-// Observation per counted reading, a heart-rate Observation where the reading
-// has a pulse, an SpO2 Observation per oximetry sample, and a Device resource
-// for the monitor they came from.
+// The recording as a FHIR R4 transaction Bundle: the Patient (anonymous,
+// and tagged so, without patient details), the Device, one blood-pressure
+// Observation per counted reading, a heart-rate Observation where the
+// reading has a pulse, an SpO2 Observation per oximetry sample, and the
+// 24-hour, day and night means. Every Observation names the Patient as its
+// subject and the Device, and claims its vital-signs profile.
 #pragma once
 
 #include <bplink/report/analysis.h>
@@ -10,6 +12,8 @@
 
 #include <functional>
 #include <iosfwd>
+#include <optional>
+#include <string_view>
 
 namespace bplink::report {
 
@@ -18,6 +22,12 @@ namespace bplink::report {
 using UtcOffset = std::function<int(const CalendarTime&)>;
 // The offset the machine's time zone (TZ) has at that local time.
 int MachineUtcOffset(const CalendarTime& local);
+// "+01:00", "-05:30", "Z" or "UTC" as minutes east of UTC; nullopt otherwise.
+std::optional<int> ParseUtcOffset(std::string_view text);
+
+// The local code system of the day and night means, and of the tag on an
+// anonymous Patient.
+inline constexpr const char* kSummarySystem = "urn:bplink:fhir:abpm";
 
 nlohmann::json FhirBundle(const Analysis& analysis, const UtcOffset& offset);
 void WriteFhirReport(const Analysis& analysis, const UtcOffset& offset, std::ostream& out);

@@ -1,5 +1,5 @@
 // The report as one printable HTML page: inline CSS and SVG, no script and
-// nothing fetched, laid out for A4.
+// nothing fetched, laid out for two A4 pages.
 #pragma once
 
 #include <bplink/report/analysis.h>
@@ -10,7 +10,8 @@
 
 namespace bplink::report {
 
-void WriteHtmlReport(const Analysis& analysis, std::ostream& out);
+// `made`: the date and time the report is made, printed in its header.
+void WriteHtmlReport(const Analysis& analysis, const CalendarTime& made, std::ostream& out);
 
 // Text made safe for HTML element content and attribute values.
 std::string EscapeHtml(std::string_view text);

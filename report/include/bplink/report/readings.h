@@ -49,6 +49,21 @@ struct SpO2Sample {
 struct DeviceSummary {
   std::string description;  // a line a person reads, e.g. "ambulatory recorder (HID protocol 1, version 5)"
   std::optional<int> device_type;
+  std::string kind;         // "ambulatory recorder"
+  std::string family;       // the link and protocol: "USB HID" or "KX71 serial"
+  std::string version;      // the protocol version the device reported; empty when none
+  std::string serial;       // empty unless the saved download carries one
+};
+
+// Who was recorded, from the report's own inputs (a --patient file or
+// options); every member may be empty. The device's patient texts stay in
+// Recording::patient: what they hold is the clinic's choice.
+struct PatientInfo {
+  std::string name;
+  std::string id;
+  std::string birth_date;  // YYYY-MM-DD
+  std::string sex;         // female, male, other or unknown
+  bool Empty() const { return name.empty() && id.empty() && birth_date.empty() && sex.empty(); }
 };
 
 // Minutes after midnight.
@@ -66,6 +81,8 @@ struct Recording {
   std::optional<PlanPeriods> plan;    // only when the device reported one
   std::vector<Reading> readings;      // in the order given
   std::vector<SpO2Sample> spo2;
+  std::string set_label;              // which data set or store of the download, e.g. "set 1 of 2"
+  PatientInfo subject;                // from the report's patient inputs, not the device
 };
 
 // ---------------------------------------------------------------------------
@@ -75,6 +92,10 @@ struct Recording {
 // `awake`, in any order; times in ISO 8601 local time.
 Recording LoadCsv(std::istream& in, const std::string& name);
 
+// Which data set or store to report: 1-based; nullopt for the first that
+// holds readings.
+using SetChoice = std::optional<int>;
+
 // A download as the library hands it over. `plan` is null when the device
 // reports none; `spo2` is null or empty when it has no samples.
 Recording RecordingFromDownload(const _BP_DATASET& set, const _BP_TRANSPORT_INFO* plan,
@@ -83,16 +104,26 @@ Recording RecordingFromDownload(const _BP_DATASET& set, const _BP_TRANSPORT_INFO
 // decides: the first blood-pressure set of an ambulatory recorder, set 1 and
 // SpO2 of a monitor with SpO2, store 1 of a three-store monitor (which has
 // no plan).
-Recording RecordingFromDownload(const _DOWNLOAD_DATAINFO& data, const tag_SUPPORT_PROTOCOL& device);
+// `set` picks set 1 or 2 of a recorder, store 1 to 3 of a three-store
+// monitor; InputError names the sets there are when it is not one of them.
+Recording RecordingFromDownload(const _DOWNLOAD_DATAINFO& data, const tag_SUPPORT_PROTOCOL& device,
+                                SetChoice set = std::nullopt);
 
 // How the report names a device the library identified.
 DeviceSummary DescribeDevice(const tag_SUPPORT_PROTOCOL& device);
 
 // A download saved as JSON, in the shape report/README.md describes.
-Recording LoadDownloadJson(std::istream& in, const std::string& name);
+Recording LoadDownloadJson(std::istream& in, const std::string& name, SetChoice set = std::nullopt);
 
-// A file of either kind: JSON when its first non-blank character is '{'.
-Recording LoadInputFile(const std::string& path);
+// A file of either kind: JSON when its first non-blank character is '{'. A
+// CSV holds one set, so only set 1 may be asked of it.
+Recording LoadInputFile(const std::string& path, SetChoice set = std::nullopt);
+
+// {"name": ..., "id": ..., "birth_date": "YYYY-MM-DD", "sex": "female"},
+// every member optional; errors name the member.
+PatientInfo LoadPatientJson(std::istream& in, const std::string& name);
+// The member at fault and its allowed values, or empty when `p` is good.
+std::string CheckPatient(const PatientInfo& p);
 
 // ---------------------------------------------------------------------------
 // Helpers the loaders and the writers share.
@@ -111,6 +142,10 @@ inline constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 // "2024-03-01T08:30:00" or "2024-03-01 08:30" (seconds optional).
 std::optional<CalendarTime> ParseLocalTime(std::string_view text);
 std::string FormatLocalTime(const CalendarTime& t);            // 2024-03-01T08:30:00
+// For people: "4 Mar 2024 09:00", and "4 Mar 09:00" where the year is plain.
+std::string FormatDateTime(const CalendarTime& t);
+std::string FormatDayTime(const CalendarTime& t);
+std::string FormatDate(const CalendarTime& t);                 // 4 Mar 2024
 std::string FormatClock(int minutes_after_midnight);           // 08:30
 // Seconds from a fixed origin, for ordering and spacing readings, and back.
 std::int64_t SecondsOf(const CalendarTime& t);

@@ -15,7 +15,9 @@
 
 namespace bplink::report {
 
-enum class ReportFormat { kHtml, kJson, kFhir };
+// PDF is the HTML page printed by a browser; the library writes the HTML
+// and the program runs the browser, so here kPdf writes HTML.
+enum class ReportFormat { kHtml, kJson, kFhir, kPdf };
 
 struct ReportOptions {
   std::string input;                 // a CSV of readings or a JSON download
@@ -24,6 +26,10 @@ struct ReportOptions {
   std::string profile = "esh2023";   // esh2023 or aha2017
   std::string night;                 // "HH:MM-HH:MM"; empty when not given
   UtcOffset utc_offset;              // for FHIR times; empty: the machine's time zone
+  SetChoice set;                     // the data set or store; empty: the first with readings
+  std::string patient_file;          // a JSON of PatientInfo; empty: none
+  PatientInfo patient;               // options; each member given wins over the file's
+  std::optional<CalendarTime> made;  // the report's date; empty: the local time now
 };
 
 // Exit statuses. Bad input covers an unreadable input file as well as bad
@@ -31,9 +37,13 @@ struct ReportOptions {
 inline constexpr int kReportOk = 0;
 inline constexpr int kReportBadInput = 2;
 inline constexpr int kReportCannotWrite = 3;
+// --format pdf: no Chromium on PATH, or it failed to print: this system
+// cannot, as for the program's other exit status 1.
+inline constexpr int kReportNoPdf = 1;
 
 int RunReport(const ReportOptions& options, std::ostream& out, std::ostream& err);
-// The report of a recording already loaded; options.input is not read.
+// The report of a recording already loaded; options.input and options.set
+// are not read.
 int WriteReport(Recording recording, const ReportOptions& options, std::ostream& out, std::ostream& err);
 
 }  // namespace bplink::report

@@ -53,6 +53,8 @@ std::optional<double> WeightedSd(std::optional<double> day_sd, double day_hours,
 // 0 and 10 %, reverse dipper at or below 0 %.
 std::optional<double> DippingPercent(std::optional<double> day_mean, std::optional<double> night_mean);
 std::string DippingClass(double percent);
+// The same fall as the night-to-day ratio of the means (1 - dipping / 100).
+std::optional<double> NightDayRatio(std::optional<double> day_mean, std::optional<double> night_mean);
 
 // ---------------------------------------------------------------------------
 // Blood-pressure load: the share of readings above the threshold of the
@@ -122,6 +124,9 @@ std::optional<MorningSurge> ComputeMorningSurge(const std::vector<const Reading*
 // readings (O'Brien E, Parati G, Stergiou G, et al. European Society of
 // Hypertension position paper on ambulatory blood pressure monitoring.
 // J Hypertens 2013;31:1731-68).
+inline constexpr double kMinValidPercent = 70;
+inline constexpr int kMinDayReadings = 20;
+inline constexpr int kMinNightReadings = 7;
 struct Validity {
   bool valid = false;
   double valid_pct = 0;
