@@ -2,10 +2,12 @@
 // waits for a writer, with a busy time-out so two programs writing at once
 // take turns instead of failing.
 
-#include <fcntl.h>
 #include <sqlite3.h>
+#ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
@@ -18,6 +20,8 @@ namespace bplink::archive::detail {
 namespace {
 
 constexpr int kBusyTimeoutMs = 30000;  // a whole download of another station
+
+#ifndef _WIN32
 constexpr mode_t kOwnerOnlyFolder = 0700;
 constexpr mode_t kOwnerOnlyFile = 0600;
 
@@ -38,6 +42,14 @@ void CreateOwnerOnly(const std::filesystem::path& path) {
   if (fd < 0) throw ArchiveError(OsError("cannot open the archive", path.string()));
   ::close(fd);
 }
+#else
+// A folder under the user's profile is the user's alone already.
+void CreateOwnerOnly(const std::filesystem::path& path) {
+  std::error_code error;
+  std::filesystem::create_directories(path.parent_path(), error);
+  if (error) throw ArchiveError("cannot create the folder " + path.parent_path().string() + ": " + error.message());
+}
+#endif
 
 class SqliteConnection : public Connection {
  public:

@@ -1,6 +1,9 @@
 #include "commands/archive_access.h"
+#include "commands/archive_open.h"
 
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 
@@ -8,6 +11,19 @@
 #include "exit_status.h"
 
 namespace bplink::cli {
+namespace {
+
+std::string HostName() {
+#ifdef _WIN32
+  const char* name = std::getenv("COMPUTERNAME");
+  return name ? name : "";
+#else
+  char host[256] = {};
+  return gethostname(host, sizeof host - 1) == 0 ? host : "";
+#endif
+}
+
+}  // namespace
 
 archive::Location ArchiveLocation(const std::optional<std::string>& given) {
   std::string text = given.value_or("");
@@ -50,6 +66,10 @@ void AddFilingOptions(CLI::App& command, FilingOptions& options) {
   command.add_option("--station", options.station, "With --archive: this download station's name (default: host name)");
 }
 
+void CheckArchiveLocation(const FilingOptions& options) {
+  if (options.archive) ArchiveLocation(options.archive);
+}
+
 std::string FileDownload(const FilingOptions& options, const DownloadView& view, std::string_view family) {
   archive::Download download;
   download.family = family;
@@ -61,10 +81,7 @@ std::string FileDownload(const FilingOptions& options, const DownloadView& view,
   download.complete = view.complete;
   download.patient_label = options.patient_label;
   download.station = options.station;
-  if (download.station.empty()) {
-    char host[256] = {};
-    if (gethostname(host, sizeof host - 1) == 0) download.station = host;
-  }
+  if (download.station.empty()) download.station = HostName();
   download.downloaded_at = CurrentEnv()->LocalTime();
 
   const auto archive = OpenArchive(ArchiveLocation(options.archive));

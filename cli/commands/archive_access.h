@@ -1,26 +1,17 @@
-// What the commands that use the archive share: where it is (--archive, else
-// BPLINK_ARCHIVE, else the file under the user's data folder), opening it
-// with the failure in words, and filing a download.
+// Filing a download in the archive: what `download --archive` adds. A
+// program built without the archive has the options and says so when they
+// are used (commands/archive_absent.cpp).
 #pragma once
-
-#include <bplink/archive/archive.h>
 
 #include <CLI/CLI.hpp>
 
-#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "download_view.h"
 
 namespace bplink::cli {
-
-// `given`: the --archive value; "" for the option without a value, nullopt
-// when it was not given. Throws CommandError (a refused location is bad input).
-archive::Location ArchiveLocation(const std::optional<std::string>& given);
-std::unique_ptr<archive::Archive> OpenArchive(const archive::Location& location);
-// --archive LOCATION for history and export.
-void AddArchiveOption(CLI::App& command, std::optional<std::string>& location);
 
 struct FilingOptions {
   std::optional<std::string> archive;  // download --archive [LOCATION]
@@ -29,6 +20,9 @@ struct FilingOptions {
   std::string station;                 // "" for this PC's host name
 };
 void AddFilingOptions(CLI::App& command, FilingOptions& options);
+// Refuses a location (a password in it, say) before the device is touched.
+// Throws CommandError.
+void CheckArchiveLocation(const FilingOptions& options);
 
 // Files the download and answers "downloaded 78 readings, 3 new". Throws CommandError.
 std::string FileDownload(const FilingOptions& options, const DownloadView& view, std::string_view family);

@@ -38,7 +38,7 @@ bool PlanRead(const Session& session, int mode) {
 }
 
 void RunDownload(const GlobalOptions& global, const DownloadOptions& options) {
-  if (options.filing.archive) ArchiveLocation(options.filing.archive);  // a refused location before the device
+  CheckArchiveLocation(options.filing);
   Link link(global);
   Session session = Connect(global, link);
   const int mode = ChooseMode(session, options.mode);

@@ -11,8 +11,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "commands/archive_access.h"
+#include "commands/archive_open.h"
 #include "commands/commands.h"
+#include "download_view.h"
 #include "exit_status.h"
 
 namespace bplink::cli {

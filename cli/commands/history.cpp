@@ -6,7 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "commands/archive_access.h"
+#include "commands/archive_open.h"
 #include "commands/commands.h"
 #include "download_print.h"
 #include "exit_status.h"
