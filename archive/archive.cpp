@@ -161,11 +161,8 @@ class SqlArchive : public Archive {
       }
       const std::int64_t recording_id = FileRecording(download, s, derived, device_id, *patient_id);
       result.recordings.push_back(recording_id);
-      for (std::size_t i = 0; i < s.set->vecRecords.size(); ++i) {
-        ++result.readings;
-        result.new_readings += InsertReading(s.set->vecRecords[i], derived.readings[i], s.mode, device_id,
-                                             recording_id);
-      }
+      result.readings += static_cast<std::int64_t>(s.set->vecRecords.size());
+      result.new_readings += InsertReadings(*s.set, derived, s.mode, device_id, recording_id);
       if (spo2) {
         for (std::size_t i = 0; i < derived.spo2.size(); ++i) {
           ++result.samples;
@@ -220,18 +217,40 @@ class SqlArchive : public Archive {
     return ToInt(rows.at(0)[0]);
   }
 
-  std::int64_t InsertReading(const _BP_RECORD& r, const report::Reading& d, int mode, std::int64_t device_id,
-                             std::int64_t recording_id) {
-    return db_->Execute(
-        "INSERT INTO readings (recording_id, device_id, set_mode, time, raw_sys, raw_press2, raw_press3, raw_pulse, "
-        "raw_valid, raw_status, raw_flags_low, raw_flags_high, raw_aux1, raw_aux2, raw_aux3, raw_minute_offset, "
-        "note, systolic, diastolic, map, pulse, valid) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, "
-        "$13, $14, $15, $16, $17, $18, $19, $20, $21, $22) ON CONFLICT DO NOTHING",
-        {recording_id, device_id, std::int64_t{mode}, TimeText(RecordTime(r)), std::int64_t{r.nSys},
-         std::int64_t{r.wPress2}, std::int64_t{r.wPress3}, std::int64_t{r.wPulseRate}, std::int64_t{r.bValid},
-         std::int64_t{r.wStatus}, std::int64_t{r.byFlagsLow}, std::int64_t{r.wFlagsHigh}, std::int64_t{r.wAux1},
-         std::int64_t{r.wAux2}, std::int64_t{r.nAux3}, std::int64_t{r.nMinuteOffset}, WideToUtf8(r.strNote),
-         d.sys, d.dia, Optional(d.map), Optional(d.pulse), std::int64_t{d.device_valid ? 1 : 0}});
+  // Many rows to a statement: a round trip to a PostgreSQL server costs far
+  // more than a row. A row already there is skipped by its unique key, and
+  // what the statement inserted is what was new.
+  std::int64_t InsertReadings(const _BP_DATASET& set, const report::Recording& derived, int mode,
+                              std::int64_t device_id, std::int64_t recording_id) {
+    constexpr std::size_t kRowsPerStatement = 200;
+    constexpr std::size_t kColumns = 22;
+    std::int64_t inserted = 0;
+    for (std::size_t first = 0; first < set.vecRecords.size(); first += kRowsPerStatement) {
+      const std::size_t rows = std::min(kRowsPerStatement, set.vecRecords.size() - first);
+      std::string sql =
+          "INSERT INTO readings (recording_id, device_id, set_mode, time, raw_sys, raw_press2, raw_press3, "
+          "raw_pulse, raw_valid, raw_status, raw_flags_low, raw_flags_high, raw_aux1, raw_aux2, raw_aux3, "
+          "raw_minute_offset, note, systolic, diastolic, map, pulse, valid) VALUES ";
+      std::vector<Value> params;
+      params.reserve(rows * kColumns);
+      for (std::size_t i = first; i < first + rows; ++i) {
+        sql += i == first ? "(" : ", (";
+        for (std::size_t c = 0; c < kColumns; ++c)
+          sql += (c ? ", $" : "$") + std::to_string(params.size() + c + 1);
+        sql += ")";
+        const _BP_RECORD& r = set.vecRecords[i];
+        const report::Reading& d = derived.readings[i];
+        params.insert(params.end(),
+                      {recording_id, device_id, std::int64_t{mode}, TimeText(RecordTime(r)), std::int64_t{r.nSys},
+                       std::int64_t{r.wPress2}, std::int64_t{r.wPress3}, std::int64_t{r.wPulseRate},
+                       std::int64_t{r.bValid}, std::int64_t{r.wStatus}, std::int64_t{r.byFlagsLow},
+                       std::int64_t{r.wFlagsHigh}, std::int64_t{r.wAux1}, std::int64_t{r.wAux2},
+                       std::int64_t{r.nAux3}, std::int64_t{r.nMinuteOffset}, WideToUtf8(r.strNote), d.sys, d.dia,
+                       Optional(d.map), Optional(d.pulse), std::int64_t{d.device_valid ? 1 : 0}});
+      }
+      inserted += db_->Execute(sql + " ON CONFLICT DO NOTHING", params);
+    }
+    return inserted;
   }
 
   static RecordingEntry RecordingOf(const Row& row) {

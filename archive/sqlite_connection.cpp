@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <vector>
 
 #include "connection.h"
 
@@ -70,7 +71,7 @@ class SqliteConnection : public Connection {
   }
 
   ~SqliteConnection() override {
-    for (auto& [sql, statement] : statements_) sqlite3_finalize(statement);
+    for (auto& [sql, p] : statements_) sqlite3_finalize(p.statement);
     sqlite3_close(db_);
   }
 
@@ -112,35 +113,48 @@ class SqliteConnection : public Connection {
   Engine engine() const override { return Engine::kSqlite; }
 
  private:
+  // A prepared statement, and where each of $1, $2, ... sits in it: SQLite
+  // numbers a named parameter by its first appearance.
+  struct Prepared {
+    sqlite3_stmt* statement = nullptr;
+    std::vector<int> index;  // index[n - 1]: the place of $n, 0 when unused
+  };
+
   sqlite3_stmt* Prepare(std::string_view sql, const std::vector<Value>& params) {
-    std::string key(sql);
-    auto found = statements_.find(key);
+    auto found = statements_.find(sql);
     if (found == statements_.end()) {
-      sqlite3_stmt* statement = nullptr;
-      if (sqlite3_prepare_v2(db_, key.c_str(), static_cast<int>(key.size()), &statement, nullptr) != SQLITE_OK)
+      const std::string text(sql);
+      Prepared p;
+      if (sqlite3_prepare_v2(db_, text.c_str(), static_cast<int>(text.size()), &p.statement, nullptr) != SQLITE_OK)
         throw ArchiveError("archive " + path_ + ": " + sqlite3_errmsg(db_));
-      found = statements_.emplace(key, statement).first;
+      for (int i = 1; i <= sqlite3_bind_parameter_count(p.statement); ++i) {
+        const char* name = sqlite3_bind_parameter_name(p.statement, i);
+        const std::size_t n = name && name[0] == '$' ? std::stoul(name + 1) : 0;
+        if (n == 0) continue;
+        if (p.index.size() < n) p.index.resize(n, 0);
+        p.index[n - 1] = i;
+      }
+      found = statements_.emplace(text, p).first;
     }
-    sqlite3_stmt* statement = found->second;
-    sqlite3_reset(statement);
-    sqlite3_clear_bindings(statement);
-    for (std::size_t i = 0; i < params.size(); ++i) {
-      const std::string name = "$" + std::to_string(i + 1);
-      const int index = sqlite3_bind_parameter_index(statement, name.c_str());
+    const Prepared& p = found->second;
+    sqlite3_reset(p.statement);
+    sqlite3_clear_bindings(p.statement);
+    for (std::size_t i = 0; i < params.size() && i < p.index.size(); ++i) {
+      const int index = p.index[i];
       if (index == 0) continue;  // the statement does not use this one
       const Value& v = params[i];
       if (std::holds_alternative<std::int64_t>(v)) {
-        sqlite3_bind_int64(statement, index, std::get<std::int64_t>(v));
+        sqlite3_bind_int64(p.statement, index, std::get<std::int64_t>(v));
       } else if (std::holds_alternative<double>(v)) {
-        sqlite3_bind_double(statement, index, std::get<double>(v));
+        sqlite3_bind_double(p.statement, index, std::get<double>(v));
       } else if (std::holds_alternative<std::string>(v)) {
         const std::string& text = std::get<std::string>(v);
-        sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(p.statement, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
       } else {
-        sqlite3_bind_null(statement, index);
+        sqlite3_bind_null(p.statement, index);
       }
     }
-    return statement;
+    return p.statement;
   }
 
   void Finish(sqlite3_stmt* statement, int status, std::string_view sql) {
@@ -153,7 +167,7 @@ class SqliteConnection : public Connection {
 
   std::string path_;
   sqlite3* db_ = nullptr;
-  std::map<std::string, sqlite3_stmt*, std::less<>> statements_;
+  std::map<std::string, Prepared, std::less<>> statements_;
 };
 
 }  // namespace
