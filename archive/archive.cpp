@@ -160,7 +160,6 @@ class SqlArchive : public Archive {
                             "SELECT id FROM patients WHERE texts = $1 AND label = $2", key);
       }
       const std::int64_t recording_id = FileRecording(download, s, derived, device_id, *patient_id);
-      result.recordings.push_back(recording_id);
       result.readings += static_cast<std::int64_t>(s.set->vecRecords.size());
       result.new_readings += InsertReadings(*s.set, derived, s.mode, device_id, recording_id);
       if (spo2) {
@@ -174,6 +173,14 @@ class SqlArchive : public Archive {
                std::int64_t{derived.spo2[i].pulse}});
         }
       }
+      // A recording whose every reading the archive held already under
+      // another (the same readings with a new patient label, say) is not
+      // filed empty.
+      if (db_->Execute("DELETE FROM recordings WHERE id = $1 "
+                       "AND NOT EXISTS (SELECT 1 FROM readings WHERE recording_id = $1) "
+                       "AND NOT EXISTS (SELECT 1 FROM spo2_samples WHERE recording_id = $1)",
+                       {recording_id}) == 0)
+        result.recordings.push_back(recording_id);
     }
     return result;
   }

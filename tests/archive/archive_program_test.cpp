@@ -255,6 +255,24 @@ TEST_P(ArchiveProgram, AnOlderArchiveIsMigratedAndANewerOneRefused) {
   using namespace bplink::archive;
   using bplink::kDeviceType2, bplink::kDeviceWithSpO2;
   // An archive as the previous version left it, holding a download.
+  Archive::Open(ParseLocation(location_), SchemaVersion() - 1);
+  Sql("INSERT INTO devices (family, device_type, protocol, variant, version, label) VALUES ('hid', 2, 1, 0, 5, '');"
+      "INSERT INTO patients (texts, label) VALUES ('OLD PATIENT', '');"
+      "INSERT INTO recordings (device_id, patient_id, set_mode, start_time, end_time, complete, downloaded_at, "
+      "station) VALUES (1, 1, 1, '2024-03-01T08:00:00', '2024-03-01T10:00:00', 1, '2024-03-02T09:00:00', 'old');"
+      "INSERT INTO readings (recording_id, device_id, set_mode, time, raw_sys, raw_press2, raw_press3, raw_pulse, "
+      "raw_valid, raw_status, raw_flags_low, raw_flags_high, raw_aux1, raw_aux2, raw_aux3, raw_minute_offset, "
+      "note, systolic, diastolic, map, pulse, valid) VALUES "
+      "(1, 1, 1, '2024-03-01T08:00:00', 130, 85, 100, 70, 1, 0, 0, 0, 0, 0, 0, 0, '', 130, 85, 100, 70, 1),"
+      "(1, 1, 1, '2024-03-01T09:00:00', 131, 85, 100, 70, 1, 0, 0, 0, 0, 0, 0, 0, '', 131, 85, 100, 70, 1),"
+      "(1, 1, 1, '2024-03-01T10:00:00', 132, 85, 100, 70, 1, 0, 0, 0, 0, 0, 0, 0, '', 132, 85, 100, 70, 1)");
+  ASSERT_EQ(Sql("SELECT version FROM bplink_schema"), std::to_string(SchemaVersion() - 1));
+
+  // Opened by this program: migrated, its recording still there and still
+  // known (the same readings again are not new), and what the new version
+  // added (SpO2 samples) can be filed.
+  ASSERT_EQ(History()["recordings"][0]["readings"], 3);
+  EXPECT_EQ(Sql("SELECT version FROM bplink_schema"), std::to_string(SchemaVersion()));
   _BP_DATASET set;
   for (int i = 0; i < 3; ++i) {
     _BP_RECORD r;
@@ -262,24 +280,19 @@ TEST_P(ArchiveProgram, AnOlderArchiveIsMigratedAndANewerOneRefused) {
     r.nSys = 130 + i, r.wPress2 = 85, r.wPress3 = 100, r.wPulseRate = 70;
     set.vecRecords.push_back(r);
   }
-  bplink::archive::Download old;
-  old.family = "hid";
-  old.device = {kDeviceType2, 1, 255, 0, 5};
-  old.sets = {{DATAMODE_BP, &set}};
-  Archive::Open(ParseLocation(location_), SchemaVersion() - 1)->Store(old);
-  ASSERT_EQ(Sql("SELECT version FROM bplink_schema"), std::to_string(SchemaVersion() - 1));
-
-  // Opened by this program: migrated, its recording still there, and what
-  // the new version added (SpO2 samples) can be filed.
-  ASSERT_EQ(History()["recordings"][0]["readings"], 3);
-  EXPECT_EQ(Sql("SELECT version FROM bplink_schema"), std::to_string(SchemaVersion()));
+  bplink::archive::Download again;
+  again.family = "hid";
+  again.device = {kDeviceType2, 1, 0, 0, 5};
+  again.sets = {{DATAMODE_BP, &set}};
+  const auto archive = Archive::Open(ParseLocation(location_));
+  EXPECT_EQ(archive->Store(again).new_readings, 0);
   _SPO2_DATASET spo2;
   spo2.Head.nYear = 2024, spo2.Head.nMonth = 3, spo2.Head.nDay = 1, spo2.Head.nHour = 8;
   spo2.vecRecords = {{97, 70, 0}, {95, 72, 60}};
-  bplink::archive::Download with_spo2 = old;
+  bplink::archive::Download with_spo2 = again;
   with_spo2.device.nDeviceType = kDeviceWithSpO2;
   with_spo2.spo2 = &spo2;
-  EXPECT_EQ(Archive::Open(ParseLocation(location_))->Store(with_spo2).new_samples, 2);
+  EXPECT_EQ(archive->Store(with_spo2).new_samples, 2);
   const auto recordings = History()["recordings"];
   ASSERT_EQ(recordings.size(), 2u);
   const ProgramRun exported = Run({"export", std::to_string(recordings[1]["id"].get<int>()), "--format", "json"});
