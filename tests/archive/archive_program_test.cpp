@@ -127,10 +127,10 @@ TEST_P(ArchiveProgram, FilesEachReadingOnceAndGivesItBackAsDownloaded) {
   EXPECT_EQ(History({"--patient", "demo patient", "--from", "2000-01-01"})["recordings"].size(), 2u);
   EXPECT_EQ(History({"--to", "2000-01-01"})["recordings"].size(), 0u);
 
-  // Every field back as the download wrote it, and the report from the
-  // archived readings.
-  const ProgramRun direct =
-      Said(RunProgram({"download", "--sim", "hid", "--sim-records", "40", "--format", "json"}));
+  // Every field back as the download wrote it, and the same report from the
+  // archived readings as from the download.
+  const ProgramRun direct = Said(RunProgram({"download", "--sim", "hid", "--sim-records", "40", "--format", "json",
+                                             "--report", (dir_ / "r.json").string(), "--report-format", "json"}));
   const auto recorder = history["devices"][0]["device_type"] == 1 ? history["devices"][0]["id"]
                                                                   : history["devices"][1]["id"];
   const auto& recording = history["recordings"][0]["device"] == recorder ? history["recordings"][0]
@@ -142,7 +142,10 @@ TEST_P(ArchiveProgram, FilesEachReadingOnceAndGivesItBackAsDownloaded) {
   const ProgramRun report =
       Run({"export", std::to_string(recording["id"].get<int>()), "--format", "report-json"});
   ASSERT_EQ(report.status, 0) << report.err;
-  EXPECT_EQ(nlohmann::json::parse(report.out)["readings"]["total"], 40);
+  auto from_archive = nlohmann::json::parse(report.out);
+  EXPECT_EQ(from_archive["recording"]["source"], "archive recording " + std::to_string(recording["id"].get<int>()));
+  from_archive["recording"]["source"] = "device download";
+  EXPECT_EQ(from_archive, ReadJson(dir_ / "r.json"));
   EXPECT_EQ(Run({"export", "999"}).status, kExitBadInput);
 }
 
