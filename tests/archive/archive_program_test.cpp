@@ -151,11 +151,23 @@ TEST_P(ArchiveProgram, FilesEachReadingOnceAndGivesItBackAsDownloaded) {
 
 TEST_P(ArchiveProgram, KeepsTheArchiveAndTheCredentialsPrivate) {
   ASSERT_EQ(Fetch("1", 5).status, 0);
+  // BPLINK_ARCHIVE names the archive when --archive does not.
+  setenv("BPLINK_ARCHIVE", location_.c_str(), 1);
+  const ProgramRun listed = Said(RunProgram({"history", "--json"}));
+  unsetenv("BPLINK_ARCHIVE");
+  EXPECT_EQ(nlohmann::json::parse(listed.out)["recordings"][0]["readings"], 5) << listed.err;
   if (GetParam() == bplink::archive::Engine::kSqlite) {
+    // The default archive, under the user's data folder.
+    setenv("XDG_DATA_HOME", (dir_ / "private").c_str(), 1);
+    const ProgramRun run = RunProgram({"download", "--archive", "--sim", "hid", "--sim-records", "5", "-o", "-"});
+    unsetenv("XDG_DATA_HOME");
+    EXPECT_THAT(run.err, HasSubstr("downloaded 5 readings, 5 new"));
     EXPECT_EQ(ModeOf(dir_ / "private"), 0700u);
-    EXPECT_EQ(ModeOf(dir_ / "private" / "clinic"), 0700u);
-    for (const auto& entry : std::filesystem::directory_iterator(dir_ / "private" / "clinic"))
-      EXPECT_EQ(ModeOf(entry.path()), 0600u) << entry.path();  // the WAL files too
+    for (const auto& folder : {dir_ / "private" / "clinic", dir_ / "private" / "bplink"}) {
+      EXPECT_EQ(ModeOf(folder), 0700u);
+      for (const auto& entry : std::filesystem::directory_iterator(folder))
+        EXPECT_EQ(ModeOf(entry.path()), 0600u) << entry.path();  // the WAL files too
+    }
     return;
   }
   // A password on the command line is refused before any device is touched,
