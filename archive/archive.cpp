@@ -47,7 +47,9 @@ std::string Lower(std::string text) {
 
 Value Optional(const std::optional<double>& v) { return v ? Value(*v) : Value(nullptr); }
 
-std::string WideToUtf8(const std::wstring& text) {
+// A record's note. No family's transfer fills one today; should one, a
+// character beyond ASCII is kept as '?'.
+std::string NoteText(const std::wstring& text) {
   std::string out;
   for (wchar_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
   return out;
@@ -252,7 +254,7 @@ class SqlArchive : public Archive {
                        std::int64_t{r.wPress2}, std::int64_t{r.wPress3}, std::int64_t{r.wPulseRate},
                        std::int64_t{r.bValid}, std::int64_t{r.wStatus}, std::int64_t{r.byFlagsLow},
                        std::int64_t{r.wFlagsHigh}, std::int64_t{r.wAux1}, std::int64_t{r.wAux2},
-                       std::int64_t{r.nAux3}, std::int64_t{r.nMinuteOffset}, WideToUtf8(r.strNote), d.sys, d.dia,
+                       std::int64_t{r.nAux3}, std::int64_t{r.nMinuteOffset}, NoteText(r.strNote), d.sys, d.dia,
                        Optional(d.map), Optional(d.pulse), std::int64_t{d.device_valid ? 1 : 0}});
       }
       inserted += db_->Execute(sql + " ON CONFLICT DO NOTHING", params);

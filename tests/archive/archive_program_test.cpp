@@ -238,7 +238,8 @@ TEST_P(ArchiveProgram, ADownloadKilledOrStoppedLeavesNothingHalfWritten) {
     EXPECT_EQ(Sql("PRAGMA integrity_check"), "ok");
   }
   // The monitor's recording is device 1's; anything of the killed download is marked incomplete.
-  for (const auto& r : History()["recordings"])
+  const auto after_kill = History();
+  for (const auto& r : after_kill["recordings"])
     if (r["device"] != 1) {
       EXPECT_EQ(r["complete"], false) << r;
     }
