@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
@@ -47,6 +49,29 @@ void GiveToServerUser(const std::filesystem::path& path) {
     throw std::runtime_error("cannot give " + path.string() + " to " + kServerUser);
 }
 
+void Stop(const std::filesystem::path& dir) {
+  try {
+    Run({(kBin / "pg_ctl").string(), "-D", (dir / "data").string(), "-m", "immediate", "-w", "stop"},
+        dir / "server.log");
+  } catch (const std::exception&) {
+    // The server is gone already; the folder still goes.
+  }
+  std::error_code ignored;
+  std::filesystem::remove_all(dir, ignored);
+}
+
+// A test that crashed left its server running: the folder names the test
+// process, and a server whose test is gone is stopped.
+void StopOrphans() {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::temp_directory_path(), error)) {
+    if (entry.path().filename().string().rfind("bplink_pg_", 0) != 0) continue;
+    std::ifstream owner_file(entry.path() / "owner");
+    pid_t owner = 0;
+    if (owner_file >> owner && owner > 0 && kill(owner, 0) != 0 && errno == ESRCH) Stop(entry.path());
+  }
+}
+
 }  // namespace
 
 std::unique_ptr<PostgresCluster> PostgresCluster::Start(std::string& why) {
@@ -57,12 +82,14 @@ std::unique_ptr<PostgresCluster> PostgresCluster::Start(std::string& why) {
       return nullptr;
     }
   }
+  StopOrphans();
   std::unique_ptr<PostgresCluster> cluster(new PostgresCluster);
   std::string pattern = (std::filesystem::temp_directory_path() / "bplink_pg_XXXXXX").string();
   if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
   cluster->dir_ = pattern;
   const auto& dir = cluster->dir_;
   GiveToServerUser(dir);
+  std::ofstream(dir / "owner") << getpid() << '\n';
   std::ofstream(dir / "pw") << kPassword << '\n';
   GiveToServerUser(dir / "pw");
   const auto log = dir / "server.log";
@@ -89,16 +116,7 @@ std::unique_ptr<PostgresCluster> PostgresCluster::Start(std::string& why) {
   return cluster;
 }
 
-PostgresCluster::~PostgresCluster() {
-  try {
-    Run({(kBin / "pg_ctl").string(), "-D", (dir_ / "data").string(), "-m", "immediate", "-w", "stop"},
-        dir_ / "server.log");
-  } catch (const std::exception&) {
-    // The server is gone already; the folder still goes.
-  }
-  std::error_code ignored;
-  std::filesystem::remove_all(dir_, ignored);
-}
+PostgresCluster::~PostgresCluster() { Stop(dir_); }
 
 std::string PostgresCluster::Location() const {
   return "postgresql://bplink@/postgres?host=" + dir_.string();
