@@ -61,6 +61,8 @@ int main(int argc, char** argv) {
   AddDeleteCommand(app, global);
   AddSimCommand(app, global);
   AddReportCommand(app);
+  AddHistoryCommand(app);
+  AddExportCommand(app);
 
   try {
     app.parse(argc, argv);

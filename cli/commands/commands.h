@@ -20,6 +20,8 @@ void AddPlanCommand(CLI::App& app);
 void AddDeleteCommand(CLI::App& app, const GlobalOptions& global);
 void AddSimCommand(CLI::App& app, const GlobalOptions& global);
 void AddReportCommand(CLI::App& app);
+void AddHistoryCommand(CLI::App& app);
+void AddExportCommand(CLI::App& app);
 
 // --mode N, for the commands that run a transfer.
 void AddModeOption(CLI::App& command, int& mode);

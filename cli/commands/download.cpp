@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include <bplink/report/report.h>
+#include "commands/archive_access.h"
 #include "commands/commands.h"
 #include "download_view.h"
 #include "exit_status.h"
@@ -24,6 +25,7 @@ struct DownloadOptions {
   std::string output;
   std::string report;
   report::ReportFormat report_format = report::ReportFormat::kHtml;
+  FilingOptions filing;
 };
 
 // The HID family reads the plan in data modes 1 and 2 only; three-store
@@ -36,6 +38,7 @@ bool PlanRead(const Session& session, int mode) {
 }
 
 void RunDownload(const GlobalOptions& global, const DownloadOptions& options) {
+  CheckArchiveLocation(options.filing);
   Link link(global);
   Session session = Connect(global, link);
   const int mode = ChooseMode(session, options.mode);
@@ -61,6 +64,8 @@ void RunDownload(const GlobalOptions& global, const DownloadOptions& options) {
     case Format::kJson: WriteJson(view, text); break;
   }
   WriteOutput(options.output, text.str());
+  // What arrived is filed also when the transfer stopped part-way, marked incomplete.
+  if (options.filing.archive) std::cerr << FileDownload(options.filing, view, session.family->name) << '\n';
 
   if (!options.report.empty()) {
     report::ReportOptions report_options;
@@ -92,6 +97,7 @@ void AddDownloadCommand(CLI::App& app, const GlobalOptions& global) {
       {"html", report::ReportFormat::kHtml}, {"json", report::ReportFormat::kJson}, {"fhir", report::ReportFormat::kFhir}};
   command->add_option("--report-format", options->report_format, "html (default), json or fhir")
       ->transform(CLI::CheckedTransformer(report_formats, CLI::ignore_case));
+  AddFilingOptions(*command, options->filing);
   command->callback([&global, options] { RunDownload(global, *options); });
 }
 

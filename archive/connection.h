@@ -1,0 +1,47 @@
+// The little the archive asks of a database engine: run a statement with
+// parameters, read its rows as text, count what it changed, and hold a
+// transaction. Both engines take the same SQL: parameters are written $1,
+// $2, ... which PostgreSQL reads as positions and SQLite as names.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include <bplink/archive/archive.h>
+
+namespace bplink::archive::detail {
+
+using Value = std::variant<std::nullptr_t, std::int64_t, double, std::string>;
+using Row = std::vector<std::optional<std::string>>;
+
+class Connection {
+ public:
+  virtual ~Connection() = default;
+  // Rows of a statement that returns some; every cell as text, NULL empty.
+  virtual std::vector<Row> Query(std::string_view sql, const std::vector<Value>& params = {}) = 0;
+  // Rows the statement inserted, updated or deleted.
+  virtual std::int64_t Execute(std::string_view sql, const std::vector<Value>& params = {}) = 0;
+  // A transaction that also keeps every other writer out until it ends:
+  // schema changes take it, so two programs opening one new archive do not
+  // both create it.
+  virtual void BeginExclusive() = 0;
+  // A transaction for storing one download.
+  virtual void Begin() = 0;
+  virtual void Commit() = 0;
+  virtual void Rollback() = 0;
+  // The column type of a table's generated key.
+  virtual std::string_view KeyColumn() const = 0;
+  virtual Engine engine() const = 0;
+};
+
+std::unique_ptr<Connection> OpenSqlite(const std::string& path);
+std::unique_ptr<Connection> OpenPostgres(const std::string& conninfo);
+
+std::int64_t ToInt(const std::optional<std::string>& cell);
+
+}  // namespace bplink::archive::detail

@@ -1,0 +1,33 @@
+// The archive commands in a program built without the archive (no SQLite or
+// PostgreSQL client library where it was built): `download --archive` says
+// so, and `history` and `export` are not offered.
+
+#include "commands/archive_access.h"
+#include "commands/commands.h"
+#include "exit_status.h"
+
+namespace bplink::cli {
+namespace {
+
+[[noreturn]] void Absent() {
+  throw CommandError(kExitBadInput, "this bplink was built without the archive (it needs the SQLite and "
+                                    "PostgreSQL client libraries where it is built)");
+}
+
+}  // namespace
+
+void AddFilingOptions(CLI::App& command, FilingOptions& options) {
+  command.add_option("--archive", options.archive, "Not available: this bplink was built without the archive")
+      ->expected(0, 1);
+}
+
+void CheckArchiveLocation(const FilingOptions& options) {
+  if (options.archive) Absent();
+}
+
+std::string FileDownload(const FilingOptions&, const DownloadView&, std::string_view) { Absent(); }
+
+void AddHistoryCommand(CLI::App&) {}
+void AddExportCommand(CLI::App&) {}
+
+}  // namespace bplink::cli

@@ -1,0 +1,145 @@
+// bplink export: a recording, or every recording of a patient, back out of
+// the archive: as the download's CSV or JSON, or as the ambulatory report
+// (HTML, JSON or FHIR) computed from the archived readings.
+
+#include <bplink/report/report.h>
+
+#include <iostream>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "commands/archive_open.h"
+#include "commands/commands.h"
+#include "download_view.h"
+#include "exit_status.h"
+
+namespace bplink::cli {
+namespace {
+
+enum class ExportFormat { kCsv, kJson, kHtml, kReportJson, kFhir };
+
+struct ExportOptions {
+  std::optional<std::string> archive;
+  std::optional<std::int64_t> recording;
+  std::optional<std::int64_t> patient;
+  ExportFormat format = ExportFormat::kCsv;
+  std::string output;
+};
+
+std::string SetTitle(int mode) {
+  if (mode == DATAMODE_BP_SET2) return "Set 2";
+  if (mode >= DATAMODE_ZONE1 && mode <= DATAMODE_ZONE3) return "Store " + std::to_string(mode - DATAMODE_ZONE1 + 1);
+  return "Set 1";
+}
+
+// The recording as a download shows it; the plan is not archived whole, so
+// the view has none.
+DownloadView ViewOfStored(const archive::StoredRecording& stored) {
+  DownloadView view;
+  view.device = stored.device.device;
+  view.sets = {{stored.entry.set_mode, SetTitle(stored.entry.set_mode), &stored.set}};
+  if (!stored.spo2.vecRecords.empty()) view.spo2 = &stored.spo2;
+  view.complete = stored.entry.complete;
+  view.result = "recording " + std::to_string(stored.entry.id) + " of the archive";
+  return view;
+}
+
+std::string Csv(const std::vector<archive::StoredRecording>& recordings, bool with_id) {
+  std::string text;
+  for (const auto& stored : recordings) {
+    std::ostringstream one;
+    WriteCsv(ViewOfStored(stored), one);
+    std::istringstream lines(one.str());
+    std::string line;
+    std::getline(lines, line);  // the header, once
+    if (text.empty()) text = (with_id ? "recording," : "") + line + "\n";
+    while (std::getline(lines, line))
+      text += (with_id ? std::to_string(stored.entry.id) + "," : "") + line + "\n";
+  }
+  return text;
+}
+
+nlohmann::json Json(const archive::StoredRecording& stored) {
+  std::ostringstream one;
+  WriteJson(ViewOfStored(stored), one);
+  nlohmann::json doc = nlohmann::json::parse(one.str());
+  doc["recording"] = stored.entry.id;
+  doc["patient"] = {{"id", stored.patient.id}, {"texts", stored.patient.texts}, {"label", stored.patient.label}};
+  return doc;
+}
+
+void RunExport(const ExportOptions& options) {
+  if (options.recording.has_value() == options.patient.has_value())
+    throw CommandError(kExitBadInput, "give either a RECORDING or --patient ID (bplink history lists both)");
+  const bool report_format = options.format == ExportFormat::kHtml || options.format == ExportFormat::kReportJson ||
+                             options.format == ExportFormat::kFhir;
+  if (options.patient && report_format)
+    throw CommandError(kExitBadInput, "a report covers one recording: give its number instead of --patient "
+                                      "(bplink history --patient ID lists them)");
+
+  const auto archive = OpenArchive(ArchiveLocation(options.archive));
+  std::vector<archive::StoredRecording> recordings;
+  try {
+    if (options.recording) {
+      recordings.push_back(archive->Load(*options.recording));
+    } else {
+      for (const auto& r : archive->Query({std::to_string(*options.patient), "", "", ""}).recordings)
+        if (r.patient_id == *options.patient) recordings.push_back(archive->Load(r.id));
+      if (recordings.empty())
+        throw CommandError(kExitBadInput, "the archive holds no recording of patient " +
+                                              std::to_string(*options.patient) + " (bplink history lists them)");
+    }
+  } catch (const archive::ArchiveError& e) {
+    throw CommandError(kExitBadInput, e.what());
+  }
+
+  if (report_format) {
+    report::ReportOptions report_options;
+    report_options.output = options.output;
+    report_options.format = options.format == ExportFormat::kHtml   ? report::ReportFormat::kHtml
+                            : options.format == ExportFormat::kFhir ? report::ReportFormat::kFhir
+                                                                    : report::ReportFormat::kJson;
+    const int status = report::WriteReport(recordings[0].recording, report_options, std::cout, std::cerr);
+    if (status != report::kReportOk) throw CommandError(status, "the report could not be written");
+    return;
+  }
+  if (options.format == ExportFormat::kCsv) {
+    WriteOutput(options.output, Csv(recordings, options.patient.has_value()));
+    return;
+  }
+  nlohmann::json doc;
+  if (options.recording) {
+    doc = Json(recordings[0]);
+  } else {
+    doc = {{"patient", *options.patient}, {"recordings", nlohmann::json::array()}};
+    for (const auto& stored : recordings) doc["recordings"].push_back(Json(stored));
+  }
+  WriteOutput(options.output, doc.dump(2) + "\n");
+}
+
+}  // namespace
+
+void AddExportCommand(CLI::App& app) {
+  auto options = std::make_shared<ExportOptions>();
+  CLI::App* command = app.add_subcommand(
+      "export", "Write a recording from the archive (or all of a patient's) as CSV or JSON, or its report");
+  AddArchiveOption(*command, options->archive);
+  command->add_option("RECORDING", options->recording, "The recording's number, as bplink history shows it");
+  command->add_option("--patient", options->patient, "Every recording of this patient (its number in bplink history)");
+  const std::map<std::string, ExportFormat> formats{{"csv", ExportFormat::kCsv},
+                                                    {"json", ExportFormat::kJson},
+                                                    {"html", ExportFormat::kHtml},
+                                                    {"report-json", ExportFormat::kReportJson},
+                                                    {"fhir", ExportFormat::kFhir}};
+  command->add_option("--format", options->format,
+                      "csv (default) or json, as download writes them; or the ambulatory report: html, "
+                      "report-json or fhir")
+      ->transform(CLI::CheckedTransformer(formats, CLI::ignore_case));
+  command->add_option("-o,--output", options->output, "Write to this file instead of standard output");
+  command->callback([options] { RunExport(*options); });
+}
+
+}  // namespace bplink::cli

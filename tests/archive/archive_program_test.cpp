@@ -1,0 +1,330 @@
+// The archive through the built program, on both engines: a SQLite file, and
+// a real PostgreSQL server started for the test. What is checked is what a
+// clinic relies on: each reading stored once however often and from however
+// many stations it is downloaded, nothing half-written when a download dies,
+// an older archive brought up to date, and the data and the password kept
+// private.
+
+#include <bplink/archive/archive.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <libpq-fe.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <csignal>
+
+#include "postgres_cluster.h"
+#include "program_runner.h"
+
+namespace bplink::archive {
+// The engine by name in the test list.
+void PrintTo(Engine engine, std::ostream* out) { *out << (engine == Engine::kSqlite ? "sqlite" : "postgresql"); }
+}  // namespace bplink::archive
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+namespace {
+
+constexpr int kExitBadInput = 2;
+constexpr int kExitCannotWrite = 3;
+constexpr int kExitInterrupted = 130;
+
+unsigned ModeOf(const std::filesystem::path& path) {
+  struct stat s {};
+  EXPECT_EQ(stat(path.c_str(), &s), 0) << path;
+  return s.st_mode & 0777;
+}
+
+class ArchiveProgram : public ::testing::TestWithParam<bplink::archive::Engine> {
+ protected:
+  void SetUp() override {
+    dir_ = TestDir();
+    if (GetParam() == bplink::archive::Engine::kSqlite) {
+      location_ = (dir_ / "private" / "clinic" / "archive.sqlite").string();
+      return;
+    }
+    std::string why;
+    cluster_ = PostgresCluster::Start(why);
+    if (!cluster_) GTEST_SKIP() << why;
+    location_ = cluster_->Location();
+  }
+
+  // Whatever the program said, in any test, never holds the password.
+  void TearDown() override {
+    for (const auto& text : said_) EXPECT_THAT(text, Not(HasSubstr(PostgresCluster::kPassword)));
+  }
+
+  ProgramRun Run(std::vector<std::string> args) { return Said(RunProgram(WithArchive(std::move(args)))); }
+  ProgramRun Said(ProgramRun run) {
+    said_.push_back(run.out + run.err);
+    return run;
+  }
+  std::vector<std::string> WithArchive(std::vector<std::string> args) const {
+    args.insert(args.begin() + 1, {"--archive", location_});
+    return args;
+  }
+  // `bplink download` of the simulated device, filed.
+  ProgramRun Fetch(const std::string& type, int records) {
+    return Run({"download", "--sim", "hid", "--sim-type", type, "--sim-records", std::to_string(records), "-o",
+                "/dev/null"});
+  }
+  nlohmann::json History(std::vector<std::string> filters = {}) {
+    filters.insert(filters.begin(), {"history", "--json"});
+    const ProgramRun run = Run(filters);
+    EXPECT_EQ(run.status, 0) << run.err;
+    return nlohmann::json::parse(run.out);
+  }
+
+  // One value from the archive, read past the program.
+  std::string Sql(const std::string& statement) const {
+    std::string value;
+    if (GetParam() == bplink::archive::Engine::kSqlite) {
+      sqlite3* db = nullptr;
+      EXPECT_EQ(sqlite3_open(location_.c_str(), &db), SQLITE_OK);
+      sqlite3_exec(
+          db, statement.c_str(),
+          [](void* out, int, char** cells, char**) {
+            *static_cast<std::string*>(out) = cells[0] ? cells[0] : "";
+            return 0;
+          },
+          &value, nullptr);
+      sqlite3_close(db);
+      return value;
+    }
+    PGconn* db = PQconnectdb(location_.c_str());
+    PGresult* result = PQexec(db, statement.c_str());
+    if (PQresultStatus(result) == PGRES_TUPLES_OK && PQntuples(result) > 0) value = PQgetvalue(result, 0, 0);
+    PQclear(result);
+    PQfinish(db);
+    return value;
+  }
+
+  std::filesystem::path dir_;
+  std::string location_;
+  std::unique_ptr<PostgresCluster> cluster_;
+  std::vector<std::string> said_;
+};
+
+TEST_P(ArchiveProgram, FilesEachReadingOnceAndGivesItBackAsDownloaded) {
+  // A home monitor: its store grows between downloads.
+  EXPECT_THAT(Fetch("2", 10).err, HasSubstr("downloaded 10 readings, 10 new"));
+  EXPECT_THAT(Fetch("2", 15).err, HasSubstr("downloaded 15 readings, 5 new"));
+  EXPECT_THAT(Fetch("2", 15).err, HasSubstr("downloaded 15 readings, 0 new"));
+  // An ambulatory recorder brought back with the same recording.
+  EXPECT_THAT(Fetch("1", 40).err, HasSubstr("downloaded 40 readings, 40 new"));
+  const ProgramRun again = Fetch("1", 40);
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_THAT(again.err, HasSubstr("downloaded 40 readings, 0 new"));
+
+  const auto history = History();
+  ASSERT_EQ(history["recordings"].size(), 2u);
+  ASSERT_EQ(history["devices"].size(), 2u);
+  EXPECT_EQ(history["recordings"][0]["readings"].get<int>() + history["recordings"][1]["readings"].get<int>(), 55);
+  EXPECT_EQ(history["patients"][0]["readings"], 55);
+  EXPECT_EQ(History({"--device", "nothing-like-it"})["recordings"].size(), 0u);
+  EXPECT_EQ(History({"--patient", "demo patient", "--from", "2000-01-01"})["recordings"].size(), 2u);
+  EXPECT_EQ(History({"--to", "2000-01-01"})["recordings"].size(), 0u);
+
+  // Every field back as the download wrote it, and the same report from the
+  // archived readings as from the download.
+  const ProgramRun direct = Said(RunProgram({"download", "--sim", "hid", "--sim-records", "40", "--format", "json",
+                                             "--report", (dir_ / "r.json").string(), "--report-format", "json"}));
+  const auto recorder = history["devices"][0]["device_type"] == 1 ? history["devices"][0]["id"]
+                                                                  : history["devices"][1]["id"];
+  const auto& recording = history["recordings"][0]["device"] == recorder ? history["recordings"][0]
+                                                                         : history["recordings"][1];
+  const ProgramRun exported = Run({"export", std::to_string(recording["id"].get<int>()), "--format", "json"});
+  ASSERT_EQ(exported.status, 0) << exported.err;
+  EXPECT_EQ(nlohmann::json::parse(exported.out)["sets"][0]["records"],
+            nlohmann::json::parse(direct.out)["sets"][0]["records"]);
+  const ProgramRun report =
+      Run({"export", std::to_string(recording["id"].get<int>()), "--format", "report-json"});
+  ASSERT_EQ(report.status, 0) << report.err;
+  auto from_archive = nlohmann::json::parse(report.out);
+  EXPECT_EQ(from_archive["recording"]["source"], "archive recording " + std::to_string(recording["id"].get<int>()));
+  from_archive["recording"]["source"] = "device download";
+  EXPECT_EQ(from_archive, ReadJson(dir_ / "r.json"));
+  EXPECT_EQ(Run({"export", "999"}).status, kExitBadInput);
+}
+
+TEST_P(ArchiveProgram, KeepsTheArchiveAndTheCredentialsPrivate) {
+  ASSERT_EQ(Fetch("1", 5).status, 0);
+  // BPLINK_ARCHIVE names the archive when --archive does not.
+  setenv("BPLINK_ARCHIVE", location_.c_str(), 1);
+  const ProgramRun listed = Said(RunProgram({"history", "--json"}));
+  unsetenv("BPLINK_ARCHIVE");
+  EXPECT_EQ(nlohmann::json::parse(listed.out)["recordings"][0]["readings"], 5) << listed.err;
+  if (GetParam() == bplink::archive::Engine::kSqlite) {
+    // The default archive, under the user's data folder.
+    setenv("XDG_DATA_HOME", (dir_ / "private").c_str(), 1);
+    const ProgramRun run = RunProgram({"download", "--archive", "--sim", "hid", "--sim-records", "5", "-o", "-"});
+    unsetenv("XDG_DATA_HOME");
+    EXPECT_THAT(run.err, HasSubstr("downloaded 5 readings, 5 new"));
+    EXPECT_EQ(ModeOf(dir_ / "private"), 0700u);
+    for (const auto& folder : {dir_ / "private" / "clinic", dir_ / "private" / "bplink"}) {
+      EXPECT_EQ(ModeOf(folder), 0700u);
+      for (const auto& entry : std::filesystem::directory_iterator(folder))
+        EXPECT_EQ(ModeOf(entry.path()), 0600u) << entry.path();  // the WAL files too
+    }
+    return;
+  }
+  // A password on the command line is refused before any device is touched,
+  // and pointed to where it belongs; so is a connection without TLS.
+  const std::string host = location_.substr(location_.find("?host="));
+  for (const std::string& location :
+       {"postgresql://bplink:" + std::string(PostgresCluster::kPassword) + "@/postgres" + host,
+        "dbname=postgres password=" + std::string(PostgresCluster::kPassword)}) {
+    const ProgramRun refused =
+        Said(RunProgram({"download", "--archive", location, "--sim", "hid", "--sim-records", "5"}));
+    EXPECT_EQ(refused.status, kExitBadInput);
+    EXPECT_THAT(refused.err, HasSubstr("password file"));
+    EXPECT_EQ(refused.out, "");
+  }
+  EXPECT_THAT(Said(RunProgram({"history", "--archive", location_ + "&sslmode=disable"})).err,
+              HasSubstr("sslmode=disable is refused"));
+  // A wrong password in the password file: the server's refusal, told
+  // without any password.
+  const auto wrong = dir_ / "wrong.pgpass";
+  WriteText(wrong, "*:*:*:bplink:not-the-password\n");
+  std::filesystem::permissions(wrong, std::filesystem::perms::owner_read);
+  const std::string right = getenv("PGPASSFILE");
+  setenv("PGPASSFILE", wrong.c_str(), 1);
+  const ProgramRun denied = Run({"history"});
+  setenv("PGPASSFILE", right.c_str(), 1);
+  EXPECT_EQ(denied.status, kExitCannotWrite);
+  EXPECT_THAT(denied.err, HasSubstr("password authentication failed"));
+  EXPECT_THAT(denied.err, Not(HasSubstr("not-the-password")));
+}
+
+TEST_P(ArchiveProgram, TwoStationsAtOnceStoreEachReadingOnce) {
+  constexpr int kRecords = 2000;
+  std::vector<std::unique_ptr<RunningProgram>> stations;
+  for (const char* name : {"a", "b"}) {
+    std::filesystem::create_directories(dir_ / name);
+    stations.push_back(std::make_unique<RunningProgram>(
+        WithArchive({"download", "--sim", "hid", "--sim-records", std::to_string(kRecords), "--station", name,
+                     "-o", "/dev/null"}),
+        dir_ / name));
+  }
+  int stored = 0;
+  for (auto& station : stations) {
+    const ProgramRun run = Said(station->Wait());
+    ASSERT_EQ(run.status, 0) << run.err;
+    int total = 0, fresh = 0;
+    ASSERT_EQ(std::sscanf(run.err.c_str(), "downloaded %d readings, %d new", &total, &fresh), 2) << run.err;
+    EXPECT_EQ(total, kRecords);
+    stored += fresh;
+  }
+  EXPECT_EQ(stored, kRecords);
+  const auto history = History();
+  ASSERT_EQ(history["recordings"].size(), 1u);
+  EXPECT_EQ(history["recordings"][0]["readings"], kRecords);
+}
+
+TEST_P(ArchiveProgram, ADownloadKilledOrStoppedLeavesNothingHalfWritten) {
+  ASSERT_EQ(Fetch("2", 3).status, 0);  // the archive exists before the download that dies
+  const std::vector<std::string> slow = WithArchive(
+      {"download", "--sim", "hid", "--sim-records", "3000", "--sim-pace", "2", "--trace", "-o", "/dev/null"});
+  {
+    std::filesystem::create_directories(dir_ / "killed");
+    RunningProgram killed(slow, dir_ / "killed");
+    ASSERT_TRUE(killed.AwaitErr("\n", 60));  // records are arriving
+    killed.Signal(SIGKILL);
+    killed.Wait();
+  }
+  if (GetParam() == bplink::archive::Engine::kSqlite) {
+    EXPECT_EQ(Sql("PRAGMA integrity_check"), "ok");
+  }
+  // The monitor's recording is device 1's; anything of the killed download is marked incomplete.
+  const auto after_kill = History();
+  for (const auto& r : after_kill["recordings"])
+    if (r["device"] != 1) {
+      EXPECT_EQ(r["complete"], false) << r;
+    }
+
+  // Ctrl-C: what arrived is filed as an incomplete recording, which the next
+  // download completes.
+  std::filesystem::create_directories(dir_ / "stopped");
+  RunningProgram stopped(slow, dir_ / "stopped");
+  ASSERT_TRUE(stopped.AwaitErr("\n", 60));
+  stopped.Signal(SIGINT);
+  const ProgramRun run = Said(stopped.Wait());
+  EXPECT_EQ(run.status, kExitInterrupted);
+  EXPECT_THAT(run.err, HasSubstr("filed as an incomplete recording"));
+  const auto partial = History({"--device", "2"})["recordings"];
+  ASSERT_EQ(partial.size(), 1u);
+  EXPECT_EQ(partial[0]["complete"], false);
+  const int arrived = partial[0]["readings"];
+  EXPECT_GT(arrived, 0);
+
+  const ProgramRun whole = Fetch("1", 3000);
+  EXPECT_THAT(whole.err, HasSubstr("downloaded 3000 readings, " + std::to_string(3000 - arrived) + " new"));
+  const auto completed = History({"--device", "2"})["recordings"];
+  ASSERT_EQ(completed.size(), 1u);
+  EXPECT_EQ(completed[0]["complete"], true);
+  EXPECT_EQ(completed[0]["readings"], 3000);
+}
+
+TEST_P(ArchiveProgram, AnOlderArchiveIsMigratedAndANewerOneRefused) {
+  using namespace bplink::archive;
+  using bplink::kDeviceType2, bplink::kDeviceWithSpO2;
+  // An archive as the previous version left it, holding a download.
+  Archive::Open(ParseLocation(location_), SchemaVersion() - 1);
+  Sql("INSERT INTO devices (family, device_type, protocol, variant, version, label) VALUES ('hid', 2, 1, 0, 5, '');"
+      "INSERT INTO patients (texts, label) VALUES ('OLD PATIENT', '');"
+      "INSERT INTO recordings (device_id, patient_id, set_mode, start_time, end_time, complete, downloaded_at, "
+      "station) VALUES (1, 1, 1, '2024-03-01T08:00:00', '2024-03-01T10:00:00', 1, '2024-03-02T09:00:00', 'old');"
+      "INSERT INTO readings (recording_id, device_id, set_mode, time, raw_sys, raw_press2, raw_press3, raw_pulse, "
+      "raw_valid, raw_status, raw_flags_low, raw_flags_high, raw_aux1, raw_aux2, raw_aux3, raw_minute_offset, "
+      "note, systolic, diastolic, map, pulse, valid) VALUES "
+      "(1, 1, 1, '2024-03-01T08:00:00', 130, 85, 100, 70, 1, 0, 0, 0, 0, 0, 0, 0, '', 130, 85, 100, 70, 1),"
+      "(1, 1, 1, '2024-03-01T09:00:00', 131, 85, 100, 70, 1, 0, 0, 0, 0, 0, 0, 0, '', 131, 85, 100, 70, 1),"
+      "(1, 1, 1, '2024-03-01T10:00:00', 132, 85, 100, 70, 1, 0, 0, 0, 0, 0, 0, 0, '', 132, 85, 100, 70, 1)");
+  ASSERT_EQ(Sql("SELECT version FROM bplink_schema"), std::to_string(SchemaVersion() - 1));
+
+  // Opened by this program: migrated, its recording still there and still
+  // known (the same readings again are not new), and what the new version
+  // added (SpO2 samples) can be filed.
+  ASSERT_EQ(History()["recordings"][0]["readings"], 3);
+  EXPECT_EQ(Sql("SELECT version FROM bplink_schema"), std::to_string(SchemaVersion()));
+  _BP_DATASET set;
+  for (int i = 0; i < 3; ++i) {
+    _BP_RECORD r;
+    r.nYear = 2024, r.wMonth = 3, r.wDay = 1, r.wHour = static_cast<short>(8 + i);
+    r.nSys = 130 + i, r.wPress2 = 85, r.wPress3 = 100, r.wPulseRate = 70;
+    set.vecRecords.push_back(r);
+  }
+  bplink::archive::Download again;
+  again.family = "hid";
+  again.device = {kDeviceType2, 1, 0, 0, 5};
+  again.sets = {{DATAMODE_BP, &set}};
+  const auto archive = Archive::Open(ParseLocation(location_));
+  EXPECT_EQ(archive->Store(again).new_readings, 0);
+  _SPO2_DATASET spo2;
+  spo2.Head.nYear = 2024, spo2.Head.nMonth = 3, spo2.Head.nDay = 1, spo2.Head.nHour = 8;
+  spo2.vecRecords = {{97, 70, 0}, {95, 72, 60}};
+  bplink::archive::Download with_spo2 = again;
+  with_spo2.device.nDeviceType = kDeviceWithSpO2;
+  with_spo2.spo2 = &spo2;
+  EXPECT_EQ(archive->Store(with_spo2).new_samples, 2);
+  const auto recordings = History()["recordings"];
+  ASSERT_EQ(recordings.size(), 2u);
+  const ProgramRun exported = Run({"export", std::to_string(recordings[1]["id"].get<int>()), "--format", "json"});
+  EXPECT_EQ(nlohmann::json::parse(exported.out)["spo2"]["records"][1]["offset"], 60);
+
+  // An archive a newer bplink wrote is left alone, with the reason.
+  Sql("UPDATE bplink_schema SET version = 99");
+  const ProgramRun refused = Run({"history"});
+  EXPECT_EQ(refused.status, kExitCannotWrite);
+  EXPECT_THAT(refused.err, HasSubstr("schema version 99, newer than"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, ArchiveProgram,
+                         ::testing::Values(bplink::archive::Engine::kSqlite, bplink::archive::Engine::kPostgres),
+                         [](const auto& info) {
+                           return info.param == bplink::archive::Engine::kSqlite ? "sqlite" : "postgresql";
+                         });
+
+}  // namespace
