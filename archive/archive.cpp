@@ -27,6 +27,12 @@ CalendarTime TimeFrom(const std::optional<std::string>& cell) {
 
 CalendarTime RecordTime(const _BP_RECORD& r) { return {r.nYear, r.wMonth, r.wDay, r.wHour, r.wMinute, r.wSecond}; }
 
+// The set or store a recording was filed from, named by its data mode.
+std::string SetLabel(int mode) {
+  if (mode >= DATAMODE_ZONE1 && mode <= DATAMODE_ZONE3) return "store " + std::to_string(mode - DATAMODE_ZONE1 + 1);
+  return mode == DATAMODE_BP_SET2 ? "set 2" : "set 1";
+}
+
 std::string Joined(const std::vector<std::string>& lines) {
   std::string text;
   for (const auto& line : lines) text += (text.empty() ? "" : "\n") + line;
@@ -124,6 +130,7 @@ class SqlArchive : public Archive {
     recording.source = "archive recording " + std::to_string(id);
     recording.patient = stored.patient.texts;
     recording.device = report::DescribeDevice(stored.device.device);
+    recording.set_label = SetLabel(stored.entry.set_mode);
     if (rows[0][11]) {
       recording.plan = report::PlanPeriods{static_cast<int>(ToInt(rows[0][11])), static_cast<int>(ToInt(rows[0][12])),
                                            static_cast<int>(ToInt(rows[0][13])), static_cast<int>(ToInt(rows[0][14]))};
