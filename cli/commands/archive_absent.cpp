@@ -1,6 +1,6 @@
 // The archive commands in a program built without the archive (no SQLite or
 // PostgreSQL client library where it was built): `download --archive` says
-// so, and `history` and `export` are not offered.
+// so, as does `report --recording`, and `history` and `export` are not offered.
 
 #include "commands/archive_access.h"
 #include "commands/commands.h"
@@ -24,6 +24,8 @@ void AddFilingOptions(CLI::App& command, FilingOptions& options) {
 void CheckArchiveLocation(const FilingOptions& options) {
   if (options.archive) Absent();
 }
+
+report::Recording ArchivedRecording(const std::optional<std::string>&, std::int64_t) { Absent(); }
 
 std::string FileDownload(const FilingOptions&, const DownloadView&, std::string_view) { Absent(); }
 

@@ -99,4 +99,13 @@ std::string FileDownload(const FilingOptions& options, const DownloadView& view,
   return line;
 }
 
+report::Recording ArchivedRecording(const std::optional<std::string>& location, std::int64_t id) {
+  const auto archive = OpenArchive(ArchiveLocation(location));
+  try {
+    return archive->Load(id).recording;
+  } catch (const archive::ArchiveError& e) {
+    throw CommandError(kExitBadInput, e.what());
+  }
+}
+
 }  // namespace bplink::cli

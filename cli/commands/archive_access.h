@@ -3,7 +3,11 @@
 // are used (commands/archive_absent.cpp).
 #pragma once
 
+#include <bplink/report/readings.h>
+
 #include <CLI/CLI.hpp>
+
+#include <cstdint>
 
 #include <optional>
 #include <string>
@@ -23,6 +27,10 @@ void AddFilingOptions(CLI::App& command, FilingOptions& options);
 // Refuses a location (a password in it, say) before the device is touched.
 // Throws CommandError.
 void CheckArchiveLocation(const FilingOptions& options);
+
+// The recording the archive (at --archive's `location`) holds as number
+// `id`, for `bplink report`. Throws CommandError.
+report::Recording ArchivedRecording(const std::optional<std::string>& location, std::int64_t id);
 
 // Files the download and answers "downloaded 78 readings, 3 new". Throws CommandError.
 std::string FileDownload(const FilingOptions& options, const DownloadView& view, std::string_view family);

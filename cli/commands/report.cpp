@@ -9,9 +9,11 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -26,7 +28,9 @@
 extern char** environ;
 #endif
 
+#include "commands/archive_access.h"
 #include "commands/commands.h"
+#include "exit_status.h"
 
 namespace bplink::cli {
 namespace {
@@ -86,8 +90,12 @@ int Run(const fs::path& program, const std::vector<std::string>& args, const fs:
 #endif
 }
 
+// Writes the report as `options` ask: from the input file, or from a
+// recording already loaded.
+using ReportWriter = std::function<int(const report::ReportOptions&)>;
+
 // The HTML report printed to PDF by headless Chromium.
-int WritePdf(report::ReportOptions options) {
+int WritePdf(report::ReportOptions options, const ReportWriter& write) {
   std::error_code ec;
   const bool to_stdout = options.output.empty() || options.output == "-";
   fs::path target;
@@ -120,7 +128,7 @@ int WritePdf(report::ReportOptions options) {
   const fs::path pdf = dir / "report.pdf";
   options.format = report::ReportFormat::kHtml;
   options.output = (dir / "report.html").string();
-  int status = report::RunReport(options, std::cout, std::cerr);
+  int status = write(options);
   if (status == report::kReportOk) {
     std::vector<std::string> args = {"--headless", "--disable-gpu", "--no-first-run", "--no-pdf-header-footer",
                                      "--user-data-dir=" + (dir / "profile").string(),
@@ -181,10 +189,15 @@ void AddReportCommand(CLI::App& app) {
   auto options = std::make_shared<report::ReportOptions>();
   auto zone = std::make_shared<std::string>();
   auto set = std::make_shared<int>(0);
+  auto archive = std::make_shared<std::optional<std::string>>();
+  auto recording = std::make_shared<std::optional<std::int64_t>>();
   CLI::App* command = app.add_subcommand(
       "report", "Analyse an ambulatory recording (CSV of readings or JSON download) and write the report");
-  command->add_option("INPUT", options->input, "CSV with time,sys,dia[,map,pulse,awake] or a JSON download")
-      ->required();
+  command->add_option("INPUT", options->input, "CSV with time,sys,dia[,map,pulse,awake] or a JSON download");
+  command->add_option("--recording", *recording, "a recording from the archive instead of INPUT (its number in "
+                                                 "bplink history)");
+  command->add_option("--archive", *archive, "the archive --recording is in (default: $BPLINK_ARCHIVE, else "
+                                             "$XDG_DATA_HOME/bplink/archive.sqlite)");
   command->add_option("--format", options->format, "html (default), json, fhir, or pdf (printed by Chromium)")
       ->transform(CLI::CheckedTransformer(formats, CLI::ignore_case));
   command->add_option("-o,--output", options->output, "write to FILE instead of standard output");
@@ -213,12 +226,21 @@ void AddReportCommand(CLI::App& app) {
       ->check(CheckZone, "ZONE");
   // The report has told the reason on stderr already; the status reaches
   // main() as a CLI::RuntimeError, which ends the parse without a message.
-  command->callback([options, zone, set] {
+  command->callback([options, zone, set, archive, recording] {
+    if (options->input.empty() == !recording->has_value())
+      throw CommandError(kExitBadInput, "give an INPUT file or --recording N from the archive (bplink history "
+                                        "lists the recordings)");
     if (*set > 0) options->set = *set;
     if (!zone->empty()) options->utc_offset = ZoneOffset(*zone);
-    const int status = options->format == report::ReportFormat::kPdf
-                           ? WritePdf(*options)
-                           : report::RunReport(*options, std::cout, std::cerr);
+    ReportWriter write = [](const report::ReportOptions& o) { return report::RunReport(o, std::cout, std::cerr); };
+    if (*recording) {
+      if (*set > 0) throw CommandError(kExitBadInput, "--set picks from a download; an archived recording is one set");
+      write = [filed = ArchivedRecording(*archive, **recording)](const report::ReportOptions& o) {
+        return report::WriteReport(filed, o, std::cout, std::cerr);
+      };
+    }
+    const int status =
+        options->format == report::ReportFormat::kPdf ? WritePdf(*options, write) : write(*options);
     if (status != report::kReportOk) throw CLI::RuntimeError(status);
   });
 }

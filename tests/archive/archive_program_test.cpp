@@ -149,6 +149,12 @@ TEST_P(ArchiveProgram, FilesEachReadingOnceAndGivesItBackAsDownloaded) {
   EXPECT_EQ(from_archive["recording"]["set"], "set 1");
   from_archive["recording"]["set"] = ReadJson(dir_ / "r.json")["recording"]["set"];
   EXPECT_EQ(from_archive, ReadJson(dir_ / "r.json"));
+  // `bplink report` takes the same recording from the archive.
+  const ProgramRun reported =
+      Run({"report", "--recording", std::to_string(recording["id"].get<int>()), "--format", "json"});
+  ASSERT_EQ(reported.status, 0) << reported.err;
+  EXPECT_EQ(nlohmann::json::parse(reported.out), nlohmann::json::parse(report.out));
+  EXPECT_EQ(Run({"report", "--recording", "1", "r.csv"}).status, kExitBadInput);
   EXPECT_EQ(Run({"export", "999"}).status, kExitBadInput);
 }
 
