@@ -63,11 +63,33 @@ class SqliteConnection : public Connection {
     }
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
     sqlite3_extended_result_codes(db_, 1);
-    Query("PRAGMA journal_mode=WAL", {});
+    EnterWal();
     Execute("PRAGMA foreign_keys=ON", {});
     // In WAL mode NORMAL loses no committed transaction to a crash of the
     // program, only possibly the last ones to a power cut.
     Execute("PRAGMA synchronous=NORMAL", {});
+  }
+
+  // Two stations opening a new archive at once: switching it to WAL takes
+  // the file for a moment, and SQLite answers the other one "busy" at once
+  // instead of waiting. Reading the mode does wait (the busy time-out), and
+  // once one program has switched the file stays in WAL.
+  void EnterWal() {
+    constexpr int kAttempts = 20;
+    for (int attempt = 1;; ++attempt) {
+      if (JournalMode("PRAGMA journal_mode") == "wal") return;
+      try {
+        if (JournalMode("PRAGMA journal_mode=WAL") == "wal") return;
+      } catch (const ArchiveError&) {
+        if (attempt == kAttempts) throw;
+      }
+      if (attempt == kAttempts) throw ArchiveError("the archive " + path_ + " could not be put in WAL mode");
+    }
+  }
+
+  std::string JournalMode(std::string_view pragma) {
+    const std::vector<Row> rows = Query(pragma, {});
+    return rows.empty() || rows[0].empty() || !rows[0][0] ? "" : *rows[0][0];
   }
 
   ~SqliteConnection() override {
