@@ -3,7 +3,6 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
-#include <sys/types.h>
 
 #include <filesystem>
 #include <optional>
@@ -16,12 +15,14 @@ struct ProgramRun {
   std::string err;
 };
 
-// The program started in the background, standard input from /dev/null, its
-// output going to files in `dir`. Killed if it still runs when destroyed.
+// The program started in the background, standard input empty, its output
+// going to files in `dir`. Killed if it still runs when destroyed.
 class RunningProgram {
  public:
   RunningProgram(const std::vector<std::string>& args, const std::filesystem::path& dir);
   ~RunningProgram();
+  // SIGINT or SIGTERM on POSIX; on Windows SIGINT is a Ctrl-Break sent to
+  // the program's own process group, and anything else ends it.
   void Signal(int signal) const;
   // Waits until its standard error holds `text` at least `times` times; false
   // when it ended or ~10 s passed first.
@@ -30,7 +31,10 @@ class RunningProgram {
   ProgramRun Wait();
 
  private:
-  pid_t pid_ = -1;
+  bool Ended(int& status);  // without waiting
+
+  void* process_ = nullptr;  // Windows: the process handle
+  long pid_ = -1;
   std::optional<int> ended_status_;
   std::filesystem::path out_, err_;
 };
