@@ -69,6 +69,16 @@ RunningProgram::RunningProgram(const std::vector<std::string>& args, const std::
   startup.hStdOutput = out;
   startup.hStdError = err;
   PROCESS_INFORMATION info{};
+  // A console to share, which Ctrl-Break travels through; a test run
+  // without a usable one (under a service, a CI runner or wine without a
+  // terminal) makes its own.
+  static const bool console = [] {
+    DWORD mode = 0;
+    if (::GetConsoleMode(::GetStdHandle(STD_INPUT_HANDLE), &mode) || ::GetConsoleWindow() != nullptr) return true;
+    ::FreeConsole();
+    return ::AllocConsole() != 0;
+  }();
+  (void)console;
   // A process group of its own, so a Ctrl-Break can be sent to it alone.
   if (::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP, nullptr, nullptr,
                        &startup, &info)) {
@@ -89,11 +99,9 @@ RunningProgram::~RunningProgram() {
   ::CloseHandle(process_);
 }
 
-void RunningProgram::Signal(int signal) const {
-  if (signal == SIGINT)
-    ::GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, static_cast<DWORD>(pid_));
-  else
-    ::TerminateProcess(process_, 1);
+bool RunningProgram::Signal(int signal) const {
+  if (signal == SIGINT) return ::GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, static_cast<DWORD>(pid_)) != 0;
+  return ::TerminateProcess(process_, 1) != 0;
 }
 
 bool RunningProgram::Ended(int& status) {
@@ -140,7 +148,7 @@ RunningProgram::~RunningProgram() {
   }
 }
 
-void RunningProgram::Signal(int signal) const { kill(static_cast<pid_t>(pid_), signal); }
+bool RunningProgram::Signal(int signal) const { return kill(static_cast<pid_t>(pid_), signal) == 0; }
 
 bool RunningProgram::Ended(int& status) {
   int wait_status = 0;

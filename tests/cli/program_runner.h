@@ -22,8 +22,9 @@ class RunningProgram {
   RunningProgram(const std::vector<std::string>& args, const std::filesystem::path& dir);
   ~RunningProgram();
   // SIGINT or SIGTERM on POSIX; on Windows SIGINT is a Ctrl-Break sent to
-  // the program's own process group, and anything else ends it.
-  void Signal(int signal) const;
+  // the program's own process group, and anything else ends it. False when
+  // it could not be sent (Windows: no console to send it through).
+  bool Signal(int signal) const;
   // Waits until its standard error holds `text` at least `times` times; false
   // when it ended or ~10 s passed first.
   bool AwaitErr(const std::string& text, int times);

@@ -85,13 +85,21 @@ TEST(FhirExport, OneObservationPerCountedReadingWithLoincCodesAndUcumUnits) {
   EXPECT_EQ(Bundle(a), bundle) << "the same input gives the same bundle";
 }
 
-TEST(FhirExport, MachineOffsetFollowsTheTimeZoneAndItsSummerTime) {
-  ::setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+void SetTimeZone(const char* tz) {
+#if defined(_WIN32)
+  _putenv_s("TZ", tz);
+  _tzset();
+#else
+  ::setenv("TZ", tz, 1);
   ::tzset();
+#endif
+}
+
+TEST(FhirExport, MachineOffsetFollowsTheTimeZoneAndItsSummerTime) {
+  SetTimeZone("CET-1CEST,M3.5.0,M10.5.0/3");
   EXPECT_EQ(MachineUtcOffset({2024, 1, 15, 12, 0, 0}), 60);
   EXPECT_EQ(MachineUtcOffset({2024, 7, 15, 12, 0, 0}), 120);
-  ::setenv("TZ", "EST5EDT,M3.2.0,M11.1.0", 1);
-  ::tzset();
+  SetTimeZone("EST5EDT,M3.2.0,M11.1.0");
   EXPECT_EQ(MachineUtcOffset({2024, 1, 15, 12, 0, 0}), -300);
 }
 
