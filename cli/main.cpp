@@ -43,6 +43,7 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& g) {
 
 int main(int argc, char** argv) {
   bplink::SetEnv(&TheProgramEnv());
+  PrepareConsole();
   InstallInterruptHandler();
 
   CLI::App app{"bplink: talk to blood-pressure monitors over USB HID and serial links"};
@@ -50,6 +51,9 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", std::string("bplink ") + bplink::Version());
   app.require_subcommand(1);
   app.fallthrough();  // global options may follow the command
+  // Options are --long on every system: a Windows build would otherwise take
+  // an argument such as /tmp/plan.txt for an option called "tmp".
+  app.allow_windows_style_options(false);
   app.footer(kExitStatusTable);
   GlobalOptions global;
   AddGlobalOptions(app, global);

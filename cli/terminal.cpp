@@ -7,6 +7,7 @@
 #if defined(_WIN32)
 #include <io.h>
 #include <stdlib.h>
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -19,21 +20,37 @@ namespace bplink::cli {
 
 namespace {
 void (*g_handler)(int) = nullptr;
+bool g_escapes = false;
 
-// The C runtime runs the handler on a thread of its own and resets it to the
-// default after every signal, so it is set again each time.
-extern "C" void Rearm(int signal) {
-  std::signal(SIGINT, Rearm);
-  g_handler(signal);
+// Windows runs a console control handler on a thread of its own. Ctrl-C and
+// Ctrl-Break both mean what SIGINT means on POSIX; closing the console or
+// logging off are left to the system's default, which ends the program.
+BOOL WINAPI OnConsoleControl(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  g_handler(SIGINT);
+  return TRUE;
 }
 }  // namespace
 
+void PrepareConsole() {
+  // Device names and messages are UTF-8; the console shows them as such.
+  ::SetConsoleOutputCP(CP_UTF8);
+  // The progress bar's escape sequences need virtual-terminal processing,
+  // which consoles before Windows 10 lack; there it is drawn without them.
+  const HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  g_escapes = ::GetConsoleMode(err, &mode) &&
+              ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+               ::SetConsoleMode(err, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING));
+}
+
 bool StdinIsTerminal() { return _isatty(_fileno(stdin)) != 0; }
 bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+bool TerminalTakesEscapes() { return g_escapes; }
 
 void OnCtrlC(void (*handler)(int)) {
   g_handler = handler;
-  std::signal(SIGINT, Rearm);
+  ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
 void WriteStderrNow(const char* text, unsigned size) { (void)_write(_fileno(stderr), text, size); }
@@ -44,6 +61,8 @@ void ExitNow(int status) { _exit(status); }
 
 bool StdinIsTerminal() { return isatty(STDIN_FILENO) != 0; }
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
+void PrepareConsole() {}
+bool TerminalTakesEscapes() { return true; }
 
 void OnCtrlC(void (*handler)(int)) {
   struct sigaction action {};

@@ -6,10 +6,16 @@
 
 namespace bplink::cli {
 
+// Once at start: UTF-8 output, and escape sequences where the console
+// can take them (a POSIX terminal always can).
+void PrepareConsole();
 bool StdinIsTerminal();
 bool StderrIsTerminal();
+// Whether the terminal on standard error understands "\r\033[K".
+bool TerminalTakesEscapes();
 
-// Calls `handler` on every Ctrl-C (SIGINT), restarting interrupted reads.
+// Calls `handler` on every Ctrl-C (SIGINT; on Windows also Ctrl-Break),
+// restarting interrupted reads.
 // The handler may only use the two calls below.
 void OnCtrlC(void (*handler)(int));
 // Writes `size` bytes to standard error, safe inside the Ctrl-C handler.

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <future>
 #include <iostream>
+#include <string>
 
 #include "terminal.h"
 
@@ -23,10 +24,17 @@ const char* StageName(int stage) {
   return stage >= 0 && stage < static_cast<int>(kNames.size()) ? kNames[stage] : "working";
 }
 
+// Back to the start of the line, which is then blank: an escape sequence
+// where the terminal takes them, else spaces over the widest bar drawn.
+std::string ClearLine() {
+  constexpr std::size_t kWidest = kBarWidth + 40;
+  return TerminalTakesEscapes() ? "\r\033[K" : "\r" + std::string(kWidest, ' ') + "\r";
+}
+
 void DrawProgress(int percent, int stage) {
   percent = std::clamp(percent, 0, kPercent);
   const int filled = percent * kBarWidth / kPercent;
-  std::cerr << "\r\033[K[" << std::string(filled, '#') << std::string(kBarWidth - filled, '.') << "] "
+  std::cerr << ClearLine() << '[' << std::string(filled, '#') << std::string(kBarWidth - filled, '.') << "] "
             << percent << "%  " << StageName(stage) << std::flush;
 }
 
@@ -53,7 +61,7 @@ TransferOutcome RunTransfer(Session& session, const std::function<int()>& transf
     if (InterruptsDuringTransfer() > 0) {
       RequestStop(p.state);
       if (!told) {
-        std::cerr << (tty ? "\r\033[K" : "") << "bplink: stopping; what has arrived is kept (Ctrl-C again to quit)\n";
+        std::cerr << (tty ? ClearLine() : "") << "bplink: stopping; what has arrived is kept (Ctrl-C again to quit)\n";
         told = true;
       }
     }
@@ -61,7 +69,7 @@ TransferOutcome RunTransfer(Session& session, const std::function<int()>& transf
   }
   TransferOutcome outcome{running.get(), InterruptsDuringTransfer() > 0};
   TransferEnds();
-  if (tty) std::cerr << "\r\033[K" << std::flush;
+  if (tty) std::cerr << ClearLine() << std::flush;
   return outcome;
 }
 

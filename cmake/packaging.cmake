@@ -90,4 +90,11 @@ if(NOT WIN32)
   add_custom_target(bplink_debian_docs ALL DEPENDS ${debian_docs})
 endif()
 
+# On Windows one ZIP of everything: bin/bplink.exe and bin/libbplink.dll,
+# lib/libbplink.dll.a, the headers and the CMake package.
+#   cpack --config build-windows/CPackConfig.cmake -G ZIP
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+endif()
+
 include(CPack)

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
-#include <sys/types.h>
 
 #include <filesystem>
 #include <optional>
@@ -16,13 +15,16 @@ struct ProgramRun {
   std::string err;
 };
 
-// The program started in the background, standard input from /dev/null, its
-// output going to files in `dir`. Killed if it still runs when destroyed.
+// The program started in the background, standard input empty, its output
+// going to files in `dir`. Killed if it still runs when destroyed.
 class RunningProgram {
  public:
   RunningProgram(const std::vector<std::string>& args, const std::filesystem::path& dir);
   ~RunningProgram();
-  void Signal(int signal) const;
+  // SIGINT or SIGTERM on POSIX; on Windows SIGINT is a Ctrl-Break sent to
+  // the program's own process group, and anything else ends it. False when
+  // it could not be sent (Windows: no console to send it through).
+  bool Signal(int signal) const;
   // Waits until its standard error holds `text` at least `times` times; false
   // when it ended or ~10 s passed first.
   bool AwaitErr(const std::string& text, int times);
@@ -30,7 +32,10 @@ class RunningProgram {
   ProgramRun Wait();
 
  private:
-  pid_t pid_ = -1;
+  bool Ended(int& status);  // without waiting
+
+  void* process_ = nullptr;  // Windows: the process handle
+  long pid_ = -1;
   std::optional<int> ended_status_;
   std::filesystem::path out_, err_;
 };

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <regex>
 
 #include "program_runner.h"
 
@@ -38,7 +39,7 @@ TEST(HidSession, DetectAndInfoDescribeTheRecorderAndTraceShowsEveryFrame) {
                                 HasSubstr("protocol     1 (hid family, CProtocol_NEW)")));
   EXPECT_THAT(detect.err, AllOf(HasSubstr("open device 0"), HasSubstr("> 40 8F FF FE FD FC"),
                                 HasSubstr("< 41 00 05"), HasSubstr("close")));
-  EXPECT_THAT(detect.err, ::testing::ContainsRegex("\\[ +[0-9]+\\.[0-9]{3}\\] > 42"));
+  EXPECT_TRUE(std::regex_search(detect.err, std::regex(R"(\[ +[0-9]+\.[0-9]{3}\] > 42)"))) << detect.err;
 
   const ProgramRun info = Recorder({"info"});
   ASSERT_EQ(info.status, 0) << info.err;
@@ -59,7 +60,7 @@ TEST(HidSession, DownloadsInEveryFormatAndTheReport) {
   EXPECT_EQ(Lines(csv.out), kRecorderRecords + 1);
   EXPECT_THAT(csv.out, HasSubstr("set,mode,time,sys,press2,press3,pulse"));
   // ISO 8601 local times in the third column.
-  EXPECT_THAT(csv.out, ::testing::ContainsRegex("\nSet 1,1,[0-9]{4}-[0-9]{2}-[0-9]{2}T09:00:00,"));
+  EXPECT_TRUE(std::regex_search(csv.out, std::regex("\nSet 1,1,[0-9]{4}-[0-9]{2}-[0-9]{2}T09:00:00,"))) << csv.out;
   EXPECT_EQ(ReadJson(dir / "r.json")["readings"]["total"].get<int>(), kRecorderRecords);
 
   const ProgramRun json = Recorder({"download", "--format", "json", "-o", (dir / "d.json").string()});
@@ -138,6 +139,8 @@ TEST(HidSession, EachDeviceTypeOffersItsOwnModes) {
   EXPECT_THAT(refused.err, HasSubstr("does not offer data mode 3; it offers 1 (blood pressure)"));
 }
 
+// Served on a pseudo-terminal: where the system has them.
+#if !defined(_WIN32)
 struct FamilyCase {
   std::string family;
   int protocol;
@@ -243,5 +246,6 @@ TEST_P(SerialFamily, OnAPseudoTerminalAsAPersonUsesIt) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, SerialFamily, ::testing::ValuesIn(kFamilies), Name);
+#endif
 
 }  // namespace

@@ -24,8 +24,8 @@ using sim::InProcessDevice;
 using sim::ProbeResponder;
 
 constexpr int kUnset = 255;
-const std::wstring kSilentPort = L"/dev/ttyS0";
-const std::wstring kDevicePort = L"/dev/ttyUSB0";
+const std::wstring kSilentPort = ComPortPath(L"ttyS0");
+const std::wstring kDevicePort = ComPortPath(L"ttyUSB0");
 
 // A port with nothing on it, a busy one, then the port the device sits on.
 class Detection : public ::testing::Test {

@@ -140,18 +140,26 @@ TEST(FhirExport, TransactionOfPatientDeviceReadingsAndPeriodMeansEveryObservatio
   EXPECT_FALSE(anonymous["entry"][0]["request"].contains("ifNoneExist"));
 }
 
+void SetTimeZone(const char* tz) {
+#if defined(_WIN32)
+  _putenv_s("TZ", tz);
+  _tzset();
+#else
+  ::setenv("TZ", tz, 1);
+  ::tzset();
+#endif
+}
+
 TEST(FhirExport, UtcOffsetsFromTheOptionOrTheMachinesZoneAndItsSummerTime) {
   const std::pair<const char*, std::optional<int>> offsets[] = {
       {"+01:00", 60}, {"-05:30", -330}, {"Z", 0}, {"UTC", 0}, {"+14:00", 840},
       {"+1:00", std::nullopt}, {"01:00", std::nullopt}, {"+15:00", std::nullopt}, {"+01:60", std::nullopt}};
   for (const auto& [text, minutes] : offsets) EXPECT_EQ(ParseUtcOffset(text), minutes) << text;
 
-  ::setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
-  ::tzset();
+  SetTimeZone("CET-1CEST,M3.5.0,M10.5.0/3");
   EXPECT_EQ(MachineUtcOffset({2024, 1, 15, 12, 0, 0}), 60);
   EXPECT_EQ(MachineUtcOffset({2024, 7, 15, 12, 0, 0}), 120);
-  ::setenv("TZ", "EST5EDT,M3.2.0,M11.1.0", 1);
-  ::tzset();
+  SetTimeZone("EST5EDT,M3.2.0,M11.1.0");
   EXPECT_EQ(MachineUtcOffset({2024, 1, 15, 12, 0, 0}), -300);
 }
 

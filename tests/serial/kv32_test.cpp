@@ -46,7 +46,7 @@ TEST(Kv32, DownloadGreetsSlowThenReadsThePlanAndRecordsFastOnTheSamePort) {
     s.protocol.SetUpLoadData(PlanOf("The host's", "", {1, 2, 3, 4, 5, 6}));  // a download starts afresh
     EXPECT_EQ(s.Download(c.mode), c.reply == 0 ? 5 : 1);
     EXPECT_EQ(std::tuple(s.dev.OpenedBaudRates(), s.dev.OpenedPaths(), s.dev.Closes()),
-              std::tuple(std::vector<DWORD>{4800, 115200}, std::vector<CString>{L"/dev/ttyUSB0", L"/dev/ttyUSB0"}, 2));
+              std::tuple(std::vector<DWORD>{4800, 115200}, std::vector<CString>(2, ComPortPath(L"ttyUSB0")), 2));
     if (c.reply < 2) continue;
 
     const _DOWNLOAD_DATAINFO data = Fetch(s.protocol);

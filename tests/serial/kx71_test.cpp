@@ -46,7 +46,7 @@ TEST(Kx71, ReplyCodeNamesTheVariantAndWhetherAPlanIsKept) {
     ASSERT_EQ(b.Download(DATAMODE_BP_SET2), 1);
     const bool kept = code == 0x34;
     EXPECT_EQ(b.Host(), (std::vector<int>{kStateSucceeded, kept ? TRANSPORT_PLAN_DOWNLOAD : TRANSPORT_BP_SET2, 80}));
-    EXPECT_EQ(b.device.TriedPaths(), (std::vector<std::wstring>{L"/dev/ttyS0", SerialBench::kDevicePort}));
+    EXPECT_EQ(b.device.TriedPaths(), (std::vector<std::wstring>{SerialBench::kFirstPort, SerialBench::kDevicePort}));
     EXPECT_EQ(Id(b.protocol), (tag_SUPPORT_PROTOCOL{1, 6, 255, variant, 0}));
     EXPECT_EQ(OfferedModes(b.protocol), (std::vector<int>{7, 1, 7, 1, 7, 7, 7, 7, 7}));
     const _DOWNLOAD_DATAINFO info = Fetch(b.protocol);

@@ -30,14 +30,15 @@ struct Write {
 };
 
 struct SerialBench {
-  static inline const std::wstring kDevicePort = L"/dev/ttyS2";
+  static inline const std::wstring kFirstPort = ComPortPath(L"ttyS0");
+  static inline const std::wstring kDevicePort = ComPortPath(L"ttyS2");
 
   // `model` sits on the third port of `line`, the bench's own link when null.
   explicit SerialBench(sim::DeviceModel* model, sim::InProcessDevice* line = nullptr)
       : device(line != nullptr ? *line : own_) {
     env.SetPortNames({L"ttyS0", L"ttyS1", L"ttyS2"});
-    env.SetOpenablePaths({L"/dev/ttyS0", kDevicePort});
-    device.AttachPort(L"/dev/ttyS0", nullptr);
+    env.SetOpenablePaths({kFirstPort, kDevicePort});
+    device.AttachPort(kFirstPort, nullptr);
     device.AttachPort(kDevicePort, model);
     device.SetRecvTimeout(kTimeoutMs);
     device.SetTap([this](bool fromHost, const BYTE* data, DWORD size) {
@@ -91,7 +92,7 @@ template <typename Protocol>
 struct Scripted {
   explicit Scripted(bool hostOpened = false) : hostOpened_(hostOpened) {
     env.SetPortNames({L"ttyUSB0"});
-    env.SetOpenablePaths({L"/dev/ttyUSB0"});
+    env.SetOpenablePaths({ComPortPath(L"ttyUSB0")});
     protocol.SetDevice(&dev, hostOpened);
     protocol.SetProgressInfo(&progress, &state, &stage);
   }

@@ -98,7 +98,7 @@ TEST_F(Vestra18, FailuresBeforeTheFirstRecordKeepEarlierData) {
   struct : sim::InProcessDevice {
     int SendData(BYTE*, DWORD) override { throw std::runtime_error("port gone"); }
   } throwing;
-  throwing.AttachPort(L"/dev/ttyS0", &monitor_);
+  throwing.AttachPort(SerialBench::kFirstPort, &monitor_);
   protocol_.SetDevice(&throwing, false);
   EXPECT_EQ(bench_.Download(DATAMODE_ZONE1), 5);
   EXPECT_FALSE(throwing.IsOpen());

@@ -18,6 +18,8 @@
 #  include <fstream>
 
 #  include "transport/serial_port_names.h"
+#else
+#  include "transport/com_port_names_windows.h"
 #endif
 
 namespace {
@@ -98,7 +100,23 @@ TEST(ComPortDescription, CutsOnlyAClosingParenthesisedTail) {
   EXPECT_EQ(ComPortDescription(L")"), L")");
 }
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+// The registry's ports in the search order, COM3 last; without its answer
+// every name of the fixed list.
+TEST(Env, RegisteredPortsInSearchOrderElseAllOfThem) {
+  using bplink::OrderComPortNames;
+  EXPECT_EQ(OrderComPortNames(Names{L"COM3", L"COM10", L"COM1", L"COM300"}),
+            (Names{L"COM1", L"COM10", L"COM3", L"COM300"}));
+  EXPECT_TRUE(OrderComPortNames(Names{}).empty());
+  const Names all = OrderComPortNames(std::nullopt);
+  ASSERT_EQ(all.size(), 255u);
+  EXPECT_EQ(all[2], L"COM4");
+  EXPECT_EQ(all.back(), L"COM3");
+  EXPECT_EQ(ComPortPath(L"COM3"), L"\\\\.\\COM3");
+  EXPECT_TRUE(bplink::IsValidTime(bplink::Env::Default()->LocalTime()));
+  EXPECT_FALSE(bplink::Env::Default()->CanOpenComPort(ComPortPath(L"COM254")));
+}
+#else
 // The real machine's probe is tried on held and free ttys with the serial
 // port's own tests.
 TEST(Env, RealMachineAnswersSensiblyWithPortsUnderDev) {
