@@ -5,34 +5,10 @@
 #include <vector>
 
 #include "exports/c_handles.h"
+#include "transport/link_error.h"
 
 namespace bplink::capi {
 namespace {
-
-// Port paths are ASCII on every platform the library names them for; a wide
-// character beyond it is passed on as UTF-8.
-std::string Utf8(const std::wstring& text) {
-  std::string out;
-  for (wchar_t w : text) {
-    const auto c = static_cast<char32_t>(w);
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
 
 // A link of the host's own, as a transport device.
 class HostLink : public CDevice {
