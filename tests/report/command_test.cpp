@@ -53,9 +53,11 @@ TEST(ReportCommand, WritesHtmlByDefaultAndJsonOrFhirOnRequest) {
                        patient["birthDate"]),
             std::tuple("From Option", "MRN-1", "male", "1960-05-31"));
   EXPECT_EQ(bundle["entry"][2]["resource"]["effectiveDateTime"], "2024-03-04T09:00:00-05:30");
+#if !defined(_WIN32)  // zone names come from the zoneinfo files; Windows takes offsets only
   const ProgramRun zone = Report({kRecorderDay, "--format", "fhir", "--tz", "America/New_York"});
   ASSERT_EQ(zone.status, 0) << zone.err;
   EXPECT_EQ(json::parse(zone.out)["entry"][2]["resource"]["effectiveDateTime"], "2024-03-04T09:00:00-05:00");
+#endif
   fs::remove_all(dir);
 }
 
@@ -103,6 +105,7 @@ TEST(ReportCommand, FailuresExitWithTheirStatusAndReasonAndWriteNothing) {
     EXPECT_EQ(run.out, "");
     EXPECT_FALSE(fs::exists(out));
   }
+#if !defined(_WIN32)  // the PATH=... prefix is POSIX shell
   // Without Chromium on PATH, PDF is refused with the way to get it.
   const std::string pdf = (dir / "out.pdf").string();
   EXPECT_EQ(RunCommand("PATH=" + dir.string() + " " BPLINK_PROGRAM " report " + kClockCsv + " --format pdf -o " + pdf +
@@ -110,6 +113,7 @@ TEST(ReportCommand, FailuresExitWithTheirStatusAndReasonAndWriteNothing) {
             1);
   EXPECT_THAT(ReadText(dir / "err"), HasSubstr("--format pdf needs Chromium"));
   EXPECT_FALSE(fs::exists(pdf));
+#endif
   fs::remove_all(dir);
 }
 
