@@ -13,11 +13,8 @@
 namespace {
 
 void Tell(std::string text, char* why, size_t size) {
-  if (why == nullptr || size == 0) return;
   while (!text.empty() && text.back() == '\n') text.pop_back();
-  const size_t n = std::min(text.size(), size - 1);
-  std::memcpy(why, text.data(), n);
-  why[n] = '\0';
+  bplink::capi::CopyText(text, why, size);
 }
 
 }  // namespace

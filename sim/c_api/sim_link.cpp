@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "exports/c_handles.h"
 #include "in_process_device.h"
 #include "models.h"
 
@@ -72,12 +73,7 @@ void BPLINK_C_CALL Release(void* user) {
   delete link;
 }
 
-void Tell(const std::string& text, char* why, size_t size) {
-  if (why == nullptr || size == 0) return;
-  const size_t n = std::min(text.size(), size - 1);
-  std::memcpy(why, text.data(), n);
-  why[n] = '\0';
-}
+void Tell(const std::string& text, char* why, size_t size) { bplink::capi::CopyText(text, why, size); }
 
 }  // namespace
 

@@ -7,6 +7,7 @@
 #include <bplink/bplink_c.h>
 
 #include <cstddef>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -50,7 +51,13 @@ bool Fits(const T* s, std::size_t needed = sizeof(T)) {
 }
 
 // Copies `text` into the host's buffer, cut to fit and zero-terminated.
-void CopyText(const std::string& text, char* out, std::size_t size);
+// Inline: the companion C libraries (simulated devices, report) use it too.
+inline void CopyText(const std::string& text, char* out, std::size_t size) {
+  if (out == nullptr || size == 0) return;
+  const std::size_t n = text.size() < size - 1 ? text.size() : size - 1;
+  std::memcpy(out, text.data(), n);
+  out[n] = '\0';
+}
 
 // The device that talks through the link, for a protocol object.
 CDevice& LinkDevice(bplink_link& link);

@@ -51,13 +51,6 @@ std::wstring Wide(const char* text) {
 
 }  // namespace
 
-void CopyText(const std::string& text, char* out, std::size_t size) {
-  if (out == nullptr || size == 0) return;
-  const std::size_t n = text.size() < size - 1 ? text.size() : size - 1;
-  std::memcpy(out, text.data(), n);
-  out[n] = '\0';
-}
-
 CDevice& LinkDevice(bplink_link& link) { return *link.device; }
 
 PortScope::PortScope(const bplink_link& link) {
