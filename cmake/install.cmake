@@ -1,6 +1,6 @@
 # What `cmake --install` puts where, in three components that are also the
 # Debian packages (cmake/packaging.cmake):
-#   Runtime      the shared library and the udev rules        (libbplink0)
+#   Runtime      the shared libraries and the udev rules      (libbplink0)
 #   Development  headers, CMake package, pkg-config, the .so  (libbplink-dev)
 #   Program      the bplink program, its man page, the docs   (bplink)
 
@@ -18,6 +18,21 @@ install(TARGETS bplink EXPORT bplinkTargets
 )
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/bplink ${PROJECT_BINARY_DIR}/include/bplink
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT Development)
+
+# The C interface's companions: simulated devices to try a host without
+# hardware, and the report. Separate libraries, so libbplink carries neither;
+# they go wherever libbplink goes, and the CMake package names them
+# bplink::sim_c and bplink::report_c.
+if(TARGET bplink_sim_c)
+  install(TARGETS bplink_sim_c bplink_report_c EXPORT bplinkTargets
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime NAMELINK_COMPONENT Development
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime
+  )
+  install(FILES ${PROJECT_SOURCE_DIR}/sim/c_api/include/bplink/bplink_sim_c.h
+                ${PROJECT_SOURCE_DIR}/report/c_api/include/bplink/bplink_report_c.h
+    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/bplink COMPONENT Development)
+endif()
 
 # The CMake package: find_package(bplink 0.2) takes any 0.x from 0.2 on.
 install(EXPORT bplinkTargets FILE bplinkTargets.cmake NAMESPACE bplink::

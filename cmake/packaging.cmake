@@ -50,7 +50,9 @@ The library through which a PC downloads the measurements, SpO2
 samples, plans and patient data that blood-pressure monitors and
 ambulatory recorders stored, uploads measurement plans and deletes
 records. It also installs udev rules that let the user at the seat
-open USB serial adapters without root.")
+open USB serial adapters without root, and the C interface's two
+companions: simulated devices for trying a host without hardware
+(libbplink_sim_c) and the ambulatory report (libbplink_report_c).")
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libbplink-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
@@ -90,7 +92,7 @@ if(NOT WIN32)
   add_custom_target(bplink_debian_docs ALL DEPENDS ${debian_docs})
 endif()
 
-# On Windows one ZIP of everything: bin/bplink.exe and bin/libbplink.dll,
+# On Windows one ZIP of everything: bin/bplink.exe and the DLLs,
 # lib/libbplink.dll.a, the headers and the CMake package.
 #   cpack --config build-windows/CPackConfig.cmake -G ZIP
 if(WIN32)

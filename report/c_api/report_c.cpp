@@ -1,6 +1,6 @@
 // The report library behind one C function.
 
-#include "bplink_report_c.h"
+#include <bplink/bplink_report_c.h>
 
 #include <bplink/report/report.h>
 

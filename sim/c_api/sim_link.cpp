@@ -1,6 +1,6 @@
 // A simulated device behind the C interface's host-link callbacks.
 
-#include "bplink_sim_c.h"
+#include <bplink/bplink_sim_c.h>
 
 #include <bplink/bplink.h>
 

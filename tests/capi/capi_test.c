@@ -2,7 +2,7 @@
  * downloaded and read by index; a plan uploaded and read back; a stop from
  * another thread; and the answers to handles and structs a host got wrong. */
 #include <bplink/bplink_c.h>
-#include <bplink_sim_c.h>
+#include <bplink/bplink_sim_c.h>
 
 #include <stdio.h>
 #include <string.h>

@@ -58,3 +58,23 @@ c++ -std=c++20 -O1 -I"$sim" "$here/consumer/main.cpp" "$sim/in_process_device.cp
   $flags -Wl,-rpath,"$libdir" -o "$work/pkgconfig/consumer"
 check_run "$work/pkgconfig/consumer"
 echo "-- both consumers ran on the installed library"
+
+# The C interface's hosts: the README's C example against the installed
+# headers and the simulated devices' library, and the Python package on the
+# installed libraries (report included), none of the build tree in reach.
+if [ -e "$libdir/libbplink_sim_c.so" ]; then
+  echo "-- the README's C example, built with cc against the installed C interface"
+  mkdir -p "$work/c"
+  sed -n '/^<!-- c-example -->$/,/^<!-- \/c-example -->$/p' "$here/../../README.md" | sed '1,2d;$d' | sed '$d' >"$work/c/example.c"
+  cc -std=c11 -Wall -Werror -I"$prefix/include" "$work/c/example.c" -L"$libdir" -lbplink_sim_c -lbplink \
+    -Wl,-rpath,"$libdir" -o "$work/c/example"
+  "$work/c/example" | head -n1 | sed 's/^/  /'
+  echo "-- the Python package on the installed libraries"
+  BPLINK_LIBRARY_PATH=$libdir PYTHONPATH="$here/../../python" /usr/bin/python3 - "$work/c/report.html" <<'PY'
+import sys, bplink
+data = bplink.download(sim="hid")
+bplink.report(data, sys.argv[1])
+assert data.record_count() > 0 and open(sys.argv[1], encoding="utf-8").read().startswith("<!DOCTYPE html>")
+print(f"  {data.record_count()} records, report written")
+PY
+fi
