@@ -267,7 +267,7 @@ BPLINK_C_API int BPLINK_C_CALL bplink_upload_json(bplink_protocol* protocol, con
       return refuse(e.what(), bplink::kResultNotForDevice);
     }
     const plan::FieldNames dropped = plan::Without(plan::FieldsSet(sent), kept);
-    if (!dropped.empty()) refuse("the device does not keep " + plan::Join(dropped), 0);
+    if (!dropped.empty()) bplink::capi::CopyText("the device does not keep " + plan::Join(dropped), message, size);
     protocol->object->SetUpLoadData(sent);
     return Transfer(*protocol, [&] { return protocol->object->PC_Upload(static_cast<enum_DataMode>(chosen)); });
   });

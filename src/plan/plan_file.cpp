@@ -195,7 +195,7 @@ class PlanReader {
 bool Unset(int value) { return value < 0 || value == kUnset; }
 int Interval(int value) { return Unset(value) ? 0 : value; }
 
-std::string Text(const char* text, std::size_t size) { return {text, strnlen(text, size)}; }
+std::string Text(const char* text, std::size_t size) { return {text, std::find(text, text + size, '\0')}; }
 std::string Numbers(std::initializer_list<int> values) {
   std::string out;
   for (int v : values) out += std::to_string(v) + ",";
