@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
   AddInfoCommand(app, global);
   AddDownloadCommand(app, global);
   AddUploadCommand(app, global);
-  AddPlanCommand(app);
+  AddPlanCommand(app, global);
   AddDeleteCommand(app, global);
   AddSimCommand(app, global);
   AddReportCommand(app);

@@ -1,32 +1,30 @@
 // The measurement plan as JSON: the "plan" member of a JSON download, and
-// the plan file `bplink upload` reads, which has the same shape, so a plan
-// downloaded from one device can be edited and uploaded to another.
+// the plan file `bplink upload` reads (bplink::plan::ReadPlanFile), which has
+// the same shape, so a plan downloaded from one device can be edited and
+// uploaded to another.
 #pragma once
 
+#include <bplink/plan/plan_file.h>
 #include <bplink/records.h>
 
-#include <istream>
 #include <nlohmann/json.hpp>
-#include <stdexcept>
+#include <optional>
 #include <string>
 
 namespace bplink::cli {
 
-// A plan file that cannot be used; the message names the file and the field.
-class PlanError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
 // The plan as a download shows it. "start" is the device's recording start.
 nlohmann::json PlanToJson(const _BP_TRANSPORT_INFO& plan);
 
-// Reads and checks a plan file: JSON (// comments allowed) with the members
-// of PlanToJson, each optional (an absent member keeps its default), no
-// others. "start" is accepted and ignored: an upload stamps the PC clock.
-_BP_TRANSPORT_INFO ReadPlanFile(std::istream& in, const std::string& name);
-
-// A commented default plan to start from.
-std::string PlanTemplate();
+// A commented default plan to start from: every member, or, for a device
+// whose kept fields are known, only those (and the intervals it allows,
+// when known).
+struct TemplateFor {
+  plan::FieldNames kept;
+  std::string device;           // "the hid family, device type 1", for the heading
+  std::vector<int> intervals1;  // allowed intervals; empty when not known
+  std::vector<int> intervals2;
+};
+std::string PlanTemplate(const std::optional<TemplateFor>& device = std::nullopt);
 
 }  // namespace bplink::cli

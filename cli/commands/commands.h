@@ -16,7 +16,7 @@ void AddDetectCommand(CLI::App& app, const GlobalOptions& global);
 void AddInfoCommand(CLI::App& app, const GlobalOptions& global);
 void AddDownloadCommand(CLI::App& app, const GlobalOptions& global);
 void AddUploadCommand(CLI::App& app, const GlobalOptions& global);
-void AddPlanCommand(CLI::App& app);
+void AddPlanCommand(CLI::App& app, const GlobalOptions& global);
 void AddDeleteCommand(CLI::App& app, const GlobalOptions& global);
 void AddSimCommand(CLI::App& app, const GlobalOptions& global);
 void AddReportCommand(CLI::App& app);

@@ -1,5 +1,6 @@
 // What several commands share: choosing the data mode and writing output.
 
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 
@@ -31,11 +32,14 @@ int ChooseMode(const Session& session, int asked) {
 }
 
 _BP_TRANSPORT_INFO LoadPlan(const std::string& path) {
+  // A directory opens as a stream on some systems and fails only when read.
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) throw CommandError(kExitBadInput, path + " is a directory");
   std::ifstream in(path, std::ios::binary);
   if (!in) throw CommandError(kExitBadInput, "cannot read " + path);
   try {
-    return ReadPlanFile(in, path);
-  } catch (const PlanError& e) {
+    return plan::ReadPlanFile(in, path);
+  } catch (const plan::PlanError& e) {
     throw CommandError(kExitBadInput, e.what());
   }
 }

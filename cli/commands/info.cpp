@@ -4,6 +4,7 @@
 
 #include "commands/commands.h"
 #include "download_print.h"
+#include "plan_file.h"
 
 namespace bplink::cli {
 namespace {
@@ -28,10 +29,14 @@ void AddInfoCommand(CLI::App& app, const GlobalOptions& global) {
     for (int mode = DATAMODE_BP; mode < kDataModeCount; ++mode)
       if (session.Offers(mode)) std::cout << "  " << mode << "  " << DataModeName(mode) << '\n';
 
-    if (!session.family->Uploads()) {
+    tag_SUPPORT_PROTOCOL device = session.device;
+    session.protocol->GetCurDeviceInfo(device);
+    const plan::FieldNames kept = plan::KeptFields(*session.family, device, session.FirstMode());
+    if (kept.empty()) {
       std::cout << "\nPlan: this device takes none\n";
       return;
     }
+    std::cout << "\nPlan fields it keeps: " << plan::Join(kept) << '\n';
     _UPLOAD_NEEDED_DATA needed;
     const int r = session.protocol->PC_DownloadBPInfoTimeInterval(needed);
     // Devices that do not report their intervals get the library's list (10).

@@ -236,6 +236,19 @@ BPLINK_C_API int BPLINK_C_CALL bplink_download_run(bplink_protocol* protocol, in
 /* Writes `plan` to the device (mode 0: the first mode offered). The device
  * takes the fields its family keeps; the upload stamps the PC clock. */
 BPLINK_C_API int BPLINK_C_CALL bplink_upload(bplink_protocol* protocol, const bplink_plan* plan, int mode);
+/* Writes a plan given as the JSON text `bplink upload` reads (a plan file:
+ * "patient", "period1", "period2", "extra", ... each optional; // comments
+ * allowed) to the device, in data mode `mode` (0: the first mode offered).
+ * The plan is first held to what the device allows (its intervals); nothing
+ * is sent unless every field the device keeps is allowed. Answers
+ * BPLINK_CANNOT_START for text that is not a plan, BPLINK_NOT_FOR_DEVICE for
+ * a value the device does not allow, BPLINK_NOT_IN_FAMILY for a device that
+ * keeps no plan, else the transfer's result. `message` (may be null; cut to `size`, zero-terminated)
+ * receives why a plan was refused, naming the field and its allowed values;
+ * after an upload it names the fields the plan sets that the device does not
+ * keep ("" when none). */
+BPLINK_C_API int BPLINK_C_CALL bplink_upload_json(bplink_protocol* protocol, const char* plan_json, int mode,
+                                                  char* message, size_t size);
 /* Deletes the stored measurements (USB HID devices that allow it). */
 BPLINK_C_API int BPLINK_C_CALL bplink_delete(bplink_protocol* protocol, int mode);
 

@@ -12,13 +12,15 @@ the library's words for the result code and the link's reason.
 import ctypes
 import datetime
 import json
+import os
 import threading
+import warnings
 from dataclasses import dataclass, field
 from typing import Callable, List, Optional
 
 from . import _native as native
 
-__all__ = ["BplinkError", "Connection", "DataSet", "Device", "Download", "Record", "Spo2Sample", "Stop",
+__all__ = ["BplinkError", "PlanError", "PlanWarning", "Connection", "DataSet", "Device", "Download", "Record", "Spo2Sample", "Stop",
            "connect", "default_plan", "detect", "download", "report", "upload", "version"]
 
 
@@ -35,6 +37,16 @@ class BplinkError(Exception):
         super().__init__(text)
         self.code = code
         self.reason = reason
+
+
+class PlanError(BplinkError, ValueError):
+    """A plan the library refused before sending any of it: text that is not
+    a plan file, or a value the device does not allow. The message names the
+    field and the values it may hold."""
+
+
+class PlanWarning(UserWarning):
+    """The device does not keep some fields the plan sets; the message names them."""
 
 
 def result_text(code):
@@ -131,10 +143,8 @@ def _ints(values, count, where):
 
 
 def _plan_from(plan):
-    """The C plan of a dictionary (or its JSON text): the default plan with
-    the fields it names; an unknown field or a wrong value is named."""
-    if isinstance(plan, (str, bytes)):
-        plan = json.loads(plan)
+    """The C plan of a dictionary: the default plan with the fields it
+    names; an unknown field or a wrong value is named."""
     if not isinstance(plan, dict):
         raise ValueError(f"plan: expected a dictionary of plan fields, found {type(plan).__name__}")
     out = native.Plan.new()
@@ -421,8 +431,28 @@ class Connection:
         return data
 
     def upload(self, plan, mode=0):
-        """Writes a plan (a dictionary of plan fields, or its JSON text) to
-        the device; fields not named keep the default plan's values."""
+        """Writes a plan to the device. `plan` is a plan file as `bplink
+        upload` reads it: its JSON text (str or bytes) or its path (a
+        pathlib.Path); or a dictionary of the C plan's fields. Fields not
+        named keep the default plan's values. A plan file is first held to
+        what the device allows (PlanError, naming the field and its allowed
+        values, and nothing is sent); fields it sets that the device does not
+        keep are named in a PlanWarning."""
+        if isinstance(plan, os.PathLike):
+            with open(plan, "rb") as f:
+                plan = f.read()
+        if isinstance(plan, (str, bytes)):
+            text = plan.encode("utf-8") if isinstance(plan, str) else plan
+            message = ctypes.create_string_buffer(1024)
+            r = native.core().bplink_upload_json(self._ready(), text, mode, message, len(message))
+            said = message.value.decode("utf-8", "replace")
+            if r in (native.CANNOT_START, native.NOT_FOR_DEVICE) and said:
+                raise PlanError("upload", r, said, code_has_no_words=True)
+            if r != native.OK:
+                raise BplinkError("upload", r, said or self._reason())
+            if said:
+                warnings.warn(said, PlanWarning, stacklevel=2)
+            return
         c_plan = _plan_from(plan)
         r = native.core().bplink_upload(self._ready(), ctypes.byref(c_plan), mode)
         if r != native.OK:
@@ -477,6 +507,7 @@ def download(sim=None, protocol=None, port=None, mode=0, stop=None, on_progress=
 
 
 def upload(plan, sim=None, protocol=None, port=None, mode=0):
-    """Detects the device (or uses `protocol`) and writes the plan to it."""
+    """Detects the device (or uses `protocol`) and writes the plan to it: a
+    plan file's text or path, or a dictionary (see Connection.upload)."""
     with connect(sim=sim, protocol=protocol, port=port) as c:
         c.upload(plan, mode=mode)

@@ -112,6 +112,7 @@ _SIGNATURES = {
     "bplink_protocol_stop": [_vp],
     "bplink_download_run": [_vp, ctypes.c_int, _P(_vp)],
     "bplink_upload": [_vp, _P(Plan), ctypes.c_int],
+    "bplink_upload_json": [_vp, ctypes.c_char_p, ctypes.c_int, ctypes.c_char_p, ctypes.c_size_t],
     "bplink_delete": [_vp, ctypes.c_int],
     "bplink_plan_default": [_P(Plan)],
     "bplink_download_free": [_vp],

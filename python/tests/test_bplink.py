@@ -77,16 +77,22 @@ def test_stop_from_another_thread_keeps_what_arrived():
     assert 0 < len(data.sets[0].records) < 400
 
 
-def test_uploaded_plan_comes_back():
+def test_uploaded_plan_comes_back(tmp_path):
     with bplink.connect(sim="hid") as device:
         plan = device.download().plan
         plan.update(period1_interval=20, period2_hour=23, patient1="PY HOST")
         device.upload(plan)
         back = device.download().plan
         assert (back["period1_interval"], back["period2_hour"], back["patient1"]) == (20, 23, "PY HOST")
-        device.upload(json.dumps({"period1_interval": 45}))  # as JSON text; the rest default
+        # A plan file, as `bplink upload` reads it; the rest default, and
+        # what the recorder does not keep is named.
+        plan_file = tmp_path / "plan.json"
+        plan_file.write_text('{"patient": ["FILE"], "period1": {"start": "06:00", "interval": 60}, "warn_switch": 2}')
+        with pytest.warns(bplink.PlanWarning, match="^the device does not keep warn_switch$"):
+            device.upload(plan_file)
         back = device.download().plan
-        assert (back["period1_interval"], back["period2_hour"]) == (45, bplink.default_plan()["period2_hour"])
+        assert (back["patient1"], back["period1_hour"], back["period1_interval"], back["period2_hour"]) == \
+            ("FILE", 6, 60, bplink.default_plan()["period2_hour"])
 
 
 @pytest.mark.parametrize("plan, named", [
@@ -95,6 +101,9 @@ def test_uploaded_plan_comes_back():
     ({"options": [1, 2, 3]}, "options: expected a list of 4"),
     ({"day_warn": {"limits": [1, 2, 3, 4, 5, "6"]}}, "day_warn.limits[5]: expected a whole number"),
     ({"period1_interval": 2**31}, "period1_interval: expected a whole number"),
+    ('{"period1": {"interval": 7}}',
+     "plan: period1.interval: 7 minutes is not an interval this device allows; it allows 15, 30, 60, 120"),
+    ('{"period1": ', "plan: not valid JSON"),
 ])
 def test_a_wrong_plan_is_refused_naming_the_field(plan, named):
     with pytest.raises(ValueError, match=re.escape(named)):

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <iterator>
 
+#include <bplink/plan/plan_file.h>
+
 #include "exports/c_handles.h"
 
 namespace bplink::capi {
@@ -39,6 +41,7 @@ class ProgressTap : public CDevice {
 
 struct bplink_protocol {
   bplink_link* link = nullptr;
+  const bplink::Family* family = nullptr;
   std::unique_ptr<CProtocolBase> object;
   std::unique_ptr<CDevice> tap;
   // The host's three progress variables, which the transfers write and
@@ -97,6 +100,15 @@ int ChosenMode(bplink_protocol& p, int mode) {
   return p.FirstMode();
 }
 
+// The mode of an upload: the one asked for, or the first one offered. The
+// upload writes to the device the last identification found, so the device
+// identifies itself first, whichever mode the host names. Negative: the
+// result of asking the device.
+int UploadMode(bplink_protocol& p, int mode) {
+  const int first = ChosenMode(p, DATAMODE_NONE);
+  return first < 0 || mode == DATAMODE_NONE ? first : mode;
+}
+
 }  // namespace
 
 extern "C" {
@@ -108,6 +120,7 @@ BPLINK_C_API int BPLINK_C_CALL bplink_protocol_new(int protocol, bplink_link* li
     if (family == nullptr) return bplink::kResultNotForDevice;
     auto p = std::make_unique<bplink_protocol>();
     p->link = link;
+    p->family = family;
     p->object = family->make();
     p->tap = std::make_unique<bplink::capi::ProgressTap>(
         bplink::capi::LinkDevice(*link), [](void* owner) { static_cast<bplink_protocol*>(owner)->Notify(); },
@@ -211,13 +224,51 @@ BPLINK_C_API int BPLINK_C_CALL bplink_download_run(bplink_protocol* protocol, in
 BPLINK_C_API int BPLINK_C_CALL bplink_upload(bplink_protocol* protocol, const bplink_plan* plan, int mode) {
   return Guard([&]() -> int {
     if (protocol == nullptr || !Fits(plan)) return bplink::kResultCannotStart;
-    // The upload writes to the device the last identification found, so
-    // the device identifies itself first, whichever mode the host names.
-    const int first = ChosenMode(*protocol, DATAMODE_NONE);
-    const int chosen = mode != DATAMODE_NONE || first < 0 ? (first < 0 ? first : mode) : first;
+    const int chosen = UploadMode(*protocol, mode);
     if (chosen < 0) return -chosen;
     if (chosen == DATAMODE_NONE) return bplink::kResultNotForDevice;
     protocol->object->SetUpLoadData(bplink::capi::FromC(*plan));
+    return Transfer(*protocol, [&] { return protocol->object->PC_Upload(static_cast<enum_DataMode>(chosen)); });
+  });
+}
+
+BPLINK_C_API int BPLINK_C_CALL bplink_upload_json(bplink_protocol* protocol, const char* plan_json, int mode,
+                                                  char* message, size_t size) {
+  namespace plan = bplink::plan;
+  bplink::capi::CopyText("", message, size);
+  return Guard([&]() -> int {
+    if (protocol == nullptr || plan_json == nullptr) return bplink::kResultCannotStart;
+    const auto refuse = [&](const std::string& why, int result) {
+      bplink::capi::CopyText(why, message, size);
+      return result;
+    };
+    _BP_TRANSPORT_INFO sent;
+    try {
+      sent = plan::ReadPlanText(plan_json, "plan");
+    } catch (const plan::PlanError& e) {
+      return refuse(e.what(), bplink::kResultCannotStart);
+    }
+    const int chosen = UploadMode(*protocol, mode);
+    if (chosen < 0) return -chosen;
+    if (chosen == DATAMODE_NONE) return bplink::kResultNotForDevice;
+    // What the device allows; the serial families answer with the library's
+    // list and "not for this device". The query may leave the device's own
+    // plan in the object, so the plan is handed over after it.
+    _UPLOAD_NEEDED_DATA allowed;
+    const int asked = Transfer(*protocol, [&] { return protocol->object->PC_DownloadBPInfoTimeInterval(allowed); });
+    if (asked != bplink::kResultOk && asked != bplink::kResultNotForDevice) return asked;
+    tag_SUPPORT_PROTOCOL device;
+    protocol->object->GetCurDeviceInfo(device);
+    const plan::FieldNames kept = plan::KeptFields(*protocol->family, device, chosen);
+    if (kept.empty()) return refuse("this device keeps no plan", bplink::kResultNotInFamily);
+    try {
+      plan::CheckAllowed(sent, allowed, kept, "plan");
+    } catch (const plan::PlanError& e) {
+      return refuse(e.what(), bplink::kResultNotForDevice);
+    }
+    const plan::FieldNames dropped = plan::Without(plan::FieldsSet(sent), kept);
+    if (!dropped.empty()) bplink::capi::CopyText("the device does not keep " + plan::Join(dropped), message, size);
+    protocol->object->SetUpLoadData(sent);
     return Transfer(*protocol, [&] { return protocol->object->PC_Upload(static_cast<enum_DataMode>(chosen)); });
   });
 }

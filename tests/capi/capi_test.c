@@ -155,6 +155,26 @@ static void UploadedPlanComesBack(void) {
   CHECK_EQ(back.period2_hour, 23);
   CHECK_EQ(strcmp(back.patient1, "C HOST"), 0);
   bplink_download_free(download);
+
+  /* The same as a plan file's text: held to the recorder's intervals first,
+   * the refusal naming the field and what the device allows. */
+  char message[256];
+  CHECK_EQ(bplink_upload_json(protocol, "{\"period1\": {\"start\": \"06:30\", \"interval\": 20}}", 0, message,
+                              sizeof message),
+           BPLINK_NOT_FOR_DEVICE);
+  CHECK_EQ(strstr(message, "period1.interval: 20 minutes is not an interval this device allows; it allows 15, 30, "
+                           "60, 120") != NULL, 1);
+  CHECK_EQ(bplink_upload_json(protocol,
+                              "{\"patient\": [\"JSON HOST\"], \"period1\": {\"start\": \"06:45\", \"interval\": 30}, "
+                              "\"warn_switch\": 2}",
+                              0, message, sizeof message),
+           BPLINK_OK);
+  CHECK_EQ(strcmp(message, "the device does not keep warn_switch"), 0);
+  CHECK_EQ(bplink_download_run(protocol, 1, &download), BPLINK_OK);
+  CHECK_EQ(bplink_download_plan(download, &back), BPLINK_OK);
+  CHECK_EQ(back.period1_hour * 10000 + back.period1_minute * 100 + back.period1_interval, 64530);
+  CHECK_EQ(strcmp(back.patient1, "JSON HOST"), 0);
+  bplink_download_free(download);
   bplink_protocol_free(protocol);
   bplink_link_free(link);
 }

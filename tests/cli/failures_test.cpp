@@ -50,6 +50,9 @@ TEST(PlanFile, BadPlansNameTheFieldAndTouchNoDevice) {
     EXPECT_THAT(run.err, HasSubstr(message)) << text;
     EXPECT_THAT(run.err, Not(HasSubstr("open "))) << "the device was touched for " << text;
   }
+  const ProgramRun folder = RunProgram({"upload", dir.string(), "--sim", "hid", "--trace"});
+  EXPECT_EQ(folder.status, kExitBadInput);
+  EXPECT_THAT(folder.err, AllOf(HasSubstr(dir.string() + " is a directory"), Not(HasSubstr("open "))));
   // A file named from the root is a file on every system, never an option.
   const ProgramRun missing = RunProgram({"upload", "/bplink-no-such-dir/plan.json"});
   EXPECT_EQ(missing.status, kExitBadInput);

@@ -20,6 +20,7 @@ inline constexpr const char* kCInterfaceFunctions[] = {
     "bplink_protocol_stop",
     "bplink_download_run",
     "bplink_upload",
+    "bplink_upload_json",
     "bplink_delete",
     "bplink_plan_default",
     "bplink_download_free",

@@ -1,0 +1,192 @@
+// Plans held to the device they are for, through the program and every
+// family's simulated device: a value the device does not allow is refused
+// before a byte of the plan is sent, fields it will not keep are named,
+// --verify compares every field it keeps, and the template holds only
+// those. The HID devices run inside the program; each serial family's is
+// served by `bplink sim` on a pseudo-terminal.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <bplink/plan/plan_file.h>
+
+#include <csignal>
+#include <memory>
+#include <algorithm>
+#include <ranges>
+#include <set>
+
+#include "program_runner.h"
+
+using ::testing::AllOf;
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+namespace {
+
+constexpr int kExitBadInput = 2, kExitRefused = 6;
+const std::filesystem::path kPlans = BPLINK_TEST_PLANS;
+
+struct PlanCase {
+  std::string name;
+  std::vector<std::string> device;  // how the program reaches it (--sim ... or, for "sim FAMILY", empty)
+  std::string family;               // served by `bplink sim` on a pty when `device` is empty
+  int protocol;
+  std::string allowed;              // the day intervals the refusal names; empty: the device takes no plan
+  std::string kept;                 // what --verify compares
+};
+
+const std::string kSerialIntervals = "5, 10, 15, 20, 30, 45, 60, 90, 120";
+const std::string kHidText = "patient[0], patient[1], period1, period2, extra";
+const std::string kAlarms =
+    "day_warn, day_warn.limits[4], day_warn.limits[5], night_warn, night_warn.limits[4], night_warn.limits[5]";
+// every_field.json sets each of these away from the default plan.
+const std::string kEveryField = "patient[0], patient[1], patient[2], patient[3], patient_values, period1, period2, "
+                                "extra, options[0], options[1], options[2], options[3], " + kAlarms + ", warn_switch";
+
+const PlanCase kCases[] = {
+    {"hid_recorder", {"--sim", "hid"}, "", 1, "15, 30, 60, 120", kHidText},
+    {"hid_type2", {"--sim", "hid", "--sim-type", "2"}, "", 2, "15, 20, 30, 40, 60, 90, 120, 180, 240",
+     kHidText + ", " + kAlarms},
+    {"hid_spo2", {"--sim", "hid", "--sim-type", "3"}, "", 3, kSerialIntervals, kHidText + ", options[1]"},
+    {"hid_stores", {"--sim", "hid", "--sim-type", "5"}, "", 5, "", ""},
+#if !defined(_WIN32)
+    {"kx71", {}, "kx71", 6, kSerialIntervals, "patient[0], patient[1], period1, period2"},
+    {"kv32", {}, "kv32", 7, kSerialIntervals, kHidText + ", options[1]"},
+    {"vestra16", {}, "vestra16", 8, kSerialIntervals, kHidText + ", options[0], options[1]"},
+    {"vestra16c", {}, "vestra16c", 9, kSerialIntervals, kHidText + ", options[0], options[1]"},
+    {"vestra18", {}, "vestra18", 10, "", ""},
+#endif
+};
+
+std::string Name(const ::testing::TestParamInfo<PlanCase>& info) { return info.param.name; }
+void PrintTo(const PlanCase& c, std::ostream* out) { *out << c.name; }
+
+std::vector<std::string> Fields(const std::string& list) {
+  std::vector<std::string> fields;
+  for (const auto part : std::views::split(std::string_view(list), std::string_view(", ")))
+    if (!part.empty()) fields.emplace_back(part.begin(), part.end());
+  return fields;
+}
+
+class PlanForDevice : public ::testing::TestWithParam<PlanCase> {
+ protected:
+  void SetUp() override {
+    const PlanCase& c = GetParam();
+    if (!c.device.empty()) return;
+    std::vector<std::string> serve = {"sim", c.family, "--sim-records", "2"};
+    if (!c.allowed.empty()) serve.insert(serve.end(), {"--sim-plan", (kPlans / "kept.json").string()});
+    sim_ = std::make_unique<RunningProgram>(serve, dir_);
+    ASSERT_TRUE(sim_->AwaitErr("Ctrl-C to stop", 1)) << sim_->Wait().err;
+    port_ = sim_->Out().substr(0, sim_->Out().find('\n'));
+  }
+  void TearDown() override {
+    if (!sim_) return;
+    sim_->Signal(SIGINT);
+    EXPECT_EQ(sim_->Wait().status, 0);
+  }
+
+  ProgramRun Run(std::vector<std::string> args) const {
+    const PlanCase& c = GetParam();
+    if (!c.device.empty()) {
+      args.insert(args.end(), c.device.begin(), c.device.end());
+    } else {
+      args.insert(args.end(), {"--port", port_, "--timeout", "120", "--protocol", std::to_string(c.protocol)});
+    }
+    return RunProgram(args);
+  }
+
+  std::filesystem::path dir_ = TestDir();
+  std::unique_ptr<RunningProgram> sim_;
+  std::string port_;
+};
+
+TEST_P(PlanForDevice, IsHeldToWhatTheDeviceAllowsAndKeeps) {
+  const PlanCase& c = GetParam();
+  const std::string odd = (kPlans / "odd_interval.json").string();
+  const std::string every = (kPlans / "every_field.json").string();
+
+  // The template, of the family and of the device, holds exactly the members kept.
+  std::set<std::string> kept_members;  // "day_warn.limits[4]" is kept in "day_warn"
+  for (const std::string& field : Fields(c.kept)) kept_members.insert(field.substr(0, field.find_first_of("[.")));
+  const ProgramRun own = Run({"plan", "template"});
+  for (const ProgramRun& templ : {RunProgram({"plan", "template", "--protocol", std::to_string(c.protocol)}), own}) {
+    ASSERT_EQ(templ.status, 0) << templ.err;
+    const nlohmann::json doc = nlohmann::json::parse(templ.out, nullptr, true, true);
+    std::set<std::string> members;
+    for (const auto& [member, value] : doc.items()) members.insert(member);
+    EXPECT_EQ(members, kept_members) << templ.out;
+  }
+
+  if (c.allowed.empty()) {
+    const ProgramRun refused = Run({"upload", every});
+    EXPECT_EQ(refused.status, kExitRefused);
+    EXPECT_THAT(refused.err, HasSubstr("not supported by this device"));
+    return;
+  }
+
+  // A 7-minute day interval: refused naming the field and what the device
+  // allows, and the plan is never sent.
+  const ProgramRun refused = Run({"upload", odd, "--trace"});
+  EXPECT_EQ(refused.status, kExitBadInput);
+  EXPECT_THAT(refused.err, HasSubstr(odd + ": period1.interval: 7 minutes is not an interval this device allows; "
+                                     "it allows " + c.allowed + " (or 0: no measurements)"));
+  if (!c.device.empty()) {
+    EXPECT_THAT(refused.err, Not(HasSubstr("> 44 "))) << "the plan frame was sent";
+  } else {
+    const ProgramRun download = Run({"download", "--format", "json"});
+    ASSERT_EQ(download.status, 0) << download.err;
+    EXPECT_EQ(nlohmann::json::parse(download.out)["plan"]["patient"][0], "KEPT");
+  }
+
+  // Every field set: the ones the device drops are named, the ones it keeps
+  // come back equal.
+  const ProgramRun upload = Run({"upload", every, "--verify"});
+  ASSERT_EQ(upload.status, 0) << upload.err << upload.out;
+  std::string dropped;
+  for (const std::string& field : Fields(kEveryField))
+    if (!std::ranges::count(Fields(c.kept), field)) dropped += (dropped.empty() ? "" : ", ") + field;
+  EXPECT_THAT(upload.err, HasSubstr("warning: this device does not keep " + dropped + ";"));
+  EXPECT_THAT(upload.out, EndsWith("Verified: the device kept every field compared (" + c.kept + ").\n"));
+  EXPECT_THAT(upload.out, HasSubstr("\"ANNA MÜLLER\""));
+
+  // The device's own template uploads as it stands, with nothing to warn of.
+  WriteText(dir_ / "own.json", own.out);
+  const ProgramRun plain = Run({"upload", (dir_ / "own.json").string()});
+  EXPECT_EQ(plain.status, 0) << plain.err;
+  EXPECT_THAT(plain.err, Not(HasSubstr("warning")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, PlanForDevice, ::testing::ValuesIn(kCases), Name);
+
+}  // namespace
+
+// --verify's comparison: a field differs when what the device keeps of it
+// differs, not where two plans only say the same thing differently.
+TEST(PlanFields, DifferOnlyWhereTheKeptValueDiffers) {
+  namespace plan = bplink::plan;
+  const _BP_TRANSPORT_INFO sent = plan::ReadPlanText(ReadText(kPlans / "every_field.json"), "every_field.json");
+  EXPECT_EQ(plan::Join(plan::FieldsSet(sent)), kEveryField);
+  const std::vector<std::string> all = Fields(kEveryField);
+
+  const std::pair<void (*)(_BP_TRANSPORT_INFO&), std::string> kCases[] = {
+      {[](_BP_TRANSPORT_INFO& p) { p.szPatientInfo4[0] = 'X'; }, "patient[3]"},
+      {[](_BP_TRANSPORT_INFO& p) { p.nPeriod2Minute = 0; }, "period2"},
+      {[](_BP_TRANSPORT_INFO& p) { p.nExtraInterval = 0xFF; }, "extra"},  // the device's "none"
+      {[](_BP_TRANSPORT_INFO& p) { p.nOption2 = 1; }, "options[1]"},       // from off to on
+      {[](_BP_TRANSPORT_INFO& p) { p.NightWarn.nLimit4 = 0; }, "night_warn"},
+      {[](_BP_TRANSPORT_INFO& p) { p.DayWarn.nLimit6 = 0; }, "day_warn.limits[5]"},
+      // The same plan as a device reports it: another "off", its own recording start.
+      {[](_BP_TRANSPORT_INFO& p) { p.nOption2 = 0xFF, p.nYear = 2030; }, ""},
+  };
+  for (const auto& [change, differs] : kCases) {
+    _BP_TRANSPORT_INFO back = sent;
+    change(back);
+    EXPECT_EQ(plan::Join(plan::FieldsDiffering(sent, back, all)), differs);
+  }
+  _BP_TRANSPORT_INFO none, unset;
+  none.nPeriod1Interval = 0;
+  unset.nPeriod1Interval = 0xFF;
+  EXPECT_TRUE(plan::FieldsDiffering(none, unset, all).empty());
+}
