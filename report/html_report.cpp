@@ -112,7 +112,12 @@ void Header(std::ostream& out, const Analysis& a, const CalendarTime& made) {
   const Recording& r = a.recording;
   const PatientInfo& p = r.subject;
   const auto counted = a.Counted();
-  out << "<h1>Ambulatory blood-pressure report</h1>\n<div class=\"header\"><table class=\"facts\">\n";
+  out << "<h1>Ambulatory blood-pressure report</h1>\n";
+  if (r.incomplete)
+    out << "<p class=\"warning incomplete\">Incomplete download: " << EscapeHtml(*r.incomplete)
+        << ". The device had not sent everything it holds; this report covers only the readings that arrived "
+           "and is not a valid recording.</p>\n";
+  out << "<div class=\"header\"><table class=\"facts\">\n";
   Fact(out, "Patient", OrMuted(p.name));
   Fact(out, "Patient ID", OrMuted(p.id));
   const std::string birth = p.birth_date.empty() ? std::string()
@@ -206,10 +211,15 @@ void Interpretation(std::ostream& out, const Analysis& a) {
     out << separator << n << " " << EscapeHtml(reason);
     separator = ", ";
   }
-  out << ". " << (a.validity.valid ? "The recording meets the validity criteria."
-                                   : "<span class=\"warning\">The recording does not meet the validity criteria; "
-                                     "read the numbers with care.</span>")
-      << "</p></div>\n";
+  out << ". ";
+  if (a.recording.incomplete)
+    out << "<span class=\"warning\">The download is incomplete, so the recording cannot be judged valid.</span>";
+  else if (a.validity.valid)
+    out << "The recording meets the validity criteria.";
+  else
+    out << "<span class=\"warning\">The recording does not meet the validity criteria; read the numbers with "
+           "care.</span>";
+  out << "</p></div>\n";
 }
 
 void SummaryTable(std::ostream& out, const Analysis& a) {
