@@ -59,9 +59,10 @@ void PrintDevice(std::ostream& out, const tag_SUPPORT_PROTOCOL& device) {
 void PrintPlan(std::ostream& out, const _BP_TRANSPORT_INFO& plan) {
   out << "Plan\n";
   // Device texts are single bytes; the terminal takes UTF-8.
-  if (plan.szPatientInfo1[0] || plan.szPatientInfo2[0])
-    out << "  patient       " << report::TextFromDevice(plan.szPatientInfo1, sizeof plan.szPatientInfo1) << "  "
-        << report::TextFromDevice(plan.szPatientInfo2, sizeof plan.szPatientInfo2) << '\n';
+  std::string patient = report::TextFromDevice(plan.szPatientInfo1, sizeof plan.szPatientInfo1);
+  if (plan.szPatientInfo2[0])
+    patient += "  " + report::TextFromDevice(plan.szPatientInfo2, sizeof plan.szPatientInfo2);
+  if (!patient.empty()) out << "  patient       " << patient << '\n';
   if (plan.nYear != 0)
     out << "  started       " << Date(plan.nYear, plan.nMonth, plan.nDay, plan.nHour, plan.nMinute) << '\n';
   out << "  day period    " << Period(plan.nPeriod1Hour, plan.nPeriod1Minute, plan.nPeriod1Interval) << '\n';

@@ -58,9 +58,9 @@ TEST(HidSession, DownloadsInEveryFormatAndTheReport) {
       Recorder({"download", "--format", "csv", "--report", (dir / "r.json").string(), "--report-format", "json"});
   ASSERT_EQ(csv.status, 0) << csv.err;
   EXPECT_EQ(Lines(csv.out), kRecorderRecords + 1);
-  EXPECT_THAT(csv.out, HasSubstr("set,mode,time,sys,press2,press3,pulse"));
-  // ISO 8601 local times in the third column.
-  EXPECT_TRUE(std::regex_search(csv.out, std::regex("\nSet 1,1,[0-9]{4}-[0-9]{2}-[0-9]{2}T09:00:00,"))) << csv.out;
+  EXPECT_THAT(csv.out, HasSubstr("set,time,systolic (mmHg),diastolic (mmHg),MAP (mmHg),pulse (bpm),SpO2 (%),valid,"));
+  // ISO 8601 local times in the second column.
+  EXPECT_TRUE(std::regex_search(csv.out, std::regex("\nSet 1,[0-9]{4}-[0-9]{2}-[0-9]{2}T09:00:00,"))) << csv.out;
   EXPECT_EQ(ReadJson(dir / "r.json")["readings"]["total"].get<int>(), kRecorderRecords);
 
   const ProgramRun json = Recorder({"download", "--format", "json", "-o", (dir / "d.json").string()});

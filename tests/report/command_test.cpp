@@ -91,7 +91,7 @@ TEST(ReportCommand, FailuresExitWithTheirStatusAndReasonAndWriteNothing) {
       {{kClockCsv, "-o", out, "--format", "docx"}, 2, "--format"},
       {{kClockCsv, "--format", "pdf", "-o", (dir / "no" / "such.pdf").string()}, 3, "cannot write"},
       {{kRecorderDay, "-o", out, "--set", "3"}, 2, "--set 3: the download has sets 1 to 2"},
-      {{kClockCsv, "-o", out, "--set", "2"}, 2, "a CSV holds one set"},
+      {{kClockCsv, "-o", out, "--set", "2"}, 2, "the file has one set of readings"},
       {{kClockCsv, "-o", out, "--tz", "Mars/Olympus"}, 2, "--tz"},
       {{kClockCsv, "-o", out, "--birth-date", "1960-13-01"}, 2, "birth date '1960-13-01'"},
       {{kClockCsv, "-o", out, "--sex", "f"}, 2, "--sex"},

@@ -2,6 +2,7 @@
 // the library's records, and the JSON a download is saved as.
 
 #include <bplink/report/readings.h>
+#include <bplink/report/stats.h>
 
 #include "program_runner.h"
 
@@ -56,9 +57,12 @@ TEST(CsvInput, ErrorsNameTheFileTheLineAndTheColumn) {
       {"time,sys,dia\n\n  \n", {"rec.csv: no readings", "line 1"}},
       {"\ntime,sys,dia\n", {"rec.csv: no readings", "line 2"}},
       {"", {"rec.csv: empty file"}},
+      {"time,sys,dia,valid\n2024-03-01T08:00,120,80,maybe\n", {"line 2: column 'valid'", "neither yes nor no"}},
+      {"set,time,sys,dia\nSpO2,2024-03-01T08:00,,\n", {"line 2", "no column 'spo2'"}},
+      {"set,time,sys,dia,spo2\nSpO2,2024-03-01T08:00,,,101\n", {"line 2: column 'spo2'", "0 to 100"}},
   };
   for (const auto& [text, parts] : cases) {
-    const std::string error = ErrorOf(LoadCsv, "rec.csv", text);
+    const std::string error = ErrorOf([](std::istream& in, const std::string& n) { return LoadCsv(in, n); }, "rec.csv", text);
     for (const char* part : parts) EXPECT_THAT(error, HasSubstr(part)) << text;
   }
 }
@@ -76,6 +80,30 @@ TEST(CsvInput, ReadsOptionalColumnsInAnyOrderAsSpreadsheetsWriteThem) {
             std::tuple(CalendarTime{2024, 3, 1, 8, 30, 15}, 119.0, 79.0, std::nullopt, std::nullopt, true, true));
   EXPECT_EQ(r.source, "sheet.csv");
   EXPECT_FALSE(r.plan.has_value());
+}
+
+// The CSV `bplink download` writes: two sets, readings left out with the
+// program's reason, oximetry rows.
+TEST(CsvInput, ReadsTheProgramsOwnCsvOneSetAtATime) {
+  const std::string file = std::string(REPORT_TEST_DATA) + "/download.csv";
+  const Recording first = LoadInputFile(file);
+  EXPECT_EQ(first.set_label, "set 1 of 2, the first");
+  ASSERT_EQ(first.readings.size(), 3u);
+  EXPECT_EQ(Fields(first.readings[0]), std::tuple(CalendarTime{2024, 3, 4, 9, 0, 0}, 138.0, 80.0, 99.0, 91.0,
+                                                  std::optional<bool>(), true));
+  EXPECT_EQ(ExclusionReason(first.readings[1]), "marked invalid by the device");
+  EXPECT_EQ(ExclusionReason(first.readings[2]), kAfterDownload);
+  ASSERT_EQ(first.spo2.size(), 2u);
+  EXPECT_EQ(first.spo2[1].time, (CalendarTime{2024, 3, 4, 23, 0, 4}));
+  EXPECT_EQ(std::pair(first.spo2[1].spo2, first.spo2[1].pulse), std::pair(95, 70));
+
+  const Recording second = LoadInputFile(file, 2);
+  EXPECT_EQ(second.set_label, "set 2 of 2, as asked");
+  ASSERT_EQ(second.readings.size(), 1u);
+  EXPECT_EQ(second.readings[0].sys, 121.0);
+  EXPECT_THAT(ErrorOf([](std::istream& in, const std::string& n) { return LoadCsv(in, n, 3); }, "d.csv",
+                      ReadText(file)),
+              HasSubstr("--set 3: the file has sets 1 to 2"));
 }
 
 TEST(DownloadInput, TheDeviceTypeDecidesWhichSetsAndWhetherThereIsAPlan) {
@@ -164,6 +192,8 @@ TEST(JsonInput, ErrorsNameTheFileAndTheMember) {
       {[](json& d) { d["sets"][1]["records"] = json::array(); }, "dl.json: no readings"},
       {[](json& d) { d = {{"device", nullptr}}; }, "dl.json: (top level): missing member 'sets'"},
       {[](json& d) { d["spo2"]["records"][0].erase("offset"); }, "dl.json: spo2.records[0]: missing member 'offset'"},
+      {[](json& d) { d["complete"] = "no"; }, "dl.json: complete: expected true or false"},
+      {[](json& d) { d["downloaded_at"] = "today"; }, "dl.json: downloaded_at: expected a local time"},
       // A monitor with SpO2 that stored no samples saves a set without a start.
       {[](json& d) { d["spo2"] = {{"head", {{"count", 0}, {"start", nullptr}}}, {"records", json::array()}}; },
        "(accepted)"},
