@@ -81,7 +81,6 @@ json RecordingJson(const Analysis& a) {
   const Recording& r = a.recording;
   json j = {{"source", r.source}, {"patient", r.patient}, {"set", r.set_label}, {"complete", !r.incomplete}};
   j["incomplete_reason"] = r.incomplete ? json(*r.incomplete) : json(nullptr);
-  j["downloaded_at"] = r.downloaded_at ? json(FormatLocalTime(*r.downloaded_at)) : json(nullptr);
   const PatientInfo& p = r.subject;
   j["subject"] = {{"name", p.name}, {"id", p.id}, {"birth_date", p.birth_date}, {"sex", p.sex}};
   j["device"] = r.device ? json(r.device->description) : json(nullptr);

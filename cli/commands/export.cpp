@@ -105,10 +105,7 @@ void RunExport(const ExportOptions& options) {
     report_options.format = options.format == ExportFormat::kHtml   ? report::ReportFormat::kHtml
                             : options.format == ExportFormat::kFhir ? report::ReportFormat::kFhir
                                                                     : report::ReportFormat::kJson;
-    report::Recording recording = recordings[0].recording;
-    if (!recordings[0].entry.complete) recording.incomplete = "it was filed as an incomplete download";
-    recording.downloaded_at = report::ParseLocalTime(recordings[0].entry.downloaded_at);
-    const int status = report::WriteReport(std::move(recording), report_options, std::cout, std::cerr);
+    const int status = report::WriteReport(ReportableRecording(recordings[0]), report_options, std::cout, std::cerr);
     if (status != report::kReportOk) throw CommandError(status, "the report could not be written");
     return;
   }
