@@ -2,7 +2,6 @@
 // the library's records, and the JSON a download is saved as.
 
 #include <bplink/report/readings.h>
-#include <bplink/report/stats.h>
 
 #include "program_runner.h"
 
@@ -80,30 +79,6 @@ TEST(CsvInput, ReadsOptionalColumnsInAnyOrderAsSpreadsheetsWriteThem) {
             std::tuple(CalendarTime{2024, 3, 1, 8, 30, 15}, 119.0, 79.0, std::nullopt, std::nullopt, true, true));
   EXPECT_EQ(r.source, "sheet.csv");
   EXPECT_FALSE(r.plan.has_value());
-}
-
-// The CSV `bplink download` writes: two sets, readings left out with the
-// program's reason, oximetry rows.
-TEST(CsvInput, ReadsTheProgramsOwnCsvOneSetAtATime) {
-  const std::string file = std::string(REPORT_TEST_DATA) + "/download.csv";
-  const Recording first = LoadInputFile(file);
-  EXPECT_EQ(first.set_label, "set 1 of 2, the first");
-  ASSERT_EQ(first.readings.size(), 3u);
-  EXPECT_EQ(Fields(first.readings[0]), std::tuple(CalendarTime{2024, 3, 4, 9, 0, 0}, 138.0, 80.0, 99.0, 91.0,
-                                                  std::optional<bool>(), true));
-  EXPECT_EQ(ExclusionReason(first.readings[1]), "marked invalid by the device");
-  EXPECT_EQ(ExclusionReason(first.readings[2]), kAfterDownload);
-  ASSERT_EQ(first.spo2.size(), 2u);
-  EXPECT_EQ(first.spo2[1].time, (CalendarTime{2024, 3, 4, 23, 0, 4}));
-  EXPECT_EQ(std::pair(first.spo2[1].spo2, first.spo2[1].pulse), std::pair(95, 70));
-
-  const Recording second = LoadInputFile(file, 2);
-  EXPECT_EQ(second.set_label, "set 2 of 2, as asked");
-  ASSERT_EQ(second.readings.size(), 1u);
-  EXPECT_EQ(second.readings[0].sys, 121.0);
-  EXPECT_THAT(ErrorOf([](std::istream& in, const std::string& n) { return LoadCsv(in, n, 3); }, "d.csv",
-                      ReadText(file)),
-              HasSubstr("--set 3: the file has sets 1 to 2"));
 }
 
 TEST(DownloadInput, TheDeviceTypeDecidesWhichSetsAndWhetherThereIsAPlan) {
