@@ -237,7 +237,7 @@ void SummaryTable(std::ostream& out, const Analysis& a) {
   out << "</tbody></table>\n<p class=\"muted\">Mean ± SD in mmHg (pulse in beats per minute). Load: "
          "readings above the period's threshold.</p>\n";
 
-  const auto dipping = [&a](const char* name, std::optional<double> pct, const Summary& day, const Summary& night) {
+  const auto dipping = [](const char* name, std::optional<double> pct, const Summary& day, const Summary& night) {
     std::string text = std::string(name) + " ";
     if (!pct) return text + kDash;
     return text + FormatNumber(pct) + " %, night-to-day ratio " + FormatNumber(NightDayRatio(day.mean, night.mean), 2) +

@@ -180,7 +180,7 @@ Recording LoadDownloadJson(std::istream& in, const std::string& name, SetChoice 
   json doc;
   try {
     doc = json::parse(in);
-  } catch (const json::parse_error& e) {
+  } catch (const json::exception& e) {  // a syntax error, or a number out of range
     throw InputError(name + ": not valid JSON: " + e.what());
   }
   if (!doc.is_object()) throw InputError(name + ": expected a JSON object at the top level");

@@ -133,7 +133,7 @@ PatientInfo LoadPatientJson(std::istream& in, const std::string& name) {
   nlohmann::json doc;
   try {
     doc = nlohmann::json::parse(in);
-  } catch (const nlohmann::json::parse_error& e) {
+  } catch (const nlohmann::json::exception& e) {
     throw InputError(name + ": not valid JSON: " + e.what());
   }
   if (!doc.is_object()) throw InputError(name + ": expected a JSON object like {\"name\": \"...\", \"id\": \"...\"}");
