@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include <bplink/report/readings.h>
+
 #include "download_view.h"
 #include "table.h"
 
@@ -56,8 +58,11 @@ void PrintDevice(std::ostream& out, const tag_SUPPORT_PROTOCOL& device) {
 
 void PrintPlan(std::ostream& out, const _BP_TRANSPORT_INFO& plan) {
   out << "Plan\n";
-  if (plan.szPatientInfo1[0] || plan.szPatientInfo2[0])
-    out << "  patient       " << plan.szPatientInfo1 << "  " << plan.szPatientInfo2 << '\n';
+  // Device texts are single bytes; the terminal takes UTF-8.
+  std::string patient = report::TextFromDevice(plan.szPatientInfo1, sizeof plan.szPatientInfo1);
+  if (plan.szPatientInfo2[0])
+    patient += "  " + report::TextFromDevice(plan.szPatientInfo2, sizeof plan.szPatientInfo2);
+  if (!patient.empty()) out << "  patient       " << patient << '\n';
   if (plan.nYear != 0)
     out << "  started       " << Date(plan.nYear, plan.nMonth, plan.nDay, plan.nHour, plan.nMinute) << '\n';
   out << "  day period    " << Period(plan.nPeriod1Hour, plan.nPeriod1Minute, plan.nPeriod1Interval) << '\n';
@@ -69,13 +74,33 @@ void PrintPlan(std::ostream& out, const _BP_TRANSPORT_INFO& plan) {
         << Clock(plan.nExtraEndHour, plan.nExtraEndMinute) << ", every " << plan.nExtraInterval << " min\n";
 }
 
-// The library leaves the meaning of the two further pressure fields to the
-// device; the simulated recorders put the diastolic and the mean arterial
-// pressure there.
-void PrintRecords(std::ostream& out, const std::string& title, const _BP_DATASET& set) {
+// Diastolic and MAP as the report assigns them: the lower and the higher
+// of the record's two further pressures, whose order the families differ in.
+void PrintRecords(std::ostream& out, const DownloadView& view, const DownloadedSet& downloaded) {
+  const _BP_DATASET& set = *downloaded.set;
+  if (!downloaded.downloaded) {
+    out << downloaded.title << ": " << NotDownloadedText(downloaded.mode) << '\n';
+    return;
+  }
+  Table table;
+  table.AddColumn("time", Table::Align::kLeft);
+  for (const char* title : {"systolic", "diastolic", "MAP (mmHg)", "pulse (bpm)"}) table.AddColumn(title);
+  table.AddColumn("valid", Table::Align::kLeft);
+  table.AddColumn("reason", Table::Align::kLeft);
   int valid = 0;
-  for (const auto& r : set.vecRecords) valid += r.bValid ? 1 : 0;
-  out << title << ": " << set.vecRecords.size() << " records";
+  for (const auto& r : set.vecRecords) {
+    const report::Reading reading = report::ReadingOf(r);
+    const std::string reason = InvalidReason(view, r);
+    valid += reason.empty() ? 1 : 0;
+    const bool measured = r.nSys != 0;
+    const auto value = [measured](std::optional<double> v) {
+      return measured && v ? std::to_string(static_cast<int>(*v)) : std::string("-");
+    };
+    table.AddRow({Date(r.nYear, r.wMonth, r.wDay, r.wHour, r.wMinute), value(reading.sys), value(reading.dia),
+                  value(reading.map), reading.pulse ? std::to_string(static_cast<int>(*reading.pulse)) : "-",
+                  reason.empty() ? "yes" : "no", reason});
+  }
+  out << downloaded.title << ": " << set.vecRecords.size() << " records";
   if (set.Head.nCount != static_cast<int>(set.vecRecords.size()))
     out << " of " << set.Head.nCount << " announced";
   if (set.vecRecords.empty()) {
@@ -83,20 +108,27 @@ void PrintRecords(std::ostream& out, const std::string& title, const _BP_DATASET
     return;
   }
   out << ", " << valid << " valid\n";
+  table.Print(out);
+}
 
+void PrintSpO2(std::ostream& out, const DownloadView& view) {
+  if (!view.spo2_downloaded) {
+    out << "SpO2: " << NotDownloadedText(view.spo2_mode) << '\n';
+    return;
+  }
+  out << "SpO2: " << view.spo2->vecRecords.size() << " samples\n";
+  const _DATA_HEAD& h = view.spo2->Head;
+  const CalendarTime start{h.nYear, h.nMonth, h.nDay, h.nHour, h.nMinute, h.nSecond};
+  if (view.spo2->vecRecords.empty()) return;
   Table table;
   table.AddColumn("time", Table::Align::kLeft);
-  table.AddColumn("sys");
-  table.AddColumn("press2");
-  table.AddColumn("press3");
-  table.AddColumn("pulse");
-  table.AddColumn("status");
-  table.AddColumn("valid", Table::Align::kLeft);
-  for (const auto& r : set.vecRecords) {
-    const bool measured = r.nSys != 0;
-    const auto value = [measured](int v) { return measured ? std::to_string(v) : std::string("-"); };
-    table.AddRow({Date(r.nYear, r.wMonth, r.wDay, r.wHour, r.wMinute), value(r.nSys), value(r.wPress2),
-                  value(r.wPress3), value(r.wPulseRate), std::to_string(r.wStatus), r.bValid ? "yes" : "no"});
+  table.AddColumn("SpO2 (%)");
+  table.AddColumn("pulse (bpm)");
+  for (const auto& sample : view.spo2->vecRecords) {
+    const CalendarTime t = AddSeconds(start, sample.nTimeOffset);
+    table.AddRow({IsValidTime(start) ? Date(t.year, t.month, t.day, t.hour, t.minute) + Format(":%02d", t.second)
+                                     : "-",
+                  std::to_string(sample.bySpO2), sample.byPulseRate ? std::to_string(sample.byPulseRate) : "-"});
   }
   table.Print(out);
 }
@@ -107,6 +139,8 @@ namespace bplink::cli {
 
 void WriteTable(const DownloadView& view, std::ostream& out) {
   PrintDevice(out, view.device);
+  // Said first: whatever follows is not all the device holds.
+  if (!view.complete) out << "Incomplete download: " << view.result << '\n';
   out << '\n';
   if (view.plan) {
     PrintPlan(out, *view.plan);
@@ -114,10 +148,12 @@ void WriteTable(const DownloadView& view, std::ostream& out) {
   }
   for (std::size_t i = 0; i < view.sets.size(); ++i) {
     if (i) out << '\n';
-    PrintRecords(out, view.sets[i].title, *view.sets[i].set);
+    PrintRecords(out, view, view.sets[i]);
   }
-  if (view.spo2) out << "\nSpO2: " << view.spo2->vecRecords.size() << " samples\n";
-  if (!view.complete) out << "\nIncomplete: " << view.result << '\n';
+  if (view.spo2) {
+    out << '\n';
+    PrintSpO2(out, view);
+  }
 }
 
 }  // namespace bplink::cli

@@ -15,7 +15,10 @@ std::string DeviceFieldText(int value);
 
 void PrintDevice(std::ostream& out, const tag_SUPPORT_PROTOCOL& device);
 void PrintPlan(std::ostream& out, const _BP_TRANSPORT_INFO& plan);
-// A titled table of the set's records, with a count of the valid ones.
-void PrintRecords(std::ostream& out, const std::string& title, const _BP_DATASET& set);
+struct DownloadView;
+struct DownloadedSet;
+// A titled table of the set's records, with a count of the valid ones, or
+// the mode that fetches a set not downloaded.
+void PrintRecords(std::ostream& out, const DownloadView& view, const DownloadedSet& set);
 
 }  // namespace bplink::cli

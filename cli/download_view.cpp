@@ -2,8 +2,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <charconv>
+
 #include "plan_file.h"
 #include <bplink/report/readings.h>
+#include <bplink/report/stats.h>
 
 namespace bplink::cli {
 namespace {
@@ -23,16 +26,29 @@ json TimeJson(const CalendarTime& t) {
 
 json HeadJson(const _DATA_HEAD& head) { return {{"count", head.nCount}, {"start", TimeJson(StartOf(head))}}; }
 
-json RecordJson(const _BP_RECORD& r) {
+json RecordJson(const _BP_RECORD& r, const std::string& reason) {
   return {{"time", TimeJson(TimeOf(r))}, {"sys", r.nSys},          {"press2", r.wPress2},
           {"press3", r.wPress3},         {"pulse", r.wPulseRate},   {"valid", r.bValid != 0},
+          {"reason", reason.empty() ? json(nullptr) : json(reason)},
           {"status", r.wStatus},         {"flags_low", r.byFlagsLow}, {"flags_high", r.wFlagsHigh},
           {"aux1", r.wAux1},             {"aux2", r.wAux2},         {"aux3", r.nAux3},
           {"minute_offset", r.nMinuteOffset}};
 }
 
-// RFC 4180: a field with a comma, quote or line break is quoted, quotes doubled.
-std::string CsvField(const std::string& text) {
+bool IsNumber(const std::string& text) {
+  double value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return ec == std::errc{} && end == text.data() + text.size();
+}
+
+// RFC 4180: a field with a comma, quote or line break is quoted, quotes
+// doubled. A text a spreadsheet would take for a formula (=, +, -, @, or a
+// tab or carriage return first) gets an apostrophe before it, which the
+// spreadsheet shows as text; a plain negative number stays a number.
+std::string CsvField(std::string text) {
+  if (!text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos &&
+      !IsNumber(text))
+    text.insert(0, 1, '\'');
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string quoted = "\"";
   for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
@@ -41,7 +57,17 @@ std::string CsvField(const std::string& text) {
 
 std::string CsvTime(const CalendarTime& t) { return IsValidTime(t) ? report::FormatLocalTime(t) : ""; }
 
+std::string Number(std::optional<double> value) {
+  return value ? std::to_string(static_cast<long long>(*value)) : std::string();
+}
+
 }  // namespace
+
+std::string InvalidReason(const DownloadView& view, const _BP_RECORD& record) {
+  return report::ExclusionReason(report::ReadingOf(record), view.downloaded_at);
+}
+
+std::string NotDownloadedText(int mode) { return "not downloaded: use --mode " + std::to_string(mode); }
 
 std::size_t DownloadView::RecordCount() const {
   std::size_t n = spo2 ? spo2->vecRecords.size() : 0;
@@ -58,7 +84,7 @@ DownloadView ViewOf(const _DOWNLOAD_DATAINFO& data, const tag_SUPPORT_PROTOCOL& 
       view.sets = {{DATAMODE_ZONE1, "Store 1", &data.ZoneSet1},
                    {DATAMODE_ZONE2, "Store 2", &data.ZoneSet2},
                    {DATAMODE_ZONE3, "Store 3", &data.ZoneSet3}};
-      return view;
+      break;
     case kDeviceAmbulatory:
       view.sets = {{DATAMODE_BP, "Set 1", &data.BPSet}, {DATAMODE_BP_SET2, "Set 2", &data.BPSet2}};
       break;
@@ -66,8 +92,15 @@ DownloadView ViewOf(const _DOWNLOAD_DATAINFO& data, const tag_SUPPORT_PROTOCOL& 
       view.sets = {{mode, "Set 1", &data.BPSet}};
       break;
   }
-  if (device.nDeviceType == kDeviceWithSpO2) view.spo2 = &data.SpO2Set;
-  if (plan_read) view.plan = &data.Info;
+  // Some families fetch every set in one transfer: a set that holds
+  // records arrived, whichever mode was asked for.
+  const bool all_stores = mode == DATAMODE_ZONE_ALL && device.nDeviceType == kDeviceThreeStores;
+  for (auto& s : view.sets) s.downloaded = s.mode == mode || all_stores || !s.set->vecRecords.empty();
+  if (device.nDeviceType == kDeviceWithSpO2) {
+    view.spo2 = &data.SpO2Set;
+    view.spo2_downloaded = mode == view.spo2_mode || !data.SpO2Set.vecRecords.empty();
+  }
+  if (plan_read && device.nDeviceType != kDeviceThreeStores) view.plan = &data.Info;
   return view;
 }
 
@@ -79,40 +112,48 @@ void WriteJson(const DownloadView& view, std::ostream& out) {
                    {"version", view.device.nVersion}};
   doc["complete"] = view.complete;
   doc["result"] = view.result;
+  doc["downloaded_at"] = view.downloaded_at ? TimeJson(*view.downloaded_at) : json(nullptr);
   doc["plan"] = view.plan ? PlanToJson(*view.plan) : json(nullptr);
   doc["sets"] = json::array();
   for (const auto& s : view.sets) {
     json records = json::array();
-    for (const auto& r : s.set->vecRecords) records.push_back(RecordJson(r));
-    doc["sets"].push_back({{"mode", s.mode}, {"head", HeadJson(s.set->Head)}, {"records", records}});
+    for (const auto& r : s.set->vecRecords) records.push_back(RecordJson(r, InvalidReason(view, r)));
+    doc["sets"].push_back(
+        {{"mode", s.mode}, {"downloaded", s.downloaded}, {"head", HeadJson(s.set->Head)}, {"records", records}});
   }
   if (view.spo2) {
     json samples = json::array();
     for (const auto& s : view.spo2->vecRecords)
       samples.push_back({{"spo2", s.bySpO2}, {"pulse", s.byPulseRate}, {"offset", s.nTimeOffset}});
-    doc["spo2"] = {{"head", HeadJson(view.spo2->Head)}, {"records", samples}};
+    doc["spo2"] = {{"mode", view.spo2_mode},
+                   {"downloaded", view.spo2_downloaded},
+                   {"head", HeadJson(view.spo2->Head)},
+                   {"records", samples}};
   } else {
     doc["spo2"] = nullptr;
   }
-  out << doc.dump(2) << '\n';
+  // A device text that is not UTF-8 must not stop the output.
+  out << doc.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
 }
 
 void WriteCsv(const DownloadView& view, std::ostream& out) {
-  out << "set,mode,time,sys,press2,press3,pulse,spo2,valid,status,flags_low,flags_high,aux1,aux2,aux3,"
-         "minute_offset\n";
+  out << "set,time,systolic (mmHg),diastolic (mmHg),MAP (mmHg),pulse (bpm),SpO2 (%),valid,reason\n";
   for (const auto& s : view.sets) {
     for (const auto& r : s.set->vecRecords) {
-      out << CsvField(s.title) << ',' << s.mode << ',' << CsvTime(TimeOf(r)) << ',' << r.nSys << ','
-          << r.wPress2 << ',' << r.wPress3 << ',' << r.wPulseRate << ",," << (r.bValid ? 1 : 0) << ','
-          << r.wStatus << ',' << int{r.byFlagsLow} << ',' << r.wFlagsHigh << ',' << r.wAux1 << ','
-          << r.wAux2 << ',' << r.nAux3 << ',' << r.nMinuteOffset << '\n';
+      const report::Reading reading = report::ReadingOf(r);
+      const bool measured = r.nSys != 0;
+      const std::string reason = InvalidReason(view, r);
+      out << CsvField(s.title) << ',' << CsvTime(TimeOf(r)) << ','
+          << (measured ? Number(reading.sys) : "") << ',' << (measured ? Number(reading.dia) : "") << ','
+          << (measured ? Number(reading.map) : "") << ',' << Number(reading.pulse) << ",,"
+          << (reason.empty() ? "yes" : "no") << ',' << CsvField(reason) << '\n';
     }
   }
   if (!view.spo2) return;
   const CalendarTime start = StartOf(view.spo2->Head);
   for (const auto& s : view.spo2->vecRecords) {
     const std::string time = IsValidTime(start) ? CsvTime(AddSeconds(start, s.nTimeOffset)) : "";
-    out << "SpO2,," << time << ",,,," << int{s.byPulseRate} << ',' << int{s.bySpO2} << ",,,,,,,,\n";
+    out << "SpO2," << time << ",,,," << int{s.byPulseRate} << ',' << int{s.bySpO2} << ",,\n";
   }
 }
 

@@ -5,6 +5,7 @@
 
 #include <bplink/bplink.h>
 
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@ struct DownloadedSet {
   int mode;           // the data mode that names the set
   std::string title;  // "Set 1", "Store 2"
   const _BP_DATASET* set;
+  bool downloaded = true;  // false: another data mode (`mode`) fetches it
 };
 
 struct DownloadView {
@@ -23,19 +25,35 @@ struct DownloadView {
   const _BP_TRANSPORT_INFO* plan = nullptr;  // null when the device sent none
   std::vector<DownloadedSet> sets;
   const _SPO2_DATASET* spo2 = nullptr;       // null without SpO2
+  int spo2_mode = DATAMODE_BP_SPO2;          // the data mode that fetches the samples
+  bool spo2_downloaded = true;
   bool complete = true;                      // false when stopped or failed part-way
   std::string result;                        // the library's answer, in words
+  // The PC's clock when the download ended: a reading dated later cannot
+  // be real (a device clock or plan start set wrong) and is flagged.
+  std::optional<CalendarTime> downloaded_at;
 
   std::size_t RecordCount() const;
 };
 
-// `plan_read`: the transfer of this family and mode reads the plan.
+// `plan_read`: the transfer of this family and mode reads the plan. A set
+// or the SpO2 samples that `mode` does not fetch, and that arrived empty,
+// are marked not downloaded.
 DownloadView ViewOf(const _DOWNLOAD_DATAINFO& data, const tag_SUPPORT_PROTOCOL& device, int mode,
                     bool plan_read);
 
+// Why the program counts a record invalid (the report's own reasons, a
+// reading dated after the download among them), or empty.
+std::string InvalidReason(const DownloadView& view, const _BP_RECORD& record);
+// What a set or the SpO2 samples that `mode` would fetch show instead of a count.
+std::string NotDownloadedText(int mode);
+
 // The JSON shape report/README.md describes (the report reads it back).
 void WriteJson(const DownloadView& view, std::ostream& out);
-// A header row, then one row per record and per SpO2 sample.
+// A header row, then one row per record and per SpO2 sample: the values a
+// clinician reads (diastolic and MAP as the report assigns them, valid or
+// not and why); the raw fields stay in the JSON. A text cell a spreadsheet
+// would run as a formula is written with a leading apostrophe.
 void WriteCsv(const DownloadView& view, std::ostream& out);
 // Readable tables for a terminal.
 void WriteTable(const DownloadView& view, std::ostream& out);

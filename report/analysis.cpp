@@ -43,7 +43,7 @@ Analysis Analyse(Recording recording, const Profile& profile, std::optional<Cloc
                    [](const Reading& x, const Reading& y) { return SecondsOf(x.time) < SecondsOf(y.time); });
   std::map<std::string, int> reasons;
   for (Reading& r : recording.readings) {
-    r.excluded = ExclusionReason(r);
+    r.excluded = ExclusionReason(r, recording.downloaded_at);
     r.night = r.excluded.empty() && IsNight(r, a.rule);
     if (!r.excluded.empty()) ++reasons[r.excluded];
   }
@@ -84,7 +84,7 @@ Analysis Analyse(Recording recording, const Profile& profile, std::optional<Cloc
   a.dipping_sys = DippingPercent(day.sys.mean, night.sys.mean);
   a.dipping_dia = DippingPercent(day.dia.mean, night.dia.mean);
   a.surge = ComputeMorningSurge(counted, a.rule);
-  a.validity = CheckValidity(a.total, a.counted, day.n, night.n);
+  a.validity = CheckValidity(a.total, a.counted, day.n, night.n, a.recording.incomplete);
   a.verdict = Judge(profile, means);
   a.hourly = HourlyMeans(counted);
   return a;

@@ -34,6 +34,8 @@ constexpr double kHeadroom = 5;
 
 constexpr std::int64_t kHour = kSecondsPerHour;
 constexpr std::int64_t kMinSpan = 2 * kHour;
+constexpr std::int64_t kMaxShadedDays = 31;
+constexpr std::int64_t kMaxGridLines = 24;
 
 constexpr double kMarkRadius = 3;
 constexpr double kPulseMark = 2.5;   // half the side of the pulse square
@@ -114,6 +116,9 @@ std::vector<Interval> NightSpans(const Analysis& a, const std::vector<const Read
     }
     return spans;
   }
+  // Over a longer span (one reading dated years off) a night is narrower
+  // than a pixel, and a span per day would make the page enormous.
+  if (f.t1() - f.t0() > kMaxShadedDays * kSecondsPerDay) return spans;
   const std::int64_t night = a.rule.window.night_start * kSecondsPerMinute;
   std::int64_t length = (a.rule.window.day_start - a.rule.window.night_start) * kSecondsPerMinute;
   if (length < 0) length += kSecondsPerDay;
@@ -189,7 +194,11 @@ void Grid(std::ostream& svg, const Frame& f) {
   PressureAxis(svg, f);
   PulseAxis(svg, f);
   const std::int64_t span = f.t1() - f.t0();
-  const std::int64_t step = span <= 12 * kHour ? kHour : span <= 36 * kHour ? 2 * kHour : 6 * kHour;
+  // Whole days beyond a few days, so that any span has a few dozen lines.
+  const std::int64_t days = (span / kMaxGridLines + kSecondsPerDay - 1) / kSecondsPerDay * kSecondsPerDay;
+  const std::int64_t step = span <= 12 * kHour   ? kHour
+                            : span <= 36 * kHour ? 2 * kHour
+                                                 : std::max(6 * kHour, days);
   for (std::int64_t t = FloorTo(f.t0() + step - 1, step); t <= f.t1(); t += step) {
     const CalendarTime c = TimeOf(t);
     char label[16];

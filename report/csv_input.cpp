@@ -4,6 +4,7 @@
 
 #include <bplink/report/readings.h>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -12,11 +13,15 @@
 namespace bplink::report {
 namespace {
 
-enum Column { kTime, kSys, kDia, kMap, kPulse, kAwake, kColumnCount };
+enum Column { kTime, kSys, kDia, kMap, kPulse, kAwake, kSet, kSpO2, kValid, kReason, kColumnCount };
 
-constexpr std::array<std::string_view, kColumnCount> kColumnNames = {"time", "sys", "dia",
-                                                                     "map", "pulse", "awake"};
+constexpr std::array<std::string_view, kColumnCount> kColumnNames = {
+    "time", "sys", "dia", "map", "pulse", "awake", "set", "spo2", "valid", "reason"};
 constexpr std::array<Column, 3> kRequired = {kTime, kSys, kDia};
+// The names the program's own CSV gives some columns, units stripped.
+constexpr std::array<std::pair<std::string_view, Column>, 2> kLongNames = {{{"systolic", kSys}, {"diastolic", kDia}}};
+// The set of the rows that are oximetry samples.
+constexpr std::string_view kSpO2Set = "spo2";
 
 std::string_view Trim(std::string_view s) {
   const auto first = s.find_first_not_of(" \t\r");
@@ -71,17 +76,27 @@ class CsvReader {
     Fail(line, "column " + Quoted(kColumnNames[column]) + ": " + what);
   }
 
+  bool Has(Column column) const { return index_[column] >= 0; }
+  std::string_view Field(const std::vector<std::string_view>& fields, Column column) const {
+    return Has(column) ? fields[index_[column]] : std::string_view();
+  }
+
   void ReadHeader(int line, std::string_view text) {
     header_line_ = line;
     const auto fields = SplitFields(text);
     for (std::size_t i = 0; i < fields.size(); ++i) {
-      const std::string name = Lower(fields[i]);
+      std::string name = Lower(fields[i]);
+      // "pulse (bpm)": the unit is for people.
+      if (const auto unit = name.find(" ("); unit != std::string::npos && name.back() == ')') name.resize(unit);
       Column column = kColumnCount;
       for (int c = 0; c < kColumnCount; ++c)
         if (name == kColumnNames[c]) column = static_cast<Column>(c);
+      for (const auto& [long_name, c] : kLongNames)
+        if (name == long_name) column = c;
       if (column == kColumnCount)
         Fail(line, "unknown column " + Quoted(fields[i]) + " (column " + std::to_string(i + 1) +
-                       "); the columns are time, sys, dia and optionally map, pulse, awake");
+                       "); the columns are time, sys, dia and optionally map, pulse, awake (and set, spo2, "
+                       "valid, reason as download writes them)");
       if (index_[column] >= 0)
         Fail(line, "column " + Quoted(name) + " appears twice");
       index_[column] = static_cast<int>(i);
@@ -93,23 +108,40 @@ class CsvReader {
     field_count_ = fields.size();
   }
 
-  Reading ReadLine(int line, std::string_view text) const {
-    const auto fields = SplitFields(text);
+  std::vector<std::string_view> Fields(int line, std::string_view text) const {
+    auto fields = SplitFields(text);
     if (fields.size() != field_count_)
       Fail(line, std::to_string(fields.size()) + " fields where the header has " +
                      std::to_string(field_count_));
+    return fields;
+  }
+
+  static bool IsSpO2Row(std::string_view set) { return Lower(set) == kSpO2Set; }
+
+  CalendarTime Time(int line, const std::vector<std::string_view>& fields) const {
+    const auto text = Field(fields, kTime);
+    const auto time = ParseLocalTime(text);
+    if (!time) FailColumn(line, kTime, Quoted(text) + " is not a local time like 2024-03-01T08:30:00");
+    return *time;
+  }
+
+  Reading ReadLine(int line, const std::vector<std::string_view>& fields) const {
     Reading r;
-    const auto time_text = fields[index_[kTime]];
-    const auto time = ParseLocalTime(time_text);
-    if (!time)
-      FailColumn(line, kTime, Quoted(time_text) + " is not a local time like 2024-03-01T08:30:00");
-    r.time = *time;
-    r.sys = *Number(line, kSys, fields, true);
-    r.dia = *Number(line, kDia, fields, true);
+    r.time = Time(line, fields);
+    if (Has(kValid)) {
+      const std::string valid = Lower(Field(fields, kValid));
+      if (valid != "yes" && valid != "no" && valid != "1" && valid != "0")
+        FailColumn(line, kValid, Quoted(Field(fields, kValid)) + " is neither yes nor no");
+      r.device_valid = valid == "yes" || valid == "1";
+      r.invalid_reason = r.device_valid ? "" : std::string(Field(fields, kReason));
+    }
+    // A reading left out may have no values: the device measured none.
+    r.sys = Number(line, kSys, fields, r.device_valid).value_or(0);
+    r.dia = Number(line, kDia, fields, r.device_valid).value_or(0);
     r.map = Number(line, kMap, fields, false);
     r.pulse = Number(line, kPulse, fields, false);
-    if (index_[kAwake] >= 0) {
-      const auto awake = fields[index_[kAwake]];
+    if (Has(kAwake)) {
+      const auto awake = Field(fields, kAwake);
       if (awake != "0" && awake != "1")
         FailColumn(line, kAwake, Quoted(awake) + " is neither 1 (awake) nor 0 (asleep)");
       r.awake = awake == "1";
@@ -117,10 +149,23 @@ class CsvReader {
     return r;
   }
 
+  SpO2Sample ReadSample(int line, const std::vector<std::string_view>& fields) const {
+    const auto whole = [&](Column column, bool required, double high) {
+      const auto value = Number(line, column, fields, required).value_or(0);
+      if (value < 0 || value > high || value != static_cast<int>(value))
+        FailColumn(line, column, Quoted(Field(fields, column)) + " is not a whole number from 0 to " +
+                                     std::to_string(static_cast<int>(high)));
+      return static_cast<int>(value);
+    };
+    constexpr double kMaxPercent = 100, kMaxPulse = 255;
+    if (!Has(kSpO2)) Fail(line, "an SpO2 row, but the header has no column 'spo2'");
+    return {Time(line, fields), whole(kSpO2, true, kMaxPercent), whole(kPulse, false, kMaxPulse)};
+  }
+
  private:
   std::optional<double> Number(int line, Column column, const std::vector<std::string_view>& fields,
                                bool required) const {
-    if (index_[column] < 0) return std::nullopt;
+    if (!Has(column)) return std::nullopt;
     const auto text = fields[index_[column]];
     if (text.empty()) {
       if (required) FailColumn(line, column, "empty");
@@ -134,17 +179,19 @@ class CsvReader {
   }
 
   std::string name_;
-  std::array<int, kColumnCount> index_ = {-1, -1, -1, -1, -1, -1};
+  std::array<int, kColumnCount> index_ = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
   std::size_t field_count_ = 0;
   int header_line_ = 0;
 };
 
 }  // namespace
 
-Recording LoadCsv(std::istream& in, const std::string& name) {
+Recording LoadCsv(std::istream& in, const std::string& name, SetChoice set) {
   CsvReader reader(name);
   Recording recording;
   recording.source = name;
+  // The readings of each set, in the order the sets first appear.
+  std::vector<std::pair<std::string, std::vector<Reading>>> sets;
   std::string text;
   int line = 0;
   bool have_header = false;
@@ -158,13 +205,30 @@ Recording LoadCsv(std::istream& in, const std::string& name) {
       have_header = true;
       continue;
     }
-    recording.readings.push_back(reader.ReadLine(line, view));
+    const auto fields = reader.Fields(line, view);
+    const std::string set_name(reader.Field(fields, kSet));
+    if (reader.Has(kSet) && CsvReader::IsSpO2Row(set_name)) {
+      recording.spo2.push_back(reader.ReadSample(line, fields));
+      continue;
+    }
+    auto same = std::find_if(sets.begin(), sets.end(), [&](const auto& s) { return s.first == set_name; });
+    if (same == sets.end()) same = sets.insert(sets.end(), {set_name, {}});
+    same->second.push_back(reader.ReadLine(line, fields));
   }
   if (!have_header)
     throw InputError(name + ": empty file; expected the header time,sys,dia on line 1");
-  if (recording.readings.empty())
+  if (sets.empty())
     throw InputError(name + ": no readings: nothing follows the header on line " +
                      std::to_string(reader.header_line()));
+  const auto count = static_cast<int>(sets.size());
+  if (set && (*set < 1 || *set > count))
+    throw InputError(name + ": --set " + std::to_string(*set) + ": the file has " +
+                     (count == 1 ? std::string("one set of readings") : "sets 1 to " + std::to_string(count)));
+  const int chosen = set.value_or(1);
+  recording.readings = std::move(sets[chosen - 1].second);
+  recording.set_label = count == 1 ? std::string("the file's readings")
+                                   : "set " + std::to_string(chosen) + " of " + std::to_string(count) +
+                                         (set ? ", as asked" : ", the first");
   return recording;
 }
 

@@ -67,6 +67,21 @@ void ReadPlan(const _BP_TRANSPORT_INFO& plan, Recording& recording) {
 
 }  // namespace
 
+Reading ReadingOf(const _BP_RECORD& record) {
+  Reading r;
+  r.time = {record.nYear, record.wMonth, record.wDay, record.wHour, record.wMinute, record.wSecond};
+  r.sys = record.nSys;
+  // The record's second and third pressures are the diastolic and the mean
+  // arterial pressure, in an order that differs between families. Since
+  // diastolic < mean < systolic holds for every real measurement, the lower
+  // is the diastolic and the higher the mean.
+  r.dia = std::min(record.wPress2, record.wPress3);
+  r.map = std::max(record.wPress2, record.wPress3);
+  if (record.wPulseRate > 0) r.pulse = record.wPulseRate;  // 0: the device measured none
+  r.device_valid = record.bValid != 0;
+  return r;
+}
+
 DeviceSummary DescribeDevice(const tag_SUPPORT_PROTOCOL& device) {
   DeviceSummary d;
   d.kind = DeviceKind(device.nDeviceType);
@@ -84,20 +99,7 @@ Recording RecordingFromDownload(const _BP_DATASET& set, const _BP_TRANSPORT_INFO
   recording.device = std::move(device);
   if (plan) ReadPlan(*plan, recording);
 
-  for (const _BP_RECORD& record : set.vecRecords) {
-    Reading r;
-    r.time = {record.nYear, record.wMonth, record.wDay, record.wHour, record.wMinute, record.wSecond};
-    r.sys = record.nSys;
-    // The record's second and third pressures are the diastolic and the mean
-    // arterial pressure, in an order that differs between families. Since
-    // diastolic < mean < systolic holds for every real measurement, the lower
-    // is the diastolic and the higher the mean.
-    r.dia = std::min(record.wPress2, record.wPress3);
-    r.map = std::max(record.wPress2, record.wPress3);
-    if (record.wPulseRate > 0) r.pulse = record.wPulseRate;  // 0: the device measured none
-    r.device_valid = record.bValid != 0;
-    recording.readings.push_back(r);
-  }
+  for (const _BP_RECORD& record : set.vecRecords) recording.readings.push_back(ReadingOf(record));
 
   if (spo2) {
     // A sample's offset counts seconds from the set's start time.

@@ -188,6 +188,12 @@ json SummaryObservation(const Analysis& a, PeriodIndex p, const References& refs
   obs["component"] = {part(c.loinc_sys, c.sys_display, "systolic", *a.periods[p].sys.mean),
                       part(c.loinc_dia, c.dia_display, "diastolic", *a.periods[p].dia.mean)};
   obs["note"] = {{{"text", "Mean of " + std::to_string(a.periods[p].n) + " readings."}}};
+  // Means of a download that stopped part-way are not the recording's.
+  if (a.recording.incomplete) {
+    obs["status"] = "preliminary";
+    obs["note"].push_back({{"text", "Incomplete download (" + *a.recording.incomplete +
+                                        "): the mean covers only the readings that arrived."}});
+  }
   return obs;
 }
 

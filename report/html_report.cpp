@@ -112,7 +112,12 @@ void Header(std::ostream& out, const Analysis& a, const CalendarTime& made) {
   const Recording& r = a.recording;
   const PatientInfo& p = r.subject;
   const auto counted = a.Counted();
-  out << "<h1>Ambulatory blood-pressure report</h1>\n<div class=\"header\"><table class=\"facts\">\n";
+  out << "<h1>Ambulatory blood-pressure report</h1>\n";
+  if (r.incomplete)
+    out << "<p class=\"warning incomplete\">Incomplete download: " << EscapeHtml(*r.incomplete)
+        << ". The device had not sent everything it holds; this report covers only the readings that arrived "
+           "and is not a valid recording.</p>\n";
+  out << "<div class=\"header\"><table class=\"facts\">\n";
   Fact(out, "Patient", OrMuted(p.name));
   Fact(out, "Patient ID", OrMuted(p.id));
   const std::string birth = p.birth_date.empty() ? std::string()
@@ -206,10 +211,15 @@ void Interpretation(std::ostream& out, const Analysis& a) {
     out << separator << n << " " << EscapeHtml(reason);
     separator = ", ";
   }
-  out << ". " << (a.validity.valid ? "The recording meets the validity criteria."
-                                   : "<span class=\"warning\">The recording does not meet the validity criteria; "
-                                     "read the numbers with care.</span>")
-      << "</p></div>\n";
+  out << ". ";
+  if (a.recording.incomplete)
+    out << "<span class=\"warning\">The download is incomplete, so the recording cannot be judged valid.</span>";
+  else if (a.validity.valid)
+    out << "The recording meets the validity criteria.";
+  else
+    out << "<span class=\"warning\">The recording does not meet the validity criteria; read the numbers with "
+           "care.</span>";
+  out << "</p></div>\n";
 }
 
 void SummaryTable(std::ostream& out, const Analysis& a) {
@@ -227,7 +237,7 @@ void SummaryTable(std::ostream& out, const Analysis& a) {
   out << "</tbody></table>\n<p class=\"muted\">Mean ± SD in mmHg (pulse in beats per minute). Load: "
          "readings above the period's threshold.</p>\n";
 
-  const auto dipping = [&a](const char* name, std::optional<double> pct, const Summary& day, const Summary& night) {
+  const auto dipping = [](const char* name, std::optional<double> pct, const Summary& day, const Summary& night) {
     std::string text = std::string(name) + " ";
     if (!pct) return text + kDash;
     return text + FormatNumber(pct) + " %, night-to-day ratio " + FormatNumber(NightDayRatio(day.mean, night.mean), 2) +

@@ -180,7 +180,7 @@ Recording LoadDownloadJson(std::istream& in, const std::string& name, SetChoice 
   json doc;
   try {
     doc = json::parse(in);
-  } catch (const json::parse_error& e) {
+  } catch (const json::exception& e) {  // a syntax error, or a number out of range
     throw InputError(name + ": not valid JSON: " + e.what());
   }
   if (!doc.is_object()) throw InputError(name + ": expected a JSON object at the top level");
@@ -199,6 +199,14 @@ Recording LoadDownloadJson(std::istream& in, const std::string& name, SetChoice 
   recording.source = name;
   recording.set_label = std::move(label);
   recording.patient = std::move(patient);  // already UTF-8, unlike the device's own fields
+  if (Present(doc, "complete")) {
+    if (!doc["complete"].is_boolean()) reader.Fail("complete", "expected true or false, found " + doc["complete"].dump());
+    if (!doc["complete"].get<bool>())
+      recording.incomplete = Present(doc, "result") && doc["result"].is_string() && !doc["result"].get<std::string>().empty()
+                                 ? doc["result"].get<std::string>()
+                                 : "the download did not say why";
+  }
+  if (Present(doc, "downloaded_at")) recording.downloaded_at = reader.Time(doc["downloaded_at"], "downloaded_at");
   return recording;
 }
 

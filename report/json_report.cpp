@@ -79,7 +79,8 @@ json HourlyJson(const Analysis& a) {
 
 json RecordingJson(const Analysis& a) {
   const Recording& r = a.recording;
-  json j = {{"source", r.source}, {"patient", r.patient}, {"set", r.set_label}};
+  json j = {{"source", r.source}, {"patient", r.patient}, {"set", r.set_label}, {"complete", !r.incomplete}};
+  j["incomplete_reason"] = r.incomplete ? json(*r.incomplete) : json(nullptr);
   const PatientInfo& p = r.subject;
   j["subject"] = {{"name", p.name}, {"id", p.id}, {"birth_date", p.birth_date}, {"sex", p.sex}};
   j["device"] = r.device ? json(r.device->description) : json(nullptr);

@@ -8,6 +8,7 @@
 #include <array>
 #include <charconv>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -104,6 +105,9 @@ std::string TextFromDevice(const char* field, std::size_t size) {
 }
 
 Recording LoadInputFile(const std::string& path, SetChoice set) {
+  std::error_code ec;
+  // A directory opens as a file on some systems and then reads as nothing.
+  if (std::filesystem::is_directory(path, ec)) throw InputError(path + ": is a directory, not a file");
   std::ifstream file(path, std::ios::binary);
   if (!file) throw InputError(path + ": cannot open the file");
   std::stringstream content;
@@ -112,10 +116,7 @@ Recording LoadInputFile(const std::string& path, SetChoice set) {
   const auto first = text.find_first_not_of(" \t\r\n" + std::string(kUtf8Bom));
   std::istringstream in(text);
   if (first != std::string::npos && text[first] == '{') return LoadDownloadJson(in, path, set);
-  if (set && *set != 1) throw InputError(path + ": a CSV holds one set of readings; --set " + std::to_string(*set) + " asks for another");
-  Recording recording = LoadCsv(in, path);
-  recording.set_label = "the file's readings";
-  return recording;
+  return LoadCsv(in, path, set);
 }
 
 std::string CheckPatient(const PatientInfo& p) {
@@ -132,7 +133,7 @@ PatientInfo LoadPatientJson(std::istream& in, const std::string& name) {
   nlohmann::json doc;
   try {
     doc = nlohmann::json::parse(in);
-  } catch (const nlohmann::json::parse_error& e) {
+  } catch (const nlohmann::json::exception& e) {
     throw InputError(name + ": not valid JSON: " + e.what());
   }
   if (!doc.is_object()) throw InputError(name + ": expected a JSON object like {\"name\": \"...\", \"id\": \"...\"}");

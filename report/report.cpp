@@ -7,7 +7,11 @@
 #include <bplink/report/json_report.h>
 
 #include <chrono>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -29,6 +33,9 @@ CalendarTime LocalNow() {
 PatientInfo PatientOf(const ReportOptions& options) {
   PatientInfo p;
   if (!options.patient_file.empty()) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(options.patient_file, ec))
+      throw InputError(options.patient_file + ": is a directory, not a file");
     std::ifstream file(options.patient_file, std::ios::binary);
     if (!file) throw InputError(options.patient_file + ": cannot open the file");
     p = LoadPatientJson(file, options.patient_file);
@@ -84,6 +91,10 @@ int WriteReport(Recording recording, const ReportOptions& options, std::ostream&
     out << text.str();
     return out ? kReportOk : kReportCannotWrite;
   }
+  if (const std::string problem = OutputProblem(options.output); !problem.empty()) {
+    err << "bplink report: cannot write " << options.output << ": " << problem << '\n';
+    return kReportCannotWrite;
+  }
   std::ofstream file(options.output, std::ios::binary);
   file << text.str();
   file.close();
@@ -92,6 +103,23 @@ int WriteReport(Recording recording, const ReportOptions& options, std::ostream&
     return kReportCannotWrite;
   }
   return kReportOk;
+}
+
+std::string OutputProblem(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path target(path);
+  if (fs::is_directory(target, ec)) return "is a directory";
+  const fs::path parent = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+  if (!fs::exists(parent, ec)) return "no such directory " + parent.string();
+  if (!fs::is_directory(parent, ec)) return parent.string() + " is not a directory";
+  const bool existed = fs::exists(target, ec);
+  errno = 0;
+  std::FILE* file = std::fopen(path.c_str(), "ab");
+  if (!file) return errno ? std::strerror(errno) : "cannot open it for writing";
+  std::fclose(file);
+  if (!existed) fs::remove(target, ec);
+  return {};
 }
 
 int RunReport(const ReportOptions& options, std::ostream& out, std::ostream& err) {

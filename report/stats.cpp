@@ -28,9 +28,11 @@ std::string OneDecimal(double value) {
 
 }  // namespace
 
-std::string ExclusionReason(const Reading& r) {
-  if (!r.device_valid) return "marked invalid by the device";
+std::string ExclusionReason(const Reading& r, const std::optional<CalendarTime>& downloaded_at) {
+  if (!r.device_valid) return r.invalid_reason.empty() ? "marked invalid by the device" : r.invalid_reason;
   if (!IsValidTime(r.time)) return "no valid date and time";
+  if (downloaded_at && IsValidTime(*downloaded_at) && SecondsOf(r.time) > SecondsOf(*downloaded_at))
+    return kAfterDownload;
   if (r.sys < kSysLow || r.sys > kSysHigh) return "systolic outside 50..240 mmHg";
   if (r.dia < kDiaLow || r.dia > kDiaHigh) return "diastolic outside 40..140 mmHg";
   return {};
@@ -233,8 +235,9 @@ std::optional<double> NightDayRatio(std::optional<double> day_mean, std::optiona
   return *night_mean / *day_mean;
 }
 
-Validity CheckValidity(int total, int counted, int day_n, int night_n) {
+Validity CheckValidity(int total, int counted, int day_n, int night_n, const std::optional<std::string>& incomplete) {
   Validity v;
+  if (incomplete) v.problems.push_back("the download is incomplete (" + *incomplete + ")");
   v.valid_pct = total > 0 ? counted * kPercent / total : 0;
   if (v.valid_pct < kMinValidPercent)
     v.problems.push_back(OneDecimal(v.valid_pct) + " % of the readings are valid, fewer than " +

@@ -13,8 +13,10 @@ constexpr int kMinutesPerDay = 24 * 60;
 constexpr int kRecordingStartHour = 9;
 constexpr int kStepMinutes = 15;  // spacing of readings beyond the simulated day
 
-CalendarTime YesterdayMorning() {
-  CalendarTime start = AddMinutes(CurrentEnv()->LocalTime(), -kMinutesPerDay);
+// Two mornings ago, so that the whole day's recording ends before now at any
+// time of day: a reading dated after the download is flagged as impossible.
+CalendarTime RecordingStart() {
+  CalendarTime start = AddMinutes(CurrentEnv()->LocalTime(), -2 * kMinutesPerDay);
   start.hour = kRecordingStartHour;
   start.minute = start.second = 0;
   return start;
@@ -23,7 +25,7 @@ CalendarTime YesterdayMorning() {
 }  // namespace
 
 const HidMonitorConfig& Day() {
-  static const HidMonitorConfig day = AmbulatoryRecorderDay(YesterdayMorning());
+  static const HidMonitorConfig day = AmbulatoryRecorderDay(RecordingStart());
   return day;
 }
 

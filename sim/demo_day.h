@@ -21,8 +21,8 @@ inline constexpr int kMaxWordCount = 0xFFFF;
 // How the day marks a reading that worked.
 inline constexpr int kStatusUsable = 0;
 
-// The day as the ambulatory HID recorder holds it: put on yesterday morning,
-// it has just finished its day and night. The readings are in store 0.
+// The day as the ambulatory HID recorder holds it: put on two mornings ago,
+// it has finished its day and night before now. The readings are in store 0.
 const HidMonitorConfig& Day();
 
 // `count` readings: the day's, repeated with later times when more are asked for.

@@ -99,10 +99,17 @@ std::string FileDownload(const FilingOptions& options, const DownloadView& view,
   return line;
 }
 
+report::Recording ReportableRecording(const archive::StoredRecording& stored) {
+  report::Recording recording = stored.recording;
+  if (!stored.entry.complete) recording.incomplete = "it was filed as an incomplete download";
+  recording.downloaded_at = report::ParseLocalTime(stored.entry.downloaded_at);
+  return recording;
+}
+
 report::Recording ArchivedRecording(const std::optional<std::string>& location, std::int64_t id) {
   const auto archive = OpenArchive(ArchiveLocation(location));
   try {
-    return archive->Load(id).recording;
+    return ReportableRecording(archive->Load(id));
   } catch (const archive::ArchiveError& e) {
     throw CommandError(kExitBadInput, e.what());
   }

@@ -18,6 +18,9 @@ namespace bplink::cli {
 archive::Location ArchiveLocation(const std::optional<std::string>& given);
 // Throws CommandError.
 std::unique_ptr<archive::Archive> OpenArchive(const archive::Location& location);
+// A filed recording as the report takes it: marked incomplete when it was
+// filed so, with the time it was downloaded.
+report::Recording ReportableRecording(const archive::StoredRecording& stored);
 // --archive LOCATION for history and export.
 void AddArchiveOption(CLI::App& command, std::optional<std::string>& location);
 

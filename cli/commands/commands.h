@@ -30,6 +30,9 @@ void AddModeOption(CLI::App& command, int& mode);
 int ChooseMode(const Session& session, int asked);
 // Reads and checks a plan file. Throws CommandError naming the field.
 _BP_TRANSPORT_INFO LoadPlan(const std::string& path);
+// Throws CommandError (cannot write, and why) unless a file can be written
+// at `path`; "" and "-" are standard output. Run before a device is touched.
+void CheckOutput(const std::string& path);
 // Writes `text` to `path`, or to standard output for "" or "-". Throws CommandError.
 void WriteOutput(const std::string& path, const std::string& text);
 

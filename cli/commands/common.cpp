@@ -4,6 +4,8 @@
 #include <fstream>
 #include <iostream>
 
+#include <bplink/report/report.h>
+
 #include "commands/commands.h"
 #include "exit_status.h"
 #include "plan_file.h"
@@ -44,16 +46,23 @@ _BP_TRANSPORT_INFO LoadPlan(const std::string& path) {
   }
 }
 
+void CheckOutput(const std::string& path) {
+  if (path.empty() || path == "-") return;
+  if (const std::string problem = report::OutputProblem(path); !problem.empty())
+    throw CommandError(kExitCannotWrite, "cannot write " + path + ": " + problem);
+}
+
 void WriteOutput(const std::string& path, const std::string& text) {
   if (path.empty() || path == "-") {
     std::cout << text << std::flush;
     if (!std::cout) throw CommandError(kExitCannotWrite, "cannot write to standard output");
     return;
   }
+  CheckOutput(path);
   std::ofstream file(path, std::ios::binary);
   file << text;
   file.close();
-  if (!file) throw CommandError(kExitCannotWrite, "cannot write " + path);
+  if (!file) throw CommandError(kExitCannotWrite, "cannot write " + path + ": writing failed (disk full?)");
 }
 
 }  // namespace bplink::cli

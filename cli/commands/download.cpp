@@ -2,9 +2,12 @@
 // or JSON, and optionally the ambulatory report. What arrived is written
 // also when the transfer failed or was stopped part-way.
 
+#include <cctype>
+#include <filesystem>
 #include <iostream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
 
 #include <bplink/report/report.h>
@@ -21,7 +24,7 @@ enum class Format { kTable, kCsv, kJson };
 
 struct DownloadOptions {
   int mode = DATAMODE_NONE;
-  Format format = Format::kTable;
+  std::optional<Format> format;  // unset: from the output file's extension, else a table
   std::string output;
   std::string report;
   report::ReportFormat report_format = report::ReportFormat::kHtml;
@@ -37,8 +40,21 @@ bool PlanRead(const Session& session, int mode) {
   return session.family->link != LinkKind::kUsbHid || mode == DATAMODE_BP || mode == DATAMODE_BP_SPO2;
 }
 
+// "-o day.csv" and "-o day.json" say the format without --format.
+Format FormatFor(const DownloadOptions& options) {
+  if (options.format) return *options.format;
+  std::string extension = std::filesystem::path(options.output).extension().string();
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (extension == ".csv") return Format::kCsv;
+  if (extension == ".json") return Format::kJson;
+  return Format::kTable;
+}
+
 void RunDownload(const GlobalOptions& global, const DownloadOptions& options) {
   CheckArchiveLocation(options.filing);
+  // Found now, not after a whole transfer whose data would then be lost.
+  CheckOutput(options.output);
+  CheckOutput(options.report);
   Link link(global);
   Session session = Connect(global, link);
   const int mode = ChooseMode(session, options.mode);
@@ -52,13 +68,14 @@ void RunDownload(const GlobalOptions& global, const DownloadOptions& options) {
   DownloadView view = ViewOf(data, session.device, mode, PlanRead(session, mode));
   view.complete = outcome.result == kResultOk && !outcome.interrupted;
   view.result = outcome.interrupted ? "stopped by the user" : session.Explain(outcome.result);
+  view.downloaded_at = CurrentEnv()->LocalTime();
 
   const bool failed = outcome.result != kResultOk;
   if (failed && view.RecordCount() == 0)
     throw CommandError(session.ExitFor(outcome.result), "download failed: " + session.Explain(outcome.result));
 
   std::ostringstream text;
-  switch (options.format) {
+  switch (FormatFor(options)) {
     case Format::kTable: WriteTable(view, text); break;
     case Format::kCsv: WriteCsv(view, text); break;
     case Format::kJson: WriteJson(view, text); break;
@@ -71,8 +88,10 @@ void RunDownload(const GlobalOptions& global, const DownloadOptions& options) {
     report::ReportOptions report_options;
     report_options.format = options.report_format;
     report_options.output = options.report;
-    const int status = report::WriteReport(report::RecordingFromDownload(data, session.device), report_options,
-                                           std::cout, std::cerr);
+    report::Recording recording = report::RecordingFromDownload(data, session.device);
+    if (!view.complete) recording.incomplete = view.result;
+    recording.downloaded_at = view.downloaded_at;
+    const int status = report::WriteReport(std::move(recording), report_options, std::cout, std::cerr);
     if (status != report::kReportOk && !failed && !outcome.interrupted)
       throw CommandError(status, "the report could not be written");
   }
@@ -89,7 +108,8 @@ void AddDownloadCommand(CLI::App& app, const GlobalOptions& global) {
   CLI::App* command = app.add_subcommand("download", "Download the stored plan and measurements");
   AddModeOption(*command, options->mode);
   const std::map<std::string, Format> formats{{"table", Format::kTable}, {"csv", Format::kCsv}, {"json", Format::kJson}};
-  command->add_option("--format", options->format, "table (default), csv or json")
+  command->add_option("--format", options->format, "table (default), csv or json; -o FILE.csv or FILE.json "
+                                                   "picks csv or json without it")
       ->transform(CLI::CheckedTransformer(formats, CLI::ignore_case));
   command->add_option("-o,--output", options->output, "Write to this file instead of standard output");
   command->add_option("--report", options->report, "Also write the ambulatory report to this file");

@@ -44,6 +44,8 @@ DownloadView ViewOfStored(const archive::StoredRecording& stored) {
   if (!stored.spo2.vecRecords.empty()) view.spo2 = &stored.spo2;
   view.complete = stored.entry.complete;
   view.result = "recording " + std::to_string(stored.entry.id) + " of the archive";
+  view.downloaded_at = report::ParseLocalTime(stored.entry.downloaded_at);
+  if (!view.complete) view.result += ", filed incomplete";
   return view;
 }
 
@@ -80,6 +82,7 @@ void RunExport(const ExportOptions& options) {
     throw CommandError(kExitBadInput, "a report covers one recording: give its number instead of --patient "
                                       "(bplink history --patient ID lists them)");
 
+  CheckOutput(options.output);
   const auto archive = OpenArchive(ArchiveLocation(options.archive));
   std::vector<archive::StoredRecording> recordings;
   try {
@@ -102,7 +105,7 @@ void RunExport(const ExportOptions& options) {
     report_options.format = options.format == ExportFormat::kHtml   ? report::ReportFormat::kHtml
                             : options.format == ExportFormat::kFhir ? report::ReportFormat::kFhir
                                                                     : report::ReportFormat::kJson;
-    const int status = report::WriteReport(recordings[0].recording, report_options, std::cout, std::cerr);
+    const int status = report::WriteReport(ReportableRecording(recordings[0]), report_options, std::cout, std::cerr);
     if (status != report::kReportOk) throw CommandError(status, "the report could not be written");
     return;
   }

@@ -101,11 +101,8 @@ int WritePdf(report::ReportOptions options, const ReportWriter& write) {
   fs::path target;
   if (!to_stdout) {  // checked first, and told as for any other format
     target = fs::absolute(options.output, ec);
-    const bool existed = fs::exists(target, ec);
-    const bool writable = static_cast<bool>(std::ofstream(target, std::ios::binary | std::ios::app));
-    if (!existed) fs::remove(target, ec);  // only a probe: a failed report leaves no file
-    if (!writable) {
-      std::cerr << "bplink report: cannot write " << options.output << '\n';
+    if (const std::string problem = report::OutputProblem(options.output); !problem.empty()) {
+      std::cerr << "bplink report: cannot write " << options.output << ": " << problem << '\n';
       return report::kReportCannotWrite;
     }
   }

@@ -58,9 +58,6 @@ TEST(HidSession, DownloadsInEveryFormatAndTheReport) {
       Recorder({"download", "--format", "csv", "--report", (dir / "r.json").string(), "--report-format", "json"});
   ASSERT_EQ(csv.status, 0) << csv.err;
   EXPECT_EQ(Lines(csv.out), kRecorderRecords + 1);
-  EXPECT_THAT(csv.out, HasSubstr("set,mode,time,sys,press2,press3,pulse"));
-  // ISO 8601 local times in the third column.
-  EXPECT_TRUE(std::regex_search(csv.out, std::regex("\nSet 1,1,[0-9]{4}-[0-9]{2}-[0-9]{2}T09:00:00,"))) << csv.out;
   EXPECT_EQ(ReadJson(dir / "r.json")["readings"]["total"].get<int>(), kRecorderRecords);
 
   const ProgramRun json = Recorder({"download", "--format", "json", "-o", (dir / "d.json").string()});
@@ -73,11 +70,6 @@ TEST(HidSession, DownloadsInEveryFormatAndTheReport) {
   EXPECT_EQ(doc["plan"]["period1"]["interval"], 15);
   // The table and the JSON show the same first reading.
   EXPECT_THAT(table.out, HasSubstr(std::to_string(doc["sets"][0]["records"][0]["sys"].get<int>())));
-
-  // The report reads the program's own JSON.
-  const ProgramRun report = RunProgram({"report", (dir / "d.json").string(), "--format", "json"});
-  ASSERT_EQ(report.status, 0) << report.err;
-  EXPECT_EQ(nlohmann::json::parse(report.out)["readings"]["total"].get<int>(), kRecorderRecords);
 }
 
 TEST(HidSession, DownloadedPlansAndTheTemplateUploadAsTheyStand) {

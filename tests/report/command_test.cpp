@@ -53,6 +53,12 @@ TEST(ReportCommand, WritesHtmlByDefaultAndJsonOrFhirOnRequest) {
                        patient["birthDate"]),
             std::tuple("From Option", "MRN-1", "male", "1960-05-31"));
   EXPECT_EQ(bundle["entry"][2]["resource"]["effectiveDateTime"], "2024-03-04T09:00:00-05:30");
+  // Readings dated after the download (a device clock set wrong) are left out.
+  json late = ReadJson(kRecorderDay);
+  late["downloaded_at"] = "2024-03-04T12:00:00";
+  WriteText(dir / "late.json", late.dump());
+  EXPECT_EQ(json::parse(Report({(dir / "late.json").string(), "--set", "2", "--format", "json"}).out)["readings"]
+                ["excluded_by_reason"]["dated after the download"], 9);
 #if !defined(_WIN32)  // zone names come from the zoneinfo files; Windows takes offsets only
   const ProgramRun zone = Report({kRecorderDay, "--format", "fhir", "--tz", "America/New_York"});
   ASSERT_EQ(zone.status, 0) << zone.err;
@@ -85,13 +91,15 @@ TEST(ReportCommand, FailuresExitWithTheirStatusAndReasonAndWriteNothing) {
   const std::tuple<std::vector<std::string>, int, const char*> cases[] = {
       {{bad, "-o", out}, 2, "bad.csv: line 3"},
       {{(dir / "none.csv").string(), "-o", out}, 2, "cannot open"},
-      {{kClockCsv, "-o", (dir / "no" / "such.html").string()}, 3, "cannot write"},
+      {{kClockCsv, "-o", (dir / "no" / "such.html").string()}, 3, "such.html: no such directory"},
+      {{kClockCsv, "-o", dir.string()}, 3, ": is a directory"},
+      {{dir.string(), "-o", out}, 2, ": is a directory, not a file"},
       {{kClockCsv, "-o", out, "--profile", "jnc7"}, 2, "--profile"},
       {{kClockCsv, "--night", "22:00-22:00"}, 2, "--night"},
       {{kClockCsv, "-o", out, "--format", "docx"}, 2, "--format"},
-      {{kClockCsv, "--format", "pdf", "-o", (dir / "no" / "such.pdf").string()}, 3, "cannot write"},
+      {{kClockCsv, "--format", "pdf", "-o", (dir / "no" / "such.pdf").string()}, 3, "such.pdf: no such directory"},
       {{kRecorderDay, "-o", out, "--set", "3"}, 2, "--set 3: the download has sets 1 to 2"},
-      {{kClockCsv, "-o", out, "--set", "2"}, 2, "a CSV holds one set"},
+      {{kClockCsv, "-o", out, "--set", "2"}, 2, "the file has one set of readings"},
       {{kClockCsv, "-o", out, "--tz", "Mars/Olympus"}, 2, "--tz"},
       {{kClockCsv, "-o", out, "--birth-date", "1960-13-01"}, 2, "birth date '1960-13-01'"},
       {{kClockCsv, "-o", out, "--sex", "f"}, 2, "--sex"},

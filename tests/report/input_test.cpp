@@ -56,9 +56,12 @@ TEST(CsvInput, ErrorsNameTheFileTheLineAndTheColumn) {
       {"time,sys,dia\n\n  \n", {"rec.csv: no readings", "line 1"}},
       {"\ntime,sys,dia\n", {"rec.csv: no readings", "line 2"}},
       {"", {"rec.csv: empty file"}},
+      {"time,sys,dia,valid\n2024-03-01T08:00,120,80,maybe\n", {"line 2: column 'valid'", "neither yes nor no"}},
+      {"set,time,sys,dia\nSpO2,2024-03-01T08:00,,\n", {"line 2", "no column 'spo2'"}},
+      {"set,time,sys,dia,spo2\nSpO2,2024-03-01T08:00,,,101\n", {"line 2: column 'spo2'", "0 to 100"}},
   };
   for (const auto& [text, parts] : cases) {
-    const std::string error = ErrorOf(LoadCsv, "rec.csv", text);
+    const std::string error = ErrorOf([](std::istream& in, const std::string& n) { return LoadCsv(in, n); }, "rec.csv", text);
     for (const char* part : parts) EXPECT_THAT(error, HasSubstr(part)) << text;
   }
 }
@@ -164,6 +167,8 @@ TEST(JsonInput, ErrorsNameTheFileAndTheMember) {
       {[](json& d) { d["sets"][1]["records"] = json::array(); }, "dl.json: no readings"},
       {[](json& d) { d = {{"device", nullptr}}; }, "dl.json: (top level): missing member 'sets'"},
       {[](json& d) { d["spo2"]["records"][0].erase("offset"); }, "dl.json: spo2.records[0]: missing member 'offset'"},
+      {[](json& d) { d["complete"] = "no"; }, "dl.json: complete: expected true or false"},
+      {[](json& d) { d["downloaded_at"] = "today"; }, "dl.json: downloaded_at: expected a local time"},
       // A monitor with SpO2 that stored no samples saves a set without a start.
       {[](json& d) { d["spo2"] = {{"head", {{"count", 0}, {"start", nullptr}}}, {"records", json::array()}}; },
        "(accepted)"},

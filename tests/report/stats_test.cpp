@@ -68,9 +68,6 @@ TEST(Formulas, EditingCriteriaKeepTheirBoundsAndCountTheDevicesMark) {
     EXPECT_EQ(why.empty(), *reason == '\0') << sys << "/" << dia;
     EXPECT_THAT(why, testing::HasSubstr(reason));
   }
-  Reading marked = At(1, 8, 0, 120, 80);
-  marked.device_valid = false;
-  EXPECT_THAT(ExclusionReason(marked), testing::HasSubstr("device"));
   Reading undated = At(1, 8, 0, 120, 80);
   undated.time.month = 0;
   EXPECT_THAT(ExclusionReason(undated), testing::HasSubstr("date"));

@@ -34,6 +34,9 @@ struct Reading {
   std::optional<double> pulse;   // beats per minute
   std::optional<bool> awake;     // from a diary or actigraphy
   bool device_valid = true;      // false when the device marked the measurement invalid
+  // Why the file it came from marked it invalid (the program's own CSV says
+  // why in a column); empty: the device's mark, or not marked.
+  std::string invalid_reason;
   // Filled by the analysis: why the reading is not counted (empty when it
   // is), and whether it falls in the night.
   std::string excluded;
@@ -83,18 +86,30 @@ struct Recording {
   std::vector<SpO2Sample> spo2;
   std::string set_label;              // which data set or store of the download, e.g. "set 1 of 2"
   PatientInfo subject;                // from the report's patient inputs, not the device
+  // Set when the download stopped part-way (Ctrl-C, a silent device): why.
+  // Such a recording is never called valid, whatever it holds.
+  std::optional<std::string> incomplete;
+  // When the download was made, by the downloading machine's clock; a
+  // reading dated later cannot be real (a device clock or plan start set
+  // wrong) and is left out.
+  std::optional<CalendarTime> downloaded_at;
 };
 
 // ---------------------------------------------------------------------------
 // Loaders. Each throws InputError.
 
-// A CSV with the header `time,sys,dia` and optionally `map`, `pulse`,
-// `awake`, in any order; times in ISO 8601 local time.
-Recording LoadCsv(std::istream& in, const std::string& name);
-
 // Which data set or store to report: 1-based; nullopt for the first that
 // holds readings.
 using SetChoice = std::optional<int>;
+
+// A CSV with the header `time,sys,dia` and optionally `map`, `pulse`,
+// `awake`, in any order; times in ISO 8601 local time. The CSV the program
+// writes is read too: `systolic (mmHg)`, `diastolic (mmHg)`, `MAP (mmHg)`,
+// `pulse (bpm)` name the same columns, `valid` (yes/no) and `reason` mark
+// the readings left out, `set` names the set of each row (the report takes
+// one, as `set` picks; rows of set "SpO2" are oximetry samples with
+// `SpO2 (%)`).
+Recording LoadCsv(std::istream& in, const std::string& name, SetChoice set = std::nullopt);
 
 // A download as the library hands it over. `plan` is null when the device
 // reports none; `spo2` is null or empty when it has no samples.
@@ -109,14 +124,17 @@ Recording RecordingFromDownload(const _BP_DATASET& set, const _BP_TRANSPORT_INFO
 Recording RecordingFromDownload(const _DOWNLOAD_DATAINFO& data, const tag_SUPPORT_PROTOCOL& device,
                                 SetChoice set = std::nullopt);
 
+// One record as a reading: diastolic and mean the lower and the higher of
+// the record's two further pressures, no pulse where it is 0.
+Reading ReadingOf(const _BP_RECORD& record);
+
 // How the report names a device the library identified.
 DeviceSummary DescribeDevice(const tag_SUPPORT_PROTOCOL& device);
 
 // A download saved as JSON, in the shape report/README.md describes.
 Recording LoadDownloadJson(std::istream& in, const std::string& name, SetChoice set = std::nullopt);
 
-// A file of either kind: JSON when its first non-blank character is '{'. A
-// CSV holds one set, so only set 1 may be asked of it.
+// A file of either kind: JSON when its first non-blank character is '{'.
 Recording LoadInputFile(const std::string& path, SetChoice set = std::nullopt);
 
 // {"name": ..., "id": ..., "birth_date": "YYYY-MM-DD", "sex": "female"},

@@ -42,6 +42,12 @@ inline constexpr int kReportCannotWrite = 3;
 inline constexpr int kReportNoPdf = 1;
 
 int RunReport(const ReportOptions& options, std::ostream& out, std::ostream& err);
+
+// Why a file cannot be written at `path` ("no such directory /x", "is a
+// directory", the system's reason such as "Read-only file system"), or empty
+// when it can. Probes by opening for appending; a file it had to create is
+// removed again.
+std::string OutputProblem(const std::string& path);
 // The report of a recording already loaded; options.input and options.set
 // are not read.
 int WriteReport(Recording recording, const ReportOptions& options, std::ostream& out, std::ostream& err);

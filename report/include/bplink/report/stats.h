@@ -22,8 +22,10 @@ inline constexpr double kSysLow = 50, kSysHigh = 240;  // mmHg, inclusive
 inline constexpr double kDiaLow = 40, kDiaHigh = 140;
 
 // Why a reading is left out, or empty when it counts. Besides the editing
-// criteria: the device's own invalid mark, and a time that is no date.
-std::string ExclusionReason(const Reading& r);
+// criteria: the device's own invalid mark (or the reason its file gives), a
+// time that is no date, and a time after `downloaded_at`.
+inline constexpr const char* kAfterDownload = "dated after the download";
+std::string ExclusionReason(const Reading& r, const std::optional<CalendarTime>& downloaded_at = std::nullopt);
 
 // ---------------------------------------------------------------------------
 // Descriptive statistics of one quantity over one period, values in time
@@ -132,7 +134,9 @@ struct Validity {
   double valid_pct = 0;
   std::vector<std::string> problems;  // one sentence per failed criterion
 };
-Validity CheckValidity(int total, int counted, int day_n, int night_n);
+// `incomplete`: why the download stopped part-way; such a recording fails.
+Validity CheckValidity(int total, int counted, int day_n, int night_n,
+                       const std::optional<std::string>& incomplete = std::nullopt);
 
 // ---------------------------------------------------------------------------
 // Verdict: period means against a profile's thresholds; a mean at or above
