@@ -6,6 +6,7 @@
 #include <bplink/families.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "settings.h"
@@ -14,6 +15,15 @@ namespace bplink::cli {
 
 // What a simulated device stores and which fault it shows.
 using SimSettings = sim::SimSettings;
+
+struct GlobalOptions;
+
+// Refuses (CommandError, exit 2) simulation options that would be ignored
+// by `command`: any of them with a command that reaches no device, the
+// --sim-* settings without --sim on a command that reaches one, and with
+// `sim` the options only an in-process device takes. What a family's
+// simulated device cannot take, its own factory refuses.
+void CheckSimOptions(const GlobalOptions& options, std::string_view command);
 
 // Every family name the program accepts, in the table's order.
 const std::vector<std::string>& FamilyNames();

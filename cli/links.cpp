@@ -28,7 +28,7 @@ class PacedDevice : public CDevice {
   int Close() override { return inner_.Close(); }
   int SendData(BYTE* pBuffer, DWORD dwLen) override { return inner_.SendData(pBuffer, dwLen); }
   int RecvData(BYTE* pBuffer, DWORD dwLen) override {
-    CurrentEnv()->Sleep(pace_ms_);
+    TheProgramEnv().RealSleep(pace_ms_);
     return inner_.RecvData(pBuffer, dwLen);
   }
 

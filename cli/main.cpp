@@ -28,6 +28,24 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& g) {
   app.add_option("--sim-pace", g.sim_settings.pace_ms,
                  "Milliseconds each receive from the in-process simulated device takes (a slow line)");
   app.add_option("--sim-plan", g.sim_plan, "The plan the simulated device keeps: a plan file, as `upload` takes");
+  app.add_option("--sim-version", g.sim_settings.version,
+                 "Version byte of the simulated HID device (default 2): from 3 it keeps an interval table, "
+                 "from 4 an alarm switch, from 5 (type 1) a patient block; type 4 at 2 sends short alarm limits")
+      ->check(CLI::Range(0, 255));
+  app.add_option("--sim-format", g.sim_settings.record_format,
+                 "Record format the simulated HID device sends readings in: 1 minutes from a start, "
+                 "2 own time, 3 own time and two more bytes")
+      ->check(CLI::Range(1, 3));
+  app.add_option("--sim-spo2", g.sim_settings.spo2_samples,
+                 "SpO2 samples the simulated monitor holds (hid type 3: default one a reading; kv32: default none)")
+      ->check(CLI::Range(0, 0xFFFFFF));
+  app.add_option("--sim-spo2-format", g.sim_settings.spo2_format,
+                 "Format of the simulated HID type 3 monitor's SpO2 samples: 1 seconds from a start, 2 own time "
+                 "(default)")
+      ->check(CLI::Range(1, 2));
+  app.add_option("--sim-variant", g.sim_settings.variant,
+                 "Variant of the simulated recorder (kx71, hid type 1): 1 keeps no plan, 2 keeps one (default)")
+      ->check(CLI::Range(1, 2));
   app.add_option("--port", g.ports,
                  "Search for serial devices on this port only (e.g. /dev/ttyUSB0, or the path `bplink sim` printed); "
                  "given more than once, on those ports")
@@ -43,6 +61,7 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& g) {
 
 int main(int argc, char** argv) {
   bplink::SetEnv(&TheProgramEnv());
+  bplink::SetConsole(&TheProgramConsole());
   PrepareConsole();
   InstallInterruptHandler();
 
@@ -67,6 +86,12 @@ int main(int argc, char** argv) {
   AddReportCommand(app);
   AddHistoryCommand(app);
   AddExportCommand(app);
+  // Before the command runs: options it would ignore are refused, and the
+  // device's console lines go to the trace or nowhere.
+  app.parse_complete_callback([&app, &global] {
+    CheckSimOptions(global, app.get_subcommands().empty() ? "" : app.get_subcommands().front()->get_name());
+    TheProgramConsole().ShowOn(global.trace ? &std::cerr : nullptr);
+  });
 
   try {
     app.parse(argc, argv);

@@ -51,6 +51,43 @@ std::vector<HidReading> FirstStore(const SimSettings& settings, int most, const 
 
 int SilentAfter(const SimSettings& settings) { return std::max(0, *settings.silent_after); }
 
+void TakesOnly(const SimSettings& settings, unsigned takes, const std::string& device) {
+  const struct {
+    Variant variant;
+    bool set;
+    const char* what;
+  } kSettings[] = {{kDeviceType, settings.device_type.has_value(), "device type"},
+                   {kVersion, settings.version.has_value(), "version byte"},
+                   {kRecordFormat, settings.record_format.has_value(), "record format"},
+                   {kSpO2Format, settings.spo2_format.has_value(), "SpO2 format"},
+                   {kSpO2Samples, settings.spo2_samples.has_value(), "SpO2 samples"},
+                   {kPlanVariant, settings.variant.has_value(), "variant"}};
+  for (const auto& s : kSettings)
+    if (s.set && (takes & s.variant) == 0)
+      throw std::invalid_argument(device + " has no " + s.what + " to set");
+}
+
+int Within(const std::optional<int>& value, int low, int high, int fallback, const std::string& what) {
+  if (!value) return fallback;
+  if (*value < low || *value > high)
+    throw std::invalid_argument(what + " is " + std::to_string(low) + " to " + std::to_string(high) + ", not " +
+                                std::to_string(*value));
+  return *value;
+}
+
+std::vector<SpO2Sample> SpO2Samples(int count, int seconds) {
+  constexpr int kLowest = 93, kSpread = 6;
+  std::vector<SpO2Sample> samples;
+  for (const HidReading& r : Readings(count)) {
+    CalendarTime at = r.time;
+    at.second = seconds;
+    // A saturation that moves a little from sample to sample, the same every run.
+    const int spo2 = kLowest + (r.time.hour * 7 + r.time.minute) % kSpread;
+    samples.push_back({at, spo2, r.pulse > 0 ? r.pulse : 60 + r.time.minute % 20});
+  }
+  return samples;
+}
+
 Plan PlanOf(const SimSettings& settings) {
   if (!settings.plan) {
     const HidPlan day = DecodePlan(Day().plan);

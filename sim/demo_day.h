@@ -36,6 +36,31 @@ std::vector<HidReading> FirstStore(const SimSettings& settings, int most, const 
 // The record after which the device falls silent, when the settings say so.
 int SilentAfter(const SimSettings& settings);
 
+// The variant settings; a family's device takes some of them.
+enum Variant : unsigned {
+  kDeviceType = 1u << 0,
+  kVersion = 1u << 1,
+  kRecordFormat = 1u << 2,
+  kSpO2Format = 1u << 3,
+  kSpO2Samples = 1u << 4,
+  kPlanVariant = 1u << 5,
+};
+// Throws std::invalid_argument, naming `device` and the setting, when the
+// settings set a variant outside `takes`: a setting that would be ignored.
+void TakesOnly(const SimSettings& settings, unsigned takes, const std::string& device);
+// The value set, or `fallback`; throws std::invalid_argument naming `what`
+// and the values it may take when the value set is outside low..high.
+int Within(const std::optional<int>& value, int low, int high, int fallback, const std::string& what);
+
+// `count` SpO2 samples beside the day's readings, in time order: one a
+// reading, `seconds` after it, the pulse of the reading.
+struct SpO2Sample {
+  CalendarTime time;
+  int spo2 = 0;
+  int pulse = 0;
+};
+std::vector<SpO2Sample> SpO2Samples(int count, int seconds);
+
 // The plan a demo device keeps, in the fields they all share.
 struct Plan {
   std::string patient1, patient2;

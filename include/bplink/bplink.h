@@ -4,6 +4,7 @@
 
 #include <bplink/codes.h>
 #include <bplink/comports.h>
+#include <bplink/console.h>
 #include <bplink/device.h>
 #include <bplink/env.h>
 #include <bplink/export.h>

@@ -1,5 +1,6 @@
 // The demo KX71 recorder: the wearer's day in its primary group, the last
-// quarter of it again in the secondary one, and the plan it measured on.
+// quarter of it again in the secondary one, and (variant 2) the plan it
+// measured on.
 #include <memory>
 #include <stdexcept>
 
@@ -14,13 +15,18 @@ Reading ReadingOf(const HidReading& r) { return {r.time, r.sys, r.press3, r.pres
 }  // namespace
 
 std::unique_ptr<DeviceModel> MakeModel(const SimSettings& settings) {
+  demo::TakesOnly(settings, demo::kPlanVariant, "a KX71 recorder");
+  // Variant 1 answers the greeting as a recorder without a plan; variant 2
+  // as one that keeps the plan it measures on.
+  const bool keepsPlan = demo::Within(settings.variant, 1, 2, 2, "a KX71 recorder's variant") == 2;
+  if (settings.plan && !keepsPlan) throw std::invalid_argument("a KX71 recorder of variant 1 keeps no plan");
   if (settings.silent_after)
     throw std::invalid_argument(
         "a KX71 recorder ends every download by falling silent, so silence part-way is not a fault it can show");
   const std::vector<HidReading> readings = demo::FirstStore(settings, demo::kMaxWordCount, "KX71 recorder");
 
   RecorderConfig config;
-  config.reply_code = kKeepsPlan;
+  config.reply_code = keepsPlan ? kKeepsPlan : kWithoutPlan;
   Group primary{true, demo::Day().stores[0].start, {}};
   for (const auto& r : readings) primary.readings.push_back(ReadingOf(r));
   Group secondary{false, {}, {}};

@@ -5,15 +5,19 @@
 // receiving side answers with a status frame.
 //
 // These two transfers are the only ones that print: the announcement and the
-// device's verdict on an upload go to the process console, in the console
-// encoding of the devices' home market (GBK), byte for byte as hosts expect.
+// device's verdict on an upload go to the console sink (standard output
+// unless the host installed another), in the console encoding of the
+// devices' home market (GBK), byte for byte as hosts expect.
 
+#include <bplink/console.h>
 #include <bplink/protocol_new.h>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <numeric>
+#include <string_view>
 
 #include "hid/frames.h"
 
@@ -75,11 +79,7 @@ constexpr char kChecksumAbnormal[] = "\xD0\xA3\xD1\xE9\xBA\xCD\xD2\xEC\xB3\xA3";
 constexpr char kSequenceAbnormal[] = "\xB0\xFC\xD0\xF2\xBA\xC5\xD2\xEC\xB3\xA3";  // "packet number abnormal"
 constexpr char kLineEnd[] = "\r\n";
 
-void ConsoleLine(const char* text) {
-  std::fputs(text, stdout);
-  std::fputs(kLineEnd, stdout);
-  std::fflush(stdout);
-}
+void ConsoleLine(const char* text) { bplink::CurrentConsole()->Line(text); }
 
 // Two code bytes as the console shows an exchange: "0X37, 0X9F".
 void ConsoleCodes(BYTE first, BYTE second) {
@@ -130,7 +130,35 @@ void BlockToPlan(const PatientBlock& block, _BP_TRANSPORT_INFO& plan) {
   plan.nPatientInfo6 = block[kValue6At];
 }
 
+// Standard output, each line ended as the hosts' consoles expect.
+class StandardOutput : public bplink::ConsoleSink {
+ public:
+  void Line(std::string_view bytes) override {
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    std::fputs(kLineEnd, stdout);
+    std::fflush(stdout);
+  }
+};
+
+std::atomic<bplink::ConsoleSink*> g_console{nullptr};
+
 }  // namespace
+
+namespace bplink {
+
+ConsoleSink* ConsoleSink::Default() {
+  static StandardOutput console;
+  return &console;
+}
+
+ConsoleSink* CurrentConsole() {
+  ConsoleSink* sink = g_console.load(std::memory_order_acquire);
+  return sink != nullptr ? sink : ConsoleSink::Default();
+}
+
+void SetConsole(ConsoleSink* sink) { g_console.store(sink, std::memory_order_release); }
+
+}  // namespace bplink
 
 // Whether the device acknowledges the announcement changes nothing; it is
 // only shown on the console.
