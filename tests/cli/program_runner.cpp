@@ -13,8 +13,11 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdlib>
 #endif
 
 namespace {
@@ -183,6 +186,50 @@ bool RunningProgram::AwaitErr(const std::string& text, int times) {
 }
 
 std::string RunningProgram::Out() const { return ReadText(out_); }
+
+#if !defined(_WIN32)
+ProgramRun RunOnTerminal(const std::vector<std::string>& args) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return {};
+  const std::string terminal = ptsname(master);
+  const auto dir = std::filesystem::temp_directory_path() / ("bplink_cli_tty_" + std::to_string(ProcessId()));
+  std::filesystem::create_directories(dir);
+  std::vector<std::string> copy = args;
+  copy.insert(copy.begin(), BPLINK_PROGRAM);
+  std::vector<char*> argv;
+  for (auto& a : copy) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
+    dup2(open((dir / "tty.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
+    dup2(open(terminal.c_str(), O_RDWR | O_NOCTTY), STDERR_FILENO);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  // Read as it comes, or the program would block on a full terminal.
+  ProgramRun run;
+  int status = 0;
+  bool ended = false;
+  for (;;) {
+    pollfd ready{master, POLLIN, 0};
+    if (poll(&ready, 1, 20) > 0 && (ready.revents & POLLIN) != 0) {
+      char buffer[4096];
+      const ssize_t n = read(master, buffer, sizeof buffer);
+      if (n > 0) {
+        run.err.append(buffer, static_cast<std::size_t>(n));
+        continue;
+      }
+    }
+    if (ended) break;  // and nothing more to read
+    ended = waitpid(pid, &status, WNOHANG) == pid;
+  }
+  close(master);
+  run.status = StatusOf(status);
+  run.out = ReadText(dir / "tty.out");
+  return run;
+}
+#endif
 
 ProgramRun RunProgram(const std::vector<std::string>& args) {
   // Not TestDir(): that would empty the test's own directory.

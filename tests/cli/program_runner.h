@@ -42,6 +42,11 @@ class RunningProgram {
 
 // Runs the program to its end.
 ProgramRun RunProgram(const std::vector<std::string>& args);
+#if !defined(_WIN32)
+// Runs the program to its end with its standard error on a terminal (a
+// pseudo-terminal); `err` is every byte the terminal got, escapes and all.
+ProgramRun RunOnTerminal(const std::vector<std::string>& args);
+#endif
 
 // An empty directory of its own for the running test.
 std::filesystem::path TestDir();

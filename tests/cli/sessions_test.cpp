@@ -7,8 +7,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <regex>
+#include <string>
+#include <vector>
 
 #include "program_runner.h"
 
@@ -20,16 +23,45 @@ namespace {
 
 int Lines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
 
-constexpr int kExitRefused = 6;
+bool IsUtf8(const std::string& text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const std::size_t n = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+    if (n == 0 || (n == 2 && c < 0xC2) || i + n > text.size()) return false;
+    for (std::size_t k = 1; k < n; ++k)
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    i += n;
+  }
+  return true;
+}
+
+// What every command prints, on either stream, is for a person: UTF-8 (no
+// byte of a device's Latin-1 text as it stands), no bare library code that
+// reads like an exit status ("did not answer (5)"), and no store said to
+// hold "0 records" unless it is one of `empty` ("Set 2").
+void ExpectPlain(const ProgramRun& run, const std::vector<std::string>& empty = {}) {
+  static const std::regex kCode(R"(\(-?[0-9]+\))"), kNone(R"(([A-Za-z]+ [0-9]): 0 records)");
+  for (const std::string* text : {&run.out, &run.err}) {
+    EXPECT_TRUE(IsUtf8(*text)) << *text;
+    std::smatch m;
+    EXPECT_FALSE(std::regex_search(*text, m, kCode)) << m.str() << " in\n" << *text;
+    for (auto it = std::sregex_iterator(text->begin(), text->end(), kNone); it != std::sregex_iterator(); ++it)
+      EXPECT_THAT(empty, ::testing::Contains((*it)[1].str())) << (*it)[0] << " in\n" << *text;
+  }
+}
+
+constexpr int kExitBadInput = 2, kExitRefused = 6;
 constexpr int kRecorderRecords = 40;
 constexpr int kSerialRecords = 4;
 // Receive time-outs are real time on a pty; the line answers in far less.
 const std::string kTimeoutMs = "120";
 
-// `bplink ARGS` against the simulated ambulatory recorder.
+// `bplink ARGS` against the simulated ambulatory recorder, whose second set is empty.
 ProgramRun Recorder(std::vector<std::string> args) {
   args.insert(args.end(), {"--sim", "hid", "--sim-records", std::to_string(kRecorderRecords)});
-  return RunProgram(args);
+  ProgramRun run = RunProgram(args);
+  ExpectPlain(run, {"Set 2"});
+  return run;
 }
 
 TEST(HidSession, DetectAndInfoDescribeTheRecorderAndTraceShowsEveryFrame) {
@@ -37,9 +69,9 @@ TEST(HidSession, DetectAndInfoDescribeTheRecorderAndTraceShowsEveryFrame) {
   ASSERT_EQ(detect.status, 0) << detect.err;
   EXPECT_THAT(detect.out, AllOf(HasSubstr("ambulatory recorder"), HasSubstr("device type  1"),
                                 HasSubstr("protocol     1 (hid family, CProtocol_NEW)")));
-  EXPECT_THAT(detect.err, AllOf(HasSubstr("open device 0"), HasSubstr("> 40 8F FF FE FD FC"),
+  EXPECT_THAT(detect.err, AllOf(HasSubstr("open device 0"), HasSubstr("> 40 8F FF FE FD FC  |@.....|"),
                                 HasSubstr("< 41 00 05"), HasSubstr("close")));
-  EXPECT_TRUE(std::regex_search(detect.err, std::regex(R"(\[ +[0-9]+\.[0-9]{3}\] > 42)"))) << detect.err;
+  EXPECT_TRUE(std::regex_search(detect.err, std::regex(R"(\n\[ +[0-9]+\.[0-9]{3} ms\] > 42)"))) << detect.err;
 
   const ProgramRun info = Recorder({"info"});
   ASSERT_EQ(info.status, 0) << info.err;
@@ -77,7 +109,14 @@ TEST(HidSession, DownloadsInEveryFormatAndTheReport) {
   // The report reads the program's own JSON.
   const ProgramRun report = RunProgram({"report", (dir / "d.json").string(), "--format", "json"});
   ASSERT_EQ(report.status, 0) << report.err;
+  ExpectPlain(report);
   EXPECT_EQ(nlohmann::json::parse(report.out)["readings"]["total"].get<int>(), kRecorderRecords);
+
+  // The device keeps its texts in Latin-1; the table shows them in UTF-8.
+  WriteText(dir / "kept.json", R"({"patient": ["JÖRG KÄSE"]})");
+  const ProgramRun named = Recorder({"download", "--sim-plan", (dir / "kept.json").string()});
+  ASSERT_EQ(named.status, 0) << named.err;
+  EXPECT_THAT(named.out, HasSubstr("JÖRG KÄSE"));
 }
 
 TEST(HidSession, UploadedPlanReadsBackEqual) {
@@ -113,20 +152,31 @@ TEST(HidSession, UploadedPlanReadsBackEqual) {
   EXPECT_EQ(Recorder({"upload", (dir / "default.json").string()}).status, 0);
 }
 
-TEST(HidSession, DeleteOnlyWhereTheDeviceAllowsIt) {
+TEST(HidSession, DeleteOnlyWhereTheDeviceAllowsItAndOnlyWhenTold) {
   const ProgramRun recorder = Recorder({"delete", "--yes"});
   EXPECT_EQ(recorder.status, kExitRefused);
   EXPECT_THAT(recorder.err, HasSubstr("does not let a host delete"));
 
-  const ProgramRun stores = RunProgram({"delete", "--yes", "--sim", "hid", "--sim-type", "5", "--mode", "5"});
-  EXPECT_EQ(stores.status, 0) << stores.err;
-  EXPECT_THAT(stores.out, HasSubstr("Deleted"));
+  // With no terminal to ask on (standard input is not one here), nothing
+  // happens without --yes: the device is not even opened.
+  const std::vector<std::string> stores = {"delete", "--sim", "hid", "--sim-type", "5", "--mode", "5", "--trace"};
+  const ProgramRun unasked = RunProgram(stores);
+  EXPECT_EQ(unasked.status, kExitBadInput);
+  EXPECT_THAT(unasked.err, AllOf(HasSubstr("nothing deleted"), HasSubstr("--yes"), Not(HasSubstr("open "))));
 
   // A three-store monitor offers no plan; its download shows three stores.
   const ProgramRun download = RunProgram({"download", "--sim", "hid", "--sim-type", "5", "--mode", "7"});
   ASSERT_EQ(download.status, 0) << download.err;
-  EXPECT_THAT(download.out, AllOf(HasSubstr("Store 1: 78 records"), HasSubstr("Store 3: 26 records"),
-                                  Not(HasSubstr("day period"))));
+  ExpectPlain(download);
+  EXPECT_THAT(download.out, AllOf(HasSubstr("Store 1: 78 records"), HasSubstr("Store 2: 39 records"),
+                                  HasSubstr("Store 3: 26 records"), Not(HasSubstr("day period"))));
+  // The delete says what it deleted: what the store held, now gone.
+  std::vector<std::string> told = stores;
+  told.push_back("--yes");
+  const ProgramRun deleted = RunProgram(told);
+  EXPECT_EQ(deleted.status, 0) << deleted.err;
+  EXPECT_THAT(deleted.out, HasSubstr("Deleted 39 records (store 2)"));
+  ExpectPlain(deleted);
 }
 
 TEST(HidSession, EachDeviceTypeOffersItsOwnModes) {
@@ -141,6 +191,59 @@ TEST(HidSession, EachDeviceTypeOffersItsOwnModes) {
 
 // Served on a pseudo-terminal: where the system has them.
 #if !defined(_WIN32)
+// What a terminal shows, line by line: "\r" goes back to the line's start,
+// "\033[K" erases from there to its end.
+std::vector<std::string> Screen(const std::string& bytes) {
+  std::vector<std::string> lines(1);
+  std::size_t column = 0;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    std::string& line = lines.back();
+    if (bytes[i] == '\r') {
+      column = 0;
+    } else if (bytes[i] == '\n') {
+      lines.emplace_back();
+      column = 0;
+    } else if (bytes.compare(i, 3, "\033[K") == 0) {
+      line.resize(column);
+      i += 2;
+    } else {
+      if (column < line.size()) line[column] = bytes[i];
+      else line += bytes[i];
+      ++column;
+    }
+  }
+  return lines;
+}
+
+// On a terminal: a download of several parts (here the three stores) has one
+// bar that only rises and names the part under way, and --trace lines each
+// start a line of their own, never behind the bar.
+TEST(Terminal, TheBarRisesOnceOverEveryPartAndTraceLinesStandAlone) {
+  const auto dir = TestDir();
+  const ProgramRun run = RunOnTerminal({"download", "--sim", "hid", "--sim-type", "5", "--mode", "7", "--sim-pace",
+                                        "2", "--trace", "--format", "json", "-o", (dir / "d.json").string()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  static const std::regex kBar(R"(\[[#.]{30}\] ([0-9]+)%  ([^\r\n\x1b]*))");
+  std::vector<int> percents;
+  std::vector<std::string> parts;
+  for (auto it = std::sregex_iterator(run.err.begin(), run.err.end(), kBar); it != std::sregex_iterator(); ++it) {
+    percents.push_back(std::stoi((*it)[1]));
+    if (parts.empty() || parts.back() != (*it)[2]) parts.push_back((*it)[2]);
+  }
+  EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end())) << ::testing::PrintToString(percents);
+  EXPECT_THAT(parts, ::testing::ElementsAre("store 1 (1 of 3)", "store 2 (2 of 3)", "store 3 (3 of 3)"));
+  ASSERT_FALSE(percents.empty());
+  EXPECT_GT(percents.back(), 66);
+
+  int traced = 0;
+  for (const std::string& line : Screen(run.err)) {
+    if (line.find(" ms] ") == std::string::npos) continue;
+    ++traced;
+    EXPECT_TRUE(std::regex_search(line, std::regex(R"(^\[ *[0-9]+\.[0-9]{3} ms\] [<>oc])"))) << line;
+  }
+  EXPECT_GT(traced, 143);  // a line for each record at least
+}
+
 struct FamilyCase {
   std::string family;
   int protocol;
@@ -164,12 +267,14 @@ void PrintTo(const FamilyCase& c, std::ostream* out) { *out << c.family; }
 
 class SerialFamily : public ::testing::TestWithParam<FamilyCase> {
  protected:
-  // `bplink ARGS --port PTY` with a short time-out; `known`: with the protocol
-  // named, which skips detection.
+  // `bplink ARGS --port PTY` with a short time-out, its output checked to be
+  // plain words; `known`: with the protocol named, which skips detection.
   ProgramRun Run(std::vector<std::string> args, bool known = true) const {
     args.insert(args.end(), {"--port", port_, "--timeout", kTimeoutMs});
     if (known) args.insert(args.end(), {"--protocol", std::to_string(GetParam().protocol)});
-    return RunProgram(args);
+    ProgramRun run = RunProgram(args);
+    ExpectPlain(run);
+    return run;
   }
 
   std::string port_;
@@ -179,7 +284,7 @@ TEST_P(SerialFamily, OnAPseudoTerminalAsAPersonUsesIt) {
   const FamilyCase& c = GetParam();
   const auto dir = TestDir();
   // The device keeps one plan to begin with; another is uploaded later.
-  WriteText(dir / "kept.json", R"({"patient": ["KEPT"], "period1": {"start": "08:00", "interval": 30}})");
+  WriteText(dir / "kept.json", R"({"patient": ["KÄTHE"], "period1": {"start": "08:00", "interval": 30}})");
   std::vector<std::string> serve = {"sim", c.family, "--sim-records", std::to_string(kSerialRecords)};
   if (c.takes_plan) serve.insert(serve.end(), {"--sim-plan", (dir / "kept.json").string()});
   RunningProgram sim(serve, dir);
@@ -197,9 +302,17 @@ TEST_P(SerialFamily, OnAPseudoTerminalAsAPersonUsesIt) {
   ASSERT_EQ(info.status, 0) << info.err;
   EXPECT_THAT(info.out, AllOf(HasSubstr(c.modes), HasSubstr(c.takes_plan ? "Intervals" : "Plan: this device takes none")));
 
-  // The JSON and the CSV show the same download, every set of it.
-  const ProgramRun json = Run({"download", "--format", "json", "-o", (dir / "d.json").string()});
+  // The JSON, the CSV and the table show the same download, every set of it.
+  const ProgramRun json = Run({"download", "--format", "json", "-o", (dir / "d.json").string(), "--trace"});
   ASSERT_EQ(json.status, 0) << json.err;
+  // The trace shows frames, not the bytes the family receives one at a time.
+  int lines = 0, bytes = 0;
+  static const std::regex kReceived(R"(\n\[ *[0-9]+\.[0-9]{3} ms\] < ((?:[0-9A-F]{2} ?)+)  \|)");
+  for (auto it = std::sregex_iterator(json.err.begin(), json.err.end(), kReceived); it != std::sregex_iterator(); ++it) {
+    ++lines;
+    bytes += static_cast<int>((*it)[1].length() + 1) / 3;
+  }
+  EXPECT_LT(4 * lines, bytes) << json.err;
   const auto doc = ReadJson(dir / "d.json");
   EXPECT_EQ(doc["complete"], true);
   EXPECT_EQ(doc["device"]["protocol"], c.protocol);
@@ -207,7 +320,7 @@ TEST_P(SerialFamily, OnAPseudoTerminalAsAPersonUsesIt) {
   EXPECT_EQ(doc["sets"][0]["records"].size(), static_cast<std::size_t>(kSerialRecords));
   EXPECT_EQ(doc["sets"][0]["head"]["count"], kSerialRecords);
   if (c.takes_plan) {
-    EXPECT_EQ(doc["plan"]["patient"][0], "KEPT");
+    EXPECT_EQ(doc["plan"]["patient"][0], "KÄTHE");
     EXPECT_EQ(doc["plan"]["period1"], (nlohmann::json{{"start", "08:00"}, {"interval", 30}}));
   }
   const ProgramRun csv = Run({"download", "--format", "csv"});
@@ -216,6 +329,15 @@ TEST_P(SerialFamily, OnAPseudoTerminalAsAPersonUsesIt) {
   for (const auto& set : doc["sets"]) records += set["records"].size();
   EXPECT_EQ(Lines(csv.out), static_cast<int>(records) + 1);
   EXPECT_THAT(csv.out, HasSubstr("," + std::to_string(doc["sets"][0]["records"][0]["sys"].get<int>()) + ","));
+  const ProgramRun table = Run({"download"});
+  ASSERT_EQ(table.status, 0) << table.err;
+  if (c.takes_plan) {
+    EXPECT_THAT(table.out, HasSubstr("KÄTHE"));
+  }
+  // The report of the download, as a script would read it.
+  const ProgramRun report = RunProgram({"report", (dir / "d.json").string(), "--format", "json"});
+  ASSERT_EQ(report.status, 0) << report.err;
+  ExpectPlain(report);
 
   WriteText(dir / "plan.json", R"({
     "patient": ["ANNA MUELLER", "ID-7"],
