@@ -22,15 +22,15 @@ constexpr int kPercent = 100;
 
 const char* StageName(int stage) {
   static constexpr std::array<const char*, 10> kNames = {
-      "blood pressure", "plan",    "blood pressure", "SpO2",    "blood pressure, set 2",
+      "starting",       "plan",    "blood pressure", "SpO2",    "blood pressure, set 2",
       "deleting",       "store 1", "store 2",        "store 3", "plan upload"};
   return stage >= 0 && stage < static_cast<int>(kNames.size()) ? kNames[stage] : "working";
 }
 
 // The stages in which records or samples arrive, each part counted 0 to 100.
+// (Data mode 0's stage is also where every transfer starts, before any step.)
 bool IsDataStage(int stage) {
   switch (stage) {
-    case TRANSPORT_BP_MODE0:
     case TRANSPORT_BP:
     case TRANSPORT_SPO2:
     case TRANSPORT_BP_SET2:
