@@ -16,8 +16,6 @@
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <cstdlib>
 #endif
 
 namespace {
@@ -58,7 +56,7 @@ int StatusOf(int wait_status) { return WIFEXITED(wait_status) ? WEXITSTATUS(wait
 
 #if defined(_WIN32)
 
-RunningProgram::RunningProgram(const std::vector<std::string>& args, const std::filesystem::path& dir)
+RunningProgram::RunningProgram(const std::vector<std::string>& args, const std::filesystem::path& dir, bool)
     : out_(dir / "bg.out"), err_(dir / "bg.err") {
   std::wstring command = Quoted(BPLINK_PROGRAM);
   for (const std::string& arg : args) command += L" " + Quoted(arg);
@@ -127,8 +125,11 @@ ProgramRun RunningProgram::Wait() {
 
 #else
 
-RunningProgram::RunningProgram(const std::vector<std::string>& args, const std::filesystem::path& dir)
+RunningProgram::RunningProgram(const std::vector<std::string>& args, const std::filesystem::path& dir, bool terminal)
     : out_(dir / "bg.out"), err_(dir / "bg.err") {
+  if (terminal) terminal_ = posix_openpt(O_RDWR | O_NOCTTY);
+  if (terminal_ >= 0 && (grantpt(terminal_) != 0 || unlockpt(terminal_) != 0)) return;
+  const std::string err = terminal_ >= 0 ? ptsname(terminal_) : err_.string();
   std::vector<std::string> copy = args;
   copy.insert(copy.begin(), BPLINK_PROGRAM);
   std::vector<char*> argv;
@@ -138,7 +139,7 @@ RunningProgram::RunningProgram(const std::vector<std::string>& args, const std::
   if (pid_ == 0) {
     dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
     dup2(open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
-    dup2(open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
+    dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY, 0644), STDERR_FILENO);
     execv(argv[0], argv.data());
     _exit(127);
   }
@@ -149,6 +150,7 @@ RunningProgram::~RunningProgram() {
     kill(static_cast<pid_t>(pid_), SIGKILL);
     waitpid(static_cast<pid_t>(pid_), nullptr, 0);
   }
+  if (terminal_ >= 0) close(terminal_);
 }
 
 bool RunningProgram::Signal(int signal) const { return kill(static_cast<pid_t>(pid_), signal) == 0; }
@@ -162,9 +164,18 @@ bool RunningProgram::Ended(int& status) {
 
 ProgramRun RunningProgram::Wait() {
   int status = 0;
+  std::string shown;  // what the terminal got, read as it comes: a full one would stop the program
+  for (bool ended = false; terminal_ >= 0 && !ended_status_;) {
+    pollfd ready{terminal_, POLLIN, 0};
+    char buffer[4096];
+    const ssize_t n = poll(&ready, 1, 20) > 0 && (ready.revents & POLLIN) ? read(terminal_, buffer, sizeof buffer) : 0;
+    if (n > 0) shown.append(buffer, static_cast<std::size_t>(n));
+    else if (ended) ended_status_ = StatusOf(status);
+    else ended = waitpid(static_cast<pid_t>(pid_), &status, WNOHANG) == pid_;
+  }
   if (!ended_status_)
     ended_status_ = waitpid(static_cast<pid_t>(pid_), &status, 0) == pid_ ? StatusOf(status) : -1;
-  return {*ended_status_, ReadText(out_), ReadText(err_)};
+  return {*ended_status_, ReadText(out_), terminal_ >= 0 ? shown : ReadText(err_)};
 }
 
 #endif
@@ -187,49 +198,6 @@ bool RunningProgram::AwaitErr(const std::string& text, int times) {
 
 std::string RunningProgram::Out() const { return ReadText(out_); }
 
-#if !defined(_WIN32)
-ProgramRun RunOnTerminal(const std::vector<std::string>& args) {
-  const int master = posix_openpt(O_RDWR | O_NOCTTY);
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return {};
-  const std::string terminal = ptsname(master);
-  const auto dir = std::filesystem::temp_directory_path() / ("bplink_cli_tty_" + std::to_string(ProcessId()));
-  std::filesystem::create_directories(dir);
-  std::vector<std::string> copy = args;
-  copy.insert(copy.begin(), BPLINK_PROGRAM);
-  std::vector<char*> argv;
-  for (auto& a : copy) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
-    dup2(open((dir / "tty.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
-    dup2(open(terminal.c_str(), O_RDWR | O_NOCTTY), STDERR_FILENO);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  // Read as it comes, or the program would block on a full terminal.
-  ProgramRun run;
-  int status = 0;
-  bool ended = false;
-  for (;;) {
-    pollfd ready{master, POLLIN, 0};
-    if (poll(&ready, 1, 20) > 0 && (ready.revents & POLLIN) != 0) {
-      char buffer[4096];
-      const ssize_t n = read(master, buffer, sizeof buffer);
-      if (n > 0) {
-        run.err.append(buffer, static_cast<std::size_t>(n));
-        continue;
-      }
-    }
-    if (ended) break;  // and nothing more to read
-    ended = waitpid(pid, &status, WNOHANG) == pid;
-  }
-  close(master);
-  run.status = StatusOf(status);
-  run.out = ReadText(dir / "tty.out");
-  return run;
-}
-#endif
 
 ProgramRun RunProgram(const std::vector<std::string>& args) {
   // Not TestDir(): that would empty the test's own directory.
