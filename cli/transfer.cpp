@@ -93,13 +93,12 @@ void ProgressTrack::See(int stage, int percent) {
     if (part_ < 0 || last_percent_ > 0) part_ = std::min(part_ + 1, last);
     part_stage_ = stage;
     last_percent_ = 0;
-    stale_ = percent;  // the last part's count, until the library resets it
-  } else if (stale_ >= 0 && percent == stale_) {
-    percent = 0;
-  } else if (percent < last_percent_) {
+    stale_ = percent;  // what the last part left, until the library counts this one
+  } else if (stale_ >= 0 && percent != stale_) {
+    stale_ = -1;
+  } else if (stale_ < 0 && percent < last_percent_) {
     part_ = std::min(part_ + 1, last);  // counted from 0 again: the next part
   }
-  if (percent != stale_) stale_ = -1;
   if (stale_ >= 0) percent = 0;
   last_percent_ = percent;
   const int count = std::max(static_cast<int>(parts_.size()), 1);
@@ -117,8 +116,8 @@ std::vector<std::string> DownloadParts(const Session& session, int mode) {
   const bool all_stores = mode == DATAMODE_ZONE_ALL;
   if (mode >= DATAMODE_ZONE1 && mode <= DATAMODE_ZONE3) return {store(mode - DATAMODE_ZONE1 + 1)};
   if (all_stores) return {store(1), store(2), store(3)};
-  if (session.family->link == LinkKind::kSerial)
-    return {session.family->deviceType == kDeviceAmbulatory ? "sets 1 and 2" : "blood pressure"};
+  // A serial recorder streams both its sets as one; how far it is, it does not say.
+  if (session.family->link == LinkKind::kSerial) return {"blood pressure"};
   switch (session.device.nDeviceType) {
     case kDeviceAmbulatory: {
       // A recorder sends its second set after the first, in the same
@@ -128,7 +127,9 @@ std::vector<std::string> DownloadParts(const Session& session, int mode) {
       if (session.device.nVariant == kSingleSetVariant) return {"set 1"};
       return {"set 1", "set 2"};
     }
-    case kDeviceWithSpO2: return {"blood pressure", "SpO2"};
+    case kDeviceWithSpO2:
+      if (mode == DATAMODE_BP_SPO2) return {"blood pressure", "SpO2"};
+      return {"blood pressure"};
     default: return {"blood pressure"};
   }
 }
