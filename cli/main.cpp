@@ -98,6 +98,11 @@ class HelpFormatter : public CLI::Formatter {
     return ChoicesAsWords(CLI::Formatter::make_option_opts(option));
   }
 
+  // A command takes the main help's footer as its own when it is added.
+  std::string make_footer(const CLI::App* app) const override {
+    return app->get_parent() == nullptr ? CLI::Formatter::make_footer(app) : "";
+  }
+
   std::string make_help(const CLI::App* app, std::string name, CLI::AppFormatMode mode) const override {
     std::string help = CLI::Formatter::make_help(app, std::move(name), mode);
     const CLI::App* parent = app->get_parent();
@@ -128,6 +133,7 @@ int main(int argc, char** argv) {
   // Options are --long on every system: a Windows build would otherwise take
   // an argument such as /tmp/plan.txt for an option called "tmp".
   app.allow_windows_style_options(false);
+  app.footer(kExitStatusTable);
   app.formatter(std::make_shared<HelpFormatter>());
   app.failure_message([](const CLI::App* failed, const CLI::Error& e) {
     return ChoicesAsWords(CLI::FailureMessage::simple(failed, e));
@@ -144,8 +150,6 @@ int main(int argc, char** argv) {
   AddReportCommand(app);
   AddHistoryCommand(app);
   AddExportCommand(app);
-  // After the commands, which would otherwise each take it as their own.
-  app.footer(kExitStatusTable);
 
   try {
     app.parse(argc, argv);
