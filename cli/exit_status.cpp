@@ -20,7 +20,7 @@ int ExitForResult(int result) {
 }
 
 std::string ResultMessage(int result) {
-  return std::string(bplink::ResultText(result)) + " (" + std::to_string(result) + ")";
+  return bplink::ResultText(result);
 }
 
 }  // namespace bplink::cli

@@ -33,8 +33,8 @@ inline constexpr const char* kExitStatusTable =
 
 // The exit status of a library result code (1 is success).
 int ExitForResult(int result);
-// The library's words for a result code, with the code: "the device did not
-// answer (5)".
+// The library's words for a result code: "the device did not answer". The
+// number itself is left out: next to the exit status it would read as one.
 std::string ResultMessage(int result);
 
 }  // namespace bplink::cli

@@ -1,5 +1,6 @@
 #include "links.h"
 
+#include <cstdio>
 #include <iostream>
 #include <stdexcept>
 
@@ -8,6 +9,7 @@
 #include "exit_status.h"
 #include "models.h"
 #include "program_env.h"
+#include "transfer.h"
 
 namespace bplink::cli {
 namespace {
@@ -37,22 +39,107 @@ class PacedDevice : public CDevice {
   unsigned pace_ms_;
 };
 
+// --trace: one line per frame, stamped with the milliseconds since the
+// program started, in hex and as printable ASCII. The serial families send
+// and receive one byte per call: bytes that cross one at a time in one
+// direction, with nothing else and no pause between, are one frame, and one
+// line. A call of several bytes is a frame of its own.
+class FrameTrace {
+ public:
+  // `name_link`: each line names its port (detection traces several at once).
+  explicit FrameTrace(bool name_link) : name_link_(name_link) {}
+  ~FrameTrace() { Flush(); }
+  FrameTrace(const FrameTrace&) = delete;
+  FrameTrace& operator=(const FrameTrace&) = delete;
+
+  void See(const sim::LinkEvent& e) {
+    const std::lock_guard hold(lock_);
+    using Kind = sim::LinkEvent::Kind;
+    const double now = TheProgramEnv().ElapsedMs();
+    const bool byte = (e.kind == Kind::kSent || e.kind == Kind::kReceived) && e.asked == 1 && e.result != 0;
+    if (!byte || e.kind != pending_kind_ || now - last_byte_at_ > kFrameGapMs) Flush();
+    if (byte) last_byte_at_ = now;
+    switch (e.kind) {
+      case Kind::kOpen:
+        link_ = e.target.substr(0, e.target.find(" at "));
+        if (link_.starts_with("device ")) link_ = "USB HID";
+        Line(now, "open " + e.target + (e.result ? "" : ": failed"));
+        return;
+      case Kind::kClose: Line(now, "close"); return;
+      case Kind::kSent:
+      case Kind::kReceived: break;
+    }
+    const char* arrow = e.kind == Kind::kSent ? "> " : "< ";
+    if (e.result == 0 && e.kind == Kind::kReceived) {
+      Line(now, arrow + std::string("nothing (") + std::to_string(e.asked) + (e.asked == 1 ? " byte" : " bytes") +
+                    " expected)");
+      return;
+    }
+    if (!byte) {
+      Line(now, arrow + Bytes(e.bytes) + (e.result ? "" : "  (send failed)"));
+      return;
+    }
+    if (pending_.empty()) pending_at_ = now;
+    pending_kind_ = e.kind;
+    pending_.insert(pending_.end(), e.bytes.begin(), e.bytes.end());
+    if (pending_.size() >= kLongestLine) Flush();
+  }
+
+ private:
+  // Far longer than any frame these devices send one byte at a time.
+  static constexpr std::size_t kLongestLine = 256;
+  // Longer than a byte takes on the slowest line (4800 baud: 2 ms), shorter
+  // than the shortest pause the protocols make between frames (10 ms).
+  static constexpr double kFrameGapMs = 8;
+
+  // "41 00 05  |A..|"
+  static std::string Bytes(const std::vector<std::uint8_t>& bytes) {
+    std::string hex, ascii;
+    char cell[4];
+    for (std::uint8_t b : bytes) {
+      std::snprintf(cell, sizeof cell, "%02X ", b);
+      hex += cell;
+      ascii += b >= 0x20 && b < 0x7F ? static_cast<char>(b) : '.';
+    }
+    if (!hex.empty()) hex.pop_back();
+    return hex + "  |" + ascii + "|";
+  }
+
+  void Flush() {
+    if (pending_.empty()) return;
+    Line(pending_at_, (pending_kind_ == sim::LinkEvent::Kind::kSent ? "> " : "< ") + Bytes(pending_));
+    pending_.clear();
+  }
+
+  void Line(double ms, const std::string& text) const {
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "[%10.3f ms] ", ms);
+    WriteStderrLine(stamp + (name_link_ && !link_.empty() ? link_ + " " : std::string()) + text);
+  }
+
+  const bool name_link_;
+  std::mutex lock_;
+  std::string link_;  // what the last open opened
+  sim::LinkEvent::Kind pending_kind_ = sim::LinkEvent::Kind::kClose;
+  std::vector<std::uint8_t> pending_;
+  double pending_at_ = 0;
+  double last_byte_at_ = 0;
+};
+
+sim::RecordingDevice::Observer TraceFrames(bool name_link) {
+  return [trace = std::make_shared<FrameTrace>(name_link)](const sim::LinkEvent& event) { trace->See(event); };
+}
+
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 // One detection worker's device: a port of its own on the machine, or the
-// run's simulated device, which takes one call at a time. Under --trace its
-// calls are traced, one line at a time whichever worker makes them.
+// run's simulated device, which takes one call at a time. Under --trace a
+// port of its own is traced by itself, each line naming the port.
 class DetectionDevice : public CDevice {
  public:
   DetectionDevice(std::unique_ptr<CDevice> own, CDevice* shared, std::shared_ptr<std::mutex> lock, bool trace)
       : own_(std::move(own)), target_(own_ ? own_.get() : shared), lock_(std::move(lock)) {
-    if (trace && own_)
-      traced_ = std::make_unique<sim::RecordingDevice>(
-          *own_, [lock = lock_, line = sim::TraceTo(std::cerr, [] { return TheProgramEnv().ElapsedMs(); })](
-                     const sim::LinkEvent& event) {
-            const std::lock_guard hold(*lock);
-            line(event);
-          });
+    if (trace && own_) traced_ = std::make_unique<sim::RecordingDevice>(*own_, TraceFrames(true));
     if (traced_) target_ = traced_.get();
   }
   int Open(CString strPath, DCB dcb) override { return Call([&] { return target_->Open(strPath, dcb); }); }
@@ -64,8 +151,7 @@ class DetectionDevice : public CDevice {
   LinkError Error() const { return own_ ? LastLinkError(*own_) : LinkError{}; }
 
  private:
-  // A port of its own needs no lock (the trace takes it per line); the
-  // shared simulated device does.
+  // A port of its own needs no lock; the shared simulated device does.
   template <typename F>
   int Call(F call) {
     if (own_) return call();
@@ -141,8 +227,7 @@ Link::Link(const GlobalOptions& options) : trace_(options.trace), shared_(std::m
     }
   }
   if (options.trace)
-    traced_ = std::make_unique<sim::RecordingDevice>(
-        *device, sim::TraceTo(std::cerr, [] { return TheProgramEnv().ElapsedMs(); }));
+    traced_ = std::make_unique<sim::RecordingDevice>(*device, TraceFrames(false));
   device_ = traced_ ? traced_.get() : device;
 }
 

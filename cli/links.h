@@ -85,7 +85,7 @@ class Link {
   CDevice* device_ = nullptr;
   bool trace_ = false;
   unsigned timeout_ms_ = CDevice_COM::kDefaultRecvTimeoutMs;
-  std::shared_ptr<std::mutex> shared_;  // one caller at a time on device_, and on the trace
+  std::shared_ptr<std::mutex> shared_;  // one caller at a time on device_
 };
 
 // The simulated device of `family` the options ask for. Throws CommandError.

@@ -3,8 +3,12 @@
 #include <CLI/CLI.hpp>
 #include <bplink/version.h>
 
+#include <algorithm>
 #include <iostream>
+#include <regex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "commands/commands.h"
 #include "exit_status.h"
@@ -53,9 +57,84 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& g) {
       ->take_all();
   app.add_option("--protocol", g.protocol, "Skip detection: the device speaks this protocol code (1 to 10)")
       ->check(CLI::Range(1, 10));
-  app.add_flag("--trace", g.trace, "Write every frame sent and received to stderr, in hex with timestamps");
-  app.add_option("--timeout", g.timeout_ms, "Serial receive time-out in milliseconds");
+  app.add_flag("--trace", g.trace,
+               "Write every frame sent and received to stderr, one line each: milliseconds since the start, "
+               "hex and printable ASCII");
+  app.add_option("--timeout", g.timeout_ms,
+                 "Serial receive time-out in milliseconds (default: " +
+                     std::to_string(CDevice_COM::kDefaultRecvTimeoutMs) + ")");
 }
+
+// CLI11 describes a choice by how it is checked ("ENUM:value in
+// {csv->1,json->2,table->0} OR {1,2,0}", "TEXT:{hid,kx71}", "INT:INT in
+// [1 - 8]"); a person reads the words: "table|csv|json", "hid|kx71", "1..8".
+std::string ChoicesAsWords(std::string text) {
+  static const std::regex kMapped(R"((?:ENUM:)?value in \{([^}]*)\} OR \{[^}]*\})");
+  static const std::regex kRefused(R"(Check (\S+) (table\|\S+|[^ ]+\|[^ ]+) FAILED)");
+  static const std::regex kListed(R"(TEXT:\{([^}]*)\})");
+  static const std::regex kRange(R"(INT:INT in \[(-?[0-9]+) - (-?[0-9]+)\])");
+  std::smatch m;
+  while (std::regex_search(text, m, kMapped)) {
+    // "csv->1,json->2,table->0": the words in the order of their values.
+    std::vector<std::pair<std::string, std::string>> pairs;
+    const std::string list = m[1];
+    for (std::size_t at = 0; at <= list.size();) {
+      const std::size_t end = std::min(list.find(',', at), list.size());
+      const std::string item = list.substr(at, end - at);
+      const std::size_t arrow = item.find("->");
+      if (arrow != std::string::npos) pairs.emplace_back(item.substr(arrow + 2), item.substr(0, arrow));
+      at = end + 1;
+    }
+    std::sort(pairs.begin(), pairs.end(), [](const auto& a, const auto& b) {
+      return a.first.size() != b.first.size() ? a.first.size() < b.first.size() : a.first < b.first;
+    });
+    std::string words;
+    for (const auto& [value, word] : pairs) words += (words.empty() ? "" : "|") + word;
+    text.replace(m.position(0), m.length(0), words);
+  }
+  text = std::regex_replace(text, kRefused, "$1 is not one of $2");
+  while (std::regex_search(text, m, kListed)) {
+    std::string words = m[1];
+    std::replace(words.begin(), words.end(), ',', '|');
+    text.replace(m.position(0), m.length(0), words);
+  }
+  return std::regex_replace(text, kRange, "$1..$2");
+}
+
+// The global options a command reads; they may stand before or after it.
+bool TakesGlobal(const std::string& command, const std::string& option) {
+  if (command == "report" || command == "history" || command == "export") return false;
+  if (command == "sim") return option.starts_with("--sim-");
+  return true;
+}
+
+// Help as a person reads it: choices as words, and under each command the
+// global options it takes. The exit statuses are the main help's footer only.
+class HelpFormatter : public CLI::Formatter {
+ public:
+  std::string make_option_opts(const CLI::Option* option) const override {
+    return ChoicesAsWords(CLI::Formatter::make_option_opts(option));
+  }
+
+  // A command takes the main help's footer as its own when it is added.
+  std::string make_footer(const CLI::App* app) const override {
+    return app->get_parent() == nullptr ? CLI::Formatter::make_footer(app) : "";
+  }
+
+  std::string make_help(const CLI::App* app, std::string name, CLI::AppFormatMode mode) const override {
+    std::string help = CLI::Formatter::make_help(app, std::move(name), mode);
+    const CLI::App* parent = app->get_parent();
+    if (parent == nullptr || mode == CLI::AppFormatMode::Sub) return help;
+    const std::string command = app->get_name();
+    const std::vector<const CLI::Option*> globals = parent->get_options([&](const CLI::Option* option) {
+      return option->nonpositional() && option != parent->get_help_ptr() && option != parent->get_version_ptr() &&
+             TakesGlobal(command, option->get_name());
+    });
+    if (globals.empty()) return help;
+    while (help.ends_with("\n\n")) help.pop_back();
+    return help + make_group("Global options (before or after the command)", false, globals) + "\n";
+  }
+};
 
 }  // namespace
 
@@ -74,6 +153,10 @@ int main(int argc, char** argv) {
   // an argument such as /tmp/plan.txt for an option called "tmp".
   app.allow_windows_style_options(false);
   app.footer(kExitStatusTable);
+  app.formatter(std::make_shared<HelpFormatter>());
+  app.failure_message([](const CLI::App* failed, const CLI::Error& e) {
+    return ChoicesAsWords(CLI::FailureMessage::simple(failed, e));
+  });
   GlobalOptions global;
   AddGlobalOptions(app, global);
   AddDetectCommand(app, global);

@@ -92,7 +92,7 @@ int Session::ExitFor(int result) const {
 std::string Session::Explain(int result) const {
   const bool silent = result != kResultOk && result == family->silenceResult;
   std::string text = ResultMessage(result);
-  if (silent && result != kResultIoFailed) text = "the device stopped answering (" + std::to_string(result) + ")";
+  if (silent && result != kResultIoFailed) text = "the device stopped answering";
   if (link == nullptr) return text;
   std::string why;
   if (result == kResultNoLink) {

@@ -60,7 +60,8 @@ void RunDownload(const GlobalOptions& global, const DownloadOptions& options) {
   const int mode = ChooseMode(session, options.mode);
   CProtocolBase& protocol = *session.protocol;
   const TransferOutcome outcome =
-      RunTransfer(session, [&protocol, mode] { return protocol.PC_Download(static_cast<enum_DataMode>(mode)); });
+      RunTransfer(session, [&protocol, mode] { return protocol.PC_Download(static_cast<enum_DataMode>(mode)); },
+                  DownloadParts(session, mode));
 
   _DOWNLOAD_DATAINFO data;
   protocol.GetDownLoadData(&data);

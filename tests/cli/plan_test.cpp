@@ -137,7 +137,7 @@ TEST_P(PlanForDevice, IsHeldToWhatTheDeviceAllowsAndKeeps) {
   } else {
     const ProgramRun download = Run({"download", "--format", "json"});
     ASSERT_EQ(download.status, 0) << download.err;
-    EXPECT_EQ(nlohmann::json::parse(download.out)["plan"]["patient"][0], "KEPT");
+    EXPECT_EQ(nlohmann::json::parse(download.out)["plan"]["patient"][0], "KÄTHE");
   }
 
   // Every field set: the ones the device drops are named, the ones it keeps

@@ -13,6 +13,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -55,7 +56,7 @@ int StatusOf(int wait_status) { return WIFEXITED(wait_status) ? WEXITSTATUS(wait
 
 #if defined(_WIN32)
 
-RunningProgram::RunningProgram(const std::vector<std::string>& args, const std::filesystem::path& dir)
+RunningProgram::RunningProgram(const std::vector<std::string>& args, const std::filesystem::path& dir, bool)
     : out_(dir / "bg.out"), err_(dir / "bg.err") {
   std::wstring command = Quoted(BPLINK_PROGRAM);
   for (const std::string& arg : args) command += L" " + Quoted(arg);
@@ -124,8 +125,11 @@ ProgramRun RunningProgram::Wait() {
 
 #else
 
-RunningProgram::RunningProgram(const std::vector<std::string>& args, const std::filesystem::path& dir)
+RunningProgram::RunningProgram(const std::vector<std::string>& args, const std::filesystem::path& dir, bool terminal)
     : out_(dir / "bg.out"), err_(dir / "bg.err") {
+  if (terminal) terminal_ = posix_openpt(O_RDWR | O_NOCTTY);
+  if (terminal_ >= 0 && (grantpt(terminal_) != 0 || unlockpt(terminal_) != 0)) return;
+  const std::string err = terminal_ >= 0 ? ptsname(terminal_) : err_.string();
   std::vector<std::string> copy = args;
   copy.insert(copy.begin(), BPLINK_PROGRAM);
   std::vector<char*> argv;
@@ -135,7 +139,7 @@ RunningProgram::RunningProgram(const std::vector<std::string>& args, const std::
   if (pid_ == 0) {
     dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
     dup2(open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
-    dup2(open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
+    dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY, 0644), STDERR_FILENO);
     execv(argv[0], argv.data());
     _exit(127);
   }
@@ -146,6 +150,7 @@ RunningProgram::~RunningProgram() {
     kill(static_cast<pid_t>(pid_), SIGKILL);
     waitpid(static_cast<pid_t>(pid_), nullptr, 0);
   }
+  if (terminal_ >= 0) close(terminal_);
 }
 
 bool RunningProgram::Signal(int signal) const { return kill(static_cast<pid_t>(pid_), signal) == 0; }
@@ -159,9 +164,18 @@ bool RunningProgram::Ended(int& status) {
 
 ProgramRun RunningProgram::Wait() {
   int status = 0;
+  std::string shown;  // what the terminal got, read as it comes: a full one would stop the program
+  for (bool ended = false; terminal_ >= 0 && !ended_status_;) {
+    pollfd ready{terminal_, POLLIN, 0};
+    char buffer[4096];
+    const ssize_t n = poll(&ready, 1, 20) > 0 && (ready.revents & POLLIN) ? read(terminal_, buffer, sizeof buffer) : 0;
+    if (n > 0) shown.append(buffer, static_cast<std::size_t>(n));
+    else if (ended) ended_status_ = StatusOf(status);
+    else ended = waitpid(static_cast<pid_t>(pid_), &status, WNOHANG) == pid_;
+  }
   if (!ended_status_)
     ended_status_ = waitpid(static_cast<pid_t>(pid_), &status, 0) == pid_ ? StatusOf(status) : -1;
-  return {*ended_status_, ReadText(out_), ReadText(err_)};
+  return {*ended_status_, ReadText(out_), terminal_ >= 0 ? shown : ReadText(err_)};
 }
 
 #endif
@@ -183,6 +197,7 @@ bool RunningProgram::AwaitErr(const std::string& text, int times) {
 }
 
 std::string RunningProgram::Out() const { return ReadText(out_); }
+
 
 ProgramRun RunProgram(const std::vector<std::string>& args) {
   // Not TestDir(): that would empty the test's own directory.

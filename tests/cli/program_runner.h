@@ -16,10 +16,12 @@ struct ProgramRun {
 };
 
 // The program started in the background, standard input empty, its output
-// going to files in `dir`. Killed if it still runs when destroyed.
+// going to files in `dir`; `terminal` (POSIX): its standard error on a
+// pseudo-terminal instead, and `err` every byte that showed there, escapes
+// and all. Killed if it still runs when destroyed.
 class RunningProgram {
  public:
-  RunningProgram(const std::vector<std::string>& args, const std::filesystem::path& dir);
+  RunningProgram(const std::vector<std::string>& args, const std::filesystem::path& dir, bool terminal = false);
   ~RunningProgram();
   // SIGINT or SIGTERM on POSIX; on Windows SIGINT is a Ctrl-Break sent to
   // the program's own process group, and anything else ends it. False when
@@ -36,6 +38,7 @@ class RunningProgram {
 
   void* process_ = nullptr;  // Windows: the process handle
   long pid_ = -1;
+  int terminal_ = -1;  // POSIX: the pseudo-terminal's master side
   std::optional<int> ended_status_;
   std::filesystem::path out_, err_;
 };

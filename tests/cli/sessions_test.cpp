@@ -7,8 +7,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <regex>
+#include <string>
+#include <vector>
 
 #include "program_runner.h"
 
@@ -20,16 +23,42 @@ namespace {
 
 int Lines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
 
-constexpr int kExitRefused = 6;
+// The JSON library refuses to write text that is not UTF-8.
+bool IsUtf8(const std::string& text) {
+  try {
+    return !nlohmann::json(text).dump().empty();
+  } catch (const nlohmann::json::exception&) {
+    return false;
+  }
+}
+
+// What every command prints, on either stream, is for a person: UTF-8 (no
+// byte of a device's Latin-1 text as it stands), no bare library code that
+// reads like an exit status ("did not answer (5)"), and no store said to
+// hold "0 records" unless it is one of `empty` ("Set 2").
+void ExpectPlain(const ProgramRun& run, const std::vector<std::string>& empty = {}) {
+  static const std::regex kCode(R"(\(-?[0-9]+\))"), kNone(R"(([A-Za-z]+ [0-9]): 0 records)");
+  for (const std::string* text : {&run.out, &run.err}) {
+    EXPECT_TRUE(IsUtf8(*text)) << *text;
+    std::smatch m;
+    EXPECT_FALSE(std::regex_search(*text, m, kCode)) << m.str() << " in\n" << *text;
+    for (auto it = std::sregex_iterator(text->begin(), text->end(), kNone); it != std::sregex_iterator(); ++it)
+      EXPECT_THAT(empty, ::testing::Contains((*it)[1].str())) << (*it)[0] << " in\n" << *text;
+  }
+}
+
+constexpr int kExitBadInput = 2, kExitRefused = 6;
 constexpr int kRecorderRecords = 40;
 constexpr int kSerialRecords = 4;
 // Receive time-outs are real time on a pty; the line answers in far less.
 const std::string kTimeoutMs = "120";
 
-// `bplink ARGS` against the simulated ambulatory recorder.
+// `bplink ARGS` against the simulated ambulatory recorder, whose second set is empty.
 ProgramRun Recorder(std::vector<std::string> args) {
   args.insert(args.end(), {"--sim", "hid", "--sim-records", std::to_string(kRecorderRecords)});
-  return RunProgram(args);
+  ProgramRun run = RunProgram(args);
+  ExpectPlain(run, {"Set 2"});
+  return run;
 }
 
 TEST(HidSession, DetectAndInfoDescribeTheRecorderAndTraceShowsEveryFrame) {
@@ -37,9 +66,9 @@ TEST(HidSession, DetectAndInfoDescribeTheRecorderAndTraceShowsEveryFrame) {
   ASSERT_EQ(detect.status, 0) << detect.err;
   EXPECT_THAT(detect.out, AllOf(HasSubstr("ambulatory recorder"), HasSubstr("device type  1"),
                                 HasSubstr("protocol     1 (hid family, CProtocol_NEW)")));
-  EXPECT_THAT(detect.err, AllOf(HasSubstr("open device 0"), HasSubstr("> 40 8F FF FE FD FC"),
+  EXPECT_THAT(detect.err, AllOf(HasSubstr("open device 0"), HasSubstr("> 40 8F FF FE FD FC  |@.....|"),
                                 HasSubstr("< 41 00 05"), HasSubstr("close")));
-  EXPECT_TRUE(std::regex_search(detect.err, std::regex(R"(\[ +[0-9]+\.[0-9]{3}\] > 42)"))) << detect.err;
+  EXPECT_TRUE(std::regex_search(detect.err, std::regex(R"(\n\[ +[0-9]+\.[0-9]{3} ms\] > 42)"))) << detect.err;
 
   const ProgramRun info = Recorder({"info"});
   ASSERT_EQ(info.status, 0) << info.err;
@@ -70,6 +99,12 @@ TEST(HidSession, DownloadsInEveryFormatAndTheReport) {
   EXPECT_EQ(doc["plan"]["period1"]["interval"], 15);
   // The table and the JSON show the same first reading.
   EXPECT_THAT(table.out, HasSubstr(std::to_string(doc["sets"][0]["records"][0]["sys"].get<int>())));
+
+  // The report reads the program's own JSON.
+  const ProgramRun report = RunProgram({"report", (dir / "d.json").string(), "--format", "json"});
+  ASSERT_EQ(report.status, 0) << report.err;
+  ExpectPlain(report);
+  EXPECT_EQ(nlohmann::json::parse(report.out)["readings"]["total"].get<int>(), kRecorderRecords);
 }
 
 TEST(HidSession, DownloadedPlansAndTheTemplateUploadAsTheyStand) {
@@ -89,20 +124,31 @@ TEST(HidSession, DownloadedPlansAndTheTemplateUploadAsTheyStand) {
   EXPECT_EQ(Recorder({"upload", (dir / "default.json").string()}).status, 0);
 }
 
-TEST(HidSession, DeleteOnlyWhereTheDeviceAllowsIt) {
+TEST(HidSession, DeleteOnlyWhereTheDeviceAllowsItAndOnlyWhenTold) {
   const ProgramRun recorder = Recorder({"delete", "--yes"});
   EXPECT_EQ(recorder.status, kExitRefused);
   EXPECT_THAT(recorder.err, HasSubstr("does not let a host delete"));
 
-  const ProgramRun stores = RunProgram({"delete", "--yes", "--sim", "hid", "--sim-type", "5", "--mode", "5"});
-  EXPECT_EQ(stores.status, 0) << stores.err;
-  EXPECT_THAT(stores.out, HasSubstr("Deleted"));
+  // With no terminal to ask on (standard input is not one here), nothing
+  // happens without --yes: the device is not even opened.
+  const std::vector<std::string> stores = {"delete", "--sim", "hid", "--sim-type", "5", "--mode", "5", "--trace"};
+  const ProgramRun unasked = RunProgram(stores);
+  EXPECT_EQ(unasked.status, kExitBadInput);
+  EXPECT_THAT(unasked.err, AllOf(HasSubstr("nothing deleted"), HasSubstr("--yes"), Not(HasSubstr("open "))));
 
   // A three-store monitor offers no plan; its download shows three stores.
   const ProgramRun download = RunProgram({"download", "--sim", "hid", "--sim-type", "5", "--mode", "7"});
   ASSERT_EQ(download.status, 0) << download.err;
-  EXPECT_THAT(download.out, AllOf(HasSubstr("Store 1: 78 records"), HasSubstr("Store 3: 26 records"),
-                                  Not(HasSubstr("day period"))));
+  ExpectPlain(download);
+  EXPECT_THAT(download.out, AllOf(HasSubstr("Store 1: 78 records"), HasSubstr("Store 2: 39 records"),
+                                  HasSubstr("Store 3: 26 records"), Not(HasSubstr("day period"))));
+  // The delete says what it deleted: what the store held, now gone.
+  std::vector<std::string> told = stores;
+  told.push_back("--yes");
+  const ProgramRun deleted = RunProgram(told);
+  EXPECT_EQ(deleted.status, 0) << deleted.err;
+  EXPECT_THAT(deleted.out, HasSubstr("Deleted 39 records (store 2)"));
+  ExpectPlain(deleted);
 }
 
 TEST(HidSession, EachDeviceTypeOffersItsOwnModes) {
@@ -117,6 +163,39 @@ TEST(HidSession, EachDeviceTypeOffersItsOwnModes) {
 
 // Served on a pseudo-terminal: where the system has them.
 #if !defined(_WIN32)
+// On a terminal: a download of several parts (here the three stores) has one
+// bar that only rises and names the part under way, and --trace lines each
+// start a line of their own, never behind the bar.
+TEST(Terminal, TheBarRisesOnceOverEveryPartAndTraceLinesStandAlone) {
+  const auto dir = TestDir();
+  const ProgramRun run = RunningProgram({"download", "--sim", "hid", "--sim-type", "5", "--mode", "7", "--sim-pace", "2",
+                                         "--trace", "--format", "json", "-o", (dir / "d.json").string()},
+                                        dir, true)
+                             .Wait();
+  ASSERT_EQ(run.status, 0) << run.err;
+  static const std::regex kBar(R"(\[[#.]{30}\] ([0-9]+)%  ([^\r\n\x1b]*))");
+  std::vector<int> percents;
+  std::vector<std::string> parts;
+  for (auto it = std::sregex_iterator(run.err.begin(), run.err.end(), kBar); it != std::sregex_iterator(); ++it) {
+    percents.push_back(std::stoi((*it)[1]));
+    if (parts.empty() || parts.back() != (*it)[2]) parts.push_back((*it)[2]);
+  }
+  EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end())) << ::testing::PrintToString(percents);
+  EXPECT_THAT(parts, ::testing::ElementsAre("store 1 (1 of 3)", "store 2 (2 of 3)", "store 3 (3 of 3)"));
+  ASSERT_FALSE(percents.empty());
+  EXPECT_GT(percents.back(), 66);
+
+  // A trace line starts where a line does, or where the bar was just erased.
+  int traced = 0;
+  static const std::regex kStamp(R"(\[ *[0-9]+\.[0-9]{3} ms\] )");
+  for (auto it = std::sregex_iterator(run.err.begin(), run.err.end(), kStamp); it != std::sregex_iterator(); ++it) {
+    const std::string before = run.err.substr(0, static_cast<std::size_t>(it->position()));
+    EXPECT_TRUE(before.empty() || before.ends_with("\n") || before.ends_with("\r\033[K")) << it->position();
+    ++traced;
+  }
+  EXPECT_GT(traced, 143);  // a line for each record at least
+}
+
 struct FamilyCase {
   std::string family;
   int protocol;
@@ -139,12 +218,14 @@ void PrintTo(const FamilyCase& c, std::ostream* out) { *out << c.family; }
 
 class SerialFamily : public ::testing::TestWithParam<FamilyCase> {
  protected:
-  // `bplink ARGS --port PTY` with a short time-out; `known`: with the protocol
-  // named, which skips detection.
+  // `bplink ARGS --port PTY` with a short time-out, its output checked to be
+  // plain words; `known`: with the protocol named, which skips detection.
   ProgramRun Run(std::vector<std::string> args, bool known = true) const {
     args.insert(args.end(), {"--port", port_, "--timeout", kTimeoutMs});
     if (known) args.insert(args.end(), {"--protocol", std::to_string(GetParam().protocol)});
-    return RunProgram(args);
+    ProgramRun run = RunProgram(args);
+    ExpectPlain(run);
+    return run;
   }
 
   std::string port_;
@@ -153,7 +234,7 @@ class SerialFamily : public ::testing::TestWithParam<FamilyCase> {
 TEST_P(SerialFamily, OnAPseudoTerminalAsAPersonUsesIt) {
   const FamilyCase& c = GetParam();
   const auto dir = TestDir();
-  // The device keeps a plan of its own.
+  // The device keeps a plan of its own, with a patient name that shows any Latin-1 leak.
   std::vector<std::string> serve = {"sim", c.family, "--sim-records", std::to_string(kSerialRecords)};
   if (c.takes_plan) serve.insert(serve.end(), {"--sim-plan", std::string(BPLINK_TEST_PLANS) + "/kept.json"});
   RunningProgram sim(serve, dir);
@@ -171,9 +252,11 @@ TEST_P(SerialFamily, OnAPseudoTerminalAsAPersonUsesIt) {
   ASSERT_EQ(info.status, 0) << info.err;
   EXPECT_THAT(info.out, AllOf(HasSubstr(c.modes), HasSubstr(c.takes_plan ? "Intervals" : "Plan: this device takes none")));
 
-  // The JSON and the CSV show the same download, every set of it.
-  const ProgramRun json = Run({"download", "--format", "json", "-o", (dir / "d.json").string()});
+  // The JSON, the CSV and the table show the same download, every set of it.
+  const ProgramRun json = Run({"download", "--format", "json", "-o", (dir / "d.json").string(), "--trace"});
   ASSERT_EQ(json.status, 0) << json.err;
+  // The trace shows frames, not the bytes the family receives one at a time.
+  EXPECT_TRUE(std::regex_search(json.err, std::regex(R"(ms\] < ([0-9A-F]{2} ){7})"))) << json.err;
   const auto doc = ReadJson(dir / "d.json");
   EXPECT_EQ(doc["complete"], true);
   EXPECT_EQ(doc["device"]["protocol"], c.protocol);
@@ -181,7 +264,7 @@ TEST_P(SerialFamily, OnAPseudoTerminalAsAPersonUsesIt) {
   EXPECT_EQ(doc["sets"][0]["records"].size(), static_cast<std::size_t>(kSerialRecords));
   EXPECT_EQ(doc["sets"][0]["head"]["count"], kSerialRecords);
   if (c.takes_plan) {
-    EXPECT_EQ(doc["plan"]["patient"][0], "KEPT");
+    EXPECT_EQ(doc["plan"]["patient"][0], "KÄTHE");
     EXPECT_EQ(doc["plan"]["period1"], (nlohmann::json{{"start", "08:00"}, {"interval", 30}}));
   }
   const ProgramRun csv = Run({"download", "--format", "csv"});
@@ -190,6 +273,15 @@ TEST_P(SerialFamily, OnAPseudoTerminalAsAPersonUsesIt) {
   for (const auto& set : doc["sets"]) records += set["records"].size();
   EXPECT_EQ(Lines(csv.out), static_cast<int>(records) + 1);
   EXPECT_THAT(csv.out, HasSubstr("," + std::to_string(doc["sets"][0]["records"][0]["sys"].get<int>()) + ","));
+  const ProgramRun table = Run({"download"});
+  ASSERT_EQ(table.status, 0) << table.err;
+  if (c.takes_plan) {
+    EXPECT_THAT(table.out, HasSubstr("KÄTHE"));
+  }
+  // The report of the download, as a script would read it.
+  const ProgramRun report = RunProgram({"report", (dir / "d.json").string(), "--format", "json"});
+  ASSERT_EQ(report.status, 0) << report.err;
+  ExpectPlain(report);
 
   // No serial family deletes; the program says so without asking the device.
   const ProgramRun erase = Run({"delete", "--yes", "--trace"});
