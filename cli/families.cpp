@@ -73,14 +73,4 @@ const std::vector<std::string>& FamilyNames() {
   return names;
 }
 
-std::vector<std::string> PlanMembers(const Family& family) {
-  static const std::pair<PlanFields, const char*> kMembers[] = {
-      {kKeepsPeriod1, "period1"}, {kKeepsPeriod2, "period2"}, {kKeepsExtraWindow, "extra"},
-      {kKeepsPatientTexts, "patient"}};
-  std::vector<std::string> members;
-  for (const auto& [field, member] : kMembers)
-    if ((family.planFields & field) != 0) members.emplace_back(member);
-  return members;
-}
-
 }  // namespace bplink::cli

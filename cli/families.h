@@ -28,8 +28,4 @@ void CheckSimOptions(const GlobalOptions& options, std::string_view command);
 // Every family name the program accepts, in the table's order.
 const std::vector<std::string>& FamilyNames();
 
-// The plan members its devices keep and a download reads back ("period1",
-// "period2", "extra", "patient"); empty for a family that takes no plan.
-std::vector<std::string> PlanMembers(const Family& family);
-
 }  // namespace bplink::cli

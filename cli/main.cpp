@@ -14,6 +14,7 @@
 #include "exit_status.h"
 #include "program_env.h"
 #include "terminal.h"
+#include "transfer.h"
 
 using namespace bplink::cli;
 
@@ -173,7 +174,7 @@ int main(int argc, char** argv) {
   // device's console lines go to the trace or nowhere.
   app.parse_complete_callback([&app, &global] {
     CheckSimOptions(global, app.get_subcommands().empty() ? "" : app.get_subcommands().front()->get_name());
-    TheProgramConsole().ShowOn(global.trace ? &std::cerr : nullptr);
+    TheProgramConsole().ShowOn(global.trace ? &StderrLines() : nullptr);  // never glued onto the bar
   });
 
   try {

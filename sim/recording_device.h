@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -37,9 +36,5 @@ class RecordingDevice : public CDevice {
   CDevice& inner_;
   Observer observer_;
 };
-
-// An observer writing one line per event, stamped with `now()` in
-// milliseconds: "[   12.345] > 40 8F FF FE FD FC".
-RecordingDevice::Observer TraceTo(std::ostream& out, std::function<double()> now);
 
 }  // namespace bplink::sim

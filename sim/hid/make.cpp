@@ -31,12 +31,10 @@ constexpr std::uint8_t kDemoIntervals[] = {5, 10, 15, 20, 30, 45, 60, 90, 120};
 constexpr HidAlarms kDemoAlarms{{1, {160, 100, 95, 55, 140, 85}}, {0, {145, 90, 80, 45, 125, 75}}};
 constexpr int kDemoWarnSwitch = 1;
 
-void PutVersion(int type, int version, HidMonitorConfig& config) {
+void PutVersion(int version, HidMonitorConfig& config) {
   config.version = static_cast<std::uint8_t>(version);
   config.intervals = std::vector<int>(std::begin(kDemoIntervals), std::end(kDemoIntervals));
   config.alarms = kDemoAlarms;
-  config.alarm_layout = type == kDeviceType4 && version == kFirstShortAlarmVersion ? HidAlarmLayout::kShort
-                                                                                  : HidAlarmLayout::kLong;
   config.warn_switch = kDemoWarnSwitch;
   const HidPlan plan = DecodePlan(config.plan);
   config.patient = EncodePatient({plan.patient1, plan.patient2, "DR. A. OSEI, WARD 4", "REVIEW IN 2 WEEKS", 72, 175});
@@ -87,7 +85,11 @@ std::unique_ptr<DeviceModel> MakeModel(const SimSettings& settings) {
     config.identity = kRecorderWithoutPlan;
   }
   if (settings.version)
-    PutVersion(type, demo::Within(settings.version, 0, 0xFF, 0, "a HID version byte"), config);
+    PutVersion(demo::Within(settings.version, 0, 0xFF, 0, "a HID version byte"), config);
+  // The alarm block an upload carries has the length the type and version
+  // give it, whatever the version came from.
+  config.alarm_layout = type == kDeviceType4 && config.version == kFirstShortAlarmVersion ? HidAlarmLayout::kShort
+                                                                                          : HidAlarmLayout::kLong;
   if (settings.record_format) {
     const int format = demo::Within(settings.record_format, 1, kLastRecordFormat, 1, "a HID record format");
     for (HidRecordStore& store : config.stores) {

@@ -1,11 +1,13 @@
 #include "program_runner.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <thread>
 
 #if defined(_WIN32)
@@ -226,3 +228,28 @@ void WriteText(const std::filesystem::path& path, const std::string& text) {
 }
 
 nlohmann::json ReadJson(const std::filesystem::path& path) { return nlohmann::json::parse(ReadText(path)); }
+
+namespace {
+
+// The JSON library refuses to write text that is not UTF-8.
+bool IsUtf8(const std::string& text) {
+  try {
+    return !nlohmann::json(text).dump().empty();
+  } catch (const nlohmann::json::exception&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+// UTF-8 means no byte of a device's Latin-1 text as it stands.
+void ExpectPlain(const ProgramRun& run, const std::vector<std::string>& empty) {
+  static const std::regex kCode(R"(\(-?[0-9]+\))"), kNone(R"(([A-Za-z]+ [0-9]): 0 records)");
+  for (const std::string* text : {&run.out, &run.err}) {
+    EXPECT_TRUE(IsUtf8(*text)) << *text;
+    std::smatch m;
+    EXPECT_FALSE(std::regex_search(*text, m, kCode)) << m.str() << " in\n" << *text;
+    for (auto it = std::sregex_iterator(text->begin(), text->end(), kNone); it != std::sregex_iterator(); ++it)
+      EXPECT_THAT(empty, ::testing::Contains((*it)[1].str())) << (*it)[0] << " in\n" << *text;
+  }
+}

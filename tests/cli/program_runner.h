@@ -51,3 +51,8 @@ std::filesystem::path TestDir();
 std::string ReadText(const std::filesystem::path& path);
 void WriteText(const std::filesystem::path& path, const std::string& text);
 nlohmann::json ReadJson(const std::filesystem::path& path);
+
+// Checks that what a run printed, on either stream, is for a person: UTF-8,
+// no bare library code that reads like an exit status ("did not answer (5)"),
+// and no store said to hold "0 records" unless it is one of `empty` ("Set 2").
+void ExpectPlain(const ProgramRun& run, const std::vector<std::string>& empty = {});

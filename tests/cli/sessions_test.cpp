@@ -23,30 +23,6 @@ namespace {
 
 int Lines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
 
-// The JSON library refuses to write text that is not UTF-8.
-bool IsUtf8(const std::string& text) {
-  try {
-    return !nlohmann::json(text).dump().empty();
-  } catch (const nlohmann::json::exception&) {
-    return false;
-  }
-}
-
-// What every command prints, on either stream, is for a person: UTF-8 (no
-// byte of a device's Latin-1 text as it stands), no bare library code that
-// reads like an exit status ("did not answer (5)"), and no store said to
-// hold "0 records" unless it is one of `empty` ("Set 2").
-void ExpectPlain(const ProgramRun& run, const std::vector<std::string>& empty = {}) {
-  static const std::regex kCode(R"(\(-?[0-9]+\))"), kNone(R"(([A-Za-z]+ [0-9]): 0 records)");
-  for (const std::string* text : {&run.out, &run.err}) {
-    EXPECT_TRUE(IsUtf8(*text)) << *text;
-    std::smatch m;
-    EXPECT_FALSE(std::regex_search(*text, m, kCode)) << m.str() << " in\n" << *text;
-    for (auto it = std::sregex_iterator(text->begin(), text->end(), kNone); it != std::sregex_iterator(); ++it)
-      EXPECT_THAT(empty, ::testing::Contains((*it)[1].str())) << (*it)[0] << " in\n" << *text;
-  }
-}
-
 constexpr int kExitBadInput = 2, kExitRefused = 6;
 constexpr int kRecorderRecords = 40;
 constexpr int kSerialRecords = 4;
