@@ -44,8 +44,15 @@ void PrepareConsole() {
                ::SetConsoleMode(err, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING));
 }
 
-bool StdinIsTerminal() { return _isatty(_fileno(stdin)) != 0; }
-bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+// A console, not merely a character device: _isatty() is true for NUL too,
+// so `bplink delete < NUL` would ask a question nobody can answer.
+bool IsConsole(DWORD which) {
+  DWORD mode = 0;
+  return ::GetConsoleMode(::GetStdHandle(which), &mode) != 0;
+}
+
+bool StdinIsTerminal() { return IsConsole(STD_INPUT_HANDLE); }
+bool StderrIsTerminal() { return IsConsole(STD_ERROR_HANDLE); }
 bool TerminalTakesEscapes() { return g_escapes; }
 
 void OnCtrlC(void (*handler)(int)) {
