@@ -58,7 +58,7 @@ void ProgramConsole::Line(std::string_view bytes) {
     }
   }
   char stamp[32];
-  std::snprintf(stamp, sizeof stamp, "[%10.3f] ", TheProgramEnv().ElapsedMs());
+  std::snprintf(stamp, sizeof stamp, "[%10.3f ms] ", TheProgramEnv().ElapsedMs());
   *trace_ << stamp << "device console: " << text << '\n' << std::flush;
 }
 
