@@ -112,9 +112,7 @@ class FrameTrace {
   }
 
   void Line(double ms, const std::string& text) const {
-    char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "[%10.3f ms] ", ms);
-    WriteStderrLine(stamp + (name_link_ && !link_.empty() ? link_ + " " : std::string()) + text);
+    WriteStderrLine(TraceStamp(ms) + (name_link_ && !link_.empty() ? link_ + " " : std::string()) + text);
   }
 
   const bool name_link_;

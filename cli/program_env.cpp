@@ -57,9 +57,13 @@ void ProgramConsole::Line(std::string_view bytes) {
       text += cell;
     }
   }
+  *trace_ << TraceStamp(TheProgramEnv().ElapsedMs()) << "device console: " << text << '\n' << std::flush;
+}
+
+std::string TraceStamp(double ms) {
   char stamp[32];
-  std::snprintf(stamp, sizeof stamp, "[%10.3f ms] ", TheProgramEnv().ElapsedMs());
-  *trace_ << stamp << "device console: " << text << '\n' << std::flush;
+  std::snprintf(stamp, sizeof stamp, "[%10.3f ms] ", ms);
+  return stamp;
 }
 
 ProgramConsole& TheProgramConsole() {

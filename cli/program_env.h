@@ -48,6 +48,9 @@ class ProgramEnv : public EnvWrapper {
 // The Env the program installed in main().
 ProgramEnv& TheProgramEnv();
 
+// The stamp that starts every --trace line: "[   12.345 ms] ".
+std::string TraceStamp(double ms);
+
 // Where the library's console lines (those of the patient transfer) go: never
 // to standard output, which carries the program's own output (a download's
 // JSON, for one); under --trace to the trace, with the frames; else nowhere.

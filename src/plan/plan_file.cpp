@@ -213,6 +213,11 @@ std::string Extra(const _BP_TRANSPORT_INFO& p) {
   return Numbers({p.nExtraStartHour, p.nExtraStartMinute, p.nExtraEndHour, p.nExtraEndMinute, p.nExtraInterval});
 }
 
+// An alarm group's switch and the four limits every layout carries.
+std::string WarnHead(const _WARN_GROUP& g) {
+  return Numbers({g.nWarnSwitch, g.nLimit1, g.nLimit2, g.nLimit3, g.nLimit4});
+}
+
 const std::vector<Field>& AllFields() {
   static const std::vector<Field> fields = {
       {"patient[0]", [](const _BP_TRANSPORT_INFO& p) { return Text(p.szPatientInfo1, sizeof p.szPatientInfo1); }},
@@ -230,17 +235,11 @@ const std::vector<Field>& AllFields() {
       {"options[2]", [](const _BP_TRANSPORT_INFO& p) { return std::to_string(p.nOption3); }},
       {"options[3]", [](const _BP_TRANSPORT_INFO& p) { return std::to_string(p.nOption4); }},
       {"day_warn",
-       [](const _BP_TRANSPORT_INFO& p) {
-         const _WARN_GROUP& g = p.DayWarn;
-         return Numbers({g.nWarnSwitch, g.nLimit1, g.nLimit2, g.nLimit3, g.nLimit4});
-       }},
+       [](const _BP_TRANSPORT_INFO& p) { return WarnHead(p.DayWarn); }},
       {"day_warn.limits[4]", [](const _BP_TRANSPORT_INFO& p) { return std::to_string(p.DayWarn.nLimit5); }},
       {"day_warn.limits[5]", [](const _BP_TRANSPORT_INFO& p) { return std::to_string(p.DayWarn.nLimit6); }},
       {"night_warn",
-       [](const _BP_TRANSPORT_INFO& p) {
-         const _WARN_GROUP& g = p.NightWarn;
-         return Numbers({g.nWarnSwitch, g.nLimit1, g.nLimit2, g.nLimit3, g.nLimit4});
-       }},
+       [](const _BP_TRANSPORT_INFO& p) { return WarnHead(p.NightWarn); }},
       {"night_warn.limits[4]", [](const _BP_TRANSPORT_INFO& p) { return std::to_string(p.NightWarn.nLimit5); }},
       {"night_warn.limits[5]", [](const _BP_TRANSPORT_INFO& p) { return std::to_string(p.NightWarn.nLimit6); }},
       {"warn_switch", [](const _BP_TRANSPORT_INFO& p) { return std::to_string(p.nWarnSwitchInfo); }},
