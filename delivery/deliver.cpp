@@ -173,6 +173,9 @@ void WriteGdt(const Shipment& shipment, const Destination& destination, const De
   const auto fail = [&](const std::string& why) { receipt.reason = destination.text + ": " + why; };
   if (options.gdt_receiver.empty() || options.gdt_sender.empty())
     return fail("the GDT ids of the practice system (receiver) and of this program (sender) are both needed");
+  if (options.gdt_charset < static_cast<int>(GdtCharset::kSevenBit) || options.gdt_charset > static_cast<int>(GdtCharset::kLatin1))
+    return fail("the GDT character set " + std::to_string(options.gdt_charset) +
+                " is none of " + kGdtCharsets);
   std::error_code ec;
   if (!fs::is_directory(destination.folder, ec)) return fail("no folder " + destination.folder);
   const fs::path final_path = fs::path(destination.folder) / GdtFileName(options);
@@ -181,7 +184,8 @@ void WriteGdt(const Shipment& shipment, const Destination& destination, const De
   if (fs::exists(final_path, ec))
     return fail("an earlier result the practice system has not read yet is waiting in " + final_path.string() +
                 "; nothing was written");
-  const std::string record = GdtResultRecord(shipment, options, receipt.sent_at);
+  const std::string record =
+      GdtResultRecord(shipment, options, receipt.sent_at, static_cast<GdtCharset>(options.gdt_charset));
   // Written under a name the practice system does not look for, then given
   // its name in one step, so it never reads half a record.
   const fs::path temporary = fs::path(destination.folder) / ("." + final_path.filename().string() + ".tmp");

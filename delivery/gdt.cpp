@@ -240,9 +240,12 @@ std::string GdtResultRecord(const Shipment& shipment, const DeliveryOptions& opt
   record.Add("8480", summary.verdict);
 
   for (const std::u32string& line : Wrap(shipment.interpretation, kTextWidth)) record.Add("6220", line);
-  std::string status = shipment.draft ? "Preliminary: not signed" : "Signed";
-  if (!shipment.signer.empty()) status += " by " + shipment.signer;
-  if (shipment.signed_at) status += " on " + report::FormatDateTime(*shipment.signed_at);
+  std::string status = "Preliminary: not signed";
+  if (!shipment.draft) {
+    status = "Signed";
+    if (!shipment.signer.empty()) status += " by " + shipment.signer;
+    if (shipment.signed_at) status += " on " + report::FormatDateTime(*shipment.signed_at);
+  }
   record.Add("6227", status);
   if (options.include_readings) {
     for (const report::Reading* r : shipment.analysis.Counted()) {
@@ -314,7 +317,7 @@ ParsedGdtRequest ParseGdtRequest(std::string_view bytes, const std::string& name
   // then can only be the IBM code page of the systems that wrote them.
   if (const auto it = fields.find("9206"); it != fields.end()) {
     if (it->second != "1" && it->second != "2" && it->second != "3")
-      return fail(0, "character set (9206) " + it->second + " is none of 1 (7-bit), 2 (IBM 437), 3 (ISO 8859-1)");
+      return fail(0, "character set (9206) " + it->second + " is none of " + kGdtCharsets);
     request.charset = static_cast<GdtCharset>(it->second[0] - '0');
   } else if (std::any_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
     request.charset = GdtCharset::kIbm437;

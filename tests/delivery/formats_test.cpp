@@ -327,6 +327,9 @@ TEST_F(DeliverTest, GdtNeedsAFolderAndTheIds) {
   options_.gdt_receiver = "PRAXIS01";
   Receipt receipt = Deliver(TestShipment(), *ParseDestination("gdt:" + folder_ / "missing").destination, options_);
   EXPECT_THAT(receipt.reason, HasSubstr("no folder " + folder_ / "missing"));
+  options_.gdt_charset = 4;
+  receipt = Deliver(TestShipment(), *ParseDestination("gdt:" + folder_.Path().string()).destination, options_);
+  EXPECT_THAT(receipt.reason, HasSubstr("character set 4 is none of 1 (7-bit)"));
   options_.gdt_receiver.clear();
   receipt = Deliver(TestShipment(), *ParseDestination("gdt:" + folder_.Path().string()).destination, options_);
   EXPECT_THAT(receipt.reason, HasSubstr("GDT ids"));

@@ -89,6 +89,7 @@ struct DeliveryOptions {
   std::string gdt_receiver;   // 8315
   std::string gdt_sender = "BPLINK";  // 8316
   std::string gdt_procedure;  // 8402, the test code the practice system files the result under; empty: none
+  int gdt_charset = 3;        // 9206: 1 7-bit, 2 IBM code page 437, 3 ISO 8859-1, as the practice system reads
   // Every reading as well as the summary (HL7 and GDT; FHIR always sends them).
   bool include_readings = false;
 };

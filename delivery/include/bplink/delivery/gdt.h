@@ -19,6 +19,8 @@ enum class GdtCharset {
   kIbm437 = 2,    // the IBM PC code page 437
   kLatin1 = 3,    // ISO 8859-1
 };
+// The values there are, for messages.
+inline constexpr const char* kGdtCharsets = "1 (7-bit), 2 (IBM 437), 3 (ISO 8859-1)";
 
 // The 6310 result record for `shipment`, encoded in `charset` (characters
 // it cannot hold become '?'): patient, date and time of the study, the means,
