@@ -109,7 +109,7 @@ struct Receipt {
   // FHIR
   int http_status = 0;
   std::vector<std::string> fhir_locations;  // "Patient/1/_history/2", one per entry
-  std::vector<std::string> fhir_statuses;   // the entries' statuses, "201 Created" / "200 OK"
+  std::vector<std::string> fhir_statuses;   // the entries' statuses as the server gives them ("201", "200 OK")
   nlohmann::json operation_outcome;         // the server's OperationOutcome, when it sent one
   // HL7
   std::string message_control_id;
