@@ -101,6 +101,7 @@ TEST_F(Hl7PeerTest, AcceptedResultIsFiledAsSent) {
   const json& m = received[0];
   EXPECT_EQ(m["type"], "ORU^R01^ORU_R01");
   EXPECT_EQ(m["version"], "2.5.1");
+  EXPECT_EQ(m["charset"], "UNICODE UTF-8");
   EXPECT_EQ(m["control_id"], receipt.message_control_id);
   EXPECT_EQ(m["patient_id"], "P-1");
   EXPECT_EQ(m["patient_authority"], "1.2.276.0.76.4.8");

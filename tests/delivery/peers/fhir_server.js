@@ -70,11 +70,10 @@ async function handle(req, res, text) {
     query,
     body,
     headers: req.headers,
-    // The router's strict-isolation mode, which refuses a transaction with
-    // more than eight conditional entries, stays off, as it does on a
-    // Medplum server unless a project turns transaction bundles on: the
-    // entries are then processed in order, each conditional create searched
-    // first, the urn:uuid references resolved.
+    // The router's strict-isolation mode (config.transactions), which
+    // refuses a transaction with more than eight conditional entries, stays
+    // off: the entries are processed in order, each conditional create
+    // searched first, the urn:uuid references resolved.
     config: {},
   };
   const [outcome, resource] = await router.handleRequest(request, repo);
