@@ -278,6 +278,9 @@ class FhirPeerTest : public PeerTest {
     options_.ca_file = server_->File("ca.pem");
     options_.token_file = server_->File("token");
     options_.retries = 0;
+    // The router searches its memory for every conditional create, a day's
+    // study in seconds on a busy machine; the server is silent meanwhile.
+    options_.timeout_ms = 120000;
   }
   Receipt Send(const Shipment& s, const std::string& base = {}) {
     return Deliver(s, *ParseDestination(base.empty() ? server_->Base() : base).destination, options_);

@@ -76,9 +76,10 @@ struct DeliveryOptions {
   std::string token_file;     // --token-file: the bearer token, read when sending
   std::string token_env = "BPLINK_FHIR_TOKEN";  // read when no token file is given; unset: no token
   // Every network destination: how long one try waits for the peer (to
-  // connect, and for its answer), and how many further tries follow one
-  // that failed for lack of an answer.
-  int timeout_ms = 10000;
+  // connect, and for its answer: a FHIR server checking every conditional
+  // create of a day's study is silent for a while), and how many further
+  // tries follow one that failed for lack of an answer.
+  int timeout_ms = 30000;
   int retries = 2;
   int retry_pause_ms = 1000;  // between tries, through the library's Env
   // HL7
