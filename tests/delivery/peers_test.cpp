@@ -395,6 +395,23 @@ TEST_F(FhirPeerTest, ServerThatIsDownIsAClearError) {
   ExpectNoToken(receipt);
 }
 
+// The transaction as sent, signed and draft, against the R4 JSON schema and
+// the vital-signs profiles, with the report's own checker.
+TEST(FhirTransactionCheck, PassesTheR4SchemaAndTheVitalSignsProfiles) {
+  const std::string checker = DELIVERY_FHIR_CHECK;
+  if (!HaveCommand("node") || !std::filesystem::exists(checker + "/node_modules"))
+    GTEST_SKIP() << "node or the report's FHIR checker (tests/report/fhir) is not installed";
+  TempFolder folder;
+  Shipment draft = TestShipment();
+  draft.draft = true;
+  WriteFile(folder / "signed.json", FhirTransaction(TestShipment()).dump());
+  WriteFile(folder / "draft.json", FhirTransaction(draft).dump());
+  int status = 0;
+  const std::string said = Capture("node " + checker + "/validate.js " + folder / "signed.json" + " " +
+                                   folder / "draft.json" + " 2>&1", status);
+  EXPECT_EQ(status, 0) << said;
+}
+
 // ---------------------------------------------------------------------------
 // GDT, read back as a practice system's import reads it
 
