@@ -258,7 +258,8 @@ TEST(FhirTransaction, EveryEntryIsAConditionalCreateWithItsOwnKey) {
 TEST(FhirTransaction, ADraftIsPreliminary) {
   Shipment s = TestShipment();
   s.draft = true;
-  for (const auto& entry : FhirTransaction(s)["entry"])
+  const nlohmann::json bundle = FhirTransaction(s);
+  for (const auto& entry : bundle["entry"])
     if (entry["resource"]["resourceType"] == "Observation") {
       EXPECT_EQ(entry["resource"]["status"], "preliminary");
     }
