@@ -63,15 +63,22 @@ size_t Collect(char* data, size_t size, size_t count, void* out) {
   return size * count;
 }
 
+// A member's text, or empty where the member is missing or not text: a
+// server's answer is read without trusting its shape.
+std::string TextAt(const json& object, const char* key) {
+  if (!object.is_object()) return {};
+  const auto it = object.find(key);
+  return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
 // What an OperationOutcome says, issue by issue.
 std::string IssuesOf(const json& outcome) {
   std::string text;
   if (!outcome.is_object() || !outcome.contains("issue") || !outcome["issue"].is_array()) return text;
   for (const json& issue : outcome["issue"]) {
-    std::string one;
-    if (issue.contains("details") && issue["details"].contains("text")) one = issue["details"]["text"].get<std::string>();
-    else if (issue.contains("diagnostics")) one = issue["diagnostics"].get<std::string>();
-    else if (issue.contains("code")) one = issue["code"].get<std::string>();
+    std::string one = issue.is_object() && issue.contains("details") ? TextAt(issue["details"], "text") : "";
+    if (one.empty()) one = TextAt(issue, "diagnostics");
+    if (one.empty()) one = TextAt(issue, "code");
     if (!one.empty()) text += (text.empty() ? "" : "; ") + one;
   }
   return text;
@@ -97,18 +104,17 @@ bool Transient(CURLcode code, long status) {
 
 void ReadAnswer(const std::string& body, long status, Receipt& receipt) {
   receipt.http_status = static_cast<int>(status);
-  json answer = json::parse(body, nullptr, false);
-  if (answer.is_discarded()) return;
-  if (answer.value("resourceType", "") == "OperationOutcome") receipt.operation_outcome = answer;
-  if (answer.value("resourceType", "") == "Bundle" && answer.contains("entry") && answer["entry"].is_array()) {
-    for (const json& entry : answer["entry"]) {
-      const json response = entry.value("response", json::object());
-      receipt.fhir_locations.push_back(response.value("location", ""));
-      receipt.fhir_statuses.push_back(response.value("status", ""));
-      if (response.contains("outcome") && receipt.operation_outcome.is_null() &&
-          !(status >= 200 && status < 300))
-        receipt.operation_outcome = response["outcome"];
-    }
+  const json answer = json::parse(body, nullptr, false);
+  const std::string type = TextAt(answer, "resourceType");
+  if (type == "OperationOutcome") receipt.operation_outcome = answer;
+  if (type != "Bundle" || !answer.contains("entry") || !answer["entry"].is_array()) return;
+  const bool accepted = status >= 200 && status < 300;
+  for (const json& entry : answer["entry"]) {
+    const json response = entry.is_object() && entry.contains("response") ? entry["response"] : json::object();
+    receipt.fhir_locations.push_back(TextAt(response, "location"));
+    receipt.fhir_statuses.push_back(TextAt(response, "status"));
+    if (!accepted && receipt.operation_outcome.is_null() && response.is_object() && response.contains("outcome"))
+      receipt.operation_outcome = response["outcome"];
   }
 }
 

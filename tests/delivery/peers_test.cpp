@@ -295,7 +295,7 @@ class FhirPeerTest : public PeerTest {
 };
 FhirServer* FhirPeerTest::server_ = nullptr;
 
-// The id of a "Type/id" reference, resolved on the server: the resource, or null.
+// A reference resolved on the server: the resource, or null.
 json Resolve(const FhirServer& server, const json& reference) {
   return server.Get(reference["reference"].get<std::string>());
 }
