@@ -21,6 +21,9 @@ constexpr const char* kLocalSystem = "99BPL";
 constexpr const char* kMmHg = "mm[Hg]^mmHg^UCUM";
 constexpr const char* kPerMinute = "/min^per minute^UCUM";
 constexpr const char* kPercent = "%^percent^UCUM";
+// OBR fields set past the first eight: results reported, result status, the
+// principal result interpreter (the last one sent).
+constexpr std::size_t kObrReported = 22, kObrStatus = 25, kObrInterpreter = 32;
 
 // A segment from its fields, field 1 first.
 std::string Segment(const char* name, const std::vector<std::string>& fields) {
@@ -195,10 +198,10 @@ std::string OruMessage(const Shipment& shipment, const DeliveryOptions& options,
   std::vector<std::string> obr = {"1", study, study, "ABPM^Ambulatory blood pressure monitoring^" + std::string(kLocalSystem),
                                   "", "", summary.first ? Dtm(*summary.first, offset) : "",
                                   summary.last ? Dtm(*summary.last, offset) : ""};
-  obr.resize(32);
-  obr[21] = Dtm(reported, offset);            // OBR-22, results reported
-  obr[24] = status;                           // OBR-25, result status
-  obr[31] = "&" + Hl7Escape(shipment.signer);  // OBR-32, the interpreting physician (CNN family name)
+  obr.resize(kObrInterpreter);
+  obr[kObrReported - 1] = Dtm(reported, offset);
+  obr[kObrStatus - 1] = status;
+  obr[kObrInterpreter - 1] = "&" + Hl7Escape(shipment.signer);  // the CNN's family name
   message += Segment("OBR", obr);
 
   Observations obx(status, message);
