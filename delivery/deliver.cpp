@@ -72,8 +72,10 @@ ParsedDestination ParseDestination(std::string_view text) {
       parsed.error = d.text + ": the URL names no host";
       return parsed;
     }
-    if (authority.find('@') != std::string_view::npos) {
-      parsed.error = d.text + ": a password does not belong in the URL; give a bearer token with --token-file";
+    if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos) {
+      // Said without what stands before the '@', which may be a password.
+      parsed.error = std::string(kHttps) + "...@" + std::string(rest.substr(at + 1)) +
+                     ": a password does not belong in the URL; give a bearer token with --token-file";
       return parsed;
     }
     while (!rest.empty() && rest.back() == '/') rest.remove_suffix(1);
