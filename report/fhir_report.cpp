@@ -10,7 +10,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <map>
 #include <ostream>
+#include <stdexcept>
 
 namespace bplink::report {
 namespace {
@@ -287,6 +289,35 @@ json FhirBundle(const Analysis& a, const UtcOffset& offset) {
   for (const PeriodIndex p : {k24h, kDay, kNight})
     if (a.periods[p].sys.mean && a.periods[p].dia.mean) add(SummaryObservation(a, p, refs, offset));
   return {{"resourceType", "Bundle"}, {"type", "transaction"}, {"entry", std::move(entries)}};
+}
+
+json FhirBundle(const Analysis& analysis, const UtcOffset& offset, const ConditionalCreates& keys) {
+  json bundle = FhirBundle(analysis, offset);
+  const std::string study_prefix = keys.study_id + "/";
+  std::map<std::string, int> seen;  // a key already given, for two entries alike (two readings in one second)
+  for (json& entry : bundle["entry"]) {
+    json& resource = entry["resource"];
+    const std::string type = resource["resourceType"];
+    if (type == "Patient") {
+      if (!resource.contains("identifier")) throw std::invalid_argument("the patient has no identifier to find it by");
+      json& identifier = resource["identifier"][0];
+      identifier["system"] = keys.patient_system;
+      entry["request"]["ifNoneExist"] = "identifier=" + UrlEncoded(keys.patient_system) + "|" +
+                                        UrlEncoded(identifier["value"].get<std::string>());
+      continue;
+    }
+    std::string key = type;
+    if (const auto code = resource.find("code"); code != resource.end())
+      for (const json& coding : (*code)["coding"]) key += "-" + coding["code"].get<std::string>();
+    if (const auto when = resource.find("effectiveDateTime"); when != resource.end()) key += "@" + when->get<std::string>();
+    if (const auto period = resource.find("effectivePeriod"); period != resource.end())
+      key += "@" + (*period)["start"].get<std::string>();
+    if (const int n = ++seen[key]; n > 1) key += "#" + std::to_string(n);
+    resource["identifier"] = {{{"system", keys.study_system}, {"value", study_prefix + key}}};
+    entry["request"]["ifNoneExist"] =
+        "identifier=" + UrlEncoded(keys.study_system) + "|" + UrlEncoded(study_prefix + key);
+  }
+  return bundle;
 }
 
 std::optional<int> ParseUtcOffset(std::string_view text) {

@@ -13,6 +13,7 @@
 #include <functional>
 #include <iosfwd>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace bplink::report {
@@ -30,6 +31,23 @@ std::optional<int> ParseUtcOffset(std::string_view text);
 inline constexpr const char* kSummarySystem = "urn:bplink:fhir:abpm";
 
 nlohmann::json FhirBundle(const Analysis& analysis, const UtcOffset& offset);
+
+// What makes a bundle safe to send to the same record twice: the Patient is
+// created only when the record has none with this identifier (in this
+// system) yet, and every other entry gets an identifier under the study's
+// and is created only when the record has none with it. A second sending
+// of the same study then creates nothing.
+struct ConditionalCreates {
+  std::string patient_system;  // the system the patient's identifier belongs to
+  std::string study_system;    // the system the study's identifier belongs to
+  std::string study_id;
+};
+// The bundle with every entry a conditional create. The patient must have
+// an identifier (PatientInfo::id; std::invalid_argument otherwise); the
+// entries' own identifiers are "STUDY/KEY", KEY from the resource type, its
+// code and its time, so the same reading gets the same identifier however
+// the bundle is made again.
+nlohmann::json FhirBundle(const Analysis& analysis, const UtcOffset& offset, const ConditionalCreates& keys);
 void WriteFhirReport(const Analysis& analysis, const UtcOffset& offset, std::ostream& out);
 
 }  // namespace bplink::report

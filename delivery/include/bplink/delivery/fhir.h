@@ -1,0 +1,16 @@
+// The FHIR transaction Bundle a shipment is sent as: the report's bundle
+// for the study, with the patient as the record knows them and every entry a
+// conditional create, so a second sending creates nothing twice.
+#pragma once
+
+#include <bplink/delivery/delivery.h>
+
+#include <nlohmann/json.hpp>
+
+namespace bplink::delivery {
+
+// A draft's Observations are "preliminary", a signed study's "final".
+// Throws std::invalid_argument when the patient has no identifier.
+nlohmann::json FhirTransaction(const Shipment& shipment);
+
+}  // namespace bplink::delivery
