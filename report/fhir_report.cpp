@@ -258,7 +258,7 @@ json FhirBundle(const Analysis& a, const UtcOffset& offset) {
   References refs;
   // A token search: "system|value" where the identifier has a system.
   const std::string identifier =
-      r.subject.id.empty() ? "" : (r.subject.system.empty() ? "" : UrlEncoded(r.subject.system) + "%7C") + UrlEncoded(r.subject.id);
+      r.subject.id.empty() ? "" : (r.subject.system.empty() ? "" : UrlEncoded(r.subject.system) + "|") + UrlEncoded(r.subject.id);
   refs.patient = add(PatientResource(r.subject), identifier.empty() ? "" : "identifier=" + identifier);
   refs.device = add(DeviceResource(r, refs.patient));
   for (const Reading* reading : counted) {

@@ -109,10 +109,10 @@ TEST_P(Studies, ReadingsStayWithTheStudyTheyWereTakenInWhenTheNextPlanCameFirst)
   ASSERT_EQ(first.status, 0) << first.err;
   EXPECT_THAT(first.out, HasSubstr("Study 1 opened for patient P-1"));
   Sql("UPDATE studies SET hooked_up_at = '" + first_reading.substr(0, 10) + "T08:00:00' WHERE id = 1");
-  ASSERT_EQ(Run({"upload", Plan("next.json", "21:00"), "--sim", "hid", "--patient-id", "P-2", "--patient-system",
-                 "urn:clinic:mrn"})
-                .status,
-            0);
+  const ProgramRun next = Run({"upload", Plan("next.json", "21:00"), "--sim", "hid", "--patient-id", "P-2",
+                               "--patient-system", "urn:clinic:mrn"});
+  ASSERT_EQ(next.status, 0) << next.err;
+  EXPECT_THAT(next.err, HasSubstr("Study 1 (patient 1) is still out on this device"));
   const ProgramRun download = Run({"download", "--sim", "hid", "-o", "/dev/null"});
   ASSERT_EQ(download.status, 0) << download.err;
   EXPECT_THAT(download.err, HasSubstr("downloaded 78 readings, 78 new"));
@@ -138,7 +138,7 @@ TEST_P(Studies, ReadingsStayWithTheStudyTheyWereTakenInWhenTheNextPlanCameFirst)
   const json& patient = fhir["entry"][0]["resource"];
   EXPECT_EQ(patient["identifier"][0]["value"], "P-1");
   EXPECT_EQ(patient["identifier"][0]["system"], "urn:clinic:mrn");
-  EXPECT_EQ(fhir["entry"][0]["request"]["ifNoneExist"], "identifier=urn%3Aclinic%3Amrn%7CP-1");
+  EXPECT_EQ(fhir["entry"][0]["request"]["ifNoneExist"], "identifier=urn%3Aclinic%3Amrn|P-1");
   const ProgramRun csv = Run({"export", id, "--format", "csv"});
   EXPECT_THAT(csv.out, HasSubstr(",patient id,patient system,patient name,birth date,sex\n"));
   EXPECT_THAT(csv.out, HasSubstr(",P-1,urn:clinic:mrn,First Patient,,\n"));
