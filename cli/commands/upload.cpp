@@ -135,12 +135,18 @@ void RunUpload(const GlobalOptions& global, const UploadOptions& options) {
   // once the device took it.
   std::optional<archive::StudyEntry> study;
   const archive::Actor actor = ProgramActor(options.filing.station);
+  const archive::DeviceIdentity device{std::string(session.family->name), DeviceNow(session),
+                                       options.filing.device_label};
   try {
-    if (archive && !patient.Empty())
-      study = archive->OpenStudy({patient,
-                                  {std::string(session.family->name), DeviceNow(session), options.filing.device_label},
-                                  &plan, PlanToJson(plan).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)},
-                                 actor);
+    if (archive && !patient.Empty()) {
+      // The study still out on the device keeps what was taken until now.
+      if (const auto out = archive->OpenStudyOf(device); out && out->state == archive::StudyState::kRecording)
+        std::cerr << "Study " << out->id << " (patient " << out->patient_id << ") is still out on this device, hooked up "
+                  << out->hooked_up_at << ": the readings taken until now stay with it.\n";
+      study = archive->OpenStudy(
+          {patient, device, &plan, PlanToJson(plan).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)},
+          actor);
+    }
   } catch (const archive::ArchiveError& e) {
     throw CommandError(kExitCannotWrite, std::string("the study could not be opened: ") + e.what() +
                                              "; nothing was uploaded");

@@ -45,9 +45,10 @@ struct ErasureCleared {
 
 // Clears an erasure of the device `held` was downloaded from (every reading
 // it holds that the erasure would take): with an archive, files them first
-// (logged as "file-before-erase"); without one, throws ErasureRefused unless
-// `discard` (the person said they may be lost). Throws ArchiveError when
-// filing fails; the erasure must not go on then.
+// (logged as "file-before-upload" or "file-before-delete"); without one,
+// throws ErasureRefused unless `discard` (the person said they may be
+// lost). Throws ArchiveError when filing fails; the erasure must not go on
+// then.
 ErasureCleared ClearErasure(Erasure what, const Download& held, Archive* archive, bool discard, const Actor& actor);
 
 }  // namespace bplink::archive
