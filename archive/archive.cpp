@@ -141,6 +141,8 @@ void SqlArchive::CheckWritable() {
 }
 
 std::int64_t SqlArchive::Upsert(std::string_view insert, std::string_view select, const std::vector<Value>& key) {
+  // Most rows are there already: one round trip finds them.
+  if (const auto rows = db_->Query(select, key); !rows.empty()) return ToInt(rows[0][0]);
   db_->Execute(insert, key);
   const auto rows = db_->Query(select, key);
   if (rows.empty()) throw ArchiveError("the archive lost a row it had just written");
@@ -160,10 +162,11 @@ std::int64_t SqlArchive::DeviceId(const DeviceIdentity& d) {
 std::int64_t SqlArchive::PatientByTexts(const std::vector<std::string>& texts, const std::string& label) {
   const std::string joined = Joined(texts);
   const std::string device_key = LabelKey(joined) + "\x1f" + LabelKey(label);
-  return Standing(Upsert("INSERT INTO patients (texts, label, label_key, device_key, search_key) "
-                         "VALUES ($1, $2, $3, $4, $5) ON CONFLICT DO NOTHING",
-                         "SELECT id FROM patients WHERE device_key = $4",
-                         {joined, label, LabelKey(label), device_key, LabelKey(joined + "\n" + label)}));
+  // A merge points every alias at the patient kept: one step finds it.
+  return Upsert("INSERT INTO patients (texts, label, label_key, device_key, search_key) "
+                "VALUES ($1, $2, $3, $4, $5) ON CONFLICT DO NOTHING",
+                "SELECT COALESCE(merged_into, id) FROM patients WHERE device_key = $4",
+                {joined, label, LabelKey(label), device_key, LabelKey(joined + "\n" + label)});
 }
 
 std::int64_t SqlArchive::PatientByIdentity(const report::PatientInfo& p) {
@@ -173,11 +176,11 @@ std::int64_t SqlArchive::PatientByIdentity(const report::PatientInfo& p) {
                             "VALUES ('', '', $1, $2, $3, $4) RETURNING id",
                             {p.name, p.birth_date, p.sex, search})
                      .at(0)[0]);
-  const std::int64_t id = Standing(Upsert(
+  const std::int64_t id = Upsert(
       "INSERT INTO patients (texts, label, identifier, identifier_key, id_system, name, birth_date, sex, search_key) "
       "VALUES ('', '', $1, $2, $3, $4, $5, $6, $7) ON CONFLICT DO NOTHING",
-      "SELECT id FROM patients WHERE id_system = $3 AND identifier_key = $2",
-      {p.id, LabelKey(p.id), p.system, p.name, p.birth_date, p.sex, search}));
+      "SELECT COALESCE(merged_into, id) FROM patients WHERE id_system = $3 AND identifier_key = $2",
+      {p.id, LabelKey(p.id), p.system, p.name, p.birth_date, p.sex, search});
   // What this study says of the patient is the newest word on it.
   db_->Execute("UPDATE patients SET name = CASE WHEN $2 = '' THEN name ELSE $2 END, "
                "birth_date = CASE WHEN $3 = '' THEN birth_date ELSE $3 END, "

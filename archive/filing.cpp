@@ -68,8 +68,7 @@ struct SqlArchive::SetFiling {
 };
 
 void SqlArchive::FileSet(const Download& download, const DownloadedSet& s, const _SPO2_DATASET* spo2,
-                         std::int64_t device_id, const Actor& actor, std::map<std::int64_t, std::int64_t>& opened,
-                         StoreResult& result) {
+                         std::int64_t device_id, const Actor& actor, Filing& filing, StoreResult& result) {
   const int mode = SetOf(s.mode);
   const auto& records = s.set->vecRecords;
   // The derived values are the report's: one rule for what a record means.
@@ -90,12 +89,15 @@ void SqlArchive::FileSet(const Download& download, const DownloadedSet& s, const
   // of the readings' unique index, however many the archive holds.
   std::map<ReadingKey, std::int64_t> filed;
   const auto read_filed = [&](const std::string& from, const std::string& to) {
-    for (const Row& row :
-         db_->Query("SELECT time, raw_sys, raw_press2, raw_press3, raw_pulse, raw_status, recording_id FROM readings "
-                    "WHERE device_id = $1 AND set_mode = $2 AND time >= $3 AND time <= $4",
-                    {device_id, std::int64_t{mode}, from, to}))
+    for (const Row& row : db_->Query(
+             "SELECT r.time, r.raw_sys, r.raw_press2, r.raw_press3, r.raw_pulse, r.raw_status, r.recording_id, "
+             "c.study_id, c.patient_id FROM readings r JOIN recordings c ON c.id = r.recording_id "
+             "WHERE r.device_id = $1 AND r.set_mode = $2 AND r.time >= $3 AND r.time <= $4",
+             {device_id, std::int64_t{mode}, from, to})) {
       filed[{row[0].value_or(""), ToInt(row[1]), ToInt(row[2]), ToInt(row[3]), ToInt(row[4]), ToInt(row[5])}] =
           ToInt(row[6]);
+      filing.recordings[ToInt(row[6])] = {ToInt(row[7]), ToInt(row[8])};
+    }
   };
   if (!earliest.empty()) read_filed(earliest, latest);
   if (undated) read_filed("", "");
@@ -132,11 +134,11 @@ void SqlArchive::FileSet(const Download& download, const DownloadedSet& s, const
     std::vector<std::int64_t> recordings;
     std::set<std::int64_t> studies_named;
     for (const std::int64_t r : touched_recordings) {
-      const auto row = db_->Query("SELECT patient_id, study_id FROM recordings WHERE id = $1", {r}).at(0);
-      if (AnswersTo(ToInt(row[0]), download.patient_label)) continue;
+      const Filing::Place& place = filing.recordings.at(r);
+      if (AnswersTo(place.patient, download.patient_label)) continue;
       recordings.push_back(r);
-      conflicts += "; recording " + std::to_string(r) + " holds them under " + Describe(ToInt(row[0]));
-      if (studies_named.insert(ToInt(row[1])).second)
+      conflicts += "; recording " + std::to_string(r) + " holds them under " + Describe(place.patient);
+      if (studies_named.insert(place.study).second)
         commands += "\n  bplink archive move " + std::to_string(r) + " --patient-label " + Quoted(download.patient_label);
     }
     for (const Window& w : windows) {
@@ -202,8 +204,8 @@ void SqlArchive::FileSet(const Download& download, const DownloadedSet& s, const
       if (!before.empty() && ToInt(before[0][0]) == patient) {
         f.recording = before_first_free;
         f.study = ToInt(before[0][1]);
-        opened.emplace(patient, f.study);  // the download's other sets join it
-      } else if (const auto same = opened.find(patient); same != opened.end()) {
+        filing.opened.emplace(patient, f.study);  // the download's other sets join it
+      } else if (const auto same = filing.opened.find(patient); same != filing.opened.end()) {
         f.study = same->second;  // another set of this download opened it
       } else {
         f.study = ToInt(db_->Query("INSERT INTO studies (patient_id, device_id, state, opened_at, station, os_user, "
@@ -212,7 +214,7 @@ void SqlArchive::FileSet(const Download& download, const DownloadedSet& s, const
                             .at(0)[0]);
         Log("open-study", actor, f.study, 0, patient,
             DetailsJson({{"opened_by", "download"}, {"device", device_id}}));
-        opened[patient] = f.study;
+        filing.opened[patient] = f.study;
       }
     }
     if (f.recording == 0) {
@@ -237,6 +239,7 @@ void SqlArchive::FileSet(const Download& download, const DownloadedSet& s, const
     }
     for (const std::size_t i : f.readings) in_recording[i] = f.recording;
     touched_recordings.insert(f.recording);
+    filing.recordings[f.recording] = {f.study, patient};
   }
 
   // Many rows to a statement: a round trip to a PostgreSQL server costs far
@@ -309,25 +312,28 @@ void SqlArchive::FileSet(const Download& download, const DownloadedSet& s, const
                  "end_time = CASE WHEN $3 > end_time THEN $3 ELSE end_time END WHERE id = $1",
                  {f.recording, first_time, last_time});
   }
+  // A recording a download brought whole is complete; a later download of a
+  // stopped one completes it.
+  std::string ids;
   for (const std::int64_t r : touched_recordings) {
-    // A recording a download brought whole is complete; a later download of
-    // a stopped one completes it.
-    if (download.complete) db_->Execute("UPDATE recordings SET complete = 1 WHERE id = $1", {r});
+    ids += (ids.empty() ? "" : ", ") + std::to_string(r);
     result.recordings.push_back(r);
-    result.studies.push_back(ToInt(db_->Query("SELECT study_id FROM recordings WHERE id = $1", {r}).at(0)[0]));
+    result.studies.push_back(filing.recordings.at(r).study);
   }
+  if (download.complete && !ids.empty())
+    db_->Execute("UPDATE recordings SET complete = 1 WHERE complete = 0 AND id IN (" + ids + ")");
 }
 
 StoreResult SqlArchive::Store(const Download& download, const Actor& actor, std::string_view action) {
   return InTransaction([&] {
     StoreResult result;
     const std::int64_t device_id = DeviceId({download.family, download.device, download.device_label});
-    std::map<std::int64_t, std::int64_t> opened;
+    Filing filing;
     bool first = true;
     for (const DownloadedSet& s : download.sets) {
       const _SPO2_DATASET* spo2 = first ? download.spo2 : nullptr;
       first = false;
-      if (s.set && !s.set->vecRecords.empty()) FileSet(download, s, spo2, device_id, actor, opened, result);
+      if (s.set && !s.set->vecRecords.empty()) FileSet(download, s, spo2, device_id, actor, filing, result);
     }
     std::sort(result.studies.begin(), result.studies.end());
     result.studies.erase(std::unique(result.studies.begin(), result.studies.end()), result.studies.end());
@@ -337,11 +343,13 @@ StoreResult SqlArchive::Store(const Download& download, const Actor& actor, std:
         db_->Execute("UPDATE studies SET state = 'downloaded' WHERE id = $1 AND state IN ('prepared', 'recording')",
                      {study});
       std::string recordings;
-      for (const auto& row : db_->Query("SELECT id FROM recordings WHERE study_id = $1 ORDER BY id", {study}))
-        if (std::find(result.recordings.begin(), result.recordings.end(), ToInt(row[0])) != result.recordings.end())
-          recordings += (recordings.empty() ? "" : ", ") + row[0].value_or("");
-      const auto patient = db_->Query("SELECT patient_id FROM studies WHERE id = $1", {study}).at(0)[0];
-      Log(action, actor, study, 0, ToInt(patient),
+      std::int64_t patient = 0;
+      for (const auto& [recording, place] : filing.recordings)
+        if (place.study == study && std::count(result.recordings.begin(), result.recordings.end(), recording)) {
+          recordings += (recordings.empty() ? "" : ", ") + std::to_string(recording);
+          patient = place.patient;
+        }
+      Log(action, actor, study, 0, patient,
           DetailsJson({{"device", device_id},
                        {"recordings", recordings},
                        {"readings", result.readings},

@@ -98,10 +98,16 @@ class SqlArchive : public Archive {
   void LoadSamples(std::int64_t id, StoredRecording& stored);
 
   struct SetFiling;
-  // `opened`: the studies this download opened, by patient, which its other
-  // sets join.
+  // What one download filed so far, over its sets.
+  struct Filing {
+    std::map<std::int64_t, std::int64_t> opened;  // the studies it opened, by patient: its other sets join them
+    struct Place {
+      std::int64_t study = 0, patient = 0;
+    };
+    std::map<std::int64_t, Place> recordings;  // every recording it filed in or found its readings in
+  };
   void FileSet(const Download& download, const DownloadedSet& s, const _SPO2_DATASET* spo2, std::int64_t device_id,
-               const Actor& actor, std::map<std::int64_t, std::int64_t>& opened, StoreResult& result);
+               const Actor& actor, Filing& filing, StoreResult& result);
 
   std::unique_ptr<Connection> db_;
 };
