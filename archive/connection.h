@@ -19,6 +19,15 @@ namespace bplink::archive::detail {
 using Value = std::variant<std::nullptr_t, std::int64_t, double, std::string>;
 using Row = std::vector<std::optional<std::string>>;
 
+// A statement the database refused, with PostgreSQL's SQLSTATE ("42501": the
+// role lacks a privilege); SQLite's refusals have none.
+class DatabaseError : public ArchiveError {
+ public:
+  DatabaseError(const std::string& what, std::string sqlstate) : ArchiveError(what), sqlstate(std::move(sqlstate)) {}
+  std::string sqlstate;
+};
+inline constexpr std::string_view kInsufficientPrivilege = "42501";
+
 class Connection {
  public:
   virtual ~Connection() = default;
@@ -37,11 +46,28 @@ class Connection {
   // The column type of a table's generated key.
   virtual std::string_view KeyColumn() const = 0;
   virtual Engine engine() const = 0;
+  // The database role this connection acts as; "" where the engine has none.
+  virtual std::string Role() const { return {}; }
+  // SQLite checks foreign keys unless told not to, which a schema change
+  // that rebuilds a table must (outside any transaction); PostgreSQL ignores it.
+  virtual void CheckForeignKeys(bool) {}
+  // A sentence about the archive a person should know (SQLite: a file others
+  // may read), or nothing.
+  virtual std::vector<std::string> Warnings() const { return {}; }
 };
 
-std::unique_ptr<Connection> OpenSqlite(const std::string& path);
+// `create`: make the file (and its folders) when it is missing; otherwise a
+// missing file is an error that names it.
+std::unique_ptr<Connection> OpenSqlite(const std::string& path, bool create);
 std::unique_ptr<Connection> OpenPostgres(const std::string& conninfo);
 
 std::int64_t ToInt(const std::optional<std::string>& cell);
+
+// Why an sslmode that turns TLS off is refused; `where` says what set it.
+inline std::string SslModeRefused(std::string_view mode, std::string_view where) {
+  return "sslmode=" + std::string(mode) + " is refused (" + std::string(where) +
+         "): the archive holds health data, so the connection must use TLS whenever it leaves this machine; "
+         "allowed: prefer (the default), require, verify-ca, verify-full";
+}
 
 }  // namespace bplink::archive::detail

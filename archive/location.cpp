@@ -7,6 +7,8 @@
 
 #include <bplink/archive/archive.h>
 
+#include "connection.h"
+
 namespace bplink::archive {
 namespace {
 
@@ -57,9 +59,7 @@ Location ParseLocation(std::string_view text) {
       throw ArchiveError("a password in the archive location is refused, since others on this PC can read a "
                          "command line and the environment; " + std::string(kWhereCredentialsGo));
     if (key == "sslmode" && (value == "disable" || value == "allow"))
-      throw ArchiveError("sslmode=" + std::string(value) + " is refused: the archive holds health data, so TLS is "
-                         "used whenever the server offers it; allowed: prefer (the default), require, verify-ca, "
-                         "verify-full");
+      throw ArchiveError(detail::SslModeRefused(value, "in the archive location"));
   }
   return {Engine::kPostgres, conninfo};
 }

@@ -1,7 +1,6 @@
 // The archive's tables, as a list of migrations: each takes an archive from
-// one version to the next, and an archive is brought up to the newest when
-// it is opened. A migration, once released, is never edited: a change is a
-// new one at the end.
+// one version to the next. A migration, once released, is never edited: a
+// change is a new one at the end.
 //
 // De-duplication lives in the unique constraints, not in the program: two
 // stations filing the same reading at once leave it stored once, whichever
@@ -9,19 +8,31 @@
 
 #include "schema.h"
 
+#include <bplink/archive/labels.h>
+
 #include <algorithm>
 #include <array>
+#include <map>
 #include <string>
+#include <tuple>
 
 namespace bplink::archive::detail {
 namespace {
 
 using Steps = std::vector<std::string_view>;
 
-// "{key}" stands for the engine's generated-key column type.
-const std::array<Steps, 2> kMigrations = {
+// A migration: statements ("{key}" stands for the engine's generated-key
+// column type), then, where statements alone cannot say it, work in code.
+struct Migration {
+  Steps steps;
+  void (*work)(Connection&) = nullptr;
+};
+
+void ToVersion3(Connection& db);
+
+const std::array<Migration, 3> kMigrations = {{
     // 1: devices, patients, recordings, readings
-    Steps{
+    {Steps{
         "CREATE TABLE devices (id {key}, family TEXT NOT NULL, device_type INTEGER NOT NULL, "
         "protocol INTEGER NOT NULL, variant INTEGER NOT NULL, version INTEGER NOT NULL, label TEXT NOT NULL, "
         "UNIQUE (family, device_type, protocol, variant, version, label))",
@@ -46,16 +57,19 @@ const std::array<Steps, 2> kMigrations = {
         "map DOUBLE PRECISION, pulse DOUBLE PRECISION, valid INTEGER NOT NULL, "
         "UNIQUE (device_id, set_mode, time, raw_sys, raw_press2, raw_press3, raw_pulse, raw_status))",
         "CREATE INDEX readings_recording ON readings (recording_id)",
-    },
+    }},
     // 2: SpO2 samples, and recordings found by date
-    Steps{
+    {Steps{
         "CREATE TABLE spo2_samples (id {key}, recording_id BIGINT NOT NULL REFERENCES recordings (id), "
         "device_id BIGINT NOT NULL REFERENCES devices (id), time TEXT NOT NULL, raw_offset INTEGER NOT NULL, "
         "spo2 INTEGER NOT NULL, pulse INTEGER NOT NULL, UNIQUE (device_id, time, raw_offset, spo2, pulse))",
         "CREATE INDEX spo2_samples_recording ON spo2_samples (recording_id)",
         "CREATE INDEX recordings_time ON recordings (start_time, end_time)",
-    },
-};
+    }},
+    // 3: studies, patients known by identifier, labels compared by one rule,
+    // a reading known whichever data mode brought it, the audit log
+    {Steps{}, ToVersion3},
+}};
 
 std::string WithKey(std::string_view step, std::string_view key) {
   std::string sql(step);
@@ -64,31 +78,257 @@ std::string WithKey(std::string_view step, std::string_view key) {
   return sql;
 }
 
+std::string Quoted(const std::string& name) { return "\"" + name + "\""; }
+
+// ---------------------------------------------------------------------------
+// Version 3.
+
+// The data mode that fetches only the blood-pressure set is the set's name:
+// the mode with SpO2 brings the same set 1 and its samples.
+constexpr std::int64_t kSetOneWithSpO2 = DATAMODE_BP_SPO2;
+constexpr std::int64_t kSetOne = DATAMODE_BP;
+
+// The version-1 unique constraint on (texts, label) would keep two patients
+// known by identifier alone apart only by their texts: it goes. SQLite
+// cannot drop a constraint, so the table is rebuilt (with foreign keys
+// unchecked, which Migrate arranges).
+void DropPatientsTextsConstraint(Connection& db) {
+  if (db.engine() == Engine::kSqlite) {
+    db.Execute("CREATE TABLE patients_v3 (id INTEGER PRIMARY KEY, texts TEXT NOT NULL, label TEXT NOT NULL)");
+    db.Execute("INSERT INTO patients_v3 (id, texts, label) SELECT id, texts, label FROM patients");
+    db.Execute("DROP TABLE patients");
+    db.Execute("ALTER TABLE patients_v3 RENAME TO patients");
+    return;
+  }
+  for (const Row& row : db.Query("SELECT conname FROM pg_constraint WHERE conrelid = 'patients'::regclass "
+                                 "AND contype = 'u'"))
+    db.Execute("ALTER TABLE patients DROP CONSTRAINT " + Quoted(row[0].value_or("")));
+}
+
+// The first recording's readings and samples moved to the second (the
+// same reading held by both kept once), and the first removed.
+void MergeRecordingInto(Connection& db, std::int64_t from, std::int64_t into, std::int64_t device,
+                        std::int64_t mode) {
+  db.Execute("DELETE FROM readings WHERE recording_id = $1 AND EXISTS (SELECT 1 FROM readings k "
+             "WHERE k.device_id = $2 AND k.set_mode = $3 AND k.recording_id <> $1 AND k.time = readings.time "
+             "AND k.raw_sys = readings.raw_sys AND k.raw_press2 = readings.raw_press2 "
+             "AND k.raw_press3 = readings.raw_press3 AND k.raw_pulse = readings.raw_pulse "
+             "AND k.raw_status = readings.raw_status)",
+             {from, device, mode});
+  db.Execute("UPDATE readings SET recording_id = $2, device_id = $3, set_mode = $4 WHERE recording_id = $1",
+             {from, into, device, mode});
+  db.Execute("DELETE FROM spo2_samples WHERE recording_id = $1 AND EXISTS (SELECT 1 FROM spo2_samples k "
+             "WHERE k.device_id = $2 AND k.recording_id <> $1 AND k.time = spo2_samples.time "
+             "AND k.raw_offset = spo2_samples.raw_offset AND k.spo2 = spo2_samples.spo2 "
+             "AND k.pulse = spo2_samples.pulse)",
+             {from, device});
+  db.Execute("UPDATE spo2_samples SET recording_id = $2, device_id = $3 WHERE recording_id = $1", {from, into, device});
+  RefreshSpan(db, into);
+  if (from == into) return;
+  db.Execute("UPDATE recordings SET complete = CASE WHEN complete = 1 OR (SELECT complete FROM recordings f "
+             "WHERE f.id = $2) = 1 THEN 1 ELSE 0 END WHERE id = $1",
+             {into, from});
+  db.Execute("DELETE FROM recordings WHERE id = $1", {from});
+}
+
+// Files a recording of version 2 under another device, patient or set: into
+// the recording it would have been filed in there, if there is one.
+void Rehome(Connection& db, std::int64_t recording, std::int64_t device, std::int64_t patient, std::int64_t mode) {
+  const auto same = db.Query("SELECT t.id FROM recordings t JOIN recordings r ON r.id = $1 WHERE t.id <> $1 "
+                             "AND t.device_id = $2 AND t.patient_id = $3 AND t.set_mode = $4 "
+                             "AND t.start_time = r.start_time",
+                             {recording, device, patient, mode});
+  if (!same.empty()) {
+    MergeRecordingInto(db, recording, ToInt(same[0][0]), device, mode);
+    return;
+  }
+  MergeRecordingInto(db, recording, recording, device, mode);
+  db.Execute("UPDATE recordings SET device_id = $2, patient_id = $3, set_mode = $4 WHERE id = $1",
+             {recording, device, patient, mode});
+}
+
+std::string Joined(const std::vector<std::string>& parts, char separator) {
+  std::string text;
+  for (std::size_t i = 0; i < parts.size(); ++i) text += (i ? std::string(1, separator) : "") + parts[i];
+  return text;
+}
+
+void ToVersion3(Connection& db) {
+  const std::string key(db.KeyColumn());
+  DropPatientsTextsConstraint(db);
+  for (std::string_view column :
+       {"label_key TEXT NOT NULL DEFAULT ''", "device_key TEXT", "identifier TEXT NOT NULL DEFAULT ''",
+        "identifier_key TEXT NOT NULL DEFAULT ''", "id_system TEXT NOT NULL DEFAULT ''",
+        "name TEXT NOT NULL DEFAULT ''", "birth_date TEXT NOT NULL DEFAULT ''", "sex TEXT NOT NULL DEFAULT ''",
+        "search_key TEXT NOT NULL DEFAULT ''", "merged_into BIGINT REFERENCES patients (id)"})
+    db.Execute("ALTER TABLE patients ADD COLUMN " + std::string(column));
+  db.Execute("ALTER TABLE devices ADD COLUMN label_key TEXT NOT NULL DEFAULT ''");
+  // A study: one patient's recording on one device, from the plan's upload
+  // (hooked_up_at) to its review. reviewed and signed are the physician's.
+  db.Execute(WithKey(
+      "CREATE TABLE studies (id {key}, patient_id BIGINT NOT NULL REFERENCES patients (id), "
+      "device_id BIGINT NOT NULL REFERENCES devices (id), state TEXT NOT NULL CHECK (state IN "
+      "('prepared', 'recording', 'downloaded', 'reviewed', 'signed')), plan TEXT, plan_day_start INTEGER, "
+      "plan_day_interval INTEGER, plan_night_start INTEGER, plan_night_interval INTEGER, hooked_up_at TEXT, "
+      "opened_at TEXT NOT NULL, station TEXT NOT NULL, os_user TEXT NOT NULL, db_role TEXT NOT NULL)",
+      key));
+  db.Execute("CREATE INDEX studies_device ON studies (device_id, hooked_up_at)");
+  db.Execute("CREATE INDEX studies_patient ON studies (patient_id)");
+  // plan: the plan the recording's readings were taken on, as a plan file
+  // writes it (version 2 kept its periods only).
+  db.Execute("ALTER TABLE recordings ADD COLUMN study_id BIGINT REFERENCES studies (id)");
+  db.Execute("ALTER TABLE recordings ADD COLUMN plan TEXT");
+  db.Execute(WithKey("CREATE TABLE audit_log (id {key}, at TEXT NOT NULL, action TEXT NOT NULL, "
+                     "os_user TEXT NOT NULL, db_role TEXT NOT NULL, station TEXT NOT NULL, study_id BIGINT, "
+                     "recording_id BIGINT, patient_id BIGINT, details TEXT NOT NULL)",
+                     key));
+  db.Execute("CREATE INDEX audit_log_study ON audit_log (study_id)");
+  // Append-only for everyone: the grants give no role UPDATE or DELETE on
+  // it, and these refuse them to the owner too.
+  if (db.engine() == Engine::kSqlite) {
+    for (std::string_view what : {"UPDATE", "DELETE"})
+      db.Execute("CREATE TRIGGER audit_log_append_only_" + std::string(what == "UPDATE" ? "update" : "delete") +
+                 " BEFORE " + std::string(what) +
+                 " ON audit_log BEGIN SELECT RAISE(ABORT, 'the audit log is append-only'); END");
+  } else {
+    db.Execute("CREATE FUNCTION bplink_audit_log_append_only() RETURNS trigger LANGUAGE plpgsql AS "
+               "$body$ BEGIN RAISE EXCEPTION 'the audit log is append-only'; END $body$");
+    db.Execute("CREATE TRIGGER audit_log_append_only BEFORE UPDATE OR DELETE ON audit_log FOR EACH ROW "
+               "EXECUTE FUNCTION bplink_audit_log_append_only()");
+    db.Execute("CREATE TRIGGER audit_log_no_truncate BEFORE TRUNCATE ON audit_log FOR EACH STATEMENT "
+               "EXECUTE FUNCTION bplink_audit_log_append_only()");
+  }
+
+  // Patients known by their texts and label: one per key; those that now
+  // compare equal ("MRN-1" and "mrn-1") are merged into the first.
+  std::map<std::string, std::int64_t> patient_by_key;
+  for (const Row& row : db.Query("SELECT id, texts, label FROM patients ORDER BY id")) {
+    const std::int64_t id = ToInt(row[0]);
+    const std::string texts = row[1].value_or(""), label = row[2].value_or("");
+    const std::string device_key = LabelKey(texts) + "\x1f" + LabelKey(label);
+    const auto [kept, fresh] = patient_by_key.emplace(device_key, id);
+    db.Execute("UPDATE patients SET label_key = $2, device_key = $3, search_key = $4, merged_into = $5 WHERE id = $1",
+               {id, LabelKey(label), fresh ? Value(device_key) : Value(nullptr),
+                LabelKey(Joined({texts, label}, '\n')), fresh ? Value(nullptr) : Value(kept->second)});
+    if (!fresh)
+      for (const Row& r : db.Query("SELECT id, device_id, set_mode FROM recordings WHERE patient_id = $1", {id}))
+        Rehome(db, ToInt(r[0]), ToInt(r[1]), kept->second, ToInt(r[2]));
+  }
+
+  // Devices likewise, by model and label key.
+  std::map<std::tuple<std::string, std::int64_t, std::int64_t, std::int64_t, std::int64_t, std::string>, std::int64_t>
+      device_by_key;
+  for (const Row& row :
+       db.Query("SELECT id, family, device_type, protocol, variant, version, label FROM devices ORDER BY id")) {
+    const std::int64_t id = ToInt(row[0]);
+    const std::string label_key = LabelKey(row[6].value_or(""));
+    db.Execute("UPDATE devices SET label_key = $2 WHERE id = $1", {id, label_key});
+    const auto [kept, fresh] = device_by_key.emplace(
+        std::tuple(row[1].value_or(""), ToInt(row[2]), ToInt(row[3]), ToInt(row[4]), ToInt(row[5]), label_key), id);
+    if (fresh) continue;
+    for (const Row& r : db.Query("SELECT id, patient_id, set_mode FROM recordings WHERE device_id = $1", {id}))
+      Rehome(db, ToInt(r[0]), kept->second, ToInt(r[1]), ToInt(r[2]));
+    db.Execute("DELETE FROM devices WHERE id = $1", {id});
+  }
+
+  // A reading is one reading whichever data mode brought it: set 1 fetched
+  // with its SpO2 samples is set 1.
+  for (const Row& r :
+       db.Query("SELECT id, device_id, patient_id FROM recordings WHERE set_mode = $1 ORDER BY id", {kSetOneWithSpO2}))
+    Rehome(db, ToInt(r[0]), ToInt(r[1]), ToInt(r[2]), kSetOne);
+
+  db.Execute("CREATE UNIQUE INDEX patients_device_key ON patients (device_key)");
+  db.Execute("CREATE UNIQUE INDEX patients_identifier ON patients (id_system, identifier_key) "
+             "WHERE identifier_key <> ''");
+  db.Execute("CREATE UNIQUE INDEX devices_label_key ON devices (family, device_type, protocol, variant, version, "
+             "label_key)");
+
+  // Every recording gets a study: one per download (device, patient, time
+  // and station), opened as downloaded, as version 2 filed it.
+  std::map<std::tuple<std::int64_t, std::int64_t, std::string, std::string>, std::pair<std::int64_t, std::vector<std::int64_t>>>
+      studies;
+  for (const Row& r : db.Query("SELECT id, device_id, patient_id, downloaded_at, station, set_mode, plan_day_start, "
+                               "plan_day_interval, plan_night_start, plan_night_interval FROM recordings ORDER BY id")) {
+    auto& [study, modes] = studies[{ToInt(r[1]), ToInt(r[2]), r[3].value_or(""), r[4].value_or("")}];
+    const std::int64_t mode = ToInt(r[5]);
+    if (study == 0 || std::find(modes.begin(), modes.end(), mode) != modes.end()) {
+      modes.clear();
+      study = ToInt(db.Query("INSERT INTO studies (patient_id, device_id, state, opened_at, station, os_user, db_role) "
+                             "VALUES ($1, $2, 'downloaded', $3, $4, '', '') RETURNING id",
+                             {ToInt(r[2]), ToInt(r[1]), r[3].value_or(""), r[4].value_or("")})
+                        .at(0)[0]);
+    }
+    modes.push_back(mode);
+    db.Execute("UPDATE recordings SET study_id = $2 WHERE id = $1", {ToInt(r[0]), study});
+  }
+  db.Execute("CREATE UNIQUE INDEX recordings_study_set ON recordings (study_id, set_mode)");
+}
+
 }  // namespace
+
+void RefreshSpan(Connection& db, std::int64_t recording) {
+  db.Execute("UPDATE recordings SET "
+             "start_time = COALESCE((SELECT MIN(time) FROM readings WHERE recording_id = $1 AND time <> ''), ''), "
+             "end_time = COALESCE((SELECT MAX(time) FROM readings WHERE recording_id = $1 AND time <> ''), '') "
+             "WHERE id = $1",
+             {recording});
+}
 
 int LatestVersion() { return static_cast<int>(kMigrations.size()); }
 
-void Migrate(Connection& db, int target) {
+void RefuseNewer(int found) {
+  if (found > LatestVersion())
+    throw ArchiveError("the archive has schema version " + std::to_string(found) + ", newer than the " +
+                       std::to_string(LatestVersion()) + " this bplink knows: open it with a newer bplink");
+}
+
+int ReadVersion(Connection& db) {
+  const auto exists = db.engine() == Engine::kSqlite
+                          ? db.Query("SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = 'bplink_schema'")
+                          : db.Query("SELECT CASE WHEN to_regclass('bplink_schema') IS NULL THEN 0 ELSE 1 END");
+  if (ToInt(exists.at(0)[0]) == 0) return 0;
+  const auto rows = db.Query("SELECT version FROM bplink_schema");
+  return rows.empty() ? 0 : static_cast<int>(ToInt(rows[0][0]));
+}
+
+bool MayChangeSchema(Connection& db) {
+  if (db.engine() == Engine::kSqlite) return true;
+  const auto rows = db.Query(
+      "SELECT CASE WHEN to_regclass('bplink_schema') IS NULL "
+      "THEN has_schema_privilege(current_schema(), 'CREATE') "
+      "ELSE pg_has_role(current_user, (SELECT relowner FROM pg_class WHERE oid = to_regclass('bplink_schema')), "
+      "'USAGE') END");
+  return rows.at(0)[0].value_or("") == "t";
+}
+
+int Migrate(Connection& db, int target) {
+  db.CheckForeignKeys(false);
   db.BeginExclusive();
+  int found = 0;
   try {
     db.Execute("CREATE TABLE IF NOT EXISTS bplink_schema (version INTEGER NOT NULL)");
     const auto rows = db.Query("SELECT version FROM bplink_schema");
-    const int found = rows.empty() ? 0 : static_cast<int>(ToInt(rows[0][0]));
-    if (found > LatestVersion())
-      throw ArchiveError("the archive has schema version " + std::to_string(found) + ", newer than the " +
-                         std::to_string(LatestVersion()) + " this bplink knows: open it with a newer bplink");
-    for (int version = found; version < target; ++version)
-      for (std::string_view step : kMigrations[static_cast<std::size_t>(version)])
-        db.Execute(WithKey(step, db.KeyColumn()));
+    found = rows.empty() ? 0 : static_cast<int>(ToInt(rows[0][0]));
+    RefuseNewer(found);
+    for (int version = found; version < target; ++version) {
+      const Migration& m = kMigrations[static_cast<std::size_t>(version)];
+      for (std::string_view step : m.steps) db.Execute(WithKey(step, db.KeyColumn()));
+      if (m.work) m.work(db);
+    }
     if (rows.empty())
       db.Execute("INSERT INTO bplink_schema (version) VALUES ($1)", {std::int64_t{std::max(found, target)}});
     else if (target > found)
       db.Execute("UPDATE bplink_schema SET version = $1", {std::int64_t{target}});
+    if (db.engine() == Engine::kSqlite && !db.Query("PRAGMA foreign_key_check").empty())
+      throw ArchiveError("the archive's migration left a reading without its recording; nothing was changed");
     db.Commit();
   } catch (...) {
     db.Rollback();
+    db.CheckForeignKeys(true);
     throw;
   }
+  db.CheckForeignKeys(true);
+  return found;
 }
 
 }  // namespace bplink::archive::detail

@@ -10,6 +10,7 @@
 #endif
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -52,10 +53,34 @@ void CreateOwnerOnly(const std::filesystem::path& path) {
 }
 #endif
 
+// A file others may read, as a sentence; nothing for one only its owner may.
+std::vector<std::string> Exposure(const std::string& path) {
+#ifndef _WIN32
+  struct stat s {};
+  if (::stat(path.c_str(), &s) == 0 && (s.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(s.st_mode & 07777));
+    return {"the archive " + path + " may be read by others (mode " + mode + "); it holds health data: chmod 600 " +
+            path + " keeps it to you"};
+  }
+#else
+  (void)path;
+#endif
+  return {};
+}
+
 class SqliteConnection : public Connection {
  public:
-  explicit SqliteConnection(const std::string& path) : path_(path) {
-    CreateOwnerOnly(path);
+  SqliteConnection(const std::string& path, bool create) : path_(path) {
+    std::error_code error;
+    if (create) {
+      CreateOwnerOnly(path);
+    } else if (!std::filesystem::is_regular_file(path, error)) {
+      throw ArchiveError("there is no archive at " + path +
+                         (std::filesystem::exists(path, error) ? " (it is not a file)" : " (no such file)") +
+                         "; bplink download --archive or upload --archive makes one");
+    }
+    warnings_ = Exposure(path);
     if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK) {
       const std::string reason = db_ ? sqlite3_errmsg(db_) : "out of memory";
       sqlite3_close(db_);
@@ -133,6 +158,8 @@ class SqliteConnection : public Connection {
   }
   std::string_view KeyColumn() const override { return "INTEGER PRIMARY KEY"; }
   Engine engine() const override { return Engine::kSqlite; }
+  void CheckForeignKeys(bool on) override { Execute(on ? "PRAGMA foreign_keys=ON" : "PRAGMA foreign_keys=OFF", {}); }
+  std::vector<std::string> Warnings() const override { return warnings_; }
 
  private:
   // A prepared statement, and where each of $1, $2, ... sits in it: SQLite
@@ -188,13 +215,16 @@ class SqliteConnection : public Connection {
   }
 
   std::string path_;
+  std::vector<std::string> warnings_;
   sqlite3* db_ = nullptr;
   std::map<std::string, Prepared, std::less<>> statements_;
 };
 
 }  // namespace
 
-std::unique_ptr<Connection> OpenSqlite(const std::string& path) { return std::make_unique<SqliteConnection>(path); }
+std::unique_ptr<Connection> OpenSqlite(const std::string& path, bool create) {
+  return std::make_unique<SqliteConnection>(path, create);
+}
 
 std::int64_t ToInt(const std::optional<std::string>& cell) {
   return cell && !cell->empty() ? std::stoll(*cell) : 0;

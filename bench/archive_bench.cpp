@@ -56,10 +56,11 @@ bplink::archive::Download Of(const _BP_DATASET& set) {
   d.family = "hid";
   d.device = {bplink::kDeviceAmbulatory, 1, 255, 0, 5};
   d.sets = {{DATAMODE_BP, &set}};
-  d.station = "bench";
   d.downloaded_at = {2024, 6, 1, 8, 0, 0};
   return d;
 }
+
+const bplink::archive::Actor kStation{"bench", "bench", {2024, 6, 1, 8, 0, 0}};
 
 double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
 
@@ -69,13 +70,13 @@ bool Measure(const char* name, const bplink::archive::Location& location, const 
   std::int64_t filed = 0;
   for (int first = 0; first < s.readings; first += kPerDownload) {
     const _BP_DATASET set = Series(first, std::min(kPerDownload, s.readings - first));
-    filed += archive->Store(Of(set)).new_readings;
+    filed += archive->Store(Of(set), kStation).new_readings;
   }
   const double insert = Seconds(start);
 
   const _BP_DATASET again = Series(s.readings - s.redownload, s.redownload);
   start = Clock::now();
-  const auto result = archive->Store(Of(again));
+  const auto result = archive->Store(Of(again), kStation);
   const double dedup = Seconds(start);
 
   const bool ok = filed == s.readings && result.new_readings == 0 && result.readings == s.redownload;

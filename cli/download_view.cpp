@@ -41,10 +41,14 @@ bool IsNumber(const std::string& text) {
   return ec == std::errc{} && end == text.data() + text.size();
 }
 
-// RFC 4180: a field with a comma, quote or line break is quoted, quotes
-// doubled. A text a spreadsheet would take for a formula (=, +, -, @, or a
-// tab or carriage return first) gets an apostrophe before it, which the
-// spreadsheet shows as text; a plain negative number stays a number.
+std::string CsvTime(const CalendarTime& t) { return IsValidTime(t) ? report::FormatLocalTime(t) : ""; }
+
+std::string Number(std::optional<double> value) {
+  return value ? std::to_string(static_cast<long long>(*value)) : std::string();
+}
+
+}  // namespace
+
 std::string CsvField(std::string text) {
   if (!text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos &&
       !IsNumber(text))
@@ -54,14 +58,6 @@ std::string CsvField(std::string text) {
   for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
   return quoted + "\"";
 }
-
-std::string CsvTime(const CalendarTime& t) { return IsValidTime(t) ? report::FormatLocalTime(t) : ""; }
-
-std::string Number(std::optional<double> value) {
-  return value ? std::to_string(static_cast<long long>(*value)) : std::string();
-}
-
-}  // namespace
 
 std::string InvalidReason(const DownloadView& view, const _BP_RECORD& record) {
   return report::ExclusionReason(report::ReadingOf(record), view.downloaded_at);

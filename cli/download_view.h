@@ -55,6 +55,11 @@ void WriteJson(const DownloadView& view, std::ostream& out);
 // not and why); the raw fields stay in the JSON. A text cell a spreadsheet
 // would run as a formula is written with a leading apostrophe.
 void WriteCsv(const DownloadView& view, std::ostream& out);
+// A CSV field by RFC 4180: a field with a comma, quote or line break is
+// quoted, quotes doubled. A text a spreadsheet would take for a formula (=,
+// +, -, @, or a tab or carriage return first) gets an apostrophe before it,
+// which the spreadsheet shows as text; a plain negative number stays a number.
+std::string CsvField(std::string text);
 // Readable tables for a terminal.
 void WriteTable(const DownloadView& view, std::ostream& out);
 

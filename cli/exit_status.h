@@ -15,6 +15,7 @@ enum ExitStatus : int {
   kExitNoDevice = 4,        // nothing answered, or the link could not be opened
   kExitLinkFailed = 5,      // the device went silent or sent what could not be decoded
   kExitRefused = 6,         // the device refused the request, or does not support it
+  kExitWouldLose = 7,       // nothing erased: the device holds readings that are in no archive
   kExitInterrupted = 130,   // stopped by Ctrl-C; what had arrived was written
 };
 
@@ -24,11 +25,14 @@ inline constexpr const char* kExitStatusTable =
     "  0    success\n"
     "  1    internal error, or `bplink sim` cannot serve on this system\n"
     "  2    bad input: command line, plan file or input file (no device is touched)\n"
-    "  3    the output file cannot be written\n"
+    "  3    the output file or the archive cannot be written (a download that\n"
+    "       disagrees with how its readings are filed is not filed)\n"
     "  4    no device found, or the link could not be opened\n"
     "  5    link failure: the device went silent or sent undecodable data\n"
     "       (what arrived before is still written)\n"
     "  6    the device refused the request or does not support it\n"
+    "  7    nothing erased: the device holds readings that are in no archive\n"
+    "       (give --archive to file them first, or --discard)\n"
     "  130  stopped by Ctrl-C (what arrived is written)\n";
 
 // The exit status of a library result code (1 is success).

@@ -104,7 +104,7 @@ std::string ChoicesAsWords(std::string text) {
 
 // The global options a command reads; they may stand before or after it.
 bool TakesGlobal(const std::string& command, const std::string& option) {
-  if (command == "report" || command == "history" || command == "export") return false;
+  if (command == "report" || command == "history" || command == "export" || command == "archive") return false;
   if (command == "sim") return option.starts_with("--sim-");
   return true;
 }
@@ -170,6 +170,7 @@ int main(int argc, char** argv) {
   AddReportCommand(app);
   AddHistoryCommand(app);
   AddExportCommand(app);
+  AddArchiveCommand(app);
   // Before the command runs: options it would ignore are refused, and the
   // device's console lines go to the trace or nowhere.
   app.parse_complete_callback([&app, &global] {

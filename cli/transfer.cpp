@@ -111,6 +111,15 @@ std::string ProgressTrack::Label() const {
   return parts_[part_] + " (" + std::to_string(part_ + 1) + " of " + std::to_string(parts_.size()) + ")";
 }
 
+// The HID family reads the plan in data modes 1 and 2 only; three-store
+// monitors and recorders of variant 1 keep none.
+bool ReadsPlan(const Session& session, int mode) {
+  const tag_SUPPORT_PROTOCOL& d = session.device;
+  if (d.nDeviceType == kDeviceThreeStores) return false;
+  if (d.nDeviceType == kDeviceAmbulatory && d.nVariant == 1) return false;
+  return session.family->link != LinkKind::kUsbHid || mode == DATAMODE_BP || mode == DATAMODE_BP_SPO2;
+}
+
 std::vector<std::string> DownloadParts(const Session& session, int mode) {
   const auto store = [](int n) { return "store " + std::to_string(n); };
   const bool all_stores = mode == DATAMODE_ZONE_ALL;

@@ -29,6 +29,8 @@ TransferOutcome RunTransfer(Session& session, const std::function<int()>& transf
 
 // The parts a download of `mode` fetches from the session's device.
 std::vector<std::string> DownloadParts(const Session& session, int mode);
+// Whether a download of `mode` from the session's device reads its plan.
+bool ReadsPlan(const Session& session, int mode);
 
 // Writes `line` and a line break to standard error, starting on a line of
 // its own when the progress bar is drawn there (it is drawn again at its

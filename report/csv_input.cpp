@@ -13,10 +13,16 @@
 namespace bplink::report {
 namespace {
 
-enum Column { kTime, kSys, kDia, kMap, kPulse, kAwake, kSet, kSpO2, kValid, kReason, kColumnCount };
+enum Column {
+  kTime, kSys, kDia, kMap, kPulse, kAwake, kSet, kSpO2, kValid, kReason,
+  // The patient, on every row of a recording exported from the archive.
+  kPatientId, kPatientSystem, kPatientName, kBirthDate, kSex,
+  kColumnCount
+};
 
 constexpr std::array<std::string_view, kColumnCount> kColumnNames = {
-    "time", "sys", "dia", "map", "pulse", "awake", "set", "spo2", "valid", "reason"};
+    "time",       "sys",   "dia",   "map",    "pulse",          "awake",        "set", "spo2",
+    "valid",      "reason", "patient id", "patient system", "patient name", "birth date", "sex"};
 constexpr std::array<Column, 3> kRequired = {kTime, kSys, kDia};
 // The names the program's own CSV gives some columns, units stripped.
 constexpr std::array<std::pair<std::string_view, Column>, 2> kLongNames = {{{"systolic", kSys}, {"diastolic", kDia}}};
@@ -96,7 +102,8 @@ class CsvReader {
       if (column == kColumnCount)
         Fail(line, "unknown column " + Quoted(fields[i]) + " (column " + std::to_string(i + 1) +
                        "); the columns are time, sys, dia and optionally map, pulse, awake (and set, spo2, "
-                       "valid, reason as download writes them)");
+                       "valid, reason as download writes them, and patient id, patient system, patient name, "
+                       "birth date, sex as export adds them)");
       if (index_[column] >= 0)
         Fail(line, "column " + Quoted(name) + " appears twice");
       index_[column] = static_cast<int>(i);
@@ -117,6 +124,17 @@ class CsvReader {
   }
 
   static bool IsSpO2Row(std::string_view set) { return Lower(set) == kSpO2Set; }
+
+  // The patient columns of a row; each member the row leaves empty is kept from `p`.
+  void ReadPatient(const std::vector<std::string_view>& fields, PatientInfo& p) const {
+    const std::pair<Column, std::string*> members[] = {{kPatientId, &p.id},
+                                                       {kPatientSystem, &p.system},
+                                                       {kPatientName, &p.name},
+                                                       {kBirthDate, &p.birth_date},
+                                                       {kSex, &p.sex}};
+    for (const auto& [column, member] : members)
+      if (!Field(fields, column).empty()) *member = std::string(Field(fields, column));
+  }
 
   CalendarTime Time(int line, const std::vector<std::string_view>& fields) const {
     const auto text = Field(fields, kTime);
@@ -179,7 +197,11 @@ class CsvReader {
   }
 
   std::string name_;
-  std::array<int, kColumnCount> index_ = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+  std::array<int, kColumnCount> index_ = [] {
+    std::array<int, kColumnCount> none{};
+    none.fill(-1);
+    return none;
+  }();
   std::size_t field_count_ = 0;
   int header_line_ = 0;
 };
@@ -206,6 +228,7 @@ Recording LoadCsv(std::istream& in, const std::string& name, SetChoice set) {
       continue;
     }
     const auto fields = reader.Fields(line, view);
+    reader.ReadPatient(fields, recording.subject);
     const std::string set_name(reader.Field(fields, kSet));
     if (reader.Has(kSet) && CsvReader::IsSpO2Row(set_name)) {
       recording.spo2.push_back(reader.ReadSample(line, fields));
@@ -224,6 +247,8 @@ Recording LoadCsv(std::istream& in, const std::string& name, SetChoice set) {
   if (set && (*set < 1 || *set > count))
     throw InputError(name + ": --set " + std::to_string(*set) + ": the file has " +
                      (count == 1 ? std::string("one set of readings") : "sets 1 to " + std::to_string(count)));
+  if (const std::string problem = CheckPatient(recording.subject); !problem.empty())
+    throw InputError(name + ": " + problem);
   const int chosen = set.value_or(1);
   recording.readings = std::move(sets[chosen - 1].second);
   recording.set_label = count == 1 ? std::string("the file's readings")

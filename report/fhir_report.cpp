@@ -123,7 +123,10 @@ json PatientResource(const PatientInfo& p) {
     patient["meta"] = {{"tag", {Coding(kAnonymousCode, kAnonymousDisplay, kSummarySystem)}}};
     return patient;
   }
-  if (!p.id.empty()) patient["identifier"] = {{{"value", p.id}}};
+  if (!p.id.empty()) {
+    patient["identifier"] = {{{"value", p.id}}};
+    if (!p.system.empty()) patient["identifier"][0]["system"] = p.system;
+  }
   if (!p.name.empty()) patient["name"] = {{{"text", p.name}}};
   if (!p.sex.empty()) patient["gender"] = p.sex;  // the same four words as FHIR's gender codes
   if (!p.birth_date.empty()) patient["birthDate"] = p.birth_date;
@@ -255,7 +258,10 @@ json FhirBundle(const Analysis& a, const UtcOffset& offset) {
   };
 
   References refs;
-  refs.patient = add(PatientResource(r.subject), r.subject.id.empty() ? "" : "identifier=" + UrlEncoded(r.subject.id));
+  // A token search: "system|value" where the identifier has a system.
+  const std::string identifier =
+      r.subject.id.empty() ? "" : (r.subject.system.empty() ? "" : UrlEncoded(r.subject.system) + "|") + UrlEncoded(r.subject.id);
+  refs.patient = add(PatientResource(r.subject), identifier.empty() ? "" : "identifier=" + identifier);
   refs.device = add(DeviceResource(r, refs.patient));
   for (const Reading* reading : counted) {
     const std::string when = DateTime(reading->time, offset);

@@ -119,7 +119,9 @@ void Header(std::ostream& out, const Analysis& a, const CalendarTime& made) {
            "and is not a valid recording.</p>\n";
   out << "<div class=\"header\"><table class=\"facts\">\n";
   Fact(out, "Patient", OrMuted(p.name));
-  Fact(out, "Patient ID", OrMuted(p.id));
+  Fact(out, "Patient ID", p.id.empty() || p.system.empty() ? OrMuted(p.id)
+                                                            : EscapeHtml(p.id) + " <span class=\"muted\">(" +
+                                                                  EscapeHtml(p.system) + ")</span>");
   const std::string birth = p.birth_date.empty() ? std::string()
                                                  : FormatDate(*ParseLocalTime(p.birth_date + "T00:00"));
   const std::string age = counted.empty() ? std::string() : AgeAt(p.birth_date, counted.front()->time);

@@ -155,6 +155,25 @@ class JsonReader {
     return set;
   }
 
+  // "day_night": {"source": "device plan", "day": {"start": "07:00",
+  // "interval": 15}, "night": {...}}, or {"source": "default"}: the periods
+  // the report of an archived recording used, which the plan member may not
+  // say alone (a study's plan is the one uploaded, not the one the device
+  // held when downloaded).
+  std::optional<PlanPeriods> DayNight(const json& day_night) const {
+    const json& source = Member(day_night, "day_night", "source");
+    if (source == "default") return std::nullopt;
+    if (source != "device plan") Fail("day_night.source", "expected \"device plan\" or \"default\", found " + source.dump());
+    PlanPeriods periods;
+    const json& day = Member(day_night, "day_night", "day");
+    const json& night = Member(day_night, "day_night", "night");
+    periods.day_start = Clock(Member(day, "day_night.day", "start"), "day_night.day.start");
+    periods.day_interval = OptionalInteger(day, "day_night.day", "interval", 0);
+    periods.night_start = Clock(Member(night, "day_night.night", "start"), "day_night.night.start");
+    periods.night_interval = OptionalInteger(night, "day_night.night", "interval", 0);
+    return periods;
+  }
+
   std::optional<DeviceSummary> Device(const json& doc) const {
     if (!doc.contains("device") || doc["device"].is_null()) return std::nullopt;
     const json& device = doc["device"];
@@ -207,6 +226,12 @@ Recording LoadDownloadJson(std::istream& in, const std::string& name, SetChoice 
                                  : "the download did not say why";
   }
   if (Present(doc, "downloaded_at")) recording.downloaded_at = reader.Time(doc["downloaded_at"], "downloaded_at");
+  if (Present(doc, "day_night")) recording.plan = reader.DayNight(doc["day_night"]);
+  // An export of an earlier bplink gave the archive's own patient number as
+  // "id": not an identifier of the patient, so not read.
+  if (Present(doc, "patient") && !(doc["patient"].is_object() && doc["patient"].contains("id") &&
+                                   doc["patient"]["id"].is_number()))
+    recording.subject = PatientFromJson(doc["patient"], name + ": patient");
   return recording;
 }
 

@@ -82,7 +82,7 @@ json RecordingJson(const Analysis& a) {
   json j = {{"source", r.source}, {"patient", r.patient}, {"set", r.set_label}, {"complete", !r.incomplete}};
   j["incomplete_reason"] = r.incomplete ? json(*r.incomplete) : json(nullptr);
   const PatientInfo& p = r.subject;
-  j["subject"] = {{"name", p.name}, {"id", p.id}, {"birth_date", p.birth_date}, {"sex", p.sex}};
+  j["subject"] = {{"name", p.name}, {"id", p.id}, {"system", p.system}, {"birth_date", p.birth_date}, {"sex", p.sex}};
   j["device"] = r.device ? json(r.device->description) : json(nullptr);
   if (r.plan)
     j["plan"] = {{"day_start", FormatClock(r.plan->day_start)},

@@ -136,10 +136,25 @@ PatientInfo LoadPatientJson(std::istream& in, const std::string& name) {
   } catch (const nlohmann::json::exception& e) {
     throw InputError(name + ": not valid JSON: " + e.what());
   }
+  return PatientFromJson(doc, name);
+}
+
+PatientInfo PatientOver(PatientInfo base, const PatientInfo& over) {
+  for (const auto& [from, to] : {std::pair(&over.name, &base.name), std::pair(&over.id, &base.id),
+                                 std::pair(&over.system, &base.system), std::pair(&over.birth_date, &base.birth_date),
+                                 std::pair(&over.sex, &base.sex)})
+    if (!from->empty()) *to = *from;
+  return base;
+}
+
+PatientInfo PatientFromJson(const nlohmann::json& doc, const std::string& name) {
   if (!doc.is_object()) throw InputError(name + ": expected a JSON object like {\"name\": \"...\", \"id\": \"...\"}");
   PatientInfo p;
-  const std::pair<const char*, std::string*> members[] = {
-      {"name", &p.name}, {"id", &p.id}, {"birth_date", &p.birth_date}, {"sex", &p.sex}};
+  const std::pair<const char*, std::string*> members[] = {{"name", &p.name},
+                                                          {"id", &p.id},
+                                                          {"system", &p.system},
+                                                          {"birth_date", &p.birth_date},
+                                                          {"sex", &p.sex}};
   for (const auto& [key, field] : members) {
     if (!doc.contains(key) || doc[key].is_null()) continue;
     if (!doc[key].is_string()) throw InputError(name + ": " + key + ": expected a text, found " + doc[key].dump());

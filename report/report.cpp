@@ -29,21 +29,18 @@ CalendarTime LocalNow() {
   return {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
 }
 
-// The --patient file, then the options over it.
-PatientInfo PatientOf(const ReportOptions& options) {
-  PatientInfo p;
+// What the recording knows of its patient (an archived one does), the
+// --patient file over it, then the options over that.
+PatientInfo PatientOf(const ReportOptions& options, PatientInfo p) {
   if (!options.patient_file.empty()) {
     std::error_code ec;
     if (std::filesystem::is_directory(options.patient_file, ec))
       throw InputError(options.patient_file + ": is a directory, not a file");
     std::ifstream file(options.patient_file, std::ios::binary);
     if (!file) throw InputError(options.patient_file + ": cannot open the file");
-    p = LoadPatientJson(file, options.patient_file);
+    p = PatientOver(std::move(p), LoadPatientJson(file, options.patient_file));
   }
-  const PatientInfo& o = options.patient;
-  for (const auto& [from, to] : {std::pair(&o.name, &p.name), std::pair(&o.id, &p.id),
-                                 std::pair(&o.birth_date, &p.birth_date), std::pair(&o.sex, &p.sex)})
-    if (!from->empty()) *to = *from;
+  p = PatientOver(std::move(p), options.patient);
   if (const std::string problem = CheckPatient(p); !problem.empty()) throw InputError("patient: " + problem);
   return p;
 }
@@ -66,7 +63,7 @@ int WriteReport(Recording recording, const ReportOptions& options, std::ostream&
   }
 
   try {
-    recording.subject = PatientOf(options);
+    recording.subject = PatientOf(options, std::move(recording.subject));
   } catch (const InputError& e) {
     err << "bplink report: " << e.what() << '\n';
     return kReportBadInput;

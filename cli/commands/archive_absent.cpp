@@ -1,6 +1,8 @@
 // The archive commands in a program built without the archive (no SQLite or
-// PostgreSQL client library where it was built): `download --archive` says
-// so, as does `report --recording`, and `history` and `export` are not offered.
+// PostgreSQL client library where it was built): `--archive` says so, as
+// does `report --recording`, and `history`, `export` and `archive` are not
+// offered. The guard that keeps readings from being erased unread works
+// without it: it refuses unless --discard.
 
 #include "commands/archive_access.h"
 #include "commands/commands.h"
@@ -16,20 +18,22 @@ namespace {
 
 }  // namespace
 
-void AddFilingOptions(CLI::App& command, FilingOptions& options) {
+void AddFilingOptions(CLI::App& command, FilingOptions& options, bool) {
   command.add_option("--archive", options.archive, "Not available: this bplink was built without the archive")
       ->expected(0, 1);
 }
 
-void CheckArchiveLocation(const FilingOptions& options) {
+std::unique_ptr<archive::Archive> OpenForFiling(const FilingOptions& options) {
   if (options.archive) Absent();
+  return nullptr;
 }
+
+std::string FileDownload(archive::Archive&, const FilingOptions&, const DownloadView&, std::string_view) { Absent(); }
 
 report::Recording ArchivedRecording(const std::optional<std::string>&, std::int64_t) { Absent(); }
 
-std::string FileDownload(const FilingOptions&, const DownloadView&, std::string_view) { Absent(); }
-
 void AddHistoryCommand(CLI::App&) {}
 void AddExportCommand(CLI::App&) {}
+void AddArchiveCommand(CLI::App&) {}
 
 }  // namespace bplink::cli

@@ -1,29 +1,13 @@
 #include "commands/archive_access.h"
 #include "commands/archive_open.h"
 
-#ifndef _WIN32
-#include <unistd.h>
-#endif
-
 #include <cstdlib>
+#include <iostream>
 
 #include "command_error.h"
 #include "exit_status.h"
 
 namespace bplink::cli {
-namespace {
-
-std::string HostName() {
-#ifdef _WIN32
-  const char* name = std::getenv("COMPUTERNAME");
-  return name ? name : "";
-#else
-  char host[256] = {};
-  return gethostname(host, sizeof host - 1) == 0 ? host : "";
-#endif
-}
-
-}  // namespace
 
 archive::Location ArchiveLocation(const std::optional<std::string>& given) {
   std::string text = given.value_or("");
@@ -39,9 +23,14 @@ archive::Location ArchiveLocation(const std::optional<std::string>& given) {
   }
 }
 
-std::unique_ptr<archive::Archive> OpenArchive(const archive::Location& location) {
+std::unique_ptr<archive::Archive> OpenArchive(const archive::Location& location, archive::OpenMode mode) {
   try {
-    return archive::Archive::Open(location);
+    archive::OpenOptions options;
+    options.mode = mode;
+    options.actor = ProgramActor("");
+    auto opened = archive::Archive::Open(location, options);
+    for (const std::string& warning : opened->Warnings()) std::cerr << "bplink: warning: " << warning << '\n';
+    return opened;
   } catch (const archive::ArchiveError& e) {
     throw CommandError(kExitCannotWrite, e.what());
   }
@@ -53,42 +42,37 @@ void AddArchiveOption(CLI::App& command, std::optional<std::string>& location) {
                      "default: $BPLINK_ARCHIVE, else $XDG_DATA_HOME/bplink/archive.sqlite");
 }
 
-void AddFilingOptions(CLI::App& command, FilingOptions& options) {
+void AddFilingOptions(CLI::App& command, FilingOptions& options, bool patient_label) {
   command
       .add_option("--archive", options.archive,
-                  "Also file the download in the archive: a SQLite file or a PostgreSQL database; without a "
-                  "value, $BPLINK_ARCHIVE, else $XDG_DATA_HOME/bplink/archive.sqlite")
+                  "File in the archive: a SQLite file or a PostgreSQL database; without a value, $BPLINK_ARCHIVE, "
+                  "else $XDG_DATA_HOME/bplink/archive.sqlite")
       ->expected(0, 1);
   command.add_option("--device-label", options.device_label,
                      "With --archive: what you call this device, to tell apart devices of one model");
-  command.add_option("--patient-label", options.patient_label,
-                     "With --archive: what you add to the patient texts the device keeps (e.g. a record number)");
+  if (patient_label)
+    command.add_option("--patient-label", options.patient_label,
+                       "With --archive: what you add to the patient texts the device keeps (e.g. a record number)");
   command.add_option("--station", options.station, "With --archive: this download station's name (default: host name)");
 }
 
-void CheckArchiveLocation(const FilingOptions& options) {
-  if (options.archive) ArchiveLocation(options.archive);
+std::unique_ptr<archive::Archive> OpenForFiling(const FilingOptions& options) {
+  if (!options.archive) return nullptr;
+  auto opened = OpenArchive(ArchiveLocation(options.archive), archive::OpenMode::kCreate);
+  try {
+    opened->CheckWritable();
+  } catch (const archive::ArchiveError& e) {
+    throw CommandError(kExitCannotWrite, std::string(e.what()) + "; nothing was sent to the device");
+  }
+  return opened;
 }
 
-std::string FileDownload(const FilingOptions& options, const DownloadView& view, std::string_view family) {
-  archive::Download download;
-  download.family = family;
-  download.device = view.device;
-  download.device_label = options.device_label;
-  download.plan = view.plan;
-  for (const auto& s : view.sets) download.sets.push_back({s.mode, s.set});
-  download.spo2 = view.spo2;
-  download.complete = view.complete;
-  download.patient_label = options.patient_label;
-  download.station = options.station;
-  if (download.station.empty()) download.station = HostName();
-  download.downloaded_at = CurrentEnv()->LocalTime();
-
-  const auto archive = OpenArchive(ArchiveLocation(options.archive));
+std::string FileDownload(archive::Archive& archive, const FilingOptions& options, const DownloadView& view,
+                         std::string_view family) {
   archive::StoreResult stored;
   try {
-    stored = archive->Store(download);
-  } catch (const archive::ArchiveError& e) {
+    stored = archive.Store(DownloadOf(view, family, options), ProgramActor(options.station));
+  } catch (const archive::ArchiveError& e) {  // a conflict with its filing among them
     throw CommandError(kExitCannotWrite, std::string("the download was not filed: ") + e.what());
   }
   std::string line = "downloaded " + std::to_string(stored.readings) + " readings, " +
@@ -107,7 +91,7 @@ report::Recording ReportableRecording(const archive::StoredRecording& stored) {
 }
 
 report::Recording ArchivedRecording(const std::optional<std::string>& location, std::int64_t id) {
-  const auto archive = OpenArchive(ArchiveLocation(location));
+  const auto archive = OpenArchive(ArchiveLocation(location), archive::OpenMode::kExisting);
   try {
     return ReportableRecording(archive->Load(id));
   } catch (const archive::ArchiveError& e) {

@@ -16,12 +16,14 @@ namespace bplink::cli {
 // `given`: the --archive value; "" for the option without a value, nullopt
 // when it was not given. Throws CommandError (a refused location is bad input).
 archive::Location ArchiveLocation(const std::optional<std::string>& given);
-// Throws CommandError.
-std::unique_ptr<archive::Archive> OpenArchive(const archive::Location& location);
+// Opens the archive: kExisting for a command that only reads (a missing
+// archive is an error naming it, and nothing is made), kCreate for one that
+// files. Says the archive's warnings on stderr. Throws CommandError.
+std::unique_ptr<archive::Archive> OpenArchive(const archive::Location& location, archive::OpenMode mode);
 // A filed recording as the report takes it: marked incomplete when it was
 // filed so, with the time it was downloaded.
 report::Recording ReportableRecording(const archive::StoredRecording& stored);
-// --archive LOCATION for history and export.
+// --archive LOCATION for the commands that only use the archive.
 void AddArchiveOption(CLI::App& command, std::optional<std::string>& location);
 
 }  // namespace bplink::cli

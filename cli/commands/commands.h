@@ -22,6 +22,7 @@ void AddSimCommand(CLI::App& app, const GlobalOptions& global);
 void AddReportCommand(CLI::App& app);
 void AddHistoryCommand(CLI::App& app);
 void AddExportCommand(CLI::App& app);
+void AddArchiveCommand(CLI::App& app);
 
 // --mode N, for the commands that run a transfer.
 void AddModeOption(CLI::App& command, int& mode);
@@ -33,6 +34,10 @@ _BP_TRANSPORT_INFO LoadPlan(const std::string& path);
 // Throws CommandError (cannot write, and why) unless a file can be written
 // at `path`; "" and "-" are standard output. Run before a device is touched.
 void CheckOutput(const std::string& path);
+// Throws CommandError unless `path` may be written over: it is no file yet
+// (or standard output, or a device such as /dev/null), `force` was given, or
+// the person said so on a terminal. `what` says what the file may hold.
+void CheckOverwrite(const std::string& path, bool force, const std::string& what);
 // Writes `text` to `path`, or to standard output for "" or "-". Throws CommandError.
 void WriteOutput(const std::string& path, const std::string& text);
 

@@ -9,6 +9,7 @@
 #include "commands/commands.h"
 #include "exit_status.h"
 #include "plan_file.h"
+#include "terminal.h"
 
 namespace bplink::cli {
 
@@ -50,6 +51,19 @@ void CheckOutput(const std::string& path) {
   if (path.empty() || path == "-") return;
   if (const std::string problem = report::OutputProblem(path); !problem.empty())
     throw CommandError(kExitCannotWrite, "cannot write " + path + ": " + problem);
+}
+
+void CheckOverwrite(const std::string& path, bool force, const std::string& what) {
+  std::error_code error;
+  if (force || path.empty() || path == "-" || !std::filesystem::is_regular_file(path, error)) return;
+  if (StdinIsTerminal()) {
+    std::cerr << path << " exists (" << what << "?). Overwrite it? [y/N] " << std::flush;
+    std::string answer;
+    std::getline(std::cin, answer);
+    if (answer == "y" || answer == "Y" || answer == "yes") return;
+  }
+  throw CommandError(kExitCannotWrite, path + " exists (" + what + "?); nothing was written over it: give --force "
+                                       "to overwrite it, or another file");
 }
 
 void WriteOutput(const std::string& path, const std::string& text) {

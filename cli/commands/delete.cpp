@@ -7,9 +7,11 @@
 #include <iostream>
 #include <memory>
 
+#include "commands/archive_access.h"
 #include "commands/commands.h"
 #include "download_print.h"
 #include "download_view.h"
+#include "erase_guard.h"
 #include "exit_status.h"
 #include "terminal.h"
 #include "transfer.h"
@@ -20,6 +22,8 @@ namespace {
 struct DeleteOptions {
   int mode = DATAMODE_NONE;
   bool yes = false;
+  bool discard = false;
+  FilingOptions filing;
 };
 
 std::string Records(std::size_t n) { return std::to_string(n) + (n == 1 ? " record" : " records"); }
@@ -32,28 +36,13 @@ bool Confirmed(const Session& session, int mode, std::size_t held) {
   return answer == "y" || answer == "Y" || answer == "yes";
 }
 
-// The records the device holds in `mode`, downloaded to count them. `when`
-// says which count failed. Throws CommandError.
-std::size_t CountRecords(Session& session, int mode, const std::string& when) {
-  CProtocolBase& protocol = *session.protocol;
-  const TransferOutcome outcome =
-      RunTransfer(session, [&protocol, mode] { return protocol.PC_Download(static_cast<enum_DataMode>(mode)); },
-                  DownloadParts(session, mode));
-  if (outcome.interrupted) throw CommandError(kExitInterrupted, "stopped " + when);
-  if (outcome.result != kResultOk)
-    throw CommandError(session.ExitFor(outcome.result),
-                       "the records could not be counted " + when + ": " + session.Explain(outcome.result));
-  _DOWNLOAD_DATAINFO data;
-  protocol.GetDownLoadData(&data);
-  return ViewOf(data, session.device, mode, false).RecordCount();
-}
-
 void RunDelete(const GlobalOptions& global, const DeleteOptions& options) {
   // The question is what keeps a recording from being lost by a slip; a
   // script that means it says --yes.
   if (!options.yes && !StdinIsTerminal())
     throw CommandError(kExitBadInput,
                        "nothing deleted: standard input is not a terminal to ask on; give --yes to delete without asking");
+  const auto archive = OpenForFiling(options.filing);
   Link link(global);
   Session session = Connect(global, link);
   // A serial class would answer success without sending a byte.
@@ -65,11 +54,17 @@ void RunDelete(const GlobalOptions& global, const DeleteOptions& options) {
     throw CommandError(kExitRefused, "this device does not let a host delete its measurements (only the " +
                                          DeviceTypeText(kDeviceThreeStores) + " does)");
   const int mode = ChooseMode(session, options.mode);
-  const std::size_t held = CountRecords(session, mode, "before deleting; nothing deleted");
+  // What the delete would take is read first: to file it (nothing is erased
+  // unread), to ask about it, and to report what went.
+  const HeldReadings before(session, {mode}, "before deleting; nothing deleted");
+  const std::size_t held = before.Count();
   if (held == 0) {
     std::cout << "Nothing to delete: the device holds no records (" << DataModeName(mode) << ").\n";
     return;
   }
+  // The question below is the one --discard is asked on.
+  GuardErasure(archive::Erasure::kDelete, before, session.family->name, archive.get(), options.filing, options.discard,
+               false);
   if (!options.yes && !Confirmed(session, mode, held)) {
     std::cout << "Nothing deleted.\n";
     return;
@@ -81,7 +76,7 @@ void RunDelete(const GlobalOptions& global, const DeleteOptions& options) {
     throw CommandError(kExitRefused, "this device does not let a host delete its measurements: " + session.Explain(outcome.result));
   if (outcome.result != kResultOk)
     throw CommandError(session.ExitFor(outcome.result), "delete failed: " + session.Explain(outcome.result));
-  const std::size_t left = CountRecords(session, mode, "after deleting");
+  const std::size_t left = HeldReadings(session, {mode}, "after deleting").Count();
   if (left != 0)
     throw CommandError(kExitRefused, "the device acknowledged the delete but still holds " + Records(left) + " of " +
                                          std::to_string(held) + " (" + DataModeName(mode) + ")");
@@ -95,6 +90,9 @@ void AddDeleteCommand(CLI::App& app, const GlobalOptions& global) {
   CLI::App* command = app.add_subcommand("delete", "Delete the stored measurements (asks first; --yes where no one can answer)");
   AddModeOption(*command, options->mode);
   command->add_flag("-y,--yes", options->yes, "Do not ask for confirmation (needed when standard input is not a terminal)");
+  AddFilingOptions(*command, options->filing);
+  command->add_flag("--discard", options->discard,
+                    "Without --archive: delete the records although they are in no archive");
   command->callback([&global, options] { RunDelete(global, *options); });
 }
 

@@ -28,17 +28,9 @@ struct DownloadOptions {
   std::string output;
   std::string report;
   report::ReportFormat report_format = report::ReportFormat::kHtml;
+  bool force = false;
   FilingOptions filing;
 };
-
-// The HID family reads the plan in data modes 1 and 2 only; three-store
-// monitors and recorders of variant 1 keep none.
-bool PlanRead(const Session& session, int mode) {
-  const tag_SUPPORT_PROTOCOL& d = session.device;
-  if (d.nDeviceType == kDeviceThreeStores) return false;
-  if (d.nDeviceType == kDeviceAmbulatory && d.nVariant == 1) return false;
-  return session.family->link != LinkKind::kUsbHid || mode == DATAMODE_BP || mode == DATAMODE_BP_SPO2;
-}
 
 // "-o day.csv" and "-o day.json" say the format without --format.
 Format FormatFor(const DownloadOptions& options) {
@@ -51,9 +43,11 @@ Format FormatFor(const DownloadOptions& options) {
 }
 
 void RunDownload(const GlobalOptions& global, const DownloadOptions& options) {
-  CheckArchiveLocation(options.filing);
-  // Found now, not after a whole transfer whose data would then be lost.
+  // Found now, not after a whole transfer whose data would then be lost:
+  // the archive opened and proven writable, the files writable.
+  const auto archive = OpenForFiling(options.filing);
   CheckOutput(options.output);
+  CheckOverwrite(options.output, options.force, "an earlier download");
   CheckOutput(options.report);
   Link link(global);
   Session session = Connect(global, link);
@@ -66,7 +60,7 @@ void RunDownload(const GlobalOptions& global, const DownloadOptions& options) {
   _DOWNLOAD_DATAINFO data;
   protocol.GetDownLoadData(&data);
   protocol.GetCurDeviceInfo(session.device);
-  DownloadView view = ViewOf(data, session.device, mode, PlanRead(session, mode));
+  DownloadView view = ViewOf(data, session.device, mode, ReadsPlan(session, mode));
   view.complete = outcome.result == kResultOk && !outcome.interrupted;
   view.result = outcome.interrupted ? "stopped by the user" : session.Explain(outcome.result);
   view.downloaded_at = CurrentEnv()->LocalTime();
@@ -83,7 +77,7 @@ void RunDownload(const GlobalOptions& global, const DownloadOptions& options) {
   }
   WriteOutput(options.output, text.str());
   // What arrived is filed also when the transfer stopped part-way, marked incomplete.
-  if (options.filing.archive) std::cerr << FileDownload(options.filing, view, session.family->name) << '\n';
+  if (archive) std::cerr << FileDownload(*archive, options.filing, view, session.family->name) << '\n';
 
   if (!options.report.empty()) {
     report::ReportOptions report_options;
@@ -112,7 +106,10 @@ void AddDownloadCommand(CLI::App& app, const GlobalOptions& global) {
   command->add_option("--format", options->format, "table (default), csv or json; -o FILE.csv or FILE.json "
                                                    "picks csv or json without it")
       ->transform(CLI::CheckedTransformer(formats, CLI::ignore_case));
-  command->add_option("-o,--output", options->output, "Write to this file instead of standard output");
+  command->add_option("-o,--output", options->output,
+                      "Write to this file instead of standard output (an existing file: asked on a terminal, "
+                      "else only with --force)");
+  command->add_flag("--force", options->force, "Overwrite the -o file without asking");
   command->add_option("--report", options->report, "Also write the ambulatory report to this file");
   const std::map<std::string, report::ReportFormat> report_formats{
       {"html", report::ReportFormat::kHtml}, {"json", report::ReportFormat::kJson}, {"fhir", report::ReportFormat::kFhir}};

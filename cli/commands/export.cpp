@@ -35,8 +35,8 @@ std::string SetTitle(int mode) {
   return "Set 1";
 }
 
-// The recording as a download shows it; the plan is not archived whole, so
-// the view has none.
+// The recording as a download shows it; its plan is added as the archive
+// keeps it (as JSON).
 DownloadView ViewOfStored(const archive::StoredRecording& stored) {
   DownloadView view;
   view.device = stored.device.device;
@@ -49,27 +49,53 @@ DownloadView ViewOfStored(const archive::StoredRecording& stored) {
   return view;
 }
 
+// The download's CSV with the patient on every row, as the report reads it back.
 std::string Csv(const std::vector<archive::StoredRecording>& recordings, bool with_id) {
   std::string text;
   for (const auto& stored : recordings) {
     std::ostringstream one;
     WriteCsv(ViewOfStored(stored), one);
     std::istringstream lines(one.str());
+    const report::PatientInfo& p = stored.recording.subject;
+    const std::string patient = "," + CsvField(p.id) + "," + CsvField(p.system) + "," + CsvField(p.name) + "," +
+                                CsvField(p.birth_date) + "," + CsvField(p.sex);
     std::string line;
     std::getline(lines, line);  // the header, once
-    if (text.empty()) text = (with_id ? "recording," : "") + line + "\n";
+    if (text.empty())
+      text = (with_id ? "recording," : "") + line + ",patient id,patient system,patient name,birth date,sex\n";
     while (std::getline(lines, line))
-      text += (with_id ? std::to_string(stored.entry.id) + "," : "") + line + "\n";
+      text += (with_id ? std::to_string(stored.entry.id) + "," : "") + line + patient + "\n";
   }
   return text;
 }
 
+// The day and night the report of the recording uses: what the plan it was
+// measured on says, as the report's JSON loader reads it back.
+nlohmann::json DayNight(const report::Recording& recording) {
+  if (!recording.plan) return {{"source", "default"}};
+  const report::PlanPeriods& p = *recording.plan;
+  return {{"source", "device plan"},
+          {"day", {{"start", report::FormatClock(p.day_start)}, {"interval", p.day_interval}}},
+          {"night", {{"start", report::FormatClock(p.night_start)}, {"interval", p.night_interval}}}};
+}
+
+// The download's JSON with every input the report uses: the plan the
+// readings were taken on, the day and night, and the patient.
 nlohmann::json Json(const archive::StoredRecording& stored) {
   std::ostringstream one;
   WriteJson(ViewOfStored(stored), one);
   nlohmann::json doc = nlohmann::json::parse(one.str());
   doc["recording"] = stored.entry.id;
-  doc["patient"] = {{"id", stored.patient.id}, {"texts", stored.patient.texts}, {"label", stored.patient.label}};
+  doc["study"] = stored.entry.study_id;
+  if (!stored.plan_json.empty()) {
+    const nlohmann::json plan = nlohmann::json::parse(stored.plan_json, nullptr, false);
+    doc["plan"] = plan.is_discarded() ? nlohmann::json(nullptr) : plan;
+  }
+  doc["day_night"] = DayNight(stored.recording);
+  const report::PatientInfo& p = stored.recording.subject;
+  doc["patient"] = {{"number", stored.patient.id}, {"id", p.id},       {"system", p.system},
+                    {"name", p.name},               {"birth_date", p.birth_date}, {"sex", p.sex},
+                    {"texts", stored.patient.texts}, {"label", stored.patient.label}};
   return doc;
 }
 
@@ -83,7 +109,7 @@ void RunExport(const ExportOptions& options) {
                                       "(bplink history --patient ID lists them)");
 
   CheckOutput(options.output);
-  const auto archive = OpenArchive(ArchiveLocation(options.archive));
+  const auto archive = OpenArchive(ArchiveLocation(options.archive), archive::OpenMode::kExisting);
   std::vector<archive::StoredRecording> recordings;
   try {
     if (options.recording) {

@@ -23,6 +23,9 @@ struct HistoryOptions {
 
 std::string PatientText(const archive::PatientEntry& p) {
   std::string text;
+  if (!p.person.id.empty()) text = p.person.id + (p.person.system.empty() ? "" : " (" + p.person.system + ")");
+  if (!p.person.name.empty()) text += (text.empty() ? "" : ", ") + p.person.name;
+  if (!p.person.birth_date.empty()) text += (text.empty() ? "born " : ", born ") + p.person.birth_date;
   for (const auto& t : p.texts) text += (text.empty() ? "" : " / ") + t;
   if (!p.label.empty()) text += (text.empty() ? "" : " ") + ("[" + p.label + "]");
   return text.empty() ? "(no patient texts)" : text;
@@ -40,6 +43,8 @@ nlohmann::json ToJson(const archive::History& h) {
                         {"recordings", nlohmann::json::array()}};
   for (const auto& p : h.patients)
     doc["patients"].push_back({{"id", p.id}, {"texts", p.texts}, {"label", p.label},
+                               {"identifier", p.person.id}, {"system", p.person.system}, {"name", p.person.name},
+                               {"birth_date", p.person.birth_date}, {"sex", p.person.sex},
                                {"recordings", p.recordings}, {"readings", p.readings}});
   for (const auto& d : h.devices)
     doc["devices"].push_back({{"id", d.id}, {"family", d.family}, {"device_type", d.device.nDeviceType},
@@ -48,6 +53,7 @@ nlohmann::json ToJson(const archive::History& h) {
                               {"recordings", d.recordings}, {"readings", d.readings}});
   for (const auto& r : h.recordings)
     doc["recordings"].push_back({{"id", r.id}, {"device", r.device_id}, {"patient", r.patient_id},
+                                 {"study", r.study_id}, {"state", archive::StateName(r.state)},
                                  {"set_mode", r.set_mode}, {"start", r.start}, {"end", r.end},
                                  {"complete", r.complete}, {"readings", r.readings}, {"spo2_samples", r.samples},
                                  {"downloaded_at", r.downloaded_at}, {"station", r.station}});
@@ -72,19 +78,21 @@ void PrintHistory(const archive::History& h, std::ostream& out) {
   devices.Print(out);
 
   Table recordings;
-  for (const char* title : {"Recording", "Device", "Patient", "Set", "Readings", "SpO2"}) recordings.AddColumn(title);
-  for (const char* title : {"Start", "End", "Complete", "Downloaded", "Station"})
+  for (const char* title : {"Recording", "Study", "Device", "Patient", "Set", "Readings", "SpO2"})
+    recordings.AddColumn(title);
+  for (const char* title : {"State", "Start", "End", "Complete", "Downloaded", "Station"})
     recordings.AddColumn(title, Table::Align::kLeft);
   for (const auto& r : h.recordings)
-    recordings.AddRow({std::to_string(r.id), std::to_string(r.device_id), std::to_string(r.patient_id),
-                       std::to_string(r.set_mode), std::to_string(r.readings), std::to_string(r.samples), r.start,
-                       r.end, r.complete ? "yes" : "NO", r.downloaded_at, r.station});
+    recordings.AddRow({std::to_string(r.id), std::to_string(r.study_id), std::to_string(r.device_id),
+                       std::to_string(r.patient_id), std::to_string(r.set_mode), std::to_string(r.readings),
+                       std::to_string(r.samples), std::string(archive::StateName(r.state)), r.start, r.end,
+                       r.complete ? "yes" : "NO", r.downloaded_at, r.station});
   out << "\nRecordings\n";
   recordings.Print(out);
 }
 
 void RunHistory(const HistoryOptions& options) {
-  const auto archive = OpenArchive(ArchiveLocation(options.archive));
+  const auto archive = OpenArchive(ArchiveLocation(options.archive), archive::OpenMode::kExisting);
   archive::History history;
   try {
     history = archive->Query(options.filter);
@@ -103,8 +111,10 @@ void AddHistoryCommand(CLI::App& app) {
   auto options = std::make_shared<HistoryOptions>();
   CLI::App* command = app.add_subcommand("history", "List the patients, devices and recordings in the archive");
   AddArchiveOption(*command, options->archive);
-  command->add_option("--patient", options->filter.patient, "A patient id, or part of a patient text or label");
-  command->add_option("--device", options->filter.device, "A device id, family name or device label");
+  command->add_option("--patient", options->filter.patient,
+                      "A patient's number, or part of its identifier, name, label or texts (case and spacing aside)");
+  command->add_option("--device", options->filter.device,
+                      "A device's number, family name or label (case and spacing aside)");
   const auto date = [](const std::string& value) {
     return report::ParseLocalTime(value + "T00:00") ? std::string() : "expected a date like 2024-03-01";
   };

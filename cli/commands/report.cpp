@@ -212,9 +212,11 @@ void AddReportCommand(CLI::App& app) {
   command->add_option("--set", *set, "the data set or store to report, from 1 (default: the first with readings)")
       ->check(CLI::PositiveNumber);
   command->add_option("--patient", options->patient_file,
-                      "JSON with the patient: {\"name\", \"id\", \"birth_date\": \"YYYY-MM-DD\", \"sex\"}");
+                      "JSON with the patient: {\"name\", \"id\", \"system\", \"birth_date\": \"YYYY-MM-DD\", \"sex\"}");
   command->add_option("--patient-name", options->patient.name, "the patient's name (over --patient's)");
   command->add_option("--patient-id", options->patient.id, "the patient's ID (over --patient's)");
+  command->add_option("--patient-system", options->patient.system,
+                      "the system the patient's ID belongs to, a URI (over --patient's)");
   command->add_option("--birth-date", options->patient.birth_date, "YYYY-MM-DD (over --patient's)");
   command->add_option("--sex", options->patient.sex, "female, male, other or unknown (over --patient's)")
       ->check(CLI::IsMember({"female", "male", "other", "unknown"}));

@@ -4,12 +4,18 @@
 // device or family when one is named.
 
 #include <algorithm>
+#include <fstream>
 #include <iostream>
 #include <memory>
 
+#include <bplink/archive/guard.h>
+
+#include "commands/archive_access.h"
 #include "commands/commands.h"
+#include "erase_guard.h"
 #include "exit_status.h"
 #include "plan_file.h"
+#include "terminal.h"
 #include "transfer.h"
 
 namespace bplink::cli {
@@ -19,7 +25,31 @@ struct UploadOptions {
   std::string plan_file;
   int mode = DATAMODE_NONE;
   bool verify = false;
+  FilingOptions filing;
+  report::PatientInfo patient;  // with --archive: opens a study for this patient
+  std::string patient_file;
+  bool discard = false;
 };
+
+// The --patient file, and the single options over it; checked.
+report::PatientInfo StudyPatient(const UploadOptions& options) {
+  report::PatientInfo patient;
+  try {
+    if (!options.patient_file.empty()) {
+      std::ifstream file(options.patient_file, std::ios::binary);
+      if (!file) throw report::InputError(options.patient_file + ": cannot open the file");
+      patient = report::LoadPatientJson(file, options.patient_file);
+    }
+  } catch (const report::InputError& e) {
+    throw CommandError(kExitBadInput, e.what());
+  }
+  patient = report::PatientOver(std::move(patient), options.patient);
+  if (const std::string problem = report::CheckPatient(patient); !problem.empty())
+    throw CommandError(kExitBadInput, "patient: " + problem);
+  if (!patient.Empty() && !options.filing.archive)
+    throw CommandError(kExitBadInput, "the patient inputs open a study, which the archive keeps: give --archive too");
+  return patient;
+}
 
 // What the device allows in a plan: the interval query's answer. The
 // serial families answer with the library's list and "not for this device",
@@ -64,8 +94,11 @@ void Verify(Session& session, const _BP_TRANSPORT_INFO& sent, int mode, const pl
 }
 
 void RunUpload(const GlobalOptions& global, const UploadOptions& options) {
-  // The whole file is checked before any device is opened.
+  // The whole file and the patient are checked, and the archive opened and
+  // proven writable, before any device is opened.
   const _BP_TRANSPORT_INFO plan = LoadPlan(options.plan_file);
+  const report::PatientInfo patient = StudyPatient(options);
+  const auto archive = OpenForFiling(options.filing);
   Link link(global);
   Session session = Connect(global, link);
   const int mode = ChooseMode(session, options.mode);
@@ -87,12 +120,58 @@ void RunUpload(const GlobalOptions& global, const UploadOptions& options) {
     std::cerr << "bplink: warning: this device does not keep " << plan::Join(dropped)
               << "; the plan's values for them are not stored\n";
 
+  // An upload that starts a new recording erases what the device holds:
+  // not before it is filed, or the person said it may be lost.
+  if (archive::Erases(*session.family, archive::Erasure::kUpload)) {
+    std::vector<int> offered;
+    for (int m = DATAMODE_BP; m < kDataModeCount; ++m)
+      if (session.Offers(m)) offered.push_back(m);
+    const HeldReadings held(session, archive::ModesHoldingEverything(session.device, offered),
+                            "before the upload; nothing was uploaded");
+    GuardErasure(archive::Erasure::kUpload, held, session.family->name, archive.get(), options.filing, options.discard,
+                 StdinIsTerminal());
+  }
+  // The study is opened (prepared) before the plan goes out, and hooked up
+  // once the device took it.
+  std::optional<archive::StudyEntry> study;
+  const archive::Actor actor = ProgramActor(options.filing.station);
+  const archive::DeviceIdentity device{std::string(session.family->name), DeviceNow(session),
+                                       options.filing.device_label};
+  try {
+    if (archive && !patient.Empty()) {
+      // The study still out on the device keeps what was taken until now.
+      if (const auto out = archive->OpenStudyOf(device); out && out->state == archive::StudyState::kRecording)
+        std::cerr << "Study " << out->id << " (patient " << out->patient_id << ") is still out on this device, hooked up "
+                  << out->hooked_up_at << ": the readings taken until now stay with it.\n";
+      study = archive->OpenStudy(
+          {patient, device, &plan, PlanToJson(plan).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)},
+          actor);
+    }
+  } catch (const archive::ArchiveError& e) {
+    throw CommandError(kExitCannotWrite, std::string("the study could not be opened: ") + e.what() +
+                                             "; nothing was uploaded");
+  }
+
   protocol.SetUpLoadData(plan);
   const TransferOutcome outcome =
       RunTransfer(session, [&protocol, mode] { return protocol.PC_Upload(static_cast<enum_DataMode>(mode)); });
   if (outcome.result != kResultOk)
-    throw CommandError(session.ExitFor(outcome.result), "upload failed: " + session.Explain(outcome.result));
+    throw CommandError(session.ExitFor(outcome.result),
+                       "upload failed: " + session.Explain(outcome.result) +
+                           (study ? "; study " + std::to_string(study->id) + " stays prepared (uploading again takes it up)"
+                                  : ""));
   std::cout << "Plan uploaded.\n";
+  if (study) {
+    try {
+      study = archive->StartRecording(study->id, ProgramActor(options.filing.station));
+    } catch (const archive::ArchiveError& e) {
+      throw CommandError(kExitCannotWrite, "the plan was uploaded, but study " + std::to_string(study->id) +
+                                               " could not be marked hooked up: " + e.what());
+    }
+    std::cout << "Study " << study->id << " opened for patient " << patient.id << (patient.id.empty() ? "" : " ")
+              << (patient.name.empty() ? "" : "(" + patient.name + ") ") << "on this device, hooked up at "
+              << study->hooked_up_at << "; its readings are filed under it when the device is downloaded.\n";
+  }
   if (options.verify) Verify(session, plan, mode, kept);
 }
 
@@ -138,6 +217,20 @@ void AddUploadCommand(CLI::App& app, const GlobalOptions& global) {
   command->add_option("plan", options->plan_file, "The plan file; `bplink plan template` writes one")->required();
   AddModeOption(*command, options->mode);
   command->add_flag("--verify", options->verify, "Read the plan back and check the device kept every field it keeps");
+  AddFilingOptions(*command, options->filing, false);
+  command->add_option("--patient", options->patient_file,
+                      "With --archive: open a study for this patient, a JSON file {\"id\", \"system\", \"name\", "
+                      "\"birth_date\", \"sex\"} as report takes it");
+  command->add_option("--patient-id", options->patient.id, "With --archive: the patient's identifier (over --patient's)");
+  command->add_option("--patient-system", options->patient.system,
+                      "The system the identifier belongs to, a URI (over --patient's)");
+  command->add_option("--patient-name", options->patient.name, "The patient's name (over --patient's)");
+  command->add_option("--birth-date", options->patient.birth_date, "YYYY-MM-DD (over --patient's)");
+  command->add_option("--sex", options->patient.sex, "female, male, other or unknown (over --patient's)")
+      ->check(CLI::IsMember({"female", "male", "other", "unknown"}));
+  command->add_flag("--discard", options->discard,
+                    "Where the upload starts a new recording and there is no --archive: erase the readings the "
+                    "device holds unread (asked on a terminal)");
   command->callback([&global, options] { RunUpload(global, *options); });
 }
 

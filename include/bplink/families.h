@@ -34,6 +34,7 @@ struct Family {
   int deviceType;              // of its devices; kDeviceUnknown for HID, whose identity byte tells
   unsigned planFields;         // PlanFields; 0 for a family that takes no plan
   bool deletes;                // a host may ask it to delete measurements (a device type may still refuse)
+  bool uploadStartsRecording;  // an upload starts a new recording: the device erases every reading it holds
   int silenceResult;           // what its transfers answer when the device stops answering part-way
   std::unique_ptr<CProtocolBase> (*make)();  // a new protocol object of its class
 

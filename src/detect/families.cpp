@@ -38,22 +38,22 @@ struct Row {
 
 constexpr std::array<Row, 6> kRows{{
     {{"hid", "CProtocol_NEW", LinkKind::kUsbHid, kProtocolHidFirst, kProtocolHidLast, kDeviceUnknown, kWholePlan,
-      true, kResultIoFailed, Make<CProtocol_NEW>},
+      true, false, kResultIoFailed, Make<CProtocol_NEW>},
      nullptr},
     {{"kx71", "CProtocolCOMKX71", LinkKind::kSerial, kProtocolKX71, kProtocolKX71, kDeviceAmbulatory,
-      kKeepsPeriod1 | kKeepsPeriod2 | kKeepsPatientTexts, false, kResultIoFailed, Make<CProtocolCOMKX71>},
+      kKeepsPeriod1 | kKeepsPeriod2 | kKeepsPatientTexts, false, false, kResultIoFailed, Make<CProtocolCOMKX71>},
      &serial::kx71::kDetectionProbe},
     {{"kv32", "CProtocolCOMKV32", LinkKind::kSerial, kProtocolKV32, kProtocolKV32, kDeviceWithSpO2, kWholePlan, false,
-      kResultIoFailed, Make<CProtocolCOMKV32>},
+      true, kResultIoFailed, Make<CProtocolCOMKV32>},
      &serial::kv32::kDetectionProbe},
     {{"vestra16c", "CProtocolCOMVESTRA16C", LinkKind::kSerial, kProtocolVESTRA16C, kProtocolVESTRA16C, kDeviceType6,
-      kWholePlan, false, kResultUnexpectedReply, Make<CProtocolCOMVESTRA16C>},
+      kWholePlan, false, false, kResultUnexpectedReply, Make<CProtocolCOMVESTRA16C>},
      &serial::vestra16c::kDetectionProbe},
     {{"vestra16", "CProtocolCOMVESTRA16", LinkKind::kSerial, kProtocolVESTRA16, kProtocolVESTRA16, kDeviceType4,
-      kWholePlan, false, kResultUnexpectedReply, Make<CProtocolCOMVESTRA16>},
+      kWholePlan, false, false, kResultUnexpectedReply, Make<CProtocolCOMVESTRA16>},
      &serial::vestra16::kDetectionProbe},
     {{"vestra18", "CProtocolCOMVESTRA18", LinkKind::kSerial, kProtocolVESTRA18, kProtocolVESTRA18, kDeviceThreeStores,
-      0, false, kResultIoFailed, Make<CProtocolCOMVESTRA18>},
+      0, false, false, kResultIoFailed, Make<CProtocolCOMVESTRA18>},
      &serial::vestra18::kDetectionProbe},
 }};
 

@@ -5,107 +5,13 @@
 // an older archive brought up to date, and the data and the password kept
 // private.
 
-#include <bplink/archive/archive.h>
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-#include <libpq-fe.h>
-#include <sqlite3.h>
-#include <sys/stat.h>
+#include "archive_fixture.h"
 
 #include <csignal>
 
-#include "postgres_cluster.h"
-#include "program_runner.h"
-
-namespace bplink::archive {
-// The engine by name in the test list.
-void PrintTo(Engine engine, std::ostream* out) { *out << (engine == Engine::kSqlite ? "sqlite" : "postgresql"); }
-}  // namespace bplink::archive
-
-using ::testing::HasSubstr;
-using ::testing::Not;
+using namespace archive_test;
 
 namespace {
-
-constexpr int kExitBadInput = 2;
-constexpr int kExitCannotWrite = 3;
-constexpr int kExitInterrupted = 130;
-
-unsigned ModeOf(const std::filesystem::path& path) {
-  struct stat s {};
-  EXPECT_EQ(stat(path.c_str(), &s), 0) << path;
-  return s.st_mode & 0777;
-}
-
-class ArchiveProgram : public ::testing::TestWithParam<bplink::archive::Engine> {
- protected:
-  void SetUp() override {
-    dir_ = TestDir();
-    if (GetParam() == bplink::archive::Engine::kSqlite) {
-      location_ = (dir_ / "private" / "clinic" / "archive.sqlite").string();
-      return;
-    }
-    std::string why;
-    cluster_ = PostgresCluster::Start(why);
-    if (!cluster_) GTEST_SKIP() << why;
-    location_ = cluster_->Location();
-  }
-
-  // Whatever the program said, in any test, never holds the password.
-  void TearDown() override {
-    for (const auto& text : said_) EXPECT_THAT(text, Not(HasSubstr(PostgresCluster::kPassword)));
-  }
-
-  ProgramRun Run(std::vector<std::string> args) { return Said(RunProgram(WithArchive(std::move(args)))); }
-  ProgramRun Said(ProgramRun run) {
-    said_.push_back(run.out + run.err);
-    return run;
-  }
-  std::vector<std::string> WithArchive(std::vector<std::string> args) const {
-    args.insert(args.begin() + 1, {"--archive", location_});
-    return args;
-  }
-  // `bplink download` of the simulated device, filed.
-  ProgramRun Fetch(const std::string& type, int records) {
-    return Run({"download", "--sim", "hid", "--sim-type", type, "--sim-records", std::to_string(records), "-o",
-                "/dev/null"});
-  }
-  nlohmann::json History(std::vector<std::string> filters = {}) {
-    filters.insert(filters.begin(), {"history", "--json"});
-    const ProgramRun run = Run(filters);
-    EXPECT_EQ(run.status, 0) << run.err;
-    return nlohmann::json::parse(run.out);
-  }
-
-  // One value from the archive, read past the program.
-  std::string Sql(const std::string& statement) const {
-    std::string value;
-    if (GetParam() == bplink::archive::Engine::kSqlite) {
-      sqlite3* db = nullptr;
-      EXPECT_EQ(sqlite3_open(location_.c_str(), &db), SQLITE_OK);
-      sqlite3_exec(
-          db, statement.c_str(),
-          [](void* out, int, char** cells, char**) {
-            *static_cast<std::string*>(out) = cells[0] ? cells[0] : "";
-            return 0;
-          },
-          &value, nullptr);
-      sqlite3_close(db);
-      return value;
-    }
-    PGconn* db = PQconnectdb(location_.c_str());
-    PGresult* result = PQexec(db, statement.c_str());
-    if (PQresultStatus(result) == PGRES_TUPLES_OK && PQntuples(result) > 0) value = PQgetvalue(result, 0, 0);
-    PQclear(result);
-    PQfinish(db);
-    return value;
-  }
-
-  std::filesystem::path dir_;
-  std::string location_;
-  std::unique_ptr<PostgresCluster> cluster_;
-  std::vector<std::string> said_;
-};
 
 TEST_P(ArchiveProgram, FilesEachReadingOnceAndGivesItBackAsDownloaded) {
   // A home monitor: its store grows between downloads.
@@ -274,60 +180,6 @@ TEST_P(ArchiveProgram, ADownloadKilledOrStoppedLeavesNothingHalfWritten) {
   ASSERT_EQ(completed.size(), 1u);
   EXPECT_EQ(completed[0]["complete"], true);
   EXPECT_EQ(completed[0]["readings"], 3000);
-}
-
-TEST_P(ArchiveProgram, AnOlderArchiveIsMigratedAndANewerOneRefused) {
-  using namespace bplink::archive;
-  using bplink::kDeviceType2, bplink::kDeviceWithSpO2;
-  // An archive as the previous version left it, holding a download.
-  Archive::Open(ParseLocation(location_), SchemaVersion() - 1);
-  Sql("INSERT INTO devices (family, device_type, protocol, variant, version, label) VALUES ('hid', 2, 1, 0, 5, '');"
-      "INSERT INTO patients (texts, label) VALUES ('OLD PATIENT', '');"
-      "INSERT INTO recordings (device_id, patient_id, set_mode, start_time, end_time, complete, downloaded_at, "
-      "station) VALUES (1, 1, 1, '2024-03-01T08:00:00', '2024-03-01T10:00:00', 1, '2024-03-02T09:00:00', 'old');"
-      "INSERT INTO readings (recording_id, device_id, set_mode, time, raw_sys, raw_press2, raw_press3, raw_pulse, "
-      "raw_valid, raw_status, raw_flags_low, raw_flags_high, raw_aux1, raw_aux2, raw_aux3, raw_minute_offset, "
-      "note, systolic, diastolic, map, pulse, valid) VALUES "
-      "(1, 1, 1, '2024-03-01T08:00:00', 130, 85, 100, 70, 1, 0, 0, 0, 0, 0, 0, 0, '', 130, 85, 100, 70, 1),"
-      "(1, 1, 1, '2024-03-01T09:00:00', 131, 85, 100, 70, 1, 0, 0, 0, 0, 0, 0, 0, '', 131, 85, 100, 70, 1),"
-      "(1, 1, 1, '2024-03-01T10:00:00', 132, 85, 100, 70, 1, 0, 0, 0, 0, 0, 0, 0, '', 132, 85, 100, 70, 1)");
-  ASSERT_EQ(Sql("SELECT version FROM bplink_schema"), std::to_string(SchemaVersion() - 1));
-
-  // Opened by this program: migrated, its recording still there and still
-  // known (the same readings again are not new), and what the new version
-  // added (SpO2 samples) can be filed.
-  ASSERT_EQ(History()["recordings"][0]["readings"], 3);
-  EXPECT_EQ(Sql("SELECT version FROM bplink_schema"), std::to_string(SchemaVersion()));
-  _BP_DATASET set;
-  for (int i = 0; i < 3; ++i) {
-    _BP_RECORD r;
-    r.nYear = 2024, r.wMonth = 3, r.wDay = 1, r.wHour = static_cast<short>(8 + i);
-    r.nSys = 130 + i, r.wPress2 = 85, r.wPress3 = 100, r.wPulseRate = 70;
-    set.vecRecords.push_back(r);
-  }
-  bplink::archive::Download again;
-  again.family = "hid";
-  again.device = {kDeviceType2, 1, 0, 0, 5};
-  again.sets = {{DATAMODE_BP, &set}};
-  const auto archive = Archive::Open(ParseLocation(location_));
-  EXPECT_EQ(archive->Store(again).new_readings, 0);
-  _SPO2_DATASET spo2;
-  spo2.Head.nYear = 2024, spo2.Head.nMonth = 3, spo2.Head.nDay = 1, spo2.Head.nHour = 8;
-  spo2.vecRecords = {{97, 70, 0}, {95, 72, 60}};
-  bplink::archive::Download with_spo2 = again;
-  with_spo2.device.nDeviceType = kDeviceWithSpO2;
-  with_spo2.spo2 = &spo2;
-  EXPECT_EQ(archive->Store(with_spo2).new_samples, 2);
-  const auto recordings = History()["recordings"];
-  ASSERT_EQ(recordings.size(), 2u);
-  const ProgramRun exported = Run({"export", std::to_string(recordings[1]["id"].get<int>()), "--format", "json"});
-  EXPECT_EQ(nlohmann::json::parse(exported.out)["spo2"]["records"][1]["offset"], 60);
-
-  // An archive a newer bplink wrote is left alone, with the reason.
-  Sql("UPDATE bplink_schema SET version = 99");
-  const ProgramRun refused = Run({"history"});
-  EXPECT_EQ(refused.status, kExitCannotWrite);
-  EXPECT_THAT(refused.err, HasSubstr("schema version 99, newer than"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ArchiveProgram,

@@ -1,7 +1,11 @@
 #include "postgres_cluster.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <libpq-fe.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -72,9 +76,23 @@ void StopOrphans() {
   }
 }
 
+// A TCP port nothing listens on now.
+int FreePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    throw std::runtime_error("no free TCP port for the test server");
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
 }  // namespace
 
-std::unique_ptr<PostgresCluster> PostgresCluster::Start(std::string& why) {
+std::unique_ptr<PostgresCluster> PostgresCluster::Start(std::string& why, bool tcp) {
   for (const char* program : {"initdb", "pg_ctl", "postgres"}) {
     if (!std::filesystem::exists(kBin / program)) {
       why = "PostgreSQL server binaries not installed (" + (kBin / program).string() +
@@ -99,25 +117,72 @@ std::unique_ptr<PostgresCluster> PostgresCluster::Start(std::string& why) {
   Run({(kBin / "initdb").string(), "-D", (dir / "data").string(), "-U", "bplink", "--pwfile=" + (dir / "pw").string(),
        "--auth=scram-sha-256", "--no-sync", "--no-locale", "-E", "UTF8"},
       log);
+  if (tcp) cluster->port_ = FreePort();
+  const std::string listen = tcp ? "-c listen_addresses='127.0.0.1' -c port=" + std::to_string(cluster->port_)
+                                 : std::string("-c listen_addresses=''");
   Run({(kBin / "pg_ctl").string(), "-D", (dir / "data").string(), "-l", log.string(), "-w", "-t", "60", "-o",
-       "-c listen_addresses='' -c unix_socket_directories='" + dir.string() +
-           "' -c fsync=off -c full_page_writes=off",
+       listen + " -c unix_socket_directories='" + dir.string() + "' -c fsync=off -c full_page_writes=off",
        "start"},
       log);
   std::filesystem::remove(dir / "pw");
 
   // The client's side: the password in a file only its owner reads.
   const auto passfile = dir / "client.pgpass";
-  std::ofstream(passfile) << "*:*:*:bplink:" << kPassword << '\n';
+  std::ofstream(passfile) << "*:*:*:*:" << kPassword << '\n';
   std::filesystem::permissions(passfile, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   setenv("PGPASSFILE", passfile.c_str(), 1);
   unsetenv("PGPASSWORD");
   unsetenv("PGSERVICE");
+  unsetenv("PGSSLMODE");
   return cluster;
+}
+
+void PostgresCluster::Sql(const std::string& statements) const {
+  PGconn* db = PQconnectdb(Location().c_str());
+  PGresult* result = PQexec(db, statements.c_str());
+  const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK || PQresultStatus(result) == PGRES_TUPLES_OK;
+  const std::string error = PQerrorMessage(db);
+  PQclear(result);
+  PQfinish(db);
+  if (!ok) throw std::runtime_error("SQL failed: " + error + " in: " + statements);
+}
+
+bool PostgresCluster::EnableTls(std::string& why) {
+  if (!std::filesystem::exists("/usr/bin/openssl")) {
+    why = "openssl not installed: the test of a connection with TLS is skipped";
+    return false;
+  }
+  const auto data = dir_ / "data";
+  const auto log = dir_ / "openssl.log";
+  std::vector<std::string> args = {"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes",
+                                   "-subj", "/CN=localhost", "-days", "2",
+                                   "-keyout", (data / "server.key").string(), "-out", (data / "server.crt").string()};
+  {
+    std::ofstream{log};
+    GiveToServerUser(log);
+  }
+  Run(args, log);  // as the server's user, who must own the key
+  std::filesystem::permissions(data / "server.key",
+                               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  Sql("ALTER SYSTEM SET ssl = on");
+  Sql("SELECT pg_reload_conf()");
+  // The reload is asynchronous: wait until a new session sees it.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    PGconn* db = PQconnectdb(Location().c_str());
+    PGresult* result = PQexec(db, "SHOW ssl");
+    const bool on = PQresultStatus(result) == PGRES_TUPLES_OK && std::string(PQgetvalue(result, 0, 0)) == "on";
+    PQclear(result);
+    PQfinish(db);
+    if (on) return true;
+    usleep(50000);
+  }
+  why = "the test server did not turn TLS on";
+  return false;
 }
 
 PostgresCluster::~PostgresCluster() { Stop(dir_); }
 
-std::string PostgresCluster::Location() const {
-  return "postgresql://bplink@/postgres?host=" + dir_.string();
+std::string PostgresCluster::Location(const std::string& role) const {
+  return "postgresql://" + role + "@/postgres?host=" + dir_.string() +
+         (port_ != 0 ? "&port=" + std::to_string(port_) : std::string());
 }

@@ -107,9 +107,10 @@ TEST(HidSession, DeleteOnlyWhereTheDeviceAllowsItAndOnlyWhenTold) {
   EXPECT_EQ(unasked.status, kExitBadInput);
   EXPECT_THAT(unasked.err, AllOf(HasSubstr("nothing deleted"), HasSubstr("--yes"), Not(HasSubstr("open "))));
 
-  // The delete says what it deleted: what the store held, now gone.
+  // The delete says what it deleted: what the store held, now gone (and,
+  // filed in no archive, lost: --discard).
   std::vector<std::string> told = stores;
-  told.push_back("--yes");
+  told.insert(told.end(), {"--yes", "--discard"});
   const ProgramRun deleted = RunProgram(told);
   EXPECT_EQ(deleted.status, 0) << deleted.err;
   EXPECT_THAT(deleted.out, HasSubstr("Deleted 39 records (store 2)"));

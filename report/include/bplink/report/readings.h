@@ -9,6 +9,8 @@
 
 #include <bplink/bplink.h>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include <cstdint>
 #include <iosfwd>
 #include <optional>
@@ -66,6 +68,7 @@ struct PatientInfo {
   std::string id;
   std::string birth_date;  // YYYY-MM-DD
   std::string sex;         // female, male, other or unknown
+  std::string system = {};  // the system the id belongs to (a URI, e.g. the clinic's record numbers); may be empty
   bool Empty() const { return name.empty() && id.empty() && birth_date.empty() && sex.empty(); }
 };
 
@@ -131,15 +134,22 @@ Reading ReadingOf(const _BP_RECORD& record);
 // How the report names a device the library identified.
 DeviceSummary DescribeDevice(const tag_SUPPORT_PROTOCOL& device);
 
-// A download saved as JSON, in the shape report/README.md describes.
+// A download saved as JSON, in the shape report/README.md describes. A
+// recording exported from the archive also carries its patient (`patient`,
+// read into Recording::subject) and the day and night the report uses
+// (`day_night`, over the plan's periods).
 Recording LoadDownloadJson(std::istream& in, const std::string& name, SetChoice set = std::nullopt);
 
 // A file of either kind: JSON when its first non-blank character is '{'.
 Recording LoadInputFile(const std::string& path, SetChoice set = std::nullopt);
 
-// {"name": ..., "id": ..., "birth_date": "YYYY-MM-DD", "sex": "female"},
-// every member optional; errors name the member.
+// {"name": ..., "id": ..., "system": ..., "birth_date": "YYYY-MM-DD",
+// "sex": "female"}, every member optional; errors name the member.
 PatientInfo LoadPatientJson(std::istream& in, const std::string& name);
+// The same members from a JSON object already parsed; `path` names it in errors.
+PatientInfo PatientFromJson(const nlohmann::json& doc, const std::string& name);
+// Each member of `over` that is not empty, over `base`.
+PatientInfo PatientOver(PatientInfo base, const PatientInfo& over);
 // The member at fault and its allowed values, or empty when `p` is good.
 std::string CheckPatient(const PatientInfo& p);
 
