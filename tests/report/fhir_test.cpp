@@ -163,6 +163,21 @@ TEST(FhirExport, UtcOffsetsFromTheOptionOrTheMachinesZoneAndItsSummerTime) {
   EXPECT_EQ(MachineUtcOffset({2024, 1, 15, 12, 0, 0}), -300);
 }
 
+// A recorder keeps one clock through the spring change to summer time: its
+// 02:00 (an hour the zone skips) and 03:00 are an hour apart, and every time
+// of the recording takes the offset it began with.
+TEST(FhirExport, TimesAcrossTheSpringChangeStayAnHourApart) {
+  SetTimeZone("CET-1CEST,M3.5.0,M10.5.0/3");
+  std::istringstream csv("time,sys,dia\n2024-03-31T01:00,120,80\n2024-03-31T02:00,118,78\n"
+                         "2024-03-31T03:00,119,79\n2024-03-31T04:00,121,81\n");
+  const Analysis a = Analyse(LoadCsv(csv, "spring.csv"), *FindProfile("esh2023"), std::nullopt);
+  const json bundle = FhirBundle(a, MachineUtcOffset);
+  std::vector<std::string> times;
+  for (const json& reading : ByCode(bundle, "85354-9")) times.push_back(reading["effectiveDateTime"]);
+  EXPECT_THAT(times, testing::ElementsAre("2024-03-31T01:00:00+01:00", "2024-03-31T02:00:00+01:00",
+                                          "2024-03-31T03:00:00+01:00", "2024-03-31T04:00:00+01:00"));
+}
+
 // One run of the checker over every bundle: the recorder's day with and
 // without a patient, each real recording, and bundles broken on purpose,
 // which the schema or the profile rules must each catch.
