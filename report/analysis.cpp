@@ -132,8 +132,10 @@ void AnalyseHome(Analysis& a) {
   if (last) {
     const std::int64_t earliest = *last - (kHomeDays - 1) * kSecondsPerDay;
     std::optional<std::int64_t> first;
-    for (const Reading& r : a.recording.readings)
-      if (r.excluded.empty() && SecondsOf(DateOf(r.time)) >= earliest) first = std::min(first.value_or(*last), SecondsOf(DateOf(r.time)));
+    for (const Reading& r : a.recording.readings) {
+      const std::int64_t day = SecondsOf(DateOf(r.time));
+      if (r.excluded.empty() && day >= earliest) first = std::min(first.value_or(*last), day);
+    }
     a.home.first_day = TimeOf(*first);
     a.home.last_day = TimeOf(*last);
     for (Reading& r : a.recording.readings) {

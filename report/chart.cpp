@@ -170,14 +170,22 @@ void Legend(std::ostream& svg, const std::vector<std::pair<const char*, std::str
   svg << "</g>\n";
 }
 
+// Grid lines from `low` to `high` every `step`, labelled on the left, and
+// the axis' title; `y` places a value in a plot `height` high.
+template <typename Y>
+void LeftAxis(std::ostream& svg, double low, double high, double step, Y y, double height, const char* title) {
+  for (double v = low; v <= high; v += step)
+    svg << "<line class=\"grid\" x1=\"" << kLeft << "\" y1=\"" << Fixed(y(v)) << "\" x2=\"" << kLeft + kPlotWidth
+        << "\" y2=\"" << Fixed(y(v)) << "\"/><text class=\"axis\" x=\"" << kLeft - 6 << "\" y=\"" << Fixed(y(v) + 4)
+        << "\" text-anchor=\"end\">" << v << "</text>\n";
+  svg << "<text class=\"axis-title\" transform=\"translate(14 " << kTop + height / 2
+      << ") rotate(-90)\" text-anchor=\"middle\">" << title << "</text>\n";
+}
+
 // The mmHg grid with its labels on the left and the axis' title.
 void PressureAxis(std::ostream& svg, const Frame& f) {
-  for (double v = kScaleFloor; v <= f.top(); v += kGridStep)
-    svg << "<line class=\"grid\" x1=\"" << kLeft << "\" y1=\"" << Fixed(f.Y(v)) << "\" x2=\""
-        << kLeft + kPlotWidth << "\" y2=\"" << Fixed(f.Y(v)) << "\"/><text class=\"axis\" x=\""
-        << kLeft - 6 << "\" y=\"" << Fixed(f.Y(v) + 4) << "\" text-anchor=\"end\">" << v << "</text>\n";
-  svg << "<text class=\"axis-title\" transform=\"translate(14 " << kTop + kPlotHeight / 2
-      << ") rotate(-90)\" text-anchor=\"middle\">Blood pressure, mmHg</text>\n";
+  LeftAxis(svg, kScaleFloor, f.top(), kGridStep, [&f](double v) { return f.Y(v); }, kPlotHeight,
+           "Blood pressure, mmHg");
 }
 
 void PulseAxis(std::ostream& svg, const Frame& f) {
@@ -370,12 +378,7 @@ std::string HourlyChartSvg(const Analysis& a) {
         << "\" height=\"" << kPlot << "\"/>\n";
     h = end;
   }
-  for (double v = kScaleFloor; v <= top; v += kGridStep)
-    svg << "<line class=\"grid\" x1=\"" << kLeft << "\" y1=\"" << Fixed(y(v)) << "\" x2=\"" << kLeft + kPlotWidth
-        << "\" y2=\"" << Fixed(y(v)) << "\"/><text class=\"axis\" x=\"" << kLeft - 6 << "\" y=\"" << Fixed(y(v) + 4)
-        << "\" text-anchor=\"end\">" << v << "</text>\n";
-  svg << "<text class=\"axis-title\" transform=\"translate(14 " << kTop + kPlot / 2
-      << ") rotate(-90)\" text-anchor=\"middle\">Mean blood pressure, mmHg</text>\n";
+  LeftAxis(svg, kScaleFloor, top, kGridStep, y, kPlot, "Mean blood pressure, mmHg");
   for (int h = 0; h < kHoursPerDay; ++h)
     svg << "<text class=\"axis\" x=\"" << Fixed(x(h + 0.5)) << "\" y=\"" << kTop + kPlot + 14
         << "\" text-anchor=\"middle\">" << h << "</text>\n";
@@ -482,12 +485,7 @@ std::string SpO2ChartSvg(const Analysis& a) {
     return kLeft + kPlotWidth * static_cast<double>(t - t0) / static_cast<double>(t1 - t0);
   };
   const auto y = [&](double v) { return kTop + kPlot * (kTopPercent - v) / (kTopPercent - floor); };
-  for (double v = floor; v <= kTopPercent; v += kFloorStep)
-    svg << "<line class=\"grid\" x1=\"" << kLeft << "\" y1=\"" << Fixed(y(v)) << "\" x2=\"" << kLeft + kPlotWidth
-        << "\" y2=\"" << Fixed(y(v)) << "\"/><text class=\"axis\" x=\"" << kLeft - 6 << "\" y=\"" << Fixed(y(v) + 4)
-        << "\" text-anchor=\"end\">" << v << "</text>\n";
-  svg << "<text class=\"axis-title\" transform=\"translate(14 " << kTop + kPlot / 2
-      << ") rotate(-90)\" text-anchor=\"middle\">SpO2, %</text>\n";
+  LeftAxis(svg, floor, kTopPercent, kFloorStep, y, kPlot, "SpO2, %");
   const std::int64_t step = t1 - t0 <= 12 * kHour ? kHour : 2 * kHour;
   for (std::int64_t t = FloorTo(t0 + step - 1, step); t <= t1 && (t1 - t0) <= kMaxShadedDays * kSecondsPerDay; t += step) {
     const CalendarTime c = TimeOf(t);

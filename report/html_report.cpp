@@ -263,12 +263,17 @@ const ProfileLevel& JudgedLevel(const Analysis& a) {
   return a.profile->levels.front();
 }
 
+// How the means of a recording that is not interpretable are marked.
+std::string ForInformation(const Analysis& a) {
+  return a.interpretable ? "" : " <span class=\"for-information\">(for information only)</span>";
+}
+
 // Each mean against its threshold, so the reader sees how near it is; a
 // recording that is not interpretable shows them unjudged.
 void MeansAgainstThresholds(std::ostream& out, const Analysis& a) {
   const ProfileLevel& level = JudgedLevel(a);
   const bool home = a.kind == ReportKind::kHome;
-  out << "<table><thead><tr><th>Mean, mmHg" << (a.interpretable ? "" : " <span class=\"for-information\">(for information only)</span>")
+  out << "<table><thead><tr><th>Mean, mmHg" << ForInformation(a)
       << "</th><th>Systolic</th><th>Threshold</th><th>Diastolic</th><th>Threshold</th><th>Result ("
       << EscapeHtml(level.name) << ")</th></tr></thead><tbody>\n";
   const auto row = [&](const std::string& name, const PeriodStats& s, const Thresholds& t) {
@@ -312,7 +317,7 @@ void Criteria(std::ostream& out, const Analysis& a) {
 }
 
 void SummaryTable(std::ostream& out, const Analysis& a) {
-  out << "<h2>Summary" << (a.interpretable ? "" : " <span class=\"for-information\">(for information only)</span>")
+  out << "<h2>Summary" << ForInformation(a)
       << "</h2>\n<table class=\"summary\"><thead><tr><th>Period</th><th>n</th>"
          "<th>Systolic</th><th>Diastolic</th><th>MAP</th><th>Pulse</th><th>Sys range</th><th>Dia range</th>"
          "<th>Load sys</th><th>Load dia</th></tr></thead><tbody>\n";
@@ -342,7 +347,7 @@ void SummaryTable(std::ostream& out, const Analysis& a) {
 
 void HomeTables(std::ostream& out, const Analysis& a) {
   const HomeStats& h = a.home;
-  out << "<h2>Home readings" << (a.interpretable ? "" : " <span class=\"for-information\">(for information only)</span>")
+  out << "<h2>Home readings" << ForInformation(a)
       << "</h2>\n<p>The ESH home protocol: morning (from " << FormatClock(kMorningFrom) << ") and evening (from "
       << FormatClock(kEveningFrom) << ") readings over up to " << kHomeDays << " days";
   if (h.first_day)

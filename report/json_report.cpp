@@ -130,7 +130,9 @@ json HomeJson(const Analysis& a) {
                     {"set_aside", d.set_aside},
                     {"morning", PeriodJson(d.morning)},
                     {"evening", PeriodJson(d.evening)}});
-  const auto day = [](const std::optional<CalendarTime>& t) { return t ? json(FormatLocalTime(*t).substr(0, 10)) : json(nullptr); };
+  const auto day = [](const std::optional<CalendarTime>& t) {
+    return t ? json(FormatLocalTime(*t).substr(0, 10)) : json(nullptr);
+  };
   return {{"first_day", day(h.first_day)}, {"last_day", day(h.last_day)}, {"days", h.days},
           {"all", PeriodJson(a.periods[k24h])}, {"morning", PeriodJson(h.morning)}, {"evening", PeriodJson(h.evening)},
           {"days_table", days}};
@@ -219,8 +221,10 @@ PreviousStudy PreviousFromReportJson(const json& report, const std::string& name
   const json* kind = at({"recording", "kind"});
   p.kind = kind && kind->is_string() ? kind->get<std::string>() : "ambulatory";
   for (int i = 0; i < kPeriodCount; ++i)
-    for (const auto& [key, member] : {std::pair("sys", &PreviousStudy::Means::sys), std::pair("dia", &PreviousStudy::Means::dia)})
-      if (const json* v = at({"periods", kPeriodKeys[i], key, "mean"}); v && v->is_number()) p.means[i].*member = v->get<double>();
+    for (const auto& [key, member] :
+         {std::pair("sys", &PreviousStudy::Means::sys), std::pair("dia", &PreviousStudy::Means::dia)})
+      if (const json* v = at({"periods", kPeriodKeys[i], key, "mean"}); v && v->is_number())
+        p.means[i].*member = v->get<double>();
   for (const auto& [key, member] : {std::pair("first", &PreviousStudy::first), std::pair("last", &PreviousStudy::last)})
     if (const json* v = at({"recording", key}); v && v->is_string()) p.*member = ParseLocalTime(v->get<std::string>());
   return p;

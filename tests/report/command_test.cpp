@@ -9,6 +9,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <ctime>
 #include <functional>
 #include <tuple>
@@ -351,6 +352,28 @@ TEST(ReportCommand, AnSpO2MonitorsReportHasItsSection) {
   const std::string html = Report({file.string()}).out;
   ExpectIn(html, "<h2>Oxygen saturation (SpO2) <span class=\"muted\">(times UTC");
   ExpectIn(html, "<p>" + std::to_string(samples.size()) + " samples over");
+  fs::remove_all(dir);
+}
+
+// The previous study's means and class beside this one's, from its JSON report.
+TEST(ReportCommand, ThePreviousStudyIsShownBesideThisOne) {
+  const fs::path dir = TestDir();
+  const fs::path day = SavedDay(dir, "day.json");
+  const ProgramRun earlier = Report({kAwakeCsv, "--format", "json", "-o", (dir / "earlier.json").string()});
+  ASSERT_EQ(earlier.status, 0) << earlier.err;
+  const json before = ReadJson(dir / "earlier.json");
+  const json report = JsonReport({day.string(), "--previous", (dir / "earlier.json").string()});
+  EXPECT_EQ(report["recording"]["previous"]["verdict"], before["verdict"]["level"]);
+  EXPECT_EQ(report["recording"]["previous"]["means"]["day"]["sys"], before["periods"]["day"]["sys"]["mean"]);
+  const std::string html = Report({day.string(), "--previous", (dir / "earlier.json").string()}).out;
+  ExpectIn(html, "<h2>Previous study</h2>");
+  char day_mean[32];
+  std::snprintf(day_mean, sizeof day_mean, "<td>%.1f/%.1f</td>", before["periods"]["day"]["sys"]["mean"].get<double>(),
+                before["periods"]["day"]["dia"]["mean"].get<double>());
+  ExpectIn(html, day_mean);
+  const ProgramRun wrong = Report({day.string(), "--previous", kAwakeCsv});
+  EXPECT_EQ(wrong.status, 2);
+  EXPECT_THAT(wrong.err, HasSubstr("not valid JSON"));
   fs::remove_all(dir);
 }
 
