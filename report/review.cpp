@@ -189,19 +189,18 @@ void ApplyReview(Recording& recording, const ReviewInputs& inputs) {
       if (IsValidTime(recording.readings[i].time) && Matches(*when, moved(recording.readings[i].time)))
         found.push_back(i);
     if (found.empty()) {
-      std::string span;
-      CalendarTime first{}, last{};
+      std::optional<std::int64_t> first, last;
       for (const Reading& r : recording.readings) {
         if (!IsValidTime(r.time)) continue;
-        const CalendarTime t = moved(r.time);
-        if (span.empty() || SecondsOf(t) < SecondsOf(first)) first = t;
-        if (span.empty() || SecondsOf(t) > SecondsOf(last)) last = t;
-        span = "x";
+        const std::int64_t t = SecondsOf(moved(r.time));
+        first = std::min(first.value_or(t), t);
+        last = std::max(last.value_or(t), t);
       }
-      throw InputError(field + ": the recording holds no reading at that time" +
-                       (span.empty() ? std::string() : " (its readings run " + FormatDateTime(first) + " to " +
-                                                            FormatDateTime(last) + ")") +
-                       "; expected " + kExclusionForm);
+      std::string message = field + ": the recording holds no reading at that time";
+      if (first)
+        message.append(" (its readings run ").append(FormatDateTime(TimeOf(*first))).append(" to ")
+            .append(FormatDateTime(TimeOf(*last))).append(")");
+      throw InputError(message.append("; expected ").append(kExclusionForm));
     }
     if (found.size() > 1)
       throw InputError(field + ": " + std::to_string(found.size()) +

@@ -196,8 +196,8 @@ void AddReviewOptions(CLI::App& command, ReviewOptions& o) {
   command.add_option("--indication", o.texts.indication, "why the recording was made");
   command.add_option("--medication", o.texts.medication, "the patient's blood-pressure medication");
   command.add_option("--referring-physician", o.texts.referring_physician, "who asked for the recording");
-  command.add_option("--previous", o.previous, "the JSON report (--format json) of the patient's "
-                                                          "previous study, shown beside this one");
+  command.add_option("--previous", o.previous,
+                     "the JSON report (--format json) of the patient's previous study, shown beside this one");
 }
 
 // Each value checked as it is taken, the refusal naming the option and the
@@ -211,7 +211,8 @@ report::ReviewInputs ReviewInputsOf(const ReviewOptions& o) {
     if (o.reason.size() != o.exclude.size())
       throw report::InputError("--reason: give one for each --exclude (" + std::to_string(o.exclude.size()) +
                                " --exclude, " + std::to_string(o.reason.size()) + " --reason)");
-    for (std::size_t i = 0; i < o.exclude.size(); ++i) report::AddExclusion(inputs, o.exclude[i], o.reason[i], "--exclude");
+    for (std::size_t i = 0; i < o.exclude.size(); ++i)
+      report::AddExclusion(inputs, o.exclude[i], o.reason[i], "--exclude");
     return inputs;
   } catch (const report::InputError& e) {
     throw CommandError(kExitBadInput, e.what());
@@ -262,8 +263,8 @@ void AddReportCommand(CLI::App& app) {
   command->add_option("--sex", options->patient.sex, "female, male, other or unknown (over --patient's)")
       ->check(CLI::IsMember({"female", "male", "other", "unknown"}));
   AddReviewOptions(*command, *review);
-  command->add_option("--tz", *zone, "time zone of the device's clock for FHIR times: +01:00 or Europe/Berlin "
-                                     "(default: this machine's)")
+  command->add_option("--tz", *zone, "time zone of the device's clock, for the page's and FHIR's times: +01:00 or "
+                                     "Europe/Berlin (default: this machine's)")
       ->check(CheckZone, "ZONE");
   // The report has told the reason on stderr already; the status reaches
   // main() as a CLI::RuntimeError, which ends the parse without a message.

@@ -259,8 +259,8 @@ TEST(ReportCommand, ReadingsAfterTheDownloadFailTheClockCriterionUntilTheOffsetM
   // The device ran as far ahead as its last reading lies past the download.
   const auto minutes = bplink::SecondsBetween(*bplink::report::ParseLocalTime(cut),
                                               *bplink::report::ParseLocalTime(last)) / 60;
-  const std::string offset = "-" + std::to_string(minutes / 60) + ":" + (minutes % 60 < 10 ? "0" : "") +
-                             std::to_string(minutes % 60);
+  char offset[16];
+  std::snprintf(offset, sizeof offset, "-%d:%02d", static_cast<int>(minutes / 60), static_cast<int>(minutes % 60));
   const json mended = JsonReport({late.string(), "--clock-offset", offset});
   EXPECT_EQ(std::tuple(mended["clock"]["after_download"], mended["verdict"]["interpretable"]),
             std::tuple(json(0), json(true)));
