@@ -39,8 +39,11 @@ nlohmann::json ReportOf(int silent_after) {
   bplink_download_free(download);
   bplink_protocol_free(protocol);
   bplink_link_free(link);
-  std::ifstream in(file);
-  nlohmann::json doc = nlohmann::json::parse(in, nullptr, false);
+  nlohmann::json doc;
+  {
+    std::ifstream in(file);  // closed before the file is removed, as Windows wants
+    doc = nlohmann::json::parse(in, nullptr, false);
+  }
   std::filesystem::remove(file);
   return doc;
 }
