@@ -233,7 +233,7 @@ void AddReportCommand(CLI::App& app) {
   auto recording = std::make_shared<std::optional<std::int64_t>>();
   auto review = std::make_shared<ReviewOptions>();
   CLI::App* command = app.add_subcommand(
-      "report", "Analyse an ambulatory recording (CSV of readings or JSON download) and write the report");
+      "report", "Analyse a recording, 24-hour or home (CSV of readings or JSON download), and write the report");
   command->add_option("INPUT", options->input, "CSV with time,sys,dia[,map,pulse,awake] or a JSON download");
   command->add_option("--recording", *recording, "a recording from the archive instead of INPUT (its number in "
                                                  "bplink history)");
