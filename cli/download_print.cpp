@@ -90,7 +90,7 @@ void PrintRecords(std::ostream& out, const DownloadView& view, const DownloadedS
   int valid = 0;
   for (const auto& r : set.vecRecords) {
     const report::Reading reading = report::ReadingOf(r);
-    const std::string reason = InvalidReason(view, r);
+    const std::string reason = InvalidReason(view, downloaded.mode, r);
     valid += reason.empty() ? 1 : 0;
     const bool measured = r.nSys != 0;
     const auto value = [measured](std::optional<double> v) {

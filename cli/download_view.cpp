@@ -59,8 +59,10 @@ std::string CsvField(std::string text) {
   return quoted + "\"";
 }
 
-std::string InvalidReason(const DownloadView& view, const _BP_RECORD& record) {
-  return report::ExclusionReason(report::ReadingOf(record), view.downloaded_at);
+std::string InvalidReason(const DownloadView& view, int mode, const _BP_RECORD& record) {
+  const bool bounded = view.plan && report::PlanStartBounds(mode);
+  return report::ExclusionReason(report::ReadingOf(record),
+                                 {view.downloaded_at, bounded ? report::PlanStart(*view.plan) : std::nullopt});
 }
 
 std::string NotDownloadedText(int mode) { return "not downloaded: use --mode " + std::to_string(mode); }
@@ -113,7 +115,7 @@ void WriteJson(const DownloadView& view, std::ostream& out) {
   doc["sets"] = json::array();
   for (const auto& s : view.sets) {
     json records = json::array();
-    for (const auto& r : s.set->vecRecords) records.push_back(RecordJson(r, InvalidReason(view, r)));
+    for (const auto& r : s.set->vecRecords) records.push_back(RecordJson(r, InvalidReason(view, s.mode, r)));
     doc["sets"].push_back(
         {{"mode", s.mode}, {"downloaded", s.downloaded}, {"head", HeadJson(s.set->Head)}, {"records", records}});
   }
@@ -138,7 +140,7 @@ void WriteCsv(const DownloadView& view, std::ostream& out) {
     for (const auto& r : s.set->vecRecords) {
       const report::Reading reading = report::ReadingOf(r);
       const bool measured = r.nSys != 0;
-      const std::string reason = InvalidReason(view, r);
+      const std::string reason = InvalidReason(view, s.mode, r);
       out << CsvField(s.title) << ',' << CsvTime(TimeOf(r)) << ','
           << (measured ? Number(reading.sys) : "") << ',' << (measured ? Number(reading.dia) : "") << ','
           << (measured ? Number(reading.map) : "") << ',' << Number(reading.pulse) << ",,"

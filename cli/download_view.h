@@ -42,9 +42,10 @@ struct DownloadView {
 DownloadView ViewOf(const _DOWNLOAD_DATAINFO& data, const tag_SUPPORT_PROTOCOL& device, int mode,
                     bool plan_read);
 
-// Why the program counts a record invalid (the report's own reasons, a
-// reading dated after the download among them), or empty.
-std::string InvalidReason(const DownloadView& view, const _BP_RECORD& record);
+// Why the program counts a record of the set of data mode `mode` invalid
+// (the report's own reasons, a reading dated after the download or before
+// the plan's start among them), or empty.
+std::string InvalidReason(const DownloadView& view, int mode, const _BP_RECORD& record);
 // What a set or the SpO2 samples that `mode` would fetch show instead of a count.
 std::string NotDownloadedText(int mode);
 

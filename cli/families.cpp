@@ -30,7 +30,8 @@ std::vector<std::string> SettingsGiven(const GlobalOptions& o) {
       {s.silent_after.has_value(), "--sim-silent-after"}, {s.pace_ms > 0, "--sim-pace"},
       {o.sim_plan.has_value(), "--sim-plan"},        {s.version.has_value(), "--sim-version"},
       {s.record_format.has_value(), "--sim-format"}, {s.spo2_format.has_value(), "--sim-spo2-format"},
-      {s.spo2_samples.has_value(), "--sim-spo2"},    {s.variant.has_value(), "--sim-variant"}};
+      {s.spo2_samples.has_value(), "--sim-spo2"},    {s.variant.has_value(), "--sim-variant"},
+      {s.home_days.has_value(), "--sim-home-days"}};
   std::vector<std::string> given;
   for (const auto& [set, name] : kGiven)
     if (set) given.emplace_back(name);

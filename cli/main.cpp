@@ -51,6 +51,10 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& g) {
   app.add_option("--sim-variant", g.sim_settings.variant,
                  "Variant of the simulated recorder (kx71, hid type 1): 1 keeps no plan, 2 keeps one (default)")
       ->check(CLI::Range(1, 2));
+  app.add_option("--sim-home-days", g.sim_settings.home_days,
+                 "The simulated monitor (not a recorder) holds this many days of home monitoring up to yesterday, "
+                 "morning and evening, instead of the day")
+      ->check(CLI::Range(1, 366));
   app.add_option("--port", g.ports,
                  "Search for serial devices on this port only (e.g. /dev/ttyUSB0, or the path `bplink sim` printed); "
                  "given more than once, on those ports")

@@ -27,7 +27,8 @@ int ReportOn(const std::uint8_t* data, std::size_t size, Load load) {
   }
   const report::Analysis analysis = report::Analyse(std::move(recording), *report::FindProfile("esh2023"), {});
   std::ostringstream out;
-  report::WriteHtmlReport(analysis, CalendarTime{2024, 3, 5, 9, 0, 0}, out);
+  const report::DeviceZone zone{"+01:00", [](const CalendarTime&) { return 60; }};
+  report::WriteHtmlReport(analysis, CalendarTime{2024, 3, 5, 9, 0, 0}, zone, out);
   report::WriteJsonReport(analysis, out);
   report::WriteFhirReport(analysis, [](const CalendarTime&) { return 60; }, out);
   return 0;

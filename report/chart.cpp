@@ -15,7 +15,7 @@ namespace bplink::report {
 namespace {
 
 constexpr double kWidth = 1000;
-constexpr double kHeight = 390;
+constexpr double kHeight = 350;
 constexpr double kLeft = 58;     // room for the mmHg labels and the axis title
 constexpr double kRight = 58;    // room for the pulse labels and the axis title
 constexpr double kTop = 30;      // room for the legend
@@ -170,14 +170,22 @@ void Legend(std::ostream& svg, const std::vector<std::pair<const char*, std::str
   svg << "</g>\n";
 }
 
+// Grid lines from `low` to `high` every `step`, labelled on the left, and
+// the axis' title; `y` places a value in a plot `height` high.
+template <typename Y>
+void LeftAxis(std::ostream& svg, double low, double high, double step, Y y, double height, const char* title) {
+  for (double v = low; v <= high; v += step)
+    svg << "<line class=\"grid\" x1=\"" << kLeft << "\" y1=\"" << Fixed(y(v)) << "\" x2=\"" << kLeft + kPlotWidth
+        << "\" y2=\"" << Fixed(y(v)) << "\"/><text class=\"axis\" x=\"" << kLeft - 6 << "\" y=\"" << Fixed(y(v) + 4)
+        << "\" text-anchor=\"end\">" << v << "</text>\n";
+  svg << "<text class=\"axis-title\" transform=\"translate(14 " << kTop + height / 2
+      << ") rotate(-90)\" text-anchor=\"middle\">" << title << "</text>\n";
+}
+
 // The mmHg grid with its labels on the left and the axis' title.
 void PressureAxis(std::ostream& svg, const Frame& f) {
-  for (double v = kScaleFloor; v <= f.top(); v += kGridStep)
-    svg << "<line class=\"grid\" x1=\"" << kLeft << "\" y1=\"" << Fixed(f.Y(v)) << "\" x2=\""
-        << kLeft + kPlotWidth << "\" y2=\"" << Fixed(f.Y(v)) << "\"/><text class=\"axis\" x=\""
-        << kLeft - 6 << "\" y=\"" << Fixed(f.Y(v) + 4) << "\" text-anchor=\"end\">" << v << "</text>\n";
-  svg << "<text class=\"axis-title\" transform=\"translate(14 " << kTop + kPlotHeight / 2
-      << ") rotate(-90)\" text-anchor=\"middle\">Blood pressure, mmHg</text>\n";
+  LeftAxis(svg, kScaleFloor, f.top(), kGridStep, [&f](double v) { return f.Y(v); }, kPlotHeight,
+           "Blood pressure, mmHg");
 }
 
 void PulseAxis(std::ostream& svg, const Frame& f) {
@@ -214,20 +222,16 @@ void Grid(std::ostream& svg, const Frame& f) {
       << "\" height=\"" << kPlotHeight << "\"/>\n";
 }
 
-void ThresholdLines(std::ostream& svg, const Analysis& a, const Frame& f, const std::vector<Interval>& spans,
-                PeriodIndex period) {
-  const auto& limit = a.LoadThresholds(period);
+// The lines only: their values are in the legend, since a label inside the
+// plot sits on the readings.
+void ThresholdLines(std::ostream& svg, const Frame& f, const std::vector<Interval>& spans, const Thresholds& limit) {
   for (const Interval& s : spans)
     for (double v : {limit.sys, limit.dia})
       svg << "<line class=\"thr\" x1=\"" << Fixed(f.X(s.from)) << "\" y1=\"" << Fixed(f.Y(v)) << "\" x2=\""
           << Fixed(f.X(s.to)) << "\" y2=\"" << Fixed(f.Y(v)) << "\"/>\n";
-  if (spans.empty()) return;
-  // Labelled at the end of the last span, inside the plot.
-  const char* name = period == kNight ? "night" : "day";
-  for (double v : {limit.sys, limit.dia})
-    svg << "<text class=\"thr-label\" x=\"" << Fixed(f.X(spans.back().to) - 3) << "\" y=\"" << Fixed(f.Y(v) - 3)
-        << "\" text-anchor=\"end\">" << name << ' ' << v << "</text>\n";
 }
+
+std::string Pair(const Thresholds& t) { return FormatNumber(t.sys, 0) + "/" + FormatNumber(t.dia, 0); }
 
 void Line(std::ostream& svg, const char* css, const std::vector<std::pair<double, double>>& points) {
   if (points.size() < 2) return;
@@ -242,6 +246,25 @@ std::string Tooltip(const Reading& r) {
   if (r.pulse) text += ", pulse " + FormatNumber(*r.pulse, 0);
   if (!r.excluded.empty()) text += " (excluded: " + r.excluded + ")";
   return EscapeHtml(text);
+}
+
+// A reading as the charts mark it: a bar from diastolic to systolic with a
+// dot at each end and the pulse as a square, or a cross when excluded.
+void Mark(std::ostream& svg, const Frame& f, const Reading& r) {
+  const double cx = f.X(SecondsOf(r.time));
+  const std::string x = Fixed(cx);
+  if (!r.excluded.empty()) {
+    svg << "<g class=\"ex\"><path d=\"" << Cross(cx, f.Y(r.sys)) << "\"/><title>" << Tooltip(r) << "</title></g>\n";
+    return;
+  }
+  svg << "<g class=\"pt\"><line class=\"bar\" x1=\"" << x << "\" y1=\"" << Fixed(f.Y(r.sys)) << "\" x2=\"" << x
+      << "\" y2=\"" << Fixed(f.Y(r.dia)) << "\"/><circle class=\"sys\" cx=\"" << x << "\" cy=\"" << Fixed(f.Y(r.sys))
+      << "\" r=\"" << kMarkRadius << "\"/><circle class=\"dia\" cx=\"" << x << "\" cy=\"" << Fixed(f.Y(r.dia))
+      << "\" r=\"" << kMarkRadius << "\"/>";
+  if (r.pulse)
+    svg << "<rect class=\"pulse\" x=\"" << Fixed(cx - kPulseMark) << "\" y=\"" << Fixed(f.PulseY(*r.pulse) - kPulseMark)
+        << "\" width=\"" << 2 * kPulseMark << "\" height=\"" << 2 * kPulseMark << "\"/>";
+  svg << "<title>" << Tooltip(r) << "</title></g>\n";
 }
 
 }  // namespace
@@ -276,13 +299,14 @@ std::string ChartSvg(const Analysis& a) {
     svg << "<rect class=\"night\" x=\"" << Fixed(f.X(n.from)) << "\" y=\"" << kTop << "\" width=\""
         << Fixed(f.X(n.to) - f.X(n.from)) << "\" height=\"" << kPlotHeight << "\"/>\n";
   Grid(svg, f);
-  ThresholdLines(svg, a, f, DaySpans(nights, f), kDay);
-  ThresholdLines(svg, a, f, nights, kNight);
+  ThresholdLines(svg, f, DaySpans(nights, f), a.LoadThresholds(kDay));
+  ThresholdLines(svg, f, nights, a.LoadThresholds(kNight));
   Legend(svg, {{"sys", "systolic"},
                {"dia", "diastolic"},
                {"pulse", "pulse (right axis)"},
                {"night", "night"},
-               {"thr", EscapeHtml(a.profile->title) + " thresholds"},
+               {"thr", EscapeHtml(a.profile->title) + " day " + Pair(a.LoadThresholds(kDay)) + ", night " +
+                           Pair(a.LoadThresholds(kNight))},
                {"ex-key", "excluded"}});
 
   std::vector<std::pair<double, double>> sys, dia, pulse;
@@ -296,24 +320,7 @@ std::string ChartSvg(const Analysis& a) {
   Line(svg, "dia-line", dia);
   Line(svg, "pulse-line", pulse);
 
-  for (const Reading* r : placed) {
-    const std::string x = Fixed(f.X(SecondsOf(r->time)));
-    if (!r->excluded.empty()) {
-      const double y = f.Y(r->sys);
-      svg << "<g class=\"ex\"><path d=\"" << Cross(f.X(SecondsOf(r->time)), y) << "\"/><title>"
-          << Tooltip(*r) << "</title></g>\n";
-      continue;
-    }
-    svg << "<g class=\"pt\"><line class=\"bar\" x1=\"" << x << "\" y1=\"" << Fixed(f.Y(r->sys)) << "\" x2=\""
-        << x << "\" y2=\"" << Fixed(f.Y(r->dia)) << "\"/><circle class=\"sys\" cx=\"" << x << "\" cy=\""
-        << Fixed(f.Y(r->sys)) << "\" r=\"" << kMarkRadius << "\"/><circle class=\"dia\" cx=\"" << x
-        << "\" cy=\"" << Fixed(f.Y(r->dia)) << "\" r=\"" << kMarkRadius << "\"/>";
-    if (r->pulse)
-      svg << "<rect class=\"pulse\" x=\"" << Fixed(f.X(SecondsOf(r->time)) - kPulseMark) << "\" y=\""
-          << Fixed(f.PulseY(*r->pulse) - kPulseMark) << "\" width=\"" << 2 * kPulseMark << "\" height=\""
-          << 2 * kPulseMark << "\"/>";
-    svg << "<title>" << Tooltip(*r) << "</title></g>\n";
-  }
+  for (const Reading* r : placed) Mark(svg, f, *r);
   svg << "</svg>\n";
   return svg.str();
 }
@@ -358,16 +365,20 @@ std::string HourlyChartSvg(const Analysis& a) {
   std::ostringstream svg;
   svg << "<svg class=\"chart hourly-chart\" xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 " << kWidth << ' '
       << kHourlyHeight << "\" role=\"img\" aria-label=\"Hourly mean blood pressure\">\n";
-  for (int h = 0; h < kHoursPerDay; ++h)
-    if (night[h])
-      svg << "<rect class=\"night\" x=\"" << Fixed(x(h)) << "\" y=\"" << kTop << "\" width=\"" << Fixed(kSlot)
-          << "\" height=\"" << kPlot << "\"/>\n";
-  for (double v = kScaleFloor; v <= top; v += kGridStep)
-    svg << "<line class=\"grid\" x1=\"" << kLeft << "\" y1=\"" << Fixed(y(v)) << "\" x2=\"" << kLeft + kPlotWidth
-        << "\" y2=\"" << Fixed(y(v)) << "\"/><text class=\"axis\" x=\"" << kLeft - 6 << "\" y=\"" << Fixed(y(v) + 4)
-        << "\" text-anchor=\"end\">" << v << "</text>\n";
-  svg << "<text class=\"axis-title\" transform=\"translate(14 " << kTop + kPlot / 2
-      << ") rotate(-90)\" text-anchor=\"middle\">Mean blood pressure, mmHg</text>\n";
+  // One band for each run of night hours: bands side by side leave a seam
+  // where their rounded edges meet.
+  for (int h = 0; h < kHoursPerDay;) {
+    if (!night[h]) {
+      ++h;
+      continue;
+    }
+    int end = h;
+    while (end < kHoursPerDay && night[end]) ++end;
+    svg << "<rect class=\"night\" x=\"" << Fixed(x(h)) << "\" y=\"" << kTop << "\" width=\"" << Fixed(x(end) - x(h))
+        << "\" height=\"" << kPlot << "\"/>\n";
+    h = end;
+  }
+  LeftAxis(svg, kScaleFloor, top, kGridStep, y, kPlot, "Mean blood pressure, mmHg");
   for (int h = 0; h < kHoursPerDay; ++h)
     svg << "<text class=\"axis\" x=\"" << Fixed(x(h + 0.5)) << "\" y=\"" << kTop + kPlot + 14
         << "\" text-anchor=\"middle\">" << h << "</text>\n";
@@ -413,6 +424,88 @@ std::string HourlyChartSvg(const Analysis& a) {
   }
   Line(svg, "sys-line", sys);
   Line(svg, "dia-line", dia);
+  svg << "</svg>\n";
+  return svg.str();
+}
+
+std::string HomeChartSvg(const Analysis& a) {
+  const HomeStats& h = a.home;
+  std::ostringstream svg;
+  svg << "<svg class=\"chart home-chart\" xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 " << kWidth << ' '
+      << kHeight << "\" role=\"img\" aria-label=\"Home blood pressure and pulse by day\">\n";
+  if (!h.first_day) return svg.str() + "</svg>\n";
+  const std::int64_t t0 = SecondsOf(*h.first_day);
+  const std::int64_t t1 = SecondsOf(*h.last_day) + kSecondsPerDay;
+  double highest = kScaleMinTop, highest_pulse = 0;
+  std::vector<const Reading*> shown;
+  for (const Reading& r : a.recording.readings) {
+    if (!IsValidTime(r.time) || SecondsOf(r.time) < t0 || SecondsOf(r.time) >= t1) continue;
+    shown.push_back(&r);
+    if (r.excluded.empty()) {
+      highest = std::max(highest, r.sys + kHeadroom);
+      highest_pulse = std::max(highest_pulse, r.pulse.value_or(0) + kHeadroom);
+    }
+  }
+  const Frame f(t0, t1, ScaleTop(highest, kScaleMinTop, kScaleMaxTop),
+                ScaleTop(highest_pulse, kPulseMinTop, kPulseMaxTop));
+  // The first day, set aside, shaded.
+  svg << "<rect class=\"night aside\" x=\"" << Fixed(f.X(t0)) << "\" y=\"" << kTop << "\" width=\""
+      << Fixed(f.X(t0 + kSecondsPerDay) - f.X(t0)) << "\" height=\"" << kPlotHeight << "\"/>\n";
+  Grid(svg, f);
+  const Thresholds& limit = a.LoadThresholds(kDay);
+  ThresholdLines(svg, f, {{t0, t1}}, limit);
+  Legend(svg, {{"sys", "systolic"},
+               {"dia", "diastolic"},
+               {"pulse", "pulse (right axis)"},
+               {"night", "first day, set aside"},
+               {"thr", EscapeHtml(a.profile->title) + " home " + Pair(limit)},
+               {"ex-key", "excluded"}});
+  for (const Reading* r : shown) Mark(svg, f, *r);
+  svg << "</svg>\n";
+  return svg.str();
+}
+
+std::string SpO2ChartSvg(const Analysis& a) {
+  constexpr double kSpO2Height = 220;
+  constexpr double kPlot = kSpO2Height - kTop - kBottom;
+  constexpr double kFloorLeast = 70, kFloorStep = 10, kTopPercent = 100;
+  std::vector<const SpO2Sample*> samples;
+  for (const SpO2Sample& s : a.recording.spo2)
+    if (IsValidTime(s.time) && s.spo2 > 0 && s.spo2 <= kTopPercent) samples.push_back(&s);
+  std::ostringstream svg;
+  svg << "<svg class=\"chart spo2-chart\" xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 " << kWidth << ' '
+      << kSpO2Height << "\" role=\"img\" aria-label=\"Oxygen saturation\">\n";
+  if (samples.empty()) return svg.str() + "</svg>\n";
+  double lowest = kTopPercent;
+  for (const SpO2Sample* s : samples) lowest = std::min(lowest, static_cast<double>(s->spo2));
+  const double floor = std::min(kFloorLeast, std::floor((lowest - 1) / kFloorStep) * kFloorStep);
+  const std::int64_t t0 = FloorTo(SecondsOf(samples.front()->time), kHour);
+  const std::int64_t t1 = std::max(FloorTo(SecondsOf(samples.back()->time) + kHour - 1, kHour), t0 + kMinSpan);
+  const auto x = [&](std::int64_t t) {
+    return kLeft + kPlotWidth * static_cast<double>(t - t0) / static_cast<double>(t1 - t0);
+  };
+  const auto y = [&](double v) { return kTop + kPlot * (kTopPercent - v) / (kTopPercent - floor); };
+  LeftAxis(svg, floor, kTopPercent, kFloorStep, y, kPlot, "SpO2, %");
+  const std::int64_t step = t1 - t0 <= 12 * kHour ? kHour : 2 * kHour;
+  for (std::int64_t t = FloorTo(t0 + step - 1, step); t <= t1 && (t1 - t0) <= kMaxShadedDays * kSecondsPerDay; t += step) {
+    const CalendarTime c = TimeOf(t);
+    char label[16];
+    std::snprintf(label, sizeof label, "%02d:00", c.hour);
+    svg << "<text class=\"axis\" x=\"" << Fixed(x(t)) << "\" y=\"" << kTop + kPlot + 14
+        << "\" text-anchor=\"middle\">" << label << "</text>\n";
+  }
+  svg << "<rect class=\"frame\" x=\"" << kLeft << "\" y=\"" << kTop << "\" width=\"" << kPlotWidth << "\" height=\""
+      << kPlot << "\"/>\n<line class=\"thr\" x1=\"" << kLeft << "\" y1=\"" << Fixed(y(kSpO2Low)) << "\" x2=\""
+      << kLeft + kPlotWidth << "\" y2=\"" << Fixed(y(kSpO2Low)) << "\"/>\n";
+  Legend(svg, {{"dia", "SpO2 sample"}, {"thr", std::to_string(kSpO2Low) + " %"}});
+  std::vector<std::pair<double, double>> line;
+  for (const SpO2Sample* s : samples) {
+    const double cx = x(SecondsOf(s->time)), cy = y(s->spo2);
+    line.emplace_back(cx, cy);
+    svg << "<circle class=\"dia so\" cx=\"" << Fixed(cx) << "\" cy=\"" << Fixed(cy) << "\" r=\"2\"><title>"
+        << FormatDayTime(s->time) << "  " << s->spo2 << " %</title></circle>\n";
+  }
+  Line(svg, "dia-line", line);
   svg << "</svg>\n";
   return svg.str();
 }

@@ -62,6 +62,7 @@ void ReadPlan(const _BP_TRANSPORT_INFO& plan, Recording& recording) {
   periods.day_interval = plan.nPeriod1Interval;
   periods.night_start = plan.nPeriod2Hour * kMinutesPerHour + plan.nPeriod2Minute;
   periods.night_interval = plan.nPeriod2Interval;
+  recording.plan_start = PlanStart(plan);
   if (periods.day_start != periods.night_start) recording.plan = periods;
 }
 
@@ -81,6 +82,16 @@ Reading ReadingOf(const _BP_RECORD& record) {
   r.device_valid = record.bValid != 0;
   return r;
 }
+
+std::optional<CalendarTime> PlanStart(const _BP_TRANSPORT_INFO& plan) {
+  const CalendarTime start{plan.nYear, plan.nMonth, plan.nDay, plan.nHour, plan.nMinute, plan.nSecond};
+  if (!IsValidTime(start)) return std::nullopt;
+  return start;
+}
+
+bool PlanStartBounds(int mode) { return mode != DATAMODE_BP_SET2; }
+
+bool IsAmbulatoryRecorder(const DeviceSummary& device) { return device.device_type == kAmbulatoryRecorder; }
 
 DeviceSummary DescribeDevice(const tag_SUPPORT_PROTOCOL& device) {
   DeviceSummary d;
@@ -139,6 +150,7 @@ Recording RecordingFromDownload(const _DOWNLOAD_DATAINFO& data, const tag_SUPPOR
                         !(device.nDeviceType == kAmbulatoryRecorder && device.nVariant == kVariantWithoutPlan);
   const _SPO2_DATASET* spo2 = device.nDeviceType == kMonitorWithSpO2 ? &data.SpO2Set : nullptr;
   Recording r = RecordingFromDownload(*sets[chosen - 1], has_plan ? &data.Info : nullptr, spo2, summary);
+  if (sets[chosen - 1] == &data.BPSet2) r.plan_start.reset();
   r.set_label = std::string(noun) + " " + std::to_string(chosen) + " of " + std::to_string(count) + why;
   return r;
 }

@@ -50,8 +50,7 @@ json Component(const char* code, const char* display, double mmhg) {
   return Component(json::array({Coding(code, display)}), mmhg);
 }
 
-std::string DateTime(const CalendarTime& t, const UtcOffset& offset) {
-  const int minutes = offset(t);
+std::string DateTime(const CalendarTime& t, int minutes) {
   const int magnitude = std::abs(minutes);
   char zone[16];
   std::snprintf(zone, sizeof zone, "%c%02d:%02d", minutes < 0 ? '-' : '+', magnitude / kMinutesPerHour,
@@ -151,7 +150,7 @@ json DeviceResource(const Recording& r, const std::string& patient) {
 }
 
 // The mean of one period as a panel of its systolic and diastolic means.
-json SummaryObservation(const Analysis& a, PeriodIndex p, const References& refs, const UtcOffset& offset) {
+json SummaryObservation(const Analysis& a, PeriodIndex p, const References& refs, int offset) {
   struct Codes {
     const char* loinc_panel; const char* panel_display;
     const char* loinc_sys; const char* sys_display;
@@ -168,7 +167,11 @@ json SummaryObservation(const Analysis& a, PeriodIndex p, const References& refs
       {"96607-7", "Blood pressure panel mean systolic and mean diastolic", "96608-5", "Systolic blood pressure mean",
        "96609-3", "Diastolic blood pressure mean", "night", "Night-time"},
   }};
-  const Codes& c = kCodes[p];
+  // A home study's mean has no LOINC code of its own either.
+  static constexpr Codes kHomeCodes = {"96607-7", "Blood pressure panel mean systolic and mean diastolic", "96608-5",
+                                       "Systolic blood pressure mean", "96609-3", "Diastolic blood pressure mean",
+                                       "home", "Home"};
+  const Codes& c = a.kind == ReportKind::kHome ? kHomeCodes : kCodes[p];
   const std::string local = std::string(c.local) + "-mean";
   const std::string local_display = std::string(c.local_display) + " mean blood pressure";
   json obs = VitalSign(kVitalSignsProfile,
@@ -193,11 +196,16 @@ json SummaryObservation(const Analysis& a, PeriodIndex p, const References& refs
   obs["component"] = {part(c.loinc_sys, c.sys_display, "systolic", *a.periods[p].sys.mean),
                       part(c.loinc_dia, c.dia_display, "diastolic", *a.periods[p].dia.mean)};
   obs["note"] = {{{"text", "Mean of " + std::to_string(a.periods[p].n) + " readings."}}};
-  // Means of a download that stopped part-way are not the recording's.
-  if (a.recording.incomplete) {
-    obs["status"] = "preliminary";
+  // Means of a recording that fails a validity criterion (a download that
+  // stopped part-way, too few readings, a wrong clock) are no finding.
+  if (a.recording.incomplete)
     obs["note"].push_back({{"text", "Incomplete download (" + *a.recording.incomplete +
                                         "): the mean covers only the readings that arrived."}});
+  if (!a.interpretable) {
+    obs["status"] = "preliminary";
+    std::string why;
+    for (const std::string& problem : a.validity.problems) why += (why.empty() ? "" : "; ") + problem;
+    obs["note"].push_back({{"text", "Not interpretable (" + why + "): the mean is shown as it stands, not as a finding."}});
   }
   return obs;
 }
@@ -221,29 +229,9 @@ std::string UrlEncoded(std::string_view text) {
 
 }  // namespace
 
-int MachineUtcOffset(const CalendarTime& local) {
-  std::tm fields{};
-  fields.tm_year = local.year - 1900;
-  fields.tm_mon = local.month - 1;
-  fields.tm_mday = local.day;
-  fields.tm_hour = local.hour;
-  fields.tm_min = local.minute;
-  fields.tm_sec = local.second;
-  fields.tm_isdst = -1;  // let the zone's rules decide
-  const std::time_t instant = std::mktime(&fields);
-  if (instant == static_cast<std::time_t>(-1)) return 0;
-  std::tm utc{};
-#if defined(_WIN32)
-  if (gmtime_s(&utc, &instant) != 0) return 0;
-#else
-  if (!gmtime_r(&instant, &utc)) return 0;
-#endif
-  const CalendarTime as_utc{utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec};
-  return static_cast<int>((SecondsOf(local) - SecondsOf(as_utc)) / kSecondsPerMinute);
-}
-
-json FhirBundle(const Analysis& a, const UtcOffset& offset) {
+json FhirBundle(const Analysis& a, const UtcOffset& zone) {
   const Recording& r = a.recording;
+  const int offset = RecordingOffset(a, zone);
   const auto counted = a.Counted();
   EntryNames names(r.source + (counted.empty() ? std::string() : FormatLocalTime(counted.front()->time)));
   json entries = json::array();
@@ -293,7 +281,8 @@ json FhirBundle(const Analysis& a, const UtcOffset& offset) {
     add(std::move(spo2));
   }
   for (const PeriodIndex p : {k24h, kDay, kNight})
-    if (a.periods[p].sys.mean && a.periods[p].dia.mean) add(SummaryObservation(a, p, refs, offset));
+    if (a.periods[p].sys.mean && a.periods[p].dia.mean && (p == k24h || a.kind == ReportKind::kAmbulatory))
+      add(SummaryObservation(a, p, refs, offset));
   return {{"resourceType", "Bundle"}, {"type", "transaction"}, {"entry", std::move(entries)}};
 }
 
@@ -324,16 +313,6 @@ json FhirBundle(const Analysis& analysis, const UtcOffset& offset, const Conditi
         "identifier=" + UrlEncoded(keys.study_system) + "|" + UrlEncoded(study_prefix + key);
   }
   return bundle;
-}
-
-std::optional<int> ParseUtcOffset(std::string_view text) {
-  if (text == "Z" || text == "UTC") return 0;
-  // +HH:MM or -HH:MM
-  if (text.size() != 6 || (text[0] != '+' && text[0] != '-') || text[3] != ':') return std::nullopt;
-  const auto t = ParseLocalTime("2000-01-01T" + std::string(text.substr(1)));
-  if (!t || t->hour > 14) return std::nullopt;
-  const int minutes = t->hour * kMinutesPerHour + t->minute;
-  return text[0] == '-' ? -minutes : minutes;
 }
 
 void WriteFhirReport(const Analysis& analysis, const UtcOffset& offset, std::ostream& out) {

@@ -83,7 +83,7 @@ class JsonReader {
   }
 
   // The set asked for, or the first that holds records; `label` says which.
-  _BP_DATASET Set(const json& doc, SetChoice choice, std::string& label) const {
+  _BP_DATASET Set(const json& doc, SetChoice choice, std::string& label, int& mode) const {
     const json& sets = Member(doc, "(top level)", "sets");
     if (!sets.is_array()) Fail("sets", "expected an array of data sets");
     const auto count = sets.size();
@@ -97,6 +97,7 @@ class JsonReader {
       if (records.empty() && !choice) continue;
       if (records.empty()) throw InputError(name_ + ": no readings: set " + std::to_string(*choice) + " is empty");
       _BP_DATASET set;
+      mode = OptionalInteger(sets[i], path, "mode", DATAMODE_BP);
       for (std::size_t j = 0; j < records.size(); ++j)
         set.vecRecords.push_back(Record(records[j], path + ".records[" + std::to_string(j) + "]"));
       label = "set " + std::to_string(i + 1) + " of " + std::to_string(count) +
@@ -126,6 +127,11 @@ class JsonReader {
     info.nPeriod2Hour = night / kMinutesPerHour;
     info.nPeriod2Minute = night % kMinutesPerHour;
     info.nPeriod2Interval = OptionalInteger(plan["period2"], "plan.period2", "interval", 0);
+    if (plan.contains("start") && !plan["start"].is_null()) {
+      const CalendarTime start = Time(plan["start"], "plan.start");
+      info.nYear = start.year, info.nMonth = start.month, info.nDay = start.day;
+      info.nHour = start.hour, info.nMinute = start.minute, info.nSecond = start.second;
+    }
     return info;
   }
 
@@ -206,7 +212,8 @@ Recording LoadDownloadJson(std::istream& in, const std::string& name, SetChoice 
 
   const JsonReader reader(name);
   std::string label;
-  const _BP_DATASET set = reader.Set(doc, choice, label);
+  int mode = DATAMODE_BP;
+  const _BP_DATASET set = reader.Set(doc, choice, label, mode);
   std::vector<std::string> patient;
   std::optional<_BP_TRANSPORT_INFO> plan;
   if (Present(doc, "plan")) plan = reader.Plan(doc["plan"], patient);
@@ -217,6 +224,7 @@ Recording LoadDownloadJson(std::istream& in, const std::string& name, SetChoice 
                                               reader.Device(doc));
   recording.source = name;
   recording.set_label = std::move(label);
+  if (!PlanStartBounds(mode)) recording.plan_start.reset();
   recording.patient = std::move(patient);  // already UTF-8, unlike the device's own fields
   if (Present(doc, "complete")) {
     if (!doc["complete"].is_boolean()) reader.Fail("complete", "expected true or false, found " + doc["complete"].dump());

@@ -42,6 +42,7 @@ json PeriodJson(const PeriodStats& p) {
 }
 
 json DayNightJson(const Analysis& a) {
+  if (a.kind == ReportKind::kHome) return nullptr;
   json j = {{"source", SourceKey(a.rule.source)},
             {"description", DescribeRule(a.rule)},
             {"day_hours", Rounded(a.hours.day)},
@@ -77,6 +78,16 @@ json HourlyJson(const Analysis& a) {
   return hours;
 }
 
+json PreviousJson(const std::optional<PreviousStudy>& p) {
+  if (!p) return nullptr;
+  json means;
+  for (int i = 0; i < kPeriodCount; ++i)
+    means[kPeriodKeys[i]] = {{"sys", Rounded(p->means[i].sys)}, {"dia", Rounded(p->means[i].dia)}};
+  const auto time = [](const std::optional<CalendarTime>& t) { return t ? json(FormatLocalTime(*t)) : json(nullptr); };
+  return {{"label", p->label}, {"kind", p->kind}, {"first", time(p->first)}, {"last", time(p->last)},
+          {"means", means}, {"verdict", p->verdict}};
+}
+
 json RecordingJson(const Analysis& a) {
   const Recording& r = a.recording;
   json j = {{"source", r.source}, {"patient", r.patient}, {"set", r.set_label}, {"complete", !r.incomplete}};
@@ -97,7 +108,41 @@ json RecordingJson(const Analysis& a) {
     j["last"] = FormatLocalTime(counted.back()->time);
   }
   j["spo2_samples"] = r.spo2.size();
+  j["kind"] = KindKey(a.kind);
+  j["kind_reason"] = a.kind_reason;
+  j["review"] = ReviewToJson(r.review);
+  j["previous"] = PreviousJson(r.previous);
   return j;
+}
+
+json ClockJson(const ClockCheck& c) {
+  return {{"after_download", c.after_download},
+          {"before_plan_start", c.before_plan_start},
+          {"days_before_download", Rounded(c.days_before_download)}};
+}
+
+json HomeJson(const Analysis& a) {
+  if (a.kind != ReportKind::kHome) return nullptr;
+  const HomeStats& h = a.home;
+  json days = json::array();
+  for (const HomeDay& d : h.days_table)
+    days.push_back({{"date", FormatLocalTime(d.date).substr(0, 10)},
+                    {"set_aside", d.set_aside},
+                    {"morning", PeriodJson(d.morning)},
+                    {"evening", PeriodJson(d.evening)}});
+  const auto day = [](const std::optional<CalendarTime>& t) {
+    return t ? json(FormatLocalTime(*t).substr(0, 10)) : json(nullptr);
+  };
+  return {{"first_day", day(h.first_day)}, {"last_day", day(h.last_day)}, {"days", h.days},
+          {"all", PeriodJson(a.periods[k24h])}, {"morning", PeriodJson(h.morning)}, {"evening", PeriodJson(h.evening)},
+          {"days_table", days}};
+}
+
+json SpO2Json(const SpO2Summary& s) {
+  if (s.n == 0) return nullptr;
+  return {{"n", s.n}, {"mean", Rounded(s.mean)}, {"min", s.min ? json(*s.min) : json(nullptr)},
+          {"minutes", Rounded(s.minutes)}, {"minutes_below_90", Rounded(s.minutes_below)},
+          {"pct_below_90", Rounded(s.minutes > 0 ? std::optional<double>(s.minutes_below * 100 / s.minutes) : std::nullopt)}};
 }
 
 }  // namespace
@@ -128,20 +173,61 @@ json ReportJson(const Analysis& a) {
   j["weighted_sd"] = {{"sys", Rounded(a.weighted_sd_sys)}, {"dia", Rounded(a.weighted_sd_dia)}};
   j["dipping"] = {{"sys_pct", Rounded(a.dipping_sys)},
                   {"dia_pct", Rounded(a.dipping_dia)},
-                  {"sys_class", a.dipping_sys ? json(DippingClass(*a.dipping_sys)) : json(nullptr)},
-                  {"dia_class", a.dipping_dia ? json(DippingClass(*a.dipping_dia)) : json(nullptr)},
+                  {"sys_class", a.dipping_sys_class ? json(*a.dipping_sys_class) : json(nullptr)},
+                  {"dia_class", a.dipping_dia_class ? json(*a.dipping_dia_class) : json(nullptr)},
                   {"sys_ratio", RoundedTo(NightDayRatio(a.periods[kDay].sys.mean, a.periods[kNight].sys.mean), kThousandths)},
                   {"dia_ratio", RoundedTo(NightDayRatio(a.periods[kDay].dia.mean, a.periods[kNight].dia.mean), kThousandths)}};
   j["morning_surge"] = SurgeJson(a.surge);
+  json criteria = json::array();
+  for (const Criterion& c : a.validity.criteria)
+    criteria.push_back({{"name", c.name}, {"found", c.found}, {"required", c.required}, {"pass", c.pass}});
   j["validity"] = {{"valid", a.validity.valid},
                    {"valid_pct", Rounded(a.validity.valid_pct)},
-                   {"problems", a.validity.problems}};
+                   {"problems", a.validity.problems},
+                   {"criteria", criteria}};
+  j["clock"] = ClockJson(a.clock);
   j["verdict"] = {{"profile", a.profile->id},
                   {"level", a.verdict.level},
+                  {"interpretable", a.interpretable},
+                  {"failed", a.interpretable ? json::array() : json(a.validity.problems)},
                   {"exceeded", a.verdict.exceeded},
                   {"recording_valid", a.validity.valid}};
-  j["hourly"] = HourlyJson(a);
+  const auto& office = a.recording.review.office;
+  j["office"] = office ? json({{"sys", office->sys}, {"dia", office->dia},
+                               {"class", a.office_class ? json(*a.office_class) : json(nullptr)}})
+                       : json(nullptr);
+  j["home"] = HomeJson(a);
+  j["spo2"] = SpO2Json(a.spo2);
+  j["hourly"] = a.kind == ReportKind::kAmbulatory ? HourlyJson(a) : json(nullptr);
   return j;
+}
+
+PreviousStudy PreviousFromReportJson(const json& report, const std::string& name) {
+  const auto at = [&report](std::initializer_list<const char*> path) -> const json* {
+    const json* j = &report;
+    for (const char* key : path) {
+      if (!j->is_object() || !j->contains(key)) return nullptr;
+      j = &(*j)[key];
+    }
+    return j;
+  };
+  const json* level = at({"verdict", "level"});
+  const json* periods = at({"periods"});
+  if (!level || !level->is_string() || !periods || !periods->is_object())
+    throw InputError(name + ": not a report in JSON (bplink report --format json): no verdict.level or periods");
+  PreviousStudy p;
+  p.label = name;
+  p.verdict = level->get<std::string>();
+  const json* kind = at({"recording", "kind"});
+  p.kind = kind && kind->is_string() ? kind->get<std::string>() : "ambulatory";
+  for (int i = 0; i < kPeriodCount; ++i)
+    for (const auto& [key, member] :
+         {std::pair("sys", &PreviousStudy::Means::sys), std::pair("dia", &PreviousStudy::Means::dia)})
+      if (const json* v = at({"periods", kPeriodKeys[i], key, "mean"}); v && v->is_number())
+        p.means[i].*member = v->get<double>();
+  for (const auto& [key, member] : {std::pair("first", &PreviousStudy::first), std::pair("last", &PreviousStudy::last)})
+    if (const json* v = at({"recording", key}); v && v->is_string()) p.*member = ParseLocalTime(v->get<std::string>());
+  return p;
 }
 
 void WriteJsonReport(const Analysis& analysis, std::ostream& out) {

@@ -8,6 +8,8 @@
 #include <array>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -86,6 +88,51 @@ std::string FormatClock(int minutes_after_midnight) {
   return buffer;
 }
 
+int MachineUtcOffset(const CalendarTime& local) {
+  std::tm fields{};
+  fields.tm_year = local.year - 1900;
+  fields.tm_mon = local.month - 1;
+  fields.tm_mday = local.day;
+  fields.tm_hour = local.hour;
+  fields.tm_min = local.minute;
+  fields.tm_sec = local.second;
+  fields.tm_isdst = -1;  // let the zone's rules decide
+  const std::time_t instant = std::mktime(&fields);
+  if (instant == static_cast<std::time_t>(-1)) return 0;
+  std::tm utc{};
+#if defined(_WIN32)
+  if (gmtime_s(&utc, &instant) != 0) return 0;
+#else
+  if (!gmtime_r(&instant, &utc)) return 0;
+#endif
+  const CalendarTime as_utc{utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec};
+  return static_cast<int>((SecondsOf(local) - SecondsOf(as_utc)) / kSecondsPerMinute);
+}
+
+std::optional<int> ParseUtcOffset(std::string_view text) {
+  if (text == "Z" || text == "UTC") return 0;
+  // +HH:MM or -HH:MM
+  if (text.size() != 6 || (text[0] != '+' && text[0] != '-') || text[3] != ':') return std::nullopt;
+  const auto t = ParseLocalTime("2000-01-01T" + std::string(text.substr(1)));
+  if (!t || t->hour > 14) return std::nullopt;
+  const int minutes = t->hour * kMinutesPerHour + t->minute;
+  return text[0] == '-' ? -minutes : minutes;
+}
+
+std::string FormatUtcOffset(int minutes) {
+  char zone[24];
+  std::snprintf(zone, sizeof zone, "UTC%c%02d:%02d", minutes < 0 ? '-' : '+', std::abs(minutes) / kMinutesPerHour,
+                std::abs(minutes) % kMinutesPerHour);
+  return zone;
+}
+
+CalendarTime NowIn(const DeviceZone& zone) {
+  const CalendarTime local = CurrentEnv()->LocalTime();
+  if (!zone.offset) return local;
+  const CalendarTime utc = AddMinutes(local, -MachineUtcOffset(local));
+  return AddMinutes(utc, zone.offset(AddMinutes(utc, zone.offset(utc))));
+}
+
 std::int64_t SecondsOf(const CalendarTime& t) { return SecondsBetween(kOrigin, t); }
 
 CalendarTime TimeOf(std::int64_t seconds) { return AddSeconds(kOrigin, seconds); }
@@ -119,10 +166,12 @@ Recording LoadInputFile(const std::string& path, SetChoice set) {
   return LoadCsv(in, path, set);
 }
 
-std::string CheckPatient(const PatientInfo& p) {
+std::string CheckPatient(const PatientInfo& p, const std::optional<CalendarTime>& today) {
   if (!p.birth_date.empty()) {
     const auto t = ParseLocalTime(p.birth_date + "T00:00");
     if (!t || p.birth_date.size() != 10) return "birth date '" + p.birth_date + "' is not a date like 1960-05-31";
+    if (today && IsValidTime(*today) && SecondsOf(*t) > SecondsOf(*today))
+      return "birth date '" + p.birth_date + "' is after today (" + FormatDate(*today) + ")";
   }
   if (!p.sex.empty() && p.sex != "female" && p.sex != "male" && p.sex != "other" && p.sex != "unknown")
     return "sex '" + p.sex + "' is not one of female, male, other, unknown";

@@ -6,11 +6,9 @@
 #include <bplink/report/html_report.h>
 #include <bplink/report/json_report.h>
 
-#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -18,31 +16,35 @@
 namespace bplink::report {
 namespace {
 
-CalendarTime LocalNow() {
-  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-  std::tm t{};
-#if defined(_WIN32)
-  localtime_s(&t, &now);
-#else
-  localtime_r(&now, &t);
-#endif
-  return {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
+std::ifstream OpenInput(const std::string& path) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) throw InputError(path + ": is a directory, not a file");
+  std::ifstream file(path, std::ios::binary);
+  if (!file) throw InputError(path + ": cannot open the file");
+  return file;
 }
 
 // What the recording knows of its patient (an archived one does), the
 // --patient file over it, then the options over that.
-PatientInfo PatientOf(const ReportOptions& options, PatientInfo p) {
+PatientInfo PatientOf(const ReportOptions& options, PatientInfo p, const CalendarTime& today) {
   if (!options.patient_file.empty()) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(options.patient_file, ec))
-      throw InputError(options.patient_file + ": is a directory, not a file");
-    std::ifstream file(options.patient_file, std::ios::binary);
-    if (!file) throw InputError(options.patient_file + ": cannot open the file");
+    std::ifstream file = OpenInput(options.patient_file);
     p = PatientOver(std::move(p), LoadPatientJson(file, options.patient_file));
   }
   p = PatientOver(std::move(p), options.patient);
-  if (const std::string problem = CheckPatient(p); !problem.empty()) throw InputError("patient: " + problem);
+  if (const std::string problem = CheckPatient(p, today); !problem.empty()) throw InputError("patient: " + problem);
   return p;
+}
+
+PreviousStudy PreviousOf(const std::string& path) {
+  std::ifstream file = OpenInput(path);
+  nlohmann::json doc;
+  try {
+    doc = nlohmann::json::parse(file);
+  } catch (const nlohmann::json::exception& e) {
+    throw InputError(path + ": not valid JSON: " + e.what());
+  }
+  return PreviousFromReportJson(doc, path);
 }
 
 }  // namespace
@@ -62,27 +64,27 @@ int WriteReport(Recording recording, const ReportOptions& options, std::ostream&
     }
   }
 
+  const DeviceZone zone{options.zone, options.utc_offset};
+  const CalendarTime made = options.made.value_or(NowIn(zone));
   try {
-    recording.subject = PatientOf(options, std::move(recording.subject));
+    recording.subject = PatientOf(options, std::move(recording.subject), made);
+    ApplyReview(recording, options.review);
+    if (!options.previous_file.empty()) recording.previous = PreviousOf(options.previous_file);
   } catch (const InputError& e) {
     err << "bplink report: " << e.what() << '\n';
     return kReportBadInput;
   }
 
   const Analysis analysis = Analyse(std::move(recording), *profile, night);
-  if (analysis.night_option_ignored)
-    err << "bplink report: note: --night not used. " << DescribeRule(analysis.rule) << '\n';
 
   // The whole report is made before the file is opened, so a failure leaves
   // no half-written file behind.
   std::ostringstream text;
   switch (options.format) {
     case ReportFormat::kHtml:
-    case ReportFormat::kPdf: WriteHtmlReport(analysis, options.made.value_or(LocalNow()), text); break;
+    case ReportFormat::kPdf: WriteHtmlReport(analysis, made, zone, text); break;
     case ReportFormat::kJson: WriteJsonReport(analysis, text); break;
-    case ReportFormat::kFhir:
-      WriteFhirReport(analysis, options.utc_offset ? options.utc_offset : UtcOffset(MachineUtcOffset), text);
-      break;
+    case ReportFormat::kFhir: WriteFhirReport(analysis, [&zone](const CalendarTime& t) { return zone.At(t); }, text); break;
   }
   if (options.output.empty() || options.output == "-") {
     out << text.str();

@@ -26,16 +26,33 @@ std::string OneDecimal(double value) {
   return buffer;
 }
 
+std::string OneWhole(double value) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%.0f", value);
+  return buffer;
+}
+
 }  // namespace
 
-std::string ExclusionReason(const Reading& r, const std::optional<CalendarTime>& downloaded_at) {
+std::string EditingProblem(double sys, double dia, std::optional<double> pulse) {
+  const auto outside = [](double v, const Limits& l) { return v < l.low || v > l.high; };
+  const auto range = [](const Limits& l) { return OneWhole(l.low) + ".." + OneWhole(l.high); };
+  if (dia >= sys) return kDiaNotBelowSys;
+  if (outside(sys, kSysLimits)) return "systolic outside " + range(kSysLimits) + " mmHg";
+  if (outside(dia, kDiaLimits)) return "diastolic outside " + range(kDiaLimits) + " mmHg";
+  if (outside(sys - dia, kPulsePressureLimits)) return "pulse pressure outside " + range(kPulsePressureLimits) + " mmHg";
+  if (pulse && outside(*pulse, kPulseLimits)) return "pulse outside " + range(kPulseLimits) + " bpm";
+  return {};
+}
+
+std::string ExclusionReason(const Reading& r, const ClockBounds& bounds) {
+  if (!r.hand_excluded.empty()) return kByHand + r.hand_excluded;
   if (!r.device_valid) return r.invalid_reason.empty() ? "marked invalid by the device" : r.invalid_reason;
   if (!IsValidTime(r.time)) return "no valid date and time";
-  if (downloaded_at && IsValidTime(*downloaded_at) && SecondsOf(r.time) > SecondsOf(*downloaded_at))
-    return kAfterDownload;
-  if (r.sys < kSysLow || r.sys > kSysHigh) return "systolic outside 50..240 mmHg";
-  if (r.dia < kDiaLow || r.dia > kDiaHigh) return "diastolic outside 40..140 mmHg";
-  return {};
+  const auto valid = [](const std::optional<CalendarTime>& t) { return t && IsValidTime(*t); };
+  if (valid(bounds.downloaded_at) && SecondsOf(r.time) > SecondsOf(*bounds.downloaded_at)) return kAfterDownload;
+  if (valid(bounds.plan_start) && SecondsOf(r.time) < SecondsOf(*bounds.plan_start)) return kBeforePlanStart;
+  return EditingProblem(r.sys, r.dia, r.pulse);
 }
 
 std::optional<double> MeanOf(const std::vector<double>& values) {
@@ -93,28 +110,15 @@ std::optional<double> LoadPercent(const std::vector<ValueAndThreshold>& readings
 // ---------------------------------------------------------------------------
 // Day and night
 
-std::optional<ClockWindow> ParseNightWindow(std::string_view text) {
-  constexpr std::size_t kClockLength = 5;  // HH:MM
-  if (text.size() != 2 * kClockLength + 1 || text[kClockLength] != '-') return std::nullopt;
-  const auto clock = [](std::string_view hhmm) -> std::optional<int> {
-    const auto t = ParseLocalTime("2000-01-01T" + std::string(hhmm));
-    if (!t) return std::nullopt;
-    return MinuteOfDay(*t);
-  };
-  const auto night = clock(text.substr(0, kClockLength));
-  const auto day = clock(text.substr(kClockLength + 1));
-  if (!night || !day || *night == *day) return std::nullopt;
-  return ClockWindow{*night, *day};
-}
-
 DayNightRule ChooseDayNightRule(const Recording& recording, std::optional<ClockWindow> night_option) {
+  if (recording.review.sleep) return {DayNightSource::kDiary, *recording.review.sleep};
+  if (night_option) return {DayNightSource::kNightOption, *night_option};
   const bool all_awake = !recording.readings.empty() &&
                          std::all_of(recording.readings.begin(), recording.readings.end(),
                                      [](const Reading& r) { return r.awake.has_value(); });
   if (all_awake) return {DayNightSource::kAwakeColumn, kDefaultNight};
   if (recording.plan)
     return {DayNightSource::kDevicePlan, {recording.plan->night_start, recording.plan->day_start}};
-  if (night_option) return {DayNightSource::kNightOption, *night_option};
   return {DayNightSource::kDefault, kDefaultNight};
 }
 
@@ -128,9 +132,10 @@ bool IsNight(const Reading& r, const DayNightRule& rule) {
 
 std::string SourceKey(DayNightSource source) {
   switch (source) {
+    case DayNightSource::kDiary: return "diary";
+    case DayNightSource::kNightOption: return "night option";
     case DayNightSource::kAwakeColumn: return "awake column";
     case DayNightSource::kDevicePlan: return "device plan";
-    case DayNightSource::kNightOption: return "night option";
     case DayNightSource::kDefault: return "default";
   }
   return "default";
@@ -140,14 +145,16 @@ std::string DescribeRule(const DayNightRule& rule) {
   const std::string night = FormatClock(rule.window.night_start);
   const std::string day = FormatClock(rule.window.day_start);
   switch (rule.source) {
+    case DayNightSource::kDiary:
+      return "Day and night from the patient's diary: asleep " + night + " to " + day + ".";
+    case DayNightSource::kNightOption:
+      return "Night from the --night option, a fixed window: " + night + " to " + day + ".";
     case DayNightSource::kAwakeColumn:
       return "Day and night from the awake column (diary or actigraphy).";
     case DayNightSource::kDevicePlan:
       return "Day and night from the device's plan: day from " + day + ", night from " + night + ".";
-    case DayNightSource::kNightOption:
-      return "Night from the --night option: " + night + " to " + day + ".";
     case DayNightSource::kDefault:
-      return "Night " + night + " to " + day + " by default (no awake column, plan or --night).";
+      return "Night " + night + " to " + day + ", the fixed window (no diary, awake column, plan or --night).";
   }
   return {};
 }
@@ -235,21 +242,77 @@ std::optional<double> NightDayRatio(std::optional<double> day_mean, std::optiona
   return *night_mean / *day_mean;
 }
 
-Validity CheckValidity(int total, int counted, int day_n, int night_n, const std::optional<std::string>& incomplete) {
+namespace {
+
+Criterion Minimum(std::string name, int found, int minimum, const std::string& unit) {
+  Criterion c{std::move(name), std::to_string(found), "at least " + std::to_string(minimum), found >= minimum, {}};
+  if (!c.pass) c.problem = std::to_string(found) + " " + unit + ", fewer than " + std::to_string(minimum);
+  return c;
+}
+
+// Readings out of the clock's bounds, and how long before the download the
+// recording ends.
+Criterion ClockCriterion(const ClockCheck& clock) {
+  Criterion c{"Device clock", "", "none after the download or before the plan, the last within " +
+                                      OneWhole(kMaxDaysBeforeDownload) + " days", true, {}};
+  std::vector<std::string> faults;
+  const auto count = [](int n, const char* what) {
+    return std::to_string(n) + (n == 1 ? " reading " : " readings ") + what;
+  };
+  if (clock.after_download > 0) faults.push_back(count(clock.after_download, kAfterDownload));
+  if (clock.before_plan_start > 0) faults.push_back(count(clock.before_plan_start, kBeforePlanStart));
+  if (clock.days_before_download && *clock.days_before_download > kMaxDaysBeforeDownload)
+    faults.push_back("the last reading " + OneWhole(*clock.days_before_download) + " days before the download");
+  c.pass = faults.empty();
+  for (const std::string& fault : faults) c.found += (c.found.empty() ? "" : "; ") + fault;
+  if (c.pass) c.found = "none";
+  else c.problem = c.found + ": the device's clock was wrong (a --clock-offset corrects it)";
+  return c;
+}
+
+Validity Judged(std::vector<Criterion> criteria, double valid_pct) {
   Validity v;
-  if (incomplete) v.problems.push_back("the download is incomplete (" + *incomplete + ")");
-  v.valid_pct = total > 0 ? counted * kPercent / total : 0;
-  if (v.valid_pct < kMinValidPercent)
-    v.problems.push_back(OneDecimal(v.valid_pct) + " % of the readings are valid, fewer than " +
-                         OneDecimal(kMinValidPercent) + " %");
-  if (day_n < kMinDayReadings)
-    v.problems.push_back(std::to_string(day_n) + " day readings, fewer than " +
-                         std::to_string(kMinDayReadings));
-  if (night_n < kMinNightReadings)
-    v.problems.push_back(std::to_string(night_n) + " night readings, fewer than " +
-                         std::to_string(kMinNightReadings));
+  v.valid_pct = valid_pct;
+  v.criteria = std::move(criteria);
+  for (const Criterion& c : v.criteria)
+    if (!c.pass) v.problems.push_back(c.problem);
   v.valid = v.problems.empty();
   return v;
+}
+
+Criterion Completeness(const std::optional<std::string>& incomplete) {
+  Criterion c{"Download", incomplete ? "stopped part-way (" + *incomplete + ")" : "complete", "complete", !incomplete,
+              {}};
+  if (incomplete) c.problem = "the download is incomplete (" + *incomplete + ")";
+  return c;
+}
+
+}  // namespace
+
+Validity CheckValidity(int total, int counted, int day_n, int night_n, const std::optional<std::string>& incomplete,
+                       const ClockCheck& clock) {
+  const double pct = total > 0 ? counted * kPercent / total : 0;
+  Criterion valid{"Valid readings", OneDecimal(pct) + " % (" + std::to_string(counted) + " of " +
+                                        std::to_string(total) + ")",
+                  "at least " + OneWhole(kMinValidPercent) + " %", pct >= kMinValidPercent, {}};
+  if (!valid.pass)
+    valid.problem = OneDecimal(pct) + " % of the readings are valid, fewer than " + OneDecimal(kMinValidPercent) + " %";
+  return Judged({Completeness(incomplete), std::move(valid), Minimum("Day readings", day_n, kMinDayReadings, "day readings"),
+                 Minimum("Night readings", night_n, kMinNightReadings, "night readings"), ClockCriterion(clock)},
+                pct);
+}
+
+Validity CheckHomeValidity(int days, int counted, const std::optional<std::string>& incomplete,
+                           const ClockCheck& clock) {
+  return Judged({Completeness(incomplete), Minimum("Days after the first", days, kMinHomeDays, "days after the first"),
+                 Minimum("Readings after the first day", counted, kMinHomeReadings, "readings after the first day"),
+                 ClockCriterion(clock)},
+                0);
+}
+
+bool IsMorning(const CalendarTime& t) {
+  const int m = MinuteOfDay(t);
+  return m >= kMorningFrom && m < kEveningFrom;
 }
 
 const std::vector<Profile>& Profiles() {
@@ -271,19 +334,25 @@ const Profile* FindProfile(std::string_view id) {
   return nullptr;
 }
 
-Verdict Judge(const Profile& profile, const std::array<PeriodMeans, kPeriodCount>& means) {
-  if (!means[k24h].sys) return {kNoVerdict, {}};
-  static constexpr std::array<const char*, kPeriodCount> kPeriodNames = {"24-hour", "day", "night"};
+namespace {
+
+// The highest of the profile's levels at which a mean reaches its
+// threshold: `named` pairs each mean with its name and the period whose
+// thresholds it is held to.
+struct NamedMeans {
+  const char* name;
+  PeriodMeans means;
+  PeriodIndex limits;
+};
+Verdict HighestLevel(const Profile& profile, const std::vector<NamedMeans>& named) {
   for (auto level = profile.levels.rbegin(); level != profile.levels.rend(); ++level) {
     Verdict verdict;
-    for (int p = 0; p < kPeriodCount; ++p) {
-      const Thresholds& limit = level->limits[p];
-      if (means[p].sys && *means[p].sys >= limit.sys)
-        verdict.exceeded.push_back(std::string(kPeriodNames[p]) + " systolic " +
-                                   OneDecimal(*means[p].sys) + " ≥ " + OneDecimal(limit.sys));
-      if (means[p].dia && *means[p].dia >= limit.dia)
-        verdict.exceeded.push_back(std::string(kPeriodNames[p]) + " diastolic " +
-                                   OneDecimal(*means[p].dia) + " ≥ " + OneDecimal(limit.dia));
+    for (const NamedMeans& m : named) {
+      const Thresholds& limit = level->limits[m.limits];
+      for (const auto& [which, mean, threshold] : {std::tuple(" systolic ", m.means.sys, limit.sys),
+                                                   std::tuple(" diastolic ", m.means.dia, limit.dia)})
+        if (mean && *mean >= threshold)
+          verdict.exceeded.push_back(m.name + std::string(which) + OneDecimal(*mean) + " ≥ " + OneDecimal(threshold));
     }
     if (!verdict.exceeded.empty()) {
       verdict.level = level->name;
@@ -291,6 +360,56 @@ Verdict Judge(const Profile& profile, const std::array<PeriodMeans, kPeriodCount
     }
   }
   return {"normal", {}};
+}
+
+}  // namespace
+
+Verdict Judge(const Profile& profile, const std::array<PeriodMeans, kPeriodCount>& means) {
+  if (!means[k24h].sys) return {kNoVerdict, {}};
+  return HighestLevel(profile, {{"24-hour", means[k24h], k24h}, {"day", means[kDay], kDay},
+                                {"night", means[kNight], kNight}});
+}
+
+Verdict JudgeHome(const Profile& profile, const PeriodMeans& home) {
+  if (!home.sys) return {kNoVerdict, {}};
+  return HighestLevel(profile, {{"home", home, kDay}});
+}
+
+Verdict Interpret(const Validity& validity, Verdict judged) {
+  return validity.valid ? judged : Verdict{kNotInterpretable, {}};
+}
+
+std::string ClassifyOffice(const OfficeReading& office, bool out_of_office_high) {
+  const bool office_high = office.sys >= kOfficeThreshold.sys || office.dia >= kOfficeThreshold.dia;
+  if (office_high) return out_of_office_high ? "sustained hypertension" : "white-coat hypertension";
+  return out_of_office_high ? "masked hypertension" : "normotension";
+}
+
+SpO2Summary SummariseSpO2(const std::vector<SpO2Sample>& samples) {
+  constexpr int kMaxSpO2 = 100;
+  std::vector<const SpO2Sample*> valid;
+  for (const SpO2Sample& s : samples)
+    if (s.spo2 > 0 && s.spo2 <= kMaxSpO2 && IsValidTime(s.time)) valid.push_back(&s);
+  SpO2Summary summary;
+  summary.n = static_cast<int>(valid.size());
+  if (valid.empty()) return summary;
+  std::vector<double> values, gaps;
+  for (std::size_t i = 0; i < valid.size(); ++i) {
+    values.push_back(valid[i]->spo2);
+    if (i > 0) gaps.push_back(static_cast<double>(SecondsOf(valid[i]->time) - SecondsOf(valid[i - 1]->time)) /
+                              kSecondsPerMinute);
+  }
+  summary.mean = MeanOf(values);
+  summary.min = static_cast<int>(*std::min_element(values.begin(), values.end()));
+  std::vector<double> sorted = gaps;
+  std::sort(sorted.begin(), sorted.end());
+  const double usual = sorted.empty() ? 0 : sorted[sorted.size() / 2];
+  for (std::size_t i = 0; i < valid.size(); ++i) {
+    const double span = i < gaps.size() ? std::min(gaps[i], 2 * usual) : usual;
+    summary.minutes += span;
+    if (valid[i]->spo2 < kSpO2Low) summary.minutes_below += span;
+  }
+  return summary;
 }
 
 std::array<HourMeans, kHoursPerDay> HourlyMeans(const std::vector<const Reading*>& counted) {

@@ -42,11 +42,55 @@ std::vector<HidReading> Readings(int count) {
 }
 
 std::vector<HidReading> FirstStore(const SimSettings& settings, int most, const char* device) {
+  if (settings.home_days) {
+    if (settings.records) throw std::invalid_argument("give a simulated device days of home monitoring or a count of "
+                                                      "records, not both");
+    const std::vector<HidReading> home =
+        HomeReadings(Within(settings.home_days, 1, kMostHomeDays, 1, std::string("a ") + device + "'s home days"));
+    if (static_cast<int>(home.size()) > most)
+      throw std::invalid_argument(std::string("a simulated ") + device + " holds 0 to " + std::to_string(most) +
+                                  " records");
+    return home;
+  }
   const int count = settings.records.value_or(static_cast<int>(Day().stores[0].readings.size()));
   if (count < 0 || count > most)
     throw std::invalid_argument(std::string("a simulated ") + device + " holds 0 to " + std::to_string(most) +
                                 " records");
   return Readings(count);
+}
+
+std::vector<HidReading> HomeReadings(int days) {
+  constexpr int kMorningHour = 7, kEveningHour = 20, kSecondReadingMinute = 2;
+  constexpr int kSysBase = 126, kSysSpread = 17, kDiaBase = 79, kDiaSpread = 10, kPulseBase = 62, kPulseSpread = 12;
+  CalendarTime today = CurrentEnv()->LocalTime();
+  today.hour = today.minute = today.second = 0;
+  std::vector<HidReading> readings;
+  for (int d = days; d >= 1; --d) {
+    const CalendarTime date = AddMinutes(today, -static_cast<std::int64_t>(d) * kMinutesPerDay);
+    int slot = 0;
+    for (const int hour : {kMorningHour, kEveningHour})
+      for (const int minute : {0, kSecondReadingMinute}) {
+        HidReading r;
+        r.time = date;
+        r.time.hour = hour;
+        r.time.minute = minute;
+        const int step = d * 7 + slot * 3 + (hour == kEveningHour ? 5 : 0);
+        r.sys = kSysBase + step % kSysSpread;
+        r.press2 = kDiaBase + step % kDiaSpread;
+        r.press3 = r.press2 + (r.sys - r.press2) / 3;
+        r.pulse = kPulseBase + step % kPulseSpread;
+        r.status = kStatusUsable;
+        readings.push_back(r);
+        ++slot;
+      }
+  }
+  return readings;
+}
+
+CalendarTime StoreStart(const std::vector<HidReading>& readings) {
+  const CalendarTime day = Day().stores[0].start;
+  if (readings.empty() || SecondsBetween(readings.front().time, day) <= 0) return day;
+  return readings.front().time;
 }
 
 int SilentAfter(const SimSettings& settings) { return std::max(0, *settings.silent_after); }
@@ -61,7 +105,8 @@ void TakesOnly(const SimSettings& settings, unsigned takes, const std::string& d
                    {kRecordFormat, settings.record_format.has_value(), "record format"},
                    {kSpO2Format, settings.spo2_format.has_value(), "SpO2 format"},
                    {kSpO2Samples, settings.spo2_samples.has_value(), "SpO2 samples"},
-                   {kPlanVariant, settings.variant.has_value(), "variant"}};
+                   {kPlanVariant, settings.variant.has_value(), "variant"},
+                   {kHomeDays, settings.home_days.has_value(), "home-monitoring days"}};
   for (const auto& s : kSettings)
     if (s.set && (takes & s.variant) == 0)
       throw std::invalid_argument(device + " has no " + s.what + " to set");

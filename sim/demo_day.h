@@ -29,9 +29,19 @@ const HidMonitorConfig& Day();
 std::vector<HidReading> Readings(int count);
 
 // The readings of the first store, as many as the settings ask for (a day's
-// by default); throws std::invalid_argument, naming `device`, when that is
-// more than `most`.
+// by default), or the days of home monitoring they ask for; throws
+// std::invalid_argument, naming `device`, when that is more than `most`.
 std::vector<HidReading> FirstStore(const SimSettings& settings, int most, const char* device);
+
+// A patient measuring at home as the ESH protocol asks: twice each morning
+// (07:00, 07:02) and evening (20:00, 20:02) on each of `days` days up to
+// yesterday, the values a little apart from day to day, the same every run.
+inline constexpr int kMostHomeDays = 366;
+std::vector<HidReading> HomeReadings(int days);
+
+// When a store's recording started: the day's start, or the first of
+// `readings` when that is earlier (days of home monitoring).
+CalendarTime StoreStart(const std::vector<HidReading>& readings);
 
 // The record after which the device falls silent, when the settings say so.
 int SilentAfter(const SimSettings& settings);
@@ -44,6 +54,7 @@ enum Variant : unsigned {
   kSpO2Format = 1u << 3,
   kSpO2Samples = 1u << 4,
   kPlanVariant = 1u << 5,
+  kHomeDays = 1u << 6,
 };
 // Throws std::invalid_argument, naming `device` and the setting, when the
 // settings set a variant outside `takes`: a setting that would be ignored.

@@ -25,6 +25,9 @@ struct SimSettings {
   std::optional<int> spo2_format;    // HID type 3: the SpO2 sample format, 1 or 2
   std::optional<int> spo2_samples;   // HID type 3 and KV32: SpO2 samples held
   std::optional<int> variant;        // KX71 and HID type 1: 1 keeps no plan, 2 keeps one
+  // A monitor (not an ambulatory recorder): its first store holds this many
+  // days of home monitoring instead of the day.
+  std::optional<int> home_days;
 };
 
 }  // namespace bplink::sim

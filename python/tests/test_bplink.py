@@ -131,6 +131,17 @@ def test_report_is_the_report_library_s(tmp_path):
         bplink.report(data, tmp_path / "report.pdf", format="pdf")
 
 
+def test_report_gives_no_verdict_where_the_recording_fails_a_criterion(tmp_path):
+    stopped = bplink.download(sim="hid", sim_silent_after=37)
+    doc = bplink.report(stopped, tmp_path / "stopped.json", format="json")
+    assert (doc["verdict"]["level"], doc["dipping"]["sys_class"]) == ("not interpretable", None)
+    assert any("incomplete" in failed for failed in doc["verdict"]["failed"])
+    bplink.report(stopped, tmp_path / "stopped.html")
+    assert '<div class="level">Not interpretable' in (tmp_path / "stopped.html").read_text()
+    whole = bplink.report(bplink.download(sim="hid"), tmp_path / "whole.json", format="json")
+    assert whole["verdict"]["interpretable"] is True
+
+
 def test_to_pandas_has_a_row_per_record():
     pandas = pytest.importorskip("pandas")
     frame = bplink.download(sim="kx71").to_pandas()

@@ -45,9 +45,14 @@ BPLINK_REPORT_C_API int BPLINK_C_CALL bplink_report_write(const bplink_download*
     }
     if (options->profile != nullptr) settings.profile = options->profile;
     if (options->night != nullptr) settings.night = options->night;
+    report::Recording recording = report::RecordingFromDownload(download->data, download->device);
+    // As the program does: a transfer that ended early or was stopped is an
+    // incomplete download, and the PC clock dates it.
+    if (download->result != BPLINK_OK || download->stopped)
+      recording.incomplete = download->stopped ? "stopped by the host" : bplink::ResultText(download->result);
+    recording.downloaded_at = download->downloaded_at;
     std::ostringstream out, err;
-    const int status = report::WriteReport(report::RecordingFromDownload(download->data, download->device),
-                                           settings, out, err);
+    const int status = report::WriteReport(std::move(recording), settings, out, err);
     if (status == report::kReportOk) return BPLINK_OK;
     Tell(err.str(), why, why_size);
     return BPLINK_CANNOT_START;

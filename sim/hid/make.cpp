@@ -58,6 +58,7 @@ std::unique_ptr<DeviceModel> MakeModel(const SimSettings& settings) {
   unsigned takes = demo::kDeviceType | demo::kVersion | demo::kRecordFormat;
   if (type == kDeviceWithSpO2) takes |= demo::kSpO2Format | demo::kSpO2Samples;
   if (type == kDeviceAmbulatory) takes |= demo::kPlanVariant;
+  else takes |= demo::kHomeDays;  // a monitor a patient uses at home
   const std::string device = "a HID device of type " + std::to_string(type);
   demo::TakesOnly(settings, takes, device);
   const bool keepsPlan = type != kDeviceThreeStores && demo::Within(settings.variant, 1, 2, 2, "a variant") == 2;
@@ -66,6 +67,7 @@ std::unique_ptr<DeviceModel> MakeModel(const SimSettings& settings) {
   HidMonitorConfig config = demo::Day();
   config.stores[0].readings = demo::FirstStore(settings, demo::kMaxWordCount, "HID store");
   HidPlan plan = DecodePlan(config.plan);
+  plan.clock = demo::StoreStart(config.stores[0].readings);
   demo::PutPlan(demo::PlanOf(settings), plan);
   demo::PutExtra(demo::PlanOf(settings), plan);
   config.plan = EncodePlan(plan);

@@ -27,9 +27,9 @@ std::uint8_t Byte(int value) { return static_cast<std::uint8_t>(std::clamp(value
 }  // namespace
 
 void StoreDemoDay(Monitor& monitor, const SimSettings& settings) {
-  demo::TakesOnly(settings, 0, "a VESTRA16 monitor");
+  demo::TakesOnly(settings, demo::kHomeDays, "a VESTRA16 monitor");
   const std::vector<HidReading> readings = demo::FirstStore(settings, demo::kMaxWordCount, "VESTRA16 monitor");
-  const CalendarTime start = demo::Day().stores[0].start;
+  const CalendarTime start = demo::StoreStart(readings);
   const demo::Plan plan = demo::PlanOf(settings);
   Settings& s = monitor.settings();
   PutText(s.patient1, plan.patient1);

@@ -19,7 +19,7 @@ Reading ReadingOf(const HidReading& r) {
 }  // namespace
 
 std::unique_ptr<DeviceModel> MakeModel(const SimSettings& settings) {
-  demo::TakesOnly(settings, 0, "a VESTRA18 monitor");
+  demo::TakesOnly(settings, demo::kHomeDays, "a VESTRA18 monitor");
   if (settings.plan) throw std::invalid_argument("a VESTRA18 monitor keeps no plan");
   constexpr int kMostPerStore = static_cast<int>(kMaxSection);
   MonitorConfig config;

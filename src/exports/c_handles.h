@@ -29,6 +29,12 @@ struct bplink_download {
   _DOWNLOAD_DATAINFO data;
   tag_SUPPORT_PROTOCOL device;
   int mode = 0;
+  // How the transfer ended, and when by the PC clock: the report calls a
+  // download that stopped part-way incomplete, and a reading dated later
+  // impossible.
+  int result = 0;
+  bool stopped = false;
+  bplink::CalendarTime downloaded_at;
 };
 
 namespace bplink::capi {

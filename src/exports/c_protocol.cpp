@@ -214,6 +214,9 @@ BPLINK_C_API int BPLINK_C_CALL bplink_download_run(bplink_protocol* protocol, in
     const int r = Transfer(*protocol, [&] { return protocol->object->PC_Download(static_cast<enum_DataMode>(chosen)); });
     auto download = std::make_unique<bplink_download>();
     download->mode = chosen;
+    download->result = r;
+    download->stopped = std::atomic_ref<int>(protocol->state).load() == bplink::kStateStopRequested;
+    download->downloaded_at = bplink::CurrentEnv()->LocalTime();
     const int copied = protocol->object->GetDownLoadData(&download->data);
     protocol->object->GetCurDeviceInfo(download->device);
     *out = download.release();

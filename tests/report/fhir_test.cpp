@@ -13,6 +13,7 @@
 
 #include <cmath>
 #include <functional>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <regex>
@@ -161,6 +162,29 @@ TEST(FhirExport, UtcOffsetsFromTheOptionOrTheMachinesZoneAndItsSummerTime) {
   EXPECT_EQ(MachineUtcOffset({2024, 7, 15, 12, 0, 0}), 120);
   SetTimeZone("EST5EDT,M3.2.0,M11.1.0");
   EXPECT_EQ(MachineUtcOffset({2024, 1, 15, 12, 0, 0}), -300);
+}
+
+// A recorder keeps one clock through the spring change to summer time: its
+// 02:00 (an hour the zone skips) and 03:00 are an hour apart, and every time
+// of the recording takes the offset it began with.
+TEST(FhirExport, TimesAcrossTheSpringChangeStayAnHourApart) {
+  SetTimeZone("CET-1CEST,M3.5.0,M10.5.0/3");
+  std::istringstream csv("time,sys,dia\n2024-03-31T01:00,120,80\n2024-03-31T02:00,118,78\n"
+                         "2024-03-31T03:00,119,79\n2024-03-31T04:00,121,81\n");
+  const Analysis a = Analyse(LoadCsv(csv, "spring.csv"), *FindProfile("esh2023"), std::nullopt);
+  const json bundle = FhirBundle(a, MachineUtcOffset);
+  std::vector<std::string> times;
+  for (const json& reading : ByCode(bundle, "85354-9")) times.push_back(reading["effectiveDateTime"]);
+  // The offset the zone has at 01:00 (Windows' C library takes its summer
+  // time rules from its own table, not from TZ), the same for all four.
+  char zone[16];
+  const int offset = MachineUtcOffset({2024, 3, 31, 1, 0, 0});
+  std::snprintf(zone, sizeof zone, "%c%02d:%02d", offset < 0 ? '-' : '+', std::abs(offset) / 60, std::abs(offset) % 60);
+  EXPECT_THAT(times, testing::ElementsAre(std::string("2024-03-31T01:00:00") + zone, std::string("2024-03-31T02:00:00") + zone,
+                                          std::string("2024-03-31T03:00:00") + zone, std::string("2024-03-31T04:00:00") + zone));
+#if !defined(_WIN32)
+  EXPECT_STREQ(zone, "+01:00");
+#endif
 }
 
 // One run of the checker over every bundle: the recorder's day with and

@@ -2,6 +2,7 @@
 // the library's records, and the JSON a download is saved as.
 
 #include <bplink/report/readings.h>
+#include <bplink/report/stats.h>
 
 #include "program_runner.h"
 
@@ -122,6 +123,19 @@ TEST(DownloadInput, TheDeviceTypeDecidesWhichSetsAndWhetherThereIsAPlan) {
   EXPECT_EQ(std::tuple(sample.time, sample.spo2, sample.pulse), std::tuple(CalendarTime{2024, 3, 4, 23, 0, 8}, 97, 62))
       << "dated at the start plus the offset in seconds";
   EXPECT_EQ(std::tuple(with_spo2.device->family, with_spo2.device->version), std::tuple("KV32 serial", ""));
+}
+
+// The download's own route: a record whose diastolic (the lower of its two
+// further pressures) is not below its systolic is left out with that reason.
+TEST(DownloadInput, AnImpossiblePairIsLeftOutByTheSameRule) {
+  _DOWNLOAD_DATAINFO data;
+  data.BPSet.vecRecords.resize(2);
+  for (_BP_RECORD& r : data.BPSet.vecRecords) r.nYear = 2024, r.wMonth = 3, r.wDay = 4, r.wHour = 9;
+  data.BPSet.vecRecords[0].nSys = 128, data.BPSet.vecRecords[0].wPress2 = 81, data.BPSet.vecRecords[0].wPress3 = 96;
+  data.BPSet.vecRecords[1].nSys = 90, data.BPSet.vecRecords[1].wPress2 = 120, data.BPSet.vecRecords[1].wPress3 = 100;
+  const Recording r = RecordingFromDownload(data, {1, 1, 255, 2, 5});
+  EXPECT_EQ(ExclusionReason(r.readings[0]), "");
+  EXPECT_EQ(ExclusionReason(r.readings[1]), "diastolic not below systolic");
 }
 
 TEST(DownloadInput, PatientTextsBeyondAsciiBecomeUtf8) {

@@ -55,8 +55,11 @@ std::string DippingClass(double dip) {
 
 // The day and night figures of a CSV with an awake column, reckoned from
 // their definitions without any of the report's code, against its JSON:
-// artifacts (systolic outside 50..240, diastolic outside 40..140 mmHg) left
-// out, awake 1 is day, sample SD, dipping 100 * (1 - night / day).
+// artefacts left out by the editing criteria (systolic outside 70..260,
+// diastolic outside 40..150, pulse pressure outside 20..150 mmHg, pulse
+// outside 27..220 bpm), awake 1 is day, sample SD, dipping
+// 100 * (1 - night / day); a class only for a valid recording (70 % valid,
+// 20 day and 7 night readings), else "not interpretable".
 void ExpectAgreement(const fs::path& path) {
   SCOPED_TRACE(path.filename().string());
   std::ifstream in(path);
@@ -71,7 +74,11 @@ void ExpectAgreement(const fs::path& path) {
     ++total;
     const auto cells = Cells(line);
     const double sys = std::stod(cells.at(column.at("sys"))), dia = std::stod(cells.at(column.at("dia")));
-    if (sys < 50 || sys > 240 || dia < 40 || dia > 140) continue;
+    const std::string pulse_cell = column.contains("pulse") ? cells.at(column.at("pulse")) : "";
+    const double pulse = pulse_cell.empty() ? 60 : std::stod(pulse_cell);
+    if (sys < 70 || sys > 260 || dia < 40 || dia > 150 || sys - dia < 20 || sys - dia > 150 || pulse < 27 ||
+        pulse > 220)
+      continue;
     const std::string period = cells.at(column.at("awake")) == "1" ? "day" : "night";
     expected[period + " sys"].Add(sys);
     expected[period + " dia"].Add(dia);
@@ -95,10 +102,16 @@ void ExpectAgreement(const fs::path& path) {
       EXPECT_NEAR(summary["sd"].get<double>(), m.Sd(), kTolerance);
     }
   }
+  const int day_n = expected["day sys"].n, night_n = expected["night sys"].n;
+  const bool valid = day_n >= 20 && night_n >= 7 && (day_n + night_n) * 10 >= total * 7;
+  EXPECT_EQ(report["verdict"]["interpretable"], valid);
+  if (!valid) {
+    EXPECT_EQ(report["verdict"]["level"], "not interpretable");
+  }
   for (const std::string measure : {"sys", "dia"}) {
     const double dip = 100 * (1 - expected["night " + measure].mean / expected["day " + measure].mean);
     EXPECT_NEAR(report["dipping"][measure + "_pct"].get<double>(), dip, kTolerance) << measure;
-    EXPECT_EQ(report["dipping"][measure + "_class"], DippingClass(dip)) << measure;
+    EXPECT_EQ(report["dipping"][measure + "_class"], valid ? json(DippingClass(dip)) : json(nullptr)) << measure;
     EXPECT_NEAR(report["dipping"][measure + "_ratio"].get<double>(),
                 expected["night " + measure].mean / expected["day " + measure].mean, 0.001)
         << measure;

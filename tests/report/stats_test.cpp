@@ -7,6 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <tuple>
 
@@ -60,33 +61,53 @@ TEST(Formulas, LoadCountsReadingsAboveTheirOwnPeriodsThreshold) {
 }
 
 TEST(Formulas, EditingCriteriaKeepTheirBoundsAndCountTheDevicesMark) {
-  const std::tuple<double, double, const char*> cases[] = {
-      {50, 40, ""}, {240, 140, ""}, {49.9, 40, "systolic"}, {241, 80, "systolic"}, {120, 39, "diastolic"},
-      {150, 141, "diastolic"}};
-  for (const auto& [sys, dia, reason] : cases) {
-    const std::string why = ExclusionReason(At(1, 8, 0, sys, dia));
-    EXPECT_EQ(why.empty(), *reason == '\0') << sys << "/" << dia;
+  // Systolic 70..260, diastolic 40..150, pulse pressure 20..150 mmHg, pulse
+  // 27..220 bpm, each bound inclusive; a diastolic at or above the systolic first.
+  const std::tuple<double, double, std::optional<double>, const char*> cases[] = {
+      {70, 40, std::nullopt, ""},  {260, 150, 220, ""},        {190, 40, 27, ""},
+      {69, 40, 60, "systolic"},    {261, 150, 60, "systolic"}, {120, 39, 60, "diastolic"},
+      {210, 151, 60, "diastolic"}, {119, 100, 60, "pulse pressure"}, {191, 40, 60, "pulse pressure"},
+      {120, 80, 26, "pulse outside 27..220 bpm"}, {120, 80, 221, "pulse outside"},
+      {90, 120, 60, "diastolic not below systolic"}, {100, 100, 60, "diastolic not below systolic"}};
+  for (const auto& [sys, dia, pulse, reason] : cases) {
+    Reading r = At(1, 8, 0, sys, dia);
+    r.pulse = pulse;
+    const std::string why = ExclusionReason(r);
+    EXPECT_EQ(why.empty(), *reason == '\0') << sys << "/" << dia << " " << why;
     EXPECT_THAT(why, testing::HasSubstr(reason));
   }
   Reading undated = At(1, 8, 0, 120, 80);
   undated.time.month = 0;
   EXPECT_THAT(ExclusionReason(undated), testing::HasSubstr("date"));
+  // The clock's bounds, and the physician's reason before any other.
+  const ClockBounds bounds{CalendarTime{2024, 3, 2, 9, 0, 0}, CalendarTime{2024, 3, 1, 8, 0, 0}};
+  EXPECT_EQ(ExclusionReason(At(1, 7, 59, 120), bounds), kBeforePlanStart);
+  EXPECT_EQ(ExclusionReason(At(1, 8, 0, 120), bounds), "");
+  EXPECT_EQ(ExclusionReason(At(2, 9, 1, 120), bounds), kAfterDownload);
+  Reading by_hand = At(2, 9, 1, 300, 80);
+  by_hand.hand_excluded = "cuff off";
+  EXPECT_EQ(ExclusionReason(by_hand, bounds), "excluded by hand: cuff off");
 }
 
 TEST(DayNight, SourcesInOrderOfPreference) {
+  // The diary, then --night, over the awake column, the plan and the fixed window.
   const ClockWindow option{23 * 60, 6 * 60};
   Recording r;
   r.readings = {At(1, 8, 0, 120), At(1, 23, 0, 110)};
-  EXPECT_EQ(ChooseDayNightRule(r, option).source, DayNightSource::kNightOption);
   EXPECT_EQ(ChooseDayNightRule(r, std::nullopt).source, DayNightSource::kDefault);
   r.plan = PlanPeriods{6 * 60 + 30, 30, 21 * 60 + 30, 60};
-  const DayNightRule plan = ChooseDayNightRule(r, option);
+  const DayNightRule plan = ChooseDayNightRule(r, std::nullopt);
   EXPECT_EQ(plan.source, DayNightSource::kDevicePlan);
   EXPECT_EQ(std::pair(plan.window.night_start, plan.window.day_start), std::pair(21 * 60 + 30, 6 * 60 + 30));
   r.readings[0].awake = true;
-  EXPECT_EQ(ChooseDayNightRule(r, option).source, DayNightSource::kDevicePlan) << "awake only on some readings";
+  EXPECT_EQ(ChooseDayNightRule(r, std::nullopt).source, DayNightSource::kDevicePlan) << "awake only on some readings";
   r.readings[1].awake = false;
-  EXPECT_EQ(ChooseDayNightRule(r, option).source, DayNightSource::kAwakeColumn);
+  EXPECT_EQ(ChooseDayNightRule(r, std::nullopt).source, DayNightSource::kAwakeColumn);
+  EXPECT_EQ(ChooseDayNightRule(r, option).source, DayNightSource::kNightOption);
+  r.review.sleep = ClockWindow{23 * 60 + 30, 6 * 60 + 45};
+  const DayNightRule diary = ChooseDayNightRule(r, option);
+  EXPECT_EQ(std::tuple(diary.source, diary.window), std::tuple(DayNightSource::kDiary, *r.review.sleep));
+  EXPECT_THAT(DescribeRule(diary), testing::HasSubstr("diary: asleep 23:30 to 06:45"));
 }
 
 TEST(DayNight, ClockWindowsWithAndWithoutMidnightInside) {
@@ -153,6 +174,19 @@ TEST(Validity, SeventyPercentValidTwentyDayAndSevenNightReadings) {
   EXPECT_FALSE(low.valid);
   EXPECT_THAT(low.problems, testing::ElementsAre(testing::HasSubstr("69.0 %")));
   EXPECT_EQ(CheckValidity(30, 30, 19, 6).problems.size(), 2u);
+  EXPECT_THAT(CheckValidity(30, 30, 20, 7, "stopped").problems, testing::ElementsAre(testing::HasSubstr("incomplete")));
+}
+
+TEST(Validity, TheDevicesClockIsACriterionOfItsOwn) {
+  const auto problems = [](const ClockCheck& clock) { return CheckValidity(100, 100, 40, 20, std::nullopt, clock).problems; };
+  EXPECT_TRUE(problems({0, 0, 0.5}).empty());
+  EXPECT_TRUE(problems({0, 0, kMaxDaysBeforeDownload}).empty());
+  EXPECT_THAT(problems({41, 0, 0.1}), testing::ElementsAre(testing::HasSubstr("41 readings dated after the download")));
+  EXPECT_THAT(problems({0, 1, 0.1}), testing::ElementsAre(testing::HasSubstr("1 reading dated before the plan's start")));
+  EXPECT_THAT(problems({0, 0, 400}), testing::ElementsAre(testing::HasSubstr("the last reading 400 days before")));
+  // The home protocol's own minimums.
+  EXPECT_TRUE(CheckHomeValidity(3, 12).valid);
+  EXPECT_EQ(CheckHomeValidity(2, 11).problems.size(), 2u);
 }
 
 TEST(Verdict, ProfilesJudgeTheHighestLevelAnyMeanReaches) {
@@ -169,6 +203,32 @@ TEST(Verdict, ProfilesJudgeTheHighestLevelAnyMeanReaches) {
   EXPECT_EQ(Judge(aha, {{{110, 70}, {110, 70}, {std::nullopt, std::nullopt}}}).level, "normal") << "no night";
   EXPECT_EQ(Judge(esh, {}).level, kNoVerdict) << "nothing counted is not normal";
   EXPECT_EQ(FindProfile("jnc7"), nullptr);
+
+  // No class where a validity criterion fails, whatever the means.
+  const std::array<PeriodMeans, kPeriodCount> high = {{{150, 95}, {155, 98}, {140, 85}}};
+  EXPECT_EQ(Interpret(CheckValidity(100, 100, 40, 20), Judge(esh, high)).level, "hypertension");
+  EXPECT_EQ(Interpret(CheckValidity(37, 37, 37, 0, "stopped"), Judge(esh, high)).level, kNotInterpretable);
+}
+
+TEST(Verdict, OfficeAndOutOfOfficeAsEsh2023NamesThem) {
+  const std::tuple<OfficeReading, bool, const char*> cases[] = {
+      {{150, 95}, false, "white-coat hypertension"}, {{128, 82}, true, "masked hypertension"},
+      {{150, 95}, true, "sustained hypertension"},   {{139, 89}, false, "normotension"},
+      {{139, 90}, false, "white-coat hypertension"}};
+  for (const auto& [office, out_of_office, name] : cases) EXPECT_EQ(ClassifyOffice(office, out_of_office), name);
+}
+
+TEST(Formulas, OxygenSaturationTimeBelowNinetyFromTheSpacingOfSamples) {
+  // Samples every 10 minutes, one pause of an hour that counts twice the
+  // usual spacing, and a sample of 0 that is none.
+  const auto at = [](int hour, int minute, int spo2) { return SpO2Sample{{2024, 3, 1, hour, minute, 0}, spo2, 60}; };
+  const SpO2Summary s = SummariseSpO2({at(1, 0, 95), at(1, 10, 88), at(1, 20, 0), at(1, 20, 89), at(2, 20, 97),
+                                       at(2, 30, 93)});
+  EXPECT_EQ(std::tuple(s.n, *s.min), std::tuple(5, 88));
+  EXPECT_DOUBLE_EQ(*s.mean, (95 + 88 + 89 + 97 + 93) / 5.0);
+  EXPECT_DOUBLE_EQ(s.minutes_below, 10 + 20);  // 88 for 10 min, 89 for 20 (capped at twice 10)
+  EXPECT_DOUBLE_EQ(s.minutes, 10 + 10 + 20 + 10 + 10);
+  EXPECT_EQ(SummariseSpO2({}).n, 0);
 }
 
 TEST(Analysis, SortsByTimeCountsExclusionsAndUsesTheLoadThresholds) {
@@ -185,6 +245,73 @@ TEST(Analysis, SortsByTimeCountsExclusionsAndUsesTheLoadThresholds) {
   // Day 140/90 is above 135/85; night 125 is above 120.
   EXPECT_DOUBLE_EQ(*a.load_sys[k24h], 200.0 / 3);
   EXPECT_DOUBLE_EQ(*a.load_dia[k24h], 100.0 / 3);
+  // Five readings on one day: not interpretable, no dipping category.
+  EXPECT_EQ(std::tuple(a.interpretable, a.verdict.level), std::tuple(false, std::string(kNotInterpretable)));
+  EXPECT_TRUE(a.dipping_sys.has_value());
+  EXPECT_FALSE(a.dipping_sys_class.has_value());
+}
+
+// A week of a home monitor by the ESH protocol: two readings each morning
+// (07:00) and evening (20:00) for seven days, day d morning 130 + d / 80,
+// evening 140 + d / 85, and one reading a fortnight before.
+Recording HomeWeek(int device_type = 4) {
+  Recording r;
+  r.device = DeviceSummary{"", device_type, device_type == 1 ? "ambulatory recorder" : "blood-pressure monitor", "", "", ""};
+  for (int d = 1; d <= 7; ++d)
+    for (const int minute : {0, 2}) {
+      r.readings.push_back(At(d, 7, minute, 130 + d, 80));
+      r.readings.push_back(At(d, 20, minute, 140 + d, 85));
+    }
+  Reading early = At(1, 8, 0, 150, 90);
+  early.time.month = 2;
+  early.time.day = 16;
+  r.readings.push_back(early);
+  r.downloaded_at = CalendarTime{2024, 3, 8, 9, 0, 0};
+  return r;
+}
+
+TEST(HomeReport, ChosenByTheDeviceAndTheShapeTheFirstDaySetAside) {
+  const Analysis a = Analyse(HomeWeek(), *FindProfile("esh2023"), std::nullopt);
+  ASSERT_EQ(a.kind, ReportKind::kHome) << a.kind_reason;
+  // Days 2 to 7: 24 readings; systolic (135 + d) on average over d = 2..7.
+  EXPECT_EQ(std::tuple(a.counted, a.home.days, a.home.days_table.size()), std::tuple(24, 6, 7u));
+  EXPECT_TRUE(a.home.days_table[0].set_aside);
+  EXPECT_EQ(a.home.days_table[0].morning.n, 2) << "the day set aside is still listed";
+  EXPECT_DOUBLE_EQ(*a.periods[k24h].sys.mean, 139.5);
+  EXPECT_DOUBLE_EQ(*a.periods[k24h].dia.mean, 82.5);
+  EXPECT_DOUBLE_EQ(*a.home.morning.sys.mean, 134.5);
+  EXPECT_DOUBLE_EQ(*a.home.evening.sys.mean, 144.5);
+  EXPECT_EQ(a.home.first_day, (CalendarTime{2024, 3, 1, 0, 0, 0}));
+  EXPECT_THAT(a.excluded_by_reason,
+              testing::UnorderedElementsAre(std::pair<std::string, int>("the first day, set aside", 4),
+                                            std::pair<std::string, int>("before the 7-day home-monitoring period", 1)));
+  EXPECT_TRUE(a.interpretable);
+  EXPECT_EQ(a.verdict.level, "hypertension");
+  EXPECT_THAT(a.verdict.exceeded, testing::ElementsAre("home systolic 139.5 ≥ 135.0"));
+
+  // Only three days: the first set aside leaves two, too few.
+  Recording short_week = HomeWeek();
+  std::erase_if(short_week.readings, [](const Reading& r) { return r.time.day > 3; });
+  const Analysis few = Analyse(short_week, *FindProfile("esh2023"), std::nullopt);
+  EXPECT_EQ(std::tuple(few.kind, few.interpretable, few.verdict.level),
+            std::tuple(ReportKind::kHome, false, std::string(kNotInterpretable)));
+  // An ambulatory recorder's readings are ambulatory whatever their shape.
+  EXPECT_EQ(Analyse(HomeWeek(1), *FindProfile("esh2023"), std::nullopt).kind, ReportKind::kAmbulatory);
+}
+
+TEST(Analysis, OfficeClassOnlyBesideAnInterpretableRecording) {
+  // A normal week at home (systolic 120s) beside office 150/95: white-coat.
+  Recording r = HomeWeek();
+  for (Reading& reading : r.readings) reading.sys -= 20;
+  r.review.office = OfficeReading{150, 95};
+  EXPECT_EQ(Analyse(r, *FindProfile("esh2023"), std::nullopt).office_class, "white-coat hypertension");
+  // The reverse: a high week (139.5/82.5) beside office 128/82: masked.
+  Recording high = HomeWeek();
+  high.review.office = OfficeReading{128, 82};
+  EXPECT_EQ(Analyse(high, *FindProfile("aha2017"), std::nullopt).office_class, "masked hypertension")
+      << "always by the ESH thresholds";
+  high.readings.resize(8);
+  EXPECT_FALSE(Analyse(high, *FindProfile("esh2023"), std::nullopt).office_class.has_value());
 }
 
 }  // namespace

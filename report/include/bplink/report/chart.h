@@ -16,4 +16,12 @@ std::string ChartSvg(const Analysis& analysis);
 // night thresholds; one <g class="hp"> per hour that has a mean.
 std::string HourlyChartSvg(const Analysis& analysis);
 
+// A home recording over its days, the first day (set aside) shaded, the
+// home thresholds as lines.
+std::string HomeChartSvg(const Analysis& analysis);
+
+// The oxygen saturation samples over time with the 90 % line; one
+// <circle class="... so"> per sample shown.
+std::string SpO2ChartSvg(const Analysis& analysis);
+
 }  // namespace bplink::report

@@ -10,7 +10,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <functional>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -18,18 +17,14 @@
 
 namespace bplink::report {
 
-// Minutes east of UTC at a local time. Devices keep local time without a
-// zone, but FHIR wants one on every time of day.
-using UtcOffset = std::function<int(const CalendarTime&)>;
-// The offset the machine's time zone (TZ) has at that local time.
-int MachineUtcOffset(const CalendarTime& local);
-// "+01:00", "-05:30", "Z" or "UTC" as minutes east of UTC; nullopt otherwise.
-std::optional<int> ParseUtcOffset(std::string_view text);
-
 // The local code system of the day and night means, and of the tag on an
 // anonymous Patient.
 inline constexpr const char* kSummarySystem = "urn:bplink:fhir:abpm";
 
+// Devices keep local time without a zone, but FHIR wants one on every time
+// of day: every time of the recording gets the offset `offset` gives at its
+// first reading (RecordingOffset), since a device does not move its clock at
+// a change to or from summer time.
 nlohmann::json FhirBundle(const Analysis& analysis, const UtcOffset& offset);
 
 // What makes a bundle safe to send to the same record twice: the Patient is

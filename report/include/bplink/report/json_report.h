@@ -13,4 +13,8 @@ namespace bplink::report {
 nlohmann::json ReportJson(const Analysis& analysis);
 void WriteJsonReport(const Analysis& analysis, std::ostream& out);
 
+// A study's figures back from the JSON report it was given, to be shown as
+// the previous study beside a later one. Throws InputError naming `name`.
+PreviousStudy PreviousFromReportJson(const nlohmann::json& report, const std::string& name);
+
 }  // namespace bplink::report

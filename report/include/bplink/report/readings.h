@@ -8,10 +8,13 @@
 #pragma once
 
 #include <bplink/bplink.h>
+#include <bplink/report/review.h>
 
 #include <nlohmann/json_fwd.hpp>
 
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <optional>
 #include <stdexcept>
@@ -39,6 +42,8 @@ struct Reading {
   // Why the file it came from marked it invalid (the program's own CSV says
   // why in a column); empty: the device's mark, or not marked.
   std::string invalid_reason;
+  // Why the physician left it out (ApplyReview); empty: not by hand.
+  std::string hand_excluded;
   // Filled by the analysis: why the reading is not counted (empty when it
   // is), and whether it falls in the night.
   std::string excluded;
@@ -80,11 +85,28 @@ struct PlanPeriods {
   int night_interval = 0;
 };
 
+// The same patient's study before this one, shown beside it: its means and
+// its class, as its own report gave them.
+struct PreviousStudy {
+  std::string label;                 // e.g. "recording 12", or the file it came from
+  std::string kind;                  // "ambulatory" or "home"
+  std::optional<CalendarTime> first; // its first and last counted reading
+  std::optional<CalendarTime> last;
+  struct Means {
+    std::optional<double> sys, dia;
+  };
+  std::array<Means, 3> means;        // 24 h, day, night; a home study: its mean first
+  std::string verdict;               // its class, or "not interpretable"
+};
+
 struct Recording {
   std::string source;                 // the file read, or where the download came from
   std::vector<std::string> patient;   // the patient texts the device holds, non-empty ones only
   std::optional<DeviceSummary> device;
   std::optional<PlanPeriods> plan;    // only when the device reported one
+  // When the plan was uploaded (the PC clock the upload set the device to);
+  // a reading dated earlier cannot belong to this recording.
+  std::optional<CalendarTime> plan_start;
   std::vector<Reading> readings;      // in the order given
   std::vector<SpO2Sample> spo2;
   std::string set_label;              // which data set or store of the download, e.g. "set 1 of 2"
@@ -96,7 +118,19 @@ struct Recording {
   // reading dated later cannot be real (a device clock or plan start set
   // wrong) and is left out.
   std::optional<CalendarTime> downloaded_at;
+  // The physician's inputs, once ApplyReview has applied them.
+  ReviewInputs review;
+  // The patient's previous study, when the caller knows it.
+  std::optional<PreviousStudy> previous;
 };
+
+// The physician's inputs applied to a recording, all or nothing: the clock
+// offset moves every reading and sample, each hand exclusion marks the one
+// reading it names, and the rest is kept for the analysis in
+// `recording.review`. Throws InputError naming the input at fault (an
+// exclusion at a time the recording does not hold, say) and leaves the
+// recording as it was.
+void ApplyReview(Recording& recording, const ReviewInputs& inputs);
 
 // ---------------------------------------------------------------------------
 // Loaders. Each throws InputError.
@@ -133,6 +167,16 @@ Reading ReadingOf(const _BP_RECORD& record);
 
 // How the report names a device the library identified.
 DeviceSummary DescribeDevice(const tag_SUPPORT_PROTOCOL& device);
+// Whether the device is an ambulatory recorder (device type 1); the others
+// are monitors a patient uses at home.
+bool IsAmbulatoryRecorder(const DeviceSummary& device);
+
+// When the plan was uploaded, or nullopt when the device gave no valid time.
+std::optional<CalendarTime> PlanStart(const _BP_TRANSPORT_INFO& plan);
+// Whether the plan's start bounds the readings of the set of data mode
+// `mode`: an ambulatory recorder's second set (mode 3) is a recording of
+// its own, measured before the plan now in the device.
+bool PlanStartBounds(int mode);
 
 // A download saved as JSON, in the shape report/README.md describes. A
 // recording exported from the archive also carries its patient (`patient`,
@@ -150,8 +194,9 @@ PatientInfo LoadPatientJson(std::istream& in, const std::string& name);
 PatientInfo PatientFromJson(const nlohmann::json& doc, const std::string& name);
 // Each member of `over` that is not empty, over `base`.
 PatientInfo PatientOver(PatientInfo base, const PatientInfo& over);
-// The member at fault and its allowed values, or empty when `p` is good.
-std::string CheckPatient(const PatientInfo& p);
+// The member at fault and its allowed values, or empty when `p` is good. A
+// birth date after `today` is refused.
+std::string CheckPatient(const PatientInfo& p, const std::optional<CalendarTime>& today = std::nullopt);
 
 // ---------------------------------------------------------------------------
 // Helpers the loaders and the writers share.
@@ -175,6 +220,25 @@ std::string FormatDateTime(const CalendarTime& t);
 std::string FormatDayTime(const CalendarTime& t);
 std::string FormatDate(const CalendarTime& t);                 // 4 Mar 2024
 std::string FormatClock(int minutes_after_midnight);           // 08:30
+// Minutes east of UTC at a local time.
+using UtcOffset = std::function<int(const CalendarTime&)>;
+// The offset the machine's time zone (TZ) has at that local time.
+int MachineUtcOffset(const CalendarTime& local);
+// "+01:00", "-05:30", "Z" or "UTC" as minutes east of UTC; nullopt otherwise.
+std::optional<int> ParseUtcOffset(std::string_view text);
+std::string FormatUtcOffset(int minutes);  // UTC+01:00
+// The zone the device's clock kept: `name` as the user gave it (empty: this
+// machine's zone), `offset` its offsets (empty: the machine's).
+struct DeviceZone {
+  std::string name;
+  UtcOffset offset;
+  int At(const CalendarTime& local) const { return offset ? offset(local) : MachineUtcOffset(local); }
+  std::string Name() const { return name.empty() ? "this computer's time zone" : name; }
+};
+// Now, in the zone: the Env's local time moved to UTC by the machine's zone,
+// then to `zone`.
+CalendarTime NowIn(const DeviceZone& zone);
+
 // Seconds from a fixed origin, for ordering and spacing readings, and back.
 std::int64_t SecondsOf(const CalendarTime& t);
 CalendarTime TimeOf(std::int64_t seconds);

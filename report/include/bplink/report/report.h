@@ -25,15 +25,19 @@ struct ReportOptions {
   std::string output;                // empty or "-": the `out` stream
   std::string profile = "esh2023";   // esh2023 or aha2017
   std::string night;                 // "HH:MM-HH:MM"; empty when not given
-  UtcOffset utc_offset;              // for FHIR times; empty: the machine's time zone
+  UtcOffset utc_offset;              // the device's zone, for the times shown; empty: the machine's
+  std::string zone;                  // its name as given (--tz), for the page; empty: the machine's
   SetChoice set;                     // the data set or store; empty: the first with readings
   std::string patient_file;          // a JSON of PatientInfo; empty: none
   PatientInfo patient;               // options; each member given wins over the file's
-  std::optional<CalendarTime> made;  // the report's date; empty: the local time now
+  ReviewInputs review;               // the physician's inputs, applied by ApplyReview
+  std::string previous_file;         // the JSON report of the patient's previous study; empty: none
+  std::optional<CalendarTime> made;  // the report's date, in its zone; empty: now
 };
 
 // Exit statuses. Bad input covers an unreadable input file as well as bad
-// options (an unknown profile, a malformed --night).
+// options (an unknown profile, a malformed --night, a review input the
+// recording does not fit).
 inline constexpr int kReportOk = 0;
 inline constexpr int kReportBadInput = 2;
 inline constexpr int kReportCannotWrite = 3;

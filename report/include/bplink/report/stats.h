@@ -14,18 +14,40 @@
 namespace bplink::report {
 
 // ---------------------------------------------------------------------------
-// Editing criteria: Omboni S, Parati G, Zanchetti A, Mancia G. Calculation of
-// trough:peak ratio of antihypertensive treatment from ambulatory blood
-// pressure: methodological aspects. J Hypertens 1995;13:1105-12 (also applied
-// by the R package bp). Readings outside these bounds are artifacts.
-inline constexpr double kSysLow = 50, kSysHigh = 240;  // mmHg, inclusive
-inline constexpr double kDiaLow = 40, kDiaHigh = 140;
+// Editing criteria: the physiological limits outside which a reading is an
+// artefact, the same for every route a reading comes by (a download, a CSV,
+// a saved JSON, the archive). Pressures by the criteria of Casadei R, Parati
+// G, Pomidossi G, et al. 24-hour blood pressure monitoring: evaluation of
+// Spacelabs 5300 monitor by comparison with intra-arterial blood pressure
+// recording in ambulant subjects. J Hypertens 1988;6:797-803: systolic 70 to
+// 260, diastolic 40 to 150, pulse pressure 20 to 150 mmHg. Those criteria set
+// no pulse rate; the pulse limits are the ones the R package bp applies to
+// ambulatory data (process_data, HRLL and HRUL): 27 to 220 beats per minute.
+// A diastolic at or above the systolic is no measurement at all.
+struct Limits {
+  double low;
+  double high;  // inclusive
+};
+inline constexpr Limits kSysLimits{70, 260};    // mmHg
+inline constexpr Limits kDiaLimits{40, 150};
+inline constexpr Limits kPulsePressureLimits{20, 150};
+inline constexpr Limits kPulseLimits{27, 220};  // beats per minute
+inline constexpr const char* kDiaNotBelowSys = "diastolic not below systolic";
 
-// Why a reading is left out, or empty when it counts. Besides the editing
-// criteria: the device's own invalid mark (or the reason its file gives), a
-// time that is no date, and a time after `downloaded_at`.
+// Why a reading is left out, or empty when it counts: the physician's reason
+// ("excluded by hand: ..."), the device's own invalid mark (or the reason its
+// file gives), a time that is no date, a time outside the recording's clock
+// bounds, and the editing criteria above, in that order.
+struct ClockBounds {
+  std::optional<CalendarTime> downloaded_at;  // a reading dated later is impossible
+  std::optional<CalendarTime> plan_start;     // a reading dated earlier is not of this recording
+};
 inline constexpr const char* kAfterDownload = "dated after the download";
-std::string ExclusionReason(const Reading& r, const std::optional<CalendarTime>& downloaded_at = std::nullopt);
+inline constexpr const char* kBeforePlanStart = "dated before the plan's start";
+inline constexpr const char* kByHand = "excluded by hand: ";
+std::string ExclusionReason(const Reading& r, const ClockBounds& bounds = {});
+// The editing criteria alone, for a pair of pressures and a pulse.
+std::string EditingProblem(double sys, double dia, std::optional<double> pulse = std::nullopt);
 
 // ---------------------------------------------------------------------------
 // Descriptive statistics of one quantity over one period, values in time
@@ -71,15 +93,13 @@ struct ValueAndThreshold {
 std::optional<double> LoadPercent(const std::vector<ValueAndThreshold>& readings);
 
 // ---------------------------------------------------------------------------
-// Day and night. In order of preference: the awake column of a diary or
-// actigraphy; the plan the device reported (day from the first period's
-// start, night from the second's); the --night option; 22:00 to 07:00.
-enum class DayNightSource { kAwakeColumn, kDevicePlan, kNightOption, kDefault };
+// Day and night. What the physician gives decides: the patient's diary
+// (--sleep), then a window chosen for this report (--night); else what the
+// recording holds: an awake column from a diary or actigraphy, then the
+// plan the device reported (day from the first period's start, night from
+// the second's); else the fixed window 22:00 to 07:00.
+enum class DayNightSource { kDiary, kNightOption, kAwakeColumn, kDevicePlan, kDefault };
 
-struct ClockWindow {  // minutes after midnight
-  int night_start = 0;
-  int day_start = 0;
-};
 inline constexpr ClockWindow kDefaultNight{22 * 60, 7 * 60};
 
 struct DayNightRule {
@@ -87,8 +107,7 @@ struct DayNightRule {
   ClockWindow window = kDefaultNight;  // unused for the awake column
 };
 
-// "23:00-06:30"; nullopt when it is not two times of day that differ.
-std::optional<ClockWindow> ParseNightWindow(std::string_view text);
+// The recording's diary (recording.review.sleep) comes first.
 DayNightRule ChooseDayNightRule(const Recording& recording, std::optional<ClockWindow> night_option);
 bool IsNight(const Reading& r, const DayNightRule& rule);
 std::string DescribeRule(const DayNightRule& rule);  // a sentence for the report
@@ -129,14 +148,37 @@ std::optional<MorningSurge> ComputeMorningSurge(const std::vector<const Reading*
 inline constexpr double kMinValidPercent = 70;
 inline constexpr int kMinDayReadings = 20;
 inline constexpr int kMinNightReadings = 7;
+
+// One criterion as the report lists it: what was found against what is
+// required, and the sentence a failure reads as.
+struct Criterion {
+  std::string name;      // "Valid readings"
+  std::string found;     // "81.2 % (13 of 16)"
+  std::string required;  // "at least 70 %"
+  bool pass = true;
+  std::string problem;   // when it fails
+};
 struct Validity {
   bool valid = false;
   double valid_pct = 0;
+  std::vector<Criterion> criteria;
   std::vector<std::string> problems;  // one sentence per failed criterion
 };
+
+// The device's clock: readings dated after the download or before the
+// plan's start (left out as impossible), and a newest reading far before
+// the download, as a clock reset to its first day gives. A clock that is
+// off by a known amount is corrected with the review's clock offset.
+inline constexpr double kMaxDaysBeforeDownload = 31;
+struct ClockCheck {
+  int after_download = 0;
+  int before_plan_start = 0;
+  std::optional<double> days_before_download;  // from the newest dated reading
+};
+
 // `incomplete`: why the download stopped part-way; such a recording fails.
 Validity CheckValidity(int total, int counted, int day_n, int night_n,
-                       const std::optional<std::string>& incomplete = std::nullopt);
+                       const std::optional<std::string>& incomplete = std::nullopt, const ClockCheck& clock = {});
 
 // ---------------------------------------------------------------------------
 // Verdict: period means against a profile's thresholds; a mean at or above
@@ -180,6 +222,56 @@ struct Verdict {
   std::vector<std::string> exceeded;  // e.g. "night systolic 126.4 >= 120"
 };
 Verdict Judge(const Profile& profile, const std::array<PeriodMeans, kPeriodCount>& means);
+// A home mean against the day thresholds of each level (ESH 2023: 135/85).
+Verdict JudgeHome(const Profile& profile, const PeriodMeans& home);
+
+// The one rule that says whether a recording may be given a verdict: only
+// when every validity criterion holds. Otherwise the verdict is "not
+// interpretable" and names the criteria that failed; the means are still
+// shown, marked as such, but no class and no dipping category is given.
+inline constexpr const char* kNotInterpretable = "not interpretable";
+Verdict Interpret(const Validity& validity, Verdict judged);
+
+// Office and out-of-office blood pressure together, as the 2023 ESH
+// guidelines name them: office hypertension at 140/90 mmHg; out of the
+// office by the ambulatory thresholds above, or the home threshold below.
+// Both high is sustained hypertension, office alone white-coat, out of the
+// office alone masked hypertension, neither normotension.
+inline constexpr Thresholds kOfficeThreshold{140, 90};
+std::string ClassifyOffice(const OfficeReading& office, bool out_of_office_high);
+
+// ---------------------------------------------------------------------------
+// Home blood pressure by the ESH protocol (Stergiou GS, Palatini P, Parati G,
+// et al. 2021 European Society of Hypertension practice guidelines for office
+// and out-of-office blood pressure measurement. J Hypertens 2021;39:1293-302):
+// duplicate morning and evening readings over up to 7 days, the first day
+// set aside, at least 3 days and 12 readings beyond it; the mean of all of
+// them against 135/85 mmHg (the day thresholds of a profile's levels).
+inline constexpr int kHomeDays = 7;
+inline constexpr int kMinHomeDays = 3;
+inline constexpr int kMinHomeReadings = 12;
+// A reading from 03:00 up to noon is a morning reading, any other an evening one.
+inline constexpr int kMorningFrom = 3 * 60;
+inline constexpr int kEveningFrom = 12 * 60;
+bool IsMorning(const CalendarTime& t);
+Validity CheckHomeValidity(int days, int counted, const std::optional<std::string>& incomplete = std::nullopt,
+                           const ClockCheck& clock = {});
+
+// ---------------------------------------------------------------------------
+// Oxygen saturation: mean, lowest, and the time below 90 %, each sample
+// standing for the time until the next one (at most twice the usual
+// spacing, so a pause is not counted), the last for the usual spacing. A
+// sample of 0 or above 100 % is none.
+inline constexpr int kSpO2Low = 90;
+struct SpO2Summary {
+  int n = 0;
+  std::optional<double> mean;
+  std::optional<int> min;
+  double minutes = 0;        // the time the samples cover
+  double minutes_below = 0;  // of it, below kSpO2Low
+};
+SpO2Summary SummariseSpO2(const std::vector<SpO2Sample>& samples_in_time_order);
+
 
 // ---------------------------------------------------------------------------
 // Hourly means by clock hour of the reading, 0..23.
