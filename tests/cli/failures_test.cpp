@@ -102,7 +102,7 @@ TEST(NoDevice, SaysWhyAMissingPortFailed) {
 // The words every message about a result is built from.
 TEST(ResultText, EveryCodeHasWordsOfItsOwn) {
   std::set<std::string> seen;
-  for (int code : {0, 1, 2, 5, 6, 7, 8, 9, 10, 11}) {
+  for (int code : {0, 1, 2, 5, 6, 7, 8, 9, 10, 11, 12}) {
     EXPECT_STRNE(bplink::ResultText(code), "unknown result") << code;
     EXPECT_TRUE(seen.insert(bplink::ResultText(code)).second) << code;
   }
