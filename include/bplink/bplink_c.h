@@ -188,9 +188,12 @@ BPLINK_C_API int BPLINK_C_CALL bplink_result_text(int result, const char** text)
 
 /* ---- Links ---- */
 
-/* The machine's USB HID device or serial ports. For BPLINK_LINK_SERIAL,
- * `port` ("ttyUSB0", "COM3") limits every port search of this link's
- * transfers to that port; null searches every port, in the library's order. */
+/* The machine's links: a link of either kind reaches the USB HID device and
+ * the serial ports, whichever the protocol bound to it talks through. For
+ * BPLINK_LINK_SERIAL, `port` ("ttyUSB0", "/dev/pts/3", "COM3") limits every
+ * port search of this link's transfers and detections to that port; null
+ * searches every port, in the library's order. BPLINK_LINK_USB_HID takes no
+ * port. */
 BPLINK_C_API int BPLINK_C_CALL bplink_link_open(int kind, const char* port, bplink_link** link);
 /* A link of the host's own; `ops` is copied. */
 BPLINK_C_API int BPLINK_C_CALL bplink_link_custom(const bplink_link_ops* ops, void* user, bplink_link** link);
