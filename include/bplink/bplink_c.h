@@ -305,8 +305,8 @@ BPLINK_C_API int BPLINK_C_CALL bplink_protocol_on_progress(bplink_protocol* prot
 BPLINK_C_API int BPLINK_C_CALL bplink_protocol_progress(const bplink_protocol* protocol, int* progress, int* state,
                                                         int* stage);
 /* Asks the running download or delete to stop at its next step; any thread.
- * The call answers BPLINK_STOPPED, and a download keeps the records that
- * arrived (bplink_download_set says how many of those announced). A
+ * The transfer then answers BPLINK_STOPPED, and a download keeps the records
+ * that arrived (bplink_download_set says how many of those announced). A
  * transfer ends as stopped once this was called while it ran, whatever it
  * brought; called while nothing runs, it has no effect. An upload, once
  * started, is not stopped: it goes whole or fails. */

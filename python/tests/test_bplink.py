@@ -116,6 +116,7 @@ def test_uploaded_plan_comes_back(tmp_path):
     ({"options": [1, 2, 3]}, "options: expected a list of 4"),
     ({"day_warn": {"limits": [1, 2, 3, 4, 5, "6"]}}, "day_warn.limits[5]: expected a whole number"),
     ({"period1_interval": 2**31}, "period1_interval: expected a whole number"),
+    ({"period1_hour": 24}, "plan: period1.start: hour 24 is out of range 0..23"),
     ('{"period1": {"interval": 7}}',
      "plan: period1.interval: 7 minutes is not an interval this device allows; it allows 15, 30, 60, 120"),
     ('{"period1": ', "plan: not valid JSON"),

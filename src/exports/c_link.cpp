@@ -59,7 +59,6 @@ std::string WhyNoHidDevice() {
   return text.empty() ? why : why + " (" + text + ")";
 }
 
-
 }  // namespace
 
 std::wstring Wide(const char* text) {
@@ -73,10 +72,15 @@ CDevice& LinkDevice(bplink_link& link) { return *link.device; }
 void NoteWhyNoDevice(bplink_link& link, int result) {
   link.reason.clear();
   if (link.kind == 0) return;  // the host's own link says why itself
-  if (result == kResultNoDevice)
+  if (result == kResultNoDevice) {
     link.reason = "USB HID: " + WhyNoHidDevice() + "; serial ports: " + WhyNoComPort(CheckComPorts());
-  else if (result == kResultNoLink && link.kind == BPLINK_LINK_SERIAL)
-    link.reason = WhyNoComPort(CheckComPorts());
+  } else if (result == kResultNoLink) {
+    // A serial search says more about every port than its last probe did;
+    // a HID open that failed says why itself.
+    const auto& machine = static_cast<const MachineLinks&>(*link.device);
+    if (link.kind == BPLINK_LINK_SERIAL || machine.LastError().text.empty())
+      link.reason = WhyNoComPort(CheckComPorts());
+  }
 }
 
 PortScope::PortScope(const bplink_link& link) {

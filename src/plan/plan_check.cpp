@@ -29,11 +29,17 @@ std::string PlanCheck::Refusal() const {
   return errors.empty() ? Lines(warnings) : Lines(errors);
 }
 
-std::string PlanCheck::DroppedNote() const { return dropped.empty() ? "" : "the device does not keep " + Join(dropped); }
+std::string PlanCheck::DroppedNote() const {
+  return dropped.empty() ? "" : "the device does not keep " + Join(dropped);
+}
 
 PlanCheck HoldToDevice(CProtocolBase& protocol, const Family& family, int mode, const _BP_TRANSPORT_INFO& plan,
                        const std::string& name) {
   PlanCheck check;
+  // Values no device stores are refused before any device is asked (a plan
+  // file's reader has refused them already).
+  check.errors = OutOfRange(plan, name);
+  if (!check.errors.empty()) return check;
   // A device that keeps no plan is told apart without a word to it.
   if (KeptFields(family, DeviceNow(protocol), mode).empty()) {
     check.result = kResultNotInFamily;

@@ -177,6 +177,15 @@ static void UploadedPlanComesBack(void) {
   BPLINK_INIT(back);
   CHECK_EQ(bplink_download_plan(download, &back), BPLINK_OK);
   CHECK_EQ(back.period1_interval, 30);
+  bplink_download_free(download);
+  /* A value no device stores is refused as the plan file's reader words it. */
+  char said[256];
+  plan.period2_hour = 24;
+  CHECK_EQ(bplink_upload(protocol, &plan, 0), BPLINK_NOT_FOR_DEVICE);
+  bplink_protocol_message(protocol, said, sizeof said);
+  CHECK_EQ(strcmp(said, "plan: period2.start: hour 24 is out of range 0..23"), 0);
+  CHECK_EQ(bplink_download_run(protocol, 1, &download), BPLINK_OK);
+  CHECK_EQ(bplink_download_plan(download, &back), BPLINK_OK);
   CHECK_EQ(back.period2_hour, 23);
   CHECK_EQ(strcmp(back.patient1, "C HOST"), 0);
   /* "None" as the header spells it, not the device's 255. */

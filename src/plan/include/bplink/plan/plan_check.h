@@ -5,8 +5,8 @@
 // the words a refusal is given in, live here once.
 //
 // A check has two kinds of finding. An error is a plan the device would not
-// take (an interval it does not offer): nothing is sent, whatever the host
-// says. A warning is a plan the device would take but that a person should
+// take (a value no device stores, an interval it does not offer): nothing is
+// sent, whatever the host says. A warning is a plan the device would take but that a person should
 // confirm before it is (say, one that cannot give a valid recording): it is
 // sent only when the host accepted warnings at its door. Every door carries
 // that acceptance through (UploadConsent), so a new kind of warning added

@@ -64,6 +64,12 @@ std::string Join(const FieldNames& fields);
 // measurements. What the C interface and Python hand to a host.
 _BP_TRANSPORT_INFO WithNoneSpelledOut(const _BP_TRANSPORT_INFO& plan);
 
+// The values of `plan` no device stores, as ReadPlanFile words them after
+// `name` ("period1.start: hour 24 is out of range 0..23"): a plan that did
+// not come from a file (a C struct, a Python dictionary) is held to the same
+// limits. An unset interval (255) counts as 0. Empty when all are in range.
+std::vector<std::string> OutOfRange(const _BP_TRANSPORT_INFO& plan, const std::string& name);
+
 // The fields a device keeps that it does not allow as they stand: the
 // intervals of its lists (`allowed`, as the interval query answered; the
 // first list for the day period and the extra window, the second for the
