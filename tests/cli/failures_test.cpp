@@ -13,6 +13,7 @@
 #include "program_runner.h"
 #if !defined(_WIN32)
 #include "pty.h"
+#include "real_time.h"
 #endif
 
 using ::testing::AllOf;
@@ -86,6 +87,20 @@ TEST(NoDevice, SaysWhyAHeldPortFailed) {
 }
 constexpr const char* kMissingPort = "/dev/bplink-no-such-port";
 constexpr const char* kMissingReason = "no such file or directory";
+
+// `bplink sim` ends at once on SIGTERM, also after serving a host: a script
+// that starts and stops it waits for nothing.
+TEST(Sim, EndsAtOnceOnSigtermAfterServingAHost) {
+  const auto dir = TestDir();
+  RunningProgram sim({"sim", "kv32", "--sim-records", "3"}, dir);
+  ASSERT_TRUE(sim.AwaitErr("Ctrl-C to stop", 1)) << sim.Wait().err;
+  const std::string port = sim.Out().substr(0, sim.Out().find('\n'));
+  EXPECT_EQ(RunProgram({"download", "--port", port, "--timeout", "120", "-o", (dir / "d.csv").string()}).status, 0);
+  ASSERT_TRUE(sim.Signal(SIGTERM));
+  const bplink::testing::Stopwatch watch;
+  EXPECT_EQ(sim.Wait().status, 0);
+  EXPECT_LT(watch.ElapsedMs(), 500);
+}
 #else
 constexpr const char* kMissingPort = "COM249";
 // The system's own words, which differ between versions and languages.
