@@ -6,11 +6,11 @@
 //
 // A check has two kinds of finding. An error is a plan the device would not
 // take (a value no device stores, an interval it does not offer): nothing is
-// sent, whatever the host says. A warning is a plan the device would take but that a person should
-// confirm before it is (say, one that cannot give a valid recording): it is
-// sent only when the host accepted warnings at its door. Every door carries
-// that acceptance through (UploadConsent), so a new kind of warning added
-// here reaches each of them without a change there.
+// sent, whatever the host says. A warning is a plan the device would take
+// but that a person should confirm before it is (say, one that cannot give
+// a valid recording): it is sent only when the host accepted warnings at its
+// door. Every door carries that acceptance through (UploadConsent), so a new
+// kind of warning added here reaches each of them without a change there.
 #pragma once
 
 #include <bplink/families.h>
@@ -26,9 +26,10 @@ namespace bplink::plan {
 enum class UploadConsent { kWarningsNotAccepted, kWarningsAccepted };
 
 struct PlanCheck {
-  // 1: the device was asked what it allows and the plan was held to it.
-  // Otherwise the plan was not judged: 6 (kResultNotInFamily) for a device
-  // that keeps no plan, else what asking the device answered.
+  // 1: the plan was judged: held to the limits of every device and, within
+  // them, to what this device allows (which it was asked). Otherwise it was
+  // not: 6 (kResultNotInFamily) for a device that keeps no plan, else what
+  // asking the device answered.
   int result = kResultOk;
   // What `result` means for this plan, when it is not 1: "this device keeps no plan".
   std::string why_not_judged;
