@@ -16,6 +16,9 @@ constexpr std::string_view kDeviceCommands[] = {"detect", "info", "download", "u
 constexpr std::string_view kServeCommand = "sim";
 // Commands that only read and write files.
 constexpr std::string_view kFileCommands[] = {"report", "history", "export", "archive"};
+// Simulation options only a device simulated in process takes: on a
+// pseudo-terminal the line itself sets the pace.
+constexpr std::string_view kPace = "--sim-pace";
 
 template <typename List>
 bool Among(const List& list, std::string_view name) {
@@ -27,7 +30,7 @@ std::vector<std::string> SettingsGiven(const GlobalOptions& o) {
   const SimSettings& s = o.sim_settings;
   const std::pair<bool, const char*> kGiven[] = {
       {s.device_type.has_value(), "--sim-type"},     {s.records.has_value(), "--sim-records"},
-      {s.silent_after.has_value(), "--sim-silent-after"}, {s.pace_ms > 0, "--sim-pace"},
+      {s.silent_after.has_value(), "--sim-silent-after"}, {s.pace_ms > 0, kPace.data()},
       {o.sim_plan.has_value(), "--sim-plan"},        {s.version.has_value(), "--sim-version"},
       {s.record_format.has_value(), "--sim-format"}, {s.spo2_format.has_value(), "--sim-spo2-format"},
       {s.spo2_samples.has_value(), "--sim-spo2"},    {s.variant.has_value(), "--sim-variant"},
@@ -61,9 +64,15 @@ void CheckSimOptions(const GlobalOptions& options, std::string_view command) {
     if (options.sim)
       throw CommandError(kExitBadInput, "--sim: `sim FAMILY` serves the family it names; give it once, there");
     if (options.sim_settings.pace_ms > 0)
-      throw CommandError(kExitBadInput, "--sim-pace slows a device simulated in process only; on a "
+      throw CommandError(kExitBadInput, std::string(kPace) + " slows a device simulated in process only; on a "
                                         "pseudo-terminal the line itself sets the pace");
   }
+}
+
+bool TakesGlobalOption(std::string_view command, std::string_view option) {
+  if (Among(kFileCommands, command)) return false;
+  if (command == kServeCommand) return option.starts_with("--sim-") && option != kPace;
+  return true;
 }
 
 const std::vector<std::string>& FamilyNames() {

@@ -24,6 +24,10 @@ struct GlobalOptions;
 // `sim` the options only an in-process device takes. What a family's
 // simulated device cannot take, its own factory refuses.
 void CheckSimOptions(const GlobalOptions& options, std::string_view command);
+// Whether `command` reads the global option `option` (its --long name): what
+// its help lists under the global options. Those CheckSimOptions refuses for
+// the command are not listed.
+bool TakesGlobalOption(std::string_view command, std::string_view option);
 
 // Every family name the program accepts, in the table's order.
 const std::vector<std::string>& FamilyNames();

@@ -1,5 +1,7 @@
 #include "links.h"
 
+#include <bplink/transport/port_check.h>
+
 #include <cstdio>
 #include <iostream>
 #include <stdexcept>
@@ -16,10 +18,6 @@ namespace {
 
 // The port name an in-process simulated serial device sits at.
 constexpr const wchar_t* kSimulatedPort = L"bplink-sim0";
-// The line a port is opened with to learn whether it opens: the settings
-// every serial family's search uses, so only the port itself can refuse.
-constexpr DWORD kCheckBaud = 9600;
-constexpr BYTE kEightBits = 8;
 
 // A slow line: every frame the simulated device sends takes this long.
 class PacedDevice : public CDevice {
@@ -177,24 +175,6 @@ std::unique_ptr<sim::DeviceModel> MakeSimulated(const Family& family, const Glob
   }
 }
 
-int MachineLinks::Open(CString strPath, DCB dcb) {
-  current_ = &com_;
-  return com_.Open(strPath, dcb);
-}
-
-int MachineLinks::Open(int nDevice) {
-  current_ = &hid_;
-  return hid_.Open(nDevice);
-}
-
-int MachineLinks::Close() { return current_->Close(); }
-int MachineLinks::RecvData(BYTE* pBuffer, DWORD dwLen) { return current_->RecvData(pBuffer, dwLen); }
-int MachineLinks::SendData(BYTE* pBuffer, DWORD dwLen) { return current_->SendData(pBuffer, dwLen); }
-
-const LinkError& MachineLinks::LastError() const {
-  return current_ == &hid_ ? hid_.GetLastLinkError() : com_.GetLastLinkError();
-}
-
 Link::Link(const GlobalOptions& options) : trace_(options.trace), shared_(std::make_shared<std::mutex>()) {
   if (options.timeout_ms) machine_.SetRecvTimeout(*options.timeout_ms);
   if (options.timeout_ms) timeout_ms_ = *options.timeout_ms;
@@ -254,42 +234,10 @@ void Link::UsePort(const std::wstring& name) const {
   if (!simulated_) TheProgramEnv().LimitPorts({name}, false);
 }
 
-std::vector<PortCheck> Link::CheckPorts() const {
-  ProgramEnv& env = TheProgramEnv();
-  std::vector<PortCheck> checks;
-  for (const std::wstring& name : env.ComPortNames()) {
-    PortCheck check;
-    check.name = PortName(name);
-    const std::wstring path = ComPortPath(name);
-    if (simulated_) {
-      check.opens = env.CanOpenComPort(path);
-    } else {
-      DCB line{};
-      line.BaudRate = kCheckBaud;
-      line.ByteSize = kEightBits;
-      line.Parity = NOPARITY;
-      line.StopBits = ONESTOPBIT;
-      CDevice_COM port;
-      check.opens = port.Open(path, line) == 1;
-      check.reason = port.GetLastLinkError().text;
-    }
-    checks.push_back(std::move(check));
-  }
-  return checks;
-}
-
 std::string Link::WhyNoLink(LinkKind kind) const {
   if (simulated_) return {};
   if (kind == LinkKind::kUsbHid) return machine_.HidError().text.empty() ? "" : "USB HID: " + machine_.HidError().text;
-  std::string why;
-  for (const PortCheck& port : CheckPorts()) {
-    why += (why.empty() ? "" : "; ") + port.name;
-    if (port.opens)
-      why += " opens, but no device answered";
-    else
-      why += " cannot be opened" + (port.reason.empty() ? "" : ": " + port.reason);
-  }
-  return why.empty() ? "no serial port found" : why;
+  return WhyNoComPort(CheckComPorts());
 }
 
 }  // namespace bplink::cli

@@ -4,6 +4,7 @@
 
 #include <bplink/bplink.h>
 #include <bplink/scan/detect_all.h>
+#include <bplink/transport/machine_links.h>
 
 #include <memory>
 #include <mutex>
@@ -17,36 +18,6 @@
 
 namespace bplink::cli {
 
-// The machine's two links as one device, the way detection and the protocol
-// objects take it: Open(0) reaches the USB HID device, Open(path, dcb) a
-// serial port, and the other calls go to whichever was opened last.
-class MachineLinks : public CDevice {
- public:
-  void SetRecvTimeout(unsigned milliseconds) { com_.SetRecvTimeout(milliseconds); }
-  int Open(CString strPath, DCB dcb) override;
-  int Open(int nDevice) override;
-  int Close() override;
-  int RecvData(BYTE* pBuffer, DWORD dwLen) override;
-  int SendData(BYTE* pBuffer, DWORD dwLen) override;
-
-  // Why the last Open, RecvData or SendData on the USB HID link, and on
-  // the link used last, failed (kind kNone when it did not).
-  const LinkError& HidError() const { return hid_.GetLastLinkError(); }
-  const LinkError& LastError() const;
-
- private:
-  CDevice_HID hid_;
-  CDevice_COM com_;
-  CDevice* current_ = &com_;
-};
-
-// A serial port a search may use, and whether it can be opened now.
-struct PortCheck {
-  std::string name;
-  bool opens = false;
-  std::string reason;  // why it cannot: the transport's words; empty when unknown
-};
-
 // The transport device of one run: the machine's links or a simulated
 // device in process, slowed by --sim-pace and wrapped for --trace.
 class Link {
@@ -57,11 +28,6 @@ class Link {
   // The machine's links; null when the device is simulated in process.
   const MachineLinks* Machine() const { return simulated_ ? nullptr : &machine_; }
 
-  // Each serial port a search may use, in search order. On the machine each
-  // is opened by a serial port of its own, so a port the search dropped
-  // tells why (missing, in use, not allowed); a simulated port only says
-  // whether it opens.
-  std::vector<PortCheck> CheckPorts() const;
   // What DetectAll probes each link with: on the machine a USB HID or
   // serial port device of its own per worker; in process a view of the one
   // simulated device, taking one call at a time. Traced under --trace.

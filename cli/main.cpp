@@ -106,13 +106,6 @@ std::string ChoicesAsWords(std::string text) {
   return std::regex_replace(text, kRange, "$1..$2");
 }
 
-// The global options a command reads; they may stand before or after it.
-bool TakesGlobal(const std::string& command, const std::string& option) {
-  if (command == "report" || command == "history" || command == "export" || command == "archive") return false;
-  if (command == "sim") return option.starts_with("--sim-");
-  return true;
-}
-
 // Help as a person reads it: choices as words, and under each command the
 // global options it takes. The exit statuses are the main help's footer only.
 class HelpFormatter : public CLI::Formatter {
@@ -133,7 +126,7 @@ class HelpFormatter : public CLI::Formatter {
     const std::string command = app->get_name();
     const std::vector<const CLI::Option*> globals = parent->get_options([&](const CLI::Option* option) {
       return option->nonpositional() && option != parent->get_help_ptr() && option != parent->get_version_ptr() &&
-             TakesGlobal(command, option->get_name());
+             TakesGlobalOption(command, option->get_name());
     });
     if (globals.empty()) return help;
     while (help.ends_with("\n\n")) help.pop_back();

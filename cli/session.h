@@ -38,6 +38,11 @@ struct Session {
   int ExitFor(int result) const;
   std::string Explain(int result) const;
   bool Offers(int mode) const { return mode > 0 && mode < kDataModeCount && modes[mode] == 1; }
+  // A mode a transfer may name: one the device offers, or all three stores
+  // in one call, which three-store monitors take but never offer.
+  bool Takes(int mode) const {
+    return Offers(mode) || (mode == DATAMODE_ZONE_ALL && device.nDeviceType == kDeviceThreeStores);
+  }
 };
 
 // Identifies the device (detection over USB HID and the serial ports, or

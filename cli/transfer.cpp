@@ -203,7 +203,11 @@ TransferOutcome RunTransfer(Session& session, const std::function<int()>& transf
   }
   TransferOutcome outcome{running.get(), InterruptsDuringTransfer() > 0};
   TransferEnds();
-  if (tty) EraseBar();
+  if (outcome.result == kResultOk && !outcome.interrupted) track.Finish();
+  if (tty) {
+    DrawBar(track);
+    EraseBar();
+  }
   return outcome;
 }
 

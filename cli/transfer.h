@@ -46,6 +46,9 @@ class ProgressTrack {
  public:
   explicit ProgressTrack(std::vector<std::string> parts) : parts_(std::move(parts)) {}
   void See(int stage, int percent);
+  // The transfer came whole: the bar is full, whatever the library's count
+  // reached (a serial recorder's cycles, a last record's 98 %).
+  void Finish() { shown_ = 100; }
   int Percent() const { return shown_; }
   // "set 2 (2 of 2)", or what the stage is when it is no part's.
   std::string Label() const;

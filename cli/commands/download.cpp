@@ -65,7 +65,9 @@ void RunDownload(const GlobalOptions& global, const DownloadOptions& options) {
   view.result = outcome.interrupted ? "stopped by the user" : session.Explain(outcome.result);
   view.downloaded_at = CurrentEnv()->LocalTime();
 
-  const bool failed = outcome.result != kResultOk;
+  // A transfer the user stopped ends as stopped, whatever the family's
+  // protocol answered once it was cut short.
+  const bool failed = outcome.result != kResultOk && !outcome.interrupted;
   if (failed && view.RecordCount() == 0)
     throw CommandError(session.ExitFor(outcome.result), "download failed: " + session.Explain(outcome.result));
 

@@ -27,7 +27,7 @@ void AddInfoCommand(CLI::App& app, const GlobalOptions& global) {
     session.protocol->GetProtocolVersion(version);
     std::cout << "Protocol version: " << version.nMainVersion << '.' << version.nSubVersion << "\n\nData modes:\n";
     for (int mode = DATAMODE_BP; mode < kDataModeCount; ++mode)
-      if (session.Offers(mode)) std::cout << "  " << mode << "  " << DataModeName(mode) << '\n';
+      if (session.Takes(mode)) std::cout << "  " << mode << "  " << DataModeName(mode) << '\n';
 
     tag_SUPPORT_PROTOCOL device = session.device;
     session.protocol->GetCurDeviceInfo(device);
@@ -39,8 +39,10 @@ void AddInfoCommand(CLI::App& app, const GlobalOptions& global) {
     std::cout << "\nPlan fields it keeps: " << plan::Join(kept) << '\n';
     _UPLOAD_NEEDED_DATA needed;
     const int r = session.protocol->PC_DownloadBPInfoTimeInterval(needed);
-    // Devices that do not report their intervals get the library's list (10).
-    const bool reported = r == kResultOk;
+    // Devices that keep no table of intervals get the library's list (the
+    // serial families say so with 10) and the default plan, not their own.
+    session.protocol->GetCurDeviceInfo(device);
+    const bool reported = r == kResultOk && plan::IntervalQueryReadsPlan(*session.family, device);
     std::cout << "\nIntervals (minutes)" << (reported ? "" : ", not reported by the device; the usual ones") << ":\n"
               << "  day    " << List(needed.vecInterval1) << '\n'
               << "  night  " << List(needed.vecInterval2) << "\n\n";

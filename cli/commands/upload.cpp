@@ -9,6 +9,7 @@
 #include <memory>
 
 #include <bplink/archive/guard.h>
+#include <bplink/plan/plan_check.h>
 
 #include "commands/archive_access.h"
 #include "commands/commands.h"
@@ -103,21 +104,18 @@ void RunUpload(const GlobalOptions& global, const UploadOptions& options) {
   Session session = Connect(global, link);
   const int mode = ChooseMode(session, options.mode);
   CProtocolBase& protocol = *session.protocol;
-  const plan::FieldNames kept = plan::KeptFields(*session.family, DeviceNow(session), mode);
-  if (kept.empty()) throw CommandError(kExitRefused, "upload failed: " + session.Explain(kResultNotInFamily));
 
-  // Held to what the device allows before a byte of the plan is sent; the
-  // query may leave the device's own plan in the protocol object, so the
-  // plan is handed over after it.
-  const _UPLOAD_NEEDED_DATA allowed = AskAllowed(session);
-  try {
-    plan::CheckAllowed(plan, allowed, kept, options.plan_file);
-  } catch (const plan::PlanError& e) {
-    throw CommandError(kExitBadInput, e.what());
-  }
-  const plan::FieldNames dropped = plan::Without(plan::FieldsSet(plan), kept);
-  if (!dropped.empty())
-    std::cerr << "bplink: warning: this device does not keep " << plan::Join(dropped)
+  // Held to what the device allows before a byte of the plan is sent: the
+  // check every upload door makes.
+  const plan::PlanCheck check = plan::HoldToDevice(protocol, *session.family, mode, plan, options.plan_file);
+  if (check.result == kResultNotInFamily)
+    throw CommandError(kExitRefused, "upload failed: " + session.Explain(check.result) + "; " + check.Refusal());
+  if (check.result != kResultOk)
+    throw CommandError(session.ExitFor(check.result),
+                       "asking the device what a plan may hold failed: " + session.Explain(check.result));
+  if (!check.MaySend(plan::UploadConsent::kWarningsNotAccepted)) throw CommandError(kExitBadInput, check.Refusal());
+  if (!check.dropped.empty())
+    std::cerr << "bplink: warning: this device does not keep " << plan::Join(check.dropped)
               << "; the plan's values for them are not stored\n";
 
   // An upload that starts a new recording erases what the device holds:
@@ -172,7 +170,7 @@ void RunUpload(const GlobalOptions& global, const UploadOptions& options) {
               << (patient.name.empty() ? "" : "(" + patient.name + ") ") << "on this device, hooked up at "
               << study->hooked_up_at << "; its readings are filed under it when the device is downloaded.\n";
   }
-  if (options.verify) Verify(session, plan, mode, kept);
+  if (options.verify) Verify(session, plan, mode, check.kept);
 }
 
 // The template for the device the options reach (--sim, --port), or for the

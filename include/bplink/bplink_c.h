@@ -15,11 +15,15 @@
  * version's up, writes only the fields it knows and that fit, so fields can
  * be appended in later versions without breaking older hosts.
  *
- * Threads. The library starts none. Calls on one protocol handle run one at
- * a time; the library serves one transfer at a time per process. The one call
- * meant for another thread is bplink_protocol_stop (and the polled
- * bplink_protocol_progress), which reads and writes the transfer's state
- * integer atomically.
+ * Threads. The library starts none, except inside bplink_detect_all, which
+ * runs one per link and has ended them all when it returns. Calls on one
+ * protocol handle run one at a time; the library serves one transfer at a
+ * time per process. The one call meant for another thread is
+ * bplink_protocol_stop (and the polled bplink_protocol_progress), which reads
+ * and writes the transfer's state integer atomically.
+ *
+ * "None" in a plan is spelled as bplink_plan says (-1 for the extra window's
+ * times), whatever the device sent for it.
  */
 #ifndef BPLINK_BPLINK_C_H
 #define BPLINK_BPLINK_C_H
@@ -56,7 +60,8 @@ enum {
   BPLINK_EXCEPTION = 8,         /* a failure was caught inside the call */
   BPLINK_CANNOT_START = 9,      /* a null handle or pointer, a struct too small, data mode 0 */
   BPLINK_NOT_FOR_DEVICE = 10,   /* not for this device (or index out of range, or undecodable data) */
-  BPLINK_NO_DEVICE = 11         /* detection found no device */
+  BPLINK_NO_DEVICE = 11,        /* detection found no device */
+  BPLINK_STOPPED = 12           /* the host stopped the transfer (bplink_protocol_stop); what arrived is kept */
 };
 
 /* Values of the progress state. */
@@ -110,8 +115,8 @@ typedef struct bplink_plan {
   int32_t options[4];
   int32_t extra_start_hour, extra_start_minute; /* -1: no extra window */
   int32_t extra_end_hour, extra_end_minute;
-  int32_t extra_interval;                       /* minutes; 0: none */
-  int32_t period1_hour, period1_minute, period1_interval; /* day period */
+  int32_t extra_interval;                       /* minutes; 0: none (the times are then -1) */
+  int32_t period1_hour, period1_minute, period1_interval; /* day period; interval 0: no measurements */
   int32_t period2_hour, period2_minute, period2_interval; /* night period */
   bplink_warn_group day_warn;
   bplink_warn_group night_warn;
@@ -183,15 +188,35 @@ BPLINK_C_API int BPLINK_C_CALL bplink_result_text(int result, const char** text)
 
 /* ---- Links ---- */
 
-/* The machine's USB HID device or serial ports. For BPLINK_LINK_SERIAL,
- * `port` ("ttyUSB0", "COM3") limits every port search of this link's
- * transfers to that port; null searches every port, in the library's order. */
+/* The machine's links: a link of either kind reaches the USB HID device and
+ * the serial ports, whichever the protocol bound to it talks through. For
+ * BPLINK_LINK_SERIAL, `port` ("ttyUSB0", "/dev/pts/3", "COM3") limits every
+ * port search of this link's transfers and detections to that port; null
+ * searches every port, in the library's order. BPLINK_LINK_USB_HID takes no
+ * port. */
 BPLINK_C_API int BPLINK_C_CALL bplink_link_open(int kind, const char* port, bplink_link** link);
 /* A link of the host's own; `ops` is copied. */
 BPLINK_C_API int BPLINK_C_CALL bplink_link_custom(const bplink_link_ops* ops, void* user, bplink_link** link);
-/* Why the link's last open, send or receive failed ("permission denied", "no
- * device attached"), zero-terminated and cut to `size`; "" when it did not. */
+/* Why the link's last operation failed, in the system's and the transport's
+ * words, zero-terminated and cut to `size`; "" when it did not. After a
+ * transfer or bplink_detect that found no port or device it names each
+ * serial port the search could use and why it cannot be opened ("/dev/ttyUSB9
+ * cannot be opened: no such file or directory", "permission denied: this
+ * user may not open /dev/ttyUSB0 (owner root, group dialout, mode 0660);
+ * ..."), or that it opens but nothing answered, and for detection the USB
+ * HID link's reason too; otherwise why the link's last open, send or receive
+ * failed ("timed out: 0 of 1 byte within 500 ms", "no matching HID device is
+ * attached"). A link of the host's own answers with its `reason` op. */
 BPLINK_C_API int BPLINK_C_CALL bplink_link_reason(const bplink_link* link, char* text, size_t size);
+/* The receive time-out of the link's serial ports, in milliseconds, from
+ * the next transfer or detection on it (default 500). Every receive that
+ * gets no answer costs it once: a port search spends about 100 ms plus the
+ * time-out on each port where nothing answers, detection about 5 x (100 + 2
+ * x the time-out) on each silent port, and a download that ends when the
+ * device falls silent ends one time-out after its last byte. A pty or a
+ * fast adapter answers within a few milliseconds; 100 to 200 is plenty there.
+ * BPLINK_NOT_FOR_DEVICE for a link of the host's own. */
+BPLINK_C_API int BPLINK_C_CALL bplink_link_timeout(bplink_link* link, uint32_t milliseconds);
 /* Frees the link; free the protocol handles bound to it first. Null is fine. */
 BPLINK_C_API int BPLINK_C_CALL bplink_link_free(bplink_link* link);
 
@@ -201,9 +226,63 @@ BPLINK_C_API int BPLINK_C_CALL bplink_link_free(bplink_link* link);
  * with each family's probe (one link after the other, on the calling thread).
  * `link` null, or a link from bplink_link_open: the machine's USB HID device
  * and serial ports (a serial link opened on one port limits the search to
- * it); a link of the host's own: that link. BPLINK_OK and `info` filled, or
- * BPLINK_NO_DEVICE. */
+ * it; the link's time-out applies); a link of the host's own: that link.
+ * BPLINK_OK and `info` filled, or BPLINK_NO_DEVICE (bplink_link_reason then
+ * says why each link gave none). */
 BPLINK_C_API int BPLINK_C_CALL bplink_detect(bplink_link* link, bplink_device_info* info);
+
+/* ---- Detection over every link at once ---- */
+
+/* What bplink_detect_all asks. */
+typedef struct bplink_detect_options {
+  uint32_t struct_size;
+  /* The serial ports to ask, as names or paths ("ttyUSB0", "/dev/pts/3",
+   * "COM3"), `port_count` of them; null: every port the machine lists. */
+  const char* const* ports;
+  size_t port_count;
+  int32_t probe_hid;          /* nonzero: ask the USB HID link too */
+  uint32_t serial_timeout_ms; /* the serial receive time-out of every probe (see bplink_link_timeout); 0: 500 */
+} bplink_detect_options;
+
+/* What one link gave (bplink_detected_port.status). */
+enum {
+  BPLINK_PORT_FOUND = 1,         /* a device answered; `device` says which */
+  BPLINK_PORT_SILENT = 2,        /* it opened, but nothing answered any probe as a known device does */
+  BPLINK_PORT_CANNOT_OPEN = 3,   /* missing, held by another program, no serial port, ... (see reason) */
+  BPLINK_PORT_NOT_PERMITTED = 4, /* it exists, but this user may not open it */
+  BPLINK_PORT_GONE = 5,          /* it opened, then vanished while it was probed */
+  BPLINK_PORT_STOPPED = 6        /* not done when detection ended */
+};
+
+typedef struct bplink_detected_port {
+  uint32_t struct_size;
+  int32_t link;               /* BPLINK_LINK_USB_HID or BPLINK_LINK_SERIAL */
+  int32_t status;             /* BPLINK_PORT_... */
+  bplink_device_info device;  /* for BPLINK_PORT_FOUND the device; every field 255 (not identified) otherwise */
+  /* Texts owned by the detection, valid until bplink_detection_free: */
+  const char* port;           /* the serial port's name as listed or given; "" for the USB HID link */
+  const char* status_text;    /* the status in words ("a device answered", "cannot be opened") */
+  const char* reason;         /* why it gave no device, the transport's words ("permission denied: ..."); may be "" */
+} bplink_detected_port;
+
+typedef struct bplink_detection bplink_detection; /* what one bplink_detect_all found */
+
+/* `options` with every field at its default: every port, the USB HID link
+ * too, a 500 ms time-out. */
+BPLINK_C_API int BPLINK_C_CALL bplink_detect_options_init(bplink_detect_options* options);
+/* Every device connected, and what each other link gave: the USB HID link
+ * and every serial port asked at once, one thread per link (all ended when
+ * it returns), each port with each family's probe in detection's order, so
+ * eight ports take about as long as one. `options` may be null (the
+ * defaults). BPLINK_OK when at least one device was found, BPLINK_NO_DEVICE
+ * when none was (*out is set either way: the USB HID link first, then the
+ * ports in order); BPLINK_EXCEPTION when the ports could not be listed. */
+BPLINK_C_API int BPLINK_C_CALL bplink_detect_all(const bplink_detect_options* options, bplink_detection** out);
+BPLINK_C_API int BPLINK_C_CALL bplink_detection_count(const bplink_detection* detection, size_t* count);
+/* The link at `index`; BPLINK_NOT_FOR_DEVICE past the last. */
+BPLINK_C_API int BPLINK_C_CALL bplink_detection_port(const bplink_detection* detection, size_t index,
+                                                     bplink_detected_port* port);
+BPLINK_C_API int BPLINK_C_CALL bplink_detection_free(bplink_detection* detection);
 
 /* ---- Protocol objects ---- */
 
@@ -225,31 +304,47 @@ BPLINK_C_API int BPLINK_C_CALL bplink_protocol_on_progress(bplink_protocol* prot
 /* The running (or last) transfer's progress 0..100, state and stage; any thread. */
 BPLINK_C_API int BPLINK_C_CALL bplink_protocol_progress(const bplink_protocol* protocol, int* progress, int* state,
                                                         int* stage);
-/* Asks the running transfer to stop at its next step; it keeps what came and
- * ends with BPLINK_OK. Any thread. */
+/* Asks the running download or delete to stop at its next step; any thread.
+ * The transfer then answers BPLINK_STOPPED, and a download keeps the records
+ * that arrived (bplink_download_set says how many of those announced). A
+ * transfer ends as stopped once this was called while it ran, whatever it
+ * brought; called while nothing runs, it has no effect. An upload, once
+ * started, is not stopped: it goes whole or fails. */
 BPLINK_C_API int BPLINK_C_CALL bplink_protocol_stop(bplink_protocol* protocol);
 
 /* Downloads in data mode `mode` (0: the first mode the device offers). The
- * result is the transfer's; *out is set whenever the call started, also when
- * the transfer failed part-way, and holds what arrived. */
+ * result is the transfer's, or BPLINK_STOPPED; *out is set whenever the call
+ * started, also when the transfer failed or was stopped part-way, and holds
+ * what arrived. A whole transfer (also an upload or delete) ends at
+ * progress 100. */
 BPLINK_C_API int BPLINK_C_CALL bplink_download_run(bplink_protocol* protocol, int mode, bplink_download** out);
 /* Writes `plan` to the device (mode 0: the first mode offered). The device
- * takes the fields its family keeps; the upload stamps the PC clock. */
+ * takes the fields its family keeps; the upload stamps the PC clock. The
+ * plan is first held to what the device allows, by the same check as
+ * bplink_upload_json and `bplink upload`: nothing is sent unless every field
+ * the device keeps is allowed. Answers BPLINK_NOT_FOR_DEVICE for a value the
+ * device does not allow, BPLINK_NOT_IN_FAMILY for a device that keeps no
+ * plan, else the transfer's result; bplink_protocol_message says why, or
+ * after an upload which fields the device does not keep. */
 BPLINK_C_API int BPLINK_C_CALL bplink_upload(bplink_protocol* protocol, const bplink_plan* plan, int mode);
 /* Writes a plan given as the JSON text `bplink upload` reads (a plan file:
  * "patient", "period1", "period2", "extra", ... each optional; // comments
- * allowed) to the device, in data mode `mode` (0: the first mode offered).
- * The plan is first held to what the device allows (its intervals); nothing
- * is sent unless every field the device keeps is allowed. Answers
- * BPLINK_CANNOT_START for text that is not a plan, BPLINK_NOT_FOR_DEVICE for
- * a value the device does not allow, BPLINK_NOT_IN_FAMILY for a device that
- * keeps no plan, else the transfer's result. `message` (may be null; cut to `size`, zero-terminated)
- * receives why a plan was refused, naming the field and its allowed values;
- * after an upload it names the fields the plan sets that the device does not
- * keep ("" when none). */
+ * allowed) to the device, in data mode `mode` (0: the first mode offered),
+ * held to what the device allows as bplink_upload holds a struct. Answers
+ * BPLINK_CANNOT_START for text that is not a plan, else as bplink_upload.
+ * `message` (may be null; cut to `size`, zero-terminated) receives what
+ * bplink_protocol_message would. */
 BPLINK_C_API int BPLINK_C_CALL bplink_upload_json(bplink_protocol* protocol, const char* plan_json, int mode,
                                                   char* message, size_t size);
-/* Deletes the stored measurements (USB HID devices that allow it). */
+/* What the last upload's check said, zero-terminated and cut to `size`: why
+ * the plan was refused ("plan: period1.interval: 7 minutes is not an
+ * interval this device allows; it allows 15, 30, 60, 120 (or 0: no
+ * measurements)"; one line for each refused field), or after an upload the
+ * fields the plan sets that the device does not keep ("the device does not
+ * keep warn_switch"); "" when there was nothing to say. */
+BPLINK_C_API int BPLINK_C_CALL bplink_protocol_message(const bplink_protocol* protocol, char* text, size_t size);
+/* Deletes the stored measurements (USB HID devices that allow it).
+ * BPLINK_STOPPED when the host stopped it before the device was asked. */
 BPLINK_C_API int BPLINK_C_CALL bplink_delete(bplink_protocol* protocol, int mode);
 
 /* The default plan, the one a device gets when the host changes nothing. */
@@ -272,7 +367,8 @@ BPLINK_C_API int BPLINK_C_CALL bplink_download_spo2(const bplink_download* downl
                                                     bplink_spo2_record* sample);
 /* The plan read with the data; BPLINK_NOT_FOR_DEVICE for devices that keep
  * none (three-store monitors). A family or mode that does not read the plan
- * leaves the default plan. */
+ * leaves the default plan. An extra window the device keeps none of has -1
+ * in its times and 0 as its interval; an unset period interval is 0. */
 BPLINK_C_API int BPLINK_C_CALL bplink_download_plan(const bplink_download* download, bplink_plan* plan);
 
 #ifdef __cplusplus

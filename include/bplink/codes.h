@@ -21,6 +21,11 @@ enum Result : int {
   kResultCannotStart = 9,       // no device, no state variable, or data mode 0
   kResultNotForDevice = 10,     // not supported for this device, or undecodable data
   kResultNoDevice = 11,         // detection found nothing
+  // The host stopped the transfer part-way; what arrived is kept. The
+  // protocol classes never answer with it (a transfer they stop ends with 1,
+  // as its family documents); the C interface, Python and the program do,
+  // for a download or delete during which the host asked for a stop.
+  kResultStopped = 12,
 };
 
 // What a result code means, in words a person reads in a message: "the

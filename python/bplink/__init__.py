@@ -5,9 +5,16 @@
     >>> len(data.sets[0].records)
 
 Every call blocks until the device is done; a download can be stopped from
-another thread with a `Stop`. Failures raise `BplinkError`, whose message is
-the library's words for the result code and the link's reason.
+another thread with a `Stop`, and then comes back with `stopped` set and the
+records that arrived. Failures raise `BplinkError`, whose message is the
+library's words for the result code and the link's reason (`reason`: why a
+port could not be opened, in the system's words). A plan is held to what the
+device allows before any of it is sent, by the same check the C interface and
+the program make: a refusal raises `PlanError`, naming the field and the
+values it may hold.
 """
+
+from __future__ import annotations
 
 import ctypes
 import datetime
@@ -16,21 +23,29 @@ import os
 import threading
 import warnings
 from dataclasses import dataclass, field
-from typing import Callable, List, Optional
+from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence, Union
 
 from . import _native as native
 
-__all__ = ["BplinkError", "PlanError", "PlanWarning", "Connection", "DataSet", "Device", "Download", "Record", "Spo2Sample", "Stop",
-           "connect", "default_plan", "detect", "download", "report", "upload", "version"]
+__all__ = ["BplinkError", "PlanError", "PlanWarning", "Connection", "DataSet", "DetectedPort", "Device",
+           "Download", "Record", "Spo2Sample", "Stop", "connect", "default_plan", "detect", "detect_all",
+           "download", "report", "result_text", "upload", "version"]
+
+#: A plan as this package takes it: a plan file's JSON text (str or bytes),
+#: its path, or a dictionary of the C struct bplink_plan's fields.
+PlanSource = Union[str, bytes, "os.PathLike[str]", Mapping[str, Any]]
+#: Called on the transfer's thread with (progress 0..100, state, stage).
+ProgressCallback = Callable[[int, int, int], None]
 
 
 class BplinkError(Exception):
     """A call the library answered with a failure code: `code`, and `reason`
-    (the link's own words, such as "permission denied") when it has one."""
+    (the link's own words, such as "/dev/ttyUSB0 cannot be opened: permission
+    denied: ...") when it has one."""
 
-    def __init__(self, what, code, reason="", code_has_no_words=False):
+    def __init__(self, what: str, code: int, reason: str = "", code_has_no_words: bool = False) -> None:
         # code_has_no_words: the code stands for a kind of failure the
-        # library's words do not describe (a report option); the reason says it.
+        # library's words do not describe (a plan, a report option); the reason says it.
         text = f"{what}: {reason}" if code_has_no_words else f"{what}: {result_text(code)} ({code})"
         if reason and not code_has_no_words:
             text += f"; {reason}"
@@ -49,16 +64,18 @@ class PlanWarning(UserWarning):
     """The device does not keep some fields the plan sets; the message names them."""
 
 
-def result_text(code):
+def result_text(code: int) -> str:
+    """The library's words for a result code."""
     text = ctypes.c_char_p()
     native.core().bplink_result_text(code, ctypes.byref(text))
-    return text.value.decode()
+    return (text.value or b"").decode()
 
 
-def version():
+def version() -> str:
+    """The library's version, "MAJOR.MINOR.PATCH"."""
     text = ctypes.c_char_p()
     native.core().bplink_version(ctypes.byref(text))
-    return text.value.decode()
+    return (text.value or b"").decode()
 
 
 @dataclass
@@ -69,7 +86,7 @@ class Device:
     version: int
 
     @classmethod
-    def _of(cls, info):
+    def _of(cls, info: native.DeviceInfo) -> Device:
         return cls(info.device_type, info.protocol, info.variant, info.version)
 
 
@@ -105,19 +122,48 @@ class Spo2Sample:
     time_offset: int
 
 
-def _time(year, month, day, hour, minute, second):
+@dataclass
+class DetectedPort:
+    """What one link gave detect_all: `link` ("usb-hid" or "serial"), `port`
+    (the serial port's name; "" for the USB HID link), `status` (the C
+    interface's BPLINK_PORT_* code) and `status_text` in words, `device` when
+    one answered, else `reason` (why not, in the transport's words)."""
+    link: str
+    port: str
+    status: int
+    status_text: str
+    device: Optional[Device]
+    reason: str
+
+    FOUND = 1
+    SILENT = 2
+    CANNOT_OPEN = 3
+    NOT_PERMITTED = 4
+    GONE = 5
+    STOPPED = 6
+
+    @property
+    def found(self) -> bool:
+        return self.status == DetectedPort.FOUND
+
+
+def _time(year: int, month: int, day: int, hour: int, minute: int, second: int) -> Optional[datetime.datetime]:
     try:
         return datetime.datetime(year, month, day, hour, minute, second)
     except ValueError:
         return None
 
 
+def _text(value: Optional[bytes]) -> str:
+    return (value or b"").decode("utf-8", "replace")
+
+
 # ---------------------------------------------------------------------------
 # Plans: a dictionary with the C struct's field names.
 
-def _plan_to_dict(plan):
-    out = {}
-    for name, _ in native._PLAN_FIELDS:
+def _plan_to_dict(plan: native.Plan) -> Dict[str, Any]:
+    out: Dict[str, Any] = {}
+    for name, _ in native.PLAN_FIELDS:
         value = getattr(plan, name)
         if name in native.PLAN_TEXTS:
             out[name] = value.decode("latin-1")
@@ -130,26 +176,27 @@ def _plan_to_dict(plan):
     return out
 
 
-def _int(value, where):
+def _int(value: Any, where: str) -> int:
     if isinstance(value, bool) or not isinstance(value, int) or not -2**31 <= value < 2**31:
         raise ValueError(f"plan: {where}: expected a whole number, found {value!r}")
     return value
 
 
-def _ints(values, count, where):
+def _ints(values: Any, count: int, where: str) -> List[int]:
     if not isinstance(values, (list, tuple)) or len(values) != count:
         raise ValueError(f"plan: {where}: expected a list of {count} whole numbers, found {values!r}")
     return [_int(v, f"{where}[{i}]") for i, v in enumerate(values)]
 
 
-def _plan_from(plan):
+def _plan_from(plan: Mapping[str, Any]) -> native.Plan:
     """The C plan of a dictionary: the default plan with the fields it
-    names; an unknown field or a wrong value is named."""
-    if not isinstance(plan, dict):
+    names; an unknown field or a value of the wrong kind is named. Whether
+    the device allows the values is the library's check, at upload."""
+    if not isinstance(plan, Mapping):
         raise ValueError(f"plan: expected a dictionary of plan fields, found {type(plan).__name__}")
     out = native.Plan.new()
     native.core().bplink_plan_default(ctypes.byref(out))
-    known = dict(native._PLAN_FIELDS)
+    known = dict(native.PLAN_FIELDS)
     for name, value in plan.items():
         if name not in known:
             raise ValueError(f"plan: {name}: unknown field; the fields are {', '.join(known)}")
@@ -161,7 +208,7 @@ def _plan_from(plan):
                                  f"found {value!r}")
             setattr(out, name, data)
         elif known[name] is native.WarnGroup:
-            if not isinstance(value, dict) or set(value) - {"on", "limits"}:
+            if not isinstance(value, Mapping) or set(value) - {"on", "limits"}:
                 raise ValueError(f"plan: {name}: expected {{'on': 0 or 1, 'limits': [6 numbers]}}, found {value!r}")
             group = getattr(out, name)
             if "on" in value:
@@ -175,7 +222,7 @@ def _plan_from(plan):
     return out
 
 
-def default_plan():
+def default_plan() -> Dict[str, Any]:
     """The plan a device gets when the host changes nothing, as a dictionary."""
     plan = native.Plan.new()
     native.core().bplink_plan_default(ctypes.byref(plan))
@@ -188,12 +235,12 @@ def default_plan():
 class Download:
     """What one download brought: `device`, `sets` (the blood-pressure sets
     the device type fills), `spo2`, `plan` (a dictionary, or None for devices
-    that keep none), `result` (the library's code) and `stopped`."""
+    that keep none), `result` (the library's code: 1 done, 12 stopped by the
+    host, else why it failed part-way), `stopped` and `complete`."""
 
-    def __init__(self, handle, result, stopped):
-        self._handle = ctypes.c_void_p(handle)
+    def __init__(self, handle: int, result: int) -> None:
+        self._handle: Optional[ctypes.c_void_p] = ctypes.c_void_p(handle)
         self.result = result
-        self.stopped = stopped
         lib = native.core()
         info = native.DeviceInfo.new()
         lib.bplink_download_device(self._handle, ctypes.byref(info))
@@ -203,15 +250,15 @@ class Download:
         self.sets = [self._set(lib, i) for i in range(count.value)]
         lib.bplink_download_spo2_count(self._handle, ctypes.byref(count))
         sample = native.Spo2Record.new()
-        self.spo2 = []
+        self.spo2: List[Spo2Sample] = []
         for i in range(count.value):
             lib.bplink_download_spo2(self._handle, i, ctypes.byref(sample))
             self.spo2.append(Spo2Sample(sample.spo2, sample.pulse, sample.time_offset))
         plan = native.Plan.new()
         has_plan = lib.bplink_download_plan(self._handle, ctypes.byref(plan)) == native.OK
-        self.plan = _plan_to_dict(plan) if has_plan else None
+        self.plan: Optional[Dict[str, Any]] = _plan_to_dict(plan) if has_plan else None
 
-    def _set(self, lib, index):
+    def _set(self, lib: Any, index: int) -> DataSet:
         info = native.SetInfo.new()
         lib.bplink_download_set(self._handle, index, ctypes.byref(info))
         out = DataSet(info.mode, info.announced,
@@ -225,39 +272,45 @@ class Download:
         return out
 
     @property
-    def complete(self):
-        return self.result == native.OK and not self.stopped
+    def stopped(self) -> bool:
+        """The host stopped the transfer part-way: the records are those that arrived."""
+        return self.result == native.STOPPED
 
-    def record_count(self):
+    @property
+    def complete(self) -> bool:
+        return self.result == native.OK
+
+    def record_count(self) -> int:
         return sum(len(s.records) for s in self.sets) + len(self.spo2)
 
-    def to_pandas(self):
+    def to_pandas(self) -> Any:
         """The blood-pressure records as a pandas DataFrame, one row per
         record with the set's data mode in column "mode". Needs pandas."""
-        import pandas
+        import pandas  # type: ignore[import]
         rows = [dict(mode=s.mode, **vars(r)) for s in self.sets for r in s.records]
         columns = ["mode"] + list(Record.__dataclass_fields__)
         return pandas.DataFrame(rows, columns=columns)
 
-    def __del__(self):
+    def __del__(self) -> None:
         handle, self._handle = getattr(self, "_handle", None), None
         if handle:
             native.core().bplink_download_free(handle)
 
 
-def report(data, output, format="html", profile=None, night=None):
+def report(data: Download, output: Union[str, "os.PathLike[str]"], format: str = "html",
+           profile: Optional[str] = None, night: Optional[str] = None) -> Optional[Any]:
     """Writes the ambulatory report of a Download (the report library's
     statistics, HTML with charts, JSON or FHIR) to the file `output`. For
     format "json" and "fhir" the parsed document is returned as well."""
     options = native.ReportOptions.new()
-    options.output = str(output).encode()
+    options.output = os.fspath(output).encode()
     options.format = format.encode()
     options.profile = profile.encode() if profile else None
     options.night = night.encode() if night else None
     why = ctypes.create_string_buffer(512)
     r = native.report().bplink_report_write(data._handle, ctypes.byref(options), why, len(why))
     if r != native.OK:
-        reason = why.value.decode(errors="replace").removeprefix("bplink report: ")
+        reason = _text(why.value).removeprefix("bplink report: ")
         raise BplinkError("report", r, reason, code_has_no_words=r == native.CANNOT_START)
     if format in ("json", "fhir"):
         with open(output, encoding="utf-8") as f:
@@ -270,26 +323,68 @@ def report(data, output, format="html", profile=None, night=None):
 
 class Stop:
     """Hand one to download(stop=...) and call request() from any thread: the
-    transfer stops at its next step and keeps what arrived."""
+    transfer stops at its next step, keeps what arrived and comes back with
+    `stopped` set."""
 
-    def __init__(self):
+    def __init__(self) -> None:
         self._lock = threading.Lock()
         self._requested = False
-        self._protocol = None
+        self._protocol: Optional[ctypes.c_void_p] = None
 
-    def request(self):
+    def request(self) -> None:
         with self._lock:
             self._requested = True
             if self._protocol is not None:
                 native.core().bplink_protocol_stop(self._protocol)
 
     @property
-    def requested(self):
+    def requested(self) -> bool:
         return self._requested
 
-    def _attach(self, protocol):
+    def _attach(self, protocol: Optional[ctypes.c_void_p]) -> None:
         with self._lock:
             self._protocol = protocol
+
+
+# ---------------------------------------------------------------------------
+# Detection over every link at once
+
+def detect_all(ports: Optional[Sequence[str]] = None, hid: bool = True,
+               timeout_ms: Optional[int] = None) -> List[DetectedPort]:
+    """Every device connected, and what each other link gave: the USB HID link
+    (unless `hid` is false) and every serial port (`ports`, or every port the
+    machine lists) asked at once, one thread per link inside the library, so
+    eight ports take about as long as one. `timeout_ms`: the serial receive
+    time-out of every probe (default 500; a pty needs 100 to 200)."""
+    options = native.DetectOptions.new()
+    native.core().bplink_detect_options_init(ctypes.byref(options))
+    if ports is not None:
+        names = [os.fsencode(p) for p in ports]
+        array = (ctypes.c_char_p * max(len(names), 1))(*names)  # alive until the call returns
+        options.ports = ctypes.cast(array, ctypes.POINTER(ctypes.c_char_p))
+        options.port_count = len(names)
+    options.probe_hid = 1 if hid else 0
+    if timeout_ms is not None:
+        options.serial_timeout_ms = timeout_ms
+    handle = ctypes.c_void_p()
+    r = native.core().bplink_detect_all(ctypes.byref(options), ctypes.byref(handle))
+    if not handle:
+        raise BplinkError("detect_all", r)
+    try:
+        count = ctypes.c_size_t()
+        native.core().bplink_detection_count(handle, ctypes.byref(count))
+        found = []
+        port = native.DetectedPort.new()
+        for i in range(count.value):
+            native.core().bplink_detection_port(handle, i, ctypes.byref(port))
+            status = port.status
+            found.append(DetectedPort("usb-hid" if port.link == native.LINK_USB_HID else "serial", _text(port.port),
+                                      status, _text(port.status_text),
+                                      Device._of(port.device) if status == DetectedPort.FOUND else None,
+                                      _text(port.reason)))
+        return found
+    finally:
+        native.core().bplink_detection_free(handle)
 
 
 # ---------------------------------------------------------------------------
@@ -299,12 +394,13 @@ class Connection:
     """A link (the machine's, or a simulated device) and the protocol object
     for the device on it. Use it in a `with` block, or close() it."""
 
-    def __init__(self, sim=None, protocol=None, port=None, sim_records=None, sim_pace_ms=0, sim_device_type=0,
-                 sim_silent_after=None):
+    def __init__(self, sim: Optional[str] = None, protocol: Optional[int] = None, port: Optional[str] = None,
+                 timeout_ms: Optional[int] = None, sim_records: Optional[int] = None, sim_pace_ms: int = 0,
+                 sim_device_type: int = 0, sim_silent_after: Optional[int] = None) -> None:
         self._link = ctypes.c_void_p()
         self._protocol = ctypes.c_void_p()
-        self._machine = sim is None
-        self._kind = native.LINK_SERIAL
+        self.device: Optional[Device] = None
+        self.why_none = ""  # why detect() found no device
         if sim is not None:
             options = native.SimOptions.new()
             native.sim().bplink_sim_options_init(ctypes.byref(options), None)
@@ -318,63 +414,61 @@ class Connection:
             why = ctypes.create_string_buffer(300)
             r = native.sim().bplink_sim_link(ctypes.byref(options), ctypes.byref(self._link), why, len(why))
             if r != native.OK:
-                raise BplinkError(f"simulated device {sim!r}", r, why.value.decode(errors="replace"))
-        self._port = port
-        self.device = None
+                raise BplinkError(f"simulated device {sim!r}", r, _text(why.value))
+        else:
+            # The machine's link reaches the USB HID device and the serial
+            # ports (`port` limits the serial search to that one).
+            r = native.core().bplink_link_open(native.LINK_SERIAL, port.encode() if port else None,
+                                               ctypes.byref(self._link))
+            if r != native.OK:
+                raise BplinkError("link", r)
+            if timeout_ms is not None:
+                native.core().bplink_link_timeout(self._link, timeout_ms)
         if protocol is not None:
             self._bind(protocol)
 
-    def _ensure_link(self, kind):
-        if self._machine and (not self._link or self._kind != kind):
-            self._free_link()
-            port = self._port.encode() if (self._port and kind == native.LINK_SERIAL) else None
-            r = native.core().bplink_link_open(kind, port, ctypes.byref(self._link))
-            if r != native.OK:
-                raise BplinkError("link", r)
-            self._kind = kind
-
-    def _bind(self, protocol):
+    def _bind(self, protocol: int) -> None:
         if self._protocol:
             native.core().bplink_protocol_free(self._protocol)
             self._protocol = ctypes.c_void_p()
-        self._ensure_link(native.LINK_USB_HID if 1 <= protocol <= 5 else native.LINK_SERIAL)
         r = native.core().bplink_protocol_new(protocol, self._link, ctypes.byref(self._protocol))
         if r != native.OK:
             raise BplinkError(f"protocol {protocol}", r)
 
-    def _reason(self):
+    def _reason(self) -> str:
         if not self._link:
             return ""
-        text = ctypes.create_string_buffer(300)
+        text = ctypes.create_string_buffer(1024)
         native.core().bplink_link_reason(self._link, text, len(text))
-        return text.value.decode(errors="replace")
+        return _text(text.value)
 
-    def detect(self):
+    def _message(self) -> str:
+        text = ctypes.create_string_buffer(2048)
+        native.core().bplink_protocol_message(self._protocol, text, len(text))
+        return _text(text.value)
+
+    def detect(self) -> Optional[Device]:
         """The device that answers (USB HID first, then the serial ports),
-        or None when none does."""
+        or None when none does (then `why_none` says why each link gave none)."""
         info = native.DeviceInfo.new()
-        link = None if self._machine and not self._port else self._ensure_serial_for_detect()
-        r = native.core().bplink_detect(link, ctypes.byref(info))
-        if r == 11:
+        r = native.core().bplink_detect(self._link, ctypes.byref(info))
+        if r == native.NO_DEVICE:
+            self.why_none = self._reason()
             return None
         if r != native.OK:
             raise BplinkError("detect", r, self._reason())
         self.device = Device._of(info)
         return self.device
 
-    def _ensure_serial_for_detect(self):
-        self._ensure_link(native.LINK_SERIAL)
-        return self._link
-
-    def _ready(self):
+    def _ready(self) -> ctypes.c_void_p:
         if not self._protocol:
             device = self.device or self.detect()
             if device is None:
-                raise BplinkError("detect", 11)
+                raise BplinkError("detect", native.NO_DEVICE, self.why_none)
             self._bind(device.protocol)
         return self._protocol
 
-    def data_modes(self):
+    def data_modes(self) -> List[int]:
         """The data modes the device offers."""
         modes = native.DataModes.new()
         r = native.core().bplink_protocol_data_modes(self._ready(), ctypes.byref(modes))
@@ -382,7 +476,7 @@ class Connection:
             raise BplinkError("data modes", r, self._reason())
         return [m for m in range(native.DATA_MODES) if modes.offered[m] == 1]
 
-    def intervals(self):
+    def intervals(self) -> tuple[List[int], List[int], Dict[str, Any]]:
         """(first list, second list, current plan): what a plan may use."""
         out = native.Intervals.new()
         r = native.core().bplink_protocol_intervals(self._ready(), ctypes.byref(out))
@@ -390,15 +484,17 @@ class Connection:
             raise BplinkError("intervals", r, self._reason())
         return (list(out.interval1[:out.count1]), list(out.interval2[:out.count2]), _plan_to_dict(out.plan))
 
-    def download(self, mode=0, stop: Optional[Stop] = None,
-                 on_progress: Optional[Callable[[int, int, int], None]] = None):
+    def download(self, mode: int = 0, stop: Optional[Stop] = None,
+                 on_progress: Optional[ProgressCallback] = None) -> Download:
         """Downloads in data mode `mode` (0: the first the device offers).
         Raises BplinkError when the transfer failed and nothing arrived; a
-        failure part-way returns what arrived, with `result` telling why."""
+        failure part-way returns what arrived, with `result` telling why,
+        and a stop returns what arrived with `stopped` set. A whole
+        download's progress ends at 100."""
         protocol = self._ready()
-        raised = []
+        raised: List[BaseException] = []
 
-        def tell(_user, progress, state, stage):
+        def tell(_user: Any, progress: int, state: int, stage: int) -> None:
             try:
                 if stop is not None and stop.requested and state == native.STATE_RUNNING:
                     native.core().bplink_protocol_stop(protocol)
@@ -418,96 +514,95 @@ class Connection:
         finally:
             if stop is not None:
                 stop._attach(None)
-            native.core().bplink_protocol_on_progress(protocol, native.PROGRESS_FN(), None)
+            native.core().bplink_protocol_on_progress(protocol, native.PROGRESS_FN(0), None)
         if raised:
             if handle:
                 native.core().bplink_download_free(handle)
             raise raised[0]
-        if not handle:
+        if not handle.value:
             raise BplinkError("download", r, self._reason())
-        data = Download(handle.value, r, stop is not None and stop.requested)
-        if r != native.OK and data.record_count() == 0:
+        data = Download(handle.value, r)
+        if r not in (native.OK, native.STOPPED) and data.record_count() == 0:
             raise BplinkError("download", r, self._reason())
         return data
 
-    def upload(self, plan, mode=0):
+    def upload(self, plan: PlanSource, mode: int = 0) -> None:
         """Writes a plan to the device. `plan` is a plan file as `bplink
         upload` reads it: its JSON text (str or bytes) or its path (a
-        pathlib.Path); or a dictionary of the C plan's fields. Fields not
-        named keep the default plan's values. A plan file is first held to
-        what the device allows (PlanError, naming the field and its allowed
-        values, and nothing is sent); fields it sets that the device does not
-        keep are named in a PlanWarning."""
+        pathlib.Path); or a dictionary of the C plan's fields (fields not
+        named keep the default plan's values). Either is first held to what
+        the device allows, by the library's one check: PlanError, naming the
+        field and its allowed values, and nothing is sent. Fields it sets
+        that the device does not keep are named in a PlanWarning."""
         if isinstance(plan, os.PathLike):
             with open(plan, "rb") as f:
                 plan = f.read()
         if isinstance(plan, (str, bytes)):
             text = plan.encode("utf-8") if isinstance(plan, str) else plan
-            message = ctypes.create_string_buffer(1024)
-            r = native.core().bplink_upload_json(self._ready(), text, mode, message, len(message))
-            said = message.value.decode("utf-8", "replace")
-            if r in (native.CANNOT_START, native.NOT_FOR_DEVICE) and said:
-                raise PlanError("upload", r, said, code_has_no_words=True)
-            if r != native.OK:
-                raise BplinkError("upload", r, said or self._reason())
-            if said:
-                warnings.warn(said, PlanWarning, stacklevel=2)
-            return
-        c_plan = _plan_from(plan)
-        r = native.core().bplink_upload(self._ready(), ctypes.byref(c_plan), mode)
+            r = native.core().bplink_upload_json(self._ready(), text, mode, None, 0)
+        else:
+            c_plan = _plan_from(plan)
+            r = native.core().bplink_upload(self._ready(), ctypes.byref(c_plan), mode)
+        said = self._message()
+        if r in (native.CANNOT_START, native.NOT_FOR_DEVICE) and said:
+            raise PlanError("upload", r, said, code_has_no_words=True)
         if r != native.OK:
-            raise BplinkError("upload", r, self._reason())
+            raise BplinkError("upload", r, said or self._reason())
+        if said:
+            warnings.warn(said, PlanWarning, stacklevel=2)
 
-    def delete(self, mode=0):
+    def delete(self, mode: int = 0) -> None:
         """Deletes the stored measurements (USB HID devices that allow it)."""
         r = native.core().bplink_delete(self._ready(), mode)
         if r != native.OK:
             raise BplinkError("delete", r, self._reason())
 
-    def _free_link(self):
+    def close(self) -> None:
+        if self._protocol:
+            native.core().bplink_protocol_free(self._protocol)
+            self._protocol = ctypes.c_void_p()
         if self._link:
             native.core().bplink_link_free(self._link)
             self._link = ctypes.c_void_p()
 
-    def close(self):
-        if self._protocol:
-            native.core().bplink_protocol_free(self._protocol)
-            self._protocol = ctypes.c_void_p()
-        self._free_link()
-
-    def __enter__(self):
+    def __enter__(self) -> Connection:
         return self
 
-    def __exit__(self, *exc):
+    def __exit__(self, *exc: Any) -> None:
         self.close()
 
-    def __del__(self):
+    def __del__(self) -> None:
         if hasattr(self, "_protocol"):
             self.close()
 
 
-def connect(sim=None, protocol=None, port=None, **sim_options):
+def connect(sim: Optional[str] = None, protocol: Optional[int] = None, port: Optional[str] = None,
+            timeout_ms: Optional[int] = None, **sim_options: Any) -> Connection:
     """A Connection to the machine's device (or `sim`, a simulated device of
     that family: "hid", "kx71", "kv32", "vestra16", "vestra16c", "vestra18").
     `protocol` names the protocol code instead of detecting it; `port`
-    limits the serial search to one port."""
-    return Connection(sim=sim, protocol=protocol, port=port, **sim_options)
+    limits the serial search to one port; `timeout_ms` is the serial receive
+    time-out (default 500; a pty answers at once, 100 to 200 is plenty)."""
+    return Connection(sim=sim, protocol=protocol, port=port, timeout_ms=timeout_ms, **sim_options)
 
 
-def detect(sim=None, port=None):
+def detect(sim: Optional[str] = None, port: Optional[str] = None, timeout_ms: Optional[int] = None) -> Optional[Device]:
     """The connected device, or None."""
-    with connect(sim=sim, port=port) as c:
+    with connect(sim=sim, port=port, timeout_ms=timeout_ms) as c:
         return c.detect()
 
 
-def download(sim=None, protocol=None, port=None, mode=0, stop=None, on_progress=None, **sim_options):
+def download(sim: Optional[str] = None, protocol: Optional[int] = None, port: Optional[str] = None, mode: int = 0,
+             stop: Optional[Stop] = None, on_progress: Optional[ProgressCallback] = None,
+             timeout_ms: Optional[int] = None, **sim_options: Any) -> Download:
     """Detects the device (or uses `protocol`) and downloads what it stored."""
-    with connect(sim=sim, protocol=protocol, port=port, **sim_options) as c:
+    with connect(sim=sim, protocol=protocol, port=port, timeout_ms=timeout_ms, **sim_options) as c:
         return c.download(mode=mode, stop=stop, on_progress=on_progress)
 
 
-def upload(plan, sim=None, protocol=None, port=None, mode=0):
+def upload(plan: PlanSource, sim: Optional[str] = None, protocol: Optional[int] = None, port: Optional[str] = None,
+           mode: int = 0, timeout_ms: Optional[int] = None) -> None:
     """Detects the device (or uses `protocol`) and writes the plan to it: a
     plan file's text or path, or a dictionary (see Connection.upload)."""
-    with connect(sim=sim, protocol=protocol, port=port) as c:
+    with connect(sim=sim, protocol=protocol, port=port, timeout_ms=timeout_ms) as c:
         c.upload(plan, mode=mode)

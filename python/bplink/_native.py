@@ -2,26 +2,43 @@
 
 The structs mirror the header field for field; each begins with struct_size,
 which `new` sets, so the library knows which version of a struct it got.
+
+The libraries are loaded by their versioned names (libbplink.so.0: the ABI
+this package is written for), each in its own namespace (no RTLD_GLOBAL), so
+they never stand in for another library's symbols. Where from: the
+directories BPLINK_LIBRARY_PATH names, else the library directory pkg-config
+gives for bplink, else wherever the system's loader finds them.
 """
+
+from __future__ import annotations
 
 import ctypes
 import os
+import shutil
+import subprocess
 import sys
+from typing import Any, Dict, List, Optional, Sequence, Type, TypeVar
 
 c_int32 = ctypes.c_int32
 
 OK = 1
+IO_FAILED = 5
 CANNOT_START = 9
 NOT_FOR_DEVICE = 10
+NO_DEVICE = 11
+STOPPED = 12
 STATE_RUNNING, STATE_FAILED, STATE_SUCCEEDED, STATE_STOP_REQUESTED = 1, 2, 3, 5
 LINK_USB_HID, LINK_SERIAL = 1, 2
 DATA_MODES = 9
 MAX_INTERVALS = 32
+SOVERSION = 0
+
+_S = TypeVar("_S", bound="_Sized")
 
 
 class _Sized(ctypes.Structure):
     @classmethod
-    def new(cls):
+    def new(cls: Type[_S]) -> _S:
         s = cls()
         s.struct_size = ctypes.sizeof(cls)
         return s
@@ -41,8 +58,8 @@ class WarnGroup(ctypes.Structure):
 
 
 # (name, ctypes type): the plan's fields after struct_size, in the header's order.
-PLAN_TEXTS = {"patient1": 31, "patient2": 12, "patient3": 31, "patient4": 31}
-_PLAN_FIELDS = [(name, ctypes.c_char * size) for name, size in PLAN_TEXTS.items()] + [
+PLAN_TEXTS: Dict[str, int] = {"patient1": 31, "patient2": 12, "patient3": 31, "patient4": 31}
+PLAN_FIELDS: List[tuple[str, Any]] = [(name, ctypes.c_char * size) for name, size in PLAN_TEXTS.items()] + [
     ("patient_values", c_int32 * 2),
     *[(name, c_int32) for name in ("year", "month", "day", "hour", "minute", "second")],
     ("options", c_int32 * 4),
@@ -53,7 +70,7 @@ _PLAN_FIELDS = [(name, ctypes.c_char * size) for name, size in PLAN_TEXTS.items(
 
 
 class Plan(_Sized):
-    _fields_ = [("struct_size", ctypes.c_uint32)] + _PLAN_FIELDS
+    _fields_ = [("struct_size", ctypes.c_uint32)] + PLAN_FIELDS
 
 
 class Intervals(_Sized):
@@ -79,6 +96,16 @@ class Spo2Record(_Sized):
     _fields_ = [("struct_size", ctypes.c_uint32), ("spo2", c_int32), ("pulse", c_int32), ("time_offset", c_int32)]
 
 
+class DetectOptions(_Sized):
+    _fields_ = [("struct_size", ctypes.c_uint32), ("ports", ctypes.POINTER(ctypes.c_char_p)),
+                ("port_count", ctypes.c_size_t), ("probe_hid", c_int32), ("serial_timeout_ms", ctypes.c_uint32)]
+
+
+class DetectedPort(_Sized):
+    _fields_ = [("struct_size", ctypes.c_uint32), ("link", c_int32), ("status", c_int32), ("device", DeviceInfo),
+                ("port", ctypes.c_char_p), ("status_text", ctypes.c_char_p), ("reason", ctypes.c_char_p)]
+
+
 class SimOptions(_Sized):
     _fields_ = [("struct_size", ctypes.c_uint32), ("family", ctypes.c_char_p), ("device_type", c_int32),
                 ("records", c_int32), ("silent_after", c_int32), ("pace_ms", ctypes.c_uint32),
@@ -90,18 +117,24 @@ class ReportOptions(_Sized):
                 ("profile", ctypes.c_char_p), ("night", ctypes.c_char_p)]
 
 
-_CALL = ctypes.WINFUNCTYPE if sys.platform == "win32" else ctypes.CFUNCTYPE
+_CALL = getattr(ctypes, "WINFUNCTYPE", ctypes.CFUNCTYPE) if sys.platform == "win32" else ctypes.CFUNCTYPE
 PROGRESS_FN = _CALL(None, ctypes.c_void_p, ctypes.c_int, ctypes.c_int, ctypes.c_int)
 
 _P = ctypes.POINTER
 _vp = ctypes.c_void_p
-_SIGNATURES = {
+_SIGNATURES: Dict[str, List[Any]] = {
     "bplink_version": [_P(ctypes.c_char_p)],
     "bplink_result_text": [ctypes.c_int, _P(ctypes.c_char_p)],
     "bplink_link_open": [ctypes.c_int, ctypes.c_char_p, _P(_vp)],
     "bplink_link_reason": [_vp, ctypes.c_char_p, ctypes.c_size_t],
+    "bplink_link_timeout": [_vp, ctypes.c_uint32],
     "bplink_link_free": [_vp],
     "bplink_detect": [_vp, _P(DeviceInfo)],
+    "bplink_detect_options_init": [_P(DetectOptions)],
+    "bplink_detect_all": [_P(DetectOptions), _P(_vp)],
+    "bplink_detection_count": [_vp, _P(ctypes.c_size_t)],
+    "bplink_detection_port": [_vp, ctypes.c_size_t, _P(DetectedPort)],
+    "bplink_detection_free": [_vp],
     "bplink_protocol_new": [ctypes.c_int, _vp, _P(_vp)],
     "bplink_protocol_free": [_vp],
     "bplink_protocol_device": [_vp, _P(DeviceInfo)],
@@ -110,6 +143,7 @@ _SIGNATURES = {
     "bplink_protocol_on_progress": [_vp, PROGRESS_FN, _vp],
     "bplink_protocol_progress": [_vp, _P(ctypes.c_int), _P(ctypes.c_int), _P(ctypes.c_int)],
     "bplink_protocol_stop": [_vp],
+    "bplink_protocol_message": [_vp, ctypes.c_char_p, ctypes.c_size_t],
     "bplink_download_run": [_vp, ctypes.c_int, _P(_vp)],
     "bplink_upload": [_vp, _P(Plan), ctypes.c_int],
     "bplink_upload_json": [_vp, ctypes.c_char_p, ctypes.c_int, ctypes.c_char_p, ctypes.c_size_t],
@@ -129,33 +163,55 @@ _SIGNATURES = {
 }
 
 
-def _file_names(stem):
+def file_names(stem: str) -> List[str]:
+    """The names the library `stem` has on this system, the versioned one."""
     if sys.platform == "win32":
         return [f"lib{stem}.dll", f"{stem}.dll"]
     if sys.platform == "darwin":
-        return [f"lib{stem}.dylib"]
-    return [f"lib{stem}.so", f"lib{stem}.so.0"]
+        return [f"lib{stem}.{SOVERSION}.dylib"]
+    return [f"lib{stem}.so.{SOVERSION}"]
 
 
-def _load(stem):
-    """The library `stem` from BPLINK_LIBRARY_PATH (a path list), else where
-    the system's loader finds it. None when it is nowhere."""
-    tried = []
-    for directory in filter(None, os.environ.get("BPLINK_LIBRARY_PATH", "").split(os.pathsep)):
-        for name in _file_names(stem):
+def _pkg_config_libdir() -> Optional[str]:
+    """The library directory pkg-config names for bplink, if it knows one."""
+    pkg_config = shutil.which("pkg-config")
+    if pkg_config is None:
+        return None
+    try:
+        found = subprocess.run([pkg_config, "--variable=libdir", "bplink"], capture_output=True, text=True,
+                               timeout=10, check=False)
+    except (OSError, subprocess.SubprocessError):
+        return None
+    libdir = found.stdout.strip()
+    return libdir if found.returncode == 0 and libdir else None
+
+
+def search_path() -> List[str]:
+    """The directories looked in before the system's loader, in order."""
+    given = [d for d in os.environ.get("BPLINK_LIBRARY_PATH", "").split(os.pathsep) if d]
+    if given:
+        return given
+    libdir = _pkg_config_libdir()
+    return [libdir] if libdir else []
+
+
+def _load(stem: str, directories: Sequence[str]) -> Optional[ctypes.CDLL]:
+    """The library `stem` from `directories`, else where the system's loader
+    finds it. None when it is nowhere."""
+    for directory in directories:
+        for name in file_names(stem):
             path = os.path.join(directory, name)
             if os.path.exists(path):
-                return ctypes.CDLL(path, mode=ctypes.RTLD_GLOBAL)
-            tried.append(path)
-    for name in _file_names(stem):
+                return ctypes.CDLL(path)
+    for name in file_names(stem):
         try:
-            return ctypes.CDLL(name, mode=ctypes.RTLD_GLOBAL)
+            return ctypes.CDLL(name)
         except OSError:
-            tried.append(name)
+            pass
     return None
 
 
-def _declare(lib):
+def _declare(lib: ctypes.CDLL) -> ctypes.CDLL:
     for name, args in _SIGNATURES.items():
         function = getattr(lib, name, None)
         if function is not None:
@@ -167,19 +223,19 @@ def _declare(lib):
 class _Libraries:
     """libbplink, and the simulated devices and the report, loaded when first used."""
 
-    def __init__(self):
-        self._loaded = {}
+    def __init__(self) -> None:
+        self._loaded: Dict[str, Optional[ctypes.CDLL]] = {}
 
-    def get(self, stem, purpose):
+    def get(self, stem: str, purpose: str) -> Any:
         if stem not in self._loaded:
             if stem != "bplink":
-                self.get("bplink", "the library")  # the companions need the same libbplink
-            lib = _load(stem)
+                self.get("bplink", "the library")  # the companions need the same libbplink, loaded first
+            lib = _load(stem, search_path())
             self._loaded[stem] = _declare(lib) if lib is not None else None
         lib = self._loaded[stem]
         if lib is None:
-            where = os.environ.get("BPLINK_LIBRARY_PATH") or "the system's library path"
-            raise OSError(f"{purpose} needs lib{stem} ({', '.join(_file_names(stem))}), which is not in {where}; "
+            where = os.pathsep.join(search_path()) or "the system's library path"
+            raise OSError(f"{purpose} needs lib{stem} ({', '.join(file_names(stem))}), which is not in {where}; "
                           "set BPLINK_LIBRARY_PATH to the directories that hold it")
         return lib
 
@@ -187,13 +243,13 @@ class _Libraries:
 libraries = _Libraries()
 
 
-def core():
+def core() -> Any:
     return libraries.get("bplink", "the library")
 
 
-def sim():
+def sim() -> Any:
     return libraries.get("bplink_sim_c", "a simulated device")
 
 
-def report():
+def report() -> Any:
     return libraries.get("bplink_report_c", "the report")

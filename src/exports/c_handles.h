@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 struct bplink_link {
   int kind = 0;                      // BPLINK_LINK_USB_HID, BPLINK_LINK_SERIAL, or 0 for the host's own
@@ -18,6 +19,10 @@ struct bplink_link {
   std::unique_ptr<CDevice> device;
   bplink_link_ops ops{};             // the host's own link
   void* user = nullptr;
+  // Why the last operation on the link found no device, when the device
+  // itself cannot tell (a serial search leaves the ports it drops unopened);
+  // empty otherwise. bplink_link_reason prefers it to the device's own.
+  std::string reason;
 
   bplink_link() = default;
   bplink_link(const bplink_link&) = delete;
@@ -68,19 +73,33 @@ inline void CopyText(const std::string& text, char* out, std::size_t size) {
 // The device that talks through the link, for a protocol object.
 CDevice& LinkDevice(bplink_link& link);
 
+// A port name the host gave, as the library holds it.
+std::wstring Wide(const char* text);
+
 // While alive, limits the process's port search to the link's port (a
 // serial link opened on one port); otherwise does nothing.
 class PortScope {
  public:
   explicit PortScope(const bplink_link& link);
+  // Limits it to `ports`, in their order.
+  explicit PortScope(std::vector<std::wstring> ports);
   ~PortScope();
   PortScope(const PortScope&) = delete;
   PortScope& operator=(const PortScope&) = delete;
 
  private:
+  void Limit(std::vector<std::wstring> ports);
+
   std::unique_ptr<Env> env_;
   Env* previous_ = nullptr;
 };
+
+// After an operation on the link ended with `result`: when no device or
+// port could be had, why, in the words the program uses too (each serial
+// port and why it cannot be opened; the USB HID link's own reason). Call it
+// while the link's PortScope is alive. Clears the reason of an earlier
+// operation otherwise.
+void NoteWhyNoDevice(bplink_link& link, int result);
 
 void ToC(const tag_SUPPORT_PROTOCOL& in, bplink_device_info& out);
 void ToC(const _BP_TRANSPORT_INFO& in, bplink_plan& out);

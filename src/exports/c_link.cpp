@@ -4,6 +4,9 @@
 #include <string>
 #include <vector>
 
+#include <bplink/transport/machine_links.h>
+#include <bplink/transport/port_check.h>
+
 #include "exports/c_handles.h"
 #include "transport/link_error.h"
 
@@ -33,15 +36,30 @@ class HostLink : public CDevice {
   void* user_;
 };
 
-// The port search of a link opened on one serial port.
-class OnePortEnv : public EnvWrapper {
+// The port search limited to the ports a host named.
+class ListedPortsEnv : public EnvWrapper {
  public:
-  OnePortEnv(Env* target, std::wstring name) : EnvWrapper(target), name_(std::move(name)) {}
-  std::vector<std::wstring> ComPortNames() override { return {name_}; }
+  ListedPortsEnv(Env* target, std::vector<std::wstring> names) : EnvWrapper(target), names_(std::move(names)) {}
+  std::vector<std::wstring> ComPortNames() override { return names_; }
 
  private:
-  std::wstring name_;
+  std::vector<std::wstring> names_;
 };
+
+// Why the USB HID link gave no device to detection, which asked it with a
+// device of its own: the link's open, made again.
+std::string WhyNoHidDevice() {
+  CDevice_HID hid;
+  std::string why = "no device answered the device-information request";
+  if (hid.Open(0) != 0) {
+    hid.Close();
+    return why;
+  }
+  const std::string& text = hid.GetLastLinkError().text;
+  return text.empty() ? why : why + " (" + text + ")";
+}
+
+}  // namespace
 
 std::wstring Wide(const char* text) {
   std::wstring out;
@@ -49,14 +67,31 @@ std::wstring Wide(const char* text) {
   return out;
 }
 
-}  // namespace
-
 CDevice& LinkDevice(bplink_link& link) { return *link.device; }
 
+void NoteWhyNoDevice(bplink_link& link, int result) {
+  link.reason.clear();
+  if (link.kind == 0) return;  // the host's own link says why itself
+  if (result == kResultNoDevice) {
+    link.reason = "USB HID: " + WhyNoHidDevice() + "; serial ports: " + WhyNoComPort(CheckComPorts());
+  } else if (result == kResultNoLink) {
+    // A serial search says more about every port than its last probe did;
+    // a HID open that failed says why itself.
+    const auto& machine = static_cast<const MachineLinks&>(*link.device);
+    if (link.kind == BPLINK_LINK_SERIAL || machine.LastError().text.empty())
+      link.reason = WhyNoComPort(CheckComPorts());
+  }
+}
+
 PortScope::PortScope(const bplink_link& link) {
-  if (!link.port) return;
+  if (link.port) Limit({*link.port});
+}
+
+PortScope::PortScope(std::vector<std::wstring> ports) { Limit(std::move(ports)); }
+
+void PortScope::Limit(std::vector<std::wstring> ports) {
   previous_ = CurrentEnv();
-  env_ = std::make_unique<OnePortEnv>(previous_, *link.port);
+  env_ = std::make_unique<ListedPortsEnv>(previous_, std::move(ports));
   SetEnv(env_.get());
 }
 
@@ -102,9 +137,9 @@ BPLINK_C_API int BPLINK_C_CALL bplink_link_open(int kind, const char* port, bpli
     auto link = std::make_unique<bplink_link>();
     link->kind = kind;
     if (kind == BPLINK_LINK_USB_HID && port == nullptr) {
-      link->device = std::make_unique<CDevice_HID>();
+      link->device = std::make_unique<bplink::MachineLinks>(false);
     } else if (kind == BPLINK_LINK_SERIAL) {
-      link->device = std::make_unique<CDevice_COM>();
+      link->device = std::make_unique<bplink::MachineLinks>(true);
       if (port != nullptr) link->port = bplink::capi::Wide(port);
     } else {
       return bplink::kResultCannotStart;
@@ -134,8 +169,18 @@ BPLINK_C_API int BPLINK_C_CALL bplink_link_reason(const bplink_link* link, char*
       if (link->ops.reason != nullptr) link->ops.reason(link->user, text, size);
       text[size - 1] = '\0';
     } else {
-      bplink::capi::CopyText(bplink::LastLinkError(*link->device).text, text, size);
+      const auto& machine = static_cast<const bplink::MachineLinks&>(*link->device);
+      bplink::capi::CopyText(link->reason.empty() ? machine.LastError().text : link->reason, text, size);
     }
+    return bplink::kResultOk;
+  });
+}
+
+BPLINK_C_API int BPLINK_C_CALL bplink_link_timeout(bplink_link* link, uint32_t milliseconds) {
+  return Guard([&]() -> int {
+    if (link == nullptr) return bplink::kResultCannotStart;
+    if (link->kind == 0) return bplink::kResultNotForDevice;
+    static_cast<bplink::MachineLinks&>(*link->device).SetRecvTimeout(milliseconds);
     return bplink::kResultOk;
   });
 }
@@ -147,9 +192,7 @@ BPLINK_C_API int BPLINK_C_CALL bplink_link_free(bplink_link* link) {
   });
 }
 
-// Detection one link after the other on the caller's thread (CSelectProtocol):
-// the library starts no threads, so the concurrent detection over every link
-// stays with the companion library that owns its workers.
+// Detection one link after the other on the caller's thread (CSelectProtocol).
 BPLINK_C_API int BPLINK_C_CALL bplink_detect(bplink_link* link, bplink_device_info* info) {
   return Guard([&]() -> int {
     if (!Fits(info)) return bplink::kResultCannotStart;
@@ -157,13 +200,13 @@ BPLINK_C_API int BPLINK_C_CALL bplink_detect(bplink_link* link, bplink_device_in
     CSelectProtocol select;
     if (link != nullptr) {
       scope.emplace(*link);
-      // A machine link is one kind of device; detection asks both kinds,
-      // so it brings its own devices unless the link is the host's.
-      if (link->kind == 0) select.SetDevice(link->device.get());
+      // A machine link reaches both kinds of device, with its time-out.
+      select.SetDevice(link->device.get());
     }
     tag_SUPPORT_PROTOCOL found;
     const int r = select.OnTestProtocol(found);
     if (r == bplink::kResultOk) bplink::capi::ToC(found, *info);
+    if (link != nullptr) bplink::capi::NoteWhyNoDevice(*link, r);
     return r;
   });
 }

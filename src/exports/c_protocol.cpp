@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <atomic>
 #include <iterator>
+#include <string>
 
-#include <bplink/plan/plan_file.h>
+#include <bplink/plan/plan_check.h>
 
 #include "exports/c_handles.h"
 
@@ -52,13 +53,29 @@ struct bplink_protocol {
   bplink_progress_fn callback = nullptr;
   void* user = nullptr;
   int told[3] = {-1, -1, -1};  // what the callback was last given
+  // The host's stop request as this handle saw it: `running` while one of
+  // its operations runs, `stop_asked` once bplink_protocol_stop came during
+  // it. That, not what the transfer brought, is how a stopped transfer is
+  // told from a whole one.
+  std::atomic<bool> running{false};
+  std::atomic<bool> stop_asked{false};
+  // What the last upload's check said (bplink_protocol_message).
+  std::string message;
 
   int Read(const int& value) const { return std::atomic_ref<int>(const_cast<int&>(value)).load(); }
   int Stage() const {
     return std::atomic_ref<enum_TransportType>(const_cast<enum_TransportType&>(stage)).load();
   }
 
+  // Called after every device call of a transfer, on its thread. A transfer
+  // writes "running" at its start, over a stop that came just before: the
+  // request is made again until the transfer reads it.
   void Notify() {
+    if (stop_asked.load()) {
+      std::atomic_ref<int> now(state);
+      int running_state = bplink::kStateRunning;
+      now.compare_exchange_strong(running_state, bplink::kStateStopRequested);
+    }
     if (callback == nullptr) return;
     const int now[3] = {Read(progress), Read(state), Stage()};
     if (std::equal(std::begin(now), std::end(now), std::begin(told))) return;
@@ -81,13 +98,46 @@ namespace {
 using bplink::capi::Fits;
 using bplink::capi::Guard;
 
+// One operation of a handle, from its first exchange to its last: while it
+// lives a stop request counts. A request left from before it is dropped.
+class Operation {
+ public:
+  explicit Operation(bplink_protocol& p) : p_(p) {
+    p_.stop_asked.store(false);
+    std::atomic_ref<int> state(p_.state);
+    int stale = bplink::kStateStopRequested;
+    state.compare_exchange_strong(stale, 0);
+    p_.running.store(true);
+  }
+  ~Operation() { p_.running.store(false); }
+  Operation(const Operation&) = delete;
+  Operation& operator=(const Operation&) = delete;
+
+  bool Stopped() const { return p_.stop_asked.load(); }
+
+ private:
+  bplink_protocol& p_;
+};
+
+// What a transfer is, for how it ends.
+enum class Kind {
+  kQuery,      // what the device offers: no progress of its own, never stopped
+  kUpload,     // a plan, once started, goes whole or fails: a stop is not heard
+  kStoppable,  // a download or delete, which the host may stop part-way
+};
+
 // Runs one transfer with the link's port search, and tells the callback how
-// it ended.
+// it ended. A whole transfer ends at progress 100, whatever the family's
+// count reached; one the host stopped answers kResultStopped, whatever the
+// family answered (the records that arrived stay in the protocol object).
 template <typename Body>
-int Transfer(bplink_protocol& p, Body body) {
+int Transfer(bplink_protocol& p, const Operation& operation, Kind kind, Body body) {
   bplink::capi::PortScope scope(*p.link);
   p.told[0] = p.told[1] = p.told[2] = -1;
-  const int r = body();
+  int r = body();
+  bplink::capi::NoteWhyNoDevice(*p.link, r);
+  if (kind == Kind::kStoppable && operation.Stopped()) r = bplink::kResultStopped;
+  if (kind != Kind::kQuery && r == bplink::kResultOk) std::atomic_ref<int>(p.progress).store(100);
   p.Notify();
   return r;
 }
@@ -97,7 +147,9 @@ int Transfer(bplink_protocol& p, Body body) {
 int ChosenMode(bplink_protocol& p, int mode) {
   if (mode != DATAMODE_NONE) return mode;
   bplink::capi::PortScope scope(*p.link);
-  return p.FirstMode();
+  const int first = p.FirstMode();
+  if (first < 0) bplink::capi::NoteWhyNoDevice(*p.link, -first);
+  return first;
 }
 
 // The mode of an upload: the one asked for, or the first one offered. The
@@ -107,6 +159,30 @@ int ChosenMode(bplink_protocol& p, int mode) {
 int UploadMode(bplink_protocol& p, int mode) {
   const int first = ChosenMode(p, DATAMODE_NONE);
   return first < 0 || mode == DATAMODE_NONE ? first : mode;
+}
+
+// Every upload, from a struct or a plan file's text: the plan is held to
+// what the device allows (the one check, plan::HoldToDevice) and sent only
+// when it passed. The check's words go to the handle's message.
+int Upload(bplink_protocol& p, const _BP_TRANSPORT_INFO& plan, int mode, bplink::plan::UploadConsent consent) {
+  namespace plan_check = bplink::plan;
+  const Operation operation(p);
+  const int chosen = UploadMode(p, mode);
+  if (chosen < 0) return -chosen;
+  if (chosen == DATAMODE_NONE) return bplink::kResultNotForDevice;
+  plan_check::PlanCheck check;
+  Transfer(p, operation, Kind::kQuery, [&] {
+    check = plan_check::HoldToDevice(*p.object, *p.family, chosen, plan, "plan");
+    return check.result;
+  });
+  if (!check.MaySend(consent)) {
+    p.message = check.Refusal();
+    return check.result != bplink::kResultOk ? check.result : bplink::kResultNotForDevice;
+  }
+  p.message = check.DroppedNote();
+  p.object->SetUpLoadData(plan);
+  return Transfer(p, operation, Kind::kUpload,
+                  [&] { return p.object->PC_Upload(static_cast<enum_DataMode>(chosen)); });
 }
 
 }  // namespace
@@ -153,7 +229,9 @@ BPLINK_C_API int BPLINK_C_CALL bplink_protocol_data_modes(bplink_protocol* proto
   return Guard([&]() -> int {
     if (protocol == nullptr || !Fits(modes)) return bplink::kResultCannotStart;
     int flags[kDataModeCount] = {};
-    const int r = Transfer(*protocol, [&] { return protocol->object->GetDownLoadDataMode(flags); });
+    const Operation operation(*protocol);
+    const int r =
+        Transfer(*protocol, operation, Kind::kQuery, [&] { return protocol->object->GetDownLoadDataMode(flags); });
     std::copy(std::begin(flags), std::end(flags), modes->offered);
     return r;
   });
@@ -163,7 +241,9 @@ BPLINK_C_API int BPLINK_C_CALL bplink_protocol_intervals(bplink_protocol* protoc
   return Guard([&]() -> int {
     if (protocol == nullptr || !Fits(out)) return bplink::kResultCannotStart;
     _UPLOAD_NEEDED_DATA needed;
-    const int r = Transfer(*protocol, [&] { return protocol->object->PC_DownloadBPInfoTimeInterval(needed); });
+    const Operation operation(*protocol);
+    const int r = Transfer(*protocol, operation, Kind::kQuery,
+                           [&] { return protocol->object->PC_DownloadBPInfoTimeInterval(needed); });
     const auto copy = [](const std::vector<int>& from, int32_t* to, int32_t& count) {
       count = static_cast<int32_t>(std::min<std::size_t>(from.size(), BPLINK_MAX_INTERVALS));
       std::copy_n(from.begin(), count, to);
@@ -200,6 +280,8 @@ BPLINK_C_API int BPLINK_C_CALL bplink_protocol_progress(const bplink_protocol* p
 BPLINK_C_API int BPLINK_C_CALL bplink_protocol_stop(bplink_protocol* protocol) {
   return Guard([&]() -> int {
     if (protocol == nullptr) return bplink::kResultCannotStart;
+    if (!protocol->running.load()) return bplink::kResultOk;  // nothing runs: nothing to stop
+    protocol->stop_asked.store(true);
     std::atomic_ref<int>(protocol->state).store(bplink::kStateStopRequested);
     return bplink::kResultOk;
   });
@@ -208,14 +290,24 @@ BPLINK_C_API int BPLINK_C_CALL bplink_protocol_stop(bplink_protocol* protocol) {
 BPLINK_C_API int BPLINK_C_CALL bplink_download_run(bplink_protocol* protocol, int mode, bplink_download** out) {
   return Guard([&]() -> int {
     if (protocol == nullptr || out == nullptr) return bplink::kResultCannotStart;
+    const Operation operation(*protocol);
     const int chosen = ChosenMode(*protocol, mode);
     if (chosen < 0) return -chosen;
     if (chosen == DATAMODE_NONE) return bplink::kResultNotForDevice;
-    const int r = Transfer(*protocol, [&] { return protocol->object->PC_Download(static_cast<enum_DataMode>(chosen)); });
     auto download = std::make_unique<bplink_download>();
     download->mode = chosen;
+    protocol->object->GetCurDeviceInfo(download->device);
+    if (operation.Stopped()) {  // while the device was asked for its modes: nothing downloaded
+      download->result = bplink::kResultStopped;
+      download->stopped = true;
+      *out = download.release();
+      return bplink::kResultStopped;
+    }
+    const int r = Transfer(*protocol, operation, Kind::kStoppable, [&] {
+      return protocol->object->PC_Download(static_cast<enum_DataMode>(chosen));
+    });
     download->result = r;
-    download->stopped = std::atomic_ref<int>(protocol->state).load() == bplink::kStateStopRequested;
+    download->stopped = r == bplink::kResultStopped;
     download->downloaded_at = bplink::CurrentEnv()->LocalTime();
     const int copied = protocol->object->GetDownLoadData(&download->data);
     protocol->object->GetCurDeviceInfo(download->device);
@@ -227,61 +319,46 @@ BPLINK_C_API int BPLINK_C_CALL bplink_download_run(bplink_protocol* protocol, in
 BPLINK_C_API int BPLINK_C_CALL bplink_upload(bplink_protocol* protocol, const bplink_plan* plan, int mode) {
   return Guard([&]() -> int {
     if (protocol == nullptr || !Fits(plan)) return bplink::kResultCannotStart;
-    const int chosen = UploadMode(*protocol, mode);
-    if (chosen < 0) return -chosen;
-    if (chosen == DATAMODE_NONE) return bplink::kResultNotForDevice;
-    protocol->object->SetUpLoadData(bplink::capi::FromC(*plan));
-    return Transfer(*protocol, [&] { return protocol->object->PC_Upload(static_cast<enum_DataMode>(chosen)); });
+    protocol->message.clear();
+    return Upload(*protocol, bplink::capi::FromC(*plan), mode, bplink::plan::UploadConsent::kWarningsNotAccepted);
   });
 }
 
 BPLINK_C_API int BPLINK_C_CALL bplink_upload_json(bplink_protocol* protocol, const char* plan_json, int mode,
                                                   char* message, size_t size) {
-  namespace plan = bplink::plan;
   bplink::capi::CopyText("", message, size);
   return Guard([&]() -> int {
     if (protocol == nullptr || plan_json == nullptr) return bplink::kResultCannotStart;
-    const auto refuse = [&](const std::string& why, int result) {
-      bplink::capi::CopyText(why, message, size);
-      return result;
-    };
-    _BP_TRANSPORT_INFO sent;
+    protocol->message.clear();
+    int r = bplink::kResultCannotStart;
     try {
-      sent = plan::ReadPlanText(plan_json, "plan");
-    } catch (const plan::PlanError& e) {
-      return refuse(e.what(), bplink::kResultCannotStart);
+      const _BP_TRANSPORT_INFO plan = bplink::plan::ReadPlanText(plan_json, "plan");
+      r = Upload(*protocol, plan, mode, bplink::plan::UploadConsent::kWarningsNotAccepted);
+    } catch (const bplink::plan::PlanError& e) {
+      protocol->message = e.what();
     }
-    const int chosen = UploadMode(*protocol, mode);
-    if (chosen < 0) return -chosen;
-    if (chosen == DATAMODE_NONE) return bplink::kResultNotForDevice;
-    // What the device allows; the serial families answer with the library's
-    // list and "not for this device". The query may leave the device's own
-    // plan in the object, so the plan is handed over after it.
-    _UPLOAD_NEEDED_DATA allowed;
-    const int asked = Transfer(*protocol, [&] { return protocol->object->PC_DownloadBPInfoTimeInterval(allowed); });
-    if (asked != bplink::kResultOk && asked != bplink::kResultNotForDevice) return asked;
-    tag_SUPPORT_PROTOCOL device;
-    protocol->object->GetCurDeviceInfo(device);
-    const plan::FieldNames kept = plan::KeptFields(*protocol->family, device, chosen);
-    if (kept.empty()) return refuse("this device keeps no plan", bplink::kResultNotInFamily);
-    try {
-      plan::CheckAllowed(sent, allowed, kept, "plan");
-    } catch (const plan::PlanError& e) {
-      return refuse(e.what(), bplink::kResultNotForDevice);
-    }
-    const plan::FieldNames dropped = plan::Without(plan::FieldsSet(sent), kept);
-    if (!dropped.empty()) bplink::capi::CopyText("the device does not keep " + plan::Join(dropped), message, size);
-    protocol->object->SetUpLoadData(sent);
-    return Transfer(*protocol, [&] { return protocol->object->PC_Upload(static_cast<enum_DataMode>(chosen)); });
+    bplink::capi::CopyText(protocol->message, message, size);
+    return r;
+  });
+}
+
+BPLINK_C_API int BPLINK_C_CALL bplink_protocol_message(const bplink_protocol* protocol, char* text, size_t size) {
+  return Guard([&]() -> int {
+    if (protocol == nullptr || text == nullptr || size == 0) return bplink::kResultCannotStart;
+    bplink::capi::CopyText(protocol->message, text, size);
+    return bplink::kResultOk;
   });
 }
 
 BPLINK_C_API int BPLINK_C_CALL bplink_delete(bplink_protocol* protocol, int mode) {
   return Guard([&]() -> int {
     if (protocol == nullptr) return bplink::kResultCannotStart;
+    const Operation operation(*protocol);
     const int chosen = ChosenMode(*protocol, mode);
     if (chosen < 0) return -chosen;
-    return Transfer(*protocol, [&] { return protocol->object->PC_Delete(static_cast<enum_DataMode>(chosen)); });
+    if (operation.Stopped()) return bplink::kResultStopped;  // nothing deleted
+    return Transfer(*protocol, operation, Kind::kStoppable,
+                    [&] { return protocol->object->PC_Delete(static_cast<enum_DataMode>(chosen)); });
   });
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <bplink/plan/plan_file.h>
+
 #include "exports/c_handles.h"
 
 namespace bplink::capi {
@@ -39,7 +41,9 @@ std::vector<std::pair<int, const _BP_DATASET*>> SetsOf(const bplink_download& d)
 
 }  // namespace
 
-void ToC(const _BP_TRANSPORT_INFO& in, bplink_plan& out) {
+void ToC(const _BP_TRANSPORT_INFO& device_plan, bplink_plan& out) {
+  // "None" as the header spells it, whatever the device sent for it.
+  const _BP_TRANSPORT_INFO in = plan::WithNoneSpelledOut(device_plan);
   CopyField(in.szPatientInfo1, out.patient1);
   CopyField(in.szPatientInfo2, out.patient2);
   CopyField(in.szPatientInfo3, out.patient3);

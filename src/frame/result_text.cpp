@@ -17,6 +17,7 @@ const char* ResultText(int result) {
     case kResultCannotStart: return "the operation cannot start (no device, no state variable, or data mode 0)";
     case kResultNotForDevice: return "the data could not be decoded, or the request does not suit this device";
     case kResultNoDevice: return "no device found";
+    case kResultStopped: return "stopped by the host; what had arrived is kept";
     default: return "unknown result";
   }
 }

@@ -48,4 +48,17 @@ constexpr bool HoldsPatientInfo(int deviceType, int version) {
   return deviceType == kDeviceAmbulatory && version >= kVersionPatientInfo;
 }
 
+// Recorders keep a table of the intervals they accept from version byte 3
+// on, except version 6, and type 2 devices always; the interval query then
+// reads the device's plan with it. The others accept a fixed list, and the
+// query reads no plan.
+inline constexpr int kRecorderTableVersion = 3;
+inline constexpr int kRecorderVersionWithoutTable = 6;
+
+constexpr bool KeepsIntervalTable(int deviceType, int version) {
+  if (deviceType == kDeviceType2) return true;
+  return deviceType == kDeviceAmbulatory && version >= kRecorderTableVersion &&
+         version != kRecorderVersionWithoutTable;
+}
+
 }  // namespace bplink::hid

@@ -32,19 +32,9 @@ constexpr std::array<int, 5> kRecorderNightIntervals{15, 30, 60, 120, 240};
 // A device that keeps a plan but answers no table.
 constexpr std::array<int, 9> kNoTableIntervals{15, 20, 30, 40, 60, 90, 120, 180, 240};
 
-// Recorders keep an interval table from version byte 3 on, except version 6.
-constexpr BYTE kRecorderTableVersion = 3;
-constexpr BYTE kRecorderVersionWithoutTable = 6;
-
 template <std::size_t N>
 std::vector<int> List(const std::array<int, N>& list) {
   return {list.begin(), list.end()};
-}
-
-bool KeepsIntervalTable(int deviceType, BYTE versionByte) {
-  if (deviceType == bplink::kDeviceType2) return true;
-  return deviceType == bplink::kDeviceAmbulatory && versionByte >= kRecorderTableVersion &&
-         versionByte != kRecorderVersionWithoutTable;
 }
 
 }  // namespace

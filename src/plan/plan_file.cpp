@@ -21,6 +21,7 @@ constexpr int kWordMax = 0xFFFF;
 constexpr int kIntervalMax = 240;
 constexpr int kHoursPerDay = 24, kMinutesPerHour = 60;
 constexpr int kUnset = 0xFF;  // what a device sends for "none"
+constexpr int kNoTime = -1;   // how the interfaces spell "none" for a time
 constexpr int kPatientTexts = 4;
 constexpr int kPatientValues = 2;
 constexpr int kOptions = 4;
@@ -326,6 +327,10 @@ FieldNames KeptFields(const Family& family, const tag_SUPPORT_PROTOCOL& device, 
   return kept;
 }
 
+bool IntervalQueryReadsPlan(const Family& family, const tag_SUPPORT_PROTOCOL& device) {
+  return family.link == LinkKind::kUsbHid && hid::KeepsIntervalTable(device.nDeviceType, device.nVersion);
+}
+
 FieldNames ReadBackFields(const Family& family, const tag_SUPPORT_PROTOCOL& device, int mode) {
   const FieldNames kept = KeptFields(family, device, mode);
   if (family.link != LinkKind::kUsbHid) return kept;
@@ -363,22 +368,75 @@ std::string Join(const FieldNames& fields) {
   return text;
 }
 
-void CheckAllowed(const _BP_TRANSPORT_INFO& plan, const _UPLOAD_NEEDED_DATA& allowed, const FieldNames& kept,
-                  const std::string& name) {
+_BP_TRANSPORT_INFO WithNoneSpelledOut(const _BP_TRANSPORT_INFO& plan) {
+  _BP_TRANSPORT_INFO out = plan;
+  const bool no_window = Extra(plan) == "none";
+  for (int* interval : {&out.nPeriod1Interval, &out.nPeriod2Interval, &out.nExtraInterval})
+    *interval = Interval(*interval);
+  if (no_window) {
+    out.nExtraStartHour = out.nExtraStartMinute = out.nExtraEndHour = out.nExtraEndMinute = kNoTime;
+    out.nExtraInterval = 0;
+  }
+  return out;
+}
+
+std::vector<std::string> OutOfRange(const _BP_TRANSPORT_INFO& p, const std::string& name) {
+  std::vector<std::string> refused;
+  // "FIELD: [WHAT ]VALUE is out of range LOW..HIGH"
+  const auto within = [&](const std::string& field, const std::string& what, int value, int low, int high) {
+    if (value < low || value > high)
+      refused.push_back(name + ": " + field + ": " + what + std::to_string(value) + " is out of range " +
+                        std::to_string(low) + ".." + std::to_string(high));
+  };
+  const auto number = [&](const std::string& field, int value, int low, int high) {
+    within(field, "", value, low, high);
+  };
+  const auto clock = [&](const std::string& field, int hour, int minute) {
+    within(field, "hour ", hour, 0, kHoursPerDay - 1);
+    within(field, "minute ", minute, 0, kMinutesPerHour - 1);
+  };
+  number("patient_values[0]", p.nPatientInfo5, 0, kByteMax);
+  number("patient_values[1]", p.nPatientInfo6, 0, kByteMax);
+  clock("period1.start", p.nPeriod1Hour, p.nPeriod1Minute);
+  number("period1.interval", Interval(p.nPeriod1Interval), 0, kIntervalMax);
+  clock("period2.start", p.nPeriod2Hour, p.nPeriod2Minute);
+  number("period2.interval", Interval(p.nPeriod2Interval), 0, kIntervalMax);
+  if (Extra(p) != "none") {
+    clock("extra.start", p.nExtraStartHour, p.nExtraStartMinute);
+    clock("extra.end", p.nExtraEndHour, p.nExtraEndMinute);
+    number("extra.interval", p.nExtraInterval, 1, kIntervalMax);
+  }
+  const int options[kOptions] = {p.nOption1, p.nOption2, p.nOption3, p.nOption4};
+  for (int i = 0; i < kOptions; ++i)
+    number("options[" + std::to_string(i) + "]", options[i], 0, i == 2 ? kWordMax : kByteMax);
+  for (const auto& [group, g] : {std::pair{"day_warn", &p.DayWarn}, std::pair{"night_warn", &p.NightWarn}}) {
+    number(std::string(group) + ".switch", g->nWarnSwitch, 0, 1);
+    const int limits[kLimits] = {g->nLimit1, g->nLimit2, g->nLimit3, g->nLimit4, g->nLimit5, g->nLimit6};
+    for (int i = 0; i < kLimits; ++i)
+      number(std::string(group) + ".limits[" + std::to_string(i) + "]", limits[i], 0, kByteMax);
+  }
+  number("warn_switch", p.nWarnSwitchInfo, 0, kByteMax);
+  return refused;
+}
+
+std::vector<std::string> NotAllowed(const _BP_TRANSPORT_INFO& plan, const _UPLOAD_NEEDED_DATA& allowed,
+                                    const FieldNames& kept, const std::string& name) {
+  std::vector<std::string> refused;
   const auto keeps = [&kept](const char* field) { return std::find(kept.begin(), kept.end(), field) != kept.end(); };
-  const auto check = [&name](const std::string& field, int value, const std::vector<int>& list, bool zero_ok) {
+  const auto check = [&](const std::string& field, int value, const std::vector<int>& list, bool zero_ok) {
     if ((value == 0 && zero_ok) || std::find(list.begin(), list.end(), value) != list.end()) return;
     std::string values;
     for (int v : list) values += (values.empty() ? "" : ", ") + std::to_string(v);
     if (values.empty()) values = "none";
-    throw PlanError(name + ": " + field + ": " + std::to_string(value) +
-                    " minutes is not an interval this device allows; it allows " + values +
-                    (zero_ok ? " (or 0: no measurements)" : ""));
+    refused.push_back(name + ": " + field + ": " + std::to_string(value) +
+                      " minutes is not an interval this device allows; it allows " + values +
+                      (zero_ok ? " (or 0: no measurements)" : ""));
   };
   if (keeps("period1")) check("period1.interval", Interval(plan.nPeriod1Interval), allowed.vecInterval1, true);
   if (keeps("period2")) check("period2.interval", Interval(plan.nPeriod2Interval), allowed.vecInterval2, true);
   if (keeps("extra") && Extra(plan) != "none")
     check("extra.interval", plan.nExtraInterval, allowed.vecInterval1, false);
+  return refused;
 }
 
 }  // namespace bplink::plan

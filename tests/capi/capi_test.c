@@ -1,10 +1,25 @@
 /* The C interface as a C host uses it: every simulated family found,
- * downloaded and read by index; a plan uploaded and read back; a stop from
- * another thread; and the answers to handles and structs a host got wrong. */
+ * downloaded and read by index; a plan uploaded and read back, and held to
+ * what each device allows whichever entry it comes in by; a stop from
+ * another thread in every family; why a port cannot be had; detection over
+ * every port at once; and the answers to handles and structs a host got
+ * wrong.
+ *
+ *   capi_test [PROGRAM]      PROGRAM: the bplink program, whose `bplink sim`
+ *                            serves devices on ptys for bplink_detect_all
+ *   capi_test reason PORT    downloads from PORT (protocol 7) and prints
+ *                            bplink_link_reason; exit 0 when it gave one
+ *                            (tests/install runs it as a user the port
+ *                            refuses) */
+#if !defined(_WIN32)
+#define _POSIX_C_SOURCE 200809L
+#endif
+
 #include <bplink/bplink_c.h>
 #include <bplink/bplink_sim_c.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 /* A second thread of the host: C11 threads, or Win32 where the C library
@@ -47,6 +62,14 @@ static void YieldThread(void) { thrd_yield(); }
 #endif
 
 static int failures = 0;
+
+#define CHECK_TEXT(got, part)                                                                \
+  do {                                                                                       \
+    if (strstr((got), (part)) == NULL) {                                                     \
+      fprintf(stderr, "%s:%d: \"%s\" lacks \"%s\"\n", __FILE__, __LINE__, (got), (part)); \
+      ++failures;                                                                            \
+    }                                                                                        \
+  } while (0)
 
 #define CHECK_EQ(got, want)                                                                      \
   do {                                                                                           \
@@ -101,6 +124,7 @@ static void DetectAndDownload(const struct FamilyCase* c) {
   bplink_download* download = NULL;
   CHECK_EQ(bplink_download_run(protocol, 0, &download), BPLINK_OK);
   CHECK_EQ(seen.last_state, BPLINK_STATE_SUCCEEDED);
+  CHECK_EQ(seen.last_progress, 100); /* whatever the family's own count reached */
   if (seen.calls < 2) fprintf(stderr, "%s: progress told %d times\n", c->family, seen.calls), ++failures;
 
   bplink_device_info got;
@@ -141,7 +165,8 @@ static void UploadedPlanComesBack(void) {
   BPLINK_INIT(plan);
   CHECK_EQ(bplink_plan_default(&plan), BPLINK_OK);
   CHECK_EQ(plan.period1_interval, 60);
-  plan.period1_interval = 20;
+  CHECK_EQ(plan.extra_start_hour, -1); /* no extra window */
+  plan.period1_interval = 30;
   plan.period2_hour = 23;
   strcpy(plan.patient1, "C HOST");
   CHECK_EQ(bplink_upload(protocol, &plan, 0), BPLINK_OK);
@@ -151,9 +176,20 @@ static void UploadedPlanComesBack(void) {
   bplink_plan back;
   BPLINK_INIT(back);
   CHECK_EQ(bplink_download_plan(download, &back), BPLINK_OK);
-  CHECK_EQ(back.period1_interval, 20);
+  CHECK_EQ(back.period1_interval, 30);
+  bplink_download_free(download);
+  /* A value no device stores is refused as the plan file's reader words it. */
+  char said[256];
+  plan.period2_hour = 24;
+  CHECK_EQ(bplink_upload(protocol, &plan, 0), BPLINK_NOT_FOR_DEVICE);
+  bplink_protocol_message(protocol, said, sizeof said);
+  CHECK_EQ(strcmp(said, "plan: period2.start: hour 24 is out of range 0..23"), 0);
+  CHECK_EQ(bplink_download_run(protocol, 1, &download), BPLINK_OK);
+  CHECK_EQ(bplink_download_plan(download, &back), BPLINK_OK);
   CHECK_EQ(back.period2_hour, 23);
   CHECK_EQ(strcmp(back.patient1, "C HOST"), 0);
+  /* "None" as the header spells it, not the device's 255. */
+  CHECK_EQ(back.extra_start_hour * 1000 + back.extra_end_minute * 10 + back.extra_interval, -1010);
   bplink_download_free(download);
 
   /* The same as a plan file's text: held to the recorder's intervals first,
@@ -225,40 +261,208 @@ static void OffersAndDeletes(void) {
   bplink_link_free(link);
 }
 
-/* The host's other thread asks the running download to stop once records
- * flow; the download keeps what came and ends as a success. */
-static int StopWhenRunning(void* arg) {
-  bplink_protocol* protocol = arg;
-  int progress = 0, state = 0, stage = 0;
-  do {
-    YieldThread();
-    bplink_protocol_progress(protocol, &progress, &state, &stage);
-    if (state == BPLINK_STATE_SUCCEEDED || state == BPLINK_STATE_FAILED) break; /* too late: the test fails */
-  } while (stage != 2 /* blood-pressure records */ || progress == 0 || state != BPLINK_STATE_RUNNING);
-  return bplink_protocol_stop(protocol);
-}
-
-static void StopFromAnotherThread(void) {
-  bplink_link* link = SimLink("hid", 400, 2);
+/* A plan with an interval the device does not offer is refused before any
+ * of it is sent, by the struct entry and the plan-file entry alike, in the
+ * same words; the device keeps its plan. */
+static void PlanIsHeldToTheDevice(const char* family, int protocol_code) {
+  bplink_link* link = SimLink(family, 3, 0);
   bplink_protocol* protocol = NULL;
-  bplink_protocol_new(1, link, &protocol);
-  host_thread stopper;
-  StartThread(&stopper, StopWhenRunning, protocol);
+  CHECK_EQ(bplink_protocol_new(protocol_code, link, &protocol), BPLINK_OK);
+  bplink_plan plan;
+  BPLINK_INIT(plan);
+  bplink_plan_default(&plan);
+  plan.period1_interval = 7;
+  char from_struct[512], from_json[512];
+  CHECK_EQ(bplink_upload(protocol, &plan, 0), BPLINK_NOT_FOR_DEVICE);
+  CHECK_EQ(bplink_protocol_message(protocol, from_struct, sizeof from_struct), BPLINK_OK);
+  CHECK_EQ(bplink_upload_json(protocol, "{\"period1\": {\"interval\": 7}}", 0, from_json, sizeof from_json),
+           BPLINK_NOT_FOR_DEVICE);
+  CHECK_TEXT(from_struct, "plan: period1.interval: 7 minutes is not an interval this device allows; it allows ");
+  if (strcmp(from_struct, from_json) != 0)
+    fprintf(stderr, "%s: struct says \"%s\", JSON \"%s\"\n", family, from_struct, from_json), ++failures;
+
   bplink_download* download = NULL;
   CHECK_EQ(bplink_download_run(protocol, 1, &download), BPLINK_OK);
-  CHECK_EQ(JoinThread(stopper), BPLINK_OK);
-  int state = 0;
-  bplink_protocol_progress(protocol, NULL, &state, NULL);
-  CHECK_EQ(state, BPLINK_STATE_SUCCEEDED);
-  bplink_set_info set;
-  BPLINK_INIT(set);
-  bplink_download_set(download, 0, &set);
-  CHECK_EQ(set.announced, 400);
-  if (set.records == 0 || set.records >= 400) fprintf(stderr, "stop kept %zu records\n", set.records), ++failures;
+  bplink_plan back;
+  BPLINK_INIT(back);
+  CHECK_EQ(bplink_download_plan(download, &back), BPLINK_OK);
+  if (back.period1_interval == 7) fprintf(stderr, "%s: the refused plan reached the device\n", family), ++failures;
   bplink_download_free(download);
   bplink_protocol_free(protocol);
   bplink_link_free(link);
 }
+
+/* The host's other thread asks the running download to stop once records
+ * flow (the family's progress has passed `from`); the download answers
+ * "stopped" and keeps what came. */
+struct StopAt {
+  bplink_protocol* protocol;
+  int from;
+};
+
+static int StopWhenRunning(void* arg) {
+  const struct StopAt* at = arg;
+  int progress = 0, state = 0, stage = 0;
+  do {
+    YieldThread();
+    if (bplink_protocol_progress(at->protocol, &progress, &state, &stage) != BPLINK_OK) break;
+    if (state == BPLINK_STATE_SUCCEEDED || state == BPLINK_STATE_FAILED) break; /* too late: the test fails */
+  } while (stage == 0 /* not yet at the records */ || stage == 1 /* the plan */ || progress <= at->from ||
+           state != BPLINK_STATE_RUNNING);
+  return bplink_protocol_stop(at->protocol);
+}
+
+static void StopFromAnotherThread(const char* family, int protocol_code, int from) {
+  enum { kRecords = 250 }; /* as many as every family's store holds */
+  bplink_link* link = SimLink(family, kRecords, 2);
+  bplink_protocol* protocol = NULL;
+  bplink_protocol_new(protocol_code, link, &protocol);
+  struct StopAt at = {protocol, from};
+  host_thread stopper;
+  StartThread(&stopper, StopWhenRunning, &at);
+  bplink_download* download = NULL;
+  CHECK_EQ(bplink_download_run(protocol, 0, &download), BPLINK_STOPPED);
+  CHECK_EQ(JoinThread(stopper), BPLINK_OK);
+  bplink_set_info set;
+  BPLINK_INIT(set);
+  bplink_download_set(download, 0, &set);
+  if (set.records == 0 || set.records >= kRecords)
+    fprintf(stderr, "%s: the stop kept %zu of %d records\n", family, set.records, kRecords), ++failures;
+  bplink_download_free(download);
+  /* A stop while nothing runs is not held over to the next transfer. */
+  CHECK_EQ(bplink_protocol_stop(protocol), BPLINK_OK);
+  bplink_protocol_free(protocol);
+  bplink_link_free(link);
+}
+
+/* A serial port that is not there: the transfer and detection both say
+ * which port and why. */
+#if defined(_WIN32)
+#define MISSING_PORT "COM249"
+#define MISSING_WHY "COM249 cannot be opened"
+#else
+#define MISSING_PORT "/dev/bplink-no-such-port"
+#define MISSING_WHY "/dev/bplink-no-such-port cannot be opened: no such file or directory"
+#endif
+
+static void MissingPortIsNamed(void) {
+  bplink_link* link = NULL;
+  CHECK_EQ(bplink_link_open(BPLINK_LINK_SERIAL, MISSING_PORT, &link), BPLINK_OK);
+  CHECK_EQ(bplink_link_timeout(link, 50), BPLINK_OK);
+  bplink_protocol* protocol = NULL;
+  bplink_protocol_new(7, link, &protocol);
+  bplink_download* download = NULL;
+  CHECK_EQ(bplink_download_run(protocol, 1, &download), BPLINK_NO_LINK);
+  char why[512];
+  bplink_link_reason(link, why, sizeof why);
+  CHECK_TEXT(why, MISSING_WHY);
+  bplink_download_free(download);
+  bplink_protocol_free(protocol);
+
+  bplink_device_info info;
+  BPLINK_INIT(info);
+  CHECK_EQ(bplink_detect(link, &info), BPLINK_NO_DEVICE);
+  bplink_link_reason(link, why, sizeof why);
+  CHECK_TEXT(why, "USB HID: ");
+  CHECK_TEXT(why, "serial ports: " MISSING_WHY);
+  bplink_link_free(link);
+}
+
+/* capi_test reason PORT */
+static int PrintReason(const char* port) {
+  bplink_link* link = NULL;
+  bplink_protocol* protocol = NULL;
+  bplink_download* download = NULL;
+  char why[1024] = "";
+  bplink_link_open(BPLINK_LINK_SERIAL, port, &link);
+  bplink_link_timeout(link, 150);
+  bplink_protocol_new(7, link, &protocol);
+  const int r = bplink_download_run(protocol, 1, &download);
+  bplink_link_reason(link, why, sizeof why);
+  printf("result %d: %s\n", r, why);
+  bplink_download_free(download);
+  bplink_protocol_free(protocol);
+  bplink_link_free(link);
+  return r != BPLINK_OK && why[0] != '\0' ? 0 : 1;
+}
+
+#if !defined(_WIN32)
+#include <signal.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+/* `PROGRAM sim FAMILY` in the background: its pid, and the pty it printed. */
+static pid_t Serve(const char* program, const char* family, char* port, size_t size) {
+  int out[2];
+  if (pipe(out) != 0) return -1;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    close(out[0]);
+    close(out[1]);
+    if (freopen("/dev/null", "w", stderr) == NULL) _exit(126);
+    execl(program, program, "sim", family, (char*)NULL);
+    _exit(127);
+  }
+  close(out[1]);
+  FILE* printed = fdopen(out[0], "r");
+  if (pid < 0 || printed == NULL || fgets(port, (int)size, printed) == NULL) port[0] = '\0';
+  port[strcspn(port, "\n")] = '\0';
+  if (printed != NULL) fclose(printed);
+  return pid;
+}
+
+static void StopServing(pid_t pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGTERM);
+  waitpid(pid, NULL, 0);
+}
+
+/* Two simulated devices on two ptys and a missing port, asked at once. */
+static void DetectAllFindsBoth(const char* program) {
+  char kv32[256], vestra18[256];
+  const pid_t first = Serve(program, "kv32", kv32, sizeof kv32);
+  const pid_t second = Serve(program, "vestra18", vestra18, sizeof vestra18);
+  if (kv32[0] == '\0' || vestra18[0] == '\0') {
+    fprintf(stderr, "bplink sim printed no pty\n"), ++failures;
+  } else {
+    const char* ports[] = {kv32, MISSING_PORT, vestra18};
+    bplink_detect_options options;
+    CHECK_EQ(bplink_detect_options_init(&options), BPLINK_OK);
+    options.ports = ports;
+    options.port_count = 3;
+    options.probe_hid = 0;
+    options.serial_timeout_ms = 150;
+    bplink_detection* detection = NULL;
+    CHECK_EQ(bplink_detect_all(&options, &detection), BPLINK_OK);
+    size_t count = 0;
+    bplink_detection_count(detection, &count);
+    CHECK_EQ(count, 3);
+    const int protocols[] = {7, -2, 10};
+    for (size_t i = 0; i < count && i < 3; ++i) {
+      bplink_detected_port port;
+      BPLINK_INIT(port);
+      CHECK_EQ(bplink_detection_port(detection, i, &port), BPLINK_OK);
+      CHECK_EQ(port.link, BPLINK_LINK_SERIAL);
+      CHECK_EQ(strcmp(port.port, ports[i]), 0);
+      if (protocols[i] > 0) {
+        CHECK_EQ(port.status, BPLINK_PORT_FOUND);
+        CHECK_EQ(port.device.protocol, protocols[i]);
+      } else {
+        CHECK_EQ(port.status, BPLINK_PORT_CANNOT_OPEN);
+        CHECK_TEXT(port.reason, "no such file or directory");
+      }
+    }
+    bplink_detected_port past;
+    BPLINK_INIT(past);
+    CHECK_EQ(bplink_detection_port(detection, count, &past), BPLINK_NOT_FOR_DEVICE);
+    bplink_detection_free(detection);
+  }
+  StopServing(first);
+  StopServing(second);
+}
+#endif
 
 /* A link of the host's own that never opens: the transfer says so, and the
  * reason is the link's. */
@@ -321,15 +525,27 @@ static void MistakesAreAnsweredWithCodes(void) {
   CHECK_EQ(strstr(why, "kx71") != NULL, 1); /* names the families it knows */
 }
 
-int main(void) {
+int main(int argc, char** argv) {
+  if (argc == 3 && strcmp(argv[1], "reason") == 0) return PrintReason(argv[2]);
   static const struct FamilyCase families[] = {
       {"hid", 1, 1, 2},      {"kx71", 6, 1, 2},      {"kv32", 7, 3, 1},
       {"vestra16", 8, 4, 1}, {"vestra16c", 9, 6, 1}, {"vestra18", 10, 5, 3},
   };
   for (size_t i = 0; i < sizeof families / sizeof families[0]; ++i) DetectAndDownload(&families[i]);
   UploadedPlanComesBack();
+  static const struct FamilyCase uploading[] = {
+      {"hid", 1, 1, 2}, {"kx71", 6, 1, 2}, {"kv32", 7, 3, 1}, {"vestra16", 8, 4, 1}, {"vestra16c", 9, 6, 1},
+  };
+  for (size_t i = 0; i < sizeof uploading / sizeof uploading[0]; ++i)
+    PlanIsHeldToTheDevice(uploading[i].family, uploading[i].protocol);
   OffersAndDeletes();
-  StopFromAnotherThread();
+  /* The KX71 recorder's count cycles from 20 while records come; the others count records from 0. */
+  for (size_t i = 0; i < sizeof families / sizeof families[0]; ++i)
+    StopFromAnotherThread(families[i].family, families[i].protocol, strcmp(families[i].family, "kx71") == 0 ? 22 : 2);
+  MissingPortIsNamed();
+#if !defined(_WIN32)
+  if (argc == 2) DetectAllFindsBoth(argv[1]);
+#endif
   HostLinkThatNeverOpens();
   MistakesAreAnsweredWithCodes();
   if (failures == 0) printf("capi: all checks passed\n");

@@ -206,3 +206,37 @@ TEST(PlanFields, DifferOnlyWhereTheKeptValueDiffers) {
   unset.nPeriod1Interval = 0xFF;
   EXPECT_TRUE(plan::FieldsDiffering(none, unset, all).empty());
 }
+
+// A plan that does not come from a file (a C struct, a Python dictionary) is
+// held to the limits the file's reader holds it to, in the reader's words;
+// "none" as a device sends it is no value out of range.
+TEST(PlanFields, ValuesOutOfRangeAreWordedAsTheReaderWordsThem) {
+  namespace plan = bplink::plan;
+  const std::pair<void (*)(_BP_TRANSPORT_INFO&), std::string> kCases[] = {
+      {[](_BP_TRANSPORT_INFO& p) { p.nPeriod1Hour = 24; }, R"({"period1": {"start": "24:00"}})"},
+      {[](_BP_TRANSPORT_INFO& p) { p.nPeriod2Minute = 60; }, R"({"period2": {"start": "22:60"}})"},
+      {[](_BP_TRANSPORT_INFO& p) { p.nPeriod2Interval = 300; }, R"({"period2": {"interval": 300}})"},
+      {[](_BP_TRANSPORT_INFO& p) { p.nOption3 = 70000; }, R"({"options": [1, 1, 70000]})"},
+      {[](_BP_TRANSPORT_INFO& p) { p.DayWarn.nLimit3 = 256; }, R"({"day_warn": {"limits": [1, 2, 256]}})"},
+      {[](_BP_TRANSPORT_INFO& p) { p.NightWarn.nWarnSwitch = 2; }, R"({"night_warn": {"switch": 2}})"},
+      {[](_BP_TRANSPORT_INFO& p) { p.nExtraStartHour = 12, p.nExtraStartMinute = 0, p.nExtraEndHour = 25,
+                                   p.nExtraEndMinute = 0, p.nExtraInterval = 15; },
+       R"({"extra": {"start": "12:00", "end": "25:00", "interval": 15}})"},
+  };
+  for (const auto& [change, text] : kCases) {
+    _BP_TRANSPORT_INFO values;
+    change(values);
+    std::string read;
+    try {
+      plan::ReadPlanText(text, "plan");
+    } catch (const plan::PlanError& e) {
+      read = e.what();
+    }
+    EXPECT_EQ(plan::OutOfRange(values, "plan"), std::vector<std::string>{read}) << text;
+  }
+  _BP_TRANSPORT_INFO device_none;
+  device_none.nPeriod1Interval = 0xFF;
+  device_none.nExtraStartHour = device_none.nExtraEndHour = 0xFF;
+  EXPECT_TRUE(plan::OutOfRange(device_none, "plan").empty());
+  EXPECT_TRUE(plan::OutOfRange(_BP_TRANSPORT_INFO{}, "plan").empty());
+}

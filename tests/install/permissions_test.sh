@@ -4,16 +4,19 @@
 # name it, and point to the udev rules or the group; once the port's group is
 # the user's, the same command downloads.
 #
-#   tests/install/permissions_test.sh PROGRAM [SERIAL_TESTS]
+#   tests/install/permissions_test.sh PROGRAM [SERIAL_TESTS [C_HOST]]
 #
 # With SERIAL_TESTS (the serial_tests binary), its case of a port the user
-# may not open, which root always skips, is run as the user too.
+# may not open, which root always skips, is run as the user too. With C_HOST
+# (the capi_test binary), a host of the C interface run as the user must get
+# the same reason from bplink_link_reason.
 #
 # Needs root (to create the user, hand out the port and run as the user);
 # without it the test is skipped (exit 77).
 set -euo pipefail
 program=$(realpath "$1")
 serial_tests=${2:+$(realpath "$2")}
+c_host=${3:+$(realpath "$3")}
 user=bplink-permtest
 
 if [ "$(id -u)" -ne 0 ]; then
@@ -66,6 +69,15 @@ chown root:root "$port"
 chmod 0600 "$port"
 expect_refused "mode 0600" "$port" "permission denied" "owner root, group root, mode 0600" "60-bplink.rules" \
   'GROUP= and MODE="0660"'
+if [ -n "$c_host" ]; then
+  status=0
+  as_user "$c_host" reason "$port" >"$work/c_host" 2>&1 || status=$?
+  [ "$status" -eq 0 ] || fail "C host: exit status $status (no reason given)"
+  for words in "$port" "permission denied" "owner root, group root, mode 0600"; do
+    grep -qF -- "$words" "$work/c_host" || fail "C host: bplink_link_reason lacks '$words'"
+  done
+  echo "  C host: $(cat "$work/c_host")"
+fi
 
 echo "-- a port of the dialout group, which the user is not in"
 chgrp dialout "$port"

@@ -109,12 +109,16 @@ TEST(Kx71, SilenceOrAStopEndsTheStreamAndProgressCyclesMeanwhile) {
   // 22 after the group header and the count; after 80 it starts again at 20.
   EXPECT_EQ((std::vector<int>{seen[0], seen[58], seen[59], seen[69], b.progress}), (std::vector<int>{22, 80, 20, 30, 80}));
 
-  Kx71Bench stopped;
+  // A recorder that keeps a plan is not asked for it after a stop: it is
+  // still streaming, and the stop skips the steps after it.
+  Kx71Bench stopped(0x34);
   int acks = 0;
   stopped.onWrite = [&](const Write& w) {
     if (w.bytes[0] >= 0x10 && w.bytes[0] <= 0x18 && ++acks == 4) stopped.state = kStateStopRequested;
   };
   EXPECT_EQ(stopped.Download(DATAMODE_BP), 1);
+  EXPECT_EQ(stopped.state, kStateSucceeded);
+  EXPECT_EQ(stopped.model.PlanRequests(), 0);
   const _DOWNLOAD_DATAINFO info = Fetch(stopped.protocol);
   EXPECT_EQ(std::tuple(info.BPSet.vecRecords.size(), info.BPSet2.vecRecords.size()), std::tuple(0u, 2u))
       << "group, count, two records";

@@ -29,7 +29,10 @@ int CProtocolCOMKX71::GetDownLoadDataMode(int* pnDataMode) {
 
 // The handshake, the recorder's stream of records until it falls silent,
 // then its stored plan when it keeps one. A recorder that is not found
-// leaves the data of the last download in place.
+// leaves the data of the last download in place. A host's stop ends the
+// stream and skips the plan request, as every transfer skips the steps after
+// a stop: the recorder is still streaming then and would answer it with a
+// record, not a plan.
 int CProtocolCOMKX71::PC_Download(enum_DataMode nMode) {
   return bplink::serial::RunTransfer(
       bplink::HostVariables(m_pnProgress, m_pnState), m_pDevice, nMode,
@@ -42,7 +45,7 @@ int CProtocolCOMKX71::PC_Download(enum_DataMode nMode) {
       [this]() -> int {
         ClearAllData();
         DownloadBPData();
-        if (m_bDeviceKeepsPlan) {
+        if (m_bDeviceKeepsPlan && !IsStopRequested()) {
           const int plan = DownloadBPInfo();
           if (plan != kResultOk) return plan;
         }

@@ -1,8 +1,7 @@
 // Measurement plans as people write them: the JSON plan file `bplink upload`
 // reads (the "plan" member of a JSON download has the same shape), and what
 // a given device keeps of a plan and allows in it. Used by the program and
-// by the C interface's upload from JSON text; not part of the exported C++
-// API.
+// by the C interface; not part of the exported C++ API.
 #pragma once
 
 #include <bplink/families.h>
@@ -45,6 +44,10 @@ FieldNames KeptFields(const Family& family, const tag_SUPPORT_PROTOCOL& device, 
 // Of those, the ones a download in the same mode reads back, and the one
 // the interval query reads back ("warn_switch").
 FieldNames ReadBackFields(const Family& family, const tag_SUPPORT_PROTOCOL& device, int mode);
+// Whether the interval query (PC_DownloadBPInfoTimeInterval) reads the
+// plan a device of `family` holds, or hands over the default plan: only HID
+// devices that keep an interval table answer with their own.
+bool IntervalQueryReadsPlan(const Family& family, const tag_SUPPORT_PROTOCOL& device);
 // The fields `plan` sets to something other than the default plan.
 FieldNames FieldsSet(const _BP_TRANSPORT_INFO& plan);
 // Of `fields`, those whose values differ between the two plans, as a device
@@ -55,12 +58,26 @@ FieldNames Without(const FieldNames& fields, const FieldNames& drop);
 // "a, b, c".
 std::string Join(const FieldNames& fields);
 
-// Checks the fields a device keeps against what it allows: the intervals of
-// its lists (`allowed`, as the interval query answered; the first list for
-// the day period and the extra window, the second for the night period),
-// where 0 (no measurements) is always allowed. Throws PlanError naming the
-// field, its value and the allowed values.
-void CheckAllowed(const _BP_TRANSPORT_INFO& plan, const _UPLOAD_NEEDED_DATA& allowed, const FieldNames& kept,
-                  const std::string& name);
+// The plan with "none" spelled as the interfaces spell it, whatever a device
+// sent: an extra window that is not there has -1 in its four times and 0 as
+// its interval, and an interval a device reports as unset (255) is 0, no
+// measurements. What the C interface and Python hand to a host.
+_BP_TRANSPORT_INFO WithNoneSpelledOut(const _BP_TRANSPORT_INFO& plan);
+
+// The values of `plan` no device stores, as ReadPlanFile words them after
+// `name` ("period1.start: hour 24 is out of range 0..23"): a plan that did
+// not come from a file (a C struct, a Python dictionary) is held to the same
+// limits. An unset interval (255) counts as 0. Empty when all are in range.
+std::vector<std::string> OutOfRange(const _BP_TRANSPORT_INFO& plan, const std::string& name);
+
+// The fields a device keeps that it does not allow as they stand: the
+// intervals of its lists (`allowed`, as the interval query answered; the
+// first list for the day period and the extra window, the second for the
+// night period), where 0 (no measurements) is always allowed. One message
+// for each, naming the field, its value and the allowed values, after
+// `name`; empty when the device allows them all. HoldToDevice
+// (plan_check.h) is what the doors call.
+std::vector<std::string> NotAllowed(const _BP_TRANSPORT_INFO& plan, const _UPLOAD_NEEDED_DATA& allowed,
+                                    const FieldNames& kept, const std::string& name);
 
 }  // namespace bplink::plan
