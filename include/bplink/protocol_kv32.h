@@ -54,12 +54,12 @@ class BPLINK_API CProtocolCOMKV32 : public CProtocolBase {
   int DownloadBPData() override;
 
  private:
-  int OpenDevice(DCB dcb, BYTE byRequest, BYTE byExpected);
-  int DoHandShake();
-  bool PC_Pack();
-  bool ClearCommData();
+  BPLINK_LOCAL int OpenDevice(DCB dcb, BYTE byRequest, BYTE byExpected);
+  BPLINK_LOCAL int DoHandShake();
+  BPLINK_LOCAL bool PC_Pack();
+  BPLINK_LOCAL bool ClearCommData();
   // Closes the bound device, if any; never throws.
-  void CloseLink();
+  BPLINK_LOCAL void CloseLink();
 
   static constexpr int kFrameLength = 80;
   BYTE m_byFrame[kFrameLength] = {};  // outgoing plan block or incoming reply

@@ -55,19 +55,19 @@ class BPLINK_API CProtocolCOMKX71 : public CProtocolBase {
 
  private:
   // Link.
-  int OpenDevice(DCB dcb, BYTE byRequest, BYTE byExpected);
-  int OpenDevice(DCB dcb, BYTE* pRequest, BYTE& byReply);
-  int DoHandShake();
-  int IsRightReceive(BYTE* pRequest, BYTE* pExpected);
-  bool ClearCommData();
+  BPLINK_LOCAL int OpenDevice(DCB dcb, BYTE byRequest, BYTE byExpected);
+  BPLINK_LOCAL int OpenDevice(DCB dcb, BYTE* pRequest, BYTE& byReply);
+  BPLINK_LOCAL int DoHandShake();
+  BPLINK_LOCAL int IsRightReceive(BYTE* pRequest, BYTE* pExpected);
+  BPLINK_LOCAL bool ClearCommData();
 
   // Frames and packets.
-  bool PC_Pack();
-  bool PC_ReceivePack();
-  bool PC_Unpack();
-  bool UnPack(BYTE* pFirst, BYTE* pLast, CByteArray& out);
-  bool PC_AcknowledgePack(bool bOk);
-  void StorePlanReply(const BYTE* pBody);
+  BPLINK_LOCAL bool PC_Pack();
+  BPLINK_LOCAL bool PC_ReceivePack();
+  BPLINK_LOCAL bool PC_Unpack();
+  BPLINK_LOCAL bool UnPack(BYTE* pFirst, BYTE* pLast, CByteArray& out);
+  BPLINK_LOCAL bool PC_AcknowledgePack(bool bOk);
+  BPLINK_LOCAL void StorePlanReply(const BYTE* pBody);
 
   BYTE m_byFrame[kFrameSize] = {};
   CString m_strPortPath;            // the port the last search found

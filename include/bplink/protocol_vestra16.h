@@ -43,11 +43,11 @@ class BPLINK_API CProtocolCOMVESTRA16 : public CProtocolBase {
   int DownloadBPData() override;
 
  private:
-  int OpenDevice(DCB dcb, BYTE byCommand, BYTE byExpected);
-  bool PC_Pack();
-  int IsRightReceive(BYTE* pbyCommand, BYTE* pbyExpected);
-  bool PC_Unpack();
-  bool ClearCommData();
+  BPLINK_LOCAL int OpenDevice(DCB dcb, BYTE byCommand, BYTE byExpected);
+  BPLINK_LOCAL bool PC_Pack();
+  BPLINK_LOCAL int IsRightReceive(BYTE* pbyCommand, BYTE* pbyExpected);
+  BPLINK_LOCAL bool PC_Unpack();
+  BPLINK_LOCAL bool ClearCommData();
 
   // The outgoing settings block (from position 0), or a command byte at
   // position 0 followed by the block the device answered with.

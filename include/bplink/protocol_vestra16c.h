@@ -39,15 +39,15 @@ class BPLINK_API CProtocolCOMVESTRA16C : public CProtocolBase {
   int DownloadBPData() override;
 
  private:
-  int OpenDevice(DCB dcb, BYTE byCommand, BYTE byExpected);
-  bool PC_Pack();
-  int IsRightReceive(BYTE* pbyCommand, BYTE* pbyExpected);
-  bool PC_Unpack();
-  bool ClearCommData();
+  BPLINK_LOCAL int OpenDevice(DCB dcb, BYTE byCommand, BYTE byExpected);
+  BPLINK_LOCAL bool PC_Pack();
+  BPLINK_LOCAL int IsRightReceive(BYTE* pbyCommand, BYTE* pbyExpected);
+  BPLINK_LOCAL bool PC_Unpack();
+  BPLINK_LOCAL bool ClearCommData();
   // Finds the device at 4800 baud and closes the port again, keeping its path.
-  int DoHandShake();
+  BPLINK_LOCAL int DoHandShake();
   // One request and its answer, for the command at buffer position 0.
-  bool PC_ReceivePack();
+  BPLINK_LOCAL bool PC_ReceivePack();
 
   BYTE m_byBuffer[kFrameBufferSize] = {};
   CString m_strPortPath;

@@ -41,13 +41,13 @@ class BPLINK_API CProtocolCOMVESTRA18 : public CProtocolBase {
   int DownloadBPData() override;
 
   // The port search with the request byte, which the monitor echoes.
-  int DoHandShake();
-  int OpenDevice(_DCB dcb, BYTE byRequest, BYTE byExpected);
+  BPLINK_LOCAL int DoHandShake();
+  BPLINK_LOCAL int OpenDevice(_DCB dcb, BYTE byRequest, BYTE byExpected);
   // One section: set number, record count, the record frames.
-  int DownloadSection(bool& bStopped);
-  bool PC_ReceivePack();
-  bool PC_Unpack(int nSetNumber);
-  _BP_DATASET* SetByNumber(int nSetNumber);
+  BPLINK_LOCAL int DownloadSection(bool& bStopped);
+  BPLINK_LOCAL bool PC_ReceivePack();
+  BPLINK_LOCAL bool PC_Unpack(int nSetNumber);
+  BPLINK_LOCAL _BP_DATASET* SetByNumber(int nSetNumber);
 
   BYTE m_byRecvBuffer[kFrameBufferLength] = {};
   CString m_strPortPath;  // the port the last search found

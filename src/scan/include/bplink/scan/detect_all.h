@@ -22,6 +22,7 @@
 #pragma once
 
 #include <bplink/device.h>
+#include <bplink/export.h>
 #include <bplink/families.h>
 #include <bplink/records.h>
 
@@ -43,7 +44,7 @@ enum class PortStatus : int {
 };
 
 // Words for a status, for a person: "silent", "cannot be opened", ...
-const char* PortStatusText(PortStatus status);
+BPLINK_SCAN_API const char* PortStatusText(PortStatus status);
 
 struct DetectedPort {
   LinkKind link = LinkKind::kSerial;
@@ -102,10 +103,10 @@ struct DetectAllOptions {
 // before one was); 8 the ports could not be listed, or the workers could not
 // be started (then `ports` is empty). Never throws; no port is open when it
 // returns.
-int DetectAll(std::vector<DetectedPort>& ports, const DetectAllOptions& options = {});
+BPLINK_SCAN_API int DetectAll(std::vector<DetectedPort>& ports, const DetectAllOptions& options = {});
 
 // The first device found, in list order: what CSelectProtocol::OnTestProtocol
 // answers on the same links. Null when none was found.
-const DetectedPort* FirstFound(const std::vector<DetectedPort>& ports);
+BPLINK_SCAN_API const DetectedPort* FirstFound(const std::vector<DetectedPort>& ports);
 
 }  // namespace bplink
