@@ -8,19 +8,24 @@ headers stay as they are), turns:
   - the comment block that opens a file into the file's documentation;
   - a comment block right above a declaration into that declaration's;
   - a comment after a declaration on the same line into that declaration's
-    (///<), except a bare number, which numbers a virtual slot.
-Comment lines that only draw a rule (// -----) stay plain comments.
+    (///<), except a bare number;
+  - a C comment (/* */) that starts a line into the documentation of what
+    follows, and one after a declaration into that declaration's.
+Comment lines that only draw a rule (// -----, /* ---- Links ---- */) stay
+plain comments.
 """
 import re
 import sys
 
 LINE = re.compile(r"^(\s*)//(?![/!])\s?(.*)$")
-TRAILING = re.compile(r"^(?P<code>.*?[;,{)]\s*|\s*[A-Za-z_][\w:]*\s*=\s*[^/]*?)\s*//(?![/!])\s?(?P<text>.*)$")
+TRAILING = re.compile(r"^(?P<code>.*?[;,{})]\s*|\s*[A-Za-z_][\w:]*\s*=\s*[^/]*?)\s*//(?![/!])\s?(?P<text>.*)$")
 C_BLOCK = re.compile(r"^(\s*)/\*(?![*!])")
 C_TRAILING = re.compile(r"^(?P<code>.*?[;,]\s*)/\*(?![*!])\s?(?P<text>.*?)\s*\*/\s*$")
 RULE = re.compile(r"^[-=*#\s]*$")
+C_RULE = re.compile(r"^\s*/\*\s*-{2,}.*-{2,}\s*\*/\s*$")  # /* ---- Links ---- */: a heading, not a comment on what follows
 SLOT = re.compile(r"^\d+$")
-OPENS_WITH_CLASS = re.compile(r"^(C[A-Z]\w+|bplink-hid-id)\b:")
+DEFINE_TRAILING = re.compile(r"^(?P<code>\s*#\s*define\s.*?)\s*//(?![/!])\s?(?P<text>.*)$")
+OPENS_WITH_CLASS = re.compile(r"^(C[A-Z]\w+|bplink::[A-Z]\w+)\b:")
 
 
 def main():
@@ -43,13 +48,18 @@ def main():
                 out.append(f"{indent}/// {body}")
             continue
         c = C_BLOCK.match(line)
-        if c and "*/" not in line[c.end():] or (c and opening):
+        if c and not C_RULE.match(line):
             out.append(line.replace("/*", "/*!", 1) + (" \\file" if opening and not out else ""))
             continue
         if opening and line.strip() and not line.lstrip().startswith("*"):
             opening = False
+        d = DEFINE_TRAILING.match(line)
+        if d:
+            out.append(f"{d.group('code')}  ///< {d.group('text')}")
+            continue
         t = TRAILING.match(line)
-        if t and not t.group("code").lstrip().startswith("#") and not SLOT.match(t.group("text").strip()):
+        directive = t and t.group("code").lstrip().startswith("#") and not t.group("code").lstrip().startswith("#define")
+        if t and not directive and not SLOT.match(t.group("text").strip()):
             out.append(f"{t.group('code')} ///< {t.group('text')}")
             continue
         ct = C_TRAILING.match(line)

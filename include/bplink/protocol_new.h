@@ -26,7 +26,7 @@ class BPLINK_API CProtocol_NEW : public CProtocolBase {
   // A copy takes the identification and the downloaded data, and starts with
   // an empty receive buffer of its own.
   CProtocol_NEW(const CProtocol_NEW& other);
-  CProtocol_NEW& operator=(const CProtocol_NEW& other);
+  CProtocol_NEW& operator=(const CProtocol_NEW& other);  // takes what a copy takes
   ~CProtocol_NEW() override;
 
   // Data mode 0 is refused with 9 (state 2). Type 1 recorders also deliver
@@ -75,8 +75,8 @@ class BPLINK_API CProtocol_NEW : public CProtocolBase {
   // console (stdout) as raw GBK bytes ending in CR LF, the codes of the
   // announcement ("0X37, 0X9F", and "0X4A, 0X37" when the device accepts it)
   // and, on upload, the device's verdict.
-  int DownloadPatientInfo();
-  int UploadPatientInfo();
+  int DownloadPatientInfo();  // reads the patient block into the plan's patient fields
+  int UploadPatientInfo();    // writes the plan's patient fields as the patient block
 
  protected:
   int UploadBPInfo() override;

@@ -18,11 +18,11 @@
 
 class BPLINK_API CProtocolCOMVESTRA16 : public CProtocolBase {
  public:
-  static constexpr int kFrameBufferSize = 80;
+  static constexpr int kFrameBufferSize = 80;  // bytes of the frame buffer: one frame either way
 
   CProtocolCOMVESTRA16();
-  CProtocolCOMVESTRA16(const CProtocolCOMVESTRA16& other);
-  CProtocolCOMVESTRA16& operator=(const CProtocolCOMVESTRA16& other);
+  CProtocolCOMVESTRA16(const CProtocolCOMVESTRA16& other);             // copies every member: data, binding, the port last found
+  CProtocolCOMVESTRA16& operator=(const CProtocolCOMVESTRA16& other);  // copies every member, as the copy does
   ~CProtocolCOMVESTRA16() override;
 
   // Settings block into the plan, then every stored measurement into data

@@ -16,11 +16,11 @@
 
 class BPLINK_API CProtocolCOMVESTRA16C : public CProtocolBase {
  public:
-  static constexpr int kFrameBufferSize = 80;
+  static constexpr int kFrameBufferSize = 80;  // bytes of the frame buffer: one frame either way
 
   CProtocolCOMVESTRA16C();
-  CProtocolCOMVESTRA16C(const CProtocolCOMVESTRA16C& other);
-  CProtocolCOMVESTRA16C& operator=(const CProtocolCOMVESTRA16C& other);
+  CProtocolCOMVESTRA16C(const CProtocolCOMVESTRA16C& other);             // copies every member: data, binding, the port last found
+  CProtocolCOMVESTRA16C& operator=(const CProtocolCOMVESTRA16C& other);  // copies every member, as the copy does
   ~CProtocolCOMVESTRA16C() override;
 
   // 1; 2 no port answered the handshake with 0x6C; 7 the settings (five

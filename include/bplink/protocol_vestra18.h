@@ -19,11 +19,11 @@
 
 class BPLINK_API CProtocolCOMVESTRA18 : public CProtocolBase {
  public:
-  static constexpr int kFrameBufferLength = 80;
+  static constexpr int kFrameBufferLength = 80;  // bytes of the receive buffer: one frame
 
   CProtocolCOMVESTRA18();
-  CProtocolCOMVESTRA18(const CProtocolCOMVESTRA18& other);
-  CProtocolCOMVESTRA18& operator=(const CProtocolCOMVESTRA18& other);
+  CProtocolCOMVESTRA18(const CProtocolCOMVESTRA18& other);             // copies every member: data, binding, the port last found
+  CProtocolCOMVESTRA18& operator=(const CProtocolCOMVESTRA18& other);  // copies every member, as the copy does
   ~CProtocolCOMVESTRA18() override;
 
   // Data modes 4, 5 and 6 read stores 1, 2 and 3 into data sets 1, 2 and 3;

@@ -36,7 +36,7 @@ class BPLINK_API CSelectProtocol {
   // A copy takes the device pointer, the borrowed flag and the last answer as
   // they stand; an owned device never outlives a call, so none is shared.
   CSelectProtocol(const CSelectProtocol& other);
-  CSelectProtocol& operator=(const CSelectProtocol& other);
+  CSelectProtocol& operator=(const CSelectProtocol& other);  // takes what a copy takes
   virtual ~CSelectProtocol();  // the only virtual slot
 
   // Borrows `pDevice` for every later detection. False for null, which

@@ -46,12 +46,13 @@ enum class PortStatus : int {
 // Words for a status, for a person: "silent", "cannot be opened", ...
 BPLINK_SCAN_API const char* PortStatusText(PortStatus status);
 
+// One link DetectAll probed, and what it gave.
 struct DetectedPort {
-  LinkKind link = LinkKind::kSerial;
+  LinkKind link = LinkKind::kSerial;  // the USB HID link or a serial port
   // The port name as the Env lists it (ComPortPath gives the path); empty
   // for the USB HID link.
   std::wstring port;
-  PortStatus status = PortStatus::kSilent;
+  PortStatus status = PortStatus::kSilent;  // what the link gave
   // For kFound: the answer as CSelectProtocol fills it (nVersion stays 255 on
   // a serial port). Otherwise every field is 255.
   tag_SUPPORT_PROTOCOL device{255, 255, 255, 255, 255};
@@ -61,12 +62,14 @@ struct DetectedPort {
   LinkError error;
 };
 
+// How DetectAll probes; the defaults probe every link with the transports'
+// own time-outs.
 struct DetectAllOptions {
   // Receive time-outs of the devices DetectAll makes itself. A silent serial
   // port costs about 5 x (100 + 2 x serialTimeoutMs) ms, a HID device that
   // opens but does not answer one hidTimeoutMs.
   unsigned serialTimeoutMs = CDevice_COM::kDefaultRecvTimeoutMs;
-  unsigned hidTimeoutMs = CDevice_HID::kDefaultRecvTimeoutMs;
+  unsigned hidTimeoutMs = CDevice_HID::kDefaultRecvTimeoutMs;  // the HID device's receive time-out
   // Whether to ask the USB HID link at all.
   bool probeHid = true;
   // The host's state variable (may be null). Detection reads it, through
@@ -79,7 +82,7 @@ struct DetectAllOptions {
   // std::atomic_ref as they change. `linksToProbe` is set once the ports are
   // listed (the serial ports, plus one for the HID link).
   int* linksDone = nullptr;
-  int* linksToProbe = nullptr;
+  int* linksToProbe = nullptr;  // links to probe, once listed (may be null)
   // The device a worker talks through, one call per worker, from the calling
   // thread; each object is used by one worker only and deleted before
   // DetectAll returns. Null: a CDevice_HID or CDevice_COM with the time-outs
