@@ -17,18 +17,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 sim=$(cd "$here/../../sim" && pwd)
 mkdir -p "$work"
 
-# The library's directory under the prefix: lib, or lib/<multiarch> from a package.
-pc=$(find "$prefix" -name bplink.pc -path '*/pkgconfig/*' | head -n1)
-[ -n "$pc" ] || { echo "no bplink.pc under $prefix" >&2; exit 1; }
-libdir=$(dirname "$(dirname "$pc")")
-PKG_CONFIG_PATH=$(dirname "$pc")
-export PKG_CONFIG_PATH
-# Unpacked packages name /usr in their pkg-config files: the part of PREFIX
-# above it is then the sysroot, whose include directory is no system one.
-pc_prefix=$(pkg-config --variable=prefix bplink)
-if [ "$pc_prefix" != "$prefix" ]; then
-  export PKG_CONFIG_SYSROOT_DIR=${prefix%"$pc_prefix"} PKG_CONFIG_ALLOW_SYSTEM_CFLAGS=1
-fi
+# shellcheck source=installed_tree.sh
+. "$here/installed_tree.sh"
 
 check_run() {  # the program, and the library it must load
   local program=$1 output loaded

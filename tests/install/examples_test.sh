@@ -9,9 +9,7 @@
 #   tests/install/examples_test.sh PREFIX [WORKDIR]
 #
 # PREFIX is where bplink is installed: a `cmake --install --prefix` tree, or
-# the usr/ of unpacked packages (whose pkg-config files name /usr: the part
-# of PREFIX above it is then the pkg-config sysroot). Only PREFIX and
-# examples/ are used.
+# the usr/ of unpacked packages. Only PREFIX and examples/ are used.
 set -euo pipefail
 prefix=$(realpath "$1")
 work=${2:-$(mktemp -d)}
@@ -19,16 +17,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 examples=$(cd "$here/../../examples" && pwd)
 mkdir -p "$work"
 
-pc=$(find "$prefix" -name bplink.pc -path '*/pkgconfig/*' | head -n1)
-[ -n "$pc" ] || { echo "no bplink.pc under $prefix" >&2; exit 1; }
-libdir=$(dirname "$(dirname "$pc")")
-export PKG_CONFIG_PATH=$(dirname "$pc")
-pc_prefix=$(pkg-config --variable=prefix bplink)
-if [ "$pc_prefix" != "$prefix" ]; then
-  export PKG_CONFIG_SYSROOT_DIR=${prefix%"$pc_prefix"}
-  # The sysroot's /usr/include is no system directory here: keep its -I.
-  export PKG_CONFIG_ALLOW_SYSTEM_CFLAGS=1
-fi
+# shellcheck source=installed_tree.sh
+. "$here/installed_tree.sh"
 
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 cflags="$(dpkg-buildflags --get CFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
