@@ -35,7 +35,7 @@ check_page() {  # page, what it documents, help text
     [ -n "$option" ] || continue
     in_page "$page" "$option" || fail "$(basename "$page") does not describe $what's option $option"
   done < <(sed '/^Global options/,$d' <<<"$help" | section Options | options)
-  if warnings=$(groff -man -ww -z "$page" 2>&1) && [ -z "$warnings" ]; then :; else
+  if warnings=$(groff -man -t -ww -z "$page" 2>&1) && [ -z "$warnings" ]; then :; else
     fail "$(basename "$page"): groff warns: $warnings"
   fi
 }
