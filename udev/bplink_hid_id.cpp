@@ -69,7 +69,10 @@ Descriptor TopLevelPages(const std::vector<std::uint8_t>& d) {
   Descriptor out;
   std::uint16_t usagePage = 0;
   std::vector<std::uint16_t> pushed;
-  std::optional<std::uint32_t> usage;  // the first local usage since the last main item
+  // The first local usage since the last main item (a bool beside it, not an
+  // optional: GCC 12 takes an optional's value for uninitialised here).
+  bool haveUsage = false;
+  std::uint32_t usage = 0;
   int depth = 0;
   for (std::size_t i = 0; i < d.size();) {
     const std::uint8_t prefix = d[i];
@@ -88,7 +91,8 @@ Descriptor TopLevelPages(const std::vector<std::uint8_t>& d) {
     switch (static_cast<std::uint8_t>(prefix & kItemTagMask)) {
       case kItemUsagePage: usagePage = static_cast<std::uint16_t>(value); break;
       case kItemUsage:
-        if (!usage) usage = length == 4 ? value : (std::uint32_t{usagePage} << kExtendedUsagePageShift) | value;
+        if (!haveUsage) usage = length == 4 ? value : (std::uint32_t{usagePage} << kExtendedUsagePageShift) | value;
+        haveUsage = true;
         break;
       case kItemPush: pushed.push_back(usagePage); break;
       case kItemPop:
@@ -98,7 +102,7 @@ Descriptor TopLevelPages(const std::vector<std::uint8_t>& d) {
         break;
       case kItemCollection:
         if (depth == 0 && value == kCollectionApplication) {
-          const std::uint32_t named = usage.value_or(std::uint32_t{usagePage} << kExtendedUsagePageShift);
+          const std::uint32_t named = haveUsage ? usage : std::uint32_t{usagePage} << kExtendedUsagePageShift;
           out.topLevelPages.push_back(static_cast<std::uint16_t>(named >> kExtendedUsagePageShift));
         }
         ++depth;
@@ -109,7 +113,7 @@ Descriptor TopLevelPages(const std::vector<std::uint8_t>& d) {
         break;
       default: break;
     }
-    if ((prefix & kItemTypeMask) == kItemTypeMain) usage.reset();  // local items end with each main item
+    if ((prefix & kItemTypeMask) == kItemTypeMain) haveUsage = false;  // local items end with each main item
   }
   return out;
 }
