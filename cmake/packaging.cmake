@@ -43,6 +43,10 @@ set(CPACK_DEBIAN_PACKAGE_RELEASE ${BPLINK_DEB_RELEASE})
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${BPLINK_DEB_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The companions need libbplink.so.0, which is in no installed package while
+# they are built: dpkg-shlibdeps finds it in the build tree, and their
+# Depends name libbplink0 themselves.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/src)
 # A host built against this release runs on every later 0.x: each library
 # package's symbols file (packaging/debian/PACKAGE.symbols, which the ABI
 # test holds to the built libraries) gives each symbol the release that first
