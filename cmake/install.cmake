@@ -1,9 +1,6 @@
 # What `cmake --install` puts where, in three components that are also the
 # Debian packages (cmake/packaging.cmake):
-#   Runtime      libbplink, the udev rules and their helper   (libbplink0)
-#   Scan         libbplink_scan                                (libbplink-scan0)
-#   SimC         libbplink_sim_c                               (libbplink-sim-c0)
-#   ReportC      libbplink_report_c                            (libbplink-report-c0)
+#   Runtime      the shared libraries and the udev rules      (libbplink0)
 #   Development  headers, CMake package, pkg-config, the .so  (libbplink-dev)
 #   Program      the bplink program, its man page, the docs   (bplink)
 
@@ -32,20 +29,15 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/bplink ${PROJECT_BINARY_DIR}/inc
 # bplink::scan, bplink::sim_c and bplink::report_c.
 if(TARGET bplink_scan_shared)
   install(TARGETS bplink_scan_shared EXPORT bplinkTargets
-    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Scan NAMELINK_COMPONENT Development)
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime NAMELINK_COMPONENT Development)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/src/scan/include/bplink/scan
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/bplink COMPONENT Development)
 endif()
 if(TARGET bplink_sim_c)
-  install(TARGETS bplink_sim_c EXPORT bplinkTargets
-    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT SimC NAMELINK_COMPONENT Development
+  install(TARGETS bplink_sim_c bplink_report_c EXPORT bplinkTargets
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime NAMELINK_COMPONENT Development
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development
-    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT SimC
-  )
-  install(TARGETS bplink_report_c EXPORT bplinkTargets
-    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT ReportC NAMELINK_COMPONENT Development
-    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development
-    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ReportC
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime
   )
   install(FILES ${PROJECT_SOURCE_DIR}/sim/c_api/include/bplink/bplink_sim_c.h
                 ${PROJECT_SOURCE_DIR}/report/c_api/include/bplink/bplink_report_c.h

@@ -1,12 +1,13 @@
-# Debian packages of the install components (cmake/install.cmake), one
-# shared library each, as Debian wants:
-#   libbplink0           libbplink.so.0, the udev rules and their helper
-#   libbplink-scan0      libbplink_scan.so.0 (DetectAll)
-#   libbplink-sim-c0     libbplink_sim_c.so.0 (simulated devices for C hosts)
-#   libbplink-report-c0  libbplink_report_c.so.0 (the report for C hosts)
-#   libbplink-dev        headers, CMake package, pkg-config files, the .so links, libbplink.a
-#   bplink               the program and its man pages
-#   libbplink-doc        the API documentation (Doxygen, from the headers)
+# Debian packages of the install components (cmake/install.cmake):
+#   libbplink0     the shared libraries (libbplink and its companions
+#                  libbplink_scan, libbplink_sim_c, libbplink_report_c, which
+#                  need its exact version), the udev rules and their helper.
+#                  One package for the four: CPack would give a package of
+#                  its own ldconfig maintainer scripts, which Debian no
+#                  longer wants, or empty ones.
+#   libbplink-dev  headers, CMake package, pkg-config files, the .so links, libbplink.a
+#   bplink         the program and its man pages
+#   libbplink-doc  the API documentation (Doxygen, from the headers)
 # Build them from a Release tree configured with CMAKE_INSTALL_PREFIX=/usr:
 #   cpack --config build/CPackConfig.cmake -G DEB
 # scripts/package does exactly that and runs lintian over the result.
@@ -27,12 +28,6 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${CMAKE_PROJECT_NAME} built using CMake")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_COMPONENTS_ALL Runtime Development Program)
-if(TARGET bplink_scan_shared)
-  list(APPEND CPACK_COMPONENTS_ALL Scan)
-endif()
-if(TARGET bplink_sim_c)
-  list(APPEND CPACK_COMPONENTS_ALL SimC ReportC)
-endif()
 if(TARGET bplink_api_docs)
   list(APPEND CPACK_COMPONENTS_ALL Documentation)
 endif()
@@ -43,15 +38,10 @@ set(CPACK_DEBIAN_PACKAGE_RELEASE ${BPLINK_DEB_RELEASE})
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${BPLINK_DEB_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The companions need libbplink.so.0, which is in no installed package while
-# they are built: dpkg-shlibdeps finds it in the build tree, and their
-# Depends name libbplink0 themselves.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/src)
-# A host built against this release runs on every later 0.x: each library
-# package's symbols file (packaging/debian/PACKAGE.symbols, which the ABI
-# test holds to the built libraries) gives each symbol the release that first
-# had it, and the shlibs file, for tools that read no symbols, asks for this
-# release or later.
+# A host built against this release runs on every later 0.x: the symbols
+# file (packaging/debian/libbplink0.symbols, which the ABI test holds to the
+# built libraries) gives each symbol the release that first had it, and the
+# shlibs file, for tools that read no symbols, asks for this release or later.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 # Files are owned by root whoever builds the package.
@@ -74,51 +64,15 @@ samples, plans and patient data that blood-pressure monitors and
 ambulatory recorders stored, uploads measurement plans and deletes
 records. It also installs udev rules that let the user at the seat
 open USB serial adapters and HID monitors without root (a helper reads
-each hidraw node's report descriptor to find the monitors).")
-
-# The companions, each its own package with its symbols file and the
-# ldconfig trigger; each depends on the libbplink0 of its own build.
-set(companion_Scan_package libbplink-scan${PROJECT_VERSION_MAJOR})
-set(companion_Scan_summary "detection of every blood-pressure monitor on every port at once")
-set(companion_Scan_text "bplink::DetectAll, which probes the USB HID link and every serial port
-at once, one thread a port, and reports a device found or why none was
-for each: the companion of libbplink, which itself starts no threads.")
-set(companion_SimC_package libbplink-sim-c${PROJECT_VERSION_MAJOR})
-set(companion_SimC_summary "simulated blood-pressure monitors for C hosts of libbplink")
-set(companion_SimC_text "Simulated devices of every family bplink speaks, behind a link of
-libbplink's C interface, for trying a host without hardware.")
-set(companion_ReportC_package libbplink-report-c${PROJECT_VERSION_MAJOR})
-set(companion_ReportC_summary "ambulatory blood-pressure report for C hosts of libbplink")
-set(companion_ReportC_text "The ambulatory report (statistics, verdict, HTML with charts, JSON,
-FHIR) of a download made through libbplink's C interface.")
-foreach(component Scan SimC ReportC)
-  if(NOT component IN_LIST CPACK_COMPONENTS_ALL)
-    continue()
-  endif()
-  string(TOUPPER ${component} upper)
-  set(package ${companion_${component}_package})
-  set(CPACK_DEBIAN_${upper}_PACKAGE_NAME ${package})
-  set(CPACK_DEBIAN_${upper}_PACKAGE_SECTION libs)
-  set(CPACK_DEBIAN_${upper}_PACKAGE_DEPENDS "libbplink${PROJECT_VERSION_MAJOR} (= ${BPLINK_DEB_VERSION})")
-  set(CPACK_COMPONENT_${upper}_DESCRIPTION "${companion_${component}_summary}
-${companion_${component}_text}")
-  file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/debian-control/${package})
-  configure_file(${debian}/${package}.symbols ${PROJECT_BINARY_DIR}/debian-control/${package}/symbols COPYONLY)
-  configure_file(${debian}/libbplink0.triggers ${PROJECT_BINARY_DIR}/debian-control/${package}/triggers COPYONLY)
-  set(CPACK_DEBIAN_${upper}_PACKAGE_CONTROL_EXTRA
-    ${PROJECT_BINARY_DIR}/debian-control/${package}/symbols ${PROJECT_BINARY_DIR}/debian-control/${package}/triggers)
-endforeach()
+each hidraw node's report descriptor to find the monitors), and the
+library's companions: detection over every port at once
+(libbplink_scan), simulated devices for trying a C host without hardware
+(libbplink_sim_c) and the ambulatory report (libbplink_report_c).")
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libbplink-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 # libhidapi-dev: bplink.pc requires hidapi-hidraw for linking libbplink.a.
-set(dev_depends "libbplink${PROJECT_VERSION_MAJOR} (= ${BPLINK_DEB_VERSION})")
-foreach(component Scan SimC ReportC)
-  if(component IN_LIST CPACK_COMPONENTS_ALL)
-    string(APPEND dev_depends ", ${companion_${component}_package} (= ${BPLINK_DEB_VERSION})")
-  endif()
-endforeach()
-set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "${dev_depends}, libhidapi-dev")
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "libbplink${PROJECT_VERSION_MAJOR} (= ${BPLINK_DEB_VERSION}), libhidapi-dev")
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_ARCHITECTURE_INDEPENDENT OFF)
 set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION "library for blood-pressure monitors - development files
 Headers, the CMake package (find_package(bplink)), the pkg-config

@@ -9,7 +9,8 @@ endif()
 # on libjs-jquery).
 get_filename_component(html ${LOG} DIRECTORY)
 file(REMOVE ${html}/html/jquery.js)
-file(CREATE_LINK /usr/share/javascript/jquery/jquery.js ${html}/html/jquery.js SYMBOLIC)
+# Relative, as Debian wants: from /usr/share/doc/libbplink-doc/html/.
+file(CREATE_LINK ../../../javascript/jquery/jquery.js ${html}/html/jquery.js SYMBOLIC)
 execute_process(COMMAND ${PYTHON} ${CHECK} check ${LOG} RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "The API reference has warnings (above): every public name needs its comment")
