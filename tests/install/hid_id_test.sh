@@ -27,7 +27,8 @@ expect() {  # descriptor name, expected output, expected exit status
   got=$("$program" --descriptor "$work/$name.bin" 2>"$work/err") || status=$?
   [ "$status" -eq "$want_status" ] || fail "$name: exit status $status, not $want_status ($(cat "$work/err"))"
   [ "$got" = "$want" ] || fail "$name: printed '$got', not '$want'"
-  echo "  $name: ${got:-(not marked)}$( [ "$status" -eq 0 ] || echo " exit $status: $(cat "$work/err")")"
+  local shown=${got//$'\n'/, }
+  echo "  $name: ${shown:-(not marked)}$( [ "$status" -eq 0 ] || echo " exit $status: $(cat "$work/err")")"
 }
 
 echo "-- report descriptors"
