@@ -1,14 +1,13 @@
-# What `cmake --install` puts where, in three components that are also the
-# Debian packages (cmake/packaging.cmake):
-#   Runtime      the shared libraries and the udev rules      (libbplink0)
-#   Development  headers, CMake package, pkg-config, the .so  (libbplink-dev)
-#   Program      the bplink program, its man page, the docs   (bplink)
+# What `cmake --install` puts where, in components that are also the Debian
+# packages (cmake/packaging.cmake):
+#   Runtime        the shared libraries, the udev rules and their helper  (libbplink0)
+#   Development    headers, CMake package, pkg-config, the .so links, .a  (libbplink-dev)
+#   Program        the bplink program, its man pages, the docs            (bplink)
+#   Documentation  the API reference (cmake/docs.cmake)                   (libbplink-doc)
 
 include(CMakePackageConfigHelpers)
 
 set(BPLINK_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/bplink)
-# udev reads /usr/lib/udev/rules.d and /usr/local/lib/udev/rules.d, never a
-# multiarch directory, so the udev files do not go under CMAKE_INSTALL_LIBDIR.
 
 install(TARGETS bplink EXPORT bplinkTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime NAMELINK_COMPONENT Development
@@ -119,8 +118,10 @@ foreach(pc IN LISTS BPLINK_PC_FILES)
 endforeach()
 
 # The udev rules, and the program they run on every hidraw node to mark the
-# HID monitors (udev/bplink_hid_id.cpp). udev looks for a program named
-# without a path only in its own directory, so the rules name it in full.
+# HID monitors (udev/bplink_hid_id.cpp). udev reads /usr/lib/udev/rules.d and
+# /usr/local/lib/udev/rules.d, never a multiarch directory, so they do not go
+# under CMAKE_INSTALL_LIBDIR; and it looks for a program named without a path
+# only in its own directory, so the rules name the helper in full.
 set(BPLINK_UDEV_DIR lib/udev CACHE STRING "Where the udev rules (rules.d/) and the helper go, under the install prefix")
 set(BPLINK_UDEV_RULES_DIR ${BPLINK_UDEV_DIR}/rules.d)
 set(BPLINK_HID_ID_PROGRAM ${CMAKE_INSTALL_PREFIX}/${BPLINK_UDEV_DIR}/bplink-hid-id)
