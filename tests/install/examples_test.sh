@@ -36,14 +36,14 @@ loaded_from_prefix() {  # a program, and a library it must load from libdir
   esac
 }
 
-cmake_build() {  # example folder, build folder
+cmake_build() {  # example folder, build folder, the language's flags variable and flags
   cmake -S "$examples/$1" -B "$work/$2" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
-    -DCMAKE_C_FLAGS="$cflags" -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" >/dev/null
+    -D"$3"="$4" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" >/dev/null
   cmake --build "$work/$2" >/dev/null
 }
 
 echo "-- C host (examples/c), CMake"
-cmake_build c c-cmake
+cmake_build c c-cmake CMAKE_C_FLAGS "$cflags"
 "$work/c-cmake/download_sim" | sed 's/^/  /'
 loaded_from_prefix "$work/c-cmake/download_sim" libbplink.so
 echo "-- C host, pkg-config bplink-sim-c"
@@ -66,7 +66,7 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 [ -n "$port" ] || { echo "  the simulated device printed no port" >&2; cat "$work/sim.err" >&2; exit 1; }
-cmake_build cpp cpp-cmake
+cmake_build cpp cpp-cmake CMAKE_CXX_FLAGS "$cxxflags"
 "$work/cpp-cmake/detect_download" "$port" | sed 's/^/  /'
 loaded_from_prefix "$work/cpp-cmake/detect_download" libbplink_scan.so
 echo "-- C++ host, pkg-config bplink-scan"
