@@ -129,7 +129,8 @@ class BPLINK_API CDevice_COM : public CDevice {
   int SendData(BYTE* pBuffer, DWORD dwLen) override;
 
   // Takes effect from the next RecvData or SendData, also on an open port.
-  void SetRecvTimeout(unsigned milliseconds) { m_nRecvTimeoutMs = milliseconds; }  // the receive time-out, from the next RecvData or SendData on
+  // The receive time-out, from the next RecvData or SendData on.
+  void SetRecvTimeout(unsigned milliseconds) { m_nRecvTimeoutMs = milliseconds; }
   unsigned GetRecvTimeout() const { return m_nRecvTimeoutMs; }  // the receive time-out
   bool IsOpen() const { return m_hPort != kInvalidPort; }  // whether a port is open
   // Why the last Open, RecvData or SendData failed; kind kNone after one
@@ -244,9 +245,11 @@ class BPLINK_API CDevice_HID : public CDevice {
 
   int GetBlockLen() const { return m_HID.m_nBlockLen; }  // the report length in bytes (0 before the first open)
 
-  void SetSelector(const bplink::HidSelector& selector) { m_Selector = selector; }  // which attached device Open(n) opens, from the next Open on
+  // Which attached device Open(n) opens, from the next Open on.
+  void SetSelector(const bplink::HidSelector& selector) { m_Selector = selector; }
   const bplink::HidSelector& GetSelector() const { return m_Selector; }  // which attached device Open(n) opens
-  void SetRecvTimeout(unsigned milliseconds) { m_nRecvTimeoutMs = milliseconds; }  // the time-out for each report, from the next RecvData on
+  // The time-out for each report, from the next RecvData on.
+  void SetRecvTimeout(unsigned milliseconds) { m_nRecvTimeoutMs = milliseconds; }
   unsigned GetRecvTimeout() const { return m_nRecvTimeoutMs; }  // the time-out for each report
   bool IsOpen() const { return m_HID.m_hDevice != nullptr; }  // whether a device is open
   // Why the last Open, RecvData or SendData failed; kind kNone after one
@@ -282,12 +285,15 @@ class BPLINK_API CBlueTooth {
 // speed, so the time-out alone bounds a receive.
 class BPLINK_API CDevice_Bluetooth : public CDevice {
  public:
-  static constexpr unsigned kDefaultRecvTimeoutMs = CDevice_COM::kDefaultRecvTimeoutMs;  // the receive time-out a new object starts with
+  // The receive time-out a new object starts with.
+  static constexpr unsigned kDefaultRecvTimeoutMs = CDevice_COM::kDefaultRecvTimeoutMs;
 
   CDevice_Bluetooth() = default;
   explicit CDevice_Bluetooth(std::intptr_t hLink) : m_BlueTooth(hLink) {}  // wraps the host's connected handle
-  CDevice_Bluetooth(const CDevice_Bluetooth&);  // copies the handle (still the host's), the time-out and the last reason
-  CDevice_Bluetooth& operator=(const CDevice_Bluetooth&);  // copies the handle (still the host's), the time-out and the last reason
+  // Copies the handle (still the host's), the time-out and the last reason.
+  CDevice_Bluetooth(const CDevice_Bluetooth&);
+  // Copies the handle (still the host's), the time-out and the last reason.
+  CDevice_Bluetooth& operator=(const CDevice_Bluetooth&);
   ~CDevice_Bluetooth() override;
 
   // Both report whether the host's link is there (1) or not (0, kNoDevice).
@@ -303,7 +309,8 @@ class BPLINK_API CDevice_Bluetooth : public CDevice {
   // with the reason as for RecvData.
   int SendData(BYTE* pBuffer, DWORD dwLen) override;
 
-  void SetRecvTimeout(unsigned milliseconds) { m_nRecvTimeoutMs = milliseconds; }  // the receive time-out, from the next RecvData or SendData on
+  // The receive time-out, from the next RecvData or SendData on.
+  void SetRecvTimeout(unsigned milliseconds) { m_nRecvTimeoutMs = milliseconds; }
   unsigned GetRecvTimeout() const { return m_nRecvTimeoutMs; }  // the receive time-out
   // Why the last Open, RecvData or SendData failed; kind kNone after one
   // that succeeded. A copy carries its original's. Read it on the thread

@@ -39,7 +39,8 @@ struct Family {
   int silenceResult;           // what its transfers answer when the device stops answering part-way
   std::unique_ptr<CProtocolBase> (*make)();  // a new protocol object of its class
 
-  bool Serves(int protocol) const { return protocol >= firstProtocol && protocol <= lastProtocol; }  // its class serves this code
+  // Its class serves this code.
+  bool Serves(int protocol) const { return protocol >= firstProtocol && protocol <= lastProtocol; }
   bool Uploads() const { return planFields != 0; }  // its devices take a plan
 };
 

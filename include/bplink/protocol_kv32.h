@@ -27,7 +27,8 @@
 class BPLINK_API CProtocolCOMKV32 : public CProtocolBase {
  public:
   CProtocolCOMKV32();
-  CProtocolCOMKV32(const CProtocolCOMKV32& other);             // copies every member: data, binding, the port last found
+  // Copies every member: data, binding, the port last found.
+  CProtocolCOMKV32(const CProtocolCOMKV32& other);
   CProtocolCOMKV32& operator=(const CProtocolCOMKV32& other);  // copies every member, as the copy does
   ~CProtocolCOMKV32() override;
 

@@ -34,7 +34,8 @@ class BPLINK_API CProtocolCOMKX71 : public CProtocolBase {
 
   // Device type 1, protocol 6; nReserved and nVariant 255.
   CProtocolCOMKX71();
-  CProtocolCOMKX71(const CProtocolCOMKX71& other);             // copies every member: data, binding, the port last found
+  // Copies every member: data, binding, the port last found.
+  CProtocolCOMKX71(const CProtocolCOMKX71& other);
   CProtocolCOMKX71& operator=(const CProtocolCOMKX71& other);  // copies every member, as the copy does
   ~CProtocolCOMKX71() override;
 

@@ -21,7 +21,8 @@ class BPLINK_API CProtocolCOMVESTRA16 : public CProtocolBase {
   static constexpr int kFrameBufferSize = 80;  // bytes of the frame buffer: one frame either way
 
   CProtocolCOMVESTRA16();
-  CProtocolCOMVESTRA16(const CProtocolCOMVESTRA16& other);             // copies every member: data, binding, the port last found
+  // Copies every member: data, binding, the port last found.
+  CProtocolCOMVESTRA16(const CProtocolCOMVESTRA16& other);
   CProtocolCOMVESTRA16& operator=(const CProtocolCOMVESTRA16& other);  // copies every member, as the copy does
   ~CProtocolCOMVESTRA16() override;
 

@@ -19,7 +19,8 @@ class BPLINK_API CProtocolCOMVESTRA16C : public CProtocolBase {
   static constexpr int kFrameBufferSize = 80;  // bytes of the frame buffer: one frame either way
 
   CProtocolCOMVESTRA16C();
-  CProtocolCOMVESTRA16C(const CProtocolCOMVESTRA16C& other);             // copies every member: data, binding, the port last found
+  // Copies every member: data, binding, the port last found.
+  CProtocolCOMVESTRA16C(const CProtocolCOMVESTRA16C& other);
   CProtocolCOMVESTRA16C& operator=(const CProtocolCOMVESTRA16C& other);  // copies every member, as the copy does
   ~CProtocolCOMVESTRA16C() override;
 

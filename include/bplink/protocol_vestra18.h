@@ -22,7 +22,8 @@ class BPLINK_API CProtocolCOMVESTRA18 : public CProtocolBase {
   static constexpr int kFrameBufferLength = 80;  // bytes of the receive buffer: one frame
 
   CProtocolCOMVESTRA18();
-  CProtocolCOMVESTRA18(const CProtocolCOMVESTRA18& other);             // copies every member: data, binding, the port last found
+  // Copies every member: data, binding, the port last found.
+  CProtocolCOMVESTRA18(const CProtocolCOMVESTRA18& other);
   CProtocolCOMVESTRA18& operator=(const CProtocolCOMVESTRA18& other);  // copies every member, as the copy does
   ~CProtocolCOMVESTRA18() override;
 
