@@ -1,28 +1,32 @@
-# What `cmake --install` puts where, in three components that are also the
-# Debian packages (cmake/packaging.cmake):
-#   Runtime      the shared libraries and the udev rules      (libbplink0)
-#   Development  headers, CMake package, pkg-config, the .so  (libbplink-dev)
-#   Program      the bplink program, its man page, the docs   (bplink)
+# What `cmake --install` puts where, in components that are also the Debian
+# packages (cmake/packaging.cmake):
+#   Runtime        the shared libraries, the udev rules and their helper  (libbplink0)
+#   Development    headers, CMake package, pkg-config, the .so links, .a  (libbplink-dev)
+#   Program        the bplink program, its man pages, the docs            (bplink)
+#   Documentation  the API reference (cmake/docs.cmake)                   (libbplink-doc)
 
 include(CMakePackageConfigHelpers)
 
 set(BPLINK_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/bplink)
-# udev reads /usr/lib/udev/rules.d and /usr/local/lib/udev/rules.d, never a
-# multiarch directory, so this is not CMAKE_INSTALL_LIBDIR.
-set(BPLINK_UDEV_RULES_DIR lib/udev/rules.d CACHE STRING "Where the udev rules go, under the install prefix")
 
 install(TARGETS bplink EXPORT bplinkTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime NAMELINK_COMPONENT Development
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime
 )
+# libbplink.a beside the shared library, for hosts that link statically.
+if(TARGET bplink_static)
+  install(TARGETS bplink_static EXPORT bplinkTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development)
+endif()
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/bplink ${PROJECT_BINARY_DIR}/include/bplink
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT Development)
+# bplink::DetectAll, detection over every port at once, is part of libbplink.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/src/scan/include/bplink/scan
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/bplink COMPONENT Development)
 
-# The C interface's companions: simulated devices to try a host without
-# hardware, and the report. Separate libraries, so libbplink carries neither;
-# they go wherever libbplink goes, and the CMake package names them
-# bplink::sim_c and bplink::report_c.
+# The companions: the C interface's simulated devices and report. Separate
+# libraries, so libbplink carries neither; they go wherever libbplink goes,
+# and the CMake package names them bplink::sim_c and bplink::report_c.
 if(TARGET bplink_sim_c)
   install(TARGETS bplink_sim_c bplink_report_c EXPORT bplinkTargets
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime NAMELINK_COMPONENT Development
@@ -34,9 +38,17 @@ if(TARGET bplink_sim_c)
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/bplink COMPONENT Development)
 endif()
 
-# The CMake package: find_package(bplink 0.2) takes any 0.x from 0.2 on.
+# The CMake package: find_package(bplink 0.3) takes any 0.x from 0.3 on.
 install(EXPORT bplinkTargets FILE bplinkTargets.cmake NAMESPACE bplink::
   DESTINATION ${BPLINK_CMAKE_DIR} COMPONENT Development)
+# A static libbplink brings the threads of its detection over every port to
+# the host's link (Threads::Threads). Built on its own (BUILD_SHARED_LIBS=OFF)
+# on Windows it names hidapi's CMake target; elsewhere a static library names
+# hidapi by its library name, which needs nothing found.
+set(BPLINK_CONFIG_DEPENDENCIES "find_dependency(Threads)")
+if(WIN32 AND NOT BUILD_SHARED_LIBS)
+  string(APPEND BPLINK_CONFIG_DEPENDENCIES "\nfind_dependency(hidapi CONFIG)")
+endif()
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/bplinkConfig.cmake.in
   ${PROJECT_BINARY_DIR}/bplinkConfig.cmake INSTALL_DESTINATION ${BPLINK_CMAKE_DIR})
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/bplinkConfigVersion.cmake
@@ -44,22 +56,64 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/bplinkConfigVersion.cmake
 install(FILES ${PROJECT_BINARY_DIR}/bplinkConfig.cmake ${PROJECT_BINARY_DIR}/bplinkConfigVersion.cmake
   DESTINATION ${BPLINK_CMAKE_DIR} COMPONENT Development)
 
-# pkg-config, relocatable: the prefix is found from where the file lies, so
-# a staged or moved installation still points at itself.
-file(RELATIVE_PATH BPLINK_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+# pkg-config, one file for each library. The prefix written into them is the
+# one installed to (`cmake --install --prefix` included), so an installation
+# under /usr gives -I/usr/include, which pkg-config leaves out as the
+# system's, and one elsewhere points at itself.
+#   bplink.pc             libbplink; `--static`: libbplink.a with hidapi and the C++ runtime
+#   bplink-sim-c.pc       libbplink_sim_c
+#   bplink-report-c.pc    libbplink_report_c
+set(BPLINK_PC_FILES bplink)
+set(BPLINK_PC_bplink_NAME bplink)
+set(BPLINK_PC_bplink_DESCRIPTION "${PROJECT_DESCRIPTION}")
+set(BPLINK_PC_bplink_LIBS "-lbplink")
 if(BUILD_SHARED_LIBS)
-  set(BPLINK_PC_CFLAGS "")
-  set(BPLINK_PC_REQUIRES_PRIVATE "")
+  set(BPLINK_PC_bplink_CFLAGS "")
 else()
-  set(BPLINK_PC_CFLAGS " -DBPLINK_STATIC")
-  set(BPLINK_PC_REQUIRES_PRIVATE "Requires.private: hidapi-hidraw")
+  set(BPLINK_PC_bplink_CFLAGS " -DBPLINK_STATIC")
 endif()
-configure_file(${PROJECT_SOURCE_DIR}/cmake/bplink.pc.in ${PROJECT_BINARY_DIR}/bplink.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/bplink.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT Development)
+# libbplink.a needs hidapi and the C++ runtime (a C host's compiler does not
+# bring it); the shared library has them as its own dependencies.
+set(BPLINK_PC_bplink_PRIVATE "Requires.private: hidapi-hidraw\nLibs.private: -lstdc++ -pthread")
+if(TARGET bplink_sim_c)
+  list(APPEND BPLINK_PC_FILES bplink-sim-c bplink-report-c)
+  set(BPLINK_PC_bplink-sim-c_NAME bplink-sim-c)
+  set(BPLINK_PC_bplink-sim-c_DESCRIPTION "Simulated blood-pressure monitors for hosts of bplink's C interface")
+  set(BPLINK_PC_bplink-sim-c_REQUIRES "Requires: bplink = ${PROJECT_VERSION}\n")
+  set(BPLINK_PC_bplink-sim-c_LIBS "-lbplink_sim_c")
+  set(BPLINK_PC_bplink-report-c_NAME bplink-report-c)
+  set(BPLINK_PC_bplink-report-c_DESCRIPTION "The ambulatory blood-pressure report for hosts of bplink's C interface")
+  set(BPLINK_PC_bplink-report-c_REQUIRES "Requires: bplink = ${PROJECT_VERSION}\n")
+  set(BPLINK_PC_bplink-report-c_LIBS "-lbplink_report_c")
+endif()
+foreach(pc IN LISTS BPLINK_PC_FILES)
+  set(BPLINK_PC_NAME ${BPLINK_PC_${pc}_NAME})
+  set(BPLINK_PC_DESCRIPTION ${BPLINK_PC_${pc}_DESCRIPTION})
+  set(BPLINK_PC_REQUIRES ${BPLINK_PC_${pc}_REQUIRES})
+  set(BPLINK_PC_LIBS ${BPLINK_PC_${pc}_LIBS})
+  set(BPLINK_PC_CFLAGS ${BPLINK_PC_${pc}_CFLAGS})
+  set(BPLINK_PC_PRIVATE ${BPLINK_PC_${pc}_PRIVATE})
+  # @BPLINK_PC_PREFIX@ is left for the install step to fill in.
+  set(BPLINK_PC_PREFIX "@BPLINK_PC_PREFIX@")
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/bplink.pc.in ${PROJECT_BINARY_DIR}/pkgconfig/${pc}.pc.in @ONLY)
+  install(CODE "
+    set(BPLINK_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+    configure_file(\"${PROJECT_BINARY_DIR}/pkgconfig/${pc}.pc.in\" \"${PROJECT_BINARY_DIR}/pkgconfig/install/${pc}.pc\" @ONLY)
+    file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig\" TYPE FILE
+         FILES \"${PROJECT_BINARY_DIR}/pkgconfig/install/${pc}.pc\")
+  " COMPONENT Development)
+endforeach()
 
-# The udev rules: the USB serial adapters, and the HID monitors by the ids
-# given here ("vvvv:pppp", hexadecimal, a list).
-set(BPLINK_UDEV_HID_IDS "" CACHE STRING "USB ids (vvvv:pppp;...) of HID monitors whose hidraw nodes the seat user may open")
+# The udev rules, and the program they run on every hidraw node to mark the
+# HID monitors (udev/bplink_hid_id.cpp). udev reads /usr/lib/udev/rules.d and
+# /usr/local/lib/udev/rules.d, never a multiarch directory, so they do not go
+# under CMAKE_INSTALL_LIBDIR; and it looks for a program named without a path
+# only in its own directory, so the rules name the helper in full.
+set(BPLINK_UDEV_DIR lib/udev CACHE STRING "Where the udev rules (rules.d/) and the helper go, under the install prefix")
+set(BPLINK_UDEV_RULES_DIR ${BPLINK_UDEV_DIR}/rules.d)
+set(BPLINK_HID_ID_PROGRAM ${CMAKE_INSTALL_PREFIX}/${BPLINK_UDEV_DIR}/bplink-hid-id)
+# The HID monitors named by USB id as well ("vvvv:pppp", hexadecimal, a list).
+set(BPLINK_UDEV_HID_IDS "" CACHE STRING "USB ids (vvvv:pppp;...) of HID monitors whose hidraw nodes the seat user may open, besides those bplink-hid-id marks")
 set(BPLINK_UDEV_HID_RULES "")
 foreach(id IN LISTS BPLINK_UDEV_HID_IDS)
   if(NOT id MATCHES "^([0-9a-f][0-9a-f][0-9a-f][0-9a-f]):([0-9a-f][0-9a-f][0-9a-f][0-9a-f])$")
@@ -71,34 +125,44 @@ endforeach()
 configure_file(${PROJECT_SOURCE_DIR}/udev/60-bplink.rules.in ${PROJECT_BINARY_DIR}/udev/60-bplink.rules @ONLY)
 if(NOT WIN32)
   install(FILES ${PROJECT_BINARY_DIR}/udev/60-bplink.rules DESTINATION ${BPLINK_UDEV_RULES_DIR} COMPONENT Runtime)
+  install(TARGETS bplink_hid_id RUNTIME DESTINATION ${BPLINK_UDEV_DIR} COMPONENT Runtime)
 endif()
 
 install(TARGETS bplink_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Program)
-install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
-  DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Program)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/NEWS.md
+  ${PROJECT_SOURCE_DIR}/SECURITY.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Program)
 
-# The man page, written from the program's --help and --version at build
-# time. AUTO makes it when help2man is there; ON insists (the packages do).
-set(BPLINK_MAN_PAGE AUTO CACHE STRING "Generate the bplink(1) man page with help2man: AUTO, ON or OFF")
-if(BPLINK_MAN_PAGE AND NOT WIN32 AND NOT CMAKE_CROSSCOMPILING)
-  find_program(HELP2MAN help2man)
+# The man pages: bplink(1) and one for each command (bplink-download(1),
+# ...), written in docs/man/ with the sections every page shares (exit
+# status, the device files, see also) filled in here. tests/install's man
+# page test holds them to the program: every command has its page, and every
+# option its command's --help lists appears in it.
+set(BPLINK_MAN_PAGES AUTO CACHE STRING "Install the man pages: AUTO (where gzip is), ON or OFF")
+set(BPLINK_MAN_DATE "December 2026")
+if(BPLINK_MAN_PAGES AND NOT WIN32)
   find_program(GZIP gzip)
-  if(HELP2MAN AND GZIP)
-    set(man ${PROJECT_BINARY_DIR}/man/bplink.1)
-    add_custom_command(OUTPUT ${man}.gz
-      COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
-      COMMAND ${HELP2MAN} --no-info --no-discard-stderr --section 1
-              --name "talk to blood-pressure monitors over USB HID and serial links"
-              --output ${man} $<TARGET_FILE:bplink_cli>
-      # -n: no name or time stamp inside, so the same build gives the same bytes.
-      COMMAND ${GZIP} -9nf ${man}
-      DEPENDS bplink_cli
-      COMMENT "Writing the bplink(1) man page")
-    add_custom_target(bplink_man ALL DEPENDS ${man}.gz)
-    install(FILES ${man}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Program)
-  elseif(BPLINK_MAN_PAGE STREQUAL "ON")
-    message(FATAL_ERROR "BPLINK_MAN_PAGE=ON needs help2man and gzip (Debian: apt-get install help2man)")
-  else()
-    message(STATUS "help2man not found: no man page (BPLINK_MAN_PAGE=ON makes this an error)")
+  if(NOT GZIP AND BPLINK_MAN_PAGES STREQUAL "ON")
+    message(FATAL_ERROR "BPLINK_MAN_PAGES=ON needs gzip")
   endif()
+endif()
+if(BPLINK_MAN_PAGES AND NOT WIN32 AND GZIP)
+  foreach(part exit-status device-environment device-files see-also)
+    string(TOUPPER "BPLINK_MAN_${part}" variable)
+    string(REPLACE "-" "_" variable ${variable})
+    file(READ ${PROJECT_SOURCE_DIR}/docs/man/${part}.roff ${variable})
+    string(STRIP "${${variable}}" ${variable})
+  endforeach()
+  file(GLOB man_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/man/*.1.in)
+  set(man_pages)
+  foreach(source IN LISTS man_sources)
+    get_filename_component(page ${source} NAME_WLE)
+    configure_file(${source} ${PROJECT_BINARY_DIR}/man/${page} @ONLY)
+    # -n: no name or time stamp inside, so the same build gives the same bytes.
+    add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/man/${page}.gz
+      COMMAND ${GZIP} -9nkf ${PROJECT_BINARY_DIR}/man/${page}
+      DEPENDS ${PROJECT_BINARY_DIR}/man/${page})
+    list(APPEND man_pages ${PROJECT_BINARY_DIR}/man/${page}.gz)
+  endforeach()
+  add_custom_target(bplink_man ALL DEPENDS ${man_pages})
+  install(FILES ${man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Program)
 endif()

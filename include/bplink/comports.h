@@ -50,11 +50,12 @@ class ComPortError : public std::exception {
 class BPLINK_API ComPortError : public std::exception {
 #endif
  public:
+  // The failure, in words; what() gives it in ASCII.
   explicit ComPortError(std::wstring message) : message_(std::move(message)) {
     for (wchar_t c : message_) narrow_.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?');
   }
-  const std::wstring& Message() const noexcept { return message_; }
-  const char* what() const noexcept override { return narrow_.c_str(); }
+  const std::wstring& Message() const noexcept { return message_; }       // the message as given
+  const char* what() const noexcept override { return narrow_.c_str(); }  // the message, non-ASCII as '?'
 
  private:
   std::wstring message_;

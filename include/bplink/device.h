@@ -38,7 +38,7 @@ enum class LinkErrorKind : int {
 
 // Why the last Open, RecvData or SendData of a device failed.
 struct LinkError {
-  LinkErrorKind kind = LinkErrorKind::kNone;
+  LinkErrorKind kind = LinkErrorKind::kNone;  // what kind of failure; kNone: none
   // The operating system's error number behind it: errno on POSIX,
   // GetLastError() (WSAGetLastError() for sockets) on Windows; 0 when the
   // failure was not the system's (a time-out, a line speed no port takes).
@@ -52,11 +52,14 @@ struct LinkError {
 
 }  // namespace bplink
 
+// A link the protocols talk through: six virtual slots, in the order hosts
+// program against. The base opens nothing (0) and has no Close, RecvData or
+// SendData of its own.
 class BPLINK_API CDevice {
  public:
   CDevice() = default;
-  CDevice(const CDevice&);
-  CDevice& operator=(const CDevice&);
+  CDevice(const CDevice&);             // the base holds no state: nothing to copy
+  CDevice& operator=(const CDevice&);  // the base holds no state: nothing to copy
   virtual ~CDevice();
 
   // Opens a serial port by path ("\\.\COM3", "/dev/ttyUSB0") with the given
@@ -64,7 +67,7 @@ class BPLINK_API CDevice {
   virtual int Open(CString strPath, DCB dcb);
   // Opens a device by number (0 for the HID device). Nonzero = open.
   virtual int Open(int nDevice);
-  virtual int Close() = 0;
+  virtual int Close() = 0;  // closes the link; safe when it is not open
   // Receives exactly dwLen bytes. Nonzero = all received, 0 = failed or timed out.
   virtual int RecvData(BYTE* pBuffer, DWORD dwLen) = 0;
   // Sends dwLen bytes. Nonzero = sent, 0 = failed.
@@ -91,7 +94,7 @@ class BPLINK_API CDevice {
 // same bound to hand its bytes to the line.
 class BPLINK_API CDevice_COM : public CDevice {
  public:
-  static constexpr unsigned kDefaultRecvTimeoutMs = 500;
+  static constexpr unsigned kDefaultRecvTimeoutMs = 500;  // the receive time-out a new object starts with
 
   CDevice_COM();
   ~CDevice_COM() override;
@@ -126,9 +129,10 @@ class BPLINK_API CDevice_COM : public CDevice {
   int SendData(BYTE* pBuffer, DWORD dwLen) override;
 
   // Takes effect from the next RecvData or SendData, also on an open port.
+  // The receive time-out, from the next RecvData or SendData on.
   void SetRecvTimeout(unsigned milliseconds) { m_nRecvTimeoutMs = milliseconds; }
-  unsigned GetRecvTimeout() const { return m_nRecvTimeoutMs; }
-  bool IsOpen() const { return m_hPort != kInvalidPort; }
+  unsigned GetRecvTimeout() const { return m_nRecvTimeoutMs; }  // the receive time-out
+  bool IsOpen() const { return m_hPort != kInvalidPort; }  // whether a port is open
   // Why the last Open, RecvData or SendData failed; kind kNone after one
   // that succeeded. Read it on the thread that made the call.
   const bplink::LinkError& GetLastLinkError() const { return m_LastError; }
@@ -154,21 +158,21 @@ namespace bplink {
 // knows its device's ids should set them, so that no other vendor-defined
 // interface is ever opened and sent a frame.
 struct HidSelector {
-  static constexpr std::uint16_t kAny = 0;
-  static constexpr std::uint16_t kVendorUsagePageFirst = 0xFF00;
-  static constexpr std::uint16_t kVendorUsagePageLast = 0xFFFF;
+  static constexpr std::uint16_t kAny = 0;                         // any vendor or product id
+  static constexpr std::uint16_t kVendorUsagePageFirst = 0xFF00;   // the first vendor-defined usage page
+  static constexpr std::uint16_t kVendorUsagePageLast = 0xFFFF;    // the last vendor-defined usage page
 
-  std::uint16_t vendor_id = kAny;
-  std::uint16_t product_id = kAny;
-  std::uint16_t usage_page_min = kVendorUsagePageFirst;
-  std::uint16_t usage_page_max = kVendorUsagePageLast;
-  int index = 0;
+  std::uint16_t vendor_id = kAny;                        // USB vendor id, or kAny
+  std::uint16_t product_id = kAny;                       // USB product id, or kAny
+  std::uint16_t usage_page_min = kVendorUsagePageFirst;  // lowest top-level usage page taken
+  std::uint16_t usage_page_max = kVendorUsagePageLast;   // highest top-level usage page taken
+  int index = 0;                                         // which match Open(0) opens, from 0
 };
 
 // The selector a new CDevice_HID starts with; one per process. Changing it
 // does not touch objects that already exist.
-BPLINK_API HidSelector DefaultHidSelector();
-BPLINK_API void SetDefaultHidSelector(const HidSelector& selector);
+BPLINK_API HidSelector DefaultHidSelector();                         // the process's default
+BPLINK_API void SetDefaultHidSelector(const HidSelector& selector);  // replaces the process's default
 
 }  // namespace bplink
 
@@ -177,8 +181,8 @@ BPLINK_API void SetDefaultHidSelector(const HidSelector& selector);
 class BPLINK_API CHID {
  public:
   CHID() = default;
-  CHID(const CHID&);
-  CHID& operator=(const CHID&);
+  CHID(const CHID&);  // copies the handle's pointer; only the opener closes it
+  CHID& operator=(const CHID&);  // copies the handle's pointer; only the opener closes it
   ~CHID();
 
   void* m_hDevice = nullptr;  // the open link (internal to the library), or null
@@ -212,12 +216,12 @@ class BPLINK_API CHID {
 // open link nor the last reason; assigning to an open device closes it first.
 class BPLINK_API CDevice_HID : public CDevice {
  public:
-  static constexpr unsigned kDefaultRecvTimeoutMs = 2000;
-  static constexpr int kDefaultBlockLen = 64;
+  static constexpr unsigned kDefaultRecvTimeoutMs = 2000;  // the time-out a new object starts with, per report
+  static constexpr int kDefaultBlockLen = 64;  // the report length taken when the platform gives none
 
   CDevice_HID();
-  CDevice_HID(const CDevice_HID&);
-  CDevice_HID& operator=(const CDevice_HID&);
+  CDevice_HID(const CDevice_HID&);  // copies the settings, not the open link nor the last reason
+  CDevice_HID& operator=(const CDevice_HID&);  // closes this device if open, then copies the settings
   ~CDevice_HID() override;
 
   // A HID device has no path and line settings: always 0 (kOther).
@@ -239,22 +243,24 @@ class BPLINK_API CDevice_HID : public CDevice {
   // short).
   int SendData(BYTE* pBuffer, DWORD dwLen) override;
 
-  int GetBlockLen() const { return m_HID.m_nBlockLen; }
+  int GetBlockLen() const { return m_HID.m_nBlockLen; }  // the report length in bytes (0 before the first open)
 
+  // Which attached device Open(n) opens, from the next Open on.
   void SetSelector(const bplink::HidSelector& selector) { m_Selector = selector; }
-  const bplink::HidSelector& GetSelector() const { return m_Selector; }
+  const bplink::HidSelector& GetSelector() const { return m_Selector; }  // which attached device Open(n) opens
+  // The time-out for each report, from the next RecvData on.
   void SetRecvTimeout(unsigned milliseconds) { m_nRecvTimeoutMs = milliseconds; }
-  unsigned GetRecvTimeout() const { return m_nRecvTimeoutMs; }
-  bool IsOpen() const { return m_HID.m_hDevice != nullptr; }
+  unsigned GetRecvTimeout() const { return m_nRecvTimeoutMs; }  // the time-out for each report
+  bool IsOpen() const { return m_HID.m_hDevice != nullptr; }  // whether a device is open
   // Why the last Open, RecvData or SendData failed; kind kNone after one
   // that succeeded. Read it on the thread that made the call.
   const bplink::LinkError& GetLastLinkError() const { return m_LastError; }
 
  protected:
-  CHID m_HID;
-  bplink::HidSelector m_Selector;
-  unsigned m_nRecvTimeoutMs = kDefaultRecvTimeoutMs;
-  bplink::LinkError m_LastError;
+  CHID m_HID;  // the low-level handle
+  bplink::HidSelector m_Selector;  // which attached device Open(n) opens
+  unsigned m_nRecvTimeoutMs = kDefaultRecvTimeoutMs;  // the time-out for each report
+  bplink::LinkError m_LastError;  // why the last Open, RecvData or SendData failed
 };
 
 // A stream the host has already connected: an RFCOMM socket or a tty file
@@ -263,14 +269,14 @@ class BPLINK_API CDevice_HID : public CDevice {
 // that calls Close at the end of a transfer leaves the link to the host.
 class BPLINK_API CBlueTooth {
  public:
-  static constexpr std::intptr_t kInvalidHandle = -1;
+  static constexpr std::intptr_t kInvalidHandle = -1;  // no link
 
   CBlueTooth() = default;
-  explicit CBlueTooth(std::intptr_t hLink) : m_hLink(hLink) {}
+  explicit CBlueTooth(std::intptr_t hLink) : m_hLink(hLink) {}  // takes the host's connected handle
 
-  bool IsConnected() const { return m_hLink != kInvalidHandle; }
+  bool IsConnected() const { return m_hLink != kInvalidHandle; }  // whether a handle was handed over
 
-  std::intptr_t m_hLink = kInvalidHandle;
+  std::intptr_t m_hLink = kInvalidHandle;  // the host's handle (a socket or file descriptor), or kInvalidHandle
 };
 
 // Bind it with SetDevice(&device, true): the link is open already, so the
@@ -279,11 +285,14 @@ class BPLINK_API CBlueTooth {
 // speed, so the time-out alone bounds a receive.
 class BPLINK_API CDevice_Bluetooth : public CDevice {
  public:
+  // The receive time-out a new object starts with.
   static constexpr unsigned kDefaultRecvTimeoutMs = CDevice_COM::kDefaultRecvTimeoutMs;
 
   CDevice_Bluetooth() = default;
-  explicit CDevice_Bluetooth(std::intptr_t hLink) : m_BlueTooth(hLink) {}
+  explicit CDevice_Bluetooth(std::intptr_t hLink) : m_BlueTooth(hLink) {}  // wraps the host's connected handle
+  // Copies the handle (still the host's), the time-out and the last reason.
   CDevice_Bluetooth(const CDevice_Bluetooth&);
+  // Copies the handle (still the host's), the time-out and the last reason.
   CDevice_Bluetooth& operator=(const CDevice_Bluetooth&);
   ~CDevice_Bluetooth() override;
 
@@ -300,14 +309,15 @@ class BPLINK_API CDevice_Bluetooth : public CDevice {
   // with the reason as for RecvData.
   int SendData(BYTE* pBuffer, DWORD dwLen) override;
 
+  // The receive time-out, from the next RecvData or SendData on.
   void SetRecvTimeout(unsigned milliseconds) { m_nRecvTimeoutMs = milliseconds; }
-  unsigned GetRecvTimeout() const { return m_nRecvTimeoutMs; }
+  unsigned GetRecvTimeout() const { return m_nRecvTimeoutMs; }  // the receive time-out
   // Why the last Open, RecvData or SendData failed; kind kNone after one
   // that succeeded. A copy carries its original's. Read it on the thread
   // that made the call.
   const bplink::LinkError& GetLastLinkError() const { return m_LastError; }
 
-  CBlueTooth m_BlueTooth;
+  CBlueTooth m_BlueTooth;  // the host's link
 
  private:
   unsigned m_nRecvTimeoutMs = kDefaultRecvTimeoutMs;

@@ -17,7 +17,12 @@ namespace bplink {
 
 // A local calendar value, as the devices count time.
 struct CalendarTime {
-  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  int year = 0;    // e.g. 2026
+  int month = 0;   // 1..12
+  int day = 0;     // 1..31
+  int hour = 0;    // 0..23
+  int minute = 0;  // 0..59
+  int second = 0;  // 0..59
 
   friend bool operator==(const CalendarTime&, const CalendarTime&) = default;
 };
@@ -98,9 +103,9 @@ BPLINK_API std::wstring ComPortPath(const std::wstring& name);
 // Calendar arithmetic, on the proleptic Gregorian calendar, with carry over
 // days, months and years. The fields of an invalid value are carried as
 // std::chrono would carry them; check IsValidTime first where that matters.
-BPLINK_API bool IsValidTime(const CalendarTime& t);
-BPLINK_API CalendarTime AddSeconds(const CalendarTime& t, std::int64_t seconds);
-BPLINK_API CalendarTime AddMinutes(const CalendarTime& t, std::int64_t minutes);
+BPLINK_API bool IsValidTime(const CalendarTime& t);  // a real date and time of day
+BPLINK_API CalendarTime AddSeconds(const CalendarTime& t, std::int64_t seconds);  // t plus seconds (may be negative)
+BPLINK_API CalendarTime AddMinutes(const CalendarTime& t, std::int64_t minutes);  // t plus minutes (may be negative)
 // Whole seconds from `from` to `to` (negative when `to` is earlier).
 BPLINK_API std::int64_t SecondsBetween(const CalendarTime& from, const CalendarTime& to);
 

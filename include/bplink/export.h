@@ -5,6 +5,11 @@
 // A static build (BPLINK_STATIC, which the CMake package and pkg-config set
 // for it) neither exports nor imports. BPLINK_CALL is the caller-cleans-stack
 // convention of the exported C functions.
+//
+// BPLINK_LOCAL keeps a member of an exported class out of the shared
+// library's exports: the private helpers, which no host can call and which
+// may change from one release to the next without breaking one. A DLL
+// exports a dllexport class whole, so on Windows it marks nothing.
 #pragma once
 
 #if defined(_WIN32)
@@ -16,7 +21,10 @@
 #    define BPLINK_API __declspec(dllimport)
 #  endif
 #  define BPLINK_CALL __cdecl
+#  define BPLINK_LOCAL
 #else
 #  define BPLINK_API __attribute__((visibility("default")))
 #  define BPLINK_CALL
+#  define BPLINK_LOCAL __attribute__((visibility("hidden")))
 #endif
+

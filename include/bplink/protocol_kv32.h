@@ -27,8 +27,9 @@
 class BPLINK_API CProtocolCOMKV32 : public CProtocolBase {
  public:
   CProtocolCOMKV32();
+  // Copies every member: data, binding, the port last found.
   CProtocolCOMKV32(const CProtocolCOMKV32& other);
-  CProtocolCOMKV32& operator=(const CProtocolCOMKV32& other);
+  CProtocolCOMKV32& operator=(const CProtocolCOMKV32& other);  // copies every member, as the copy does
   ~CProtocolCOMKV32() override;
 
   // Plan, record counts and blood-pressure records into data set 1.
@@ -54,12 +55,12 @@ class BPLINK_API CProtocolCOMKV32 : public CProtocolBase {
   int DownloadBPData() override;
 
  private:
-  int OpenDevice(DCB dcb, BYTE byRequest, BYTE byExpected);
-  int DoHandShake();
-  bool PC_Pack();
-  bool ClearCommData();
+  BPLINK_LOCAL int OpenDevice(DCB dcb, BYTE byRequest, BYTE byExpected);
+  BPLINK_LOCAL int DoHandShake();
+  BPLINK_LOCAL bool PC_Pack();
+  BPLINK_LOCAL bool ClearCommData();
   // Closes the bound device, if any; never throws.
-  void CloseLink();
+  BPLINK_LOCAL void CloseLink();
 
   static constexpr int kFrameLength = 80;
   BYTE m_byFrame[kFrameLength] = {};  // outgoing plan block or incoming reply

@@ -34,8 +34,9 @@ class BPLINK_API CProtocolCOMKX71 : public CProtocolBase {
 
   // Device type 1, protocol 6; nReserved and nVariant 255.
   CProtocolCOMKX71();
+  // Copies every member: data, binding, the port last found.
   CProtocolCOMKX71(const CProtocolCOMKX71& other);
-  CProtocolCOMKX71& operator=(const CProtocolCOMKX71& other);
+  CProtocolCOMKX71& operator=(const CProtocolCOMKX71& other);  // copies every member, as the copy does
   ~CProtocolCOMKX71() override;
 
   // 1; 2 no port answered the handshake; 5 unknown handshake reply, or the
@@ -55,19 +56,19 @@ class BPLINK_API CProtocolCOMKX71 : public CProtocolBase {
 
  private:
   // Link.
-  int OpenDevice(DCB dcb, BYTE byRequest, BYTE byExpected);
-  int OpenDevice(DCB dcb, BYTE* pRequest, BYTE& byReply);
-  int DoHandShake();
-  int IsRightReceive(BYTE* pRequest, BYTE* pExpected);
-  bool ClearCommData();
+  BPLINK_LOCAL int OpenDevice(DCB dcb, BYTE byRequest, BYTE byExpected);
+  BPLINK_LOCAL int OpenDevice(DCB dcb, BYTE* pRequest, BYTE& byReply);
+  BPLINK_LOCAL int DoHandShake();
+  BPLINK_LOCAL int IsRightReceive(BYTE* pRequest, BYTE* pExpected);
+  BPLINK_LOCAL bool ClearCommData();
 
   // Frames and packets.
-  bool PC_Pack();
-  bool PC_ReceivePack();
-  bool PC_Unpack();
-  bool UnPack(BYTE* pFirst, BYTE* pLast, CByteArray& out);
-  bool PC_AcknowledgePack(bool bOk);
-  void StorePlanReply(const BYTE* pBody);
+  BPLINK_LOCAL bool PC_Pack();
+  BPLINK_LOCAL bool PC_ReceivePack();
+  BPLINK_LOCAL bool PC_Unpack();
+  BPLINK_LOCAL bool UnPack(BYTE* pFirst, BYTE* pLast, CByteArray& out);
+  BPLINK_LOCAL bool PC_AcknowledgePack(bool bOk);
+  BPLINK_LOCAL void StorePlanReply(const BYTE* pBody);
 
   BYTE m_byFrame[kFrameSize] = {};
   CString m_strPortPath;            // the port the last search found

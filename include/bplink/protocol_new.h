@@ -26,7 +26,7 @@ class BPLINK_API CProtocol_NEW : public CProtocolBase {
   // A copy takes the identification and the downloaded data, and starts with
   // an empty receive buffer of its own.
   CProtocol_NEW(const CProtocol_NEW& other);
-  CProtocol_NEW& operator=(const CProtocol_NEW& other);
+  CProtocol_NEW& operator=(const CProtocol_NEW& other);  // takes what a copy takes
   ~CProtocol_NEW() override;
 
   // Data mode 0 is refused with 9 (state 2). Type 1 recorders also deliver
@@ -75,8 +75,8 @@ class BPLINK_API CProtocol_NEW : public CProtocolBase {
   // console (stdout) as raw GBK bytes ending in CR LF, the codes of the
   // announcement ("0X37, 0X9F", and "0X4A, 0X37" when the device accepts it)
   // and, on upload, the device's verdict.
-  int DownloadPatientInfo();
-  int UploadPatientInfo();
+  int DownloadPatientInfo();  // reads the patient block into the plan's patient fields
+  int UploadPatientInfo();    // writes the plan's patient fields as the patient block
 
  protected:
   int UploadBPInfo() override;
@@ -86,37 +86,37 @@ class BPLINK_API CProtocol_NEW : public CProtocolBase {
 
  private:
   // Session steps.
-  int StartTransfer(enum_DataMode nMode, bool bClearData);
-  int AbortTransfer();
-  int OpenHIDDev();
-  int CloseHIDDev();
-  int GetDeviceInfo();
-  int DoHandShake();
-  int BreakHandShake();
-  bool DeleteBPData();
+  BPLINK_LOCAL int StartTransfer(enum_DataMode nMode, bool bClearData);
+  BPLINK_LOCAL int AbortTransfer();
+  BPLINK_LOCAL int OpenHIDDev();
+  BPLINK_LOCAL int CloseHIDDev();
+  BPLINK_LOCAL int GetDeviceInfo();
+  BPLINK_LOCAL int DoHandShake();
+  BPLINK_LOCAL int BreakHandShake();
+  BPLINK_LOCAL bool DeleteBPData();
 
   // Transfers.
-  bool DownloadBPDataBlock(int nBlock);
-  bool Pack_BPInfo(_BP_TRANSPORT_INFO info, BYTE* pOut, int& nOutLength);
-  int DownloadWarnInfo();
-  int UploadWarnInfo();
-  int DownloadWarnSwitchInfo();
-  int UploadWarnSwitchInfo();
-  int DownloadDeviceInfo();
-  int DownloadTimeInterval(std::vector<int>& vecInterval);
-  void AnnouncePatientTransfer();
-  int RequestPatientTransfer(BYTE byDirection);
-  void SendPatientStatus(BYTE byStatus);
+  BPLINK_LOCAL bool DownloadBPDataBlock(int nBlock);
+  BPLINK_LOCAL bool Pack_BPInfo(_BP_TRANSPORT_INFO info, BYTE* pOut, int& nOutLength);
+  BPLINK_LOCAL int DownloadWarnInfo();
+  BPLINK_LOCAL int UploadWarnInfo();
+  BPLINK_LOCAL int DownloadWarnSwitchInfo();
+  BPLINK_LOCAL int UploadWarnSwitchInfo();
+  BPLINK_LOCAL int DownloadDeviceInfo();
+  BPLINK_LOCAL int DownloadTimeInterval(std::vector<int>& vecInterval);
+  BPLINK_LOCAL void AnnouncePatientTransfer();
+  BPLINK_LOCAL int RequestPatientTransfer(BYTE byDirection);
+  BPLINK_LOCAL void SendPatientStatus(BYTE byStatus);
 
   // Frame rules shared by every exchange.
-  BYTE* NewBuffer(DWORD dwLength);
-  void FreeBuffer();
-  bool SendFrame(BYTE* pFrame, DWORD dwLength);
-  bool ReceiveFrame(BYTE* pFrame, DWORD dwLength);
-  int RequestParameter(BYTE byOperation, BYTE byObject, unsigned nPauseMs);
-  int SendForAck(BYTE* pFrame, DWORD dwLength, unsigned nPauseMs, int nRefused);
-  int CommandWithReply(BYTE byCommand, BYTE* pReply, DWORD dwReplyLength, BYTE byReplyCode);
-  void AddProgress(int nPercent);
+  BPLINK_LOCAL BYTE* NewBuffer(DWORD dwLength);
+  BPLINK_LOCAL void FreeBuffer();
+  BPLINK_LOCAL bool SendFrame(BYTE* pFrame, DWORD dwLength);
+  BPLINK_LOCAL bool ReceiveFrame(BYTE* pFrame, DWORD dwLength);
+  BPLINK_LOCAL int RequestParameter(BYTE byOperation, BYTE byObject, unsigned nPauseMs);
+  BPLINK_LOCAL int SendForAck(BYTE* pFrame, DWORD dwLength, unsigned nPauseMs, int nRefused);
+  BPLINK_LOCAL int CommandWithReply(BYTE byCommand, BYTE* pReply, DWORD dwReplyLength, BYTE byReplyCode);
+  BPLINK_LOCAL void AddProgress(int nPercent);
 
   std::unique_ptr<BYTE[]> m_pRecvBuffer;  // scratch frame of the running operation
   BYTE m_byIdentity = 0;  // identity byte of the device-information reply

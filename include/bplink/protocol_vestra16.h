@@ -18,11 +18,12 @@
 
 class BPLINK_API CProtocolCOMVESTRA16 : public CProtocolBase {
  public:
-  static constexpr int kFrameBufferSize = 80;
+  static constexpr int kFrameBufferSize = 80;  // bytes of the frame buffer: one frame either way
 
   CProtocolCOMVESTRA16();
+  // Copies every member: data, binding, the port last found.
   CProtocolCOMVESTRA16(const CProtocolCOMVESTRA16& other);
-  CProtocolCOMVESTRA16& operator=(const CProtocolCOMVESTRA16& other);
+  CProtocolCOMVESTRA16& operator=(const CProtocolCOMVESTRA16& other);  // copies every member, as the copy does
   ~CProtocolCOMVESTRA16() override;
 
   // Settings block into the plan, then every stored measurement into data
@@ -43,11 +44,11 @@ class BPLINK_API CProtocolCOMVESTRA16 : public CProtocolBase {
   int DownloadBPData() override;
 
  private:
-  int OpenDevice(DCB dcb, BYTE byCommand, BYTE byExpected);
-  bool PC_Pack();
-  int IsRightReceive(BYTE* pbyCommand, BYTE* pbyExpected);
-  bool PC_Unpack();
-  bool ClearCommData();
+  BPLINK_LOCAL int OpenDevice(DCB dcb, BYTE byCommand, BYTE byExpected);
+  BPLINK_LOCAL bool PC_Pack();
+  BPLINK_LOCAL int IsRightReceive(BYTE* pbyCommand, BYTE* pbyExpected);
+  BPLINK_LOCAL bool PC_Unpack();
+  BPLINK_LOCAL bool ClearCommData();
 
   // The outgoing settings block (from position 0), or a command byte at
   // position 0 followed by the block the device answered with.

@@ -16,11 +16,12 @@
 
 class BPLINK_API CProtocolCOMVESTRA16C : public CProtocolBase {
  public:
-  static constexpr int kFrameBufferSize = 80;
+  static constexpr int kFrameBufferSize = 80;  // bytes of the frame buffer: one frame either way
 
   CProtocolCOMVESTRA16C();
+  // Copies every member: data, binding, the port last found.
   CProtocolCOMVESTRA16C(const CProtocolCOMVESTRA16C& other);
-  CProtocolCOMVESTRA16C& operator=(const CProtocolCOMVESTRA16C& other);
+  CProtocolCOMVESTRA16C& operator=(const CProtocolCOMVESTRA16C& other);  // copies every member, as the copy does
   ~CProtocolCOMVESTRA16C() override;
 
   // 1; 2 no port answered the handshake with 0x6C; 7 the settings (five
@@ -39,15 +40,15 @@ class BPLINK_API CProtocolCOMVESTRA16C : public CProtocolBase {
   int DownloadBPData() override;
 
  private:
-  int OpenDevice(DCB dcb, BYTE byCommand, BYTE byExpected);
-  bool PC_Pack();
-  int IsRightReceive(BYTE* pbyCommand, BYTE* pbyExpected);
-  bool PC_Unpack();
-  bool ClearCommData();
+  BPLINK_LOCAL int OpenDevice(DCB dcb, BYTE byCommand, BYTE byExpected);
+  BPLINK_LOCAL bool PC_Pack();
+  BPLINK_LOCAL int IsRightReceive(BYTE* pbyCommand, BYTE* pbyExpected);
+  BPLINK_LOCAL bool PC_Unpack();
+  BPLINK_LOCAL bool ClearCommData();
   // Finds the device at 4800 baud and closes the port again, keeping its path.
-  int DoHandShake();
+  BPLINK_LOCAL int DoHandShake();
   // One request and its answer, for the command at buffer position 0.
-  bool PC_ReceivePack();
+  BPLINK_LOCAL bool PC_ReceivePack();
 
   BYTE m_byBuffer[kFrameBufferSize] = {};
   CString m_strPortPath;

@@ -19,11 +19,12 @@
 
 class BPLINK_API CProtocolCOMVESTRA18 : public CProtocolBase {
  public:
-  static constexpr int kFrameBufferLength = 80;
+  static constexpr int kFrameBufferLength = 80;  // bytes of the receive buffer: one frame
 
   CProtocolCOMVESTRA18();
+  // Copies every member: data, binding, the port last found.
   CProtocolCOMVESTRA18(const CProtocolCOMVESTRA18& other);
-  CProtocolCOMVESTRA18& operator=(const CProtocolCOMVESTRA18& other);
+  CProtocolCOMVESTRA18& operator=(const CProtocolCOMVESTRA18& other);  // copies every member, as the copy does
   ~CProtocolCOMVESTRA18() override;
 
   // Data modes 4, 5 and 6 read stores 1, 2 and 3 into data sets 1, 2 and 3;
@@ -41,13 +42,13 @@ class BPLINK_API CProtocolCOMVESTRA18 : public CProtocolBase {
   int DownloadBPData() override;
 
   // The port search with the request byte, which the monitor echoes.
-  int DoHandShake();
-  int OpenDevice(_DCB dcb, BYTE byRequest, BYTE byExpected);
+  BPLINK_LOCAL int DoHandShake();
+  BPLINK_LOCAL int OpenDevice(_DCB dcb, BYTE byRequest, BYTE byExpected);
   // One section: set number, record count, the record frames.
-  int DownloadSection(bool& bStopped);
-  bool PC_ReceivePack();
-  bool PC_Unpack(int nSetNumber);
-  _BP_DATASET* SetByNumber(int nSetNumber);
+  BPLINK_LOCAL int DownloadSection(bool& bStopped);
+  BPLINK_LOCAL bool PC_ReceivePack();
+  BPLINK_LOCAL bool PC_Unpack(int nSetNumber);
+  BPLINK_LOCAL _BP_DATASET* SetByNumber(int nSetNumber);
 
   BYTE m_byRecvBuffer[kFrameBufferLength] = {};
   CString m_strPortPath;  // the port the last search found

@@ -36,7 +36,7 @@ class BPLINK_API CSelectProtocol {
   // A copy takes the device pointer, the borrowed flag and the last answer as
   // they stand; an owned device never outlives a call, so none is shared.
   CSelectProtocol(const CSelectProtocol& other);
-  CSelectProtocol& operator=(const CSelectProtocol& other);
+  CSelectProtocol& operator=(const CSelectProtocol& other);  // takes what a copy takes
   virtual ~CSelectProtocol();  // the only virtual slot
 
   // Borrows `pDevice` for every later detection. False for null, which
@@ -51,18 +51,18 @@ class BPLINK_API CSelectProtocol {
 
  private:
   // 1 a HID device answered; 5 none could be opened; 7 it answered something else.
-  int TestHID();
+  BPLINK_LOCAL int TestHID();
   // One probe on one port at the DCB's speed; true when the family answered.
-  bool TestKX71(CString strPath, DCB& dcb);
-  bool TestKV32(CString strPath, DCB& dcb);
-  bool Test16C(CString strPath, DCB& dcb);
-  bool Test16(CString strPath, DCB& dcb);
-  bool Test18(CString strPath, DCB& dcb);
+  BPLINK_LOCAL bool TestKX71(CString strPath, DCB& dcb);
+  BPLINK_LOCAL bool TestKV32(CString strPath, DCB& dcb);
+  BPLINK_LOCAL bool Test16C(CString strPath, DCB& dcb);
+  BPLINK_LOCAL bool Test16(CString strPath, DCB& dcb);
+  BPLINK_LOCAL bool Test18(CString strPath, DCB& dcb);
   // Reads and drops what the device still sends; always true.
-  bool ClearCommData();
+  BPLINK_LOCAL bool ClearCommData();
   // The identity-byte tables, the same as the protocol classes use.
-  int GetDeviceType(BYTE byType);
-  int GetDeviceProtocol(BYTE byType);
+  BPLINK_LOCAL int GetDeviceType(BYTE byType);
+  BPLINK_LOCAL int GetDeviceProtocol(BYTE byType);
 
   CDevice* m_pDevice = nullptr;
   bool m_bDeviceFromHost = false;

@@ -16,34 +16,34 @@
 #  endif
 #  include <windows.h>
 #else
-using BYTE = std::uint8_t;
-using DWORD = std::uint32_t;
+using BYTE = std::uint8_t;    // an unsigned byte
+using DWORD = std::uint32_t;  // an unsigned 32-bit word
 
 // Serial port configuration. The library sets only the first four fields;
 // the others stay zero. The constants below carry the Win32 values.
 struct _DCB {
-  DWORD DCBlength = sizeof(_DCB);
-  DWORD BaudRate = 0;
-  BYTE ByteSize = 0;
-  BYTE Parity = 0;
-  BYTE StopBits = 0;
-  DWORD fFlags = 0;
-  DWORD XonLim = 0;
-  DWORD XoffLim = 0;
-  char XonChar = 0;
-  char XoffChar = 0;
-  char ErrorChar = 0;
-  char EofChar = 0;
-  char EvtChar = 0;
+  DWORD DCBlength = sizeof(_DCB);  // the structure's size
+  DWORD BaudRate = 0;              // line speed, bits per second
+  BYTE ByteSize = 0;               // data bits per character
+  BYTE Parity = 0;                 // NOPARITY
+  BYTE StopBits = 0;               // ONESTOPBIT
+  DWORD fFlags = 0;                // Win32's bit fields; unused, zero
+  DWORD XonLim = 0;                // unused, zero
+  DWORD XoffLim = 0;               // unused, zero
+  char XonChar = 0;                // unused, zero
+  char XoffChar = 0;               // unused, zero
+  char ErrorChar = 0;              // unused, zero
+  char EofChar = 0;                // unused, zero
+  char EvtChar = 0;                // unused, zero
 };
-using DCB = _DCB;
+using DCB = _DCB;  // the serial line settings, as Win32 names them
 
-inline constexpr BYTE NOPARITY = 0;
-inline constexpr BYTE ONESTOPBIT = 0;
-inline constexpr DWORD CBR_4800 = 4800;
-inline constexpr DWORD CBR_9600 = 9600;
-inline constexpr DWORD CBR_115200 = 115200;
+inline constexpr BYTE NOPARITY = 0;          // no parity bit
+inline constexpr BYTE ONESTOPBIT = 0;        // one stop bit
+inline constexpr DWORD CBR_4800 = 4800;      // 4800 bits per second
+inline constexpr DWORD CBR_9600 = 9600;      // 9600 bits per second
+inline constexpr DWORD CBR_115200 = 115200;  // 115200 bits per second
 #endif
 
-using CString = std::wstring;
-using CByteArray = std::vector<BYTE>;
+using CString = std::wstring;          // a text, wide characters
+using CByteArray = std::vector<BYTE>;  // a run of bytes

@@ -9,7 +9,6 @@
 #pragma once
 
 #include <bplink/device.h>
-#include <bplink/export.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -59,8 +58,8 @@ class HidBackend {
 HidBackend& HidapiBackend();      // the real one, on hidapi
 HidBackend& CurrentHidBackend();  // what CDevice_HID uses now
 
-// Test hook, exported only so the test suites (which link the shared library
-// like any host) can install a fake; nullptr restores hidapi. Not for hosts.
-BPLINK_API void SetHidBackendForTesting(HidBackend* backend);
+// Test hook: the test suites, which link the static core, install a fake
+// here; nullptr restores hidapi. Not exported: no host reaches it.
+void SetHidBackendForTesting(HidBackend* backend);
 
 }  // namespace bplink

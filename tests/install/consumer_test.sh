@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Builds a host program against an installed bplink twice, with CMake's
-# find_package and with pkg-config, and runs both: a download from a
-# simulated HID recorder through the installed library.
+# Builds a host program against an installed bplink three times, with
+# CMake's find_package (on the shared and on the static library) and with
+# pkg-config, and runs each: a download from a simulated HID recorder
+# through the installed library. (examples_test.sh builds the example hosts
+# of examples/ the same way.)
 #
 #   tests/install/consumer_test.sh PREFIX [WORKDIR]
 #
@@ -15,10 +17,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 sim=$(cd "$here/../../sim" && pwd)
 mkdir -p "$work"
 
-# The library's directory under the prefix: lib, or lib/<multiarch> from a package.
-pc=$(find "$prefix" -name bplink.pc -path '*/pkgconfig/*' | head -n1)
-[ -n "$pc" ] || { echo "no bplink.pc under $prefix" >&2; exit 1; }
-libdir=$(dirname "$(dirname "$pc")")
+# shellcheck source=installed_tree.sh
+. "$here/installed_tree.sh"
 
 check_run() {  # the program, and the library it must load
   local program=$1 output loaded
@@ -36,15 +36,23 @@ check_run() {  # the program, and the library it must load
   esac
 }
 
-echo "-- consumer with find_package(bplink 0.2 REQUIRED)"
+echo "-- consumer with find_package(bplink 0.3 REQUIRED), no C++ standard of its own"
 cmake -S "$here/consumer" -B "$work/cmake" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_PREFIX_PATH="$prefix" -DBPLINK_SIM_DIR="$sim" >/dev/null
 cmake --build "$work/cmake" >/dev/null
 check_run "$work/cmake/consumer"
+if [ -e "$libdir/libbplink.a" ] && [ -e "$libdir/libbplink.so" ]; then
+  echo "-- consumer on libbplink.a (bplink::bplink_static)"
+  cmake -S "$here/consumer" -B "$work/cmake-static" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_PREFIX_PATH="$prefix" -DBPLINK_SIM_DIR="$sim" -DBPLINK_CONSUMER_STATIC=ON >/dev/null
+  cmake --build "$work/cmake-static" >/dev/null
+  "$work/cmake-static/consumer" | sed 's/^/  /'
+  if LD_TRACE_LOADED_OBJECTS=1 "$work/cmake-static/consumer" | grep -q libbplink; then
+    echo "  the static consumer loads a libbplink" >&2; exit 1
+  fi
+fi
 
 echo "-- consumer with pkg-config --cflags --libs bplink"
-PKG_CONFIG_PATH=$(dirname "$pc")
-export PKG_CONFIG_PATH
 static=()
 [ -e "$libdir/libbplink.so" ] || static=(--static)  # a static libbplink brings hidapi along
 flags=$(pkg-config "${static[@]}" --cflags --libs bplink)
@@ -57,24 +65,4 @@ c++ -std=c++20 -O1 -I"$sim" "$here/consumer/main.cpp" "$sim/in_process_device.cp
   "$sim"/hid/{ambulatory_day,hid_monitor,make,monitor_patient,monitor_settings,monitor_spo2,seven_in_eight}.cpp \
   $flags -Wl,-rpath,"$libdir" -o "$work/pkgconfig/consumer"
 check_run "$work/pkgconfig/consumer"
-echo "-- both consumers ran on the installed library"
-
-# The C interface's hosts: the README's C example against the installed
-# headers and the simulated devices' library, and the Python package on the
-# installed libraries (report included), none of the build tree in reach.
-if [ -e "$libdir/libbplink_sim_c.so" ]; then
-  echo "-- the README's C example, built with cc against the installed C interface"
-  mkdir -p "$work/c"
-  sed -n '/^<!-- c-example -->$/,/^<!-- \/c-example -->$/p' "$here/../../README.md" | sed '1,2d;$d' | sed '$d' >"$work/c/example.c"
-  cc -std=c11 -Wall -Werror -I"$prefix/include" "$work/c/example.c" -L"$libdir" -lbplink_sim_c -lbplink \
-    -Wl,-rpath,"$libdir" -o "$work/c/example"
-  "$work/c/example" | head -n1 | sed 's/^/  /'
-  echo "-- the Python package on the installed libraries"
-  BPLINK_LIBRARY_PATH=$libdir PYTHONPATH="$here/../../python" /usr/bin/python3 - "$work/c/report.html" <<'PY'
-import sys, bplink
-data = bplink.download(sim="hid")
-bplink.report(data, sys.argv[1])
-assert data.record_count() > 0 and open(sys.argv[1], encoding="utf-8").read().startswith("<!DOCTYPE html>")
-print(f"  {data.record_count()} records, report written")
-PY
-fi
+echo "-- every consumer ran on the installed library"

@@ -24,8 +24,9 @@
 extern "C" {
 #endif
 
+/* What bplink_report_write writes, and where. */
 typedef struct bplink_report_options {
-  uint32_t struct_size;
+  uint32_t struct_size;  /* sizeof the struct (BPLINK_INIT) */
   const char* output;  /* the file to write; required */
   const char* format;  /* "html", "json" or "fhir"; null: "html" */
   const char* profile; /* the thresholds: "esh2023" or "aha2017"; null: "esh2023" */

@@ -29,8 +29,9 @@
 extern "C" {
 #endif
 
+/* The simulated device a link is made to (bplink_sim_options_init fills the defaults). */
 typedef struct bplink_sim_options {
-  uint32_t struct_size;
+  uint32_t struct_size;  /* sizeof the struct; bplink_sim_options_init sets it */
   const char* family;    /* "hid", "kx71", "kv32", "vestra16", "vestra16c", "vestra18" */
   int32_t device_type;   /* the HID family's device type 1..5; 0: the demo's */
   int32_t records;       /* readings in the first store; -1: a day's recording */

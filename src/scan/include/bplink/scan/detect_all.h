@@ -10,9 +10,9 @@
 // eight ports costs about what one costs, and it goes on after the first
 // device to report every port: a device found, or why none was.
 //
-// Threads. This is why DetectAll lives in a companion library, bplink_scan,
-// and not in bplink itself, which starts no threads: it runs one per serial
-// port and one for the HID link when a HID device opens. All of them have ended when it returns; none runs between calls.
+// Threads. DetectAll is the one call of libbplink that starts threads: one
+// per serial port, and one for the HID link when a HID device opens. All of
+// them have ended when it returns; none runs between calls.
 // Each worker has a device object of its own, and the Env is called from
 // all of them at once (Sleep, CanOpenComPort), so an Env installed with
 // SetEnv must be safe to call from several threads. The first answer, taken
@@ -22,6 +22,7 @@
 #pragma once
 
 #include <bplink/device.h>
+#include <bplink/export.h>
 #include <bplink/families.h>
 #include <bplink/records.h>
 
@@ -43,14 +44,15 @@ enum class PortStatus : int {
 };
 
 // Words for a status, for a person: "silent", "cannot be opened", ...
-const char* PortStatusText(PortStatus status);
+BPLINK_API const char* PortStatusText(PortStatus status);
 
+// One link DetectAll probed, and what it gave.
 struct DetectedPort {
-  LinkKind link = LinkKind::kSerial;
+  LinkKind link = LinkKind::kSerial;  // the USB HID link or a serial port
   // The port name as the Env lists it (ComPortPath gives the path); empty
   // for the USB HID link.
   std::wstring port;
-  PortStatus status = PortStatus::kSilent;
+  PortStatus status = PortStatus::kSilent;  // what the link gave
   // For kFound: the answer as CSelectProtocol fills it (nVersion stays 255 on
   // a serial port). Otherwise every field is 255.
   tag_SUPPORT_PROTOCOL device{255, 255, 255, 255, 255};
@@ -60,12 +62,14 @@ struct DetectedPort {
   LinkError error;
 };
 
+// How DetectAll probes; the defaults probe every link with the transports'
+// own time-outs.
 struct DetectAllOptions {
   // Receive time-outs of the devices DetectAll makes itself. A silent serial
   // port costs about 5 x (100 + 2 x serialTimeoutMs) ms, a HID device that
   // opens but does not answer one hidTimeoutMs.
   unsigned serialTimeoutMs = CDevice_COM::kDefaultRecvTimeoutMs;
-  unsigned hidTimeoutMs = CDevice_HID::kDefaultRecvTimeoutMs;
+  unsigned hidTimeoutMs = CDevice_HID::kDefaultRecvTimeoutMs;  // the HID device's receive time-out
   // Whether to ask the USB HID link at all.
   bool probeHid = true;
   // The host's state variable (may be null). Detection reads it, through
@@ -78,7 +82,7 @@ struct DetectAllOptions {
   // std::atomic_ref as they change. `linksToProbe` is set once the ports are
   // listed (the serial ports, plus one for the HID link).
   int* linksDone = nullptr;
-  int* linksToProbe = nullptr;
+  int* linksToProbe = nullptr;  // links to probe, once listed (may be null)
   // The device a worker talks through, one call per worker, from the calling
   // thread; each object is used by one worker only and deleted before
   // DetectAll returns. Null: a CDevice_HID or CDevice_COM with the time-outs
@@ -102,10 +106,10 @@ struct DetectAllOptions {
 // before one was); 8 the ports could not be listed, or the workers could not
 // be started (then `ports` is empty). Never throws; no port is open when it
 // returns.
-int DetectAll(std::vector<DetectedPort>& ports, const DetectAllOptions& options = {});
+BPLINK_API int DetectAll(std::vector<DetectedPort>& ports, const DetectAllOptions& options = {});
 
 // The first device found, in list order: what CSelectProtocol::OnTestProtocol
 // answers on the same links. Null when none was found.
-const DetectedPort* FirstFound(const std::vector<DetectedPort>& ports);
+BPLINK_API const DetectedPort* FirstFound(const std::vector<DetectedPort>& ports);
 
 }  // namespace bplink
