@@ -34,23 +34,6 @@ std::string Period(int hour, int minute, int interval) {
 
 }  // namespace
 
-std::string DeviceTypeText(int deviceType) {
-  switch (deviceType) {
-    case kDeviceAmbulatory: return "ambulatory recorder";
-    case kDeviceWithSpO2: return "monitor with SpO2";
-    case kDeviceThreeStores: return "monitor with three stores";
-    case kDeviceType2:
-    case kDeviceType4:
-    case kDeviceType6: return "monitor";
-    default: return "unknown device";
-  }
-}
-
-std::string DeviceFieldText(int value) {
-  constexpr int kNotReported = 255;  // what detection leaves in a field the device does not tell
-  return value == kNotReported ? "not reported" : std::to_string(value);
-}
-
 void PrintDevice(std::ostream& out, const tag_SUPPORT_PROTOCOL& device) {
   out << "Device: " << DeviceTypeText(device.nDeviceType) << " (type " << device.nDeviceType
       << ", protocol " << device.nProtocol << ", version " << DeviceFieldText(device.nVersion) << ")\n";

@@ -165,8 +165,6 @@ class DetectionDevice : public CDevice {
 
 }  // namespace
 
-std::string PortName(const std::wstring& name) { return std::string(name.begin(), name.end()); }
-
 std::unique_ptr<sim::DeviceModel> MakeSimulated(const Family& family, const GlobalOptions& options) {
   SimSettings settings = options.sim_settings;
   if (options.sim_plan) settings.plan = LoadPlan(*options.sim_plan);

@@ -1,9 +1,7 @@
 #include "commands/archive_access.h"
 #include "commands/archive_open.h"
 
-#ifndef _WIN32
-#include <unistd.h>
-#endif
+#include <bplink/host/filing.h>
 
 #include <cstdlib>
 
@@ -11,19 +9,6 @@
 #include "exit_status.h"
 
 namespace bplink::cli {
-namespace {
-
-std::string HostName() {
-#ifdef _WIN32
-  const char* name = std::getenv("COMPUTERNAME");
-  return name ? name : "";
-#else
-  char host[256] = {};
-  return gethostname(host, sizeof host - 1) == 0 ? host : "";
-#endif
-}
-
-}  // namespace
 
 archive::Location ArchiveLocation(const std::optional<std::string>& given) {
   std::string text = given.value_or("");
@@ -71,18 +56,11 @@ void CheckArchiveLocation(const FilingOptions& options) {
 }
 
 std::string FileDownload(const FilingOptions& options, const DownloadView& view, std::string_view family) {
-  archive::Download download;
-  download.family = family;
-  download.device = view.device;
+  archive::Download download = host::ForArchive(view, family);
   download.device_label = options.device_label;
-  download.plan = view.plan;
-  for (const auto& s : view.sets) download.sets.push_back({s.mode, s.set});
-  download.spo2 = view.spo2;
-  download.complete = view.complete;
   download.patient_label = options.patient_label;
   download.station = options.station;
-  if (download.station.empty()) download.station = HostName();
-  download.downloaded_at = CurrentEnv()->LocalTime();
+  if (download.station.empty()) download.station = host::StationName();
 
   const auto archive = OpenArchive(ArchiveLocation(options.archive));
   archive::StoreResult stored;

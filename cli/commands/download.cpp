@@ -31,15 +31,6 @@ struct DownloadOptions {
   FilingOptions filing;
 };
 
-// The HID family reads the plan in data modes 1 and 2 only; three-store
-// monitors and recorders of variant 1 keep none.
-bool PlanRead(const Session& session, int mode) {
-  const tag_SUPPORT_PROTOCOL& d = session.device;
-  if (d.nDeviceType == kDeviceThreeStores) return false;
-  if (d.nDeviceType == kDeviceAmbulatory && d.nVariant == 1) return false;
-  return session.family->link != LinkKind::kUsbHid || mode == DATAMODE_BP || mode == DATAMODE_BP_SPO2;
-}
-
 // "-o day.csv" and "-o day.json" say the format without --format.
 Format FormatFor(const DownloadOptions& options) {
   if (options.format) return *options.format;
@@ -66,7 +57,7 @@ void RunDownload(const GlobalOptions& global, const DownloadOptions& options) {
   _DOWNLOAD_DATAINFO data;
   protocol.GetDownLoadData(&data);
   protocol.GetCurDeviceInfo(session.device);
-  DownloadView view = ViewOf(data, session.device, mode, PlanRead(session, mode));
+  DownloadView view = ViewOf(data, session.device, mode, host::PlanRead(session, mode));
   view.complete = outcome.result == kResultOk && !outcome.interrupted;
   view.result = outcome.interrupted ? "stopped by the user" : session.Explain(outcome.result);
   view.downloaded_at = CurrentEnv()->LocalTime();

@@ -7,6 +7,8 @@
 #include <iostream>
 #include <memory>
 
+#include <bplink/host/device_info.h>
+
 #include "commands/commands.h"
 #include "exit_status.h"
 #include "plan_file.h"
@@ -21,15 +23,13 @@ struct UploadOptions {
   bool verify = false;
 };
 
-// What the device allows in a plan: the interval query's answer. The
-// serial families answer with the library's list and "not for this device",
-// which is still the list to hold a plan to.
+// What the device allows in a plan (host::AllowedInPlan).
 _UPLOAD_NEEDED_DATA AskAllowed(Session& session) {
-  _UPLOAD_NEEDED_DATA allowed;
-  const int r = session.protocol->PC_DownloadBPInfoTimeInterval(allowed);
-  if (r != kResultOk && r != kResultNotForDevice)
-    throw CommandError(session.ExitFor(r), "asking the device what a plan may hold failed: " + session.Explain(r));
-  return allowed;
+  try {
+    return host::AllowedInPlan(session);
+  } catch (const host::DeviceError& e) {
+    throw CommandError(session.ExitFor(e.Result()), e.what());
+  }
 }
 
 tag_SUPPORT_PROTOCOL DeviceNow(const Session& session) {

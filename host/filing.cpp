@@ -1,0 +1,33 @@
+#include <bplink/host/filing.h>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+#include <cstdlib>
+
+namespace bplink::host {
+
+archive::Download ForArchive(const DownloadView& view, std::string_view family) {
+  archive::Download download;
+  download.family = family;
+  download.device = view.device;
+  download.plan = view.plan;
+  for (const auto& s : view.sets) download.sets.push_back({s.mode, s.set});
+  download.spo2 = view.spo2;
+  download.complete = view.complete;
+  download.downloaded_at = CurrentEnv()->LocalTime();
+  return download;
+}
+
+std::string StationName() {
+#ifdef _WIN32
+  const char* name = std::getenv("COMPUTERNAME");
+  return name ? name : "";
+#else
+  char host[256] = {};
+  return gethostname(host, sizeof host - 1) == 0 ? host : "";
+#endif
+}
+
+}  // namespace bplink::host
