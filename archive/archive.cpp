@@ -2,8 +2,14 @@
 
 #include <bplink/archive/archive.h>
 
+#ifndef _WIN32
+#include <pwd.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <map>
 #include <sstream>
 
@@ -59,6 +65,18 @@ std::string NoteText(const std::wstring& text) {
   std::string out;
   for (wchar_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
   return out;
+}
+
+// The user this process runs as, by name; the number where the system
+// names none.
+std::string OsUser() {
+#ifdef _WIN32
+  const char* name = std::getenv("USERNAME");
+  return name ? name : "";
+#else
+  const passwd* user = getpwuid(geteuid());
+  return user != nullptr && user->pw_name != nullptr ? user->pw_name : std::to_string(geteuid());
+#endif
 }
 
 class SqlArchive : public Archive {
@@ -141,6 +159,12 @@ class SqlArchive : public Archive {
   }
 
   Engine engine() const override { return db_->engine(); }
+
+  std::string User() override {
+    if (db_->engine() == Engine::kSqlite) return OsUser();
+    const auto rows = db_->Query("SELECT session_user");
+    return rows.empty() || !rows[0][0] ? std::string() : *rows[0][0];
+  }
 
  private:
   StoreResult StoreAll(const Download& download) {

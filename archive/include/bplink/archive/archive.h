@@ -142,6 +142,10 @@ class Archive {
   // Throws ArchiveError when there is no recording `id`.
   virtual StoredRecording Load(std::int64_t id) = 0;
   virtual Engine engine() const = 0;
+  // Who works on the archive: on PostgreSQL the database role this
+  // connection logged in as (libpq's own credentials decide it), on SQLite
+  // the operating-system user.
+  virtual std::string User() = 0;
 };
 
 }  // namespace bplink::archive
