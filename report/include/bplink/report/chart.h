@@ -16,4 +16,8 @@ std::string ChartSvg(const Analysis& analysis);
 // night thresholds; one <g class="hp"> per hour that has a mean.
 std::string HourlyChartSvg(const Analysis& analysis);
 
+// The style sheet rules both charts are drawn with: the report's page holds
+// them, and a page that shows a chart outside the report takes them too.
+std::string ChartStyle();
+
 }  // namespace bplink::report
