@@ -20,6 +20,15 @@ archive::Download ForArchive(const DownloadView& view, std::string_view family) 
   return download;
 }
 
+std::string FiledText(const archive::StoreResult& stored, bool complete) {
+  std::string line = "downloaded " + std::to_string(stored.readings) + " readings, " +
+                     std::to_string(stored.new_readings) + " new";
+  if (stored.samples > 0)
+    line += "; " + std::to_string(stored.samples) + " SpO2 samples, " + std::to_string(stored.new_samples) + " new";
+  if (!complete) line += " (filed as an incomplete recording)";
+  return line;
+}
+
 std::string StationName() {
 #ifdef _WIN32
   const char* name = std::getenv("COMPUTERNAME");

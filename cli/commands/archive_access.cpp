@@ -69,12 +69,7 @@ std::string FileDownload(const FilingOptions& options, const DownloadView& view,
   } catch (const archive::ArchiveError& e) {
     throw CommandError(kExitCannotWrite, std::string("the download was not filed: ") + e.what());
   }
-  std::string line = "downloaded " + std::to_string(stored.readings) + " readings, " +
-                     std::to_string(stored.new_readings) + " new";
-  if (stored.samples > 0)
-    line += "; " + std::to_string(stored.samples) + " SpO2 samples, " + std::to_string(stored.new_samples) + " new";
-  if (!view.complete) line += " (filed as an incomplete recording)";
-  return line;
+  return host::FiledText(stored, view.complete);
 }
 
 report::Recording ReportableRecording(const archive::StoredRecording& stored) {

@@ -14,6 +14,10 @@ namespace bplink::host {
 // clock now; the labels and station are the caller's.
 archive::Download ForArchive(const DownloadView& view, std::string_view family);
 
+// What filing gave, for a person: "downloaded 78 readings, 3 new", the
+// SpO2 samples likewise, and whether it was filed as incomplete.
+std::string FiledText(const archive::StoreResult& stored, bool complete);
+
 // This PC's name, a download station's default name.
 std::string StationName();
 
