@@ -25,9 +25,7 @@ int ChooseMode(const Session& session, int asked) {
     if (session.FirstMode() == DATAMODE_NONE) throw CommandError(kExitRefused, "the device offers no data mode");
     return session.FirstMode();
   }
-  // All three stores in one call: never offered, but three-store monitors take it.
-  if (asked == DATAMODE_ZONE_ALL && session.device.nDeviceType == kDeviceThreeStores) return asked;
-  if (!session.Offers(asked))
+  if (!session.Takes(asked))
     throw CommandError(kExitRefused, "the device does not offer data mode " + std::to_string(asked) +
                                          "; it offers " + (offered.empty() ? "none" : offered));
   return asked;

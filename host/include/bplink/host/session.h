@@ -44,6 +44,9 @@ struct Session {
 
   int FirstMode() const;  // 0 when none is offered
   bool Offers(int mode) const { return mode > 0 && mode < kDataModeCount && modes[mode] == 1; }
+  // Whether a transfer may ask for `mode`: one it offers, or all three
+  // stores in one call, which three-store monitors take but never offer.
+  bool Takes(int mode) const { return Offers(mode) || (mode == DATAMODE_ZONE_ALL && device.nDeviceType == kDeviceThreeStores); }
   // A transfer's result in words, as this family means it ("the device
   // stopped answering"), with the link's reason where it tells why.
   std::string Explain(int result) const;
