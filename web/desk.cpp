@@ -189,8 +189,9 @@ std::shared_ptr<Job> Desk::StartCount(const std::string& key, int mode) {
     if (const std::string why = host::WhyNoDelete(s); !why.empty()) throw std::runtime_error(why);
     job.records = Count(job, s);
     job.ok = true;
-    job.outcome = job.records == 0 ? "The device holds no records (" + host::DataModeName(job.mode) + "): nothing to delete."
-                                   : "The device holds " + job.held + ".";
+    job.outcome = job.records == 0
+                      ? "The device holds no records (" + host::DataModeName(job.mode) + "): nothing to delete."
+                      : "Counted what the device holds.";
   });
 }
 

@@ -147,7 +147,7 @@ const char* JobTitle(Job::Kind kind) {
   switch (kind) {
     case Job::Kind::kDownload: return "Download";
     case Job::Kind::kUpload: return "Plan upload";
-    case Job::Kind::kCount: return "Delete: counting what the device holds";
+    case Job::Kind::kCount: return "Before deleting";
     case Job::Kind::kDelete: return "Delete";
   }
   return "Transfer";
@@ -272,7 +272,8 @@ Page JobPage(const JobView& view, const std::string& csrf) {
     case Job::Kind::kCount:
       if (job.ok && job.records > 0) {
         b += "<section class=\"confirm\">\n<h2>Delete them?</h2>\n<p class=\"lost\">Deleting removes the " +
-             Esc(job.held) + ". They cannot be brought back.</p>\n" + FormOpen("/jobs/" + id + "/delete", csrf) +
+             Esc(job.held) + ". They cannot be brought back.</p>\n<p class=\"hint\">Counting them filed "
+             "nothing: to keep them in the archive, download them first.</p>\n" + FormOpen("/jobs/" + id + "/delete", csrf) +
              "<input type=\"hidden\" name=\"expect\" value=\"" + std::to_string(job.records) + "\">\n"
              "<button type=\"submit\" class=\"danger\" id=\"confirm-delete\">Delete " +
              std::to_string(job.records) + " records</button>\n<a class=\"button\" href=\"" +

@@ -42,8 +42,9 @@ constexpr const char* kFormType = "application/x-www-form-urlencoded";
 constexpr const char* kHtmlType = "text/html; charset=utf-8";
 
 // No script but the served one, no style but the served sheets, nothing
-// from elsewhere, never in a frame, no referrer (the first address holds the
-// token).
+// from elsewhere, never in a frame, no referrer to another site. (No
+// referrer at all would make the browser send "Origin: null" with this
+// server's own forms.)
 const httplib::Headers& SecurityHeaders() {
   static const httplib::Headers headers = {
       {"Content-Security-Policy",
@@ -51,7 +52,7 @@ const httplib::Headers& SecurityHeaders() {
        "form-action 'self'; frame-ancestors 'none'; base-uri 'none'"},
       {"X-Content-Type-Options", "nosniff"},
       {"X-Frame-Options", "DENY"},
-      {"Referrer-Policy", "no-referrer"},
+      {"Referrer-Policy", "same-origin"},
       {"Cross-Origin-Opener-Policy", "same-origin"},
       {"Cross-Origin-Resource-Policy", "same-origin"},
       {"Cache-Control", "no-store"},
