@@ -199,6 +199,7 @@ Link::Link(const GlobalOptions& options) : trace_(options.trace), shared_(std::m
   if (!options.ports.empty()) {
     std::vector<std::wstring> names;
     for (const std::string& port : options.ports) names.push_back(Wide(port));
+    search_ = names;
     TheProgramEnv().LimitPorts(std::move(names), false);
   }
   CDevice* device = &machine_;
@@ -232,6 +233,7 @@ Link::~Link() = default;
 CDevice& Link::Device() { return *device_; }
 
 DetectAllOptions Link::DetectionOptions() {
+  if (!simulated_) TheProgramEnv().SearchPorts(search_);
   DetectAllOptions options;
   options.makeDevice = [this](LinkKind kind) -> std::unique_ptr<CDevice> {
     std::unique_ptr<CDevice> own;

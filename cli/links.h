@@ -7,6 +7,7 @@
 #include <bplink/scan/detect_all.h>
 
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -65,7 +66,9 @@ class Link : public host::Link {
   std::vector<PortCheck> CheckPorts() const;
   // What DetectAll probes each link with: on the machine a USB HID or
   // serial port device of its own per worker; in process a view of the one
-  // simulated device, taking one call at a time. Traced under --trace.
+  // simulated device, taking one call at a time. Traced under --trace. A
+  // search of the machine after a device was used (UsePort) takes every
+  // port of --port, or of the machine, again.
   DetectAllOptions DetectionOptions() override;
   // Limits every later serial search (the protocol classes find their port
   // by themselves) to the port a device was found on.
@@ -88,6 +91,7 @@ class Link : public host::Link {
   bool trace_ = false;
   unsigned timeout_ms_ = CDevice_COM::kDefaultRecvTimeoutMs;
   std::shared_ptr<std::mutex> shared_;  // one caller at a time on device_
+  std::optional<std::vector<std::wstring>> search_;  // --port's ports; nullopt: every port
 };
 
 // The simulated device of `family` the options ask for. Throws CommandError.
