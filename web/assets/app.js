@@ -79,6 +79,6 @@
         .then(function (r) { return r.ok ? r.text() : null; })
         .then(function (html) { if (html !== null) list.innerHTML = html; })
         .catch(function () {});
-    }, 5000);
+    }, 10000);
   }
 })();
