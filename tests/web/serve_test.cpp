@@ -192,6 +192,29 @@ TEST_F(Serve, StaticPathsCannotLeaveTheAssetSet) {
   }
 }
 
+TEST_F(Serve, CtrlCStopsATransferUnderWayAndFilesWhatArrived) {
+  Start({"--sim-pace", "20"});
+  ASSERT_EQ(Status(served_->Post("/device/download", Form("d=usb&mode=1"))), 303);
+  // Under way: its page shows the bar past 0.
+  static const std::regex kBar(R"re(<progress id="progress" max="100" value="([0-9]+)")re");
+  for (int poll = 0; poll < 500; ++poll) {
+    std::smatch m;
+    httplib::Result page = served_->Get("/jobs/1");
+    if (page && std::regex_search(page->body, m, kBar) && std::stoi(m[1]) > 10) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  const ProgramRun stopped = served_->Stop();
+  EXPECT_EQ(stopped.status, 0) << stopped.err;
+  EXPECT_THAT(stopped.err, HasSubstr("stopping; a transfer under way keeps and files what arrived"));
+  const ProgramRun history = RunProgram({"history", "--json", "--archive", (dir_ / "a.sqlite").string()});
+  ASSERT_EQ(history.status, 0) << history.err;
+  const nlohmann::json filed = nlohmann::json::parse(history.out);
+  ASSERT_EQ(filed["recordings"].size(), 1u) << filed.dump(2);
+  EXPECT_FALSE(filed["recordings"][0]["complete"].get<bool>());
+  EXPECT_GT(filed["recordings"][0]["readings"].get<int>(), 0);
+  EXPECT_LT(filed["recordings"][0]["readings"].get<int>(), 78);
+}
+
 // The listening sockets of the server (a child of this process) as
 // /proc/net/tcp and tcp6 list them: their local addresses in the kernel's hex.
 std::set<std::string> ListeningAddresses() {
