@@ -1,9 +1,12 @@
+// First: on Windows its sockets header must come before <windows.h>, which
+// the library's headers bring.
+#include <httplib.h>
+
 #include <bplink/web/server.h>
 
 #include <bplink/host/device_info.h>
 #include <bplink/report/chart.h>
 
-#include <httplib.h>
 #include <nlohmann/json.hpp>
 
 #include <atomic>

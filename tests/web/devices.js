@@ -27,7 +27,7 @@ run(async (page, { step, shot, check }, opts) => {
                                   ['Log', 'keeps no such log yet']]) {
       await page.click(`nav >> text=${link}`);
       check((await page.textContent('main')).includes(words), `${link} does not say what it lacks`);
-      if (link === 'Worklist') await shot('worklist');
+      await shot(link.toLowerCase());
     }
     await page.click('nav >> text=Devices');
   });

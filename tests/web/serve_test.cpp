@@ -197,12 +197,16 @@ TEST_F(Serve, CtrlCStopsATransferUnderWayAndFilesWhatArrived) {
   ASSERT_EQ(Status(served_->Post("/device/download", Form("d=usb&mode=1"))), 303);
   // Under way: its page shows the bar past 0.
   static const std::regex kBar(R"re(<progress id="progress" max="100" value="([0-9]+)")re");
+  std::string page;
   for (int poll = 0; poll < 500; ++poll) {
     std::smatch m;
-    httplib::Result page = served_->Get("/jobs/1");
-    if (page && std::regex_search(page->body, m, kBar) && std::stoi(m[1]) > 10) break;
+    httplib::Result r = served_->Get("/jobs/1");
+    page = r ? r->body : "";
+    if (std::regex_search(page, m, kBar) && std::stoi(m[1]) > 10) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+  // Without scripting the page follows the transfer by reloading itself.
+  EXPECT_THAT(page, HasSubstr("<noscript><meta http-equiv=\"refresh\" content=\"2\"></noscript>"));
   const ProgramRun stopped = served_->Stop();
   EXPECT_EQ(stopped.status, 0) << stopped.err;
   EXPECT_THAT(stopped.err, HasSubstr("stopping; a transfer under way keeps and files what arrived"));
