@@ -39,8 +39,7 @@ std::string DeviceKey(const DetectedPort& port) {
   return port.link == LinkKind::kUsbHid ? kUsbKey : kSerialKey + host::PortName(port.port);
 }
 
-Desk::Desk(host::Link& link, Archiving* archive, std::string station)
-    : link_(link), archive_(archive), station_(std::move(station)) {}
+Desk::Desk(host::Link& link, Archiving* archive) : link_(link), archive_(archive) {}
 
 Desk::~Desk() { Shutdown(); }
 

@@ -75,7 +75,7 @@ class Desk {
  public:
   // `archive` may be null (a build without the archive): downloads are then
   // shown, not filed. Neither is owned.
-  Desk(host::Link& link, Archiving* archive, std::string station);
+  Desk(host::Link& link, Archiving* archive);
   ~Desk();
   Desk(const Desk&) = delete;
   Desk& operator=(const Desk&) = delete;
@@ -136,7 +136,6 @@ class Desk {
 
   host::Link& link_;
   Archiving* archive_;
-  std::string station_;
 
   std::mutex lock_;
   std::condition_variable changed_;

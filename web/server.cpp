@@ -94,7 +94,7 @@ std::optional<int> JobId(const httplib::Request& req) {
 }  // namespace
 
 struct Server::Impl {
-  explicit Impl(const ServerOptions& o) : options(o), desk(*o.link, o.archive, "") {}
+  explicit Impl(const ServerOptions& o) : options(o), desk(*o.link, o.archive) {}
 
   ServerOptions options;
   Desk desk;
