@@ -1,24 +1,17 @@
 #include "pages.h"
 
+#include <bplink/host/plan_words.h>
 #include <bplink/report/analysis.h>
 #include <bplink/report/chart.h>
 #include <bplink/report/readings.h>
 #include <bplink/report/stats.h>
 
-#include <cstdio>
+#include <algorithm>
 
 #include "form.h"
 
 namespace bplink::web {
 namespace {
-
-constexpr int kUnset = 0xFF;  // what a device sends for "none"
-
-std::string Clock(int hour, int minute) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%02d:%02d", hour, minute);
-  return text;
-}
 
 std::string DeviceHref(const std::string& key) { return "/device?d=" + EncodeQueryValue(key); }
 
@@ -28,31 +21,11 @@ std::string List(const std::vector<int>& values) {
   return text.empty() ? "none" : text;
 }
 
-std::string Period(int hour, int minute, int interval) {
-  const bool none = interval <= 0 || interval == kUnset;
-  return "from " + Clock(hour, minute) + (none ? ", no measurements" : ", every " + std::to_string(interval) + " min");
-}
-
 // The plan a device holds, or was sent, as a small table.
-std::string PlanTable(const _BP_TRANSPORT_INFO& p) {
+std::string PlanTable(const _BP_TRANSPORT_INFO& plan) {
   std::string rows;
-  const auto row = [&rows](const std::string& what, const std::string& value) {
-    rows += "<tr><th scope=\"row\">" + Esc(what) + "</th><td>" + Esc(value) + "</td></tr>\n";
-  };
-  std::string patient = report::TextFromDevice(p.szPatientInfo1, sizeof p.szPatientInfo1);
-  const std::string second = report::TextFromDevice(p.szPatientInfo2, sizeof p.szPatientInfo2);
-  if (!second.empty()) patient += (patient.empty() ? "" : " · ") + second;
-  if (!patient.empty()) row("patient", patient);
-  const CalendarTime start{p.nYear, p.nMonth, p.nDay, p.nHour, p.nMinute, p.nSecond};
-  if (IsValidTime(start)) row("started", report::FormatDateTime(start));
-  row("day", Period(p.nPeriod1Hour, p.nPeriod1Minute, p.nPeriod1Interval));
-  row("night", Period(p.nPeriod2Hour, p.nPeriod2Minute, p.nPeriod2Interval));
-  const bool extra = p.nExtraStartHour >= 0 && p.nExtraStartHour != kUnset && p.nExtraInterval > 0 &&
-                     p.nExtraInterval != kUnset;
-  row("extra window", extra ? Clock(p.nExtraStartHour, p.nExtraStartMinute) + " to " +
-                                  Clock(p.nExtraEndHour, p.nExtraEndMinute) + ", every " +
-                                  std::to_string(p.nExtraInterval) + " min"
-                            : "none");
+  for (const auto& [label, words] : host::PlanWords(plan))
+    rows += "<tr><th scope=\"row\">" + Esc(label) + "</th><td>" + Esc(words) + "</td></tr>\n";
   return "<table class=\"facts plan\">\n" + rows + "</table>\n";
 }
 
