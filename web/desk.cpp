@@ -94,18 +94,28 @@ host::Session Desk::Reach(const std::string& key) {
     const std::lock_guard hold(lock_);
     ports = last_ports_;
   }
-  // Detection learns what is plugged in now; the last list saves a second
-  // round of it when the device is still where it was.
+  // The last detection saves a second round of it while the device is still
+  // where it was; when it is not (unplugged, another one plugged in), a new
+  // detection learns what is there now.
+  if (const DetectedPort* found = find(ports)) {
+    try {
+      return host::Reach(link_, *found);
+    } catch (const host::DeviceError&) {
+    }
+  }
+  ports = host::DetectDevices(link_);
+  {
+    const std::lock_guard hold(lock_);
+    last_ports_ = ports;
+  }
   const DetectedPort* found = find(ports);
   if (found == nullptr) {
-    ports = host::DetectDevices(link_);
-    {
-      const std::lock_guard hold(lock_);
-      last_ports_ = ports;
-    }
-    found = find(ports);
+    const std::string_view serial(kSerialKey);
+    const std::string where = key == kUsbKey               ? std::string("the USB HID link")
+                              : key.starts_with(serial) ? key.substr(serial.size())
+                                                        : key;
+    throw NoSuchDevice("no device answers on " + where + " now: unplugged, or switched off?");
   }
-  if (found == nullptr) throw NoSuchDevice("no device answers at " + key + " now: unplugged, or switched off?");
   return host::Reach(link_, *found);
 }
 

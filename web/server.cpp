@@ -344,8 +344,9 @@ struct Server::Impl {
 
   std::optional<std::string> DeviceKeyOf(const Fields& fields, httplib::Response& res) {
     std::optional<std::string> key = fields.Get("d");
-    if (!key || key->empty()) Refuse(res, {kBadRequest, "Bad request", "Which device? The address names none."});
-    return key;
+    if (key && !key->empty()) return key;
+    Refuse(res, {kBadRequest, "Bad request", "Which device? The address names none."});
+    return std::nullopt;
   }
 
   void Device(const httplib::Request& req, httplib::Response& res) {

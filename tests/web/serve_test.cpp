@@ -133,7 +133,8 @@ TEST_F(Serve, AFormFromAnotherSiteChangesNothing) {
 TEST_F(Serve, AMalformedFormIsAnswered400AndChangesNothing) {
   Start();
   for (const std::string& body : {Form("d=usb&mode=%zz"), Form("d=usb&mode=1&mode=1"), Form("d=usb&mode=1%FF"),
-                                  Form("d=usb&mode=9"), Form("d=usb&mode=2"), Form("mode=1"), Form("d=usb&mode")}) {
+                                  Form("d=usb&mode=9"), Form("d=usb&mode=2"), Form("mode=1"), Form("d=&mode=1"),
+                                  Form("d=usb&mode")}) {
     httplib::Result r = served_->Post("/device/download", body);
     EXPECT_EQ(Status(r), 400) << body;
     EXPECT_THAT(r->body, HasSubstr("id=\"problem\"")) << body;
