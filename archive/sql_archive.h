@@ -55,6 +55,7 @@ class SqlArchive : public Archive {
   History Query(const Filter& filter) override;
   StoredRecording Load(std::int64_t id) override;
   Engine engine() const override { return db_->engine(); }
+  std::string DatabaseRole() const override { return db_->Role(); }
 
   Connection& db() { return *db_; }
 

@@ -4,6 +4,8 @@
 
 #include <bplink/report/readings.h>
 
+#include <bplink/host/plan_words.h>
+
 #include "download_view.h"
 #include "table.h"
 
@@ -16,40 +18,11 @@ std::string Format(const char* pattern, int a, int b = 0, int c = 0, int d = 0, 
   return text;
 }
 
-std::string Clock(int hour, int minute) { return Format("%02d:%02d", hour, minute); }
-
 std::string Date(int year, int month, int day, int hour, int minute) {
   return Format("%04d-%02d-%02d %02d:%02d", year, month, day, hour, minute);
 }
 
-// A plan field that comes back from a device as 0xFF, or was set to a
-// negative value, means "none".
-bool Unset(int value) { return value < 0 || value == 0xFF; }
-
-std::string Period(int hour, int minute, int interval) {
-  std::string text = "from " + Clock(hour, minute);
-  return Unset(interval) || interval == 0 ? text + ", no measurements"
-                                          : text + ", every " + std::to_string(interval) + " min";
-}
-
 }  // namespace
-
-std::string DeviceTypeText(int deviceType) {
-  switch (deviceType) {
-    case kDeviceAmbulatory: return "ambulatory recorder";
-    case kDeviceWithSpO2: return "monitor with SpO2";
-    case kDeviceThreeStores: return "monitor with three stores";
-    case kDeviceType2:
-    case kDeviceType4:
-    case kDeviceType6: return "monitor";
-    default: return "unknown device";
-  }
-}
-
-std::string DeviceFieldText(int value) {
-  constexpr int kNotReported = 255;  // what detection leaves in a field the device does not tell
-  return value == kNotReported ? "not reported" : std::to_string(value);
-}
 
 void PrintDevice(std::ostream& out, const tag_SUPPORT_PROTOCOL& device) {
   out << "Device: " << DeviceTypeText(device.nDeviceType) << " (type " << device.nDeviceType
@@ -58,20 +31,9 @@ void PrintDevice(std::ostream& out, const tag_SUPPORT_PROTOCOL& device) {
 
 void PrintPlan(std::ostream& out, const _BP_TRANSPORT_INFO& plan) {
   out << "Plan\n";
-  // Device texts are single bytes; the terminal takes UTF-8.
-  std::string patient = report::TextFromDevice(plan.szPatientInfo1, sizeof plan.szPatientInfo1);
-  if (plan.szPatientInfo2[0])
-    patient += "  " + report::TextFromDevice(plan.szPatientInfo2, sizeof plan.szPatientInfo2);
-  if (!patient.empty()) out << "  patient       " << patient << '\n';
-  if (plan.nYear != 0)
-    out << "  started       " << Date(plan.nYear, plan.nMonth, plan.nDay, plan.nHour, plan.nMinute) << '\n';
-  out << "  day period    " << Period(plan.nPeriod1Hour, plan.nPeriod1Minute, plan.nPeriod1Interval) << '\n';
-  out << "  night period  " << Period(plan.nPeriod2Hour, plan.nPeriod2Minute, plan.nPeriod2Interval) << '\n';
-  if (Unset(plan.nExtraStartHour) || Unset(plan.nExtraInterval) || plan.nExtraInterval == 0)
-    out << "  extra window  none\n";
-  else
-    out << "  extra window  " << Clock(plan.nExtraStartHour, plan.nExtraStartMinute) << " to "
-        << Clock(plan.nExtraEndHour, plan.nExtraEndMinute) << ", every " << plan.nExtraInterval << " min\n";
+  constexpr std::size_t kLabelWidth = 14;
+  for (const auto& [label, words] : host::PlanWords(plan))
+    out << "  " << label << std::string(kLabelWidth - label.size(), ' ') << words << '\n';
 }
 
 // Diastolic and MAP as the report assigns them: the lower and the higher

@@ -3,20 +3,21 @@
 #pragma once
 
 #include <bplink/bplink.h>
+#include <bplink/host/download_view.h>
+#include <bplink/host/session.h>
 
 #include <ostream>
 #include <string>
 
 namespace bplink::cli {
 
-std::string DeviceTypeText(int deviceType);
-// A variant or version, or "not reported" for what detection leaves unset.
-std::string DeviceFieldText(int value);
+using host::DeviceFieldText;
+using host::DeviceTypeText;
 
 void PrintDevice(std::ostream& out, const tag_SUPPORT_PROTOCOL& device);
 void PrintPlan(std::ostream& out, const _BP_TRANSPORT_INFO& plan);
-struct DownloadView;
-struct DownloadedSet;
+using host::DownloadedSet;
+using host::DownloadView;
 // A titled table of the set's records, with a count of the valid ones, or
 // the mode that fetches a set not downloaded.
 void PrintRecords(std::ostream& out, const DownloadView& view, const DownloadedSet& set);

@@ -28,7 +28,7 @@ HeldReadings::HeldReadings(Session& session, const std::vector<int>& modes, cons
     data_.push_back(std::make_unique<_DOWNLOAD_DATAINFO>());
     protocol.GetDownLoadData(data_.back().get());
     protocol.GetCurDeviceInfo(session.device);
-    views_.push_back(ViewOf(*data_.back(), session.device, mode, ReadsPlan(session, mode)));
+    views_.push_back(ViewOf(*data_.back(), session.device, mode, host::PlanRead(session, mode)));
     views_.back().downloaded_at = CurrentEnv()->LocalTime();
   }
 }

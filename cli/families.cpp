@@ -12,7 +12,7 @@ namespace bplink::cli {
 namespace {
 
 // The commands that talk to a device; `sim` serves one.
-constexpr std::string_view kDeviceCommands[] = {"detect", "info", "download", "upload", "delete"};
+constexpr std::string_view kDeviceCommands[] = {"detect", "info", "download", "upload", "delete", "serve"};
 constexpr std::string_view kServeCommand = "sim";
 // Commands that only read and write files.
 constexpr std::string_view kFileCommands[] = {"report", "history", "export", "archive"};

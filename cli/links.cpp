@@ -163,8 +163,6 @@ class DetectionDevice : public CDevice {
 
 }  // namespace
 
-std::string PortName(const std::wstring& name) { return std::string(name.begin(), name.end()); }
-
 std::unique_ptr<sim::DeviceModel> MakeSimulated(const Family& family, const GlobalOptions& options) {
   SimSettings settings = options.sim_settings;
   if (options.sim_plan) settings.plan = LoadPlan(*options.sim_plan);
@@ -181,6 +179,7 @@ Link::Link(const GlobalOptions& options) : trace_(options.trace), shared_(std::m
   if (!options.ports.empty()) {
     std::vector<std::wstring> names;
     for (const std::string& port : options.ports) names.push_back(Wide(port));
+    search_ = names;
     TheProgramEnv().LimitPorts(std::move(names), false);
   }
   CDevice* device = &machine_;
@@ -214,6 +213,7 @@ Link::~Link() = default;
 CDevice& Link::Device() { return *device_; }
 
 DetectAllOptions Link::DetectionOptions() {
+  if (!simulated_) TheProgramEnv().SearchPorts(search_);
   DetectAllOptions options;
   options.makeDevice = [this](LinkKind kind) -> std::unique_ptr<CDevice> {
     std::unique_ptr<CDevice> own;

@@ -164,6 +164,7 @@ int main(int argc, char** argv) {
   AddPlanCommand(app, global);
   AddDeleteCommand(app, global);
   AddSimCommand(app, global);
+  AddServeCommand(app, global);
   AddReportCommand(app);
   AddHistoryCommand(app);
   AddExportCommand(app);

@@ -1,9 +1,8 @@
-// The measurement plan as JSON: the "plan" member of a JSON download, and
-// the plan file `bplink upload` reads (bplink::plan::ReadPlanFile), which has
-// the same shape, so a plan downloaded from one device can be edited and
-// uploaded to another.
+// The plan template `bplink plan template` writes; the plan as JSON is the
+// host layer's (host::PlanToJson).
 #pragma once
 
+#include <bplink/host/plan_json.h>
 #include <bplink/plan/plan_file.h>
 #include <bplink/records.h>
 
@@ -13,8 +12,7 @@
 
 namespace bplink::cli {
 
-// The plan as a download shows it. "start" is the device's recording start.
-nlohmann::json PlanToJson(const _BP_TRANSPORT_INFO& plan);
+using host::PlanToJson;
 
 // A commented default plan to start from: every member, or, for a device
 // whose kept fields are known, only those (and the intervals it allows,

@@ -28,6 +28,9 @@ class ProgramEnv : public EnvWrapper {
   // once or not at all, so from then on Sleep returns at once: neither the
   // library's pauses nor a silent device's receive time-outs cost real time.
   void LimitPorts(std::vector<std::wstring> names, bool simulated);
+  // The ports a search of the machine may use: these, or with nullopt every
+  // port the machine has.
+  void SearchPorts(std::optional<std::vector<std::wstring>> names) { ports_ = std::move(names); }
 
   void Sleep(unsigned milliseconds) override;
   std::vector<std::wstring> ComPortNames() override;

@@ -1,6 +1,5 @@
 #include "session.h"
 
-#include <array>
 #include <optional>
 
 #include "command_error.h"
@@ -9,24 +8,13 @@
 namespace bplink::cli {
 namespace {
 
-void Bind(Session& session, Link& link) {
-  session.protocol->SetDevice(&link.Device(), false);
-  session.protocol->SetProgressInfo(&session.progress->percent, &session.progress->state,
-                                    &session.progress->stage);
-}
-
-// A family serves the device found on this link.
-bool Usable(const DetectedPort& port) {
-  return port.status == PortStatus::kFound && FamilyForProtocol(port.device.nProtocol) != nullptr;
-}
-
 // Chooses the one device a command talks to: the only one found, or the
 // only serial one when --port named where to look. Throws when there are
 // several.
 const DetectedPort* Choose(const std::vector<DetectedPort>& ports, const GlobalOptions& options) {
   std::vector<const DetectedPort*> usable, serial;
   for (const DetectedPort& port : ports) {
-    if (!Usable(port)) continue;
+    if (!host::Usable(port)) continue;
     usable.push_back(&port);
     if (port.link == LinkKind::kSerial) serial.push_back(&port);
   }
@@ -44,71 +32,28 @@ const DetectedPort* Choose(const std::vector<DetectedPort>& ports, const GlobalO
                                         names);
 }
 
+template <typename Reaching>
+Session Reached(Reaching reach) {
+  Session session;
+  try {
+    static_cast<host::Session&>(session) = reach();
+  } catch (const host::DeviceError& e) {
+    throw CommandError(ExitForResult(e.Result()), e.what());
+  }
+  return session;
+}
+
 }  // namespace
 
-std::string LinkName(const DetectedPort& port) { return port.link == LinkKind::kUsbHid ? "USB HID" : PortName(port.port); }
-
-std::string WhyNothing(const DetectedPort& port) {
-  if (port.link == LinkKind::kUsbHid) {
-    if (port.status == PortStatus::kFound)
-      return "a device answered, but with an identity no protocol serves (device type " +
-             std::to_string(port.device.nDeviceType) + ", protocol " + std::to_string(port.device.nProtocol) + ")";
-    std::string why = "no device answered the device-information request";
-    return port.error.text.empty() ? why : why + " (" + port.error.text + ")";
-  }
-  // The transport's words follow: for a port this user may not open, the
-  // node, its owner and mode, and what would let the user open it.
-  const std::string reason = port.error.text.empty() ? "" : ": " + port.error.text;
-  switch (port.status) {
-    case PortStatus::kSilent: return "opens, but no serial family's probe was answered";
-    case PortStatus::kCannotOpen: return "cannot be opened" + reason;
-    default: return PortStatusText(port.status) + reason;
-  }
-}
-
 std::vector<DetectedPort> DetectDevices(Link& link) {
-  std::vector<DetectedPort> ports;
-  const int r = DetectAll(ports, link.DetectionOptions());
-  if (r == kResultException)
-    throw CommandError(kExitFailed, "detection failed: " + ResultMessage(r) + " (the serial ports could not be listed)");
-  return ports;
-}
-
-std::string NoDeviceMessage(const std::vector<DetectedPort>& ports) {
-  std::string hid, serial;
-  for (const DetectedPort& port : ports) {
-    if (port.link == LinkKind::kUsbHid)
-      hid = "\n  USB HID: " + WhyNothing(port);
-    else
-      serial += (serial.empty() ? "" : ", ") + LinkName(port) + " (" + WhyNothing(port) + ")";
+  try {
+    return host::DetectDevices(link);
+  } catch (const host::DeviceError& e) {
+    throw CommandError(kExitFailed, e.what());
   }
-  return "no device found. Tried:" + hid + "\n  serial ports: " + (serial.empty() ? "none found" : serial);
 }
 
-int Session::ExitFor(int result) const {
-  return result != kResultOk && result == family->silenceResult ? kExitLinkFailed : ExitForResult(result);
-}
-
-std::string Session::Explain(int result) const {
-  const bool silent = result != kResultOk && result == family->silenceResult;
-  std::string text = ResultMessage(result);
-  if (silent && result != kResultIoFailed) text = "the device stopped answering";
-  if (link == nullptr) return text;
-  std::string why;
-  if (result == kResultNoLink) {
-    why = link->WhyNoLink(family->link);
-  } else if ((result == kResultIoFailed || silent) && link->Machine() != nullptr) {
-    const LinkError& last = link->Machine()->LastError();
-    if (last.kind == LinkErrorKind::kTimedOut || last.kind == LinkErrorKind::kLinkLost) why = "last on the link: " + last.text;
-  }
-  return why.empty() ? text : text + "; " + why;
-}
-
-int Session::FirstMode() const {
-  for (int mode = DATAMODE_BP; mode < kDataModeCount; ++mode)
-    if (modes[mode] == 1) return mode;
-  return DATAMODE_NONE;
-}
+int Session::ExitFor(int result) const { return Silent(result) ? kExitLinkFailed : ExitForResult(result); }
 
 Session Connect(const GlobalOptions& options, Link& link) {
   if (options.protocol) return Reach(link, *options.protocol, std::nullopt);
@@ -119,34 +64,14 @@ Session Connect(const GlobalOptions& options, Link& link) {
 }
 
 Session Reach(Link& link, const DetectedPort& found) {
-  if (found.link == LinkKind::kSerial) link.UsePort(found.port);
-  return Reach(link, found.device.nProtocol, found.device);
+  return Reached([&] { return host::Reach(link, found); });
 }
 
 Session Reach(Link& link, int code, const std::optional<tag_SUPPORT_PROTOCOL>& detected) {
-  Session session;
-  session.progress = std::make_unique<Session::Progress>();
-  session.link = &link;
-  session.family = FamilyForProtocol(code);
-  if (session.family == nullptr) throw CommandError(kExitBadInput, "no device family speaks protocol " + std::to_string(code));
-  session.protocol = session.family->make();
-  Bind(session, link);
-  // The HID class identifies the device again here; the serial classes
-  // name their fixed modes and find their port at each transfer.
-  const int r = session.protocol->GetDownLoadDataMode(session.modes);
-  if (r != kResultOk)
-    throw CommandError(ExitForResult(r), "the device did not identify itself: " + session.Explain(r));
-  session.protocol->GetCurDeviceInfo(session.device);
-  // Only detection tells the serial devices' variants apart.
-  if (detected && session.family->link == LinkKind::kSerial) session.device = *detected;
-  return session;
-}
-
-std::string DataModeName(int mode) {
-  static constexpr std::array<const char*, kDataModeCount> kNames = {
-      "none",          "blood pressure", "blood pressure with SpO2", "second set", "store 1", "store 2",
-      "store 3",       "all three stores", "reserved"};
-  return mode >= 0 && mode < kDataModeCount ? kNames[mode] : "unknown";
+  // A protocol no family speaks can only have come from the command line.
+  if (FamilyForProtocol(code) == nullptr)
+    throw CommandError(kExitBadInput, "no device family speaks protocol " + std::to_string(code));
+  return Reached([&] { return host::Reach(link, code, detected); });
 }
 
 }  // namespace bplink::cli

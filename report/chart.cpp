@@ -269,6 +269,30 @@ void Mark(std::ostream& svg, const Frame& f, const Reading& r) {
 
 }  // namespace
 
+std::string ChartStyle() {
+  return R"css(
+svg.chart { width: 100%; height: auto; font-size: 11px; }
+svg .frame { fill: none; stroke: #666; }
+svg .grid { stroke: #ddd; stroke-width: 0.8; }
+svg .axis, svg .legend text, svg .axis-title { fill: #333; }
+svg .axis-title { font-weight: 600; }
+svg .pulse-axis { fill: #2e7d32; }
+svg .tick { stroke: #2e7d32; }
+svg .night { fill: #dfe3f3; }
+svg .thr { stroke: #e65100; stroke-width: 1.2; stroke-dasharray: 6 4; fill: none; }
+svg .thr-label { fill: #e65100; font-size: 10px; }
+svg .sys { fill: #c62828; }
+svg .dia { fill: #1565c0; }
+svg .pulse { fill: #2e7d32; }
+svg .bar { stroke: #9e9e9e; stroke-width: 1; }
+svg .sys-line, svg .dia-line, svg .pulse-line { fill: none; stroke-width: 1; }
+svg .sys-line { stroke: #c62828; opacity: 0.5; }
+svg .dia-line { stroke: #1565c0; opacity: 0.5; }
+svg .pulse-line { stroke: #2e7d32; opacity: 0.4; stroke-dasharray: 2 2; }
+svg .ex path, svg .ex-key { stroke: #616161; stroke-width: 1.5; fill: none; }
+)css";
+}
+
 std::string ChartSvg(const Analysis& a) {
   const auto counted = a.Counted();
   std::vector<const Reading*> placed;  // every reading with a time the chart can show

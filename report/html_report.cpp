@@ -41,25 +41,6 @@ td.pass { color: #1b5e20; }
 .muted { color: #555; }
 p { margin: 0.8mm 0; }
 figure { margin: 1mm 0; }
-svg.chart { width: 100%; height: auto; font-size: 11px; }
-svg .frame { fill: none; stroke: #666; }
-svg .grid { stroke: #ddd; stroke-width: 0.8; }
-svg .axis, svg .legend text, svg .axis-title { fill: #333; }
-svg .axis-title { font-weight: 600; }
-svg .pulse-axis { fill: #2e7d32; }
-svg .tick { stroke: #2e7d32; }
-svg .night { fill: #dfe3f3; }
-svg .thr { stroke: #e65100; stroke-width: 1.2; stroke-dasharray: 6 4; fill: none; }
-svg .thr-label { fill: #e65100; font-size: 10px; }
-svg .sys { fill: #c62828; }
-svg .dia { fill: #1565c0; }
-svg .pulse { fill: #2e7d32; }
-svg .bar { stroke: #9e9e9e; stroke-width: 1; }
-svg .sys-line, svg .dia-line, svg .pulse-line { fill: none; stroke-width: 1; }
-svg .sys-line { stroke: #c62828; opacity: 0.5; }
-svg .dia-line { stroke: #1565c0; opacity: 0.5; }
-svg .pulse-line { stroke: #2e7d32; opacity: 0.4; stroke-dasharray: 2 2; }
-svg .ex path, svg .ex-key { stroke: #616161; stroke-width: 1.5; fill: none; }
 table.hourly { font-size: 7pt; }
 table.hourly th, table.hourly td { padding: 0.3mm 0.4mm; text-align: center; }
 .readings { columns: 4; column-gap: 3mm; font-size: 6.8pt; line-height: 1.25; }
@@ -522,7 +503,7 @@ void WriteHtmlReport(const Analysis& a, const CalendarTime& made, const DeviceZo
   out << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
          "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
          "<title>" << Title(a) << "</title>\n<style>"
-      << kStyle << PageMargins(page) << "</style>\n</head>\n<body>\n";
+      << kStyle << ChartStyle() << PageMargins(page) << "</style>\n</head>\n<body>\n";
   // A 24-hour recording on two printed pages: the findings with the
   // 24-hour chart, then the hourly means, the readings and the physician's
   // part. A home recording: the findings, its days and the chart, then the

@@ -1,6 +1,8 @@
 #include "commands/archive_access.h"
 #include "commands/archive_open.h"
 
+#include <bplink/host/filing.h>
+
 #include <cstdlib>
 #include <iostream>
 
@@ -75,12 +77,7 @@ std::string FileDownload(archive::Archive& archive, const FilingOptions& options
   } catch (const archive::ArchiveError& e) {  // a conflict with its filing among them
     throw CommandError(kExitCannotWrite, std::string("the download was not filed: ") + e.what());
   }
-  std::string line = "downloaded " + std::to_string(stored.readings) + " readings, " +
-                     std::to_string(stored.new_readings) + " new";
-  if (stored.samples > 0)
-    line += "; " + std::to_string(stored.samples) + " SpO2 samples, " + std::to_string(stored.new_samples) + " new";
-  if (!view.complete) line += " (filed as an incomplete recording)";
-  return line;
+  return host::FiledText(stored, view.complete);
 }
 
 report::Recording ReportableRecording(const archive::StoredRecording& stored) {

@@ -19,6 +19,7 @@ void AddUploadCommand(CLI::App& app, const GlobalOptions& global);
 void AddPlanCommand(CLI::App& app, const GlobalOptions& global);
 void AddDeleteCommand(CLI::App& app, const GlobalOptions& global);
 void AddSimCommand(CLI::App& app, const GlobalOptions& global);
+void AddServeCommand(CLI::App& app, const GlobalOptions& global);
 void AddReportCommand(CLI::App& app);
 void AddHistoryCommand(CLI::App& app);
 void AddExportCommand(CLI::App& app);

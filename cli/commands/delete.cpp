@@ -7,6 +7,8 @@
 #include <iostream>
 #include <memory>
 
+#include <bplink/host/device_info.h>
+
 #include "commands/archive_access.h"
 #include "commands/commands.h"
 #include "download_print.h"
@@ -45,14 +47,8 @@ void RunDelete(const GlobalOptions& global, const DeleteOptions& options) {
   const auto archive = OpenForFiling(options.filing);
   Link link(global);
   Session session = Connect(global, link);
-  // A serial class would answer success without sending a byte.
-  if (!session.family->deletes)
-    throw CommandError(kExitRefused, "this device does not let a host delete its measurements (the " +
-                                         std::string(session.family->name) + " family has no delete command)");
-  // Known before the records are counted: of the USB HID devices only these take a delete.
-  if (session.device.nDeviceType != kDeviceThreeStores)
-    throw CommandError(kExitRefused, "this device does not let a host delete its measurements (only the " +
-                                         DeviceTypeText(kDeviceThreeStores) + " does)");
+  // Known before the records are counted.
+  if (const std::string why = host::WhyNoDelete(session); !why.empty()) throw CommandError(kExitRefused, why);
   const int mode = ChooseMode(session, options.mode);
   // What the delete would take is read first: to file it (nothing is erased
   // unread), to ask about it, and to report what went.

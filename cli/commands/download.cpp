@@ -60,7 +60,7 @@ void RunDownload(const GlobalOptions& global, const DownloadOptions& options) {
   _DOWNLOAD_DATAINFO data;
   protocol.GetDownLoadData(&data);
   protocol.GetCurDeviceInfo(session.device);
-  DownloadView view = ViewOf(data, session.device, mode, ReadsPlan(session, mode));
+  DownloadView view = ViewOf(data, session.device, mode, host::PlanRead(session, mode));
   view.complete = outcome.result == kResultOk && !outcome.interrupted;
   view.result = outcome.interrupted ? "stopped by the user" : session.Explain(outcome.result);
   view.downloaded_at = CurrentEnv()->LocalTime();

@@ -2,6 +2,8 @@
 
 #include <iostream>
 
+#include <bplink/host/device_info.h>
+
 #include "commands/commands.h"
 #include "download_print.h"
 #include "plan_file.h"
@@ -22,32 +24,23 @@ void AddInfoCommand(CLI::App& app, const GlobalOptions& global) {
   command->callback([&global] {
     Link link(global);
     Session session = Connect(global, link);
-    PrintDevice(std::cout, session.device);
-    _SUB_VERSION version;
-    session.protocol->GetProtocolVersion(version);
-    std::cout << "Protocol version: " << version.nMainVersion << '.' << version.nSubVersion << "\n\nData modes:\n";
-    for (int mode = DATAMODE_BP; mode < kDataModeCount; ++mode)
-      if (session.Takes(mode)) std::cout << "  " << mode << "  " << DataModeName(mode) << '\n';
+    const host::DeviceInfo info = host::Describe(session);
+    PrintDevice(std::cout, info.device);
+    std::cout << "Protocol version: " << info.version.nMainVersion << '.' << info.version.nSubVersion
+              << "\n\nData modes:\n";
+    for (int mode : info.modes) std::cout << "  " << mode << "  " << DataModeName(mode) << '\n';
 
-    tag_SUPPORT_PROTOCOL device = session.device;
-    session.protocol->GetCurDeviceInfo(device);
-    const plan::FieldNames kept = plan::KeptFields(*session.family, device, session.FirstMode());
-    if (kept.empty()) {
+    if (info.kept.empty()) {
       std::cout << "\nPlan: this device takes none\n";
       return;
     }
-    std::cout << "\nPlan fields it keeps: " << plan::Join(kept) << '\n';
-    _UPLOAD_NEEDED_DATA needed;
-    const int r = session.protocol->PC_DownloadBPInfoTimeInterval(needed);
-    // Devices that keep no table of intervals get the library's list (the
-    // serial families say so with 10) and the default plan, not their own.
-    session.protocol->GetCurDeviceInfo(device);
-    const bool reported = r == kResultOk && plan::IntervalQueryReadsPlan(*session.family, device);
-    std::cout << "\nIntervals (minutes)" << (reported ? "" : ", not reported by the device; the usual ones") << ":\n"
-              << "  day    " << List(needed.vecInterval1) << '\n'
-              << "  night  " << List(needed.vecInterval2) << "\n\n";
-    if (reported)
-      PrintPlan(std::cout, needed.Info);
+    std::cout << "\nPlan fields it keeps: " << plan::Join(info.kept) << '\n';
+    std::cout << "\nIntervals (minutes)" << (info.reported ? "" : ", not reported by the device; the usual ones")
+              << ":\n"
+              << "  day    " << List(info.allowed.vecInterval1) << '\n'
+              << "  night  " << List(info.allowed.vecInterval2) << "\n\n";
+    if (info.reported)
+      PrintPlan(std::cout, info.allowed.Info);
     else
       std::cout << "Current plan: not reported by the device (`bplink download` reads it)\n";
   });

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include <bplink/archive/guard.h>
+#include <bplink/host/device_info.h>
 #include <bplink/plan/plan_check.h>
 
 #include "commands/archive_access.h"
@@ -52,21 +53,13 @@ report::PatientInfo StudyPatient(const UploadOptions& options) {
   return patient;
 }
 
-// What the device allows in a plan: the interval query's answer. The
-// serial families answer with the library's list and "not for this device",
-// which is still the list to hold a plan to.
+// What the device allows in a plan (host::AllowedInPlan).
 _UPLOAD_NEEDED_DATA AskAllowed(Session& session) {
-  _UPLOAD_NEEDED_DATA allowed;
-  const int r = session.protocol->PC_DownloadBPInfoTimeInterval(allowed);
-  if (r != kResultOk && r != kResultNotForDevice)
-    throw CommandError(session.ExitFor(r), "asking the device what a plan may hold failed: " + session.Explain(r));
-  return allowed;
-}
-
-tag_SUPPORT_PROTOCOL DeviceNow(const Session& session) {
-  tag_SUPPORT_PROTOCOL device = session.device;
-  session.protocol->GetCurDeviceInfo(device);
-  return device;
+  try {
+    return host::AllowedInPlan(session);
+  } catch (const host::DeviceError& e) {
+    throw CommandError(session.ExitFor(e.Result()), e.what());
+  }
 }
 
 // Reads the plan back and compares every field the device keeps with what
@@ -81,7 +74,7 @@ void Verify(Session& session, const _BP_TRANSPORT_INFO& sent, int mode, const pl
   _DOWNLOAD_DATAINFO data;
   protocol.GetDownLoadData(&data);
   _BP_TRANSPORT_INFO back = data.Info;
-  const plan::FieldNames read_back = plan::ReadBackFields(*session.family, DeviceNow(session), mode);
+  const plan::FieldNames read_back = plan::ReadBackFields(*session.family, session.DeviceNow(), mode);
   // The alarm switch value comes back with the interval query only.
   if (std::find(read_back.begin(), read_back.end(), "warn_switch") != read_back.end())
     back.nWarnSwitchInfo = AskAllowed(session).Info.nWarnSwitchInfo;
@@ -133,7 +126,7 @@ void RunUpload(const GlobalOptions& global, const UploadOptions& options) {
   // once the device took it.
   std::optional<archive::StudyEntry> study;
   const archive::Actor actor = ProgramActor(options.filing.station);
-  const archive::DeviceIdentity device{std::string(session.family->name), DeviceNow(session),
+  const archive::DeviceIdentity device{std::string(session.family->name), session.DeviceNow(),
                                        options.filing.device_label};
   try {
     if (archive && !patient.Empty()) {
@@ -199,7 +192,7 @@ std::optional<TemplateFor> TemplateDevice(const GlobalOptions& global, int mode)
     out.intervals1 = allowed.vecInterval1;
     out.intervals2 = allowed.vecInterval2;
   }
-  const tag_SUPPORT_PROTOCOL device = DeviceNow(session);
+  const tag_SUPPORT_PROTOCOL device = session.DeviceNow();
   out.kept = plan::KeptFields(*session.family, device, chosen);
   out.device = "this device (" + std::string(session.family->name) + " family, device type " +
                std::to_string(device.nDeviceType) + ")";

@@ -64,6 +64,7 @@ class FilingArchive : public Archive {
   History Query(const Filter&) override { return {}; }
   StoredRecording Load(std::int64_t) override { return {}; }
   Engine engine() const override { return Engine::kSqlite; }
+  std::string DatabaseRole() const override { return {}; }
 };
 
 TEST(EraseGuard, ReadingsAreFiledFirstOrLostOnlyWhenThePersonSaidSo) {

@@ -43,9 +43,9 @@ TEST(DownloadView, EveryOutputShowsWhatCountsAndWhyAndTheReportReadsTheCsvBack) 
   view.sets[0].title = "=Set 1";  // a text a spreadsheet would run
 
   std::ostringstream csv, table, json;
-  WriteCsv(view, csv);
-  WriteTable(view, table);
-  WriteJson(view, json);
+  bplink::cli::WriteCsv(view, csv);
+  bplink::cli::WriteTable(view, table);
+  bplink::cli::WriteJson(view, json);
   EXPECT_EQ(csv.str(),
             "set,time,systolic (mmHg),diastolic (mmHg),MAP (mmHg),pulse (bpm),SpO2 (%),valid,reason\n"
             "'=Set 1,2024-03-04T09:00:00,140,80,95,70,,yes,\n"

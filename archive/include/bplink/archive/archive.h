@@ -345,6 +345,10 @@ class Archive {
   // Throws ArchiveError when there is no recording `id`.
   virtual StoredRecording Load(std::int64_t id) = 0;
   virtual Engine engine() const = 0;
+  // The database role this connection acts as on PostgreSQL (libpq's own
+  // credentials decide it; the grants decide what it may do); "" on SQLite,
+  // where the operating-system user works on the file.
+  virtual std::string DatabaseRole() const = 0;
 };
 
 }  // namespace bplink::archive

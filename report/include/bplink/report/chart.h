@@ -24,4 +24,8 @@ std::string HomeChartSvg(const Analysis& analysis);
 // <circle class="... so"> per sample shown.
 std::string SpO2ChartSvg(const Analysis& analysis);
 
+// The style sheet rules both charts are drawn with: the report's page holds
+// them, and a page that shows a chart outside the report takes them too.
+std::string ChartStyle();
+
 }  // namespace bplink::report

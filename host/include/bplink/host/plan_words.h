@@ -1,0 +1,18 @@
+// A plan in words, line by line, as the program's table and the
+// workstation's page both show it.
+#pragma once
+
+#include <bplink/records.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace bplink::host {
+
+// ("patient", "ANNA  ID-7"), ("started", "2024-03-04 09:00"), ("day period",
+// "from 07:00, every 60 min"), ("night period", ...), ("extra window",
+// "none"): the patient and the start only where the plan has them.
+std::vector<std::pair<std::string, std::string>> PlanWords(const _BP_TRANSPORT_INFO& plan);
+
+}  // namespace bplink::host

@@ -1,0 +1,96 @@
+// What every browser test shares: Debian's Chromium, started by the test,
+// headless, with a profile of its own; a page that fails the test on any
+// console error, uncaught exception, dialog or Content-Security-Policy
+// violation; screenshots into the build tree; and small steps with a name,
+// so a failure says where it happened.
+'use strict';
+const fs = require('fs');
+const os = require('os');
+const path = require('path');
+const { chromium } = require('playwright-core');
+
+const kChromium = process.env.BPLINK_CHROMIUM || '/usr/bin/chromium';
+const kArgs = ['--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update',
+               '--disable-sync', '--no-first-run'];
+
+function options(argv) {
+  const out = {};
+  for (let i = 2; i + 1 < argv.length; i += 2) out[argv[i].replace(/^--/, '')] = argv[i + 1];
+  if (!out.url || !out.shots) {
+    console.error('usage: node TEST.js --url URL --shots DIR [--user NAME --kind "OS user"]');
+    process.exit(2);
+  }
+  return out;
+}
+
+// Runs `walk(page, steps)` in a fresh browser; exits 0 when it passed and
+// nothing went wrong on the page, 1 otherwise.
+async function run(walk) {
+  const opts = options(process.argv);
+  fs.mkdirSync(opts.shots, { recursive: true });
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'bplink-chromium-'));
+  const problems = [];
+  let context;
+  let step = 'starting Chromium';
+  try {
+    context = await chromium.launchPersistentContext(profile, {
+      executablePath: kChromium, headless: true, args: kArgs, viewport: { width: 1280, height: 900 },
+    });
+    context.setDefaultTimeout(30000);
+    // Reported by the page itself: a CSP violation may not reach the console.
+    await context.addInitScript(() => {
+      document.addEventListener('securitypolicyviolation', (e) => {
+        console.error('CSP violation: ' + e.violatedDirective + ' blocked ' + (e.blockedURI || 'inline'));
+      });
+    });
+    const page = context.pages()[0] || await context.newPage();
+    page.on('console', (m) => { if (m.type() === 'error') problems.push(`console error at "${step}": ${m.text()}`); });
+    page.on('pageerror', (e) => problems.push(`uncaught exception at "${step}": ${e.message}`));
+    // A refused request says why in its page: shown with the failure.
+    page.on('response', async (r) => {
+      if (r.status() < 400) return;
+      const text = await r.text().catch(() => '');
+      const why = (text.match(/id="problem">([^<]*)</) || [])[1] || '';
+      problems.push(`${r.request().method()} ${new URL(r.url()).pathname} answered ${r.status()} at "${step}": ${why}`);
+    });
+    page.on('dialog', (d) => { problems.push(`a dialog opened at "${step}": ${d.message()}`); d.dismiss(); });
+    const steps = {
+      async step(name, fn) {
+        step = name;
+        console.log('step: ' + name);
+        await fn();
+      },
+      async shot(name) {
+        await page.screenshot({ path: path.join(opts.shots, name + '.png'), fullPage: true });
+      },
+      check(ok, what) {
+        if (!ok) throw new Error(`at "${step}": ${what}`);
+      },
+    };
+    await walk(page, steps, opts);
+  } catch (e) {
+    problems.push(e.stack || String(e));
+  } finally {
+    if (context) await context.close();
+    fs.rmSync(profile, { recursive: true, force: true });
+  }
+  for (const p of problems) console.error('FAIL: ' + p);
+  process.exit(problems.length ? 1 : 0);
+}
+
+// Samples the progress bar's value until the transfer's outcome shows;
+// answers every value seen, in order.
+// The page reloads itself when the transfer ends: a look that meets the
+// reload looks again.
+async function followProgress(page, until) {
+  const seen = [];
+  for (;;) {
+    const value = await page.$eval('#progress', (p) => p.value).catch(() => null);
+    if (value !== null && seen[seen.length - 1] !== value) seen.push(value);
+    if (until && value !== null && until(value)) return seen;
+    if (await page.$('#outcome').catch(() => null)) return seen;
+    await page.waitForTimeout(40);
+  }
+}
+
+module.exports = { run, followProgress };

@@ -1,0 +1,274 @@
+// `bplink serve` as an attacker on this PC or on the web would meet it: no
+// session, a foreign Host (DNS rebinding), a form posted from another site,
+// a malformed form, a device text holding markup, a path out of the asset
+// set. Each is refused or shown as text, and refused requests change
+// nothing. The server listens on the loopback interface only.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "served.h"
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+namespace {
+
+constexpr const char* kScript = "<script>alert(1)</script>";
+
+class Serve : public ::testing::Test {
+ protected:
+  // A fresh server per test (it starts in a few milliseconds), so "nothing
+  // was started" can be seen: its first transfer would be /jobs/1.
+  void Start(std::vector<std::string> args = {}) {
+    dir_ = TestDir();
+    const std::string plan = (dir_ / "plan.json").string();
+    WriteText(plan, std::string(R"({"patient": [")") + kScript + R"(", "ID-7"]})");
+    std::vector<std::string> all = {"--sim", "hid", "--sim-plan", plan, "--archive", (dir_ / "a.sqlite").string()};
+    all.insert(all.end(), args.begin(), args.end());
+    std::string why;
+    served_ = Served::Start(all, dir_, why);
+    ASSERT_TRUE(served_) << why;
+    ASSERT_TRUE(served_->OpenSession());
+  }
+  std::string Form(const std::string& rest) const { return "csrf=" + served_->Csrf() + "&" + rest; }
+  int Status(const httplib::Result& r) const { return r ? r->status : -1; }
+  // Nothing was started: the first transfer's page does not exist.
+  void ExpectNothingStarted() { EXPECT_EQ(Status(served_->Get("/jobs/1")), 404); }
+  // Waits for a transfer's page to say it is done.
+  std::string Finished(const std::string& job) {
+    for (int poll = 0; poll < 500; ++poll) {
+      httplib::Result page = served_->Get(job);
+      if (page && page->body.find("data-done=\"1\"") != std::string::npos) return page->body;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ADD_FAILURE() << job << " did not finish";
+    return "";
+  }
+
+  std::filesystem::path dir_;
+  std::unique_ptr<Served> served_;
+};
+
+TEST_F(Serve, WithoutTheSessionEveryPageAndChangeIsRefused) {
+  Start();
+  for (const char* path : {"/devices", "/device?d=usb", "/devices/list", "/jobs/1", "/jobs/1/events", "/worklist"}) {
+    httplib::Result r = served_->Get(path, false);
+    EXPECT_EQ(Status(r), 403) << path;
+    EXPECT_THAT(r->body, HasSubstr("No session")) << path;
+  }
+  EXPECT_EQ(Status(served_->Post("/device/download", Form("d=usb&mode=1"), false)), 403);
+  // A forged cookie of the right shape is no session either.
+  EXPECT_EQ(Status(served_->Get("/devices", false,
+                                {{"Cookie", "bplink_" + std::to_string(served_->Port()) + "=" + std::string(64, 'a')}})),
+            403);
+  ExpectNothingStarted();
+}
+
+TEST_F(Serve, TheTokenOpensOneSessionOnly) {
+  Start();
+  const std::string target = served_->Url().substr(served_->Url().find("/?"));
+  httplib::Result again = served_->Get(target, false);
+  EXPECT_EQ(Status(again), 403);
+  EXPECT_THAT(again->body, HasSubstr("it has been used"));
+  EXPECT_EQ(Status(served_->Get("/?token=" + std::string(64, '0'), false)), 403);
+}
+
+TEST_F(Serve, ACookieThatScriptsCannotReadAndOtherSitesDoNotSend) {
+  dir_ = TestDir();
+  std::string why;
+  served_ = Served::Start({"--sim", "hid", "--archive", (dir_ / "a.sqlite").string()}, dir_, why);
+  ASSERT_TRUE(served_) << why;
+  httplib::Result first = served_->Get(served_->Url().substr(served_->Url().find("/?")), false);
+  ASSERT_EQ(Status(first), 303);
+  EXPECT_EQ(first->get_header_value("Location"), "/devices");
+  const std::string cookie = first->get_header_value("Set-Cookie");
+  EXPECT_THAT(cookie, HasSubstr("; HttpOnly"));
+  EXPECT_THAT(cookie, HasSubstr("; SameSite=Strict"));
+  EXPECT_THAT(cookie, HasSubstr("; Path=/"));
+}
+
+TEST_F(Serve, AHostThatIsNotALoopbackNameIsRefused) {
+  Start();
+  const std::string port = std::to_string(served_->Port());
+  // A page of evil.example whose name now resolves to 127.0.0.1 sends its own name.
+  for (const std::string& host : {"evil.example:" + port, "127.0.0.1:" + std::to_string(served_->Port() + 1),
+                                  "192.168.1.10:" + port, "localhost.evil.example:" + port}) {
+    httplib::Result r = served_->Get("/devices", true, {{"Host", host}});
+    EXPECT_EQ(Status(r), 403) << host;
+    EXPECT_THAT(r->body, HasSubstr("answers only to")) << host;
+    EXPECT_EQ(Status(served_->Post("/device/download", Form("d=usb&mode=1"), true, {{"Host", host}})), 403) << host;
+  }
+  for (const std::string& host : {"localhost:" + port, "[::1]:" + port, "127.0.0.1:" + port})
+    EXPECT_EQ(Status(served_->Get("/devices", true, {{"Host", host}})), 200) << host;
+  ExpectNothingStarted();
+}
+
+TEST_F(Serve, AFormFromAnotherSiteChangesNothing) {
+  Start();
+  // Without the token, with another's, from another origin, or marked cross-site by the browser.
+  EXPECT_EQ(Status(served_->Post("/device/download", "d=usb&mode=1")), 403);
+  EXPECT_EQ(Status(served_->Post("/device/download", "csrf=" + std::string(64, 'f') + "&d=usb&mode=1")), 403);
+  EXPECT_EQ(Status(served_->Post("/device/download", Form("d=usb&mode=1"), true, {{"Origin", "http://evil.example"}})),
+            403);
+  EXPECT_EQ(Status(served_->Post("/device/download", Form("d=usb&mode=1"), true, {{"Sec-Fetch-Site", "cross-site"}})),
+            403);
+  EXPECT_EQ(Status(served_->Post("/jobs/1/stop", "")), 403);
+  ExpectNothingStarted();
+  // The same form from the server's own page starts the download.
+  httplib::Result own = served_->Post("/device/download", Form("d=usb&mode=1"), true,
+                                      {{"Origin", "http://127.0.0.1:" + std::to_string(served_->Port())}});
+  EXPECT_EQ(Status(own), 303);
+  EXPECT_EQ(own->get_header_value("Location"), "/jobs/1");
+}
+
+TEST_F(Serve, AMalformedFormIsAnswered400AndChangesNothing) {
+  Start();
+  for (const std::string& body : {Form("d=usb&mode=%zz"), Form("d=usb&mode=1&mode=1"), Form("d=usb&mode=1%FF"),
+                                  Form("d=usb&mode=9"), Form("d=usb&mode=2"), Form("mode=1"), Form("d=&mode=1"),
+                                  Form("d=usb&mode")}) {
+    httplib::Result r = served_->Post("/device/download", body);
+    EXPECT_EQ(Status(r), 400) << body;
+    EXPECT_THAT(r->body, HasSubstr("id=\"problem\"")) << body;
+  }
+  httplib::Client client("127.0.0.1", served_->Port());
+  httplib::Result plain = client.Post("/device/download", {{"Cookie", served_->Cookie()}}, Form("d=usb&mode=1"),
+                                      "text/plain");
+  EXPECT_EQ(Status(plain), 400);
+  // A plan value the form never offered, sent by hand, is held to the device.
+  httplib::Result upload = served_->Post(
+      "/device/upload", Form("d=usb&patient%5B0%5D=A&patient%5B1%5D=B&period1.start=07:00&period1.interval=7&"
+                             "period2.start=22:00&period2.interval=30&extra.start=12:00&extra.end=13:00&"
+                             "extra.interval=15"));
+  EXPECT_EQ(Status(upload), 400);
+  EXPECT_THAT(upload->body, HasSubstr("period1.interval: 7 minutes is not an interval this device allows; it allows "
+                                      "15, 30, 60, 120 (or 0: no measurements)"));
+  EXPECT_THAT(upload->body, HasSubstr("Nothing was sent to the device"));
+  ExpectNothingStarted();
+}
+
+TEST_F(Serve, DeviceTextsAreShownAsTextAndNoPageCarriesInlineScriptOrStyle) {
+  Start();
+  httplib::Result started = served_->Post("/device/download", Form("d=usb&mode=1"));
+  ASSERT_EQ(Status(started), 303);
+  const std::string page = Finished("/jobs/1");
+  EXPECT_THAT(page, HasSubstr("&lt;script&gt;alert(1)&lt;/script&gt;"));
+  EXPECT_THAT(page, Not(HasSubstr(kScript)));
+  EXPECT_THAT(page, HasSubstr("78 new"));
+  static const std::regex kInlineScript(R"(<script(?![^>]*\ssrc=)[^>]*>)"), kStyle(R"(<style|\sstyle=)");
+  for (const char* path : {"/devices", "/device?d=usb", "/jobs/1", "/worklist", "/patients", "/log", "/nowhere"}) {
+    httplib::Result r = served_->Get(path);
+    ASSERT_TRUE(r) << path;
+    EXPECT_FALSE(std::regex_search(r->body, kInlineScript)) << path;
+    EXPECT_FALSE(std::regex_search(r->body, kStyle)) << path;
+    const std::string policy = r->get_header_value("Content-Security-Policy");
+    EXPECT_THAT(policy, HasSubstr("script-src 'self'")) << path;
+    EXPECT_THAT(policy, HasSubstr("default-src 'none'")) << path;
+    EXPECT_THAT(policy, Not(HasSubstr("unsafe-inline"))) << path;
+    EXPECT_EQ(r->get_header_value("X-Content-Type-Options"), "nosniff") << path;
+  }
+}
+
+TEST_F(Serve, StaticPathsCannotLeaveTheAssetSet) {
+  Start();
+  httplib::Result style = served_->Get("/assets/style.css", false);
+  ASSERT_EQ(Status(style), 200);
+  EXPECT_EQ(style->get_header_value("Content-Type"), "text/css; charset=utf-8");
+  EXPECT_EQ(Status(served_->Get("/assets/chart.css", false)), 200);
+  for (const char* path : {"/assets/../CMakeLists.txt", "/assets/%2e%2e/%2e%2e/%2e%2e/etc/passwd",
+                           "/assets/..%2f..%2f..%2fetc%2fpasswd", "/assets//etc/passwd", "/assets/./style.css",
+                           "/assets/style.css%00.js", "/assets/", "/assets/STYLE.CSS", "/../../etc/passwd"}) {
+    httplib::Result r = served_->Get(path);
+    ASSERT_TRUE(r) << path;
+    EXPECT_TRUE(r->status == 404 || r->status == 400) << path << ": " << r->status;
+    EXPECT_THAT(r->body, Not(HasSubstr("root:"))) << path;
+  }
+}
+
+TEST_F(Serve, CtrlCStopsATransferUnderWayAndFilesWhatArrived) {
+  Start({"--sim-pace", "20"});
+  ASSERT_EQ(Status(served_->Post("/device/download", Form("d=usb&mode=1"))), 303);
+  // Under way: its page shows the bar past 0.
+  static const std::regex kBar(R"re(<progress id="progress" max="100" value="([0-9]+)")re");
+  std::string page;
+  for (int poll = 0; poll < 500; ++poll) {
+    std::smatch m;
+    httplib::Result r = served_->Get("/jobs/1");
+    page = r ? r->body : "";
+    if (std::regex_search(page, m, kBar) && std::stoi(m[1]) > 10) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  // Without scripting the page follows the transfer by reloading itself.
+  EXPECT_THAT(page, HasSubstr("<noscript><meta http-equiv=\"refresh\" content=\"2\"></noscript>"));
+  const ProgramRun stopped = served_->Stop();
+  EXPECT_EQ(stopped.status, 0) << stopped.err;
+  EXPECT_THAT(stopped.err, HasSubstr("stopping; a transfer under way keeps and files what arrived"));
+  const ProgramRun history = RunProgram({"history", "--json", "--archive", (dir_ / "a.sqlite").string()});
+  ASSERT_EQ(history.status, 0) << history.err;
+  const nlohmann::json filed = nlohmann::json::parse(history.out);
+  ASSERT_EQ(filed["recordings"].size(), 1u) << filed.dump(2);
+  EXPECT_FALSE(filed["recordings"][0]["complete"].get<bool>());
+  EXPECT_GT(filed["recordings"][0]["readings"].get<int>(), 0);
+  EXPECT_LT(filed["recordings"][0]["readings"].get<int>(), 78);
+}
+
+// The listening sockets of the server (a child of this process) as
+// /proc/net/tcp and tcp6 list them: their local addresses in the kernel's hex.
+std::set<std::string> ListeningAddresses() {
+  std::set<std::string> inodes;
+  for (const auto& process : std::filesystem::directory_iterator("/proc")) {
+    std::ifstream stat(process.path() / "stat");
+    std::string pid, name, state;
+    long parent = 0;
+    if (!(stat >> pid >> name >> state >> parent) || parent != getpid() || name != "(bplink)") continue;
+    std::error_code error;
+    for (const auto& fd : std::filesystem::directory_iterator(process.path() / "fd", error)) {
+      const std::string target = std::filesystem::read_symlink(fd.path(), error).string();
+      if (target.starts_with("socket:[")) inodes.insert(target.substr(8, target.size() - 9));
+    }
+  }
+  std::set<std::string> addresses;
+  for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+    std::ifstream in(table);
+    std::string line;
+    std::getline(in, line);  // the heading
+    while (std::getline(in, line)) {
+      std::istringstream fields(line);
+      std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+      fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+      constexpr const char* kListen = "0A";
+      if (state == kListen && inodes.count(inode)) addresses.insert(local.substr(0, local.find(':')));
+    }
+  }
+  return addresses;
+}
+
+TEST_F(Serve, ListensOnTheLoopbackInterfaceOnly) {
+  Start();
+  const std::set<std::string> addresses = ListeningAddresses();
+  const std::string ipv4 = "0100007F", ipv6 = "00000000000000000000000001000000";  // 127.0.0.1, ::1
+  EXPECT_TRUE(addresses.count(ipv4)) << "not on 127.0.0.1";
+  for (const std::string& address : addresses) EXPECT_TRUE(address == ipv4 || address == ipv6) << address;
+  // The same holds on a port asked for.
+  const int port = served_->Port();
+  const ProgramRun stopped = served_->Stop();
+  EXPECT_EQ(stopped.status, 0) << stopped.err;
+  std::string why;
+  dir_ = TestDir();
+  served_ = Served::Start({"--sim", "hid", "--http-port", std::to_string(port), "--archive",
+                           (dir_ / "a.sqlite").string()},
+                          dir_, why);
+  ASSERT_TRUE(served_) << why;
+  EXPECT_EQ(served_->Port(), port);
+  for (const std::string& address : ListeningAddresses()) EXPECT_TRUE(address == ipv4 || address == ipv6) << address;
+}
+
+}  // namespace

@@ -1,0 +1,28 @@
+// Where the workstation files what it downloads, and who works there. The
+// program opens it (ArchiveAt) where the archive is built; a build without
+// the archive serves without one.
+#pragma once
+
+#include <bplink/host/download_view.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace bplink::web {
+
+class Archiving {
+ public:
+  virtual ~Archiving() = default;
+  // Where it is, for the page header: "SQLite archive /home/x/archive.sqlite".
+  virtual std::string Where() const = 0;
+  // Who works on it: the database role on PostgreSQL, the system user on
+  // SQLite; and which of the two it is ("database role", "OS user").
+  virtual std::string User() const = 0;
+  virtual std::string UserKind() const = 0;
+  // Files a download as `bplink download --archive` files it; answers what
+  // filing gave, in words. Throws std::runtime_error saying why it was not filed.
+  virtual std::string File(const host::DownloadView& view, std::string_view family) = 0;
+};
+
+}  // namespace bplink::web

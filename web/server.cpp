@@ -1,0 +1,544 @@
+// First: on Windows its sockets header must come before <windows.h>, which
+// the library's headers bring.
+#include <httplib.h>
+
+#include <bplink/web/server.h>
+
+#include <bplink/host/device_info.h>
+#include <bplink/report/chart.h>
+
+#include <nlohmann/json.hpp>
+
+#include <atomic>
+#include <charconv>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "assets.h"
+#include "desk.h"
+#include "form.h"
+#include "html.h"
+#include "pages.h"
+#include "plan_form.h"
+#include "random.h"
+
+namespace bplink::web {
+namespace {
+
+// Worker threads per listener: a page that follows a transfer holds one for
+// as long as it runs.
+constexpr std::size_t kThreads = 16;
+// Pages following transfers at once; more are told to reload instead.
+constexpr int kMostEventStreams = 8;
+constexpr auto kEventWait = std::chrono::seconds(15);
+
+constexpr int kBadRequest = 400;
+constexpr int kForbidden = 403;
+constexpr int kNotFound = 404;
+constexpr int kMethodNotAllowed = 405;
+constexpr int kConflict = 409;
+constexpr int kSeeOther = 303;
+constexpr int kUnavailable = 503;
+
+constexpr const char* kFormType = "application/x-www-form-urlencoded";
+constexpr const char* kHtmlType = "text/html; charset=utf-8";
+
+// No script but the served one, no style but the served sheets, nothing
+// from elsewhere, never in a frame, no referrer to another site. (No
+// referrer at all would make the browser send "Origin: null" with this
+// server's own forms.)
+const httplib::Headers& SecurityHeaders() {
+  static const httplib::Headers headers = {
+      {"Content-Security-Policy",
+       "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; connect-src 'self'; "
+       "form-action 'self'; frame-ancestors 'none'; base-uri 'none'"},
+      {"X-Content-Type-Options", "nosniff"},
+      {"X-Frame-Options", "DENY"},
+      {"Referrer-Policy", "same-origin"},
+      {"Cross-Origin-Opener-Policy", "same-origin"},
+      {"Cross-Origin-Resource-Policy", "same-origin"},
+      {"Cache-Control", "no-store"},
+  };
+  return headers;
+}
+
+// A request the server refuses, with its status and the words of the page.
+struct Refusal {
+  int status;
+  std::string title;
+  std::string message;
+};
+
+// Reuse of the address right after a restart, and no other program's
+// socket on the same port (SO_REUSEPORT would let another process of this
+// user take connections meant for this one).
+void ListenerOptions(socket_t sock) {
+  int yes = 1;
+#ifdef _WIN32
+  setsockopt(sock, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&yes), sizeof yes);
+#else
+  setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+#endif
+}
+
+std::optional<int> JobId(const httplib::Request& req) {
+  if (req.matches.size() < 2) return std::nullopt;
+  const std::string text = req.matches[1];
+  int id = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), id);
+  if (ec != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+  return id;
+}
+
+}  // namespace
+
+struct Server::Impl {
+  explicit Impl(const ServerOptions& o) : options(o), desk(*o.link, o.archive) {}
+
+  ServerOptions options;
+  Desk desk;
+  int port = 0;
+  bool v6 = false;
+  httplib::Server v4_server, v6_server;
+  std::thread v4_thread, v6_thread;
+  std::atomic<int> streams{0};
+  std::once_flag stopped;
+
+  // The one-time token of the first address, and the sessions it opened
+  // (session id to its CSRF token).
+  std::mutex lock;
+  std::string token = RandomToken();
+  std::map<std::string, std::string> sessions;
+
+  std::string CookieName() const { return "bplink_" + std::to_string(port); }
+
+  // The session's CSRF token, or nullopt without a valid session cookie.
+  std::optional<std::string> Session(const httplib::Request& req) {
+    const std::optional<std::string> id = CookieValue(req.get_header_value("Cookie"), CookieName());
+    if (!id) return std::nullopt;
+    const std::lock_guard hold(lock);
+    for (const auto& [session, csrf] : sessions)
+      if (SameSecret(session, *id)) return csrf;
+    return std::nullopt;
+  }
+
+  Frame FrameFor(const std::string& csrf) const {
+    Frame frame;
+    frame.csrf = csrf;
+    frame.simulated = options.simulated;
+    if (options.archive) {
+      frame.user = options.archive->User();
+      frame.user_kind = options.archive->UserKind();
+      frame.archive = options.archive->Where();
+    } else {
+      frame.user = options.user;
+      frame.user_kind = "OS user";
+      frame.archive = "no archive: downloads are not filed";
+    }
+    return frame;
+  }
+
+  void Send(httplib::Response& res, int status, const Page& page, const std::string& csrf) {
+    res.status = status;
+    res.set_content(Document(FrameFor(csrf), page), kHtmlType);
+  }
+  // A refused request may leave a body unread: the connection ends with it.
+  void Refuse(httplib::Response& res, const Refusal& r) {
+    Send(res, r.status, ProblemPage(r.title, r.message, "/devices"), "");
+    res.set_header("Connection", "close");
+  }
+  static void SeeOther(httplib::Response& res, const std::string& where) {
+    res.status = kSeeOther;
+    res.set_header("Location", where);
+  }
+
+  // Every request passes here first. Handled: refused, answered here.
+  httplib::Server::HandlerResponse Guard(const httplib::Request& req, httplib::Response& res) {
+    if (!IsLoopbackHost(req.get_header_value("Host"), port)) {
+      Refuse(res, {kForbidden, "Refused", "This server answers only to http://127.0.0.1:" + std::to_string(port) +
+                                              ", http://localhost:" + std::to_string(port) + " and http://[::1]:" +
+                                              std::to_string(port) + "."});
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    const bool post = req.method == "POST";
+    if (!post && req.method != "GET" && req.method != "HEAD") {
+      Refuse(res, {kMethodNotAllowed, "Refused", "This server takes GET and POST requests only."});
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    // The style sheets, script and icon are the same for everyone; the
+    // first address brings its own token.
+    if (req.path.starts_with("/assets/") || req.path == "/favicon.ico" || (req.path == "/" && !post))
+      return httplib::Server::HandlerResponse::Unhandled;
+    const std::optional<std::string> csrf = Session(req);
+    if (!csrf) {
+      Refuse(res, {kForbidden, "No session",
+                   "This page needs the session that the address printed by `bplink serve` opens (it holds a "
+                   "one-time token). Start `bplink serve` and open the address it prints."});
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    if (!post) return httplib::Server::HandlerResponse::Unhandled;
+    // A change: only from this server's own pages, with the session's token.
+    const std::string origin = req.get_header_value("Origin");
+    if (req.get_header_value("Sec-Fetch-Site") == "cross-site" || (!origin.empty() && !IsOwnOrigin(origin, port))) {
+      Refuse(res, {kForbidden, "Refused", "A change may come only from this workstation's own pages."});
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    return httplib::Server::HandlerResponse::Unhandled;
+  }
+
+  // A change's form, read only once the guard has let the request in (the
+  // body arrives after it): sent as a form, decodable, with the session's
+  // token. Refused otherwise, and the change not made.
+  using ChangeHandler = std::function<void(const httplib::Request&, httplib::Response&, const Fields&)>;
+  httplib::Server::Handler Change(ChangeHandler handler) {
+    return [this, handler = std::move(handler)](const httplib::Request& req, httplib::Response& res) {
+      const std::string type = req.get_header_value("Content-Type");
+      if (type.substr(0, type.find(';')) != kFormType)
+        return Refuse(res, {kBadRequest, "Bad request", "A change is sent as a form (" + std::string(kFormType) + ")."});
+      std::string why;
+      const std::optional<Fields> form = DecodeForm(req.body, why);
+      if (!form)
+        return Refuse(res, {kBadRequest, "Bad request", "The form cannot be read: " + why + ". Nothing was changed."});
+      const std::optional<std::string> csrf = Session(req);
+      const std::optional<std::string> sent =
+          req.has_header("X-CSRF-Token") ? req.get_header_value("X-CSRF-Token") : form->Get("csrf");
+      if (!csrf || !sent || !SameSecret(*sent, *csrf))
+        return Refuse(res, {kForbidden, "Refused",
+                            "The form does not carry this session's token: it did not come from this "
+                            "workstation's pages. Nothing was changed."});
+      handler(req, res, *form);
+    };
+  }
+
+  // The query of a GET.
+  std::optional<Fields> QueryOf(const httplib::Request& req, httplib::Response& res) {
+    std::string why;
+    std::optional<Fields> query = DecodeForm(web::QueryOf(req.target), why);
+    if (!query) Refuse(res, {kBadRequest, "Bad request", "The address cannot be read: " + why + "."});
+    return query;
+  }
+
+  // Runs a page's work; the failures every page may meet become their pages.
+  template <typename Work>
+  void Answer(httplib::Response& res, const std::string& csrf, Work work) {
+    try {
+      work();
+    } catch (const Busy& e) {
+      Send(res, kConflict, ProblemPage("Busy", std::string(e.what()) + "."), csrf);
+    } catch (const NoSuchDevice& e) {
+      Send(res, kNotFound, ProblemPage("No such device", e.what()), csrf);
+    } catch (const host::DeviceError& e) {
+      Send(res, kConflict, ProblemPage("The device did not answer", e.what()), csrf);
+    }
+  }
+
+  void Routes(httplib::Server& s) {
+    s.set_default_headers(SecurityHeaders());
+    s.set_payload_max_length(kMaxFormBytes);
+    s.set_socket_options(ListenerOptions);
+    s.set_keep_alive_timeout(2);
+    s.new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
+    s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) { return Guard(req, res); });
+    s.set_error_handler([this](const httplib::Request&, httplib::Response& res) {
+      if (!res.body.empty()) return;
+      const bool missing = res.status == kNotFound;
+      Send(res, res.status, ProblemPage(missing ? "Not found" : "Bad request",
+                                        missing ? "There is no such page." : "The request cannot be read."), "");
+    });
+    s.set_exception_handler([this](const httplib::Request&, httplib::Response& res, std::exception_ptr ep) {
+      std::string what = "an unexpected failure";
+      try {
+        std::rethrow_exception(ep);
+      } catch (const std::exception& e) {
+        what = e.what();
+      } catch (...) {
+      }
+      Send(res, 500, ProblemPage("Internal error", "The workstation failed: " + what + ". Nothing else was changed."), "");
+    });
+
+    s.Get("/", [this](const httplib::Request& req, httplib::Response& res) { First(req, res); });
+    s.Get("/favicon.ico", [](const httplib::Request&, httplib::Response& res) { Asset(res, "icon.svg"); });
+    s.Get("/assets/(.+)", [](const httplib::Request& req, httplib::Response& res) { Asset(res, req.matches[1]); });
+    s.Get("/devices", [this](const httplib::Request& req, httplib::Response& res) {
+      const std::string csrf = *Session(req);
+      const Desk::Listing listing = desk.Detect();
+      Send(res, 200, DevicesPage(listing, desk.Running()), csrf);
+    });
+    s.Get("/devices/list", [this](const httplib::Request&, httplib::Response& res) {
+      res.set_content(DeviceList(desk.Detect()), kHtmlType);
+    });
+    s.Get("/device", [this](const httplib::Request& req, httplib::Response& res) { Device(req, res); });
+    s.Post("/device/download", Change([this](const httplib::Request& req, httplib::Response& res, const Fields& form) {
+      StartInMode(req, res, form, false);
+    }));
+    s.Post("/device/upload", Change([this](const httplib::Request& req, httplib::Response& res, const Fields& form) {
+      Upload(req, res, form);
+    }));
+    s.Post("/device/delete", Change([this](const httplib::Request& req, httplib::Response& res, const Fields& form) {
+      StartInMode(req, res, form, true);
+    }));
+    s.Get(R"(/jobs/(\d{1,9}))", [this](const httplib::Request& req, httplib::Response& res) { ShowJob(req, res); });
+    s.Get(R"(/jobs/(\d{1,9})/events)", [this](const httplib::Request& req, httplib::Response& res) { Events(req, res); });
+    s.Post(R"(/jobs/(\d{1,9})/stop)", Change([this](const httplib::Request& req, httplib::Response& res, const Fields&) {
+      const std::optional<int> id = JobId(req);
+      if (id) desk.Stop(*id);
+      // The script asks without leaving the page; a form comes back to it.
+      if (req.has_header("X-CSRF-Token"))
+        res.status = 204;
+      else
+        SeeOther(res, "/jobs/" + std::to_string(id.value_or(0)));
+    }));
+    s.Post(R"(/jobs/(\d{1,9})/delete)", Change([this](const httplib::Request& req, httplib::Response& res, const Fields& form) {
+      Delete(req, res, form);
+    }));
+    for (const auto& [path, screen] : {std::pair{"/worklist", Screen::kWorklist}, std::pair{"/patients", Screen::kPatients},
+                                       std::pair{"/log", Screen::kLog}})
+      s.Get(path, [this, screen](const httplib::Request& req, httplib::Response& res) {
+        Send(res, 200, NotYetPage(screen), *Session(req));
+      });
+  }
+
+  // The first address: its token becomes the session cookie, and the
+  // address without it is where the browser goes on.
+  void First(const httplib::Request& req, httplib::Response& res) {
+    const std::optional<Fields> query = QueryOf(req, res);
+    if (!query) return;
+    const std::optional<std::string> given = query->Get("token");
+    if (!given) {
+      if (Session(req)) return SeeOther(res, "/devices");
+      return Refuse(res, {kForbidden, "No session",
+                          "Open the address `bplink serve` printed: it holds a one-time token that opens a session."});
+    }
+    std::string id, csrf;
+    {
+      const std::lock_guard hold(lock);
+      if (token.empty() || !SameSecret(*given, token)) {
+        Refuse(res, {kForbidden, "Refused",
+                     "This address's token is not valid: it opens one session only, and it has been used. Start "
+                     "`bplink serve` again for a new one."});
+        return;
+      }
+      token.clear();
+      id = RandomToken();
+      csrf = RandomToken();
+      sessions[id] = csrf;
+    }
+    res.set_header("Set-Cookie", CookieName() + "=" + id + "; HttpOnly; SameSite=Strict; Path=/");
+    SeeOther(res, "/devices");
+  }
+
+  static void Asset(httplib::Response& res, const std::string& name) {
+    if (name == "chart.css") {
+      res.set_content(report::ChartStyle(), "text/css; charset=utf-8");
+      return;
+    }
+    const web::Asset* asset = FindAsset(name);
+    if (asset == nullptr) {
+      res.status = kNotFound;
+      res.set_content("no such asset", "text/plain; charset=utf-8");
+      return;
+    }
+    res.set_content(std::string(asset->bytes), std::string(asset->type));
+  }
+
+  std::optional<std::string> DeviceKeyOf(const Fields& fields, httplib::Response& res) {
+    std::optional<std::string> key = fields.Get("d");
+    if (key && !key->empty()) return key;
+    Refuse(res, {kBadRequest, "Bad request", "Which device? The address names none."});
+    return std::nullopt;
+  }
+
+  void Device(const httplib::Request& req, httplib::Response& res) {
+    const std::string csrf = *Session(req);
+    const std::optional<Fields> query = QueryOf(req, res);
+    if (!query) return;
+    const std::optional<std::string> key = DeviceKeyOf(*query, res);
+    if (!key) return;
+    Answer(res, csrf, [&] {
+      DeviceView view;
+      view.key = *key;
+      desk.WithDevice(*key, [&](host::Session& session) {
+        view.link = session.family->link == LinkKind::kUsbHid ? "USB HID" : key->substr(key->find(':') + 1);
+        view.family = session.family->name;
+        view.info = host::Describe(session);
+        for (int mode = DATAMODE_BP; mode < kDataModeCount; ++mode)
+          if (session.Takes(mode)) view.download_modes.push_back(mode);
+        view.plan.kept = view.info.kept;
+        view.plan.allowed = view.info.allowed;
+        view.plan.shown = view.info.reported ? view.info.allowed.Info : _BP_TRANSPORT_INFO{};
+        view.no_delete = host::WhyNoDelete(session);
+      });
+      Send(res, 200, DevicePage(view, csrf), csrf);
+    });
+  }
+
+  // The data mode a form names, which the device must take.
+  std::optional<int> ModeOf(const Fields& form, httplib::Response& res) {
+    const std::string text = form.Get("mode").value_or("");
+    int mode = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), mode);
+    if (text.empty() || ec != std::errc{} || end != text.data() + text.size() || mode < DATAMODE_BP ||
+        mode >= kDataModeCount) {
+      Refuse(res, {kBadRequest, "Bad request", "mode: expected a data mode 1.." + std::to_string(kDataModeCount - 1)});
+      return std::nullopt;
+    }
+    return mode;
+  }
+
+  // A transfer in a data mode the device takes, started: to its page.
+  void StartInMode(const httplib::Request& req, httplib::Response& res, const Fields& form, bool count) {
+    const std::string csrf = *Session(req);
+    const std::optional<std::string> key = DeviceKeyOf(form, res);
+    if (!key) return;
+    const std::optional<int> mode = ModeOf(form, res);
+    if (!mode) return;
+    Answer(res, csrf, [&] {
+      std::string refused;
+      desk.WithDevice(*key, [&](host::Session& session) {
+        if (!session.Takes(*mode))
+          refused = "mode: this device does not offer data mode " + std::to_string(*mode);
+      });
+      if (!refused.empty()) return Refuse(res, {kBadRequest, "Bad request", refused});
+      const std::shared_ptr<web::Job> job = count ? desk.StartCount(*key, *mode) : desk.StartDownload(*key, *mode);
+      SeeOther(res, "/jobs/" + std::to_string(job->id));
+    });
+  }
+
+  void Upload(const httplib::Request& req, httplib::Response& res, const Fields& form) {
+    const std::string csrf = *Session(req);
+    const std::optional<std::string> key = DeviceKeyOf(form, res);
+    if (!key) return;
+    Answer(res, csrf, [&] {
+      std::optional<_BP_TRANSPORT_INFO> plan;
+      std::string refused;
+      desk.WithDevice(*key, [&](host::Session& session) {
+        PlanChoices choices;
+        choices.kept = plan::KeptFields(*session.family, session.DeviceNow(), session.FirstMode());
+        if (choices.kept.empty()) {
+          refused = "this device takes no plan";
+          return;
+        }
+        choices.allowed = host::AllowedInPlan(session);
+        try {
+          plan = PlanFromForm(form, choices, {"csrf", "d"});
+        } catch (const plan::PlanError& e) {
+          refused = e.what();
+        }
+      });
+      if (!plan)
+        return Send(res, kBadRequest,
+                    ProblemPage("The plan was not uploaded", refused + ". Nothing was sent to the device.",
+                                "/device?d=" + EncodeQueryValue(*key)),
+                    csrf);
+      const std::shared_ptr<web::Job> job = desk.StartUpload(*key, *plan);
+      SeeOther(res, "/jobs/" + std::to_string(job->id));
+    });
+  }
+
+  void Delete(const httplib::Request& req, httplib::Response& res, const Fields& form) {
+    const std::string csrf = *Session(req);
+    const std::optional<int> id = JobId(req);
+    const std::shared_ptr<web::Job> count = id ? desk.Find(*id) : nullptr;
+    if (!count || count->kind != web::Job::Kind::kCount || !desk.Await(*count, -2, std::chrono::milliseconds(0)).done ||
+        !count->ok)
+      return Refuse(res, {kBadRequest, "Bad request", "There is no count of records to confirm here."});
+    const std::string expect = form.Get("expect").value_or("");
+    if (expect != std::to_string(count->records))
+      return Refuse(res, {kBadRequest, "Bad request",
+                          "expect: the confirmation names " + std::to_string(count->records) + " records"});
+    Answer(res, csrf, [&] {
+      const std::shared_ptr<web::Job> job = desk.StartDelete(count->key, count->mode, count->records);
+      SeeOther(res, "/jobs/" + std::to_string(job->id));
+    });
+  }
+
+  void ShowJob(const httplib::Request& req, httplib::Response& res) {
+    const std::string csrf = *Session(req);
+    const std::optional<int> id = JobId(req);
+    const std::shared_ptr<web::Job> job = id ? desk.Find(*id) : nullptr;
+    if (!job) return Send(res, kNotFound, ProblemPage("Not found", "There is no such transfer."), csrf);
+    const Desk::Live live = desk.Await(*job, -2, std::chrono::milliseconds(0));
+    Send(res, 200, JobPage({*job, live}, csrf), csrf);
+  }
+
+  // Server-Sent Events: "progress" as the transfer's bar moves, "done" at its end.
+  void Events(const httplib::Request& req, httplib::Response& res) {
+    const std::optional<int> id = JobId(req);
+    const std::shared_ptr<web::Job> job = id ? desk.Find(*id) : nullptr;
+    if (!job) {
+      res.status = kNotFound;
+      return;
+    }
+    if (++streams > kMostEventStreams) {
+      --streams;
+      res.status = kUnavailable;
+      return;
+    }
+    res.set_chunked_content_provider(
+        "text/event-stream",
+        [this, job, seen = -1](std::size_t, httplib::DataSink& sink) mutable {
+          const Desk::Live live = desk.Await(*job, seen, kEventWait);
+          std::string event;
+          if (live.version != seen) {
+            seen = live.version;
+            event = "event: progress\ndata: " +
+                    nlohmann::json{{"percent", live.percent}, {"label", live.label}}.dump() + "\n\n";
+          } else {
+            event = ": waiting\n\n";  // keeps the connection known to be open
+          }
+          if (live.done) event += "event: done\ndata: {}\n\n";
+          if (!sink.write(event.data(), event.size())) return false;
+          if (live.done || live.shut) sink.done();
+          return true;
+        },
+        [this](bool) { --streams; });
+  }
+};
+
+Server::Server(const ServerOptions& options) : impl_(std::make_unique<Impl>(options)) {
+  Impl& s = *impl_;
+  s.Routes(s.v4_server);
+  s.Routes(s.v6_server);
+  if (options.port == 0) {
+    s.port = s.v4_server.bind_to_any_port("127.0.0.1");
+    if (s.port <= 0) throw ServerError("cannot listen on 127.0.0.1: no free port");
+  } else {
+    if (!s.v4_server.bind_to_port("127.0.0.1", options.port))
+      throw ServerError("cannot listen on 127.0.0.1:" + std::to_string(options.port) +
+                        ": the port is in use, or this user may not take it");
+    s.port = options.port;
+  }
+  // Without IPv6 on this system the IPv4 loopback serves alone.
+  s.v6 = s.v6_server.bind_to_port("::1", s.port);
+  s.v4_thread = std::thread([&s] { s.v4_server.listen_after_bind(); });
+  if (s.v6) s.v6_thread = std::thread([&s] { s.v6_server.listen_after_bind(); });
+}
+
+Server::~Server() { Stop(); }
+
+int Server::Port() const { return impl_->port; }
+
+std::string Server::Url() const {
+  const std::lock_guard hold(impl_->lock);
+  return "http://127.0.0.1:" + std::to_string(impl_->port) + "/?token=" + impl_->token;
+}
+
+std::vector<std::string> Server::Addresses() const {
+  std::vector<std::string> addresses{"127.0.0.1:" + std::to_string(impl_->port)};
+  if (impl_->v6) addresses.push_back("[::1]:" + std::to_string(impl_->port));
+  return addresses;
+}
+
+void Server::Stop() {
+  std::call_once(impl_->stopped, [this] {
+    Impl& s = *impl_;
+    s.desk.Shutdown();
+    s.v4_server.stop();
+    s.v6_server.stop();
+    if (s.v4_thread.joinable()) s.v4_thread.join();
+    if (s.v6_thread.joinable()) s.v6_thread.join();
+  });
+}
+
+}  // namespace bplink::web
