@@ -191,7 +191,8 @@ bool HaveNodePeers() {
 // authority that did not sign it.
 class FhirServer {
  public:
-  FhirServer() {
+  // `strict`: the router processes transactions with strict isolation.
+  explicit FhirServer(bool strict = false) {
     const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
     WriteFile(dir_ / "server.ext", "subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n");
     WriteFile(dir_ / "token", std::string(kToken) + "\n");
@@ -207,9 +208,10 @@ class FhirServer {
       error_ = "openssl could not make the certificates: " + said;
       return;
     }
-    process_ = std::make_unique<PeerProcess>(
-        std::vector<std::string>{"node", kPeers + "/fhir_server.js", dir_ / "server.pem", dir_ / "server.key", dir_ / "token"},
-        kReadyMs);
+    std::vector<std::string> argv{"node", kPeers + "/fhir_server.js", dir_ / "server.pem", dir_ / "server.key",
+                                  dir_ / "token"};
+    if (strict) argv.push_back("strict");
+    process_ = std::make_unique<PeerProcess>(argv, kReadyMs);
     if (process_->Port() == 0) error_ = process_->Error();
   }
 
@@ -393,6 +395,52 @@ TEST_F(FhirPeerTest, ServerThatIsDownIsAClearError) {
   EXPECT_THAT(receipt.reason, HasSubstr(base + ": Failed to connect"));
   EXPECT_THAT(receipt.reason, HasSubstr("(2 tries)"));
   ExpectNoToken(receipt);
+}
+
+// A server with strict transactions refuses a day's study in one; sent in
+// parts, Patient first and the DiagnosticReport last, it is taken whole with
+// every reference resolved, and sending it again creates nothing.
+TEST_F(PeerTest, StrictServerTakesTheStudyInParts) {
+  if (!HaveNodePeers() || !HaveCommand("openssl")) GTEST_SKIP() << "node, openssl or the npm peers are not installed";
+  const FhirServer strict(true);
+  ASSERT_THAT(strict.Error(), IsEmpty());
+  options_.ca_file = strict.File("ca.pem");
+  options_.token_file = strict.File("token");
+  options_.retries = 0;
+  options_.timeout_ms = 120000;
+  const Shipment s = TestShipment();
+  const Destination to = *ParseDestination(strict.Base()).destination;
+
+  const Receipt whole = Deliver(s, to, options_);
+  EXPECT_EQ(whole.outcome, Receipt::Outcome::kRefused);
+  EXPECT_THAT(whole.reason, HasSubstr("refused (HTTP 400)"));
+  EXPECT_THAT(whole.reason, HasSubstr("too many entries"));
+  EXPECT_THAT(strict.Search("Patient"), IsEmpty()) << "a refused transaction leaves nothing behind";
+
+  options_.fhir_max_entries = 8;
+  const std::size_t entries = FhirTransaction(s)["entry"].size();
+  const Receipt parts = Deliver(s, to, options_);
+  ASSERT_TRUE(parts.Acknowledged()) << parts.reason;
+  EXPECT_EQ(parts.transactions, static_cast<int>((entries + 7) / 8));
+  ASSERT_EQ(parts.fhir_locations.size(), entries);
+
+  const auto patients = strict.Search("Patient");
+  ASSERT_EQ(patients.size(), 1u);
+  const std::string patient_ref = "Patient/" + patients[0]["id"].get<std::string>();
+  const auto observations = strict.Search("Observation?subject=" + patient_ref);
+  const auto reports = strict.Search("DiagnosticReport?subject=" + patient_ref);
+  EXPECT_EQ(observations.size() + reports.size() + 2, entries) << "every Observation under the one Patient";
+  for (const json& o : {observations.front(), observations.back()})
+    EXPECT_EQ(Resolve(strict, o["device"])["resourceType"], "Device");
+  for (const json& r : reports)
+    for (const json& result : r.value("result", json::array()))
+      EXPECT_EQ(Resolve(strict, result)["resourceType"], "Observation") << result.dump();
+
+  const Receipt again = Deliver(s, to, options_);
+  ASSERT_TRUE(again.Acknowledged()) << again.reason;
+  EXPECT_EQ(again.fhir_locations, parts.fhir_locations);
+  EXPECT_EQ(strict.Search("Observation").size(), observations.size());
+  EXPECT_EQ(strict.Search("Patient").size(), 1u);
 }
 
 // The transaction as sent, signed and draft, against the R4 JSON schema and
