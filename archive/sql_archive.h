@@ -55,6 +55,13 @@ class SqlArchive : public Archive {
   History Query(const Filter& filter) override;
   StoredRecording Load(std::int64_t id) override;
   Engine engine() const override { return db_->engine(); }
+  ReviewState ReviewOf(std::int64_t recording) override;
+  ReviewResult Review(std::int64_t recording, const report::ReviewInputs& inputs, bool amend,
+                      const Actor& actor) override;
+  SignatureRecord Sign(std::int64_t recording, const std::string& interpretation, bool amend,
+                       const Actor& actor) override;
+  std::string SignedContentOf(std::int64_t recording) override;
+  std::optional<std::int64_t> PreviousRecording(std::int64_t recording) override;
 
   Connection& db() { return *db_; }
 
@@ -87,6 +94,12 @@ class SqlArchive : public Archive {
   // Whether `label` names the patient: its label or identifier, by the label rule.
   bool AnswersTo(std::int64_t patient, const std::string& label);
   std::string Describe(std::int64_t patient);
+  // The study's state once a recording of it was reviewed or signed: signed
+  // when every recording of it that has a review or signature is signed.
+  void SettleReviewState(std::int64_t study);
+  // Throws ArchiveError naming what this role lacks to write `table`, with
+  // the grants that give it.
+  void CheckMayWrite(std::string_view table, std::string_view what);
   void Log(std::string_view action, const Actor& actor, std::int64_t study, std::int64_t recording,
            std::int64_t patient, const std::string& details);
 
