@@ -15,7 +15,7 @@ namespace {
 constexpr std::string_view kDeviceCommands[] = {"detect", "info", "download", "upload", "delete"};
 constexpr std::string_view kServeCommand = "sim";
 // Commands that only read and write files.
-constexpr std::string_view kFileCommands[] = {"report", "history", "export", "archive"};
+constexpr std::string_view kFileCommands[] = {"report", "history", "export", "archive", "review", "sign"};
 
 template <typename List>
 bool Among(const List& list, std::string_view name) {

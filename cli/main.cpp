@@ -108,7 +108,9 @@ std::string ChoicesAsWords(std::string text) {
 
 // The global options a command reads; they may stand before or after it.
 bool TakesGlobal(const std::string& command, const std::string& option) {
-  if (command == "report" || command == "history" || command == "export" || command == "archive") return false;
+  if (command == "report" || command == "history" || command == "export" || command == "archive" ||
+      command == "review" || command == "sign")
+    return false;
   if (command == "sim") return option.starts_with("--sim-");
   return true;
 }
@@ -175,6 +177,8 @@ int main(int argc, char** argv) {
   AddHistoryCommand(app);
   AddExportCommand(app);
   AddArchiveCommand(app);
+  AddReviewCommand(app);
+  AddSignCommand(app);
   // Before the command runs: options it would ignore are refused, and the
   // device's console lines go to the trace or nowhere.
   app.parse_complete_callback([&app, &global] {
