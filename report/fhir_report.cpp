@@ -236,10 +236,10 @@ json PhysicianReport(const Analysis& a, const SignedVersion& signed_version, con
   report["issued"] = DateTime(signed_version.signed_at, zone ? zone(signed_version.signed_at) : MachineUtcOffset(signed_version.signed_at));
   std::string performer = signed_version.signer;
   if (!signed_version.db_role.empty()) performer += " (database role " + signed_version.db_role + ")";
-  report["performer"] = {{{"display", performer}}};
+  if (!performer.empty()) report["performer"] = {{{"display", performer}}};
   report["result"] = json::array();
   for (const std::string& url : observations) report["result"].push_back({{"reference", url}});
-  report["conclusion"] = signed_version.interpretation;
+  if (!signed_version.interpretation.empty()) report["conclusion"] = signed_version.interpretation;
   return report;
 }
 
