@@ -258,7 +258,7 @@ StoredRecording SqlArchive::Load(std::int64_t id) {
                                    "ON st.id = r.study_id WHERE r.id = $1",
                                {id});
   if (rows.empty())
-    throw ArchiveError("the archive holds no recording " + std::to_string(id) + " (bplink history lists them)");
+    throw NotFound("the archive holds no recording " + std::to_string(id) + " (bplink history lists them)");
   const Row& row = rows[0];
   constexpr std::size_t kPlan = kRecordingColumnCount;  // the plan's columns follow the recording's
   StoredRecording stored;
@@ -310,7 +310,7 @@ RecordingEntry SqlArchive::RecordingOf(const Row& row) {
 PatientEntry SqlArchive::LoadPatient(std::int64_t id) {
   const auto rows = db_->Query(
       "SELECT texts, label, identifier, id_system, name, birth_date, sex FROM patients WHERE id = $1", {id});
-  if (rows.empty()) throw ArchiveError("the archive holds no patient " + std::to_string(id) + " (bplink history lists them)");
+  if (rows.empty()) throw NotFound("the archive holds no patient " + std::to_string(id) + " (bplink history lists them)");
   const Row& row = rows[0];
   PatientEntry p;
   p.id = id;

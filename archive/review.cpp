@@ -183,7 +183,7 @@ json Changes(const report::ReviewInputs& before, const report::ReviewInputs& aft
 ReviewState SqlArchive::ReviewOf(std::int64_t recording) {
   const auto found = db_->Query("SELECT study_id FROM recordings WHERE id = $1", {recording});
   if (found.empty())
-    throw ArchiveError("the archive holds no recording " + std::to_string(recording) + " (bplink history lists them)");
+    throw NotFound("the archive holds no recording " + std::to_string(recording) + " (bplink history lists them)");
   ReviewState state;
   state.recording = recording;
   state.study = ToInt(found[0][0]);
@@ -230,7 +230,7 @@ void SqlArchive::CheckMayWrite(std::string_view table, std::string_view what) {
   if (db_->engine() != Engine::kPostgres) return;
   const auto rows = db_->Query("SELECT has_table_privilege($1, 'INSERT')", {std::string(table)});
   if (rows.at(0)[0].value_or("") == "t") return;
-  throw ArchiveError("this database role (" + db_->Role() + ") may not " + std::string(what) + ": it lacks INSERT on " +
+  throw NotPermitted("this database role (" + db_->Role() + ") may not " + std::string(what) + ": it lacks INSERT on " +
                      std::string(table) + " (a reviewing physician's grants: bplink archive grants physician ROLE)");
 }
 

@@ -97,6 +97,8 @@ void RunReview(const ReviewCommandOptions& o) {
     throw CommandError(kExitBadInput, std::string(e.what()) + "; nothing was stored");
   } catch (const archive::ReviewRefused& e) {
     throw CommandError(kExitBadInput, std::string(e.what()) + "; nothing was stored");
+  } catch (const archive::NotFound& e) {
+    throw CommandError(kExitBadInput, e.what());
   } catch (const archive::ArchiveError& e) {
     throw CommandError(kExitCannotWrite, std::string(e.what()) + "; nothing was stored");
   }

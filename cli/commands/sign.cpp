@@ -149,6 +149,8 @@ void RunSign(const SignOptions& o) {
               << ".\nSHA-256 of the report's inputs: " << v.hash << '\n';
   } catch (const archive::ReviewRefused& e) {
     throw CommandError(kExitBadInput, std::string(e.what()) + "; nothing was signed");
+  } catch (const archive::NotFound& e) {
+    throw CommandError(kExitBadInput, e.what());
   } catch (const archive::ArchiveError& e) {
     throw CommandError(kExitCannotWrite, std::string(e.what()) + "; nothing was signed");
   }

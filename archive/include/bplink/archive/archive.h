@@ -46,6 +46,19 @@ class FilingConflict : public ArchiveError {
   std::vector<std::int64_t> recordings;
 };
 
+// The archive holds no recording, study or patient of the number given.
+class NotFound : public ArchiveError {
+ public:
+  using ArchiveError::ArchiveError;
+};
+
+// This database role lacks a grant the operation needs; the message names
+// it and the grants that give it.
+class NotPermitted : public ArchiveError {
+ public:
+  using ArchiveError::ArchiveError;
+};
+
 // The archive's schema is older than this program's and this database role
 // may not change it (or a read-only command found no archive to open).
 class NeedsMigration : public ArchiveError {
