@@ -288,6 +288,18 @@ TEST_P(Review, ASignedStudyRefusesAChangeByAnyDoorAndAnAmendmentKeepsBothVersion
   EXPECT_EQ(signs[1]["details"]["supersedes_version"], 1);
   EXPECT_EQ(signs[1]["details"]["status"], "amended");
 
+  // The printed page too, as its own text says (once: Chromium is slow).
+  if (!Postgres() && std::system("command -v chromium >/dev/null && command -v pdftotext >/dev/null") == 0) {
+    const std::string pdf = (dir_ / "signed.pdf").string();
+    const ProgramRun printed = Run({"export", "1", "--format", "pdf", "-o", pdf});
+    ASSERT_EQ(printed.status, 0) << printed.err;
+    ASSERT_EQ(std::system(("pdftotext " + pdf + " " + (dir_ / "signed.txt").string()).c_str()), 0);
+    const std::string text = ReadText(dir_ / "signed.txt");
+    EXPECT_THAT(text, HasSubstr("Normal; one reading left out (cuff slipped)."));
+    EXPECT_THAT(text, HasSubstr("Version 2 (amended)"));
+    EXPECT_THAT(text, HasSubstr("Version 1 (final), superseded"));
+  }
+
   // Both bundles pass the FHIRPath checks the report's tests run.
   const std::string check = BPLINK_FHIR_CHECK;
   if (std::system("node --version >/dev/null 2>&1") != 0 || !std::filesystem::exists(check + "/node_modules"))
@@ -388,6 +400,35 @@ TEST_P(Review, AnArchiveOfVersion3GetsThePlansStartOfWhatItFiled) {
   EXPECT_EQ(recordings[1]["plan_start"], "2024-03-08T06:45:00") << "the plan the device gave";
   EXPECT_TRUE(recordings[2]["plan_start"].is_null()) << "a recorder's second set is measured before its plan";
   EXPECT_EQ(Sql("SELECT version FROM bplink_schema"), std::to_string(SchemaVersion()));
+}
+
+// What the workstation and `bplink send` build on: whether a recording is
+// signed and its version in force, and the receipt of a sending kept in
+// the audit log.
+TEST_P(Review, TheSignedVersionInForceAndASendingKeptWithItsReceipt) {
+  FileDay();
+  using namespace bplink::archive;
+  ASSERT_EQ(Run({"sign", "1", "--file", Interpretation("v1.txt", "Normal.")}).status, 0);
+  OpenOptions existing;
+  existing.mode = OpenMode::kExisting;
+  {
+    const auto archive = Archive::Open(ParseLocation(location_), existing);
+    const ReviewState signed_study = archive->ReviewOf(1);
+    ASSERT_TRUE(signed_study.Signed());
+    ASSERT_NE(signed_study.Current(), nullptr);
+    EXPECT_EQ(signed_study.Current()->signed_version.interpretation, "Normal.");
+    EXPECT_EQ(signed_study.Current()->signed_version.hash, Sha256Hex(signed_study.Current()->content));
+    const json receipt = {{"destination", "mllp://his.example:2575"}, {"outcome", "acknowledged"}, {"ack_code", "AA"}};
+    archive->AppendLog(SentEntry(signed_study.study, 1, receipt), {"weber", "desk 2", {2024, 3, 6, 11, 0, 0}});
+  }
+  const json sent = Json({"archive", "log", "--recording", "1", "--action", kSentAction, "--json"});
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0]["details"]["ack_code"], "AA");
+  EXPECT_EQ(sent[0]["user"], "weber");
+  ASSERT_EQ(Run({"review", "1", "--amend", "--sleep", "23:00-06:00"}).status, 0);
+  const auto archive = Archive::Open(ParseLocation(location_), existing);
+  EXPECT_FALSE(archive->ReviewOf(1).Signed()) << "an amendment under way is not signed";
+  EXPECT_EQ(archive->ReviewOf(1).Current(), nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, Review,
