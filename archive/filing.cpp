@@ -67,6 +67,18 @@ struct SqlArchive::SetFiling {
   std::string first_time;                 // of those readings
 };
 
+std::int64_t SqlArchive::OpenDownloadedStudy(std::int64_t patient, std::int64_t device, const Actor& actor,
+                                             std::vector<std::pair<std::string, Value>> details) {
+  const std::int64_t study =
+      ToInt(db_->Query("INSERT INTO studies (patient_id, device_id, state, opened_at, station, os_user, db_role) "
+                       "VALUES ($1, $2, 'downloaded', $3, $4, $5, $6) RETURNING id",
+                       {patient, device, TimeText(actor.at), actor.station, actor.user, db_->Role()})
+                .at(0)[0]);
+  details.insert(details.begin(), {{"opened_by", "download"}, {"device", device}});
+  Log("open-study", actor, study, 0, patient, DetailsJson(details));
+  return study;
+}
+
 void SqlArchive::FileSet(const Download& download, const DownloadedSet& s, const _SPO2_DATASET* spo2,
                          std::int64_t device_id, const Actor& actor, Filing& filing, StoreResult& result) {
   const int mode = SetOf(s.mode);
@@ -222,12 +234,7 @@ void SqlArchive::FileSet(const Download& download, const DownloadedSet& s, const
       } else if (const auto same = filing.opened.find(patient); same != filing.opened.end()) {
         f.study = same->second;  // another set of this download opened it
       } else {
-        f.study = ToInt(db_->Query("INSERT INTO studies (patient_id, device_id, state, opened_at, station, os_user, "
-                                   "db_role) VALUES ($1, $2, 'downloaded', $3, $4, $5, $6) RETURNING id",
-                                   {patient, device_id, TimeText(actor.at), actor.station, actor.user, db_->Role()})
-                            .at(0)[0]);
-        Log("open-study", actor, f.study, 0, patient,
-            DetailsJson({{"opened_by", "download"}, {"device", device_id}}));
+        f.study = OpenDownloadedStudy(patient, device_id, actor, {});
         filing.opened[patient] = f.study;
       }
     }
@@ -253,12 +260,7 @@ void SqlArchive::FileSet(const Download& download, const DownloadedSet& s, const
           f.study = ToInt(after[0][0]);
           f.recording = ToInt(after[0][1]);
         } else {
-          f.study = ToInt(db_->Query("INSERT INTO studies (patient_id, device_id, state, opened_at, station, os_user, "
-                                     "db_role) VALUES ($1, $2, 'downloaded', $3, $4, $5, $6) RETURNING id",
-                                     {patient, device_id, TimeText(actor.at), actor.station, actor.user, db_->Role()})
-                              .at(0)[0]);
-          Log("open-study", actor, f.study, 0, patient,
-              DetailsJson({{"opened_by", "download"}, {"device", device_id}, {"after_signed_study", signed_study}}));
+          f.study = OpenDownloadedStudy(patient, device_id, actor, {{"after_signed_study", signed_study}});
         }
       } else if (!existing.empty()) {
         f.recording = ToInt(existing[0][0]);

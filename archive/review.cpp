@@ -247,6 +247,22 @@ void SqlArchive::SettleReviewState(std::int64_t study) {
                {study, std::string(open ? "reviewed" : "signed")});
 }
 
+void SqlArchive::InsertReview(std::int64_t recording, std::int64_t study, const report::ReviewInputs& inputs,
+                              std::int64_t amends, const Actor& actor) {
+  db_->Execute("INSERT INTO reviews (recording_id, study_id, inputs, clock_offset_minutes, amends, at, os_user, "
+               "db_role, station) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9)",
+               {recording, study, report::ReviewToJson(inputs).dump(-1, ' ', false, json::error_handler_t::replace),
+                std::int64_t{inputs.clock_offset_minutes}, OrNull(amends), TimeText(actor.at), actor.user,
+                db_->Role(), actor.station});
+}
+
+void SqlArchive::Reviewed(std::string_view action, std::int64_t recording, std::int64_t study, const Actor& actor,
+                          const std::string& details) {
+  SettleReviewState(study);
+  const std::int64_t patient = ToInt(db_->Query("SELECT patient_id FROM recordings WHERE id = $1", {recording}).at(0)[0]);
+  Log(action, actor, study, recording, patient, details);
+}
+
 ReviewResult SqlArchive::Review(std::int64_t recording, const report::ReviewInputs& inputs, bool amend,
                                 const Actor& actor) {
   CheckMayWrite("reviews", "store a review");
@@ -275,23 +291,16 @@ ReviewResult SqlArchive::Review(std::int64_t recording, const report::ReviewInpu
         (amend || before.amending) && !before.signatures.empty() ? before.signatures.back().id : 0;
     const json changes = Changes(old, inputs);
     try {
-      db_->Execute("INSERT INTO reviews (recording_id, study_id, inputs, clock_offset_minutes, amends, at, os_user, "
-                   "db_role, station) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9)",
-                   {recording, before.study,
-                    report::ReviewToJson(inputs).dump(-1, ' ', false, json::error_handler_t::replace),
-                    std::int64_t{inputs.clock_offset_minutes}, OrNull(amends), TimeText(actor.at), actor.user,
-                    db_->Role(), actor.station});
+      InsertReview(recording, before.study, inputs, amends, actor);
     } catch (const ArchiveError& e) {
       Rethrow(e, recording,
               before.Signed() ? "it is signed (" + VersionText(before.signatures.back()) +
                                     "): give --amend to make an amendment, which is then signed again"
                               : "");
     }
-    SettleReviewState(before.study);
-    const std::int64_t patient = ToInt(db_->Query("SELECT patient_id FROM recordings WHERE id = $1", {recording}).at(0)[0]);
     json details = {{"changes", changes}};
     if (amends != 0) details["amends_version"] = before.signatures.back().signed_version.version;
-    Log("review", actor, before.study, recording, patient, details.dump(-1, ' ', false, json::error_handler_t::replace));
+    Reviewed("review", recording, before.study, actor, details.dump(-1, ' ', false, json::error_handler_t::replace));
     result.state = ReviewOf(recording);
     result.changed = true;
     result.changes = changes.dump(-1, ' ', false, json::error_handler_t::replace);
@@ -312,11 +321,7 @@ SignatureRecord SqlArchive::Sign(std::int64_t recording, const std::string& inte
     if (amend && state.Signed()) {
       // An amendment of the interpretation alone: the inputs as they stand,
       // stored again as the amendment's.
-      db_->Execute("INSERT INTO reviews (recording_id, study_id, inputs, clock_offset_minutes, amends, at, os_user, "
-                   "db_role, station) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9)",
-                   {recording, state.study, report::ReviewToJson(inputs).dump(-1, ' ', false, json::error_handler_t::replace),
-                    std::int64_t{inputs.clock_offset_minutes}, state.signatures.back().id, TimeText(actor.at),
-                    actor.user, db_->Role(), actor.station});
+      InsertReview(recording, state.study, inputs, state.signatures.back().id, actor);
       state = ReviewOf(recording);
     }
     SignatureRecord s;
@@ -346,11 +351,9 @@ SignatureRecord SqlArchive::Sign(std::int64_t recording, const std::string& inte
                                    "): an amendment is signed with --amend"
                              : "");
     }
-    SettleReviewState(state.study);
-    const std::int64_t patient = ToInt(db_->Query("SELECT patient_id FROM recordings WHERE id = $1", {recording}).at(0)[0]);
     json details = {{"version", v.version}, {"status", report::SignedStatus(v)}, {"hash", v.hash}};
     if (v.version > 1) details["supersedes_version"] = v.version - 1;
-    Log("sign", actor, state.study, recording, patient, details.dump(-1, ' ', false, json::error_handler_t::replace));
+    Reviewed("sign", recording, state.study, actor, details.dump(-1, ' ', false, json::error_handler_t::replace));
     return s;
   });
 }

@@ -110,6 +110,19 @@ class SqlArchive : public Archive {
   void LoadReadings(std::int64_t id, StoredRecording& stored);
   void LoadSamples(std::int64_t id, StoredRecording& stored);
 
+  // A study a download opens (state downloaded) for the patient on the
+  // device; logged with `details` added.
+  std::int64_t OpenDownloadedStudy(std::int64_t patient, std::int64_t device, const Actor& actor,
+                                   std::vector<std::pair<std::string, Value>> details);
+  // Stores `inputs` as the recording's latest review (`amends`: the
+  // signature an amendment changes, 0 for none).
+  void InsertReview(std::int64_t recording, std::int64_t study, const report::ReviewInputs& inputs,
+                    std::int64_t amends, const Actor& actor);
+  // After a review or signature: the study's state settled, and the change
+  // logged as `action` with `details`.
+  void Reviewed(std::string_view action, std::int64_t recording, std::int64_t study, const Actor& actor,
+                const std::string& details);
+
   struct SetFiling;
   // What one download filed so far, over its sets.
   struct Filing {
