@@ -315,7 +315,10 @@ TEST_F(PeerTest, StrictServerTakesTheStudyInParts) {
   options_.token_file = strict.File("token");
   options_.retries = 0;
   options_.timeout_ms = 120000;
-  const Shipment s = TestShipment();
+  // Twenty readings: several parts, without a whole day's conditional searches.
+  Shipment s = TestShipment();
+  s.analysis.recording.readings.resize(20);
+  s.analysis = report::Analyse(s.analysis.recording, *s.analysis.profile, std::nullopt);
   const Destination to = *ParseDestination(strict.Base()).destination;
 
   const Receipt whole = Deliver(s, to, options_);
