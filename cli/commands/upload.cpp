@@ -66,7 +66,8 @@ report::PatientInfo StudyPatient(const UploadOptions& options) {
     }
 #if defined(BPLINK_WITH_SEND)
     if (!options.gdt_request.empty()) {
-      if (!options.patient_file.empty()) throw report::InputError("give the patient with --patient or --gdt-request, not both");
+      if (!options.patient_file.empty())
+        throw report::InputError("give the patient with --patient or --gdt-request, not both");
       patient = GdtRequestPatient(options.gdt_request);
     }
 #endif

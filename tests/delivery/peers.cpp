@@ -24,7 +24,8 @@ FhirServer::FhirServer(bool strict) {
   WriteFile(dir_ / "server.ext", "subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n");
   WriteFile(dir_ / "token", std::string(kFhirToken) + "\n");
   const std::string commands =
-      "cd " + dir_.Path().string() + " && openssl req -x509" + ec + " -keyout ca.key -out ca.pem -days 2 -subj /CN=clinic-ca" +
+      "cd " + dir_.Path().string() + " && openssl req -x509" + ec +
+      " -keyout ca.key -out ca.pem -days 2 -subj /CN=clinic-ca" +
       " && openssl req -x509" + ec + " -keyout other.key -out other.pem -days 2 -subj /CN=other-ca" +
       " && openssl req" + ec + " -keyout server.key -out server.csr -subj /CN=127.0.0.1" +
       " && openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -extfile server.ext"

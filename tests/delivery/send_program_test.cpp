@@ -45,15 +45,17 @@ class SendProgram : public ::testing::Test {
   void SetUp() override {
     dir_ = TestDir();
     archive_ = (dir_ / "archive.sqlite").string();
-    const ProgramRun saved = RunProgram({"download", "--sim", "hid", "--sim-records", kReadings, "--format", "json", "-o",
-                                         (dir_ / "day.json").string()});
+    const ProgramRun saved = RunProgram(
+        {"download", "--sim", "hid", "--sim-records", kReadings, "--format", "json", "-o", (dir_ / "day.json").string()});
     ASSERT_EQ(saved.status, 0) << saved.err;
     const std::string first = ReadJson(dir_ / "day.json")["sets"][0]["records"][0]["time"];
-    WriteText(dir_ / "plan.json", R"({"period1": {"start": "07:00", "interval": 15}, "period2": {"start": "23:00", "interval": 30}})");
+    WriteText(dir_ / "plan.json",
+              R"({"period1": {"start": "07:00", "interval": 15}, "period2": {"start": "23:00", "interval": 30}})");
     const ProgramRun upload =
         Run({"upload", (dir_ / "plan.json").string(), "--sim", "hid", "--sim-records", kReadings, "--patient-id", "P-7",
              "--patient-system",
-             "urn:oid:1.2.276.0.76.4.8", "--patient-name", "Müller, Anna", "--birth-date", "1960-02-29", "--sex", "female"});
+             "urn:oid:1.2.276.0.76.4.8", "--patient-name", "Müller, Anna", "--birth-date", "1960-02-29", "--sex",
+             "female"});
     ASSERT_EQ(upload.status, 0) << upload.err;
     Sql("UPDATE studies SET hooked_up_at = '" + first.substr(0, 10) + "T00:00:00' WHERE id = 1");
     const ProgramRun filed = Run({"download", "--sim", "hid", "--sim-records", kReadings, "-o", "/dev/null"});
@@ -201,7 +203,8 @@ class Hl7Send : public SendProgram {
   }
   std::string Receiver(const std::string& mode) {
     receivers_.push_back(std::make_unique<PeerProcess>(
-        std::vector<std::string>{"/usr/bin/python3", kPeers + "/hl7_receiver.py", mode, (dir_ / (mode + ".jsonl")).string()},
+        std::vector<std::string>{"/usr/bin/python3", kPeers + "/hl7_receiver.py", mode,
+                                 (dir_ / (mode + ".jsonl")).string()},
         kReadyMs));
     EXPECT_GT(receivers_.back()->Port(), 0) << receivers_.back()->Error();
     return "mllp://127.0.0.1:" + std::to_string(receivers_.back()->Port());
