@@ -165,9 +165,23 @@ TEST_F(SendProgram, GdtTakesASignedStudyOrADraftAskedForAndNothingTwiceUnasked) 
   EXPECT_THAT(run.err, HasSubstr("give --again to send it again; nothing was sent"));
   EXPECT_TRUE(fs::is_empty(folder));
   ASSERT_EQ(Send(to, {"--gdt-receiver", "PRAXIS01", "--again"}).status, 0);
+  fs::remove(file);
+
+  // An amendment under way is not signed; once signed it is a new version,
+  // sent without --again.
+  ASSERT_EQ(Run({"review", "1", "--amend", "--office", "150/95"}).status, 0);
+  run = Send(to, ids);
+  EXPECT_EQ(run.status, kExitBadInput);
+  EXPECT_THAT(run.err, HasSubstr("recording 1 is not signed (an amendment of version 1 is not signed yet)"));
+  Sign();
+  run = Send(to, ids);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_THAT(run.out, HasSubstr("(study 1, signed version 2)"));
 
   const auto sent = Sendings();
-  ASSERT_EQ(sent.size(), 4u) << "the refused and not-asked ones send nothing and are not kept";
+  ASSERT_EQ(sent.size(), 5u) << "the refused and not-asked ones send nothing and are not kept";
+  EXPECT_EQ(std::tuple(sent[4]["outcome"], sent[4]["version"]), std::tuple("acknowledged", 2));
+  EXPECT_NE(sent[4]["hash"], sent[1]["hash"]) << "the amended inputs are what was signed";
   EXPECT_EQ(std::tuple(sent[0]["outcome"], sent[0]["version"]), std::tuple("acknowledged", 0));
   EXPECT_EQ(std::tuple(sent[1]["outcome"], sent[1]["version"]), std::tuple("acknowledged", 1));
   EXPECT_EQ(sent[1]["gdt_file"], file.string());
