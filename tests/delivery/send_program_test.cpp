@@ -337,6 +337,31 @@ TEST_F(FhirSend, ASignedStudyIsReadBackWithItsReportAndSentTwiceCreatesNothing) 
   EXPECT_EQ(sent[1]["fhir_locations"], sent[0]["fhir_locations"]);
 }
 
+// A server with strict transactions refuses the study in one; in parts it
+// takes it whole, the DiagnosticReport's results resolving on the server.
+TEST_F(FhirSend, AStrictServerTakesTheStudyInParts) {
+  const FhirServer strict(true);
+  ASSERT_THAT(strict.Error(), IsEmpty());
+  Sign();
+  const std::vector<std::string> trust = {"--ca", strict.File("ca.pem"), "--token-file", strict.File("token"),
+                                          "--timeout", "120"};
+  ProgramRun run = Send(strict.Base(), trust);
+  EXPECT_EQ(run.status, kExitRefused);
+  EXPECT_THAT(run.err, HasSubstr("refused (HTTP 400)"));
+  EXPECT_THAT(run.err, HasSubstr("too many entries"));
+
+  std::vector<std::string> in_parts = trust;
+  in_parts.insert(in_parts.end(), {"--transaction-entries", "8"});
+  run = Send(strict.Base(), in_parts);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_THAT(run.out, HasSubstr(" transactions)"));
+  const auto reports = strict.Search("DiagnosticReport");
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(Resolve(strict, reports[0]["subject"])["identifier"][0]["value"], "P-7");
+  for (const json& result : reports[0]["result"])
+    EXPECT_EQ(Resolve(strict, result)["resourceType"], "Observation") << result.dump();
+}
+
 TEST_F(FhirSend, EachFailureIsAClearErrorAndTheStudyIsNotMarkedSent) {
   Sign();
   ProgramRun run = Send(fhir_->Base(), {"--ca", fhir_->File("other.pem"), "--token-file", fhir_->File("token")});
