@@ -28,7 +28,9 @@ struct Walk {
   std::vector<std::string> serve;  // what is served: --sim and its options
 };
 
-const Walk kDevices{"devices.js", {"--sim", "hid", "--sim-pace", "10"}};
+// Paced so that a download lasts about two seconds: long enough to stop
+// half-way on a busy machine, short enough for three of them.
+const Walk kDevices{"devices.js", {"--sim", "hid", "--sim-pace", "20"}};
 const Walk kDelete{"delete.js", {"--sim", "hid", "--sim-type", "5"}};
 
 struct Case {
