@@ -22,6 +22,7 @@
 #include "pages.h"
 #include "plan_form.h"
 #include "random.h"
+#include "study_pages.h"
 
 namespace bplink::web {
 namespace {
@@ -292,8 +293,10 @@ struct Server::Impl {
     s.Post(R"(/jobs/(\d{1,9})/delete)", Change([this](const httplib::Request& req, httplib::Response& res, const Fields& form) {
       Delete(req, res, form);
     }));
-    for (const auto& [path, screen] : {std::pair{"/worklist", Screen::kWorklist}, std::pair{"/patients", Screen::kPatients},
-                                       std::pair{"/log", Screen::kLog}})
+    s.Get("/worklist", [this](const httplib::Request& req, httplib::Response& res) { Worklist(req, res); });
+    s.Get("/study", [this](const httplib::Request& req, httplib::Response& res) { Study(req, res); });
+    s.Get("/study/export", [this](const httplib::Request& req, httplib::Response& res) { Export(req, res); });
+    for (const auto& [path, screen] : {std::pair{"/patients", Screen::kPatients}, std::pair{"/log", Screen::kLog}})
       s.Get(path, [this, screen](const httplib::Request& req, httplib::Response& res) {
         Send(res, 200, NotYetPage(screen), *Session(req));
       });
@@ -450,6 +453,71 @@ struct Server::Impl {
     Answer(res, csrf, [&] {
       const std::shared_ptr<web::Job> job = desk.StartDelete(count->key, count->mode, count->records);
       SeeOther(res, "/jobs/" + std::to_string(job->id));
+    });
+  }
+
+  // The archive's work for a page; its failures become their pages.
+  template <typename Work>
+  void FromArchive(httplib::Response& res, const std::string& csrf, const std::string& back, Work work) {
+    try {
+      work();
+    } catch (const BadQuery& e) {
+      Refuse(res, {kBadRequest, "Bad request", e.what()});
+    } catch (const NotFiled& e) {
+      Send(res, kNotFound, ProblemPage("Not found", e.what(), back), csrf);
+    } catch (const std::runtime_error& e) {
+      Send(res, 500, ProblemPage("The archive failed", e.what(), back), csrf);
+    }
+  }
+
+  // A number the address names: `name` in the query, 1 or more; `what` it numbers.
+  std::optional<std::int64_t> NumberOf(const Fields& query, const char* name, const char* what, httplib::Response& res) {
+    const std::string text = query.Get(name).value_or("");
+    std::int64_t n = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (!text.empty() && ec == std::errc{} && end == text.data() + text.size() && n > 0) return n;
+    Refuse(res, {kBadRequest, "Bad request",
+                 std::string(what) + " (" + name + "): expected a number from 1, as the worklist's links give it"});
+    return std::nullopt;
+  }
+
+  void Worklist(const httplib::Request& req, httplib::Response& res) {
+    const std::string csrf = *Session(req);
+    if (!options.studies) return Send(res, 200, NotYetPage(Screen::kWorklist), csrf);
+    const std::optional<Fields> query = QueryOf(req, res);
+    if (!query) return;
+    WorklistQuery q;
+    for (const auto& [name, member] : {std::pair{"state", &q.state}, std::pair{"patient", &q.patient},
+                                       std::pair{"device", &q.device}, std::pair{"from", &q.from},
+                                       std::pair{"to", &q.to}})
+      *member = query->Get(name).value_or("");
+    FromArchive(res, csrf, "/worklist", [&] { Send(res, 200, WorklistPage(q, options.studies->Worklist(q)), csrf); });
+  }
+
+  void Study(const httplib::Request& req, httplib::Response& res) {
+    const std::string csrf = *Session(req);
+    if (!options.studies) return Send(res, kNotFound, NotYetPage(Screen::kWorklist), csrf);
+    const std::optional<Fields> query = QueryOf(req, res);
+    if (!query) return;
+    const std::optional<std::int64_t> id = NumberOf(*query, "s", "the study", res);
+    if (!id) return;
+    FromArchive(res, csrf, "/worklist", [&] { Send(res, 200, StudyPage(options.studies->Study(*id)), csrf); });
+  }
+
+  // A recording's report or data as a file, made as `bplink export` and
+  // `bplink report --recording` make it.
+  void Export(const httplib::Request& req, httplib::Response& res) {
+    const std::string csrf = *Session(req);
+    if (!options.studies) return Send(res, kNotFound, NotYetPage(Screen::kWorklist), csrf);
+    const std::optional<Fields> query = QueryOf(req, res);
+    if (!query) return;
+    const std::optional<std::int64_t> id = NumberOf(*query, "r", "the recording", res);
+    if (!id) return;
+    const std::string format = query->Get("format").value_or("");
+    FromArchive(res, csrf, "/worklist", [&] {
+      const Exported file = options.studies->Export(*id, format);
+      res.set_content(file.bytes, file.type);
+      res.set_header("Content-Disposition", "attachment; filename=\"" + file.file_name + "\"");
     });
   }
 

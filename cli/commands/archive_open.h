@@ -23,6 +23,15 @@ std::unique_ptr<archive::Archive> OpenArchive(const archive::Location& location,
 // A filed recording as the report takes it: marked incomplete when it was
 // filed so, with the time it was downloaded.
 report::Recording ReportableRecording(const archive::StoredRecording& stored);
+// A recording as `bplink export RECORDING` writes it: the download's CSV
+// with the patient on every row, or its JSON with every input the report
+// uses (the plan, day and night, the patient). The workstation's downloads
+// are these.
+std::string ExportedCsv(const archive::StoredRecording& stored);
+std::string ExportedJson(const archive::StoredRecording& stored);
+// A patient and a device in words, as `bplink history` lists them.
+std::string PatientText(const archive::PatientEntry& patient);
+std::string DeviceText(const archive::DeviceEntry& device);
 // --archive LOCATION for the commands that only use the archive.
 void AddArchiveOption(CLI::App& command, std::optional<std::string>& location);
 

@@ -99,6 +99,14 @@ nlohmann::json Json(const archive::StoredRecording& stored) {
   return doc;
 }
 
+}  // namespace
+
+std::string ExportedCsv(const archive::StoredRecording& stored) { return Csv({stored}, false); }
+
+std::string ExportedJson(const archive::StoredRecording& stored) { return Json(stored).dump(2) + "\n"; }
+
+namespace {
+
 void RunExport(const ExportOptions& options) {
   if (options.recording.has_value() == options.patient.has_value())
     throw CommandError(kExitBadInput, "give either a RECORDING or --patient ID (bplink history lists both)");
@@ -136,16 +144,15 @@ void RunExport(const ExportOptions& options) {
     return;
   }
   if (options.format == ExportFormat::kCsv) {
-    WriteOutput(options.output, Csv(recordings, options.patient.has_value()));
+    WriteOutput(options.output, options.recording ? ExportedCsv(recordings[0]) : Csv(recordings, true));
     return;
   }
-  nlohmann::json doc;
   if (options.recording) {
-    doc = Json(recordings[0]);
-  } else {
-    doc = {{"patient", *options.patient}, {"recordings", nlohmann::json::array()}};
-    for (const auto& stored : recordings) doc["recordings"].push_back(Json(stored));
+    WriteOutput(options.output, ExportedJson(recordings[0]));
+    return;
   }
+  nlohmann::json doc = {{"patient", *options.patient}, {"recordings", nlohmann::json::array()}};
+  for (const auto& stored : recordings) doc["recordings"].push_back(Json(stored));
   WriteOutput(options.output, doc.dump(2) + "\n");
 }
 

@@ -30,6 +30,7 @@ extern char** environ;
 
 #include "commands/archive_access.h"
 #include "commands/commands.h"
+#include "commands/report_pdf.h"
 #include "exit_status.h"
 
 namespace bplink::cli {
@@ -90,26 +91,23 @@ int Run(const fs::path& program, const std::vector<std::string>& args, const fs:
 #endif
 }
 
-// Writes the report as `options` ask: from the input file, or from a
-// recording already loaded.
-using ReportWriter = std::function<int(const report::ReportOptions&)>;
+}  // namespace
 
-// The HTML report printed to PDF by headless Chromium.
-int WritePdf(report::ReportOptions options, const ReportWriter& write) {
+int WritePdf(report::ReportOptions options, const ReportWriter& write, std::ostream& out, std::ostream& err) {
   std::error_code ec;
   const bool to_stdout = options.output.empty() || options.output == "-";
   fs::path target;
   if (!to_stdout) {  // checked first, and told as for any other format
     target = fs::absolute(options.output, ec);
     if (const std::string problem = report::OutputProblem(options.output); !problem.empty()) {
-      std::cerr << "bplink report: cannot write " << options.output << ": " << problem << '\n';
+      err << "bplink report: cannot write " << options.output << ": " << problem << '\n';
       return report::kReportCannotWrite;
     }
   }
   const std::string output = options.output;
   const fs::path chromium = FindOnPath({"chromium", "chromium-browser"});
   if (chromium.empty()) {
-    std::cerr << "bplink report: --format pdf needs Chromium (chromium or chromium-browser on PATH; on Debian: "
+    err << "bplink report: --format pdf needs Chromium (chromium or chromium-browser on PATH; on Debian: "
                  "apt install chromium). Without it, write the page with --format html and print it to PDF "
                  "from a browser.\n";
     return report::kReportNoPdf;
@@ -117,7 +115,7 @@ int WritePdf(report::ReportOptions options, const ReportWriter& write) {
   const fs::path dir = fs::temp_directory_path(ec) / ("bplink-report-" + std::to_string(std::random_device{}()) +
                                                       "-" + std::to_string(std::time(nullptr)));
   if (ec || !fs::create_directories(dir, ec)) {
-    std::cerr << "bplink report: cannot make a temporary folder for the PDF: " << ec.message() << '\n';
+    err << "bplink report: cannot make a temporary folder for the PDF: " << ec.message() << '\n';
     return report::kReportCannotWrite;
   }
   // Printed in the temporary folder and copied once whole, so a failure
@@ -136,20 +134,22 @@ int WritePdf(report::ReportOptions options, const ReportWriter& write) {
     const int chromium_status = Run(chromium, args, dir / "chromium.log");
     if (chromium_status != 0 || !fs::exists(pdf) || fs::file_size(pdf, ec) == 0) {
       std::ifstream log(dir / "chromium.log");
-      std::cerr << "bplink report: " << chromium.string() << " did not print the PDF (exit status "
+      err << "bplink report: " << chromium.string() << " did not print the PDF (exit status "
                 << chromium_status << "): " << log.rdbuf() << '\n';
       status = report::kReportNoPdf;
     } else if (to_stdout) {
       std::ifstream file(pdf, std::ios::binary);
-      std::cout << file.rdbuf();
+      out << file.rdbuf();
     } else if (!fs::copy_file(pdf, target, fs::copy_options::overwrite_existing, ec)) {
-      std::cerr << "bplink report: cannot write " << output << ": " << ec.message() << '\n';
+      err << "bplink report: cannot write " << output << ": " << ec.message() << '\n';
       status = report::kReportCannotWrite;
     }
   }
   fs::remove_all(dir, ec);
   return status;
 }
+
+namespace {
 
 // --tz: a fixed offset, or a zone the machine knows by name.
 std::string CheckZone(const std::string& value) {
@@ -289,7 +289,7 @@ void AddReportCommand(CLI::App& app) {
       };
     }
     const int status =
-        options->format == report::ReportFormat::kPdf ? WritePdf(*options, write) : write(*options);
+        options->format == report::ReportFormat::kPdf ? WritePdf(*options, write, std::cout, std::cerr) : write(*options);
     if (status != report::kReportOk) throw CLI::RuntimeError(status);
   });
 }

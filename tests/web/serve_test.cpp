@@ -60,7 +60,8 @@ class Serve : public ::testing::Test {
 
 TEST_F(Serve, WithoutTheSessionEveryPageAndChangeIsRefused) {
   Start();
-  for (const char* path : {"/devices", "/device?d=usb", "/devices/list", "/jobs/1", "/jobs/1/events", "/worklist"}) {
+  for (const char* path : {"/devices", "/device?d=usb", "/devices/list", "/jobs/1", "/jobs/1/events", "/worklist",
+                           "/study?s=1", "/study/export?r=1&format=csv"}) {
     httplib::Result r = served_->Get(path, false);
     EXPECT_EQ(Status(r), 403) << path;
     EXPECT_THAT(r->body, HasSubstr("No session")) << path;
@@ -163,8 +164,20 @@ TEST_F(Serve, DeviceTextsAreShownAsTextAndNoPageCarriesInlineScriptOrStyle) {
   EXPECT_THAT(page, HasSubstr("&lt;script&gt;alert(1)&lt;/script&gt;"));
   EXPECT_THAT(page, Not(HasSubstr(kScript)));
   EXPECT_THAT(page, HasSubstr("78 new"));
+  // The study the download opened, from the device's patient texts.
+  for (const char* path : {"/worklist", "/worklist?patient=%3Cscript%3E", "/study?s=1"}) {
+    httplib::Result r = served_->Get(path);
+    ASSERT_EQ(Status(r), 200) << path;
+    EXPECT_THAT(r->body, HasSubstr("&lt;script&gt;alert(1)&lt;/script&gt;")) << path;
+    EXPECT_THAT(r->body, Not(HasSubstr(kScript))) << path;
+  }
+  // What a filter was given comes back in its field as text.
+  httplib::Result echoed = served_->Get("/worklist?device=%22%3E%3Cscript%3Ex%3C%2Fscript%3E");
+  ASSERT_EQ(Status(echoed), 200);
+  EXPECT_THAT(echoed->body, HasSubstr("value=\"&quot;&gt;&lt;script&gt;x&lt;/script&gt;\""));
   static const std::regex kInlineScript(R"(<script(?![^>]*\ssrc=)[^>]*>)"), kStyle(R"(<style|\sstyle=)");
-  for (const char* path : {"/devices", "/device?d=usb", "/jobs/1", "/worklist", "/patients", "/log", "/nowhere"}) {
+  for (const char* path : {"/devices", "/device?d=usb", "/jobs/1", "/worklist", "/study?s=1", "/patients", "/log",
+                           "/nowhere"}) {
     httplib::Result r = served_->Get(path);
     ASSERT_TRUE(r) << path;
     EXPECT_FALSE(std::regex_search(r->body, kInlineScript)) << path;
@@ -175,6 +188,39 @@ TEST_F(Serve, DeviceTextsAreShownAsTextAndNoPageCarriesInlineScriptOrStyle) {
     EXPECT_THAT(policy, Not(HasSubstr("unsafe-inline"))) << path;
     EXPECT_EQ(r->get_header_value("X-Content-Type-Options"), "nosniff") << path;
   }
+}
+
+// The worklist's filter and the study's addresses are decoded by the
+// server and the archive is asked only with what they allow.
+TEST_F(Serve, AWorklistOrStudyAddressThatCannotBeReadIsAnswered400) {
+  Start();
+  ASSERT_EQ(Status(served_->Post("/device/download", Form("d=usb&mode=1"))), 303);
+  Finished("/jobs/1");
+  for (const auto& [path, why] : std::vector<std::pair<std::string, std::string>>{
+           {"/worklist?state=finished", "State: expected prepared, recording, downloaded, reviewed or signed"},
+           {"/worklist?from=2024-02-30", "From: expected a date YYYY-MM-DD"},
+           {"/worklist?to=yesterday", "To: expected a date YYYY-MM-DD"},
+           {"/worklist?patient=%zz", "cannot be read"},
+           {"/study", "The study (s): expected a number"},
+           {"/study?s=1%3B%20DROP%20TABLE%20studies", "The study (s): expected a number"},
+           {"/study?s=0", "The study (s): expected a number"},
+           {"/study/export?r=1&format=exe", "Format: expected pdf, csv, json or fhir"},
+           {"/study/export?r=-1&format=csv", "The recording (r): expected a number"}}) {
+    httplib::Result r = served_->Get(path);
+    ASSERT_TRUE(r) << path;
+    EXPECT_EQ(r->status, 400) << path;
+    EXPECT_THAT(r->body, HasSubstr(why)) << path;
+  }
+  for (const char* path : {"/study?s=2", "/study/export?r=2&format=csv"}) {
+    httplib::Result r = served_->Get(path);
+    EXPECT_EQ(Status(r), 404) << path;
+    EXPECT_THAT(r->body, HasSubstr("The archive holds no")) << path;
+  }
+  // The archive is as it was: its one study still listed.
+  httplib::Result list = served_->Get("/worklist");
+  ASSERT_EQ(Status(list), 200);
+  EXPECT_THAT(list->body, HasSubstr("href=\"/study?s=1\""));
+  EXPECT_EQ(Status(served_->Get("/study/export?r=1&format=csv")), 200);
 }
 
 TEST_F(Serve, StaticPathsCannotLeaveTheAssetSet) {

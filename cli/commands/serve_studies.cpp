@@ -1,0 +1,150 @@
+#include "commands/serve_studies.h"
+
+#include <bplink/report/report.h>
+
+#include <algorithm>
+#include <map>
+#include <sstream>
+
+#include "commands/archive_open.h"
+#include "commands/report_pdf.h"
+#include "command_error.h"
+
+namespace bplink::cli {
+namespace {
+
+// The archive opened for one request: each has a connection of its own.
+std::unique_ptr<archive::Archive> Opened(const archive::Location& location) {
+  try {
+    return archive::Archive::Open(location, {archive::OpenMode::kExisting, archive::SchemaVersion(), {}});
+  } catch (const archive::ArchiveError& e) {
+    throw std::runtime_error(e.what());
+  }
+}
+
+class ArchiveStudies : public web::Studies {
+ public:
+  explicit ArchiveStudies(archive::Location location) : location_(std::move(location)) {}
+
+  std::vector<web::StudyRow> Worklist(const web::WorklistQuery& query) override {
+    archive::WorklistFilter filter{std::nullopt, query.patient, query.device, query.from, query.to};
+    if (!query.state.empty()) {
+      filter.state = archive::ParseState(query.state);
+      if (!filter.state) throw web::BadQuery("state: expected prepared, recording, downloaded, reviewed or signed");
+    }
+    for (const auto& [field, date] : {std::pair{"from", query.from}, std::pair{"to", query.to}})
+      if (!date.empty() && !report::ParseLocalTime(date + "T00:00"))
+        throw web::BadQuery(std::string(field) + ": expected a date YYYY-MM-DD, like 2024-03-01");
+    const auto archive = Opened(location_);
+    try {
+      return Rows(*archive, archive->Worklist(filter));
+    } catch (const archive::ArchiveError& e) {
+      throw std::runtime_error(e.what());
+    }
+  }
+
+  web::StudyDetail Study(std::int64_t id) override {
+    const auto archive = Opened(location_);
+    web::StudyDetail detail;
+    archive::StudyEntry study;
+    try {
+      study = archive->LoadStudy(id);
+    } catch (const archive::ArchiveError& e) {
+      throw web::NotFiled(e.what());
+    }
+    try {
+      detail.row = Rows(*archive, {study}).front();
+      detail.hooked_up_at = study.hooked_up_at;
+      detail.opened_at = study.opened_at;
+      detail.opened_by = study.db_role.empty() ? study.user : study.user + " (database role " + study.db_role + ")";
+      detail.station = study.station;
+      detail.plan_json = study.plan_json;
+      for (std::int64_t recording : study.recordings) {
+        const archive::StoredRecording stored = archive->Load(recording);
+        detail.person = stored.patient.person;
+        detail.texts = stored.patient.texts;
+        detail.recordings.push_back({recording, stored.entry.complete, stored.entry.downloaded_at,
+                                     stored.entry.station, ReportableRecording(stored)});
+      }
+      archive::WorklistFilter theirs;
+      theirs.patient = std::to_string(study.patient_id);
+      std::vector<archive::StudyEntry> others;
+      for (const archive::StudyEntry& other : archive->Worklist(theirs))
+        if (other.patient_id == study.patient_id && other.id != study.id) others.push_back(other);
+      detail.previous = Rows(*archive, others);
+      std::reverse(detail.previous.begin(), detail.previous.end());
+    } catch (const archive::ArchiveError& e) {
+      throw std::runtime_error(e.what());
+    }
+    return detail;
+  }
+
+  web::Exported Export(std::int64_t recording, std::string_view format) override {
+    const auto archive = Opened(location_);
+    archive::StoredRecording stored;
+    try {
+      stored = archive->Load(recording);
+    } catch (const archive::ArchiveError& e) {
+      throw web::NotFiled(e.what());
+    }
+    const std::string name = "recording-" + std::to_string(recording);
+    if (format == "csv") return {ExportedCsv(stored), "text/csv; charset=utf-8", name + ".csv"};
+    if (format == "json") return {ExportedJson(stored), "application/json", name + ".json"};
+    if (format != "pdf" && format != "fhir")
+      throw web::BadQuery("format: expected pdf, csv, json or fhir");
+    // The report as `bplink report --recording N --format pdf|fhir` writes it.
+    report::ReportOptions options;
+    options.format = format == "pdf" ? report::ReportFormat::kPdf : report::ReportFormat::kFhir;
+    const report::Recording reportable = ReportableRecording(stored);
+    std::ostringstream out, err;
+    // For a PDF the HTML goes to the file Chromium prints, and `out` takes the PDF.
+    const ReportWriter write = [&](const report::ReportOptions& o) {
+      return report::WriteReport(reportable, o, out, err);
+    };
+    const int status = format == "pdf" ? WritePdf(options, write, out, err) : write(options);
+    if (status != report::kReportOk) {
+      std::string why = err.str();
+      while (!why.empty() && why.back() == '\n') why.pop_back();
+      throw std::runtime_error(why.empty() ? "the report could not be written" : why);
+    }
+    if (format == "pdf") return {out.str(), "application/pdf", name + ".pdf"};
+    return {out.str(), "application/fhir+json", name + "-fhir.json"};
+  }
+
+ private:
+  // The studies with their patients and devices in words.
+  static std::vector<web::StudyRow> Rows(archive::Archive& archive, const std::vector<archive::StudyEntry>& studies) {
+    std::vector<web::StudyRow> rows;
+    if (studies.empty()) return rows;
+    const archive::History all = archive.Query({});
+    std::map<std::int64_t, const archive::PatientEntry*> patients;
+    std::map<std::int64_t, const archive::DeviceEntry*> devices;
+    for (const auto& p : all.patients) patients[p.id] = &p;
+    for (const auto& d : all.devices) devices[d.id] = &d;
+    for (const archive::StudyEntry& s : studies) {
+      web::StudyRow row;
+      row.id = s.id;
+      row.state = archive::StateName(s.state);
+      row.patient_number = s.patient_id;
+      row.patient = patients.contains(s.patient_id) ? PatientText(*patients[s.patient_id])
+                                                    : "patient " + std::to_string(s.patient_id);
+      row.device = devices.contains(s.device_id) ? DeviceText(*devices[s.device_id])
+                                                 : "device " + std::to_string(s.device_id);
+      row.start = s.start.empty() ? s.hooked_up_at : s.start;
+      row.end = s.end;
+      row.readings = s.readings;
+      rows.push_back(std::move(row));
+    }
+    return rows;
+  }
+
+  archive::Location location_;
+};
+
+}  // namespace
+
+std::unique_ptr<web::Studies> StudiesAt(const archive::Location& location) {
+  return std::make_unique<ArchiveStudies>(location);
+}
+
+}  // namespace bplink::cli
