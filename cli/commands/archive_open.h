@@ -20,15 +20,14 @@ archive::Location ArchiveLocation(const std::optional<std::string>& given);
 // archive is an error naming it, and nothing is made), kCreate for one that
 // files. Says the archive's warnings on stderr. Throws CommandError.
 std::unique_ptr<archive::Archive> OpenArchive(const archive::Location& location, archive::OpenMode mode);
-// A filed recording as the report takes it: marked incomplete when it was
-// filed so, with the time it was downloaded.
-report::Recording ReportableRecording(const archive::StoredRecording& stored);
+// The report's profile of that id (esh2023, aha2017). Throws CommandError.
+const report::Profile& ProfileNamed(const std::string& id);
 // A recording as `bplink export RECORDING` writes it: the download's CSV
-// with the patient on every row, or its JSON with every input the report
-// uses (the plan, day and night, the patient). The workstation's downloads
-// are these.
+// with the patient on every row, or its JSON with every input of its report
+// (`reportable`, as archive::ReportableRecording makes it). The
+// workstation's downloads are these.
 std::string ExportedCsv(const archive::StoredRecording& stored);
-std::string ExportedJson(const archive::StoredRecording& stored);
+std::string ExportedJson(const archive::StoredRecording& stored, const report::Recording& reportable);
 // A patient and a device in words, as `bplink history` lists them.
 std::string PatientText(const archive::PatientEntry& patient);
 std::string DeviceText(const archive::DeviceEntry& device);

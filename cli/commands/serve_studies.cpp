@@ -1,14 +1,17 @@
 #include "commands/serve_studies.h"
 
+#include <bplink/host/filing.h>
 #include <bplink/report/report.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <map>
+#include <random>
 #include <sstream>
 
 #include "commands/archive_open.h"
-#include "commands/report_pdf.h"
-#include "command_error.h"
+#include "commands/commands.h"
 
 namespace bplink::cli {
 namespace {
@@ -49,8 +52,10 @@ class ArchiveStudies : public web::Studies {
     archive::StudyEntry study;
     try {
       study = archive->LoadStudy(id);
-    } catch (const archive::ArchiveError& e) {
+    } catch (const archive::NotFound& e) {
       throw web::NotFiled(e.what());
+    } catch (const archive::ArchiveError& e) {
+      throw std::runtime_error(e.what());
     }
     try {
       detail.row = Rows(*archive, {study}).front();
@@ -64,7 +69,8 @@ class ArchiveStudies : public web::Studies {
         detail.person = stored.patient.person;
         detail.texts = stored.patient.texts;
         detail.recordings.push_back({recording, stored.entry.complete, stored.entry.downloaded_at,
-                                     stored.entry.station, ReportableRecording(stored)});
+                                     stored.entry.station,
+                                     archive::ReportableRecording(*archive, recording, ProfileNamed("esh2023"))});
       }
       archive::WorklistFilter theirs;
       theirs.patient = std::to_string(study.patient_id);
@@ -80,38 +86,58 @@ class ArchiveStudies : public web::Studies {
   }
 
   web::Exported Export(std::int64_t recording, std::string_view format) override {
+    if (format != "pdf" && format != "fhir" && format != "csv" && format != "json")
+      throw web::BadQuery("format: expected pdf, csv, json or fhir");
     const auto archive = Opened(location_);
     archive::StoredRecording stored;
+    report::Recording reportable;
     try {
       stored = archive->Load(recording);
-    } catch (const archive::ArchiveError& e) {
+      reportable = archive::ReportableRecording(*archive, recording, ProfileNamed("esh2023"));
+    } catch (const archive::NotFound& e) {
       throw web::NotFiled(e.what());
+    } catch (const archive::ArchiveError& e) {
+      throw std::runtime_error(e.what());
     }
     const std::string name = "recording-" + std::to_string(recording);
     if (format == "csv") return {ExportedCsv(stored), "text/csv; charset=utf-8", name + ".csv"};
-    if (format == "json") return {ExportedJson(stored), "application/json", name + ".json"};
-    if (format != "pdf" && format != "fhir")
-      throw web::BadQuery("format: expected pdf, csv, json or fhir");
-    // The report as `bplink report --recording N --format pdf|fhir` writes it.
+    if (format == "json") return {ExportedJson(stored, reportable), "application/json", name + ".json"};
+    // The report as `bplink export N --format pdf|fhir` writes it.
     report::ReportOptions options;
-    options.format = format == "pdf" ? report::ReportFormat::kPdf : report::ReportFormat::kFhir;
-    const report::Recording reportable = ReportableRecording(stored);
     std::ostringstream out, err;
-    // For a PDF the HTML goes to the file Chromium prints, and `out` takes the PDF.
     const ReportWriter write = [&](const report::ReportOptions& o) {
       return report::WriteReport(reportable, o, out, err);
     };
-    const int status = format == "pdf" ? WritePdf(options, write, out, err) : write(options);
-    if (status != report::kReportOk) {
-      std::string why = err.str();
-      while (!why.empty() && why.back() == '\n') why.pop_back();
-      throw std::runtime_error(why.empty() ? "the report could not be written" : why);
+    if (format == "fhir") {
+      options.format = report::ReportFormat::kFhir;
+      if (write(options) != report::kReportOk) throw std::runtime_error(Said(err, "the FHIR report could not be written"));
+      return {out.str(), "application/fhir+json", name + "-fhir.json"};
     }
-    if (format == "pdf") return {out.str(), "application/pdf", name + ".pdf"};
-    return {out.str(), "application/fhir+json", name + "-fhir.json"};
+    // Chromium prints into a file of the workstation's own, read back whole.
+    std::error_code ec;
+    const std::filesystem::path pdf =
+        std::filesystem::temp_directory_path(ec) /
+        ("bplink-serve-" + std::to_string(std::random_device{}()) + "-" + name + ".pdf");
+    options.output = pdf.string();
+    const int status = WritePdf(options, write);
+    std::ifstream file(pdf, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    file.close();
+    std::filesystem::remove(pdf, ec);
+    if (status != report::kReportOk || bytes.str().empty())
+      throw std::runtime_error("the PDF could not be made: Chromium did not print it (bplink serve's output says why)");
+    return {bytes.str(), "application/pdf", name + ".pdf"};
   }
 
  private:
+  // What the stream of a failed report said, its last line's end taken off.
+  static std::string Said(const std::ostringstream& err, const std::string& otherwise) {
+    std::string why = err.str();
+    while (!why.empty() && why.back() == '\n') why.pop_back();
+    return why.empty() ? otherwise : why;
+  }
+
   // The studies with their patients and devices in words.
   static std::vector<web::StudyRow> Rows(archive::Archive& archive, const std::vector<archive::StudyEntry>& studies) {
     std::vector<web::StudyRow> rows;
