@@ -3,6 +3,8 @@
 #include <bplink/report/analysis.h>
 #include <bplink/report/chart.h>
 #include <bplink/report/html_report.h>
+#include <bplink/report/review.h>
+#include <bplink/report/stats.h>
 
 #include <array>
 
@@ -10,6 +12,12 @@
 
 namespace bplink::web {
 namespace {
+
+// The study and recording a form changes, and the session's token.
+struct Target {
+  std::int64_t study = 0, recording = 0;
+  std::string csrf;
+};
 
 constexpr std::array<const char*, 5> kStates = {"prepared", "recording", "downloaded", "reviewed", "signed"};
 
@@ -80,20 +88,95 @@ std::string Means(const report::Analysis& a) {
   return out;
 }
 
-std::string Readings(const report::Analysis& a) {
+// Where a change of the review goes, with what names the recording.
+std::string ReviewForm(const Target& t, std::string_view what, std::string_view css_class) {
+  return FormOpen("/study/review", t.csrf, css_class) + "<input type=\"hidden\" name=\"s\" value=\"" +
+         std::to_string(t.study) + "\"><input type=\"hidden\" name=\"r\" value=\"" + std::to_string(t.recording) +
+         "\"><input type=\"hidden\" name=\"what\" value=\"" + Esc(what) + "\">\n";
+}
+
+// Every reading, counted or not and why; while the recording is not signed,
+// each can be left out with a reason, and one left out by hand taken back.
+std::string Readings(const report::Analysis& a, const Target& t, bool editable) {
   std::string out = "<table class=\"readings\">\n<thead><tr><th>time</th><th>systolic</th><th>diastolic</th>"
-                    "<th>pulse (bpm)</th><th>period</th><th>counted</th></tr></thead>\n<tbody>\n";
+                    "<th>pulse (bpm)</th><th>period</th><th>counted</th>" +
+                    std::string(editable ? "<th></th>" : "") + "</tr></thead>\n<tbody>\n";
   for (const report::Reading& r : a.recording.readings) {
     const bool counted = r.excluded.empty();
     const bool measured = r.sys != 0;  // a failed measurement carries no pressure
-    out += std::string("<tr") + (counted ? "" : " class=\"excluded\"") + "><td>" +
-           Esc(IsValidTime(r.time) ? report::FormatDateTime(r.time) : "no date") + "</td><td>" +
+    const bool dated = IsValidTime(r.time);
+    out += std::string("<tr") + (counted ? "" : r.hand_excluded.empty() ? " class=\"excluded\"" : " class=\"excluded by-hand\"") +
+           "><td>" + Esc(dated ? report::FormatDateTime(r.time) : "no date") + "</td><td>" +
            (measured ? report::FormatNumber(r.sys, 0) : "–") + "</td><td>" +
-           (measured ? report::FormatNumber(r.dia, 0) : "–") + "</td><td>" +
-           report::FormatNumber(r.pulse, 0) + "</td><td>" + (r.night ? "night" : "day") + "</td><td>" +
-           (counted ? "yes" : "no: " + Esc(r.excluded)) + "</td></tr>\n";
+           (measured ? report::FormatNumber(r.dia, 0) : "–") + "</td><td>" + report::FormatNumber(r.pulse, 0) +
+           "</td><td>" + (r.night ? "night" : "day") + "</td><td>" + (counted ? "yes" : "no: " + Esc(r.excluded)) +
+           "</td>";
+    if (editable) {
+      out += "<td>";
+      const std::string time = "<input type=\"hidden\" name=\"time\" value=\"" +
+                               Esc(dated ? report::FormatLocalTime(r.time) : "") + "\">";
+      if (!dated) {
+      } else if (!r.hand_excluded.empty()) {
+        out += ReviewForm(t, "include", "include") + time + "<button type=\"submit\">Include</button></form>";
+      } else if (counted) {
+        out += ReviewForm(t, "exclude", "exclude") + time +
+               "<input type=\"text\" name=\"reason\" required maxlength=\"200\" placeholder=\"reason\" "
+               "aria-label=\"why it is left out\"> <button type=\"submit\">Exclude</button></form>";
+      }
+      out += "</td>";
+    }
+    out += "</tr>\n";
   }
   return out + "</tbody>\n</table>\n";
+}
+
+// The physician's inputs besides the exclusions: the diary's sleep, the
+// office reading, indication and medication.
+std::string Inputs(const report::ReviewInputs& kept, const Target& t, bool editable) {
+  const auto field = [&](std::string_view name, std::string_view label, const std::string& value,
+                         std::string_view hint) {
+    return "<div class=\"row\"><label for=\"" + Esc(name) + "-" + std::to_string(t.recording) + "\">" + Esc(label) +
+           "</label><input type=\"text\" id=\"" + Esc(name) + "-" + std::to_string(t.recording) + "\" name=\"" +
+           Esc(name) + "\" value=\"" + Esc(value) + "\"" + (editable ? "" : " disabled") +
+           "><span class=\"hint\">" + Esc(hint) + "</span></div>\n";
+  };
+  const std::string office =
+      kept.office ? std::to_string(kept.office->sys) + "/" + std::to_string(kept.office->dia) : std::string();
+  std::string out = "<h3>The physician's inputs</h3>\n" + ReviewForm(t, "inputs", "inputs") +
+                    field("sleep", "Sleep (diary)", kept.sleep ? report::FormatWindow(*kept.sleep) : "",
+                          report::kSleepForm) +
+                    field("office", "Office reading", office, report::kOfficeForm) +
+                    field("indication", "Indication", kept.indication, "why the recording was made") +
+                    field("medication", "Medication", kept.medication, "blood-pressure medication");
+  if (editable) out += "<button type=\"submit\">Keep the inputs</button>\n";
+  return out + "</form>\n";
+}
+
+// Every signed version, and the form that signs the report as it stands.
+std::string Signing(const report::Recording& r, const Target& t, bool signed_now) {
+  std::string out = "<section class=\"sign\">\n<h3>Interpretation and signature</h3>\n";
+  if (r.signature)
+    for (const report::SignedVersion& v : r.signature->versions) {
+      const bool in_force = r.signature->InForce() == &v;
+      out += "<div class=\"signed" + std::string(in_force ? "" : " superseded") + "\"><p class=\"signer\">Version " +
+             std::to_string(v.version) + (in_force ? "" : " (superseded)") + ", signed by " + Esc(v.signer) +
+             (v.db_role.empty() ? "" : " (database role " + Esc(v.db_role) + ")") +
+             (v.station.empty() ? "" : " at " + Esc(v.station)) + " on " + Esc(report::FormatDateTime(v.signed_at)) +
+             "</p><blockquote class=\"interpretation\">" + Esc(v.interpretation) + "</blockquote></div>\n";
+    }
+  if (signed_now) {
+    out += "<p class=\"hint\">Signed: its readings and inputs stay as signed. An amendment is made with "
+           "<code>bplink review --amend</code> and <code>bplink sign</code>.</p>\n";
+  } else {
+    out += FormOpen("/study/sign", t.csrf, "sign") + "<input type=\"hidden\" name=\"s\" value=\"" +
+           std::to_string(t.study) + "\"><input type=\"hidden\" name=\"r\" value=\"" +
+           std::to_string(t.recording) +
+           "\">\n<label for=\"interpretation-" + std::to_string(t.recording) +
+           "\">Interpretation</label>\n<textarea name=\"interpretation\" id=\"interpretation-" +
+           std::to_string(t.recording) + "\" rows=\"4\" required></textarea>\n<button type=\"submit\">Sign</button> "
+           "<span class=\"hint\">signs the report as shown, with the inputs in force</span>\n</form>\n";
+  }
+  return out + "</section>\n";
 }
 
 std::string Downloads(std::int64_t recording) {
@@ -109,19 +192,26 @@ std::string Downloads(std::int64_t recording) {
   return out + "</p>\n";
 }
 
-std::string RecordingSection(const StudyRecording& r) {
+std::string RecordingSection(const StudyRecording& r, const Target& t) {
   std::string out = "<section class=\"recording\" id=\"recording-" + std::to_string(r.id) + "\">\n<h2>Recording " +
                     std::to_string(r.id) + "</h2>\n<p class=\"hint\">Downloaded " + Esc(r.downloaded_at) +
                     (r.station.empty() ? "" : " at " + Esc(r.station)) +
                     (r.complete ? "" : "; <strong>filed incomplete</strong> (the download was stopped or failed)") +
                     ".</p>\n" + Downloads(r.id);
+  const report::ReviewInputs kept = r.recording.kept_review.value_or(report::ReviewInputs{});
+  const bool signed_now = r.recording.signature && r.recording.signature->InForce() != nullptr;
   try {
-    const report::Analysis a = report::Analyse(r.recording, *report::FindProfile("esh2023"), std::nullopt);
-    out += Verdict(a) + Means(a) + "<figure class=\"chart\">" + report::ChartSvg(a) +
+    // As the report is made: the inputs kept with the recording applied first.
+    report::Recording recording = r.recording;
+    report::ApplyReview(recording, kept);
+    const report::Analysis a = report::Analyse(std::move(recording), *report::FindProfile("esh2023"), std::nullopt);
+    out += Verdict(a) + "<p class=\"day-night\">" + Esc(report::DescribeRule(a.rule)) + "</p>\n" + Means(a) +
+           "<figure class=\"chart\">" + report::ChartSvg(a) +
            "<figcaption>The 24 hours, night shaded</figcaption></figure>\n<figure class=\"chart hourly\">" +
-           report::HourlyChartSvg(a) + "<figcaption>Hourly means</figcaption></figure>\n<details open><summary>" +
-           std::to_string(a.total) + " readings, " + std::to_string(a.counted) + " counted</summary>\n" +
-           Readings(a) + "</details>\n";
+           report::HourlyChartSvg(a) + "<figcaption>Hourly means</figcaption></figure>\n" +
+           Inputs(kept, t, !signed_now) + "<details open><summary>" + std::to_string(a.total) + " readings, " +
+           std::to_string(a.counted) + " counted</summary>\n" + Readings(a, t, !signed_now) + "</details>\n" +
+           Signing(a.recording, t, signed_now);
   } catch (const report::InputError& e) {
     out += "<p class=\"note\">" + Esc(e.what()) + "</p>\n";
   }
@@ -163,7 +253,7 @@ Page WorklistPage(const WorklistQuery& q, const std::vector<StudyRow>& rows) {
   return page;
 }
 
-Page StudyPage(const StudyDetail& d) {
+Page StudyPage(const StudyDetail& d, const std::string& csrf) {
   Page page{"Study " + std::to_string(d.row.id) + ": " + d.row.patient, Screen::kWorklist, "", false};
   std::string& b = page.body;
   const report::PatientInfo& p = d.person;
@@ -180,7 +270,7 @@ Page StudyPage(const StudyDetail& d) {
        "</table>\n";
   if (d.recordings.empty())
     b += "<p class=\"empty\">No readings are filed under this study yet: download the recorder.</p>\n";
-  for (const StudyRecording& r : d.recordings) b += RecordingSection(r);
+  for (const StudyRecording& r : d.recordings) b += RecordingSection(r, {d.row.id, r.id, csrf});
   b += "<section class=\"previous\">\n<h2>The patient's other studies</h2>\n";
   b += d.previous.empty() ? "<p class=\"empty\">None.</p>\n" : StudyTable(d.previous, "previous");
   b += "</section>\n";

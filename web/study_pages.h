@@ -17,10 +17,12 @@ namespace bplink::web {
 Page WorklistPage(const WorklistQuery& query, const std::vector<StudyRow>& rows);
 
 // One study: the patient, device and hook-up; for each recording the
-// verdict, the means, the 24-hour and hourly charts, every reading with
-// whether it counts and why not, and its downloads; the patient's other
-// studies.
-Page StudyPage(const StudyDetail& study);
+// verdict (recomputed with the physician's inputs kept with it), the means,
+// the 24-hour and hourly charts, every reading with whether it counts and
+// why not, its downloads, and, until it is signed, the forms that exclude
+// and include readings, keep the diary's sleep and the other inputs, and
+// sign; the patient's other studies.
+Page StudyPage(const StudyDetail& study, const std::string& csrf);
 
 // A study's address and a recording's download.
 std::string StudyHref(std::int64_t study);

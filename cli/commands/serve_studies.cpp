@@ -130,12 +130,37 @@ class ArchiveStudies : public web::Studies {
     return {bytes.str(), "application/pdf", name + ".pdf"};
   }
 
+  void Review(std::int64_t recording, const report::ReviewInputs& inputs) override {
+    Changing([&](archive::Archive& a) { a.Review(recording, inputs, false, host::ActorHere(host::StationName())); });
+  }
+
+  void Sign(std::int64_t recording, const std::string& interpretation) override {
+    Changing([&](archive::Archive& a) { a.Sign(recording, interpretation, false, host::ActorHere(host::StationName())); });
+  }
+
  private:
   // What the stream of a failed report said, its last line's end taken off.
   static std::string Said(const std::ostringstream& err, const std::string& otherwise) {
     std::string why = err.str();
     while (!why.empty() && why.back() == '\n') why.pop_back();
     return why.empty() ? otherwise : why;
+  }
+
+  // A review or signature through the archive's own rules and grants.
+  template <typename Change>
+  void Changing(Change change) {
+    const auto archive = Opened(location_);
+    try {
+      change(*archive);
+    } catch (const archive::NotFound& e) {
+      throw web::NotFiled(e.what());
+    } catch (const archive::NotPermitted& e) {
+      throw web::NotAllowed(e.what());
+    } catch (const archive::ReviewRefused& e) {
+      throw web::Refused(e.what());
+    } catch (const archive::ArchiveError& e) {
+      throw std::runtime_error(e.what());
+    }
   }
 
   // The studies with their patients and devices in words.

@@ -32,6 +32,7 @@ async function run(walk) {
   const problems = [];
   let context;
   let step = 'starting Chromium';
+  let expected = null;  // a refusal the step is waiting for: (response) => true
   try {
     context = await chromium.launchPersistentContext(profile, {
       executablePath: kChromium, headless: true, args: kArgs, viewport: { width: 1280, height: 900 },
@@ -60,11 +61,18 @@ async function run(walk) {
       });
     });
     const page = context.pages()[0] || await context.newPage();
-    page.on('console', (m) => { if (m.type() === 'error') problems.push(`console error at "${step}": ${m.text()}`); });
+    page.on('console', (m) => {
+      if (m.type() !== 'error') return;
+      // The browser's own note of the refusal the step waits for.
+      if (expected && m.text().startsWith(`Failed to load resource: the server responded with a status of ${expected.status} `))
+        return;
+      problems.push(`console error at "${step}": ${m.text()}`);
+    });
     page.on('pageerror', (e) => problems.push(`uncaught exception at "${step}": ${e.message}`));
     // A refused request says why in its page: shown with the failure.
     page.on('response', async (r) => {
       if (r.status() < 400) return;
+      if (expected && expected(r)) return;
       const text = await r.text().catch(() => '');
       const why = (text.match(/id="problem">([^<]*)</) || [])[1] || '';
       problems.push(`${r.request().method()} ${new URL(r.url()).pathname} answered ${r.status()} at "${step}": ${why}`);
@@ -81,6 +89,17 @@ async function run(walk) {
       },
       check(ok, what) {
         if (!ok) throw new Error(`at "${step}": ${what}`);
+      },
+      // Runs `fn` while a refusal of `status` to a request for `path` is
+      // what the step expects (the page then says why).
+      async refused(status, path, fn) {
+        expected = (r) => r.status() === status && new URL(r.url()).pathname === path;
+        expected.status = status;
+        try {
+          await fn();
+        } finally {
+          expected = null;
+        }
       },
     };
     await walk(page, steps, opts);

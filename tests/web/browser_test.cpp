@@ -173,16 +173,43 @@ TEST_P(Browser, WalksTheDevicesScreen) {
   std::unique_ptr<Served> served = Served::Start(args, dir_, why);
   ASSERT_TRUE(served) << why;
 
+  // On PostgreSQL a download station's workstation beside the physician's:
+  // its database role may not sign.
+  std::unique_ptr<Served> station;
+  std::string station_url;
+  if (&walk == &kStudy && cluster_) {
+    cluster_->Sql(std::string("CREATE ROLE station LOGIN PASSWORD '") + PostgresCluster::kPassword + "'");
+    const ProgramRun grants = RunProgram({"archive", "grants", "station", "station"});
+    ASSERT_EQ(grants.status, 0) << grants.err;
+    cluster_->Sql(grants.out);
+    const fs::path station_dir = dir_ / "station";
+    fs::create_directories(station_dir);
+    station = Served::Start({"--sim", "hid", "--archive", cluster_->Location("station")}, station_dir, why);
+    ASSERT_TRUE(station) << why;
+    station_url = " --station-url " + Quoted(station->Url());
+  }
+
   const fs::path shots = fs::path(BPLINK_SCREENSHOTS) / GetParam().engine;
   const auto [status, output] =
       RunCommand("node " + Quoted((fs::path(BPLINK_WEB_TESTS) / walk.script).string()) + " --url " + Quoted(served->Url()) +
           " --shots " + Quoted(shots.string()) + " --user " + Quoted(user_) + " --kind " + Quoted(kind_) +
-          " --saved " + Quoted((dir_ / "saved").string()));
+          " --saved " + Quoted((dir_ / "saved").string()) + station_url);
   EXPECT_EQ(status, 0) << output;
 
   const ProgramRun stopped = served->Stop();
   EXPECT_EQ(stopped.status, 0) << stopped.err;
-  if (&walk == &kStudy) ExpectThePdfNamesThePatientOnEveryPage(dir_ / "saved" / "study.pdf");
+  if (&walk == &kStudy) {
+    ExpectThePdfNamesThePatientOnEveryPage(dir_ / "saved" / "study.pdf");
+    // What the page showed signed is signed in the archive, once.
+    const ProgramRun history = RunProgram({"history", "--json", "--archive", location_});
+    ASSERT_EQ(history.status, 0) << history.err;
+    const nlohmann::json recordings = nlohmann::json::parse(history.out)["recordings"];
+    ASSERT_EQ(recordings.size(), 1u) << recordings.dump(2);
+    EXPECT_EQ(recordings[0]["state"], "signed");
+    EXPECT_EQ(recordings[0]["signed_versions"], 1);
+    const auto [shown, text] = RunCommand("pdftotext " + Quoted((dir_ / "saved" / "study.pdf").string()) + " -");
+    EXPECT_THAT(text, ::testing::HasSubstr("Normal ambulatory blood pressure."));
+  }
   if (&walk != &kDevices) return;
   // What the page said was filed is in the archive, under the device's patient.
   const ProgramRun history = RunProgram({"history", "--json", "--archive", location_});

@@ -223,6 +223,61 @@ TEST_F(Serve, AWorklistOrStudyAddressThatCannotBeReadIsAnswered400) {
   EXPECT_EQ(Status(served_->Get("/study/export?r=1&format=csv")), 200);
 }
 
+// The physician's forms: without the session's token, or from another
+// site, nothing is kept or signed; a value that is wrong is refused naming
+// its field and form; texts come back as text; a signed study takes no
+// further change.
+TEST_F(Serve, TheReviewAndSignatureFormsAreGuardedAndTheirTextsShownAsText) {
+  Start();
+  ASSERT_EQ(Status(served_->Post("/device/download", Form("d=usb&mode=1"))), 303);
+  Finished("/jobs/1");
+  std::smatch m;
+  const std::string page = served_->Get("/study?s=1")->body;
+  ASSERT_TRUE(std::regex_search(page, m, std::regex(R"re(name="time" value="([0-9T:-]+)")re"))) << page;
+  const std::string time = m[1];
+  const std::string exclude = "s=1&r=1&what=exclude&time=" + time + "&reason=%3Cscript%3Ealert(1)%3C%2Fscript%3E";
+  const std::string sign = "s=1&r=1&interpretation=%3Cscript%3Ealert(1)%3C%2Fscript%3E%20Normal.";
+  const auto unchanged = [&] {
+    const std::string now = served_->Get("/study?s=1")->body;
+    EXPECT_THAT(now, Not(HasSubstr("by-hand")));
+    EXPECT_THAT(now, Not(HasSubstr("class=\"signed")));
+  };
+  for (const auto& [path, body] : {std::pair{"/study/review", exclude}, std::pair{"/study/sign", sign}}) {
+    EXPECT_EQ(Status(served_->Post(path, body)), 403) << path;  // no token
+    EXPECT_EQ(Status(served_->Post(path, "csrf=" + std::string(64, '0') + "&" + body)), 403) << path;
+    EXPECT_EQ(Status(served_->Post(path, Form(body), true, {{"Origin", "http://evil.example"}})), 403) << path;
+    EXPECT_EQ(Status(served_->Post(path, Form(body), false)), 403) << path;  // no session
+  }
+  unchanged();
+
+  for (const auto& [body, why] : std::vector<std::pair<std::string, std::string>>{
+           {"s=1&r=1&what=inputs&sleep=25:00-07:00", "Sleep &#39;25:00-07:00&#39;"},
+           {"s=1&r=1&what=inputs&office=90%2F120", "Office &#39;90/120&#39;: diastolic not below systolic"},
+           {"s=1&r=1&what=exclude&time=2001-01-01T00:00&reason=x", "2001-01-01T00:00"},
+           {"s=1&r=1&what=include&time=" + time, "no reading at " + time + " is left out by hand"},
+           {"s=1&r=1&what=forget", "What: expected exclude, include or inputs"},
+           {"s=1&r=7&what=inputs", "study 1 holds no recording 7"}}) {
+    httplib::Result r = served_->Post("/study/review", Form(body));
+    ASSERT_TRUE(r) << body;
+    EXPECT_EQ(r->status, 400) << body;
+    EXPECT_THAT(r->body, HasSubstr(why)) << body;
+  }
+  unchanged();
+
+  ASSERT_EQ(Status(served_->Post("/study/review", Form(exclude))), 303);
+  ASSERT_EQ(Status(served_->Post("/study/sign", Form(sign))), 303);
+  const std::string signed_page = served_->Get("/study?s=1")->body;
+  EXPECT_THAT(signed_page, HasSubstr("excluded by hand: &lt;script&gt;alert(1)&lt;/script&gt;"));
+  EXPECT_THAT(signed_page, HasSubstr("&lt;script&gt;alert(1)&lt;/script&gt; Normal."));
+  EXPECT_THAT(signed_page, Not(HasSubstr(kScript)));
+  // Signed: its inputs stay as signed, whichever form asks.
+  httplib::Result late = served_->Post("/study/review", Form("s=1&r=1&what=inputs&sleep=23:00-06:00"));
+  ASSERT_TRUE(late);
+  EXPECT_EQ(late->status, 400);
+  EXPECT_THAT(late->body, HasSubstr("Nothing was changed"));
+  EXPECT_THAT(served_->Get("/study?s=1")->body, Not(HasSubstr("23:00-06:00")));
+}
+
 TEST_F(Serve, StaticPathsCannotLeaveTheAssetSet) {
   Start();
   httplib::Result style = served_->Get("/assets/style.css", false);

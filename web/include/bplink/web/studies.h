@@ -26,6 +26,19 @@ class NotFiled : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+// A review or signature the archive refused, nothing stored: an input the
+// recording does not fit, or a change its signature does not allow; the
+// message says which and what may be done instead.
+class Refused : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+// The database role this workstation connects with may not do it (a
+// station's role signing): the message names the grant it lacks.
+class NotAllowed : public Refused {
+ public:
+  using Refused::Refused;
+};
 
 // The worklist's filter; empty members do not filter. `state` is a state's
 // name ("prepared" .. "signed"), `patient` and `device` as `bplink history`
@@ -44,7 +57,9 @@ struct StudyRow {
   std::int64_t readings = 0;
 };
 
-// A recording of the study as `bplink report --recording` reports it.
+// A recording of the study as `bplink report --recording` reports it: with
+// the physician's inputs kept with it (Recording::kept_review) and every
+// version of its signature (Recording::signature).
 struct StudyRecording {
   std::int64_t id = 0;
   bool complete = true;
@@ -82,6 +97,12 @@ class Studies {
   virtual StudyDetail Study(std::int64_t id) = 0;
   // `format` one of kExportFormats. Throws BadQuery, NotFiled, std::runtime_error.
   virtual Exported Export(std::int64_t recording, std::string_view format) = 0;
+  // Keeps `inputs`, whole, as the recording's review, as `bplink review`
+  // does. Throws NotFiled, Refused, NotAllowed, std::runtime_error.
+  virtual void Review(std::int64_t recording, const report::ReviewInputs& inputs) = 0;
+  // Signs `interpretation` on the inputs in force, as `bplink sign` does.
+  // Throws NotFiled, Refused, NotAllowed, std::runtime_error.
+  virtual void Sign(std::int64_t recording, const std::string& interpretation) = 0;
 };
 
 }  // namespace bplink::web
