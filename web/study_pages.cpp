@@ -7,6 +7,7 @@
 #include <bplink/report/stats.h>
 
 #include <array>
+#include <cctype>
 
 #include "form.h"
 
@@ -113,12 +114,12 @@ std::string Readings(const report::Analysis& a, const Target& t, bool editable) 
            "</td>";
     if (editable) {
       out += "<td>";
-      const std::string time = "<input type=\"hidden\" name=\"time\" value=\"" +
-                               Esc(dated ? report::FormatLocalTime(r.time) : "") + "\">";
-      if (!dated) {
-      } else if (!r.hand_excluded.empty()) {
+      const std::string time =
+          dated ? "<input type=\"hidden\" name=\"time\" value=\"" + Esc(report::FormatLocalTime(r.time)) + "\">" : "";
+      // A reading without a date cannot be named, so it cannot be left out by hand.
+      if (dated && !r.hand_excluded.empty()) {
         out += ReviewForm(t, "include", "include") + time + "<button type=\"submit\">Include</button></form>";
-      } else if (counted) {
+      } else if (dated && counted) {
         out += ReviewForm(t, "exclude", "exclude") + time +
                "<input type=\"text\" name=\"reason\" required maxlength=\"200\" placeholder=\"reason\" "
                "aria-label=\"why it is left out\"> <button type=\"submit\">Exclude</button></form>";

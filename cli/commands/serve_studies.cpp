@@ -64,10 +64,11 @@ class ArchiveStudies : public web::Studies {
       detail.opened_by = study.db_role.empty() ? study.user : study.user + " (database role " + study.db_role + ")";
       detail.station = study.station;
       detail.plan_json = study.plan_json;
+      const archive::PatientEntry patient = archive->Patient(study.patient_id);
+      detail.person = patient.person;
+      detail.texts = patient.texts;
       for (std::int64_t recording : study.recordings) {
         const archive::StoredRecording stored = archive->Load(recording);
-        detail.person = stored.patient.person;
-        detail.texts = stored.patient.texts;
         detail.recordings.push_back({recording, stored.entry.complete, stored.entry.downloaded_at,
                                      stored.entry.station,
                                      archive::ReportableRecording(*archive, recording, ProfileNamed("esh2023"))});
@@ -177,10 +178,10 @@ class ArchiveStudies : public web::Studies {
       row.id = s.id;
       row.state = archive::StateName(s.state);
       row.patient_number = s.patient_id;
-      row.patient = patients.contains(s.patient_id) ? PatientText(*patients[s.patient_id])
-                                                    : "patient " + std::to_string(s.patient_id);
-      row.device = devices.contains(s.device_id) ? DeviceText(*devices[s.device_id])
-                                                 : "device " + std::to_string(s.device_id);
+      // A study without readings yet has its patient and device where no
+      // recording names them.
+      row.patient = PatientText(patients.contains(s.patient_id) ? *patients[s.patient_id] : archive.Patient(s.patient_id));
+      row.device = DeviceText(devices.contains(s.device_id) ? *devices[s.device_id] : archive.Device(s.device_id));
       row.start = s.start.empty() ? s.hooked_up_at : s.start;
       row.end = s.end;
       row.readings = s.readings;

@@ -223,6 +223,26 @@ TEST_F(Serve, AWorklistOrStudyAddressThatCannotBeReadIsAnswered400) {
   EXPECT_EQ(Status(served_->Get("/study/export?r=1&format=csv")), 200);
 }
 
+// A study whose recorder is still out on the patient has no readings yet:
+// the worklist and its page still name the patient the upload opened it for.
+TEST_F(Serve, AStudyWithoutReadingsYetIsListedWithItsPatient) {
+  Start();
+  const std::string plan = (dir_ / "study-plan.json").string();
+  WriteText(plan, R"({"period1": {"start": "07:00", "interval": 15}, "period2": {"start": "22:00", "interval": 30}})");
+  const ProgramRun upload = RunProgram({"upload", plan, "--sim", "hid", "--archive", (dir_ / "a.sqlite").string(),
+                                        "--patient-id", "P-9", "--patient-name", kScript});
+  ASSERT_EQ(upload.status, 0) << upload.err;
+  httplib::Result list = served_->Get("/worklist?state=recording");
+  ASSERT_EQ(Status(list), 200);
+  EXPECT_THAT(list->body, HasSubstr("P-9, &lt;script&gt;alert(1)&lt;/script&gt;"));
+  EXPECT_THAT(list->body, HasSubstr("recording <span class=\"count\">1</span>"));
+  httplib::Result study = served_->Get("/study?s=1");
+  ASSERT_EQ(Status(study), 200);
+  EXPECT_THAT(study->body, HasSubstr("<td>P-9</td>"));
+  EXPECT_THAT(study->body, HasSubstr("No readings are filed under this study yet"));
+  EXPECT_THAT(study->body, Not(HasSubstr(kScript)));
+}
+
 // The physician's forms: without the session's token, or from another
 // site, nothing is kept or signed; a value that is wrong is refused naming
 // its field and form; texts come back as text; a signed study takes no
