@@ -508,28 +508,36 @@ struct Server::Impl {
     FromArchive(res, csrf, "/worklist", [&] { Send(res, 200, WorklistPage(q, options.studies->Worklist(q)), csrf); });
   }
 
+  // A page on the archive's studies whose address names a number: the
+  // query and the number, or nullopt when the request is answered already.
+  std::optional<std::pair<Fields, std::int64_t>> Numbered(const httplib::Request& req, httplib::Response& res,
+                                                          const char* name, const char* what) {
+    if (!options.studies) {
+      Send(res, kNotFound, NotYetPage(Screen::kWorklist), *Session(req));
+      return std::nullopt;
+    }
+    std::optional<Fields> query = QueryOf(req, res);
+    if (!query) return std::nullopt;
+    const std::optional<std::int64_t> id = NumberOf(*query, name, what, res);
+    if (!id) return std::nullopt;
+    return std::pair{std::move(*query), *id};
+  }
+
   void Study(const httplib::Request& req, httplib::Response& res) {
+    const std::optional<std::pair<Fields, std::int64_t>> asked = Numbered(req, res, "s", "the study");
+    if (!asked) return;
     const std::string csrf = *Session(req);
-    if (!options.studies) return Send(res, kNotFound, NotYetPage(Screen::kWorklist), csrf);
-    const std::optional<Fields> query = QueryOf(req, res);
-    if (!query) return;
-    const std::optional<std::int64_t> id = NumberOf(*query, "s", "the study", res);
-    if (!id) return;
-    FromArchive(res, csrf, "/worklist", [&] { Send(res, 200, StudyPage(options.studies->Study(*id), csrf), csrf); });
+    FromArchive(res, csrf, "/worklist",
+                [&] { Send(res, 200, StudyPage(options.studies->Study(asked->second), csrf), csrf); });
   }
 
   // A recording's report or data as a file, made as `bplink export` and
   // `bplink report --recording` make it.
   void Export(const httplib::Request& req, httplib::Response& res) {
-    const std::string csrf = *Session(req);
-    if (!options.studies) return Send(res, kNotFound, NotYetPage(Screen::kWorklist), csrf);
-    const std::optional<Fields> query = QueryOf(req, res);
-    if (!query) return;
-    const std::optional<std::int64_t> id = NumberOf(*query, "r", "the recording", res);
-    if (!id) return;
-    const std::string format = query->Get("format").value_or("");
-    FromArchive(res, csrf, "/worklist", [&] {
-      const Exported file = options.studies->Export(*id, format);
+    const std::optional<std::pair<Fields, std::int64_t>> asked = Numbered(req, res, "r", "the recording");
+    if (!asked) return;
+    FromArchive(res, *Session(req), "/worklist", [&] {
+      const Exported file = options.studies->Export(asked->second, asked->first.Get("format").value_or(""));
       res.set_content(file.bytes, file.type);
       res.set_header("Content-Disposition", "attachment; filename=\"" + file.file_name + "\"");
     });
