@@ -61,7 +61,8 @@ enum {
   BPLINK_CANNOT_START = 9,      /* a null handle or pointer, a struct too small, data mode 0 */
   BPLINK_NOT_FOR_DEVICE = 10,   /* not for this device (or index out of range, or undecodable data) */
   BPLINK_NO_DEVICE = 11,        /* detection found no device */
-  BPLINK_STOPPED = 12           /* the host stopped the transfer (bplink_protocol_stop); what arrived is kept */
+  BPLINK_STOPPED = 12,          /* the host stopped the transfer (bplink_protocol_stop); what arrived is kept */
+  BPLINK_PLAN_WARNED = 13       /* the plan cannot give a valid recording; nothing sent (see bplink_upload_with) */
 };
 
 /* Values of the progress state. */
@@ -322,11 +323,36 @@ BPLINK_C_API int BPLINK_C_CALL bplink_download_run(bplink_protocol* protocol, in
  * takes the fields its family keeps; the upload stamps the PC clock. The
  * plan is first held to what the device allows, by the same check as
  * bplink_upload_json and `bplink upload`: nothing is sent unless every field
- * the device keeps is allowed. Answers BPLINK_NOT_FOR_DEVICE for a value the
- * device does not allow, BPLINK_NOT_IN_FAMILY for a device that keeps no
- * plan, else the transfer's result; bplink_protocol_message says why, or
- * after an upload which fields the device does not keep. */
+ * the device keeps is allowed, nor when the plan cannot give a valid
+ * recording (see bplink_upload_with: this is it with no flag). Answers
+ * BPLINK_NOT_FOR_DEVICE for a value the device does not allow,
+ * BPLINK_PLAN_WARNED for a plan the check warns about, BPLINK_NOT_IN_FAMILY
+ * for a device that keeps no plan, else the transfer's result;
+ * bplink_protocol_message says why, or after an upload which fields the
+ * device does not keep. */
 BPLINK_C_API int BPLINK_C_CALL bplink_upload(bplink_protocol* protocol, const bplink_plan* plan, int mode);
+/* What a host accepts at an upload (the `flags` of bplink_upload_with and
+ * bplink_upload_json_with), or'ed together; 0 accepts nothing. */
+enum {
+  /* Send a plan although the check warns that it cannot give a valid
+   * recording (the person confirmed it). */
+  BPLINK_ACCEPT_WARNINGS = 1
+};
+/* bplink_upload, with what the host accepts. The check warns, and without
+ * BPLINK_ACCEPT_WARNINGS nothing is sent (BPLINK_PLAN_WARNED), when the plan
+ * measures nothing (both intervals 0), starts day and night at the same
+ * time, starts the night in the morning (04:00 until noon: day and night
+ * swapped), or takes fewer readings by day or by night than a valid
+ * ambulatory recording needs (20 and 7, the report's own validity
+ * criteria). bplink_protocol_message gives the warnings, one a line, each
+ * naming the fields ("plan: period1.interval: at most 15 readings by day
+ * (07:00 to 22:00 every 60 minutes); a valid recording needs at least 20");
+ * a host shows them to the person and calls again with the flag once they
+ * are confirmed. After an upload with accepted warnings the message holds
+ * them too. A value the device does not allow is refused whatever the
+ * flags. */
+BPLINK_C_API int BPLINK_C_CALL bplink_upload_with(bplink_protocol* protocol, const bplink_plan* plan, int mode,
+                                                  uint32_t flags);
 /* Writes a plan given as the JSON text `bplink upload` reads (a plan file:
  * "patient", "period1", "period2", "extra", ... each optional; // comments
  * allowed) to the device, in data mode `mode` (0: the first mode offered),
@@ -336,12 +362,16 @@ BPLINK_C_API int BPLINK_C_CALL bplink_upload(bplink_protocol* protocol, const bp
  * bplink_protocol_message would. */
 BPLINK_C_API int BPLINK_C_CALL bplink_upload_json(bplink_protocol* protocol, const char* plan_json, int mode,
                                                   char* message, size_t size);
+/* bplink_upload_json, with what the host accepts (as bplink_upload_with). */
+BPLINK_C_API int BPLINK_C_CALL bplink_upload_json_with(bplink_protocol* protocol, const char* plan_json, int mode,
+                                                       uint32_t flags, char* message, size_t size);
 /* What the last upload's check said, zero-terminated and cut to `size`: why
  * the plan was refused ("plan: period1.interval: 7 minutes is not an
  * interval this device allows; it allows 15, 30, 60, 120 (or 0: no
- * measurements)"; one line for each refused field), or after an upload the
- * fields the plan sets that the device does not keep ("the device does not
- * keep warn_switch"); "" when there was nothing to say. */
+ * measurements)"; one line for each refused field), the check's warnings
+ * (see bplink_upload_with), or after an upload the fields the plan sets
+ * that the device does not keep ("the device does not keep warn_switch")
+ * and the warnings accepted; "" when there was nothing to say. */
 BPLINK_C_API int BPLINK_C_CALL bplink_protocol_message(const bplink_protocol* protocol, char* text, size_t size);
 /* Deletes the stored measurements (USB HID devices that allow it).
  * BPLINK_STOPPED when the host stopped it before the device was asked. */

@@ -177,12 +177,22 @@ int Upload(bplink_protocol& p, const _BP_TRANSPORT_INFO& plan, int mode, bplink:
   });
   if (!check.MaySend(consent)) {
     p.message = check.Refusal();
-    return check.result != bplink::kResultOk ? check.result : bplink::kResultNotForDevice;
+    if (check.result != bplink::kResultOk) return check.result;
+    return check.errors.empty() ? bplink::kResultPlanWarned : bplink::kResultNotForDevice;
   }
-  p.message = check.DroppedNote();
+  // Accepted warnings are still said, with the fields the device does not keep.
+  std::string said = check.DroppedNote();
+  for (const std::string& warning : check.warnings) said += (said.empty() ? "" : "\n") + warning;
+  p.message = said;
   p.object->SetUpLoadData(plan);
   return Transfer(p, operation, Kind::kUpload,
                   [&] { return p.object->PC_Upload(static_cast<enum_DataMode>(chosen)); });
+}
+
+// What the host's flags say about the plan check's warnings.
+bplink::plan::UploadConsent ConsentOf(uint32_t flags) {
+  return (flags & BPLINK_ACCEPT_WARNINGS) != 0 ? bplink::plan::UploadConsent::kWarningsAccepted
+                                               : bplink::plan::UploadConsent::kWarningsNotAccepted;
 }
 
 }  // namespace
@@ -317,15 +327,25 @@ BPLINK_C_API int BPLINK_C_CALL bplink_download_run(bplink_protocol* protocol, in
 }
 
 BPLINK_C_API int BPLINK_C_CALL bplink_upload(bplink_protocol* protocol, const bplink_plan* plan, int mode) {
+  return bplink_upload_with(protocol, plan, mode, 0);
+}
+
+BPLINK_C_API int BPLINK_C_CALL bplink_upload_with(bplink_protocol* protocol, const bplink_plan* plan, int mode,
+                                                  uint32_t flags) {
   return Guard([&]() -> int {
     if (protocol == nullptr || !Fits(plan)) return bplink::kResultCannotStart;
     protocol->message.clear();
-    return Upload(*protocol, bplink::capi::FromC(*plan), mode, bplink::plan::UploadConsent::kWarningsNotAccepted);
+    return Upload(*protocol, bplink::capi::FromC(*plan), mode, ConsentOf(flags));
   });
 }
 
 BPLINK_C_API int BPLINK_C_CALL bplink_upload_json(bplink_protocol* protocol, const char* plan_json, int mode,
                                                   char* message, size_t size) {
+  return bplink_upload_json_with(protocol, plan_json, mode, 0, message, size);
+}
+
+BPLINK_C_API int BPLINK_C_CALL bplink_upload_json_with(bplink_protocol* protocol, const char* plan_json, int mode,
+                                                       uint32_t flags, char* message, size_t size) {
   bplink::capi::CopyText("", message, size);
   return Guard([&]() -> int {
     if (protocol == nullptr || plan_json == nullptr) return bplink::kResultCannotStart;
@@ -333,7 +353,7 @@ BPLINK_C_API int BPLINK_C_CALL bplink_upload_json(bplink_protocol* protocol, con
     int r = bplink::kResultCannotStart;
     try {
       const _BP_TRANSPORT_INFO plan = bplink::plan::ReadPlanText(plan_json, "plan");
-      r = Upload(*protocol, plan, mode, bplink::plan::UploadConsent::kWarningsNotAccepted);
+      r = Upload(*protocol, plan, mode, ConsentOf(flags));
     } catch (const bplink::plan::PlanError& e) {
       protocol->message = e.what();
     }

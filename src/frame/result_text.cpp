@@ -18,6 +18,7 @@ const char* ResultText(int result) {
     case kResultNotForDevice: return "the data could not be decoded, or the request does not suit this device";
     case kResultNoDevice: return "no device found";
     case kResultStopped: return "stopped by the host; what had arrived is kept";
+    case kResultPlanWarned: return "the plan cannot give a valid recording; nothing was sent (accept its warnings to send it)";
     default: return "unknown result";
   }
 }

@@ -499,6 +499,65 @@ static void HostLinkThatNeverOpens(void) {
   bplink_link_free(link);
 }
 
+/* A plan the device would take but that cannot give a valid recording is
+ * refused with BPLINK_PLAN_WARNED and the warnings, by the struct entry and
+ * the plan-file entry in the same words, and sent once the host accepts
+ * them. */
+static void WarnedPlanNeedsTheHostsYes(const char* family, int protocol_code) {
+  bplink_link* link = SimLink(family, 3, 0);
+  bplink_protocol* protocol = NULL;
+  CHECK_EQ(bplink_protocol_new(protocol_code, link, &protocol), BPLINK_OK);
+  bplink_plan swapped;
+  BPLINK_INIT(swapped);
+  bplink_plan_default(&swapped);
+  swapped.period1_hour = 22, swapped.period1_interval = 30;
+  swapped.period2_hour = 7;
+  static const char swapped_json[] =
+      "{\"period1\": {\"start\": \"22:00\", \"interval\": 30}, \"period2\": {\"start\": \"07:00\"}}";
+  static const char words[] =
+      "plan: period2.start: the night starts at 07:00, in the morning, and the day at 22:00: day and night look swapped";
+  char from_struct[512], from_json[512];
+  CHECK_EQ(bplink_upload(protocol, &swapped, 0), BPLINK_PLAN_WARNED);
+  bplink_protocol_message(protocol, from_struct, sizeof from_struct);
+  CHECK_EQ(bplink_upload_json_with(protocol, swapped_json, 0, 0, from_json, sizeof from_json), BPLINK_PLAN_WARNED);
+  CHECK_TEXT(from_struct, words);
+  if (strcmp(from_struct, from_json) != 0)
+    fprintf(stderr, "%s: struct says \"%s\", JSON \"%s\"\n", family, from_struct, from_json), ++failures;
+
+  /* Nothing measured, equal starts: warned about in their own words. */
+  static const struct {
+    const char* json;
+    const char* words;
+  } others[] = {
+      {"{\"period1\": {\"interval\": 0}, \"period2\": {\"interval\": 0}}", "the device would measure nothing"},
+      {"{\"period1\": {\"start\": \"07:00\"}, \"period2\": {\"start\": \"07:00\"}}",
+       "the day and the night both start at 07:00"},
+  };
+  for (size_t i = 0; i < sizeof others / sizeof others[0]; ++i) {
+    CHECK_EQ(bplink_upload_json(protocol, others[i].json, 0, from_json, sizeof from_json), BPLINK_PLAN_WARNED);
+    CHECK_TEXT(from_json, others[i].words);
+  }
+
+  bplink_download* download = NULL;
+  bplink_plan back;
+  BPLINK_INIT(back);
+  CHECK_EQ(bplink_download_run(protocol, 1, &download), BPLINK_OK);
+  CHECK_EQ(bplink_download_plan(download, &back), BPLINK_OK);
+  if (back.period1_hour == 22) fprintf(stderr, "%s: the warned plan reached the device\n", family), ++failures;
+  bplink_download_free(download);
+
+  /* Accepted: sent, and the warning still said. */
+  CHECK_EQ(bplink_upload_with(protocol, &swapped, 0, BPLINK_ACCEPT_WARNINGS), BPLINK_OK);
+  bplink_protocol_message(protocol, from_struct, sizeof from_struct);
+  CHECK_TEXT(from_struct, words);
+  CHECK_EQ(bplink_download_run(protocol, 1, &download), BPLINK_OK);
+  CHECK_EQ(bplink_download_plan(download, &back), BPLINK_OK);
+  CHECK_EQ(back.period1_hour * 100 + back.period2_hour, 2207);
+  bplink_download_free(download);
+  bplink_protocol_free(protocol);
+  bplink_link_free(link);
+}
+
 /* What a host gets wrong is answered with a code, never a crash. */
 static void MistakesAreAnsweredWithCodes(void) {
   bplink_device_info info;
@@ -538,6 +597,8 @@ int main(int argc, char** argv) {
   };
   for (size_t i = 0; i < sizeof uploading / sizeof uploading[0]; ++i)
     PlanIsHeldToTheDevice(uploading[i].family, uploading[i].protocol);
+  for (size_t i = 0; i < sizeof uploading / sizeof uploading[0]; ++i)
+    WarnedPlanNeedsTheHostsYes(uploading[i].family, uploading[i].protocol);
   OffersAndDeletes();
   /* The KX71 recorder's count cycles from 20 while records come; the others count records from 0. */
   for (size_t i = 0; i < sizeof families / sizeof families[0]; ++i)
