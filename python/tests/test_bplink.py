@@ -102,12 +102,12 @@ def test_uploaded_plan_comes_back(tmp_path):
         # A plan file, as `bplink upload` reads it; the rest default, and
         # what the recorder does not keep is named.
         plan_file = tmp_path / "plan.json"
-        plan_file.write_text('{"patient": ["FILE"], "period1": {"start": "06:00", "interval": 60}, "warn_switch": 2}')
-        with pytest.warns(bplink.PlanWarning, match="^the device does not keep warn_switch$"):
+        plan_file.write_text('{"patient": ["FILE"], "period1": {"start": "06:00", "interval": 30}, "warn_switch": 2}')
+        with pytest.warns(bplink.FieldsNotKept, match="^the device does not keep warn_switch$"):
             device.upload(plan_file)
         back = device.download().plan
         assert (back["patient1"], back["period1_hour"], back["period1_interval"], back["period2_hour"]) == \
-            ("FILE", 6, 60, bplink.default_plan()["period2_hour"])
+            ("FILE", 6, 30, bplink.default_plan()["period2_hour"])
 
 
 @pytest.mark.parametrize("plan, named", [
@@ -145,6 +145,39 @@ def test_a_plan_is_held_to_the_device_in_the_same_words_whichever_way_it_comes(f
                          timeout=60)
     assert run.returncode == 2
     assert f"bplink: {plan_file}: {words}" in run.stderr
+
+
+PLANS = pathlib.Path(__file__).resolve().parents[2] / "tests" / "cli" / "plans"
+
+
+@pytest.mark.parametrize("family", ["hid", "kv32"])
+@pytest.mark.parametrize("plan_name", ["swapped.json", "no_measurements.json", "equal_starts.json"])
+def test_a_plan_that_cannot_give_a_valid_recording_needs_the_host_s_yes(family, plan_name, program, tmp_path):
+    """Swapped, zero and equal-start plans: PlanWarning in the program's
+    words, from a plan file and from a dictionary, and nothing sent; sent
+    once accepted."""
+    plan_file = PLANS / plan_name
+    with bplink.connect(sim=family) as device:
+        before = device.download().plan
+        with pytest.raises(bplink.PlanWarning) as from_file:
+            device.upload(plan_file)
+        read = json.loads("\n".join(line for line in plan_file.read_text().splitlines()
+                                     if not line.startswith("//")))
+        as_dict = {"period1_hour": int(read["period1"]["start"][:2]), "period1_interval": read["period1"]["interval"],
+                   "period2_hour": int(read["period2"]["start"][:2]), "period2_interval": read["period2"]["interval"]}
+        with pytest.raises(bplink.PlanWarning) as from_dict:
+            device.upload(as_dict)
+        assert from_file.value.code == 13 and from_file.value.warnings == from_dict.value.warnings
+        assert device.download().plan == before, "the warned plan reached the device"
+        with pytest.warns(bplink.FieldsNotKept, match=re.escape(from_file.value.warnings[0])):
+            device.upload(as_dict, accept_warnings=True)
+        back = device.download().plan
+        assert {name: back[name] for name in as_dict} == as_dict
+    run = subprocess.run([program, "--sim", family, "upload", str(plan_file), "--discard"], capture_output=True,
+                         text=True, timeout=60)
+    assert run.returncode == 2
+    for words in from_file.value.warnings:
+        assert f"bplink: {plan_file}: {words.removeprefix('plan: ')}" in run.stderr
 
 
 def test_a_missing_port_is_named_with_the_system_s_reason():
