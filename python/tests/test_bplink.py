@@ -177,7 +177,7 @@ def test_a_plan_that_cannot_give_a_valid_recording_needs_the_host_s_yes(family, 
                          text=True, timeout=60)
     assert run.returncode == 2
     for words in from_file.value.warnings:
-        assert f"bplink: {plan_file}: {words.removeprefix('plan: ')}" in run.stderr
+        assert f"{plan_file}: {words.removeprefix('plan: ')}\n" in run.stderr
 
 
 def test_a_missing_port_is_named_with_the_system_s_reason():
