@@ -62,7 +62,8 @@ enum {
   BPLINK_NOT_FOR_DEVICE = 10,   /* not for this device (or index out of range, or undecodable data) */
   BPLINK_NO_DEVICE = 11,        /* detection found no device */
   BPLINK_STOPPED = 12,          /* the host stopped the transfer (bplink_protocol_stop); what arrived is kept */
-  BPLINK_PLAN_WARNED = 13       /* the plan cannot give a valid recording; nothing sent (see bplink_upload_with) */
+  BPLINK_PLAN_WARNED = 13,      /* the plan cannot give a valid recording; nothing sent (see bplink_upload_with) */
+  BPLINK_WOULD_ERASE = 14       /* readings the device holds would be erased unread; nothing erased (BPLINK_MAY_ERASE) */
 };
 
 /* Values of the progress state. */
@@ -326,19 +327,36 @@ BPLINK_C_API int BPLINK_C_CALL bplink_download_run(bplink_protocol* protocol, in
  * the device keeps is allowed, nor when the plan cannot give a valid
  * recording (see bplink_upload_with: this is it with no flag). Answers
  * BPLINK_NOT_FOR_DEVICE for a value the device does not allow,
- * BPLINK_PLAN_WARNED for a plan the check warns about, BPLINK_NOT_IN_FAMILY
+ * BPLINK_PLAN_WARNED for a plan the check warns about, BPLINK_WOULD_ERASE
+ * where the upload would erase readings unread, BPLINK_NOT_IN_FAMILY
  * for a device that keeps no plan, else the transfer's result;
  * bplink_protocol_message says why, or after an upload which fields the
  * device does not keep. */
 BPLINK_C_API int BPLINK_C_CALL bplink_upload(bplink_protocol* protocol, const bplink_plan* plan, int mode);
-/* What a host accepts at an upload (the `flags` of bplink_upload_with and
- * bplink_upload_json_with), or'ed together; 0 accepts nothing. */
+/* What a host accepts at an upload or a delete (the `flags` of
+ * bplink_upload_with, bplink_upload_json_with and bplink_delete_with),
+ * or'ed together; 0 accepts nothing. */
 enum {
   /* Send a plan although the check warns that it cannot give a valid
    * recording (the person confirmed it). */
-  BPLINK_ACCEPT_WARNINGS = 1
+  BPLINK_ACCEPT_WARNINGS = 1,
+  /* Erase the readings the device holds although the host has not filed
+   * them (the person said they may be lost). */
+  BPLINK_MAY_ERASE = 2
 };
-/* bplink_upload, with what the host accepts. The check warns, and without
+/* Nothing is erased unread. An upload to a family whose upload starts a new
+ * recording (the KV32 monitor; the README's family table says which) and a
+ * delete erase the readings the device holds. Before either, the library
+ * reads what it would erase (every reading, for such an upload; the mode
+ * deleted, for a delete) and, when the device holds any, erases nothing
+ * and answers BPLINK_WOULD_ERASE: bplink_protocol_message says how many
+ * ("the device holds 3 readings that the upload would erase unread; ..."),
+ * bplink_protocol_would_erase gives the number. The library keeps no
+ * archive: filing them first is the host's part (download them, keep them
+ * where they are safe), and then, or once the person said they may be
+ * lost, the host calls again with BPLINK_MAY_ERASE.
+ *
+ * bplink_upload, with what the host accepts. The check warns, and without
  * BPLINK_ACCEPT_WARNINGS nothing is sent (BPLINK_PLAN_WARNED), when the plan
  * measures nothing (both intervals 0), starts day and night at the same
  * time, starts the night in the morning (04:00 until noon: day and night
@@ -353,6 +371,9 @@ enum {
  * flags. */
 BPLINK_C_API int BPLINK_C_CALL bplink_upload_with(bplink_protocol* protocol, const bplink_plan* plan, int mode,
                                                   uint32_t flags);
+/* The readings the last upload or delete of `protocol` refused with
+ * BPLINK_WOULD_ERASE would have erased unread; 0 after any other answer. */
+BPLINK_C_API int BPLINK_C_CALL bplink_protocol_would_erase(const bplink_protocol* protocol, int64_t* readings);
 /* Writes a plan given as the JSON text `bplink upload` reads (a plan file:
  * "patient", "period1", "period2", "extra", ... each optional; // comments
  * allowed) to the device, in data mode `mode` (0: the first mode offered),
@@ -371,11 +392,20 @@ BPLINK_C_API int BPLINK_C_CALL bplink_upload_json_with(bplink_protocol* protocol
  * measurements)"; one line for each refused field), the check's warnings
  * (see bplink_upload_with), or after an upload the fields the plan sets
  * that the device does not keep ("the device does not keep warn_switch")
- * and the warnings accepted; "" when there was nothing to say. */
+ * and the warnings accepted; after BPLINK_WOULD_ERASE (from an upload or a
+ * delete) how many readings would be lost; "" when there was nothing to
+ * say. */
 BPLINK_C_API int BPLINK_C_CALL bplink_protocol_message(const bplink_protocol* protocol, char* text, size_t size);
-/* Deletes the stored measurements (USB HID devices that allow it).
- * BPLINK_STOPPED when the host stopped it before the device was asked. */
+/* Deletes the stored measurements (USB HID devices that allow it) of data
+ * mode `mode` (0: the first mode offered), once nothing would be erased
+ * unread: this is bplink_delete_with with no flag, so a device that holds
+ * readings answers BPLINK_WOULD_ERASE. BPLINK_STOPPED when the host stopped
+ * it before the device was asked. */
 BPLINK_C_API int BPLINK_C_CALL bplink_delete(bplink_protocol* protocol, int mode);
+/* bplink_delete, with what the host accepts: BPLINK_MAY_ERASE deletes the
+ * readings although the host has not filed them (see bplink_upload_with for
+ * the rule). */
+BPLINK_C_API int BPLINK_C_CALL bplink_delete_with(bplink_protocol* protocol, int mode, uint32_t flags);
 
 /* The default plan, the one a device gets when the host changes nothing. */
 BPLINK_C_API int BPLINK_C_CALL bplink_plan_default(bplink_plan* plan);
