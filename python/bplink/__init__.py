@@ -28,7 +28,7 @@ from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence, Union
 
 from . import _native as native
 
-__all__ = ["BplinkError", "PlanError", "PlanWarning", "FieldsNotKept", "Connection", "DataSet", "DetectedPort", "Device",
+__all__ = ["BplinkError", "PlanError", "PlanWarning", "FieldsNotKept", "WouldErase", "Connection", "DataSet", "DetectedPort", "Device",
            "Download", "Record", "Spo2Sample", "Stop", "connect", "default_plan", "detect", "detect_all",
            "download", "report", "result_text", "upload", "version"]
 
@@ -71,6 +71,19 @@ class PlanWarning(PlanError):
     def __init__(self, what: str, code: int, reason: str) -> None:
         super().__init__(what, code, reason, code_has_no_words=True)
         self.warnings = reason.splitlines()
+
+
+class WouldErase(BplinkError):
+    """An upload that starts a new recording, or a delete, would erase
+    readings the device holds: nothing was erased. `held` is how many.
+    Download them first and keep them, or pass discard=True once a person
+    said they may be lost."""
+
+    def __init__(self, what: str, held: int, said: str) -> None:
+        super().__init__(what, native.WOULD_ERASE, said.split("; file them first")[0] +
+                         "; download them first, or pass discard=True to erase them unread",
+                         code_has_no_words=True)
+        self.held = held
 
 
 class FieldsNotKept(UserWarning):
@@ -540,7 +553,7 @@ class Connection:
             raise BplinkError("download", r, self._reason())
         return data
 
-    def upload(self, plan: PlanSource, mode: int = 0, accept_warnings: bool = False) -> None:
+    def upload(self, plan: PlanSource, mode: int = 0, accept_warnings: bool = False, discard: bool = False) -> None:
         """Writes a plan to the device. `plan` is a plan file as `bplink
         upload` reads it: its JSON text (str or bytes) or its path (a
         pathlib.Path); or a dictionary of the C plan's fields (fields not
@@ -549,12 +562,15 @@ class Connection:
         field and its allowed values, and nothing is sent. A plan that
         cannot give a valid recording raises PlanWarning, and nothing is
         sent, unless `accept_warnings` (a person confirmed the warnings).
-        Fields it sets that the device does not keep, and warnings
-        accepted, are named in a FieldsNotKept warning."""
+        Where the upload starts a new recording (the KV32 monitor), the
+        readings the device holds are not erased unread: WouldErase, with
+        their number, unless `discard`. Fields the plan sets that the device
+        does not keep, and warnings accepted, are named in a FieldsNotKept
+        warning."""
         if isinstance(plan, os.PathLike):
             with open(plan, "rb") as f:
                 plan = f.read()
-        flags = native.ACCEPT_WARNINGS if accept_warnings else 0
+        flags = (native.ACCEPT_WARNINGS if accept_warnings else 0) | (native.MAY_ERASE if discard else 0)
         if isinstance(plan, (str, bytes)):
             text = plan.encode("utf-8") if isinstance(plan, str) else plan
             r = native.core().bplink_upload_json_with(self._ready(), text, mode, flags, None, 0)
@@ -564,6 +580,7 @@ class Connection:
         said = self._message()
         if r == native.PLAN_WARNED:
             raise PlanWarning("upload", r, said)
+        self._raise_would_erase("upload", r, said)
         if r in (native.CANNOT_START, native.NOT_FOR_DEVICE) and said:
             raise PlanError("upload", r, said, code_has_no_words=True)
         if r != native.OK:
@@ -571,11 +588,21 @@ class Connection:
         if said:
             warnings.warn(said, FieldsNotKept, stacklevel=2)
 
-    def delete(self, mode: int = 0) -> None:
-        """Deletes the stored measurements (USB HID devices that allow it)."""
-        r = native.core().bplink_delete(self._ready(), mode)
+    def delete(self, mode: int = 0, discard: bool = False) -> None:
+        """Deletes the stored measurements (USB HID devices that allow it).
+        Readings the device holds are not erased unread: WouldErase, with
+        their number, unless `discard`."""
+        r = native.core().bplink_delete_with(self._ready(), mode, native.MAY_ERASE if discard else 0)
+        self._raise_would_erase("delete", r, self._message())
         if r != native.OK:
             raise BplinkError("delete", r, self._reason())
+
+    def _raise_would_erase(self, what: str, r: int, said: str) -> None:
+        if r != native.WOULD_ERASE:
+            return
+        held = ctypes.c_int64()
+        native.core().bplink_protocol_would_erase(self._protocol, ctypes.byref(held))
+        raise WouldErase(what, held.value, said)
 
     def close(self) -> None:
         if self._protocol:
@@ -621,9 +648,10 @@ def download(sim: Optional[str] = None, protocol: Optional[int] = None, port: Op
 
 
 def upload(plan: PlanSource, sim: Optional[str] = None, protocol: Optional[int] = None, port: Optional[str] = None,
-           mode: int = 0, timeout_ms: Optional[int] = None, accept_warnings: bool = False) -> None:
+           mode: int = 0, timeout_ms: Optional[int] = None, accept_warnings: bool = False,
+           discard: bool = False) -> None:
     """Detects the device (or uses `protocol`) and writes the plan to it: a
     plan file's text or path, or a dictionary (see Connection.upload, also
-    for `accept_warnings`)."""
+    for `accept_warnings` and `discard`)."""
     with connect(sim=sim, protocol=protocol, port=port, timeout_ms=timeout_ms) as c:
-        c.upload(plan, mode=mode, accept_warnings=accept_warnings)
+        c.upload(plan, mode=mode, accept_warnings=accept_warnings, discard=discard)
