@@ -125,7 +125,8 @@ void RunUpload(const GlobalOptions& global, const UploadOptions& options) {
                        "asking the device what a plan may hold failed: " + session.Explain(check.result));
   if (!check.errors.empty()) throw CommandError(kExitBadInput, check.Refusal());
   if (!check.MaySend(WarningsAccepted(check, options.yes)))
-    throw CommandError(kExitBadInput, check.Refusal() + "\nnothing was uploaded: give --yes to upload this plan all the same");
+    throw CommandError(kExitBadInput,
+                       check.Refusal() + "\nnothing was uploaded: give --yes to upload this plan all the same");
   if (!check.dropped.empty())
     std::cerr << "bplink: warning: this device does not keep " << plan::Join(check.dropped)
               << "; the plan's values for them are not stored\n";

@@ -63,7 +63,7 @@ enum {
   BPLINK_NO_DEVICE = 11,        /* detection found no device */
   BPLINK_STOPPED = 12,          /* the host stopped the transfer (bplink_protocol_stop); what arrived is kept */
   BPLINK_PLAN_WARNED = 13,      /* the plan cannot give a valid recording; nothing sent (see bplink_upload_with) */
-  BPLINK_WOULD_ERASE = 14       /* readings the device holds would be erased unread; nothing erased (BPLINK_MAY_ERASE) */
+  BPLINK_WOULD_ERASE = 14       /* readings the device holds would be erased unread; nothing erased */
 };
 
 /* Values of the progress state. */

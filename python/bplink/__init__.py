@@ -28,9 +28,9 @@ from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence, Union
 
 from . import _native as native
 
-__all__ = ["BplinkError", "PlanError", "PlanWarning", "FieldsNotKept", "WouldErase", "Connection", "DataSet", "DetectedPort", "Device",
-           "Download", "Record", "Spo2Sample", "Stop", "connect", "default_plan", "detect", "detect_all",
-           "download", "report", "result_text", "upload", "version"]
+__all__ = ["BplinkError", "PlanError", "PlanWarning", "FieldsNotKept", "WouldErase", "Connection", "DataSet",
+           "DetectedPort", "Device", "Download", "Record", "Spo2Sample", "Stop", "connect", "default_plan",
+           "detect", "detect_all", "download", "report", "result_text", "upload", "version"]
 
 #: A plan as this package takes it: a plan file's JSON text (str or bytes),
 #: its path, or a dictionary of the C struct bplink_plan's fields.

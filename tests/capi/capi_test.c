@@ -558,7 +558,8 @@ static void WarnedPlanNeedsTheHostsYes(const char* family, int protocol_code) {
   static const char swapped_json[] =
       "{\"period1\": {\"start\": \"22:00\", \"interval\": 30}, \"period2\": {\"start\": \"07:00\"}}";
   static const char words[] =
-      "plan: period2.start: the night starts at 07:00, in the morning, and the day at 22:00: day and night look swapped";
+      "plan: period2.start: the night starts at 07:00, in the morning, and the day at 22:00: "
+      "day and night look swapped";
   char from_struct[512], from_json[512];
   CHECK_EQ(bplink_upload(protocol, &swapped, 0), BPLINK_PLAN_WARNED);
   bplink_protocol_message(protocol, from_struct, sizeof from_struct);
