@@ -3,12 +3,23 @@
 #include <algorithm>
 #include <cstdio>
 
+#include <bplink/plan/plan_check.h>
+#include <bplink/plan/recording_minimums.h>
+
 namespace bplink::cli {
 namespace {
 
 std::string List(const std::vector<int>& values) {
   std::string text;
   for (int v : values) text += (text.empty() ? "" : ", ") + std::to_string(v);
+  return text;
+}
+
+// "period1": {"start": "07:00", "interval": 30}
+std::string Period(const char* name, int hour, int minute, int interval) {
+  char text[80];
+  std::snprintf(text, sizeof text, "\"%s\": {\"start\": \"%02d:%02d\", \"interval\": %d}", name, hour, minute,
+                interval);
   return text;
 }
 
@@ -46,8 +57,15 @@ std::string PlanTemplate(const std::optional<TemplateFor>& device) {
                  List(device->intervals2) + ".";
     else
       comment += " The device tells which it allows (`bplink info`).";
-    members.push_back({comment, "\"period1\": {\"start\": \"07:00\", \"interval\": 60}"});
-    members.push_back({"", "\"period2\": {\"start\": \"22:00\", \"interval\": 30}"});
+    // Enough readings by day and by night for the report's validity
+    // criteria, which the upload's check holds a plan to.
+    const _BP_TRANSPORT_INFO plan = plan::TemplatePlan();
+    const plan::ReadingsPerDay n = plan::ReadingsOf(plan, {"period1", "period2"});
+    comment += "\nA valid recording needs at least " + std::to_string(kMinDayReadings) + " readings by day and " +
+               std::to_string(kMinNightReadings) + " by night;\nthese periods take " + std::to_string(n.day) +
+               " and " + std::to_string(n.night) + ".";
+    members.push_back({comment, Period("period1", plan.nPeriod1Hour, plan.nPeriod1Minute, plan.nPeriod1Interval)});
+    members.push_back({"", Period("period2", plan.nPeriod2Hour, plan.nPeriod2Minute, plan.nPeriod2Interval)});
   }
   if (keeps("extra"))
     members.push_back({"An extra measuring window, or null for none:\n"
@@ -80,7 +98,8 @@ std::string PlanTemplate(const std::optional<TemplateFor>& device) {
   if (keeps("warn_switch")) members.push_back({"The alarm switch value, 0..255.", "\"warn_switch\": 0"});
 
   std::string out = "{\n  // A measurement plan for `bplink upload PLAN.json`. Every member may be\n"
-                    "  // left out: it then keeps the value shown here. `bplink download\n"
+                    "  // left out: it then keeps the default plan's value, which is the one\n"
+                    "  // shown here but for period1's interval. `bplink download\n"
                     "  // --format json` writes the device's plan in the same shape (\"plan\").\n";
   if (device)
     out += "  // For " + device->device + ":\n"

@@ -35,6 +35,7 @@ struct UploadOptions {
   std::string patient_file;
   std::string gdt_request;  // a practice system's 6302 request naming the patient
   bool discard = false;
+  bool yes = false;  // a plan the check warns about goes out without asking
 };
 
 #if defined(BPLINK_WITH_SEND)
@@ -116,6 +117,22 @@ void Verify(Session& session, const _BP_TRANSPORT_INFO& sent, int mode, const pl
   std::cout << "Verified: the device kept every field compared (" << plan::Join(read_back) << ").\n";
 }
 
+// Whether the person accepts the check's warnings (a plan that cannot give a
+// valid recording): --yes, or asked on a terminal after the warnings were
+// shown. Every warning is shown on standard error when it is accepted.
+plan::UploadConsent WarningsAccepted(const plan::PlanCheck& check, bool yes) {
+  if (check.warnings.empty()) return plan::UploadConsent::kWarningsNotAccepted;
+  const bool ask = !yes && StdinIsTerminal();
+  if (!yes && !ask) return plan::UploadConsent::kWarningsNotAccepted;
+  for (const std::string& warning : check.warnings) std::cerr << "bplink: warning: " << warning << '\n';
+  if (!ask) return plan::UploadConsent::kWarningsAccepted;
+  std::cerr << "Upload this plan all the same? [y/N] " << std::flush;
+  std::string answer;
+  std::getline(std::cin, answer);
+  return answer == "y" || answer == "Y" || answer == "yes" ? plan::UploadConsent::kWarningsAccepted
+                                                          : plan::UploadConsent::kWarningsNotAccepted;
+}
+
 void RunUpload(const GlobalOptions& global, const UploadOptions& options) {
   // The whole file and the patient are checked, and the archive opened and
   // proven writable, before any device is opened.
@@ -135,7 +152,10 @@ void RunUpload(const GlobalOptions& global, const UploadOptions& options) {
   if (check.result != kResultOk)
     throw CommandError(session.ExitFor(check.result),
                        "asking the device what a plan may hold failed: " + session.Explain(check.result));
-  if (!check.MaySend(plan::UploadConsent::kWarningsNotAccepted)) throw CommandError(kExitBadInput, check.Refusal());
+  if (!check.errors.empty()) throw CommandError(kExitBadInput, check.Refusal());
+  if (!check.MaySend(WarningsAccepted(check, options.yes)))
+    throw CommandError(kExitBadInput,
+                       check.Refusal() + "\nnothing was uploaded: give --yes to upload this plan all the same");
   if (!check.dropped.empty())
     std::cerr << "bplink: warning: this device does not keep " << plan::Join(check.dropped)
               << "; the plan's values for them are not stored\n";
@@ -256,6 +276,9 @@ void AddUploadCommand(CLI::App& app, const GlobalOptions& global) {
   command->add_flag("--discard", options->discard,
                     "Where the upload starts a new recording and there is no --archive: erase the readings the "
                     "device holds unread (asked on a terminal)");
+  command->add_flag("-y,--yes", options->yes,
+                    "Upload a plan that cannot give a valid recording (too few readings by day or night, none at "
+                    "all, equal or swapped day and night starts) without asking");
   command->callback([&global, options] { RunUpload(global, *options); });
 }
 

@@ -61,7 +61,9 @@ enum {
   BPLINK_CANNOT_START = 9,      /* a null handle or pointer, a struct too small, data mode 0 */
   BPLINK_NOT_FOR_DEVICE = 10,   /* not for this device (or index out of range, or undecodable data) */
   BPLINK_NO_DEVICE = 11,        /* detection found no device */
-  BPLINK_STOPPED = 12           /* the host stopped the transfer (bplink_protocol_stop); what arrived is kept */
+  BPLINK_STOPPED = 12,          /* the host stopped the transfer (bplink_protocol_stop); what arrived is kept */
+  BPLINK_PLAN_WARNED = 13,      /* the plan cannot give a valid recording; nothing sent (see bplink_upload_with) */
+  BPLINK_WOULD_ERASE = 14       /* readings the device holds would be erased unread; nothing erased */
 };
 
 /* Values of the progress state. */
@@ -322,11 +324,56 @@ BPLINK_C_API int BPLINK_C_CALL bplink_download_run(bplink_protocol* protocol, in
  * takes the fields its family keeps; the upload stamps the PC clock. The
  * plan is first held to what the device allows, by the same check as
  * bplink_upload_json and `bplink upload`: nothing is sent unless every field
- * the device keeps is allowed. Answers BPLINK_NOT_FOR_DEVICE for a value the
- * device does not allow, BPLINK_NOT_IN_FAMILY for a device that keeps no
- * plan, else the transfer's result; bplink_protocol_message says why, or
- * after an upload which fields the device does not keep. */
+ * the device keeps is allowed, nor when the plan cannot give a valid
+ * recording (see bplink_upload_with: this is it with no flag). Answers
+ * BPLINK_NOT_FOR_DEVICE for a value the device does not allow,
+ * BPLINK_PLAN_WARNED for a plan the check warns about, BPLINK_WOULD_ERASE
+ * where the upload would erase readings unread, BPLINK_NOT_IN_FAMILY
+ * for a device that keeps no plan, else the transfer's result;
+ * bplink_protocol_message says why, or after an upload which fields the
+ * device does not keep. */
 BPLINK_C_API int BPLINK_C_CALL bplink_upload(bplink_protocol* protocol, const bplink_plan* plan, int mode);
+/* What a host accepts at an upload or a delete (the `flags` of
+ * bplink_upload_with, bplink_upload_json_with and bplink_delete_with),
+ * or'ed together; 0 accepts nothing. */
+enum {
+  /* Send a plan although the check warns that it cannot give a valid
+   * recording (the person confirmed it). */
+  BPLINK_ACCEPT_WARNINGS = 1,
+  /* Erase the readings the device holds although the host has not filed
+   * them (the person said they may be lost). */
+  BPLINK_MAY_ERASE = 2
+};
+/* Nothing is erased unread. An upload to a family whose upload starts a new
+ * recording (the KV32 monitor; the README's family table says which) and a
+ * delete erase the readings the device holds. Before either, the library
+ * reads what it would erase (every reading, for such an upload; the mode
+ * deleted, for a delete) and, when the device holds any, erases nothing
+ * and answers BPLINK_WOULD_ERASE: bplink_protocol_message says how many
+ * ("the device holds 3 readings that the upload would erase unread; ..."),
+ * bplink_protocol_would_erase gives the number. The library keeps no
+ * archive: filing them first is the host's part (download them, keep them
+ * where they are safe), and then, or once the person said they may be
+ * lost, the host calls again with BPLINK_MAY_ERASE.
+ *
+ * bplink_upload, with what the host accepts. The check warns, and without
+ * BPLINK_ACCEPT_WARNINGS nothing is sent (BPLINK_PLAN_WARNED), when the plan
+ * measures nothing (both intervals 0), starts day and night at the same
+ * time, starts the night in the morning (04:00 until noon: day and night
+ * swapped), or takes fewer readings by day or by night than a valid
+ * ambulatory recording needs (20 and 7, the report's own validity
+ * criteria). bplink_protocol_message gives the warnings, one a line, each
+ * naming the fields ("plan: period1.interval: at most 15 readings by day
+ * (07:00 to 22:00 every 60 minutes); a valid recording needs at least 20");
+ * a host shows them to the person and calls again with the flag once they
+ * are confirmed. After an upload with accepted warnings the message holds
+ * them too. A value the device does not allow is refused whatever the
+ * flags. */
+BPLINK_C_API int BPLINK_C_CALL bplink_upload_with(bplink_protocol* protocol, const bplink_plan* plan, int mode,
+                                                  uint32_t flags);
+/* The readings the last upload or delete of `protocol` refused with
+ * BPLINK_WOULD_ERASE would have erased unread; 0 after any other answer. */
+BPLINK_C_API int BPLINK_C_CALL bplink_protocol_would_erase(const bplink_protocol* protocol, int64_t* readings);
 /* Writes a plan given as the JSON text `bplink upload` reads (a plan file:
  * "patient", "period1", "period2", "extra", ... each optional; // comments
  * allowed) to the device, in data mode `mode` (0: the first mode offered),
@@ -336,16 +383,29 @@ BPLINK_C_API int BPLINK_C_CALL bplink_upload(bplink_protocol* protocol, const bp
  * bplink_protocol_message would. */
 BPLINK_C_API int BPLINK_C_CALL bplink_upload_json(bplink_protocol* protocol, const char* plan_json, int mode,
                                                   char* message, size_t size);
+/* bplink_upload_json, with what the host accepts (as bplink_upload_with). */
+BPLINK_C_API int BPLINK_C_CALL bplink_upload_json_with(bplink_protocol* protocol, const char* plan_json, int mode,
+                                                       uint32_t flags, char* message, size_t size);
 /* What the last upload's check said, zero-terminated and cut to `size`: why
  * the plan was refused ("plan: period1.interval: 7 minutes is not an
  * interval this device allows; it allows 15, 30, 60, 120 (or 0: no
- * measurements)"; one line for each refused field), or after an upload the
- * fields the plan sets that the device does not keep ("the device does not
- * keep warn_switch"); "" when there was nothing to say. */
+ * measurements)"; one line for each refused field), the check's warnings
+ * (see bplink_upload_with), or after an upload the fields the plan sets
+ * that the device does not keep ("the device does not keep warn_switch")
+ * and the warnings accepted; after BPLINK_WOULD_ERASE (from an upload or a
+ * delete) how many readings would be lost; "" when there was nothing to
+ * say. */
 BPLINK_C_API int BPLINK_C_CALL bplink_protocol_message(const bplink_protocol* protocol, char* text, size_t size);
-/* Deletes the stored measurements (USB HID devices that allow it).
- * BPLINK_STOPPED when the host stopped it before the device was asked. */
+/* Deletes the stored measurements (USB HID devices that allow it) of data
+ * mode `mode` (0: the first mode offered), once nothing would be erased
+ * unread: this is bplink_delete_with with no flag, so a device that holds
+ * readings answers BPLINK_WOULD_ERASE. BPLINK_STOPPED when the host stopped
+ * it before the device was asked. */
 BPLINK_C_API int BPLINK_C_CALL bplink_delete(bplink_protocol* protocol, int mode);
+/* bplink_delete, with what the host accepts: BPLINK_MAY_ERASE deletes the
+ * readings although the host has not filed them (see bplink_upload_with for
+ * the rule). */
+BPLINK_C_API int BPLINK_C_CALL bplink_delete_with(bplink_protocol* protocol, int mode, uint32_t flags);
 
 /* The default plan, the one a device gets when the host changes nothing. */
 BPLINK_C_API int BPLINK_C_CALL bplink_plan_default(bplink_plan* plan);

@@ -26,6 +26,15 @@ enum Result : int {
   // as its family documents); the C interface, Python and the program do,
   // for a download or delete during which the host asked for a stop.
   kResultStopped = 12,
+  // The plan cannot give a valid recording (too few readings by day or by
+  // night, none at all, equal or swapped day and night starts): nothing was
+  // sent, since the host did not accept the plan check's warnings. The
+  // protocol classes never answer with it; the C interface and Python do.
+  kResultPlanWarned = 13,
+  // The upload or delete would erase readings the device holds that the
+  // host has not said may be lost: nothing was erased. The C interface and
+  // Python answer with it; the program files them first, or asks.
+  kResultWouldErase = 14,
 };
 
 // What a result code means, in words a person reads in a message: "the

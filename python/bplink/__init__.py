@@ -11,7 +11,8 @@ library's words for the result code and the link's reason (`reason`: why a
 port could not be opened, in the system's words). A plan is held to what the
 device allows before any of it is sent, by the same check the C interface and
 the program make: a refusal raises `PlanError`, naming the field and the
-values it may hold.
+values it may hold, and a plan that cannot give a valid recording raises
+`PlanWarning` unless the upload is told to accept it.
 """
 
 from __future__ import annotations
@@ -27,9 +28,9 @@ from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence, Union
 
 from . import _native as native
 
-__all__ = ["BplinkError", "PlanError", "PlanWarning", "Connection", "DataSet", "DetectedPort", "Device",
-           "Download", "Record", "Spo2Sample", "Stop", "connect", "default_plan", "detect", "detect_all",
-           "download", "report", "result_text", "upload", "version"]
+__all__ = ["BplinkError", "PlanError", "PlanWarning", "FieldsNotKept", "WouldErase", "Connection", "DataSet",
+           "DetectedPort", "Device", "Download", "Record", "Spo2Sample", "Stop", "connect", "default_plan",
+           "detect", "detect_all", "download", "report", "result_text", "upload", "version"]
 
 #: A plan as this package takes it: a plan file's JSON text (str or bytes),
 #: its path, or a dictionary of the C struct bplink_plan's fields.
@@ -60,8 +61,34 @@ class PlanError(BplinkError, ValueError):
     field and the values it may hold."""
 
 
-class PlanWarning(UserWarning):
-    """The device does not keep some fields the plan sets; the message names them."""
+class PlanWarning(PlanError):
+    """A plan the device would take but that cannot give a valid recording
+    (too few readings by day or by night, none at all, equal or swapped day
+    and night starts): nothing was sent. `warnings` holds the check's
+    words, one a finding, each naming the fields; upload(...,
+    accept_warnings=True) sends the plan once a person confirmed them."""
+
+    def __init__(self, what: str, code: int, reason: str) -> None:
+        super().__init__(what, code, reason, code_has_no_words=True)
+        self.warnings = reason.splitlines()
+
+
+class WouldErase(BplinkError):
+    """An upload that starts a new recording, or a delete, would erase
+    readings the device holds: nothing was erased. `held` is how many.
+    Download them first and keep them, or pass discard=True once a person
+    said they may be lost."""
+
+    def __init__(self, what: str, held: int, said: str) -> None:
+        super().__init__(what, native.WOULD_ERASE, said.split("; file them first")[0] +
+                         "; download them first, or pass discard=True to erase them unread",
+                         code_has_no_words=True)
+        self.held = held
+
+
+class FieldsNotKept(UserWarning):
+    """The device does not keep some fields the plan sets (their values are
+    not stored), or the plan's warnings were accepted; the message names them."""
 
 
 def result_text(code: int) -> str:
@@ -526,36 +553,56 @@ class Connection:
             raise BplinkError("download", r, self._reason())
         return data
 
-    def upload(self, plan: PlanSource, mode: int = 0) -> None:
+    def upload(self, plan: PlanSource, mode: int = 0, accept_warnings: bool = False, discard: bool = False) -> None:
         """Writes a plan to the device. `plan` is a plan file as `bplink
         upload` reads it: its JSON text (str or bytes) or its path (a
         pathlib.Path); or a dictionary of the C plan's fields (fields not
         named keep the default plan's values). Either is first held to what
         the device allows, by the library's one check: PlanError, naming the
-        field and its allowed values, and nothing is sent. Fields it sets
-        that the device does not keep are named in a PlanWarning."""
+        field and its allowed values, and nothing is sent. A plan that
+        cannot give a valid recording raises PlanWarning, and nothing is
+        sent, unless `accept_warnings` (a person confirmed the warnings).
+        Where the upload starts a new recording (the KV32 monitor), the
+        readings the device holds are not erased unread: WouldErase, with
+        their number, unless `discard`. Fields the plan sets that the device
+        does not keep, and warnings accepted, are named in a FieldsNotKept
+        warning."""
         if isinstance(plan, os.PathLike):
             with open(plan, "rb") as f:
                 plan = f.read()
+        flags = (native.ACCEPT_WARNINGS if accept_warnings else 0) | (native.MAY_ERASE if discard else 0)
         if isinstance(plan, (str, bytes)):
             text = plan.encode("utf-8") if isinstance(plan, str) else plan
-            r = native.core().bplink_upload_json(self._ready(), text, mode, None, 0)
+            r = native.core().bplink_upload_json_with(self._ready(), text, mode, flags, None, 0)
         else:
             c_plan = _plan_from(plan)
-            r = native.core().bplink_upload(self._ready(), ctypes.byref(c_plan), mode)
+            r = native.core().bplink_upload_with(self._ready(), ctypes.byref(c_plan), mode, flags)
         said = self._message()
+        if r == native.PLAN_WARNED:
+            raise PlanWarning("upload", r, said)
+        self._raise_would_erase("upload", r, said)
         if r in (native.CANNOT_START, native.NOT_FOR_DEVICE) and said:
             raise PlanError("upload", r, said, code_has_no_words=True)
         if r != native.OK:
             raise BplinkError("upload", r, said or self._reason())
         if said:
-            warnings.warn(said, PlanWarning, stacklevel=2)
+            warnings.warn(said, FieldsNotKept, stacklevel=2)
 
-    def delete(self, mode: int = 0) -> None:
-        """Deletes the stored measurements (USB HID devices that allow it)."""
-        r = native.core().bplink_delete(self._ready(), mode)
+    def delete(self, mode: int = 0, discard: bool = False) -> None:
+        """Deletes the stored measurements (USB HID devices that allow it).
+        Readings the device holds are not erased unread: WouldErase, with
+        their number, unless `discard`."""
+        r = native.core().bplink_delete_with(self._ready(), mode, native.MAY_ERASE if discard else 0)
+        self._raise_would_erase("delete", r, self._message())
         if r != native.OK:
             raise BplinkError("delete", r, self._reason())
+
+    def _raise_would_erase(self, what: str, r: int, said: str) -> None:
+        if r != native.WOULD_ERASE:
+            return
+        held = ctypes.c_int64()
+        native.core().bplink_protocol_would_erase(self._protocol, ctypes.byref(held))
+        raise WouldErase(what, held.value, said)
 
     def close(self) -> None:
         if self._protocol:
@@ -601,8 +648,10 @@ def download(sim: Optional[str] = None, protocol: Optional[int] = None, port: Op
 
 
 def upload(plan: PlanSource, sim: Optional[str] = None, protocol: Optional[int] = None, port: Optional[str] = None,
-           mode: int = 0, timeout_ms: Optional[int] = None) -> None:
+           mode: int = 0, timeout_ms: Optional[int] = None, accept_warnings: bool = False,
+           discard: bool = False) -> None:
     """Detects the device (or uses `protocol`) and writes the plan to it: a
-    plan file's text or path, or a dictionary (see Connection.upload)."""
+    plan file's text or path, or a dictionary (see Connection.upload, also
+    for `accept_warnings` and `discard`)."""
     with connect(sim=sim, protocol=protocol, port=port, timeout_ms=timeout_ms) as c:
-        c.upload(plan, mode=mode)
+        c.upload(plan, mode=mode, accept_warnings=accept_warnings, discard=discard)

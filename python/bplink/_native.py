@@ -27,6 +27,9 @@ CANNOT_START = 9
 NOT_FOR_DEVICE = 10
 NO_DEVICE = 11
 STOPPED = 12
+PLAN_WARNED = 13
+WOULD_ERASE = 14
+ACCEPT_WARNINGS, MAY_ERASE = 1, 2
 STATE_RUNNING, STATE_FAILED, STATE_SUCCEEDED, STATE_STOP_REQUESTED = 1, 2, 3, 5
 LINK_USB_HID, LINK_SERIAL = 1, 2
 DATA_MODES = 9
@@ -147,7 +150,12 @@ _SIGNATURES: Dict[str, List[Any]] = {
     "bplink_download_run": [_vp, ctypes.c_int, _P(_vp)],
     "bplink_upload": [_vp, _P(Plan), ctypes.c_int],
     "bplink_upload_json": [_vp, ctypes.c_char_p, ctypes.c_int, ctypes.c_char_p, ctypes.c_size_t],
+    "bplink_upload_with": [_vp, _P(Plan), ctypes.c_int, ctypes.c_uint32],
+    "bplink_upload_json_with": [_vp, ctypes.c_char_p, ctypes.c_int, ctypes.c_uint32, ctypes.c_char_p,
+                                ctypes.c_size_t],
     "bplink_delete": [_vp, ctypes.c_int],
+    "bplink_delete_with": [_vp, ctypes.c_int, ctypes.c_uint32],
+    "bplink_protocol_would_erase": [_vp, _P(ctypes.c_int64)],
     "bplink_plan_default": [_P(Plan)],
     "bplink_download_free": [_vp],
     "bplink_download_device": [_vp, _P(DeviceInfo)],

@@ -102,12 +102,12 @@ def test_uploaded_plan_comes_back(tmp_path):
         # A plan file, as `bplink upload` reads it; the rest default, and
         # what the recorder does not keep is named.
         plan_file = tmp_path / "plan.json"
-        plan_file.write_text('{"patient": ["FILE"], "period1": {"start": "06:00", "interval": 60}, "warn_switch": 2}')
-        with pytest.warns(bplink.PlanWarning, match="^the device does not keep warn_switch$"):
+        plan_file.write_text('{"patient": ["FILE"], "period1": {"start": "06:00", "interval": 30}, "warn_switch": 2}')
+        with pytest.warns(bplink.FieldsNotKept, match="^the device does not keep warn_switch$"):
             device.upload(plan_file)
         back = device.download().plan
         assert (back["patient1"], back["period1_hour"], back["period1_interval"], back["period2_hour"]) == \
-            ("FILE", 6, 60, bplink.default_plan()["period2_hour"])
+            ("FILE", 6, 30, bplink.default_plan()["period2_hour"])
 
 
 @pytest.mark.parametrize("plan, named", [
@@ -145,6 +145,74 @@ def test_a_plan_is_held_to_the_device_in_the_same_words_whichever_way_it_comes(f
                          timeout=60)
     assert run.returncode == 2
     assert f"bplink: {plan_file}: {words}" in run.stderr
+
+
+PLANS = pathlib.Path(__file__).resolve().parents[2] / "tests" / "cli" / "plans"
+
+
+@pytest.mark.parametrize("family", ["hid", "kv32"])
+@pytest.mark.parametrize("plan_name", ["swapped.json", "no_measurements.json", "equal_starts.json"])
+def test_a_plan_that_cannot_give_a_valid_recording_needs_the_host_s_yes(family, plan_name, program, tmp_path):
+    """Swapped, zero and equal-start plans: PlanWarning in the program's
+    words, from a plan file and from a dictionary, and nothing sent; sent
+    once accepted."""
+    plan_file = PLANS / plan_name
+    with bplink.connect(sim=family) as device:
+        before = device.download().plan
+        with pytest.raises(bplink.PlanWarning) as from_file:
+            device.upload(plan_file)
+        read = json.loads("\n".join(line for line in plan_file.read_text().splitlines()
+                                     if not line.startswith("//")))
+        as_dict = {"period1_hour": int(read["period1"]["start"][:2]), "period1_interval": read["period1"]["interval"],
+                   "period2_hour": int(read["period2"]["start"][:2]), "period2_interval": read["period2"]["interval"]}
+        with pytest.raises(bplink.PlanWarning) as from_dict:
+            device.upload(as_dict)
+        assert from_file.value.code == 13 and from_file.value.warnings == from_dict.value.warnings
+        assert device.download().plan == before, "the warned plan reached the device"
+        with pytest.warns(bplink.FieldsNotKept, match=re.escape(from_file.value.warnings[0])):
+            device.upload(as_dict, accept_warnings=True, discard=True)  # a KV32 upload erases its readings
+        back = device.download().plan
+        assert {name: back[name] for name in as_dict} == as_dict
+    run = subprocess.run([program, "--sim", family, "upload", str(plan_file), "--discard"], capture_output=True,
+                         text=True, timeout=60)
+    assert run.returncode == 2
+    for words in from_file.value.warnings:
+        assert f"{plan_file}: {words.removeprefix('plan: ')}\n" in run.stderr
+
+
+def _held(device):
+    return sum(len(s.records) for s in device.download().sets)
+
+
+@pytest.mark.parametrize("what, sim, options", [
+    ("upload", "kv32", {}),                       # its upload starts a new recording
+    ("delete", "hid", {"sim_device_type": 5}),    # the three-store monitor
+])
+def test_nothing_is_erased_unread_unless_the_host_says_so(what, sim, options, program, tmp_path):
+    """Refused with the number of readings that would be lost, in the
+    program's words, and nothing erased; done with discard=True."""
+    plan = {"period1_interval": 30}
+    with bplink.connect(sim=sim, **options) as device:
+        held = _held(device)  # what the delete takes: the first mode's store
+        assert held > 0
+        erase = (lambda **kw: device.upload(plan, **kw)) if what == "upload" else device.delete
+        with pytest.raises(bplink.WouldErase) as refused:
+            erase()
+        assert refused.value.held == held and refused.value.code == 14
+        words = f"the device holds {held} readings that the {what} would erase unread"
+        assert words in str(refused.value) and "discard=True" in str(refused.value)
+        assert _held(device) == held, "readings were erased"
+        erase(discard=True)
+        if what == "delete":
+            assert _held(device) == 0
+            device.delete()  # nothing left to lose
+    plan_file = tmp_path / "plan.json"
+    plan_file.write_text('{"period1": {"interval": 30}}')
+    args = ["upload", str(plan_file)] if what == "upload" else ["delete", "--yes"]
+    sim_args = ["--sim", sim] + (["--sim-type", "5"] if options else [])
+    run = subprocess.run([program, *sim_args, *args], capture_output=True, text=True, timeout=60)
+    assert run.returncode == 7
+    assert re.search(rf"the device holds \d+ readings that the {what} would erase unread", run.stderr), run.stderr
 
 
 def test_a_missing_port_is_named_with_the_system_s_reason():

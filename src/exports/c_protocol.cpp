@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <iterator>
 #include <string>
 
+#include <bplink/guard/erasure.h>
 #include <bplink/plan/plan_check.h>
 
 #include "exports/c_handles.h"
@@ -59,8 +61,10 @@ struct bplink_protocol {
   // told from a whole one.
   std::atomic<bool> running{false};
   std::atomic<bool> stop_asked{false};
-  // What the last upload's check said (bplink_protocol_message).
+  // What the last upload's check, or the last erasure's guard, said
+  // (bplink_protocol_message), and the readings it would have erased unread.
   std::string message;
+  std::int64_t would_erase = 0;
 
   int Read(const int& value) const { return std::atomic_ref<int>(const_cast<int&>(value)).load(); }
   int Stage() const {
@@ -161,10 +165,47 @@ int UploadMode(bplink_protocol& p, int mode) {
   return first < 0 || mode == DATAMODE_NONE ? first : mode;
 }
 
+// What the host's flags say about the plan check's warnings.
+bplink::plan::UploadConsent ConsentOf(uint32_t flags) {
+  return (flags & BPLINK_ACCEPT_WARNINGS) != 0 ? bplink::plan::UploadConsent::kWarningsAccepted
+                                               : bplink::plan::UploadConsent::kWarningsNotAccepted;
+}
+
+// Nothing is erased unread: before an upload that starts a new recording,
+// or a delete, what it would erase is read and counted (the core's rule),
+// and readings the host did not let go (BPLINK_MAY_ERASE) refuse it. Filing
+// them first is the host's part: it keeps the downloads, the library keeps
+// no archive. 1: the erasure may go on.
+int ClearErasure(bplink_protocol& p, const Operation& operation, bplink::guard::Erasure what, int mode,
+                 uint32_t flags) {
+  namespace guard = bplink::guard;
+  if (!guard::Erases(*p.family, what) || (flags & BPLINK_MAY_ERASE) != 0) return bplink::kResultOk;
+  tag_SUPPORT_PROTOCOL device;
+  p.object->GetCurDeviceInfo(device);
+  if (what == guard::Erasure::kDelete && !guard::DeleteReaches(*p.family, device)) return bplink::kResultOk;
+  guard::HeldCount count;
+  const int r = Transfer(p, operation, what == guard::Erasure::kDelete ? Kind::kStoppable : Kind::kQuery, [&] {
+    count = guard::CountHeld(*p.object, what, mode,
+                             [&p](int m) { return p.object->PC_Download(static_cast<enum_DataMode>(m)); });
+    return count.result;
+  });
+  const char* erasing = what == guard::Erasure::kUpload ? "the upload" : "the delete";
+  if (r != bplink::kResultOk) {
+    p.message = std::string("what the device holds could not be read before ") + erasing + "; nothing was erased";
+    return r;
+  }
+  if (count.held == 0) return bplink::kResultOk;
+  p.would_erase = count.held;
+  p.message = guard::WouldErase(what, count.held) +
+              "; file them first (download them), or let them go (BPLINK_MAY_ERASE)";
+  return bplink::kResultWouldErase;
+}
+
 // Every upload, from a struct or a plan file's text: the plan is held to
 // what the device allows (the one check, plan::HoldToDevice) and sent only
-// when it passed. The check's words go to the handle's message.
-int Upload(bplink_protocol& p, const _BP_TRANSPORT_INFO& plan, int mode, bplink::plan::UploadConsent consent) {
+// when it passed, its warnings accepted, and nothing would be erased unread.
+// The check's words go to the handle's message.
+int Upload(bplink_protocol& p, const _BP_TRANSPORT_INFO& plan, int mode, uint32_t flags) {
   namespace plan_check = bplink::plan;
   const Operation operation(p);
   const int chosen = UploadMode(p, mode);
@@ -175,11 +216,17 @@ int Upload(bplink_protocol& p, const _BP_TRANSPORT_INFO& plan, int mode, bplink:
     check = plan_check::HoldToDevice(*p.object, *p.family, chosen, plan, "plan");
     return check.result;
   });
-  if (!check.MaySend(consent)) {
+  if (!check.MaySend(ConsentOf(flags))) {
     p.message = check.Refusal();
-    return check.result != bplink::kResultOk ? check.result : bplink::kResultNotForDevice;
+    if (check.result != bplink::kResultOk) return check.result;
+    return check.errors.empty() ? bplink::kResultPlanWarned : bplink::kResultNotForDevice;
   }
-  p.message = check.DroppedNote();
+  if (const int r = ClearErasure(p, operation, bplink::guard::Erasure::kUpload, chosen, flags); r != bplink::kResultOk)
+    return r;
+  // Accepted warnings are still said, with the fields the device does not keep.
+  std::string said = check.DroppedNote();
+  for (const std::string& warning : check.warnings) said += (said.empty() ? "" : "\n") + warning;
+  p.message = said;
   p.object->SetUpLoadData(plan);
   return Transfer(p, operation, Kind::kUpload,
                   [&] { return p.object->PC_Upload(static_cast<enum_DataMode>(chosen)); });
@@ -317,23 +364,35 @@ BPLINK_C_API int BPLINK_C_CALL bplink_download_run(bplink_protocol* protocol, in
 }
 
 BPLINK_C_API int BPLINK_C_CALL bplink_upload(bplink_protocol* protocol, const bplink_plan* plan, int mode) {
+  return bplink_upload_with(protocol, plan, mode, 0);
+}
+
+BPLINK_C_API int BPLINK_C_CALL bplink_upload_with(bplink_protocol* protocol, const bplink_plan* plan, int mode,
+                                                  uint32_t flags) {
   return Guard([&]() -> int {
     if (protocol == nullptr || !Fits(plan)) return bplink::kResultCannotStart;
     protocol->message.clear();
-    return Upload(*protocol, bplink::capi::FromC(*plan), mode, bplink::plan::UploadConsent::kWarningsNotAccepted);
+    protocol->would_erase = 0;
+    return Upload(*protocol, bplink::capi::FromC(*plan), mode, flags);
   });
 }
 
 BPLINK_C_API int BPLINK_C_CALL bplink_upload_json(bplink_protocol* protocol, const char* plan_json, int mode,
                                                   char* message, size_t size) {
+  return bplink_upload_json_with(protocol, plan_json, mode, 0, message, size);
+}
+
+BPLINK_C_API int BPLINK_C_CALL bplink_upload_json_with(bplink_protocol* protocol, const char* plan_json, int mode,
+                                                       uint32_t flags, char* message, size_t size) {
   bplink::capi::CopyText("", message, size);
   return Guard([&]() -> int {
     if (protocol == nullptr || plan_json == nullptr) return bplink::kResultCannotStart;
     protocol->message.clear();
+    protocol->would_erase = 0;
     int r = bplink::kResultCannotStart;
     try {
       const _BP_TRANSPORT_INFO plan = bplink::plan::ReadPlanText(plan_json, "plan");
-      r = Upload(*protocol, plan, mode, bplink::plan::UploadConsent::kWarningsNotAccepted);
+      r = Upload(*protocol, plan, mode, flags);
     } catch (const bplink::plan::PlanError& e) {
       protocol->message = e.what();
     }
@@ -351,14 +410,32 @@ BPLINK_C_API int BPLINK_C_CALL bplink_protocol_message(const bplink_protocol* pr
 }
 
 BPLINK_C_API int BPLINK_C_CALL bplink_delete(bplink_protocol* protocol, int mode) {
+  return bplink_delete_with(protocol, mode, 0);
+}
+
+BPLINK_C_API int BPLINK_C_CALL bplink_delete_with(bplink_protocol* protocol, int mode, uint32_t flags) {
   return Guard([&]() -> int {
     if (protocol == nullptr) return bplink::kResultCannotStart;
+    protocol->message.clear();
+    protocol->would_erase = 0;
     const Operation operation(*protocol);
     const int chosen = ChosenMode(*protocol, mode);
     if (chosen < 0) return -chosen;
     if (operation.Stopped()) return bplink::kResultStopped;  // nothing deleted
+    if (const int r = ClearErasure(*protocol, operation, bplink::guard::Erasure::kDelete, chosen, flags);
+        r != bplink::kResultOk)
+      return r;
+    if (operation.Stopped()) return bplink::kResultStopped;
     return Transfer(*protocol, operation, Kind::kStoppable,
                     [&] { return protocol->object->PC_Delete(static_cast<enum_DataMode>(chosen)); });
+  });
+}
+
+BPLINK_C_API int BPLINK_C_CALL bplink_protocol_would_erase(const bplink_protocol* protocol, int64_t* readings) {
+  return Guard([&]() -> int {
+    if (protocol == nullptr || readings == nullptr) return bplink::kResultCannotStart;
+    *readings = protocol->would_erase;
+    return bplink::kResultOk;
   });
 }
 

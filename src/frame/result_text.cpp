@@ -18,6 +18,9 @@ const char* ResultText(int result) {
     case kResultNotForDevice: return "the data could not be decoded, or the request does not suit this device";
     case kResultNoDevice: return "no device found";
     case kResultStopped: return "stopped by the host; what had arrived is kept";
+    case kResultPlanWarned:
+      return "the plan cannot give a valid recording; nothing was sent (accept its warnings to send it)";
+    case kResultWouldErase: return "the device holds readings this would erase unread; nothing was erased";
     default: return "unknown result";
   }
 }

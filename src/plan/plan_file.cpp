@@ -194,7 +194,6 @@ class PlanReader {
 // ---- Fields, and their values as a device keeps them ----
 
 bool Unset(int value) { return value < 0 || value == kUnset; }
-int Interval(int value) { return Unset(value) ? 0 : value; }
 
 std::string Text(const char* text, std::size_t size) { return {text, std::find(text, text + size, '\0')}; }
 std::string Numbers(std::initializer_list<int> values) {
@@ -210,7 +209,7 @@ struct Field {
 };
 
 std::string Extra(const _BP_TRANSPORT_INFO& p) {
-  if (Unset(p.nExtraStartHour) || Unset(p.nExtraEndHour) || Interval(p.nExtraInterval) == 0) return "none";
+  if (!HasExtraWindow(p)) return "none";
   return Numbers({p.nExtraStartHour, p.nExtraStartMinute, p.nExtraEndHour, p.nExtraEndMinute, p.nExtraInterval});
 }
 
@@ -227,9 +226,13 @@ const std::vector<Field>& AllFields() {
       {"patient[3]", [](const _BP_TRANSPORT_INFO& p) { return Text(p.szPatientInfo4, sizeof p.szPatientInfo4); }},
       {"patient_values", [](const _BP_TRANSPORT_INFO& p) { return Numbers({p.nPatientInfo5, p.nPatientInfo6}); }},
       {"period1",
-       [](const _BP_TRANSPORT_INFO& p) { return Numbers({p.nPeriod1Hour, p.nPeriod1Minute, Interval(p.nPeriod1Interval)}); }},
+       [](const _BP_TRANSPORT_INFO& p) {
+         return Numbers({p.nPeriod1Hour, p.nPeriod1Minute, IntervalMinutes(p.nPeriod1Interval)});
+       }},
       {"period2",
-       [](const _BP_TRANSPORT_INFO& p) { return Numbers({p.nPeriod2Hour, p.nPeriod2Minute, Interval(p.nPeriod2Interval)}); }},
+       [](const _BP_TRANSPORT_INFO& p) {
+         return Numbers({p.nPeriod2Hour, p.nPeriod2Minute, IntervalMinutes(p.nPeriod2Interval)});
+       }},
       {"extra", Extra},
       {"options[0]", [](const _BP_TRANSPORT_INFO& p) { return std::to_string(p.nOption1); }},
       {"options[1]", [](const _BP_TRANSPORT_INFO& p) { return std::string(p.nOption2 == kSwitchOn ? "on" : "off"); }},
@@ -295,6 +298,19 @@ FieldNames HidKept(const tag_SUPPORT_PROTOCOL& device) {
 }
 
 }  // namespace
+
+int IntervalMinutes(int interval) { return Unset(interval) ? 0 : interval; }
+
+bool HasExtraWindow(const _BP_TRANSPORT_INFO& p) {
+  return !Unset(p.nExtraStartHour) && !Unset(p.nExtraEndHour) && IntervalMinutes(p.nExtraInterval) > 0;
+}
+
+_BP_TRANSPORT_INFO TemplatePlan() {
+  constexpr int kTemplateDayInterval = 30;  // minutes: 30 readings from 07:00 to 22:00
+  _BP_TRANSPORT_INFO plan;
+  plan.nPeriod1Interval = kTemplateDayInterval;
+  return plan;
+}
 
 _BP_TRANSPORT_INFO ReadPlanFile(std::istream& in, const std::string& name) {
   json doc;
@@ -372,7 +388,7 @@ _BP_TRANSPORT_INFO WithNoneSpelledOut(const _BP_TRANSPORT_INFO& plan) {
   _BP_TRANSPORT_INFO out = plan;
   const bool no_window = Extra(plan) == "none";
   for (int* interval : {&out.nPeriod1Interval, &out.nPeriod2Interval, &out.nExtraInterval})
-    *interval = Interval(*interval);
+    *interval = IntervalMinutes(*interval);
   if (no_window) {
     out.nExtraStartHour = out.nExtraStartMinute = out.nExtraEndHour = out.nExtraEndMinute = kNoTime;
     out.nExtraInterval = 0;
@@ -398,9 +414,9 @@ std::vector<std::string> OutOfRange(const _BP_TRANSPORT_INFO& p, const std::stri
   number("patient_values[0]", p.nPatientInfo5, 0, kByteMax);
   number("patient_values[1]", p.nPatientInfo6, 0, kByteMax);
   clock("period1.start", p.nPeriod1Hour, p.nPeriod1Minute);
-  number("period1.interval", Interval(p.nPeriod1Interval), 0, kIntervalMax);
+  number("period1.interval", IntervalMinutes(p.nPeriod1Interval), 0, kIntervalMax);
   clock("period2.start", p.nPeriod2Hour, p.nPeriod2Minute);
-  number("period2.interval", Interval(p.nPeriod2Interval), 0, kIntervalMax);
+  number("period2.interval", IntervalMinutes(p.nPeriod2Interval), 0, kIntervalMax);
   if (Extra(p) != "none") {
     clock("extra.start", p.nExtraStartHour, p.nExtraStartMinute);
     clock("extra.end", p.nExtraEndHour, p.nExtraEndMinute);
@@ -432,8 +448,8 @@ std::vector<std::string> NotAllowed(const _BP_TRANSPORT_INFO& plan, const _UPLOA
                       " minutes is not an interval this device allows; it allows " + values +
                       (zero_ok ? " (or 0: no measurements)" : ""));
   };
-  if (keeps("period1")) check("period1.interval", Interval(plan.nPeriod1Interval), allowed.vecInterval1, true);
-  if (keeps("period2")) check("period2.interval", Interval(plan.nPeriod2Interval), allowed.vecInterval2, true);
+  if (keeps("period1")) check("period1.interval", IntervalMinutes(plan.nPeriod1Interval), allowed.vecInterval1, true);
+  if (keeps("period2")) check("period2.interval", IntervalMinutes(plan.nPeriod2Interval), allowed.vecInterval2, true);
   if (keeps("extra") && Extra(plan) != "none")
     check("extra.interval", plan.nExtraInterval, allowed.vecInterval1, false);
   return refused;

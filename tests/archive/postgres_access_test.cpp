@@ -59,7 +59,7 @@ TEST_F(PostgresAccess, EachRoleDoesWhatItsGrantsAllowAndNoMore) {
                 PostgresCluster::kPassword + "'; CREATE ROLE physician LOGIN PASSWORD '" + PostgresCluster::kPassword +
                 "'");
   const std::string plan = (dir_ / "plan.json").string();
-  WriteText(plan, R"({"period2": {"start": "23:00", "interval": 30}})");
+  WriteText(plan, R"({"period1": {"start": "07:00", "interval": 30}, "period2": {"start": "23:00", "interval": 30}})");
 
   // Before the owner made it, a station finds no archive, and makes none.
   const ProgramRun early = As("station", {"download", "--trace", "--sim", "hid", "-o", "/dev/null"});

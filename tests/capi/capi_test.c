@@ -228,8 +228,31 @@ static void OffersAndDeletes(void) {
   BPLINK_INIT(modes);
   CHECK_EQ(bplink_protocol_data_modes(protocol, &modes), BPLINK_OK);
   CHECK_EQ(modes.offered[1] * 1000 + modes.offered[4] * 100 + modes.offered[5] * 10 + modes.offered[6], 111);
-  CHECK_EQ(bplink_delete(protocol, 0), BPLINK_OK);
+  /* Nothing erased unread: refused with the count of what the delete takes
+   * (the first mode's store) until the host lets them go. */
   bplink_download* download = NULL;
+  CHECK_EQ(bplink_download_run(protocol, 0, &download), BPLINK_OK);
+  size_t held = 0;
+  for (size_t s = 0; s < 3; ++s) {
+    bplink_set_info store;
+    BPLINK_INIT(store);
+    bplink_download_set(download, s, &store);
+    held += store.records;
+  }
+  bplink_download_free(download);
+  CHECK_EQ(held > 0, 1);
+  int64_t would_erase = 0;
+  char said[256], expected[256];
+  CHECK_EQ(bplink_delete(protocol, 0), BPLINK_WOULD_ERASE);
+  CHECK_EQ(bplink_protocol_would_erase(protocol, &would_erase), BPLINK_OK);
+  CHECK_EQ(would_erase, held);
+  bplink_protocol_message(protocol, said, sizeof said);
+  snprintf(expected, sizeof expected, "the device holds %zu readings that the delete would erase unread", held);
+  CHECK_TEXT(said, expected);
+  CHECK_EQ(bplink_delete_with(protocol, 0, BPLINK_MAY_ERASE), BPLINK_OK);
+  CHECK_EQ(bplink_protocol_would_erase(protocol, &would_erase), BPLINK_OK);
+  CHECK_EQ(would_erase, 0);
+  CHECK_EQ(bplink_delete(protocol, 0), BPLINK_OK); /* nothing left to lose */
   CHECK_EQ(bplink_download_run(protocol, 7, &download), BPLINK_OK);
   bplink_set_info set;
   BPLINK_INIT(set);
@@ -257,6 +280,26 @@ static void OffersAndDeletes(void) {
   CHECK_EQ(intervals.interval1[0] * 1000 + intervals.interval1[8], 5120);
   CHECK_EQ(intervals.count2, 9);
   CHECK_EQ(intervals.plan.period2_hour, 22);
+  /* An upload to the KV32 monitor starts a new recording: its 3 readings
+   * are not erased unread, by the struct entry or the plan file's. */
+  bplink_plan fresh;
+  BPLINK_INIT(fresh);
+  bplink_plan_default(&fresh);
+  fresh.period1_interval = 30;
+  char said_upload[256];
+  CHECK_EQ(bplink_upload(protocol, &fresh, 0), BPLINK_WOULD_ERASE);
+  CHECK_EQ(bplink_protocol_would_erase(protocol, &would_erase), BPLINK_OK);
+  CHECK_EQ(would_erase, 3);
+  CHECK_EQ(bplink_upload_json(protocol, "{\"period1\": {\"interval\": 30}}", 0, said_upload, sizeof said_upload),
+           BPLINK_WOULD_ERASE);
+  CHECK_TEXT(said_upload, "the device holds 3 readings that the upload would erase unread");
+  CHECK_EQ(bplink_download_run(protocol, 0, &download), BPLINK_OK);
+  bplink_set_info set1;
+  BPLINK_INIT(set1);
+  bplink_download_set(download, 0, &set1);
+  CHECK_EQ(set1.records, 3);
+  bplink_download_free(download);
+  CHECK_EQ(bplink_upload_with(protocol, &fresh, 0, BPLINK_MAY_ERASE), BPLINK_OK);
   bplink_protocol_free(protocol);
   bplink_link_free(link);
 }
@@ -499,6 +542,66 @@ static void HostLinkThatNeverOpens(void) {
   bplink_link_free(link);
 }
 
+/* A plan the device would take but that cannot give a valid recording is
+ * refused with BPLINK_PLAN_WARNED and the warnings, by the struct entry and
+ * the plan-file entry in the same words, and sent once the host accepts
+ * them. */
+static void WarnedPlanNeedsTheHostsYes(const char* family, int protocol_code) {
+  bplink_link* link = SimLink(family, 3, 0);
+  bplink_protocol* protocol = NULL;
+  CHECK_EQ(bplink_protocol_new(protocol_code, link, &protocol), BPLINK_OK);
+  bplink_plan swapped;
+  BPLINK_INIT(swapped);
+  bplink_plan_default(&swapped);
+  swapped.period1_hour = 22, swapped.period1_interval = 30;
+  swapped.period2_hour = 7;
+  static const char swapped_json[] =
+      "{\"period1\": {\"start\": \"22:00\", \"interval\": 30}, \"period2\": {\"start\": \"07:00\"}}";
+  static const char words[] =
+      "plan: period2.start: the night starts at 07:00, in the morning, and the day at 22:00: "
+      "day and night look swapped";
+  char from_struct[512], from_json[512];
+  CHECK_EQ(bplink_upload(protocol, &swapped, 0), BPLINK_PLAN_WARNED);
+  bplink_protocol_message(protocol, from_struct, sizeof from_struct);
+  CHECK_EQ(bplink_upload_json_with(protocol, swapped_json, 0, 0, from_json, sizeof from_json), BPLINK_PLAN_WARNED);
+  CHECK_TEXT(from_struct, words);
+  if (strcmp(from_struct, from_json) != 0)
+    fprintf(stderr, "%s: struct says \"%s\", JSON \"%s\"\n", family, from_struct, from_json), ++failures;
+
+  /* Nothing measured, equal starts: warned about in their own words. */
+  static const struct {
+    const char* json;
+    const char* words;
+  } others[] = {
+      {"{\"period1\": {\"interval\": 0}, \"period2\": {\"interval\": 0}}", "the device would measure nothing"},
+      {"{\"period1\": {\"start\": \"07:00\"}, \"period2\": {\"start\": \"07:00\"}}",
+       "the day and the night both start at 07:00"},
+  };
+  for (size_t i = 0; i < sizeof others / sizeof others[0]; ++i) {
+    CHECK_EQ(bplink_upload_json(protocol, others[i].json, 0, from_json, sizeof from_json), BPLINK_PLAN_WARNED);
+    CHECK_TEXT(from_json, others[i].words);
+  }
+
+  bplink_download* download = NULL;
+  bplink_plan back;
+  BPLINK_INIT(back);
+  CHECK_EQ(bplink_download_run(protocol, 1, &download), BPLINK_OK);
+  CHECK_EQ(bplink_download_plan(download, &back), BPLINK_OK);
+  if (back.period1_hour == 22) fprintf(stderr, "%s: the warned plan reached the device\n", family), ++failures;
+  bplink_download_free(download);
+
+  /* Accepted: sent, and the warning still said. */
+  CHECK_EQ(bplink_upload_with(protocol, &swapped, 0, BPLINK_ACCEPT_WARNINGS | BPLINK_MAY_ERASE), BPLINK_OK);
+  bplink_protocol_message(protocol, from_struct, sizeof from_struct);
+  CHECK_TEXT(from_struct, words);
+  CHECK_EQ(bplink_download_run(protocol, 1, &download), BPLINK_OK);
+  CHECK_EQ(bplink_download_plan(download, &back), BPLINK_OK);
+  CHECK_EQ(back.period1_hour * 100 + back.period2_hour, 2207);
+  bplink_download_free(download);
+  bplink_protocol_free(protocol);
+  bplink_link_free(link);
+}
+
 /* What a host gets wrong is answered with a code, never a crash. */
 static void MistakesAreAnsweredWithCodes(void) {
   bplink_device_info info;
@@ -538,6 +641,8 @@ int main(int argc, char** argv) {
   };
   for (size_t i = 0; i < sizeof uploading / sizeof uploading[0]; ++i)
     PlanIsHeldToTheDevice(uploading[i].family, uploading[i].protocol);
+  for (size_t i = 0; i < sizeof uploading / sizeof uploading[0]; ++i)
+    WarnedPlanNeedsTheHostsYes(uploading[i].family, uploading[i].protocol);
   OffersAndDeletes();
   /* The KX71 recorder's count cycles from 20 while records come; the others count records from 0. */
   for (size_t i = 0; i < sizeof families / sizeof families[0]; ++i)

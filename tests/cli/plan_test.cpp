@@ -8,7 +8,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <bplink/plan/plan_check.h>
 #include <bplink/plan/plan_file.h>
+#include <bplink/plan/recording_minimums.h>
 
 #include <csignal>
 #include <memory>
@@ -167,14 +169,75 @@ TEST_P(PlanForDevice, IsHeldToWhatTheDeviceAllowsAndKeeps) {
   EXPECT_THAT(out, EndsWith("Verified: the device kept every field compared (" + c.kept + ").\n"));
   EXPECT_THAT(upload.out, HasSubstr("\"ANNA MÜLLER\""));
 
-  // The device's own template uploads as it stands, with nothing to warn of.
+  // The device's own template, and the family's, upload as they stand,
+  // with nothing to warn of: enough readings by day and by night.
   WriteText(dir_ / "own.json", own.out);
-  const ProgramRun plain = Run({"upload", (dir_ / "own.json").string(), "--discard"});
-  EXPECT_EQ(plain.status, 0) << plain.err;
-  EXPECT_THAT(plain.err, Not(HasSubstr("warning")));
+  WriteText(dir_ / "family.json", family.out);
+  for (const char* templ : {"own.json", "family.json"}) {
+    const ProgramRun plain = Run({"upload", (dir_ / templ).string(), "--discard"});
+    EXPECT_EQ(plain.status, 0) << templ << ": " << plain.err;
+    EXPECT_THAT(plain.err, Not(HasSubstr("warning"))) << templ;
+  }
+
+  // Day and night swapped: the device would take it, so only the person's
+  // --yes sends it.
+  const std::string swapped = (kPlans / "swapped.json").string();
+  const ProgramRun unconfirmed = Run({"upload", swapped, "--discard"});
+  EXPECT_EQ(unconfirmed.status, kExitBadInput);
+  EXPECT_THAT(unconfirmed.err, HasSubstr("day and night look swapped"));
+  const ProgramRun confirmed = Run({"upload", swapped, "--discard", "--yes", "--verify"});
+  EXPECT_EQ(confirmed.status, 0) << confirmed.err;
+  EXPECT_THAT(confirmed.err, HasSubstr("warning: " + swapped + ": period2.start: the night starts at 07:00"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, PlanForDevice, ::testing::ValuesIn(kCases), Name);
+
+// Plans a device takes but that cannot give a valid recording: each warned
+// about in words naming the fields, nothing sent without --yes, and sent
+// with it (the warning still said).
+struct WarnedPlan {
+  std::string file;
+  std::string words;
+};
+
+void PrintTo(const WarnedPlan& c, std::ostream* out) { *out << c.file; }
+
+class WarnedPlanUpload : public ::testing::TestWithParam<WarnedPlan> {};
+
+TEST_P(WarnedPlanUpload, IsSentOnlyOnceThePersonSaidYes) {
+  const WarnedPlan& c = GetParam();
+  const std::string plan = (kPlans / c.file).string();
+  const ProgramRun refused = RunProgram({"--sim", "hid", "upload", plan, "--trace"});
+  EXPECT_EQ(refused.status, kExitBadInput);
+  EXPECT_THAT(refused.err, HasSubstr("bplink: " + plan + ": " + c.words + "\n"));
+  EXPECT_THAT(refused.err, HasSubstr("nothing was uploaded: give --yes to upload this plan all the same"));
+  EXPECT_THAT(refused.err, Not(HasSubstr("> 44 "))) << "the plan frame was sent";
+
+  const ProgramRun sent = RunProgram({"--sim", "hid", "upload", plan, "--yes", "--trace"});
+  EXPECT_EQ(sent.status, 0) << sent.err;
+  EXPECT_THAT(sent.err, HasSubstr("bplink: warning: " + plan + ": " + c.words + "\n"));
+  EXPECT_THAT(sent.err, HasSubstr("> 44 "));
+  EXPECT_THAT(sent.out, HasSubstr("Plan uploaded."));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Plans, WarnedPlanUpload,
+    ::testing::Values(
+        WarnedPlan{"swapped.json",
+                   "period2.start: the night starts at 07:00, in the morning, and the day at 22:00: day and night "
+                   "look swapped"},
+        WarnedPlan{"no_measurements.json",
+                   "period1.interval, period2.interval: both are 0 (no measurements): the device would measure "
+                   "nothing"},
+        WarnedPlan{"equal_starts.json",
+                   "period1.start, period2.start: the day and the night both start at 07:00: the recording would "
+                   "have no day or no night"},
+        WarnedPlan{"sparse_day.json",
+                   "period1.interval: at most 15 readings by day (07:00 to 22:00 every 60 minutes); a valid "
+                   "recording needs at least 20"}),
+    [](const ::testing::TestParamInfo<WarnedPlan>& info) {
+      return info.param.file.substr(0, info.param.file.find('.'));
+    });
 
 }  // namespace
 
@@ -239,4 +302,37 @@ TEST(PlanFields, ValuesOutOfRangeAreWordedAsTheReaderWordsThem) {
   device_none.nExtraStartHour = device_none.nExtraEndHour = 0xFF;
   EXPECT_TRUE(plan::OutOfRange(device_none, "plan").empty());
   EXPECT_TRUE(plan::OutOfRange(_BP_TRANSPORT_INFO{}, "plan").empty());
+}
+
+// The readings a plan takes by day and by night, counted as the device
+// measures: an extra window in a period's place, at its own interval, and
+// only where the device keeps one; a night that runs over midnight.
+TEST(PlanReadings, AreCountedAsTheDeviceMeasures) {
+  namespace plan = bplink::plan;
+  const _BP_TRANSPORT_INFO every = plan::ReadPlanText(ReadText(kPlans / "every_field.json"), "every_field.json");
+  // Day 06:30 to 23:15 every 30 minutes: 34; the window 12:00 to 13:30
+  // every 15 takes 6 in place of 3. Night 23:15 to 06:30 every 60: 8.
+  const plan::ReadingsPerDay with_window = plan::ReadingsOf(every, {"period1", "period2", "extra"});
+  EXPECT_EQ(with_window.day, 37);
+  EXPECT_EQ(with_window.night, 8);
+  const plan::ReadingsPerDay no_window = plan::ReadingsOf(every, {"period1", "period2"});
+  EXPECT_EQ(no_window.day, 34);
+  EXPECT_EQ(no_window.night, 8);
+
+  // The template's plan meets the minimums; the default plan's day does not.
+  const plan::ReadingsPerDay templ = plan::ReadingsOf(plan::TemplatePlan(), {"period1", "period2"});
+  EXPECT_GE(templ.day, bplink::kMinDayReadings);
+  EXPECT_GE(templ.night, bplink::kMinNightReadings);
+  EXPECT_TRUE(plan::RecordingWarnings(plan::TemplatePlan(), {"period1", "period2", "extra"}, "plan").empty());
+  EXPECT_EQ(plan::ReadingsOf(_BP_TRANSPORT_INFO{}, {"period1", "period2"}).day, 15);
+
+  // A night of 6 readings (00:00 to 06:00 every 60) is one short; a device
+  // that keeps no plan gets no warning.
+  _BP_TRANSPORT_INFO short_night;
+  short_night.nPeriod1Hour = 6, short_night.nPeriod1Interval = 30;
+  short_night.nPeriod2Hour = 0, short_night.nPeriod2Interval = 60;
+  EXPECT_EQ(plan::RecordingWarnings(short_night, {"period1", "period2"}, "plan"),
+            std::vector<std::string>{"plan: period2.interval: at most 6 readings by night (00:00 to 06:00 every 60 "
+                                     "minutes); a valid recording needs at least 7"});
+  EXPECT_TRUE(plan::RecordingWarnings(short_night, {}, "plan").empty());
 }

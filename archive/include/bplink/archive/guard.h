@@ -8,6 +8,7 @@
 
 #include <bplink/archive/archive.h>
 #include <bplink/families.h>
+#include <bplink/guard/erasure.h>
 
 #include <cstdint>
 #include <optional>
@@ -16,18 +17,12 @@
 
 namespace bplink::archive {
 
-enum class Erasure { kUpload, kDelete };
-
-// Whether `what` erases the readings a device of `family` holds: a delete
-// always; an upload where the family table says it starts a new recording
-// (Family::uploadStartsRecording).
-bool Erases(const Family& family, Erasure what);
-
-// The data modes to download, one after another, so that every reading the
-// device holds arrives once, of the modes it offers (`offered`, as
-// GetDownLoadDataMode fills them): set 1 with its SpO2 samples rather than
-// without, and all of a three-store monitor's stores in one.
-std::vector<int> ModesHoldingEverything(const tag_SUPPORT_PROTOCOL& device, std::span<const int> offered);
+// Which operations erase, which modes hold every reading, and the words of
+// a refusal are the core's (<bplink/guard/erasure.h>), shared with the C
+// interface.
+using guard::Erasure;
+using guard::Erases;
+using guard::ModesHoldingEverything;
 
 // The erasure may not go on: the device holds readings that are in no
 // archive, and the person did not say they may be lost.

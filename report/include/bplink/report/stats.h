@@ -3,6 +3,7 @@
 // only sorts readings into periods and hands them to these functions.
 #pragma once
 
+#include <bplink/plan/recording_minimums.h>
 #include <bplink/report/readings.h>
 
 #include <array>
@@ -144,10 +145,12 @@ std::optional<MorningSurge> ComputeMorningSurge(const std::vector<const Reading*
 // Validity: at least 70 % of the readings valid, at least 20 day and 7 night
 // readings (O'Brien E, Parati G, Stergiou G, et al. European Society of
 // Hypertension position paper on ambulatory blood pressure monitoring.
-// J Hypertens 2013;31:1731-68).
-inline constexpr double kMinValidPercent = 70;
-inline constexpr int kMinDayReadings = 20;
-inline constexpr int kMinNightReadings = 7;
+// J Hypertens 2013;31:1731-68). The numbers are the core's
+// (<bplink/plan/recording_minimums.h>), which the plan check holds an
+// upload to as well.
+using bplink::kMinDayReadings;
+using bplink::kMinNightReadings;
+using bplink::kMinValidPercent;
 
 // One criterion as the report lists it: what was found against what is
 // required, and the sentence a failure reads as.

@@ -51,12 +51,36 @@ struct PlanCheck {
   std::string DroppedNote() const;
 };
 
+// How many readings a plan takes in 24 hours, by day and by night as the
+// report splits them when it goes by the plan: day from the first period's
+// start to the second's, night from there to the first's. Each period
+// measures from its start every interval minutes until the other starts;
+// an extra window measures at its own interval in the period's place.
+// Only what `kept` names counts (a device that keeps no extra window
+// measures none).
+struct ReadingsPerDay {
+  int day = 0;
+  int night = 0;
+};
+ReadingsPerDay ReadingsOf(const _BP_TRANSPORT_INFO& plan, const FieldNames& kept);
+
+// Why a plan the device would take cannot give a valid recording, each
+// naming the fields and beginning with `name`: it measures nothing; day and
+// night start at the same time; the night starts in the morning (from
+// 04:00 until noon: day and night swapped, most likely); or it takes fewer
+// readings by day or by night than the report's validity criteria need
+// (<bplink/plan/recording_minimums.h>). Empty for a good plan, and where
+// the device keeps neither period (`kept`).
+std::vector<std::string> RecordingWarnings(const _BP_TRANSPORT_INFO& plan, const FieldNames& kept,
+                                           const std::string& name);
+
 // Asks the device behind `protocol` (of `family`, bound to its link) what a
 // plan may hold in data mode `mode` (the interval query; the serial families
 // answer with the library's list) and holds `plan` to it. The query may leave
 // the device's own plan in the protocol object: hand `plan` over with
-// SetUpLoadData after this call, not before. Never throws for a device's
-// answer; the query's exceptions are the protocol's (it catches its own).
+// SetUpLoadData after this call, not before. The check's warnings are
+// RecordingWarnings. Never throws for a device's answer; the query's
+// exceptions are the protocol's (it catches its own).
 PlanCheck HoldToDevice(CProtocolBase& protocol, const Family& family, int mode, const _BP_TRANSPORT_INFO& plan,
                        const std::string& name);
 

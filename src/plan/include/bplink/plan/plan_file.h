@@ -64,6 +64,18 @@ std::string Join(const FieldNames& fields);
 // measurements. What the C interface and Python hand to a host.
 _BP_TRANSPORT_INFO WithNoneSpelledOut(const _BP_TRANSPORT_INFO& plan);
 
+// An interval as a device keeps it: one it reports as unset (255), or a
+// negative one, is 0, no measurements.
+int IntervalMinutes(int interval);
+// Whether `plan` has an extra measuring window: both times set and an
+// interval above 0.
+bool HasExtraWindow(const _BP_TRANSPORT_INFO& plan);
+
+// The plan `bplink plan template` starts from: the default plan, but for a
+// day interval of 30 minutes, since the default plan's 60 gives too few day
+// readings for a valid recording (plan_check.h).
+_BP_TRANSPORT_INFO TemplatePlan();
+
 // The values of `plan` no device stores, as ReadPlanFile words them after
 // `name` ("period1.start: hour 24 is out of range 0..23"): a plan that did
 // not come from a file (a C struct, a Python dictionary) is held to the same
