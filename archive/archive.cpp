@@ -77,7 +77,12 @@ std::string ContainsPattern(std::string_view text) {
 constexpr std::string_view kRecordingColumns =
     "r.id, r.device_id, r.patient_id, r.set_mode, r.start_time, r.end_time, r.complete, r.downloaded_at, "
     "r.station, (SELECT COUNT(*) FROM readings x WHERE x.recording_id = r.id), "
-    "(SELECT COUNT(*) FROM spo2_samples s WHERE s.recording_id = r.id), r.study_id, st.state";
+    "(SELECT COUNT(*) FROM spo2_samples s WHERE s.recording_id = r.id), r.study_id, st.state, "
+    "(SELECT COUNT(*) FROM reviews v WHERE v.recording_id = r.id), "
+    "(SELECT COUNT(*) FROM signatures g WHERE g.recording_id = r.id), "
+    "CASE WHEN (SELECT v.amends FROM reviews v WHERE v.recording_id = r.id ORDER BY v.id DESC LIMIT 1) = "
+    "(SELECT MAX(g.id) FROM signatures g WHERE g.recording_id = r.id) THEN 1 ELSE 0 END, r.plan_start";
+constexpr std::size_t kRecordingColumnCount = 17;
 
 std::unique_ptr<Connection> Connect(const Location& location, bool create) {
   return location.engine == Engine::kSqlite ? OpenSqlite(location.target, create) : OpenPostgres(location.target);
@@ -253,13 +258,14 @@ StoredRecording SqlArchive::Load(std::int64_t id) {
                                    "ON st.id = r.study_id WHERE r.id = $1",
                                {id});
   if (rows.empty())
-    throw ArchiveError("the archive holds no recording " + std::to_string(id) + " (bplink history lists them)");
+    throw NotFound("the archive holds no recording " + std::to_string(id) + " (bplink history lists them)");
   const Row& row = rows[0];
+  constexpr std::size_t kPlan = kRecordingColumnCount;  // the plan's columns follow the recording's
   StoredRecording stored;
   stored.entry = RecordingOf(row);
   stored.device = LoadDevice(stored.entry.device_id);
   stored.patient = LoadPatient(stored.entry.patient_id);
-  stored.plan_json = row[17].value_or("");
+  stored.plan_json = row[kPlan + 4].value_or("");
   report::Recording& recording = stored.recording;
   recording.source = "archive recording " + std::to_string(id);
   recording.patient = stored.patient.texts;
@@ -267,10 +273,13 @@ StoredRecording SqlArchive::Load(std::int64_t id) {
   recording.subject.id = stored.patient.Known();
   recording.device = report::DescribeDevice(stored.device.device);
   recording.set_label = SetLabel(stored.entry.set_mode);
-  if (row[13]) {
-    recording.plan = report::PlanPeriods{static_cast<int>(ToInt(row[13])), static_cast<int>(ToInt(row[14])),
-                                         static_cast<int>(ToInt(row[15])), static_cast<int>(ToInt(row[16]))};
+  if (row[kPlan]) {
+    recording.plan = report::PlanPeriods{static_cast<int>(ToInt(row[kPlan])), static_cast<int>(ToInt(row[kPlan + 1])),
+                                         static_cast<int>(ToInt(row[kPlan + 2])), static_cast<int>(ToInt(row[kPlan + 3]))};
   }
+  if (!stored.entry.complete) recording.incomplete = "it was filed as an incomplete download";
+  recording.downloaded_at = report::ParseLocalTime(stored.entry.downloaded_at);
+  recording.plan_start = report::ParseLocalTime(stored.entry.plan_start);
   LoadReadings(id, stored);
   LoadSamples(id, stored);
   return stored;
@@ -291,13 +300,17 @@ RecordingEntry SqlArchive::RecordingOf(const Row& row) {
   r.samples = ToInt(row[10]);
   r.study_id = ToInt(row[11]);
   r.state = ParseState(row[12].value_or("")).value_or(StudyState::kDownloaded);
+  r.reviewed = ToInt(row[13]) > 0;
+  r.signed_versions = static_cast<int>(ToInt(row[14]));
+  r.amending = ToInt(row[15]) != 0;
+  r.plan_start = row[16].value_or("");
   return r;
 }
 
 PatientEntry SqlArchive::LoadPatient(std::int64_t id) {
   const auto rows = db_->Query(
       "SELECT texts, label, identifier, id_system, name, birth_date, sex FROM patients WHERE id = $1", {id});
-  if (rows.empty()) throw ArchiveError("the archive holds no patient " + std::to_string(id) + " (bplink history lists them)");
+  if (rows.empty()) throw NotFound("the archive holds no patient " + std::to_string(id) + " (bplink history lists them)");
   const Row& row = rows[0];
   PatientEntry p;
   p.id = id;
@@ -455,6 +468,14 @@ std::vector<std::string> GrantStatements(ArchiveRole role, std::string_view name
                      quoted);
     grants.push_back("GRANT UPDATE ON patients, studies, recordings TO " + quoted);
     grants.push_back("GRANT USAGE ON ALL SEQUENCES IN SCHEMA public TO " + quoted);
+  } else {
+    // What the review adds and nothing else: the physician's inputs, the
+    // signatures, the audit log, and the state of a study reviewed or
+    // signed. No reading, recording or patient: the database refuses what
+    // a signature does not allow on top of that, to every role.
+    grants.push_back("GRANT INSERT ON reviews, signatures, audit_log TO " + quoted);
+    grants.push_back("GRANT UPDATE (state) ON studies TO " + quoted);
+    grants.push_back("GRANT USAGE ON SEQUENCE reviews_id_seq, signatures_id_seq, audit_log_id_seq TO " + quoted);
   }
   return grants;
 }

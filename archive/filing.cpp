@@ -67,6 +67,18 @@ struct SqlArchive::SetFiling {
   std::string first_time;                 // of those readings
 };
 
+std::int64_t SqlArchive::OpenDownloadedStudy(std::int64_t patient, std::int64_t device, const Actor& actor,
+                                             std::vector<std::pair<std::string, Value>> details) {
+  const std::int64_t study =
+      ToInt(db_->Query("INSERT INTO studies (patient_id, device_id, state, opened_at, station, os_user, db_role) "
+                       "VALUES ($1, $2, 'downloaded', $3, $4, $5, $6) RETURNING id",
+                       {patient, device, TimeText(actor.at), actor.station, actor.user, db_->Role()})
+                .at(0)[0]);
+  details.insert(details.begin(), {{"opened_by", "download"}, {"device", device}});
+  Log("open-study", actor, study, 0, patient, DetailsJson(details));
+  return study;
+}
+
 void SqlArchive::FileSet(const Download& download, const DownloadedSet& s, const _SPO2_DATASET* spo2,
                          std::int64_t device_id, const Actor& actor, Filing& filing, StoreResult& result) {
   const int mode = SetOf(s.mode);
@@ -173,9 +185,19 @@ void SqlArchive::FileSet(const Download& download, const DownloadedSet& s, const
     if (!times[i].empty() && (f.first_time.empty() || times[i] < f.first_time)) f.first_time = times[i];
   }
 
+  // When the plan the device holds went to it: it bounds readings no
+  // hooked-up study covers only where no study was hooked up on the device
+  // after them (whose upload would have put that plan there).
+  const std::string device_plan_start =
+      download.plan && report::PlanStartBounds(mode) && report::PlanStart(*download.plan)
+          ? TimeText(*report::PlanStart(*download.plan))
+          : "";
   for (auto& [study_key, f] : by_study) {
     std::string plan_json = download.plan_json;
     std::optional<report::PlanPeriods> periods = derived.plan;
+    std::string plan_start = device_plan_start;
+    if (std::any_of(windows.begin(), windows.end(), [&f](const Window& w) { return w.hooked_up_at > f.first_time; }))
+      plan_start.clear();
     std::int64_t patient = 0;
     if (f.study != 0) {
       const auto row = db_->Query("SELECT patient_id, plan, plan_day_start, plan_day_interval, plan_night_start, "
@@ -183,8 +205,11 @@ void SqlArchive::FileSet(const Download& download, const DownloadedSet& s, const
                                   {f.study})
                            .at(0);
       patient = ToInt(row[0]);
-      // The plan the study was hooked up with is the one its readings were
-      // taken on, whatever the device holds now.
+      // Its readings were taken from its hook-up, on the plan it was hooked
+      // up with, whatever the device holds now.
+      plan_start.clear();
+      for (const Window& w : windows)
+        if (w.study == f.study && report::PlanStartBounds(mode)) plan_start = w.hooked_up_at;
       if (row[1]) {
         plan_json = *row[1];
         periods = row[2] ? std::optional(report::PlanPeriods{static_cast<int>(ToInt(row[2])),
@@ -199,7 +224,8 @@ void SqlArchive::FileSet(const Download& download, const DownloadedSet& s, const
           before_first_free == 0
               ? std::vector<Row>{}
               : db_->Query("SELECT r.patient_id, r.study_id FROM recordings r JOIN studies s ON s.id = r.study_id "
-                           "WHERE r.id = $1 AND (s.hooked_up_at IS NULL OR s.hooked_up_at = '')",
+                           "WHERE r.id = $1 AND (s.hooked_up_at IS NULL OR s.hooked_up_at = '') AND NOT EXISTS "
+                           "(SELECT 1 FROM signatures g WHERE g.recording_id = r.id)",
                            {before_first_free});
       if (!before.empty() && ToInt(before[0][0]) == patient) {
         f.recording = before_first_free;
@@ -208,19 +234,37 @@ void SqlArchive::FileSet(const Download& download, const DownloadedSet& s, const
       } else if (const auto same = filing.opened.find(patient); same != filing.opened.end()) {
         f.study = same->second;  // another set of this download opened it
       } else {
-        f.study = ToInt(db_->Query("INSERT INTO studies (patient_id, device_id, state, opened_at, station, os_user, "
-                                   "db_role) VALUES ($1, $2, 'downloaded', $3, $4, $5, $6) RETURNING id",
-                                   {patient, device_id, TimeText(actor.at), actor.station, actor.user, db_->Role()})
-                            .at(0)[0]);
-        Log("open-study", actor, f.study, 0, patient,
-            DetailsJson({{"opened_by", "download"}, {"device", device_id}}));
+        f.study = OpenDownloadedStudy(patient, device_id, actor, {});
         filing.opened[patient] = f.study;
       }
     }
     if (f.recording == 0) {
-      const auto existing = db_->Query("SELECT id FROM recordings WHERE study_id = $1 AND set_mode = $2",
+      const auto existing = db_->Query("SELECT id, EXISTS (SELECT 1 FROM signatures g WHERE g.recording_id = r.id) "
+                                       "FROM recordings r WHERE study_id = $1 AND set_mode = $2",
                                        {f.study, std::int64_t{mode}});
-      if (!existing.empty()) f.recording = ToInt(existing[0][0]);
+      if (!existing.empty() && (existing[0][1] == "1" || existing[0][1] == "t")) {
+        // A signed recording keeps the readings it was signed on: readings
+        // of its study that arrive after it was signed are a study of their
+        // own, for the same patient, which later downloads go on filling.
+        const std::int64_t signed_study = f.study;
+        std::string hooked_up_at;
+        for (const Window& w : windows)
+          if (w.study == signed_study) hooked_up_at = w.hooked_up_at;
+        const auto after = db_->Query(
+            "SELECT s.id, r.id FROM studies s JOIN recordings r ON r.study_id = s.id WHERE s.device_id = $1 "
+            "AND s.patient_id = $2 AND (s.hooked_up_at IS NULL OR s.hooked_up_at = '') AND r.set_mode = $3 "
+            "AND r.start_time >= $4 AND NOT EXISTS (SELECT 1 FROM signatures g WHERE g.recording_id = r.id) "
+            "ORDER BY s.id DESC",
+            {device_id, patient, std::int64_t{mode}, hooked_up_at});
+        if (!after.empty()) {
+          f.study = ToInt(after[0][0]);
+          f.recording = ToInt(after[0][1]);
+        } else {
+          f.study = OpenDownloadedStudy(patient, device_id, actor, {{"after_signed_study", signed_study}});
+        }
+      } else if (!existing.empty()) {
+        f.recording = ToInt(existing[0][0]);
+      }
     }
     if (f.recording == 0) {
       auto period = [&periods](int report::PlanPeriods::*member) {
@@ -229,12 +273,14 @@ void SqlArchive::FileSet(const Download& download, const DownloadedSet& s, const
       f.recording = ToInt(
           db_->Query("INSERT INTO recordings (device_id, patient_id, set_mode, start_time, end_time, complete, "
                      "plan_day_start, plan_day_interval, plan_night_start, plan_night_interval, downloaded_at, station, "
-                     "study_id, plan) VALUES ($1, $2, $3, $4, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13) RETURNING id",
+                     "study_id, plan, plan_start) VALUES ($1, $2, $3, $4, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, "
+                     "$14) RETURNING id",
                      {device_id, patient, std::int64_t{mode}, f.first_time, std::int64_t{download.complete ? 1 : 0},
                       period(&report::PlanPeriods::day_start), period(&report::PlanPeriods::day_interval),
                       period(&report::PlanPeriods::night_start), period(&report::PlanPeriods::night_interval),
                       TimeText(download.downloaded_at), actor.station, f.study,
-                      plan_json.empty() ? Value(nullptr) : Value(plan_json)})
+                      plan_json.empty() ? Value(nullptr) : Value(plan_json),
+                      plan_start.empty() ? Value(nullptr) : Value(plan_start)})
               .at(0)[0]);
     }
     for (const std::size_t i : f.readings) in_recording[i] = f.recording;
@@ -321,7 +367,8 @@ void SqlArchive::FileSet(const Download& download, const DownloadedSet& s, const
     result.studies.push_back(filing.recordings.at(r).study);
   }
   if (download.complete && !ids.empty())
-    db_->Execute("UPDATE recordings SET complete = 1 WHERE complete = 0 AND id IN (" + ids + ")");
+    db_->Execute("UPDATE recordings SET complete = 1 WHERE complete = 0 AND id IN (" + ids +
+                 ") AND NOT EXISTS (SELECT 1 FROM signatures g WHERE g.recording_id = recordings.id)");
 }
 
 StoreResult SqlArchive::Store(const Download& download, const Actor& actor, std::string_view action) {

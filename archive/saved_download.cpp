@@ -114,6 +114,13 @@ SavedDownload ReadSavedDownload(std::istream& in, const std::string& name) {
     } catch (const plan::PlanError& e) {
       throw ArchiveError(e.what());
     }
+    // When the plan went to the device, which a plan file does not hold: a
+    // reading dated earlier is not of this recording.
+    if (doc["plan"].contains("start") && !doc["plan"]["start"].is_null()) {
+      const CalendarTime start = reader.Time(doc["plan"]["start"], "plan.start");
+      saved.plan->nYear = start.year, saved.plan->nMonth = start.month, saved.plan->nDay = start.day;
+      saved.plan->nHour = start.hour, saved.plan->nMinute = start.minute, saved.plan->nSecond = start.second;
+    }
   }
   const json& sets = reader.Member(doc, "(top level)", "sets");
   if (!sets.is_array()) reader.Fail("sets", "expected an array of data sets");

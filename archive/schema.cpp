@@ -9,6 +9,9 @@
 #include "schema.h"
 
 #include <bplink/archive/labels.h>
+#include <bplink/report/readings.h>
+
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <array>
@@ -29,8 +32,9 @@ struct Migration {
 };
 
 void ToVersion3(Connection& db);
+void ToVersion4(Connection& db);
 
-const std::array<Migration, 3> kMigrations = {{
+const std::array<Migration, 4> kMigrations = {{
     // 1: devices, patients, recordings, readings
     {Steps{
         "CREATE TABLE devices (id {key}, family TEXT NOT NULL, device_type INTEGER NOT NULL, "
@@ -69,6 +73,32 @@ const std::array<Migration, 3> kMigrations = {{
     // 3: studies, patients known by identifier, labels compared by one rule,
     // a reading known whichever data mode brought it, the audit log
     {Steps{}, ToVersion3},
+    // 4: the physician's review and signature, and the plan's start
+    {Steps{
+         // When the plan the readings were taken on went to the device: a
+         // reading dated earlier is not of this recording. NULL: not known,
+         // or not a bound (an ambulatory recorder's second set).
+         "ALTER TABLE recordings ADD COLUMN plan_start TEXT",
+         // Every version of a recording's signed interpretation, never
+         // changed or removed: version 1, then one for each amendment, which
+         // names the version it amends. content: the report's inputs as
+         // signed (SignedContent), hash its SHA-256.
+         "CREATE TABLE signatures (id {key}, recording_id BIGINT NOT NULL REFERENCES recordings (id), "
+         "study_id BIGINT NOT NULL REFERENCES studies (id), version INTEGER NOT NULL, "
+         "amends BIGINT REFERENCES signatures (id), review_id BIGINT, interpretation TEXT NOT NULL, "
+         "os_user TEXT NOT NULL, db_role TEXT NOT NULL, station TEXT NOT NULL, signed_at TEXT NOT NULL, "
+         "hash TEXT NOT NULL, content TEXT NOT NULL, UNIQUE (recording_id, version))",
+         // The physician's inputs (ReviewToJson), one row each time they are
+         // set, never changed: the latest is in force. amends: the signed
+         // version an amendment changes.
+         "CREATE TABLE reviews (id {key}, recording_id BIGINT NOT NULL REFERENCES recordings (id), "
+         "study_id BIGINT NOT NULL REFERENCES studies (id), inputs TEXT NOT NULL, "
+         "clock_offset_minutes INTEGER NOT NULL, amends BIGINT REFERENCES signatures (id), at TEXT NOT NULL, "
+         "os_user TEXT NOT NULL, db_role TEXT NOT NULL, station TEXT NOT NULL)",
+         "CREATE INDEX reviews_recording ON reviews (recording_id)",
+         "CREATE INDEX signatures_study ON signatures (study_id)",
+     },
+     ToVersion4},
 }};
 
 std::string WithKey(std::string_view step, std::string_view key) {
@@ -264,7 +294,146 @@ void ToVersion3(Connection& db) {
   db.Execute("CREATE UNIQUE INDEX recordings_study_set ON recordings (study_id, set_mode)");
 }
 
+// ---------------------------------------------------------------------------
+// Version 4.
+
+// A text as an SQL string literal.
+std::string Literal(std::string_view text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// Each rule of SignedRules() as a trigger of the engine: refused when its
+// condition holds, with its message.
+void CreateTriggers(Connection& db) {
+  for (const SignedRule& rule : SignedRules()) {
+    const std::string name(rule.name);
+    const std::string message = Literal(std::string(kRefusedPrefix) + std::string(rule.message));
+    const std::string on = " BEFORE " + std::string(rule.event) + " ON " + std::string(rule.table) + " FOR EACH ROW ";
+    if (db.engine() == Engine::kSqlite) {
+      db.Execute("CREATE TRIGGER " + name + on + "WHEN " + std::string(rule.refused) + " BEGIN SELECT RAISE(ABORT, " +
+                 message + "); END");
+      continue;
+    }
+    db.Execute("CREATE FUNCTION bplink_" + name + "() RETURNS trigger LANGUAGE plpgsql AS $body$ BEGIN IF " +
+               std::string(rule.refused) + " THEN RAISE EXCEPTION " + message + " USING ERRCODE = '" +
+               std::string(kRefusedState) + "'; END IF; RETURN " + (rule.event == "DELETE" ? "OLD" : "NEW") +
+               "; END $body$");
+    db.Execute("CREATE TRIGGER " + name + on + "EXECUTE FUNCTION bplink_" + name + "()");
+  }
+  if (db.engine() == Engine::kPostgres) {
+    // TRUNCATE passes row triggers by: while anything is signed, it is refused.
+    db.Execute("CREATE FUNCTION bplink_signed_no_truncate() RETURNS trigger LANGUAGE plpgsql AS $body$ BEGIN "
+               "IF EXISTS (SELECT 1 FROM signatures) THEN RAISE EXCEPTION " +
+               Literal(std::string(kRefusedPrefix) + "what is signed is kept: nothing is truncated") +
+               " USING ERRCODE = '" + std::string(kRefusedState) + "'; END IF; RETURN NULL; END $body$");
+    for (std::string_view table : {"readings", "spo2_samples", "recordings", "studies", "reviews", "signatures"})
+      db.Execute("CREATE TRIGGER " + std::string(table) + "_signed_no_truncate BEFORE TRUNCATE ON " +
+                 std::string(table) + " FOR EACH STATEMENT EXECUTE FUNCTION bplink_signed_no_truncate()");
+  }
+}
+
+void ToVersion4(Connection& db) {
+  // The plan's start of what version 3 filed: the hook-up of a study an
+  // upload opened, else the start the device's plan gave.
+  for (const Row& r : db.Query("SELECT r.id, r.set_mode, s.hooked_up_at, r.plan FROM recordings r "
+                               "LEFT JOIN studies s ON s.id = r.study_id")) {
+    if (!report::PlanStartBounds(static_cast<int>(ToInt(r[1])))) continue;
+    std::string start = r[2].value_or("");
+    if (start.empty() && r[3]) {
+      const nlohmann::json plan = nlohmann::json::parse(*r[3], nullptr, false);
+      if (plan.is_object() && plan.contains("start") && plan["start"].is_string() &&
+          report::ParseLocalTime(plan["start"].get<std::string>()))
+        start = report::FormatLocalTime(*report::ParseLocalTime(plan["start"].get<std::string>()));
+    }
+    if (!start.empty()) db.Execute("UPDATE recordings SET plan_start = $2 WHERE id = $1", {ToInt(r[0]), start});
+  }
+  CreateTriggers(db);
+}
+
 }  // namespace
+
+const std::vector<SignedRule>& SignedRules() {
+  // What a signed recording allows, written once for every door (this
+  // library, another program, a person at the SQL prompt): its readings,
+  // SpO2 samples, patient, plan and download stay as signed; its inputs
+  // change only by an amendment of its latest signed version; a signature
+  // is the next version, on the inputs in force; and nothing signed, nor
+  // any review or signature, is changed or removed.
+  static const std::vector<SignedRule> rules = {
+      {"readings_signed_insert", "readings", "INSERT",
+       "EXISTS (SELECT 1 FROM signatures s WHERE s.recording_id = NEW.recording_id) AND NOT EXISTS (SELECT 1 FROM "
+       "readings k WHERE k.device_id = NEW.device_id AND k.set_mode = NEW.set_mode AND k.time = NEW.time AND "
+       "k.raw_sys = NEW.raw_sys AND k.raw_press2 = NEW.raw_press2 AND k.raw_press3 = NEW.raw_press3 AND "
+       "k.raw_pulse = NEW.raw_pulse AND k.raw_status = NEW.raw_status)",
+       "a signed recording's readings cannot change"},
+      {"readings_signed_update", "readings", "UPDATE",
+       "EXISTS (SELECT 1 FROM signatures s WHERE s.recording_id = OLD.recording_id OR s.recording_id = "
+       "NEW.recording_id)",
+       "a signed recording's readings cannot change"},
+      {"readings_signed_delete", "readings", "DELETE",
+       "EXISTS (SELECT 1 FROM signatures s WHERE s.recording_id = OLD.recording_id)",
+       "a signed recording's readings cannot change"},
+      {"spo2_signed_insert", "spo2_samples", "INSERT",
+       "EXISTS (SELECT 1 FROM signatures s WHERE s.recording_id = NEW.recording_id) AND NOT EXISTS (SELECT 1 FROM "
+       "spo2_samples k WHERE k.device_id = NEW.device_id AND k.time = NEW.time AND k.raw_offset = NEW.raw_offset "
+       "AND k.spo2 = NEW.spo2 AND k.pulse = NEW.pulse)",
+       "a signed recording's SpO2 samples cannot change"},
+      {"spo2_signed_update", "spo2_samples", "UPDATE",
+       "EXISTS (SELECT 1 FROM signatures s WHERE s.recording_id = OLD.recording_id OR s.recording_id = "
+       "NEW.recording_id)",
+       "a signed recording's SpO2 samples cannot change"},
+      {"spo2_signed_delete", "spo2_samples", "DELETE",
+       "EXISTS (SELECT 1 FROM signatures s WHERE s.recording_id = OLD.recording_id)",
+       "a signed recording's SpO2 samples cannot change"},
+      {"recordings_signed_update", "recordings", "UPDATE",
+       "EXISTS (SELECT 1 FROM signatures s WHERE s.recording_id = OLD.id) AND (NEW.patient_id <> OLD.patient_id OR "
+       "NEW.study_id IS DISTINCT FROM OLD.study_id OR NEW.device_id <> OLD.device_id OR NEW.set_mode <> "
+       "OLD.set_mode OR NEW.complete <> OLD.complete OR NEW.downloaded_at <> OLD.downloaded_at OR NEW.plan IS "
+       "DISTINCT FROM OLD.plan OR NEW.plan_start IS DISTINCT FROM OLD.plan_start OR NEW.plan_day_start IS DISTINCT "
+       "FROM OLD.plan_day_start OR NEW.plan_day_interval IS DISTINCT FROM OLD.plan_day_interval OR "
+       "NEW.plan_night_start IS DISTINCT FROM OLD.plan_night_start OR NEW.plan_night_interval IS DISTINCT FROM "
+       "OLD.plan_night_interval)",
+       "a signed recording's patient, plan and download cannot change"},
+      {"recordings_signed_delete", "recordings", "DELETE",
+       "EXISTS (SELECT 1 FROM signatures s WHERE s.recording_id = OLD.id)", "a signed recording is kept"},
+      {"studies_signed_patient", "studies", "UPDATE",
+       "NEW.patient_id <> OLD.patient_id AND EXISTS (SELECT 1 FROM signatures s WHERE s.study_id = OLD.id)",
+       "a signed study is not filed under another patient"},
+      {"studies_signed_state", "studies", "UPDATE",
+       "NEW.state = 'signed' AND OLD.state <> 'signed' AND NOT EXISTS (SELECT 1 FROM signatures s WHERE "
+       "s.study_id = NEW.id)",
+       "a study is signed only by a signature"},
+      {"reviews_insert", "reviews", "INSERT",
+       "NEW.study_id IS DISTINCT FROM (SELECT r.study_id FROM recordings r WHERE r.id = NEW.recording_id) OR "
+       "NEW.amends IS DISTINCT FROM (SELECT MAX(s.id) FROM signatures s WHERE s.recording_id = NEW.recording_id)",
+       "a signed recording's inputs change only by an amendment of its latest signed version"},
+      {"reviews_kept_update", "reviews", "UPDATE", "1 = 1", "a review is kept as it was made"},
+      {"reviews_kept_delete", "reviews", "DELETE", "1 = 1", "a review is kept as it was made"},
+      {"signatures_insert", "signatures", "INSERT",
+       "NEW.study_id IS DISTINCT FROM (SELECT r.study_id FROM recordings r WHERE r.id = NEW.recording_id) OR "
+       "NEW.version <> 1 + (SELECT COUNT(*) FROM signatures s WHERE s.recording_id = NEW.recording_id) OR "
+       "NEW.amends IS DISTINCT FROM (SELECT MAX(s.id) FROM signatures s WHERE s.recording_id = NEW.recording_id) OR "
+       "NEW.review_id IS DISTINCT FROM (SELECT MAX(v.id) FROM reviews v WHERE v.recording_id = NEW.recording_id) OR "
+       "(NEW.amends IS NOT NULL AND NOT EXISTS (SELECT 1 FROM reviews v WHERE v.id = NEW.review_id AND "
+       "v.amends = NEW.amends)) OR NEW.hash = '' OR NEW.interpretation = ''",
+       "a signature is the recording's next version, signed on the inputs in force; a signed recording is signed "
+       "again only as an amendment"},
+      {"signatures_kept_update", "signatures", "UPDATE", "1 = 1", "a signature is kept as it was made"},
+      {"signatures_kept_delete", "signatures", "DELETE", "1 = 1", "a signature is kept as it was made"},
+  };
+  return rules;
+}
+
+std::optional<std::string> Refusal(std::string_view what) {
+  const auto at = what.find(kRefusedPrefix);
+  if (at == std::string_view::npos) return std::nullopt;
+  std::string_view rule = what.substr(at + kRefusedPrefix.size());
+  // SQLite adds the statement, PostgreSQL the function's context.
+  rule = rule.substr(0, std::min({rule.find('\n'), rule.find(" (in: "), rule.size()}));
+  return std::string(rule);
+}
 
 void RefreshSpan(Connection& db, std::int64_t recording) {
   db.Execute("UPDATE recordings SET "

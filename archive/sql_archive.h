@@ -56,6 +56,13 @@ class SqlArchive : public Archive {
   StoredRecording Load(std::int64_t id) override;
   Engine engine() const override { return db_->engine(); }
   std::string DatabaseRole() const override { return db_->Role(); }
+  ReviewState ReviewOf(std::int64_t recording) override;
+  ReviewResult Review(std::int64_t recording, const report::ReviewInputs& inputs, bool amend,
+                      const Actor& actor) override;
+  SignatureRecord Sign(std::int64_t recording, const std::string& interpretation, bool amend,
+                       const Actor& actor) override;
+  std::string SignedContentOf(std::int64_t recording) override;
+  std::optional<std::int64_t> PreviousRecording(std::int64_t recording) override;
 
   Connection& db() { return *db_; }
 
@@ -88,6 +95,12 @@ class SqlArchive : public Archive {
   // Whether `label` names the patient: its label or identifier, by the label rule.
   bool AnswersTo(std::int64_t patient, const std::string& label);
   std::string Describe(std::int64_t patient);
+  // The study's state once a recording of it was reviewed or signed: signed
+  // when every recording of it that has a review or signature is signed.
+  void SettleReviewState(std::int64_t study);
+  // Throws ArchiveError naming what this role lacks to write `table`, with
+  // the grants that give it.
+  void CheckMayWrite(std::string_view table, std::string_view what);
   void Log(std::string_view action, const Actor& actor, std::int64_t study, std::int64_t recording,
            std::int64_t patient, const std::string& details);
 
@@ -97,6 +110,19 @@ class SqlArchive : public Archive {
   StudyEntry StudyOf(const Row& row);
   void LoadReadings(std::int64_t id, StoredRecording& stored);
   void LoadSamples(std::int64_t id, StoredRecording& stored);
+
+  // A study a download opens (state downloaded) for the patient on the
+  // device; logged with `details` added.
+  std::int64_t OpenDownloadedStudy(std::int64_t patient, std::int64_t device, const Actor& actor,
+                                   std::vector<std::pair<std::string, Value>> details);
+  // Stores `inputs` as the recording's latest review (`amends`: the
+  // signature an amendment changes, 0 for none).
+  void InsertReview(std::int64_t recording, std::int64_t study, const report::ReviewInputs& inputs,
+                    std::int64_t amends, const Actor& actor);
+  // After a review or signature: the study's state settled, and the change
+  // logged as `action` with `details`.
+  void Reviewed(std::string_view action, std::int64_t recording, std::int64_t study, const Actor& actor,
+                const std::string& details);
 
   struct SetFiling;
   // What one download filed so far, over its sets.

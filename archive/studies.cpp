@@ -40,7 +40,7 @@ StudyEntry SqlArchive::StudyOf(const Row& row) {
 
 StudyEntry SqlArchive::LoadStudy(std::int64_t id) {
   const auto rows = db_->Query("SELECT " + std::string(kStudyColumns) + " FROM studies s WHERE s.id = $1", {id});
-  if (rows.empty()) throw ArchiveError("the archive holds no study " + std::to_string(id));
+  if (rows.empty()) throw NotFound("the archive holds no study " + std::to_string(id));
   return StudyOf(rows[0]);
 }
 
@@ -137,7 +137,7 @@ MoveResult SqlArchive::Move(std::int64_t recording, const PatientTarget& to, con
   return InTransaction([&] {
     const auto rows = db_->Query("SELECT study_id, patient_id FROM recordings WHERE id = $1", {recording});
     if (rows.empty())
-      throw ArchiveError("the archive holds no recording " + std::to_string(recording) + " (bplink history lists them)");
+      throw NotFound("the archive holds no recording " + std::to_string(recording) + " (bplink history lists them)");
     MoveResult moved;
     moved.study = ToInt(rows[0][0]);
     moved.from = ToInt(rows[0][1]);

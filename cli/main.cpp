@@ -169,6 +169,8 @@ int main(int argc, char** argv) {
   AddHistoryCommand(app);
   AddExportCommand(app);
   AddArchiveCommand(app);
+  AddReviewCommand(app);
+  AddSignCommand(app);
   // Before the command runs: options it would ignore are refused, and the
   // device's console lines go to the trace or nowhere.
   app.parse_complete_callback([&app, &global] {

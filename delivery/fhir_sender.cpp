@@ -124,6 +124,18 @@ json FhirTransaction(const Shipment& shipment) {
   const Patient& p = shipment.patient;
   report::Analysis analysis = shipment.analysis;
   analysis.recording.subject = {FullName(p), p.id, p.birth_date, p.sex};
+  // The physician's report goes with a signed study only: as the archive
+  // signed it (every version, so an amendment goes as one), else from what
+  // the shipment says of its signature.
+  if (shipment.draft || !shipment.signed_at) {
+    analysis.recording.signature.reset();
+  } else if (!analysis.recording.signature || !analysis.recording.signature->InForce()) {
+    report::SignedVersion version;
+    version.interpretation = shipment.interpretation;
+    version.signer = shipment.signer;
+    version.signed_at = *shipment.signed_at;
+    analysis.recording.signature = report::Signature{{version}, false};
+  }
   json bundle = report::FhirBundle(analysis, OffsetOf(shipment), {p.system, StudySystem(shipment), shipment.study_id});
   for (json& entry : bundle["entry"]) {
     json& resource = entry["resource"];

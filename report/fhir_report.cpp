@@ -13,6 +13,8 @@
 #include <map>
 #include <ostream>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace bplink::report {
 namespace {
@@ -210,6 +212,37 @@ json SummaryObservation(const Analysis& a, PeriodIndex p, const References& refs
   return obs;
 }
 
+// The physician's signed interpretation of the recording: the report, its
+// conclusion the interpretation, resting on every Observation of the bundle.
+// No LOINC code names an ambulatory or home blood-pressure report, so the
+// local code system names which it is.
+json PhysicianReport(const Analysis& a, const SignedVersion& signed_version, const References& refs,
+                     const std::vector<std::string>& observations, const UtcOffset& zone, int offset) {
+  const bool home = a.kind == ReportKind::kHome;
+  const char* display = home ? "Home blood-pressure report" : "Ambulatory blood-pressure report";
+  json report = {{"resourceType", "DiagnosticReport"},
+                 {"status", SignedStatus(signed_version)},
+                 {"code", {{"coding", {{{"system", kSummarySystem}, {"code", home ? "home-report" : "abpm-report"},
+                                        {"display", display}}}},
+                           {"text", display}}},
+                 {"subject", {{"reference", refs.patient}}}};
+  const Reading* first = nullptr;
+  const Reading* last = nullptr;
+  for (const Reading* r : a.Counted()) {
+    if (!first) first = r;
+    last = r;
+  }
+  if (first) report["effectivePeriod"] = {{"start", DateTime(first->time, offset)}, {"end", DateTime(last->time, offset)}};
+  report["issued"] = DateTime(signed_version.signed_at, zone ? zone(signed_version.signed_at) : MachineUtcOffset(signed_version.signed_at));
+  std::string performer = signed_version.signer;
+  if (!signed_version.db_role.empty()) performer += " (database role " + signed_version.db_role + ")";
+  if (!performer.empty()) report["performer"] = {{{"display", performer}}};
+  report["result"] = json::array();
+  for (const std::string& url : observations) report["result"].push_back({{"reference", url}});
+  if (!signed_version.interpretation.empty()) report["conclusion"] = signed_version.interpretation;
+  return report;
+}
+
 // A search parameter's value as a URL carries it: unreserved characters as
 // they are, every other byte as %XX.
 std::string UrlEncoded(std::string_view text) {
@@ -283,6 +316,12 @@ json FhirBundle(const Analysis& a, const UtcOffset& zone) {
   for (const PeriodIndex p : {k24h, kDay, kNight})
     if (a.periods[p].sys.mean && a.periods[p].dia.mean && (p == k24h || a.kind == ReportKind::kAmbulatory))
       add(SummaryObservation(a, p, refs, offset));
+  if (const SignedVersion* signed_version = r.signature ? r.signature->InForce() : nullptr) {
+    std::vector<std::string> observations;
+    for (const json& entry : entries)
+      if (entry["resource"]["resourceType"] == "Observation") observations.push_back(entry["fullUrl"]);
+    add(PhysicianReport(a, *signed_version, refs, observations, zone, offset));
+  }
   return {{"resourceType", "Bundle"}, {"type", "transaction"}, {"entry", std::move(entries)}};
 }
 
@@ -307,6 +346,10 @@ json FhirBundle(const Analysis& analysis, const UtcOffset& offset, const Conditi
     if (const auto when = resource.find("effectiveDateTime"); when != resource.end()) key += "@" + when->get<std::string>();
     if (const auto period = resource.find("effectivePeriod"); period != resource.end())
       key += "@" + (*period)["start"].get<std::string>();
+    // Each signed version is a report of its own: an amendment is created
+    // beside the version it amends, not taken for it.
+    if (type == "DiagnosticReport" && analysis.recording.signature && analysis.recording.signature->InForce())
+      key += "/v" + std::to_string(analysis.recording.signature->InForce()->version);
     if (const int n = ++seen[key]; n > 1) key += "#" + std::to_string(n);
     resource["identifier"] = {{{"system", keys.study_system}, {"value", study_prefix + key}}};
     entry["request"]["ifNoneExist"] =

@@ -61,6 +61,11 @@ table.compare td:first-child, table.compare th:first-child { text-align: left; }
 .physician .space { height: 24mm; }
 .physician .sign { display: flex; gap: 10mm; margin-top: 2mm; }
 .physician .sign div { flex: 1; border-top: 0.3mm solid #444; padding-top: 0.5mm; color: #444; }
+.physician .interpretation { white-space: pre-wrap; margin: 1mm 0; }
+.physician.signed .sign div { color: #111; }
+.physician .hash code, .physician .superseded code { font-size: 6.5pt; word-break: break-all; }
+.physician .superseded { color: #777; border-top: 0.2mm dashed #aaa; margin-top: 1.5mm; }
+.physician .superseded .interpretation { text-decoration: line-through; }
 )css";
 
 constexpr const char* kDash = "–";
@@ -453,9 +458,45 @@ void Readings(std::ostream& out, const Page& page) {
   out << "</div>\n";
 }
 
-void PhysicianBox(std::ostream& out) {
-  out << "<div class=\"physician\"><h2>Physician's interpretation</h2><div class=\"space\"></div>"
-         "<div class=\"sign\"><div>Signature</div><div>Name</div><div>Date</div></div></div>\n";
+std::string SignedBy(const SignedVersion& v) {
+  std::string who = EscapeHtml(v.signer);
+  if (!v.db_role.empty()) who += " (database role " + EscapeHtml(v.db_role) + ")";
+  if (!v.station.empty()) who += " at " + EscapeHtml(v.station);
+  return who;
+}
+
+std::string VersionName(const SignedVersion& v) {
+  return "Version " + std::to_string(v.version) + " (" + SignedStatus(v) + ")";
+}
+
+// Room for the interpretation and the signature; once signed, the signed
+// text with who signed it, when, and the hash of the inputs it was signed
+// on, and every earlier version marked superseded.
+void PhysicianBox(std::ostream& out, const Analysis& a) {
+  const std::optional<Signature>& signature = a.recording.signature;
+  const SignedVersion* in_force = signature ? signature->InForce() : nullptr;
+  out << "<div class=\"physician" << (in_force ? " signed" : "") << "\"><h2>Physician's interpretation</h2>";
+  if (in_force) {
+    out << "<div class=\"interpretation\">" << EscapeHtml(in_force->interpretation) << "</div>"
+        << "<div class=\"sign\"><div>Signed by " << SignedBy(*in_force) << "</div><div>"
+        << VersionName(*in_force) << "</div><div>" << FormatDateTime(in_force->signed_at)
+        << " <span class=\"muted\">(the signing station's clock)</span></div></div>"
+        << "<p class=\"hash\">SHA-256 of the report's inputs as signed: <code>" << EscapeHtml(in_force->hash)
+        << "</code></p>";
+  } else {
+    if (signature && signature->amending)
+      out << "<p class=\"warning amending\">Amendment under way: the inputs were changed after version "
+          << signature->versions.back().version << " was signed, and this report is not signed yet.</p>";
+    out << "<div class=\"space\"></div><div class=\"sign\"><div>Signature</div><div>Name</div><div>Date</div></div>";
+  }
+  if (signature)
+    for (auto v = signature->versions.rbegin(); v != signature->versions.rend(); ++v) {
+      if (&*v == in_force) continue;
+      out << "<div class=\"superseded\"><p><b>" << VersionName(*v) << ", superseded</b>: signed by " << SignedBy(*v)
+          << " on " << FormatDateTime(v->signed_at) << "; SHA-256 <code>" << EscapeHtml(v->hash) << "</code></p>"
+          << "<div class=\"interpretation\">" << EscapeHtml(v->interpretation) << "</div></div>";
+    }
+  out << "</div>\n";
 }
 
 }  // namespace
@@ -533,7 +574,7 @@ void WriteHtmlReport(const Analysis& a, const CalendarTime& made, const DeviceZo
   SpO2Section(out, page);
   PreviousStudySection(out, a);
   Readings(out, page);
-  PhysicianBox(out);
+  PhysicianBox(out, a);
   out << "</body>\n</html>\n";
 }
 

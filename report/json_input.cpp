@@ -3,6 +3,7 @@
 // same code as a download straight from a device, so both give the same
 // report. Members the report does not need are ignored.
 
+#include <bplink/report/json_report.h>
 #include <bplink/report/readings.h>
 
 #include <nlohmann/json.hpp>
@@ -240,6 +241,11 @@ Recording LoadDownloadJson(std::istream& in, const std::string& name, SetChoice 
   if (Present(doc, "patient") && !(doc["patient"].is_object() && doc["patient"].contains("id") &&
                                    doc["patient"]["id"].is_number()))
     recording.subject = PatientFromJson(doc["patient"], name + ": patient");
+  // What an archived study is kept with: the physician's inputs, the
+  // signature and the previous study its report shows.
+  if (Present(doc, "review")) recording.kept_review = ReviewFromJson(doc["review"], name + ": review");
+  if (Present(doc, "signature")) recording.signature = SignatureFromJson(doc["signature"], name + ": signature");
+  if (Present(doc, "previous")) recording.previous = PreviousStudyFromJson(doc["previous"], name + ": previous");
   return recording;
 }
 

@@ -78,16 +78,6 @@ json HourlyJson(const Analysis& a) {
   return hours;
 }
 
-json PreviousJson(const std::optional<PreviousStudy>& p) {
-  if (!p) return nullptr;
-  json means;
-  for (int i = 0; i < kPeriodCount; ++i)
-    means[kPeriodKeys[i]] = {{"sys", Rounded(p->means[i].sys)}, {"dia", Rounded(p->means[i].dia)}};
-  const auto time = [](const std::optional<CalendarTime>& t) { return t ? json(FormatLocalTime(*t)) : json(nullptr); };
-  return {{"label", p->label}, {"kind", p->kind}, {"first", time(p->first)}, {"last", time(p->last)},
-          {"means", means}, {"verdict", p->verdict}};
-}
-
 json RecordingJson(const Analysis& a) {
   const Recording& r = a.recording;
   json j = {{"source", r.source}, {"patient", r.patient}, {"set", r.set_label}, {"complete", !r.incomplete}};
@@ -111,7 +101,7 @@ json RecordingJson(const Analysis& a) {
   j["kind"] = KindKey(a.kind);
   j["kind_reason"] = a.kind_reason;
   j["review"] = ReviewToJson(r.review);
-  j["previous"] = PreviousJson(r.previous);
+  j["previous"] = r.previous ? PreviousStudyToJson(*r.previous) : json(nullptr);
   return j;
 }
 
@@ -199,7 +189,52 @@ json ReportJson(const Analysis& a) {
   j["home"] = HomeJson(a);
   j["spo2"] = SpO2Json(a.spo2);
   j["hourly"] = a.kind == ReportKind::kAmbulatory ? HourlyJson(a) : json(nullptr);
+  j["signature"] = a.recording.signature ? SignatureToJson(*a.recording.signature) : json(nullptr);
   return j;
+}
+
+json PreviousStudyToJson(const PreviousStudy& p) {
+  json means;
+  for (int i = 0; i < kPeriodCount; ++i)
+    means[kPeriodKeys[i]] = {{"sys", Rounded(p.means[i].sys)}, {"dia", Rounded(p.means[i].dia)}};
+  const auto time = [](const std::optional<CalendarTime>& t) { return t ? json(FormatLocalTime(*t)) : json(nullptr); };
+  return {{"label", p.label}, {"kind", p.kind}, {"first", time(p.first)}, {"last", time(p.last)},
+          {"means", means}, {"verdict", p.verdict}};
+}
+
+PreviousStudy PreviousStudyFromJson(const json& doc, const std::string& name) {
+  const auto text = [&](const char* key) -> std::string {
+    if (!doc.contains(key) || !doc[key].is_string())
+      throw InputError(name + ": " + key + ": expected a text, found " + (doc.contains(key) ? doc[key].dump() : "nothing"));
+    return doc[key].get<std::string>();
+  };
+  if (!doc.is_object()) throw InputError(name + ": expected an object like {\"label\", \"kind\", \"means\", \"verdict\"}");
+  PreviousStudy p;
+  p.label = text("label");
+  p.kind = text("kind");
+  p.verdict = text("verdict");
+  for (const auto& [key, member] : {std::pair("first", &PreviousStudy::first), std::pair("last", &PreviousStudy::last)})
+    if (doc.contains(key) && !doc[key].is_null()) {
+      p.*member = doc[key].is_string() ? ParseLocalTime(doc[key].get<std::string>()) : std::nullopt;
+      if (!(p.*member)) throw InputError(name + ": " + key + ": expected a local time, found " + doc[key].dump());
+    }
+  for (int i = 0; i < kPeriodCount; ++i)
+    for (const auto& [key, member] :
+         {std::pair("sys", &PreviousStudy::Means::sys), std::pair("dia", &PreviousStudy::Means::dia)}) {
+      const json* v = nullptr;
+      if (doc.contains("means") && doc["means"].is_object() && doc["means"].contains(kPeriodKeys[i]) &&
+          doc["means"][kPeriodKeys[i]].is_object() && doc["means"][kPeriodKeys[i]].contains(key))
+        v = &doc["means"][kPeriodKeys[i]][key];
+      if (v && v->is_number()) p.means[i].*member = v->get<double>();
+      else if (v && !v->is_null())
+        throw InputError(name + ": means." + kPeriodKeys[i] + "." + key + ": expected a number, found " + v->dump());
+    }
+  return p;
+}
+
+PreviousStudy PreviousFromAnalysis(const Analysis& a, std::string label) {
+  // As the study's own JSON report gives them, so that both routes agree.
+  return PreviousFromReportJson(ReportJson(a), label);
 }
 
 PreviousStudy PreviousFromReportJson(const json& report, const std::string& name) {

@@ -68,7 +68,10 @@ int WriteReport(Recording recording, const ReportOptions& options, std::ostream&
   const CalendarTime made = options.made.value_or(NowIn(zone));
   try {
     recording.subject = PatientOf(options, std::move(recording.subject), made);
-    ApplyReview(recording, options.review);
+    // What the recording was kept with, then what was given for this report.
+    const ReviewInputs inputs =
+        recording.kept_review ? ReviewOver(*recording.kept_review, options.review) : options.review;
+    ApplyReview(recording, inputs);
     if (!options.previous_file.empty()) recording.previous = PreviousOf(options.previous_file);
   } catch (const InputError& e) {
     err << "bplink report: " << e.what() << '\n';

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -173,42 +174,52 @@ ReviewInputs ReviewFromJson(const json& doc, const std::string& name) {
   return inputs;
 }
 
+namespace {
+
+// The one reading of `recording` an exclusion's time names, its times moved
+// by `offset` minutes as the page shows them. Throws InputError naming
+// `field` where none or several do.
+std::size_t ReadingAt(const Recording& recording, const std::string& time, int offset, const std::string& field) {
+  const auto moved = [offset](const CalendarTime& t) { return IsValidTime(t) ? AddMinutes(t, offset) : t; };
+  const auto when = ParseExclusionTime(time);
+  if (!when) throw InputError(field + ": expected " + kExclusionForm);
+  std::vector<std::size_t> found;
+  for (std::size_t i = 0; i < recording.readings.size(); ++i)
+    if (IsValidTime(recording.readings[i].time) && Matches(*when, moved(recording.readings[i].time)))
+      found.push_back(i);
+  if (found.empty()) {
+    std::optional<std::int64_t> first, last;
+    for (const Reading& r : recording.readings) {
+      if (!IsValidTime(r.time)) continue;
+      const std::int64_t t = SecondsOf(moved(r.time));
+      first = std::min(first.value_or(t), t);
+      last = std::max(last.value_or(t), t);
+    }
+    std::string message = field + ": the recording holds no reading at that time";
+    if (first)
+      message.append(" (its readings run ").append(FormatDateTime(TimeOf(*first))).append(" to ")
+          .append(FormatDateTime(TimeOf(*last))).append(")");
+    throw InputError(message.append("; expected ").append(kExclusionForm));
+  }
+  if (found.size() > 1)
+    throw InputError(field + ": " + std::to_string(found.size()) +
+                     " readings have that time of day; give the date as well, like " +
+                     FormatLocalTime(moved(recording.readings[found[0]].time)).substr(0, 16));
+  return found[0];
+}
+
+}  // namespace
+
 void ApplyReview(Recording& recording, const ReviewInputs& inputs) {
   // Every check first, on the times as the page will show them, so that a
   // refusal leaves the recording as it was.
-  const auto moved = [&inputs](const CalendarTime& t) {
-    return IsValidTime(t) ? AddMinutes(t, inputs.clock_offset_minutes) : t;
-  };
   std::vector<std::size_t> marked;
   for (const HandExclusion& e : inputs.exclusions) {
     const std::string field = "--exclude '" + e.time + "'";
-    const auto when = ParseExclusionTime(e.time);
-    if (!when) throw InputError(field + ": expected " + kExclusionForm);
-    std::vector<std::size_t> found;
-    for (std::size_t i = 0; i < recording.readings.size(); ++i)
-      if (IsValidTime(recording.readings[i].time) && Matches(*when, moved(recording.readings[i].time)))
-        found.push_back(i);
-    if (found.empty()) {
-      std::optional<std::int64_t> first, last;
-      for (const Reading& r : recording.readings) {
-        if (!IsValidTime(r.time)) continue;
-        const std::int64_t t = SecondsOf(moved(r.time));
-        first = std::min(first.value_or(t), t);
-        last = std::max(last.value_or(t), t);
-      }
-      std::string message = field + ": the recording holds no reading at that time";
-      if (first)
-        message.append(" (its readings run ").append(FormatDateTime(TimeOf(*first))).append(" to ")
-            .append(FormatDateTime(TimeOf(*last))).append(")");
-      throw InputError(message.append("; expected ").append(kExclusionForm));
-    }
-    if (found.size() > 1)
-      throw InputError(field + ": " + std::to_string(found.size()) +
-                       " readings have that time of day; give the date as well, like " +
-                       FormatLocalTime(moved(recording.readings[found[0]].time)).substr(0, 16));
-    if (std::find(marked.begin(), marked.end(), found[0]) != marked.end())
+    const std::size_t at = ReadingAt(recording, e.time, inputs.clock_offset_minutes, field);
+    if (std::find(marked.begin(), marked.end(), at) != marked.end())
       throw InputError(field + ": that reading is excluded twice");
-    marked.push_back(found[0]);
+    marked.push_back(at);
   }
   if (inputs.office)
     if (const std::string problem = OfficeProblem(*inputs.office); !problem.empty())
@@ -216,10 +227,100 @@ void ApplyReview(Recording& recording, const ReviewInputs& inputs) {
   if (std::abs(inputs.clock_offset_minutes) > kMaxClockOffsetMinutes)
     throw InputError(std::string("--clock-offset: too large; expected ") + kClockOffsetForm);
 
+  const auto moved = [&inputs](const CalendarTime& t) {
+    return IsValidTime(t) ? AddMinutes(t, inputs.clock_offset_minutes) : t;
+  };
   for (Reading& r : recording.readings) r.time = moved(r.time);
   for (SpO2Sample& s : recording.spo2) s.time = moved(s.time);
   for (std::size_t i = 0; i < marked.size(); ++i) recording.readings[marked[i]].hand_excluded = inputs.exclusions[i].reason;
   recording.review = inputs;
+}
+
+void TakeBackExclusion(ReviewInputs& inputs, const Recording& recording, std::string_view time,
+                       const std::string& field) {
+  const std::string given(time);
+  const std::size_t reading = ReadingAt(recording, given, inputs.clock_offset_minutes, field + " '" + given + "'");
+  for (auto e = inputs.exclusions.begin(); e != inputs.exclusions.end(); ++e) {
+    // An exclusion that no longer names a reading cannot be the one meant.
+    std::size_t named = 0;
+    try {
+      named = ReadingAt(recording, e->time, inputs.clock_offset_minutes, field);
+    } catch (const InputError&) {
+      continue;
+    }
+    if (named == reading) {
+      inputs.exclusions.erase(e);
+      return;
+    }
+  }
+  std::string excluded;
+  for (const HandExclusion& e : inputs.exclusions) excluded += (excluded.empty() ? "" : ", ") + e.time;
+  throw InputError(field + " '" + given + "': that reading is not excluded by hand" +
+                   (excluded.empty() ? std::string("; none is") : "; excluded by hand: " + excluded));
+}
+
+ReviewInputs ReviewOver(ReviewInputs base, const ReviewInputs& over) {
+  if (over.sleep) base.sleep = over.sleep;
+  if (over.office) base.office = over.office;
+  if (over.clock_offset_minutes != 0) base.clock_offset_minutes = over.clock_offset_minutes;
+  for (const auto& [to, from] : {std::pair(&base.indication, &over.indication), std::pair(&base.medication, &over.medication),
+                                 std::pair(&base.referring_physician, &over.referring_physician)})
+    if (!from->empty()) *to = *from;
+  for (const HandExclusion& e : over.exclusions) {
+    const auto same = std::find_if(base.exclusions.begin(), base.exclusions.end(),
+                                   [&e](const HandExclusion& b) { return b.time == e.time; });
+    if (same != base.exclusions.end()) same->reason = e.reason;
+    else base.exclusions.push_back(e);
+  }
+  return base;
+}
+
+const char* SignedStatus(const SignedVersion& version) { return version.version > 1 ? "amended" : "final"; }
+
+json SignatureToJson(const Signature& signature) {
+  json versions = json::array();
+  for (std::size_t i = 0; i < signature.versions.size(); ++i) {
+    const SignedVersion& v = signature.versions[i];
+    versions.push_back({{"version", v.version},
+                        {"status", SignedStatus(v)},
+                        {"superseded", i + 1 < signature.versions.size() || signature.amending},
+                        {"interpretation", v.interpretation},
+                        {"signer", v.signer},
+                        {"db_role", v.db_role},
+                        {"station", v.station},
+                        {"signed_at", FormatLocalTime(v.signed_at)},
+                        {"hash", v.hash}});
+  }
+  return {{"amending", signature.amending}, {"versions", versions}};
+}
+
+Signature SignatureFromJson(const json& doc, const std::string& name) {
+  const std::string at = name + ": ";
+  if (!doc.is_object() || !Member(doc, "versions") || !doc["versions"].is_array())
+    throw InputError(at + "expected {\"amending\": false, \"versions\": [...]}");
+  Signature signature;
+  if (const json* v = Member(doc, "amending")) {
+    if (!v->is_boolean()) throw InputError(at + "amending: expected true or false, found " + v->dump());
+    signature.amending = v->get<bool>();
+  }
+  for (std::size_t i = 0; i < doc["versions"].size(); ++i) {
+    const std::string field = at + "versions[" + std::to_string(i) + "]";
+    const json& v = doc["versions"][i];
+    if (!v.is_object() || !Member(v, "version") || !v["version"].is_number_integer() || v["version"].get<int>() < 1)
+      throw InputError(field + ": expected {\"version\": 1, ...}, the version a whole number from 1");
+    SignedVersion version;
+    version.version = v["version"].get<int>();
+    for (const auto& [key, text] : {std::pair("interpretation", &version.interpretation), std::pair("signer", &version.signer),
+                                    std::pair("db_role", &version.db_role), std::pair("station", &version.station),
+                                    std::pair("hash", &version.hash)})
+      if (const json* member = Member(v, key)) *text = Text(*member, field + "." + key);
+    const json* when = Member(v, "signed_at");
+    const auto signed_at = when ? ParseLocalTime(Text(*when, field + ".signed_at")) : std::nullopt;
+    if (!signed_at) throw InputError(field + ".signed_at: expected a local time like \"2024-03-05T10:15:00\"");
+    version.signed_at = *signed_at;
+    signature.versions.push_back(std::move(version));
+  }
+  return signature;
 }
 
 }  // namespace bplink::report

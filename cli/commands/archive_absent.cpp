@@ -1,7 +1,7 @@
 // The archive commands in a program built without the archive (no SQLite or
 // PostgreSQL client library where it was built): `--archive` says so, as
-// does `report --recording`, and `history`, `export` and `archive` are not
-// offered. The guard that keeps readings from being erased unread works
+// does `report --recording`, and `history`, `export`, `archive`, `review`
+// and `sign` are not offered. The guard that keeps readings from being erased unread works
 // without it: it refuses unless --discard.
 
 #include "commands/archive_access.h"
@@ -30,10 +30,12 @@ std::unique_ptr<archive::Archive> OpenForFiling(const FilingOptions& options) {
 
 std::string FileDownload(archive::Archive&, const FilingOptions&, const DownloadView&, std::string_view) { Absent(); }
 
-report::Recording ArchivedRecording(const std::optional<std::string>&, std::int64_t) { Absent(); }
+report::Recording ArchivedRecording(const std::optional<std::string>&, std::int64_t, const std::string&) { Absent(); }
 
 void AddHistoryCommand(CLI::App&) {}
 void AddExportCommand(CLI::App&) {}
 void AddArchiveCommand(CLI::App&) {}
+void AddReviewCommand(CLI::App&) {}
+void AddSignCommand(CLI::App&) {}
 
 }  // namespace bplink::cli

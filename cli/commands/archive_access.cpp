@@ -80,17 +80,17 @@ std::string FileDownload(archive::Archive& archive, const FilingOptions& options
   return host::FiledText(stored, view.complete);
 }
 
-report::Recording ReportableRecording(const archive::StoredRecording& stored) {
-  report::Recording recording = stored.recording;
-  if (!stored.entry.complete) recording.incomplete = "it was filed as an incomplete download";
-  recording.downloaded_at = report::ParseLocalTime(stored.entry.downloaded_at);
-  return recording;
+const report::Profile& ProfileNamed(const std::string& id) {
+  const report::Profile* profile = report::FindProfile(id);
+  if (!profile) throw CommandError(kExitBadInput, "unknown profile '" + id + "'; use esh2023 or aha2017");
+  return *profile;
 }
 
-report::Recording ArchivedRecording(const std::optional<std::string>& location, std::int64_t id) {
+report::Recording ArchivedRecording(const std::optional<std::string>& location, std::int64_t id,
+                                    const std::string& profile) {
   const auto archive = OpenArchive(ArchiveLocation(location), archive::OpenMode::kExisting);
   try {
-    return ReportableRecording(archive->Load(id));
+    return archive::ReportableRecording(*archive, id, ProfileNamed(profile));
   } catch (const archive::ArchiveError& e) {
     throw CommandError(kExitBadInput, e.what());
   }

@@ -28,7 +28,9 @@ std::string FileDownload(archive::Archive& archive, const FilingOptions& options
                          std::string_view family);
 
 // The recording the archive (at --archive's `location`) holds as number
-// `id`, for `bplink report`. Throws CommandError.
-report::Recording ArchivedRecording(const std::optional<std::string>& location, std::int64_t id);
+// `id`, as its report is made (archive::ReportableRecording; the previous
+// study judged by `profile`), for `bplink report`. Throws CommandError.
+report::Recording ArchivedRecording(const std::optional<std::string>& location, std::int64_t id,
+                                    const std::string& profile);
 
 }  // namespace bplink::cli

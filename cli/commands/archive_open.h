@@ -20,9 +20,8 @@ archive::Location ArchiveLocation(const std::optional<std::string>& given);
 // archive is an error naming it, and nothing is made), kCreate for one that
 // files. Says the archive's warnings on stderr. Throws CommandError.
 std::unique_ptr<archive::Archive> OpenArchive(const archive::Location& location, archive::OpenMode mode);
-// A filed recording as the report takes it: marked incomplete when it was
-// filed so, with the time it was downloaded.
-report::Recording ReportableRecording(const archive::StoredRecording& stored);
+// The report's profile of that id (esh2023, aha2017). Throws CommandError.
+const report::Profile& ProfileNamed(const std::string& id);
 // --archive LOCATION for the commands that only use the archive.
 void AddArchiveOption(CLI::App& command, std::optional<std::string>& location);
 

@@ -2,8 +2,11 @@
 // it runs it either succeeds or throws CommandError with the exit status.
 #pragma once
 
+#include <bplink/report/report.h>
+
 #include <CLI/CLI.hpp>
 
+#include <functional>
 #include <string>
 
 #include "command_error.h"
@@ -24,6 +27,8 @@ void AddReportCommand(CLI::App& app);
 void AddHistoryCommand(CLI::App& app);
 void AddExportCommand(CLI::App& app);
 void AddArchiveCommand(CLI::App& app);
+void AddReviewCommand(CLI::App& app);
+void AddSignCommand(CLI::App& app);
 
 // --mode N, for the commands that run a transfer.
 void AddModeOption(CLI::App& command, int& mode);
@@ -41,5 +46,12 @@ void CheckOutput(const std::string& path);
 void CheckOverwrite(const std::string& path, bool force, const std::string& what);
 // Writes `text` to `path`, or to standard output for "" or "-". Throws CommandError.
 void WriteOutput(const std::string& path, const std::string& text);
+
+// Writes a report as the options ask: from the input file, or from a
+// recording already loaded. Answers the report's status.
+using ReportWriter = std::function<int(const report::ReportOptions&)>;
+// The HTML page `write` makes, printed to PDF (options.output) by headless
+// Chromium; says why on stderr when it cannot. Answers the report's status.
+int WritePdf(report::ReportOptions options, const ReportWriter& write);
 
 }  // namespace bplink::cli

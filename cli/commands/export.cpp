@@ -1,7 +1,9 @@
 // bplink export: a recording, or every recording of a patient, back out of
-// the archive: as the download's CSV or JSON, or as the ambulatory report
-// (HTML, JSON or FHIR) computed from the archived readings.
+// the archive: as the download's CSV or JSON, or as its report (HTML, PDF,
+// JSON or FHIR) computed from the archived readings with the physician's
+// inputs and signature kept with them.
 
+#include <bplink/report/json_report.h>
 #include <bplink/report/report.h>
 
 #include <iostream>
@@ -19,7 +21,7 @@
 namespace bplink::cli {
 namespace {
 
-enum class ExportFormat { kCsv, kJson, kHtml, kReportJson, kFhir };
+enum class ExportFormat { kCsv, kJson, kHtml, kPdf, kReportJson, kFhir };
 
 struct ExportOptions {
   std::optional<std::string> archive;
@@ -80,8 +82,11 @@ nlohmann::json DayNight(const report::Recording& recording) {
 }
 
 // The download's JSON with every input the report uses: the plan the
-// readings were taken on, the day and night, and the patient.
-nlohmann::json Json(const archive::StoredRecording& stored) {
+// readings were taken on (with when it went to the device), the day and
+// night, the patient, the physician's inputs and signature, and the
+// previous study its report shows (`reportable`, as the archive makes the
+// report).
+nlohmann::json Json(const archive::StoredRecording& stored, const report::Recording& reportable) {
   std::ostringstream one;
   WriteJson(ViewOfStored(stored), one);
   nlohmann::json doc = nlohmann::json::parse(one.str());
@@ -89,9 +94,14 @@ nlohmann::json Json(const archive::StoredRecording& stored) {
   doc["study"] = stored.entry.study_id;
   if (!stored.plan_json.empty()) {
     const nlohmann::json plan = nlohmann::json::parse(stored.plan_json, nullptr, false);
-    doc["plan"] = plan.is_discarded() ? nlohmann::json(nullptr) : plan;
+    doc["plan"] = plan.is_object() ? plan : nlohmann::json(nullptr);
   }
+  if (doc["plan"].is_object())
+    doc["plan"]["start"] = stored.entry.plan_start.empty() ? nlohmann::json(nullptr) : nlohmann::json(stored.entry.plan_start);
   doc["day_night"] = DayNight(stored.recording);
+  if (reportable.kept_review) doc["review"] = report::ReviewToJson(*reportable.kept_review);
+  if (reportable.signature) doc["signature"] = report::SignatureToJson(*reportable.signature);
+  if (reportable.previous) doc["previous"] = report::PreviousStudyToJson(*reportable.previous);
   const report::PatientInfo& p = stored.recording.subject;
   doc["patient"] = {{"number", stored.patient.id}, {"id", p.id},       {"system", p.system},
                     {"name", p.name},               {"birth_date", p.birth_date}, {"sex", p.sex},
@@ -102,8 +112,8 @@ nlohmann::json Json(const archive::StoredRecording& stored) {
 void RunExport(const ExportOptions& options) {
   if (options.recording.has_value() == options.patient.has_value())
     throw CommandError(kExitBadInput, "give either a RECORDING or --patient ID (bplink history lists both)");
-  const bool report_format = options.format == ExportFormat::kHtml || options.format == ExportFormat::kReportJson ||
-                             options.format == ExportFormat::kFhir;
+  const bool report_format = options.format == ExportFormat::kHtml || options.format == ExportFormat::kPdf ||
+                             options.format == ExportFormat::kReportJson || options.format == ExportFormat::kFhir;
   if (options.patient && report_format)
     throw CommandError(kExitBadInput, "a report covers one recording: give its number instead of --patient "
                                       "(bplink history --patient ID lists them)");
@@ -111,6 +121,7 @@ void RunExport(const ExportOptions& options) {
   CheckOutput(options.output);
   const auto archive = OpenArchive(ArchiveLocation(options.archive), archive::OpenMode::kExisting);
   std::vector<archive::StoredRecording> recordings;
+  std::vector<report::Recording> reportable;  // each as its report is made
   try {
     if (options.recording) {
       recordings.push_back(archive->Load(*options.recording));
@@ -121,6 +132,9 @@ void RunExport(const ExportOptions& options) {
         throw CommandError(kExitBadInput, "the archive holds no recording of patient " +
                                               std::to_string(*options.patient) + " (bplink history lists them)");
     }
+    if (options.format != ExportFormat::kCsv)
+      for (const auto& stored : recordings)
+        reportable.push_back(archive::ReportableRecording(*archive, stored.entry.id, ProfileNamed("esh2023")));
   } catch (const archive::ArchiveError& e) {
     throw CommandError(kExitBadInput, e.what());
   }
@@ -128,10 +142,13 @@ void RunExport(const ExportOptions& options) {
   if (report_format) {
     report::ReportOptions report_options;
     report_options.output = options.output;
-    report_options.format = options.format == ExportFormat::kHtml   ? report::ReportFormat::kHtml
-                            : options.format == ExportFormat::kFhir ? report::ReportFormat::kFhir
-                                                                    : report::ReportFormat::kJson;
-    const int status = report::WriteReport(ReportableRecording(recordings[0]), report_options, std::cout, std::cerr);
+    report_options.format = options.format == ExportFormat::kFhir         ? report::ReportFormat::kFhir
+                            : options.format == ExportFormat::kReportJson ? report::ReportFormat::kJson
+                                                                          : report::ReportFormat::kHtml;
+    const ReportWriter write = [&reportable](const report::ReportOptions& o) {
+      return report::WriteReport(reportable[0], o, std::cout, std::cerr);
+    };
+    const int status = options.format == ExportFormat::kPdf ? WritePdf(report_options, write) : write(report_options);
     if (status != report::kReportOk) throw CommandError(status, "the report could not be written");
     return;
   }
@@ -141,10 +158,10 @@ void RunExport(const ExportOptions& options) {
   }
   nlohmann::json doc;
   if (options.recording) {
-    doc = Json(recordings[0]);
+    doc = Json(recordings[0], reportable[0]);
   } else {
     doc = {{"patient", *options.patient}, {"recordings", nlohmann::json::array()}};
-    for (const auto& stored : recordings) doc["recordings"].push_back(Json(stored));
+    for (std::size_t i = 0; i < recordings.size(); ++i) doc["recordings"].push_back(Json(recordings[i], reportable[i]));
   }
   WriteOutput(options.output, doc.dump(2) + "\n");
 }
@@ -161,11 +178,12 @@ void AddExportCommand(CLI::App& app) {
   const std::map<std::string, ExportFormat> formats{{"csv", ExportFormat::kCsv},
                                                     {"json", ExportFormat::kJson},
                                                     {"html", ExportFormat::kHtml},
+                                                    {"pdf", ExportFormat::kPdf},
                                                     {"report-json", ExportFormat::kReportJson},
                                                     {"fhir", ExportFormat::kFhir}};
   command->add_option("--format", options->format,
-                      "csv (default) or json, as download writes them; or the ambulatory report: html, "
-                      "report-json or fhir")
+                      "csv (default) or json, as download writes them (json with every input of the report); "
+                      "or the report, with the physician's inputs and signature: html, pdf, report-json or fhir")
       ->transform(CLI::CheckedTransformer(formats, CLI::ignore_case));
   command->add_option("-o,--output", options->output, "Write to this file instead of standard output");
   command->callback([options] { RunExport(*options); });

@@ -37,6 +37,17 @@ std::string DeviceText(const archive::DeviceEntry& d) {
   return text;
 }
 
+// "version 2 (1 superseded)", "version 1, amending", or empty.
+std::string SignedText(const archive::RecordingEntry& r) {
+  if (r.signed_versions == 0) return {};
+  const int superseded = r.signed_versions - (r.amending ? 0 : 1);
+  std::string text = "version " + std::to_string(r.signed_versions);
+  if (r.amending) text += ", amending";
+  if (superseded > 0)
+    text += " (" + (superseded == 1 ? std::string("1") : "1-" + std::to_string(superseded)) + " superseded)";
+  return text;
+}
+
 nlohmann::json ToJson(const archive::History& h) {
   nlohmann::json doc = {{"patients", nlohmann::json::array()},
                         {"devices", nlohmann::json::array()},
@@ -56,7 +67,10 @@ nlohmann::json ToJson(const archive::History& h) {
                                  {"study", r.study_id}, {"state", archive::StateName(r.state)},
                                  {"set_mode", r.set_mode}, {"start", r.start}, {"end", r.end},
                                  {"complete", r.complete}, {"readings", r.readings}, {"spo2_samples", r.samples},
-                                 {"downloaded_at", r.downloaded_at}, {"station", r.station}});
+                                 {"downloaded_at", r.downloaded_at}, {"station", r.station},
+                                 {"plan_start", r.plan_start.empty() ? nlohmann::json(nullptr) : nlohmann::json(r.plan_start)},
+                                 {"reviewed", r.reviewed}, {"signed_versions", r.signed_versions},
+                                 {"amending", r.amending}});
   return doc;
 }
 
@@ -80,13 +94,13 @@ void PrintHistory(const archive::History& h, std::ostream& out) {
   Table recordings;
   for (const char* title : {"Recording", "Study", "Device", "Patient", "Set", "Readings", "SpO2"})
     recordings.AddColumn(title);
-  for (const char* title : {"State", "Start", "End", "Complete", "Downloaded", "Station"})
+  for (const char* title : {"State", "Signed", "Start", "End", "Complete", "Downloaded", "Station"})
     recordings.AddColumn(title, Table::Align::kLeft);
   for (const auto& r : h.recordings)
     recordings.AddRow({std::to_string(r.id), std::to_string(r.study_id), std::to_string(r.device_id),
                        std::to_string(r.patient_id), std::to_string(r.set_mode), std::to_string(r.readings),
-                       std::to_string(r.samples), std::string(archive::StateName(r.state)), r.start, r.end,
-                       r.complete ? "yes" : "NO", r.downloaded_at, r.station});
+                       std::to_string(r.samples), std::string(archive::StateName(r.state)), SignedText(r), r.start,
+                       r.end, r.complete ? "yes" : "NO", r.downloaded_at, r.station});
   out << "\nRecordings\n";
   recordings.Print(out);
 }

@@ -31,6 +31,7 @@ extern char** environ;
 #include "commands/archive_access.h"
 #include "commands/commands.h"
 #include "exit_status.h"
+#include "review_options.h"
 
 namespace bplink::cli {
 namespace {
@@ -90,11 +91,8 @@ int Run(const fs::path& program, const std::vector<std::string>& args, const fs:
 #endif
 }
 
-// Writes the report as `options` ask: from the input file, or from a
-// recording already loaded.
-using ReportWriter = std::function<int(const report::ReportOptions&)>;
+}  // namespace
 
-// The HTML report printed to PDF by headless Chromium.
 int WritePdf(report::ReportOptions options, const ReportWriter& write) {
   std::error_code ec;
   const bool to_stdout = options.output.empty() || options.output == "-";
@@ -151,6 +149,8 @@ int WritePdf(report::ReportOptions options, const ReportWriter& write) {
   return status;
 }
 
+namespace {
+
 // --tz: a fixed offset, or a zone the machine knows by name.
 std::string CheckZone(const std::string& value) {
   if (report::ParseUtcOffset(value)) return {};
@@ -176,49 +176,6 @@ report::UtcOffset ZoneOffset(const std::string& value) {
   return report::MachineUtcOffset;
 }
 
-// The physician's inputs as the command line gives them.
-struct ReviewOptions {
-  std::string sleep, office, clock_offset, previous;
-  std::vector<std::string> exclude, reason;
-  report::ReviewInputs texts;  // indication, medication, referring physician
-};
-
-void AddReviewOptions(CLI::App& command, ReviewOptions& o) {
-  command.add_option("--sleep", o.sleep, std::string("the patient's sleep from the diary, ") + report::kSleepForm +
-                                             "; decides day and night over everything else");
-  command.add_option("--exclude", o.exclude, "leave out the reading at TIME (YYYY-MM-DDTHH:MM, or HH:MM when one "
-                                             "reading has it); give --reason TEXT with each")
-      ->allow_extra_args(false);
-  command.add_option("--reason", o.reason, "why the --exclude before it is left out")->allow_extra_args(false);
-  command.add_option("--office", o.office, std::string("the office blood pressure, ") + report::kOfficeForm);
-  command.add_option("--clock-offset", o.clock_offset,
-                     std::string("correct the device's clock: ") + report::kClockOffsetForm);
-  command.add_option("--indication", o.texts.indication, "why the recording was made");
-  command.add_option("--medication", o.texts.medication, "the patient's blood-pressure medication");
-  command.add_option("--referring-physician", o.texts.referring_physician, "who asked for the recording");
-  command.add_option("--previous", o.previous,
-                     "the JSON report (--format json) of the patient's previous study, shown beside this one");
-}
-
-// Each value checked as it is taken, the refusal naming the option and the
-// form it takes.
-report::ReviewInputs ReviewInputsOf(const ReviewOptions& o) {
-  try {
-    report::ReviewInputs inputs = o.texts;
-    if (!o.sleep.empty()) report::SetSleep(inputs, o.sleep, "--sleep");
-    if (!o.office.empty()) report::SetOffice(inputs, o.office, "--office");
-    if (!o.clock_offset.empty()) report::SetClockOffset(inputs, o.clock_offset, "--clock-offset");
-    if (o.reason.size() != o.exclude.size())
-      throw report::InputError("--reason: give one for each --exclude (" + std::to_string(o.exclude.size()) +
-                               " --exclude, " + std::to_string(o.reason.size()) + " --reason)");
-    for (std::size_t i = 0; i < o.exclude.size(); ++i)
-      report::AddExclusion(inputs, o.exclude[i], o.reason[i], "--exclude");
-    return inputs;
-  } catch (const report::InputError& e) {
-    throw CommandError(kExitBadInput, e.what());
-  }
-}
-
 }  // namespace
 
 void AddReportCommand(CLI::App& app) {
@@ -232,6 +189,7 @@ void AddReportCommand(CLI::App& app) {
   auto archive = std::make_shared<std::optional<std::string>>();
   auto recording = std::make_shared<std::optional<std::int64_t>>();
   auto review = std::make_shared<ReviewOptions>();
+  auto previous = std::make_shared<std::string>();
   CLI::App* command = app.add_subcommand(
       "report", "Analyse a recording, 24-hour or home (CSV of readings or JSON download), and write the report");
   command->add_option("INPUT", options->input, "CSV with time,sys,dia[,map,pulse,awake] or a JSON download");
@@ -265,18 +223,25 @@ void AddReportCommand(CLI::App& app) {
   command->add_option("--sex", options->patient.sex, "female, male, other or unknown (over --patient's)")
       ->check(CLI::IsMember({"female", "male", "other", "unknown"}));
   AddReviewOptions(*command, *review);
+  command->add_option("--previous", *previous,
+                      "the JSON report (--format json) of the patient's previous study, shown beside this one "
+                      "(an archived recording's is found in the archive)");
   command->add_option("--tz", *zone, "time zone of the device's clock, for the page's and FHIR's times: +01:00 or "
                                      "Europe/Berlin (default: this machine's)")
       ->check(CheckZone, "ZONE");
   // The report has told the reason on stderr already; the status reaches
   // main() as a CLI::RuntimeError, which ends the parse without a message.
-  command->callback([options, zone, set, archive, recording, review] {
+  command->callback([options, zone, set, archive, recording, review, previous] {
     if (options->input.empty() == !recording->has_value())
       throw CommandError(kExitBadInput, "give an INPUT file or --recording N from the archive (bplink history "
                                         "lists the recordings)");
+    if (*recording && review->Given())
+      throw CommandError(kExitBadInput, "an archived recording's review inputs are kept with its study, so that "
+                                        "every report of it is the same: store them with bplink review " +
+                                            std::to_string(**recording) + " (the same options)");
     if (*set > 0) options->set = *set;
     options->review = ReviewInputsOf(*review);
-    options->previous_file = review->previous;
+    options->previous_file = *previous;
     if (!zone->empty()) {
       options->utc_offset = ZoneOffset(*zone);
       options->zone = *zone;
@@ -284,7 +249,7 @@ void AddReportCommand(CLI::App& app) {
     ReportWriter write = [](const report::ReportOptions& o) { return report::RunReport(o, std::cout, std::cerr); };
     if (*recording) {
       if (*set > 0) throw CommandError(kExitBadInput, "--set picks from a download; an archived recording is one set");
-      write = [filed = ArchivedRecording(*archive, **recording)](const report::ReportOptions& o) {
+      write = [filed = ArchivedRecording(*archive, **recording, options->profile)](const report::ReportOptions& o) {
         return report::WriteReport(filed, o, std::cout, std::cerr);
       };
     }

@@ -65,6 +65,11 @@ class FilingArchive : public Archive {
   StoredRecording Load(std::int64_t) override { return {}; }
   Engine engine() const override { return Engine::kSqlite; }
   std::string DatabaseRole() const override { return {}; }
+  ReviewState ReviewOf(std::int64_t) override { return {}; }
+  ReviewResult Review(std::int64_t, const bplink::report::ReviewInputs&, bool, const Actor&) override { return {}; }
+  SignatureRecord Sign(std::int64_t, const std::string&, bool, const Actor&) override { return {}; }
+  std::string SignedContentOf(std::int64_t) override { return {}; }
+  std::optional<std::int64_t> PreviousRecording(std::int64_t) override { return std::nullopt; }
 };
 
 TEST(EraseGuard, ReadingsAreFiledFirstOrLostOnlyWhenThePersonSaidSo) {

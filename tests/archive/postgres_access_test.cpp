@@ -1,9 +1,11 @@
 // A clinic's PostgreSQL archive with least privilege, through the built
 // program against a real server: an owner who alone changes the schema, a
 // download station and a reviewing physician with the grants `bplink archive
-// grants` prints, and the TLS rule held on the connection actually made,
-// however its mode was set.
+// grants` prints (the physician reviews and signs, the station may not), and
+// the TLS rule held on the connection actually made, however its mode was
+// set.
 
+#include <bplink/archive/archive.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
@@ -80,7 +82,7 @@ TEST_F(PostgresAccess, EachRoleDoesWhatItsGrantsAllowAndNoMore) {
   EXPECT_THAT(stale.err, HasSubstr("ask its owner to run bplink archive migrate"));
   EXPECT_THAT(stale.err, Not(HasSubstr("permission denied for schema")));
   EXPECT_EQ(As("station", {"archive", "migrate"}).status, kExitCannotWrite);
-  ASSERT_TRUE(SqlAs("owner", "UPDATE bplink_schema SET version = 3"));
+  ASSERT_TRUE(SqlAs("owner", "UPDATE bplink_schema SET version = " + std::to_string(bplink::archive::SchemaVersion())));
 
   // The station files, opens studies and re-files them.
   const ProgramRun upload = As("station", {"upload", plan, "--sim", "hid", "--patient-id", "P-1"});
@@ -90,7 +92,7 @@ TEST_F(PostgresAccess, EachRoleDoesWhatItsGrantsAllowAndNoMore) {
   EXPECT_THAT(download.err, HasSubstr("78 new"));
   EXPECT_EQ(As("station", {"archive", "move", "1", "--patient-label", "MRN-4"}).status, 0);
 
-  // The physician reads everything, and writes nothing.
+  // The physician reads everything, and writes only what the review adds.
   for (const std::vector<std::string>& args :
        std::vector<std::vector<std::string>>{{"history"}, {"export", "1", "--format", "json"},
                                              {"report", "--recording", "1", "--format", "json"},
@@ -103,6 +105,29 @@ TEST_F(PostgresAccess, EachRoleDoesWhatItsGrantsAllowAndNoMore) {
   EXPECT_THAT(refused.err, HasSubstr("this database role (physician) may not file in it: it lacks INSERT on devices"));
   ExpectNoFrameSent(refused);
   EXPECT_NE(As("physician", {"archive", "move", "1", "--patient-label", "MRN-5"}).status, 0);
+  EXPECT_FALSE(SqlAs("physician", "UPDATE readings SET systolic = 1"));
+  EXPECT_FALSE(SqlAs("physician", "UPDATE studies SET patient_id = 1"));
+
+  // The station may neither review nor sign; the physician does both.
+  const std::string text = (dir_ / "interpretation.txt").string();
+  WriteText(text, "Normal ambulatory blood pressure.");
+  const ProgramRun station_review = As("station", {"review", "1", "--sleep", "23:00-06:00"});
+  EXPECT_EQ(station_review.status, kExitCannotWrite);
+  EXPECT_THAT(station_review.err, HasSubstr("this database role (station) may not store a review: it lacks INSERT on "
+                                            "reviews"));
+  const ProgramRun station_sign = As("station", {"sign", "1", "--file", text});
+  EXPECT_EQ(station_sign.status, kExitCannotWrite);
+  EXPECT_THAT(station_sign.err, HasSubstr("this database role (station) may not sign: it lacks INSERT on signatures"));
+  EXPECT_FALSE(SqlAs("station", "UPDATE studies SET state = 'signed'")) << "signed only by a signature";
+  const ProgramRun reviewed = As("physician", {"review", "1", "--sleep", "23:00-06:00"});
+  ASSERT_EQ(reviewed.status, 0) << reviewed.err;
+  const ProgramRun signed_study = As("physician", {"sign", "1", "--file", text});
+  ASSERT_EQ(signed_study.status, 0) << signed_study.err;
+  EXPECT_THAT(signed_study.out, HasSubstr("(database role physician)"));
+  // Signed, not even the owner changes what it was signed on.
+  EXPECT_FALSE(SqlAs("owner", "UPDATE readings SET systolic = 1 WHERE recording_id = 1"));
+  EXPECT_FALSE(SqlAs("owner", "DELETE FROM signatures"));
+  EXPECT_FALSE(SqlAs("owner", "TRUNCATE readings CASCADE"));
 
   // Who did what, by role; and the log only grows, whoever tries.
   const ProgramRun log = As("owner", {"archive", "log", "--json"});
@@ -110,6 +135,7 @@ TEST_F(PostgresAccess, EachRoleDoesWhatItsGrantsAllowAndNoMore) {
   for (const auto& e : nlohmann::json::parse(log.out)) roles.push_back(e["db_role"]);
   EXPECT_THAT(roles, ::testing::Contains("station"));
   EXPECT_THAT(roles, ::testing::Contains("owner"));
+  EXPECT_THAT(roles, ::testing::Contains("physician"));
   EXPECT_FALSE(SqlAs("station", "DELETE FROM audit_log"));
   EXPECT_FALSE(SqlAs("station", "DELETE FROM readings"));
   EXPECT_FALSE(SqlAs("owner", "UPDATE audit_log SET action = 'nothing'"));

@@ -245,7 +245,15 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(FhirTransaction, EveryEntryIsAConditionalCreateWithItsOwnKey) {
   const nlohmann::json bundle = FhirTransaction(TestShipment());
   std::set<std::string> keys;
+  int reports = 0;
   for (const auto& entry : bundle["entry"]) {
+    if (entry["resource"]["resourceType"] == "DiagnosticReport") {
+      // The signed study's report, keyed by its version like the rest.
+      ++reports;
+      EXPECT_EQ(entry["resource"]["conclusion"], TestShipment().interpretation);
+      EXPECT_EQ(entry["resource"]["status"], "final");
+      EXPECT_THAT(entry["resource"]["identifier"][0]["value"].get<std::string>(), ::testing::EndsWith("/v1"));
+    }
     const std::string condition = entry["request"].value("ifNoneExist", "");
     EXPECT_EQ(condition.rfind("identifier=", 0), 0u) << entry.dump();
     EXPECT_TRUE(keys.insert(condition).second) << "two entries share " << condition;
@@ -260,16 +268,19 @@ TEST(FhirTransaction, EveryEntryIsAConditionalCreateWithItsOwnKey) {
       EXPECT_EQ(resource["identifier"][0]["value"].get<std::string>().rfind("S-42/", 0), 0u);
     }
   }
+  EXPECT_EQ(reports, 1);
 }
 
 TEST(FhirTransaction, ADraftIsPreliminary) {
   Shipment s = TestShipment();
   s.draft = true;
   const nlohmann::json bundle = FhirTransaction(s);
-  for (const auto& entry : bundle["entry"])
+  for (const auto& entry : bundle["entry"]) {
     if (entry["resource"]["resourceType"] == "Observation") {
       EXPECT_EQ(entry["resource"]["status"], "preliminary");
     }
+    EXPECT_NE(entry["resource"]["resourceType"], "DiagnosticReport") << "a draft is signed by no one";
+  }
 }
 
 // ---------------------------------------------------------------------------

@@ -39,6 +39,19 @@ Analysis RecorderDay(PatientInfo subject = {}) {
 
 const PatientInfo kPatient{"Test Person", "MRN 0042/7", "1960-05-31", "female"};
 
+// The recorder's day signed: version 1, or amended as version 2.
+Analysis SignedDay(int versions, bool amending = false) {
+  Recording r = LoadInputFile(std::string(REPORT_TEST_DATA) + "/recorder_day.json");
+  r.subject = kPatient;
+  Signature signature;
+  for (int v = 1; v <= versions; ++v)
+    signature.versions.push_back({v, "Version " + std::to_string(v) + ": normal.", "weber", v == 1 ? "dr_weber" : "",
+                                  "desk 2", {2024, 3, 6, 9 + v, 0, 0}, std::string(64, static_cast<char>('0' + v))});
+  signature.amending = amending;
+  r.signature = signature;
+  return Analyse(std::move(r), *FindProfile("esh2023"), std::nullopt);
+}
+
 std::vector<json> ByCode(const json& bundle, const std::string& code) {
   std::vector<json> found;
   for (const json& entry : bundle["entry"]) {
@@ -141,6 +154,44 @@ TEST(FhirExport, TransactionOfPatientDeviceReadingsAndPeriodMeansEveryObservatio
   EXPECT_FALSE(anonymous["entry"][0]["request"].contains("ifNoneExist"));
 }
 
+// The physician's signed interpretation: a DiagnosticReport resting on
+// every Observation of the bundle, final for version 1, amended after, and
+// none while an amendment waits to be signed; each version its own key.
+TEST(FhirExport, TheSignedInterpretationIsADiagnosticReportFinalThenAmended) {
+  const json first = FhirBundle(SignedDay(1), kOffset);
+  std::string patient;
+  ResourceOf(first, "Patient", &patient);
+  const json report = ResourceOf(first, "DiagnosticReport");
+  ASSERT_FALSE(report.is_null());
+  EXPECT_EQ(report["status"], "final");
+  EXPECT_EQ(report["conclusion"], "Version 1: normal.");
+  EXPECT_EQ(report["performer"][0]["display"], "weber (database role dr_weber)");
+  EXPECT_EQ(report["issued"], "2024-03-06T10:00:00+01:00");
+  EXPECT_EQ(report["subject"]["reference"], patient);
+  std::set<std::string> observations, results;
+  for (const json& entry : first["entry"])
+    if (entry["resource"]["resourceType"] == "Observation") observations.insert(entry["fullUrl"]);
+  for (const json& result : report["result"]) results.insert(result["reference"]);
+  EXPECT_EQ(results, observations);
+  EXPECT_EQ(first["entry"].back()["resource"]["resourceType"], "DiagnosticReport") << "after what it rests on";
+
+  const json amended = FhirBundle(SignedDay(2), kOffset);
+  EXPECT_EQ(ResourceOf(amended, "DiagnosticReport")["status"], "amended");
+  EXPECT_EQ(ResourceOf(amended, "DiagnosticReport")["conclusion"], "Version 2: normal.");
+  EXPECT_TRUE(ResourceOf(FhirBundle(SignedDay(2, true), kOffset), "DiagnosticReport").is_null())
+      << "inputs changed since version 2: no signed report yet";
+  EXPECT_TRUE(ResourceOf(FhirBundle(RecorderDay(kPatient), kOffset), "DiagnosticReport").is_null());
+
+  // Sent as conditional creates, each version is a report of its own.
+  const ConditionalCreates keys{"urn:clinic:mrn", "urn:bplink:study", "S-7"};
+  const auto key = [&keys](const Analysis& a) {
+    return ResourceOf(FhirBundle(a, kOffset, keys), "DiagnosticReport")["identifier"][0]["value"].get<std::string>();
+  };
+  EXPECT_THAT(key(SignedDay(1)), testing::StartsWith("S-7/DiagnosticReport-abpm-report@2024-03-04T09:00:00+01:00"));
+  EXPECT_THAT(key(SignedDay(1)), testing::EndsWith("/v1"));
+  EXPECT_THAT(key(SignedDay(2)), testing::EndsWith("/v2"));
+}
+
 void SetTimeZone(const char* tz) {
 #if defined(_WIN32)
   _putenv_s("TZ", tz);
@@ -204,6 +255,9 @@ TEST(FhirExport, EveryBundlePassesTheR4SchemaAndTheVitalSignsProfiles) {
   const json day = FhirBundle(RecorderDay(kPatient), kOffset);
   good.push_back(write("day.json", day));
   good.push_back(write("anonymous.json", FhirBundle(RecorderDay(), kOffset)));
+  const json signed_day = FhirBundle(SignedDay(1), kOffset);
+  good.push_back(write("signed.json", signed_day));
+  good.push_back(write("amended.json", FhirBundle(SignedDay(2), kOffset)));
   if (fs::is_directory(REPORT_ABPM_DATA))
     for (const auto& entry : fs::directory_iterator(REPORT_ABPM_DATA)) {
       if (entry.path().extension() != ".csv") continue;
@@ -227,25 +281,41 @@ TEST(FhirExport, EveryBundlePassesTheR4SchemaAndTheVitalSignsProfiles) {
       {[](json& b) { b["entry"][3]["resource"].erase("valueQuantity"); }, "vs-2"},
       {[](json& b) { b["type"] = "collection"; }, "Bundle: transaction"},
   };
+  // The signed report, spoilt: each a rule of its own.
+  const std::pair<std::function<void(json&)>, const char*> spoilt_report[] = {
+      {[](json& r) { r["status"] = "preliminary"; }, "DiagnosticReport: status final or amended"},
+      {[](json& r) { r["result"].erase(0); }, "DiagnosticReport: every Observation a result"},
+      {[](json& r) { r["result"].push_back({{"reference", "urn:uuid:00000000-0000-8000-8000-000000000000"}}); },
+       "DiagnosticReport: result is Observations of the bundle"},
+      {[](json& r) { r.erase("performer"); }, "DiagnosticReport: performer"},
+  };
   std::string command = "node " + (check / "validate.js").string();
   // Appended piecewise: GCC 12 at -O3 warns falsely on " " + std::string&&.
   for (const fs::path& file : good) command.append(" ").append(file.string());
+  std::vector<const char*> expected;
   for (std::size_t i = 0; i < std::size(spoilt); ++i) {
     json bundle = day;
     spoilt[i].first(bundle);
     command.append(" ").append(write("spoilt" + std::to_string(i) + ".json", bundle).string());
+    expected.push_back(spoilt[i].second);
+  }
+  for (const auto& [spoil, rule] : spoilt_report) {
+    json bundle = signed_day;
+    spoil(bundle["entry"].back()["resource"]);
+    command.append(" ").append(write("spoilt" + std::to_string(expected.size()) + ".json", bundle).string());
+    expected.push_back(rule);
   }
   EXPECT_EQ(RunCommand(command + " >" + (dir / "out").string() + " 2>" + (dir / "err").string()), 1);
   const std::string out = ReadText(dir / "out"), err = ReadText(dir / "err");
   for (const fs::path& file : good) EXPECT_THAT(out, HasSubstr(file.string() + ": valid FHIR R4 Bundle")) << err;
   // What the checker says of one file runs to the next file's name.
-  for (std::size_t i = 0; i < std::size(spoilt); ++i) {
+  for (std::size_t i = 0; i < expected.size(); ++i) {
     const std::string file = (dir / ("spoilt" + std::to_string(i) + ".json")).string();
     const auto at = err.find(file + ": ");
     ASSERT_NE(at, std::string::npos) << file << " passed\n" << err;
-    EXPECT_THAT(err.substr(at, err.find(dir.string(), at + 1) - at), HasSubstr(spoilt[i].second));
+    EXPECT_THAT(err.substr(at, err.find(dir.string(), at + 1) - at), HasSubstr(expected[i]));
   }
-  EXPECT_EQ(good.size(), fs::is_directory(REPORT_ABPM_DATA) ? 12u : 2u) << "the ten real recordings, when here";
+  EXPECT_EQ(good.size(), fs::is_directory(REPORT_ABPM_DATA) ? 14u : 4u) << "the ten real recordings, when here";
   fs::remove_all(dir);
 }
 

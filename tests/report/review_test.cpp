@@ -141,4 +141,72 @@ TEST(ReviewInputs, AppliedAllOrNothingTheClockOffsetFirst) {
   }
 }
 
+// A later review edits an earlier one: what it gives wins, its exclusions
+// add to the earlier ones, and an exclusion is taken back by whichever time
+// names the same reading.
+TEST(ReviewInputs, ALaterReviewEditsTheEarlierOneAndAnExclusionIsTakenBackByTheReadingItNames) {
+  ReviewInputs kept;
+  SetSleep(kept, "23:00-06:00", "--sleep");
+  SetOffice(kept, "150/95", "--office");
+  SetClockOffset(kept, "+0:30", "--clock-offset");
+  AddExclusion(kept, "21:30", "patient was running", "--exclude");
+  kept.indication = "suspected white coat";
+  ReviewInputs given;
+  SetSleep(given, "22:00-06:30", "--sleep");
+  AddExclusion(given, "21:30", "cuff off", "--exclude");
+  AddExclusion(given, "2024-03-05T12:30", "arm moved", "--exclude");
+  const ReviewInputs both = ReviewOver(kept, given);
+  EXPECT_EQ(*both.sleep, (ClockWindow{22 * 60, 6 * 60 + 30}));
+  EXPECT_EQ(both.office, kept.office) << "not given again, kept";
+  EXPECT_EQ(both.clock_offset_minutes, 30);
+  EXPECT_EQ(both.indication, kept.indication);
+  EXPECT_EQ(both.exclusions, (std::vector<HandExclusion>{{"21:30", "cuff off"}, {"2024-03-05T12:30", "arm moved"}}));
+  EXPECT_EQ(ReviewOver(kept, {}), kept);
+
+  // The first reading as the page shows it (moved half an hour), named by
+  // its whole time although the exclusion gave a time of day.
+  ReviewInputs edited = both;
+  TakeBackExclusion(edited, ThreeReadings(), "2024-03-04T21:30", "--include");
+  EXPECT_EQ(edited.exclusions, (std::vector<HandExclusion>{{"2024-03-05T12:30", "arm moved"}}));
+  for (const auto& [time, message] :
+       {std::pair("2024-03-04T12:30", "--include '2024-03-04T12:30': that reading is not excluded by hand; excluded "
+                                      "by hand: 2024-03-05T12:30"),
+        std::pair("09:00", "--include '09:00': the recording holds no reading at that time")}) {
+    ReviewInputs unchanged = edited;
+    try {
+      TakeBackExclusion(unchanged, ThreeReadings(), time, "--include");
+      ADD_FAILURE() << time << " taken back";
+    } catch (const InputError& e) {
+      EXPECT_THAT(e.what(), HasSubstr(message));
+    }
+    EXPECT_EQ(unchanged, edited);
+  }
+}
+
+TEST(Signature, EveryVersionThroughJsonAndBackTheLatestInForceUnlessAmended) {
+  Signature signature;
+  signature.versions.push_back({1, "Normal.", "weber", "dr_weber", "desk 2", {2024, 3, 6, 10, 15, 0}, std::string(64, 'a')});
+  signature.versions.push_back({2, "Normal; white coat.\nNo therapy.", "weber", "", "", {2024, 3, 7, 9, 0, 0},
+                                std::string(64, 'b')});
+  ASSERT_NE(signature.InForce(), nullptr);
+  EXPECT_EQ(signature.InForce()->version, 2);
+  const nlohmann::json doc = SignatureToJson(signature);
+  EXPECT_EQ(std::tuple(doc["versions"][0]["status"], doc["versions"][0]["superseded"], doc["versions"][1]["status"],
+                       doc["versions"][1]["superseded"]),
+            std::tuple("final", true, "amended", false));
+  EXPECT_EQ(SignatureFromJson(nlohmann::json::parse(doc.dump()), "export.json: signature"), signature);
+  signature.amending = true;
+  EXPECT_EQ(signature.InForce(), nullptr) << "inputs changed after version 2: nothing in force";
+  EXPECT_EQ(SignatureToJson(signature)["versions"][1]["superseded"], true);
+
+  nlohmann::json bad = doc;
+  bad["versions"][1]["signed_at"] = "yesterday";
+  try {
+    SignatureFromJson(bad, "export.json: signature");
+    ADD_FAILURE() << "accepted";
+  } catch (const InputError& e) {
+    EXPECT_THAT(e.what(), HasSubstr("export.json: signature: versions[1].signed_at: expected a local time"));
+  }
+}
+
 }  // namespace

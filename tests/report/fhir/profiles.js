@@ -1,7 +1,8 @@
-// The FHIR R4 vital-signs profiles' invariants and required elements, as
-// FHIRPath rules: each holds, or the resource does not conform. `profile`
-// null: every vital-signs Observation (the base profile the others derive
-// from); otherwise the Observations that claim that profile.
+// The FHIR R4 vital-signs profiles' invariants and required elements, and
+// what the physician's DiagnosticReport must hold, as FHIRPath rules: each
+// holds, or the resource does not conform. `profile` null: every
+// vital-signs Observation (the base profile the others derive from);
+// otherwise the Observations that claim that profile.
 'use strict';
 
 const LOINC = "'http://loinc.org'";
@@ -49,6 +50,23 @@ const observationRules = [
   [O2, 'oxygensat value in %', quantity('%')],
 ];
 
+// The physician's signed report: final, or amended for a later version; who
+// signed it, when, what it concludes, and the Observations of the bundle it
+// rests on, every one of them.
+const reportRules = [
+  ['status final or amended', "status = 'final' or status = 'amended'"],
+  ['code', 'code.coding.where(system.exists() and code.exists()).exists()'],
+  ['subject is the Patient',
+   "subject.reference in %bundle.entry.where(resource.resourceType = 'Patient').fullUrl"],
+  ['performer', 'performer.where(reference.exists() or display.exists()).exists()'],
+  ['issued', 'issued.exists()'],
+  ['conclusion', 'conclusion.exists()'],
+  ['result is Observations of the bundle',
+   "result.exists() and result.all(reference in %bundle.entry.where(resource.resourceType = 'Observation').fullUrl)"],
+  ['every Observation a result',
+   "%bundle.entry.where(resource.resourceType = 'Observation').fullUrl.all($this in %resource.result.reference)"],
+];
+
 // The bundle as a whole: a transaction whose references all resolve.
 const bundleRules = [
   ['transaction', "type = 'transaction'"],
@@ -60,6 +78,7 @@ const bundleRules = [
   ['device is the Device',
    "entry.where(resource.resourceType = 'Observation').all(resource.device.reference in " +
    "%bundle.entry.where(resource.resourceType = 'Device').fullUrl)"],
+  ['at most one DiagnosticReport', "entry.where(resource.resourceType = 'DiagnosticReport').count() <= 1"],
 ];
 
 // The rules a bundle breaks, each as "where: rule".
@@ -73,6 +92,11 @@ function check(fhirpath, model, bundle) {
     if (!holds(bundle, expression, { bundle })) failures.push(`Bundle: ${name}`);
   (bundle.entry || []).forEach((entry, i) => {
     const resource = entry.resource || {};
+    if (resource.resourceType === 'DiagnosticReport') {
+      for (const [name, expression] of reportRules)
+        if (!holds(resource, expression, { resource, bundle })) failures.push(`entry[${i}] DiagnosticReport: ${name}`);
+      return;
+    }
     if (resource.resourceType !== 'Observation') return;
     const profiles = (resource.meta && resource.meta.profile) || [];
     for (const [profile, name, expression] of observationRules)

@@ -16,6 +16,9 @@
 
 #include <bplink/bplink.h>
 #include <bplink/report/readings.h>
+#include <bplink/report/stats.h>
+
+#include <nlohmann/json.hpp>
 
 #include <cstdint>
 #include <memory>
@@ -41,6 +44,19 @@ class FilingConflict : public ArchiveError {
   FilingConflict(const std::string& what, std::vector<std::int64_t> recordings)
       : ArchiveError(what), recordings(std::move(recordings)) {}
   std::vector<std::int64_t> recordings;
+};
+
+// The archive holds no recording, study or patient of the number given.
+class NotFound : public ArchiveError {
+ public:
+  using ArchiveError::ArchiveError;
+};
+
+// This database role lacks a grant the operation needs; the message names
+// it and the grants that give it.
+class NotPermitted : public ArchiveError {
+ public:
+  using ArchiveError::ArchiveError;
 };
 
 // The archive's schema is older than this program's and this database role
@@ -75,8 +91,10 @@ Location ParseLocation(std::string_view text);
 
 // The PostgreSQL roles of a clinic beside the archive's owner (who made it
 // with `bplink archive migrate` and alone changes its schema): a download
-// station files downloads, opens studies and re-files them; a reviewing
-// physician reads.
+// station files downloads, opens studies and re-files them, and may not
+// review or sign; a reviewing physician reads everything and writes only
+// what the review adds (review inputs, signatures, the audit log, and the
+// study's state), never a reading.
 enum class ArchiveRole { kStation, kPhysician };
 // The statements the owner runs to give the database role `name` what
 // `role` needs, on the tables in schema public, now and (for reading) those
@@ -215,6 +233,10 @@ struct RecordingEntry {
   bool complete = false;
   std::string downloaded_at, station;  // when and where it was first filed
   std::int64_t readings = 0, samples = 0;
+  bool reviewed = false;   // the physician has stored inputs for it
+  int signed_versions = 0; // versions of its interpretation signed; all but the one in force superseded
+  bool amending = false;   // an amendment of the latest version is under way, not signed yet
+  std::string plan_start;  // when the plan its readings were taken on was uploaded; "" when not known
 };
 
 struct History {
@@ -234,8 +256,85 @@ struct StoredRecording {
   std::string plan_json;  // the plan its readings were taken on; "" when not known
   _BP_DATASET set;
   _SPO2_DATASET spo2;
+  // The readings and samples, the patient, device, plan and the plan's start,
+  // when it was downloaded and whether whole: every input of the report the
+  // archive keeps beside the physician's (ReportableRecording adds those).
   report::Recording recording;
 };
+
+// ---------------------------------------------------------------------------
+// The physician's review and signature.
+//
+// What a signed recording allows is one rule, kept by the database itself
+// (triggers on both engines), so that no door gets past it, this library's
+// callers, another program or a person at the SQL prompt alike: its
+// readings, SpO2 samples, patient, plan and download stay as signed; its
+// review inputs change only by an amendment of its latest signed version,
+// which is signed again as the next version, the earlier ones kept and
+// superseded; no review or signature is ever changed or removed. A change
+// the rule refuses is an ArchiveError whose message names the rule.
+
+// The physician's inputs stored for a recording: a new row each time they
+// are set, the latest in force.
+struct ReviewRecord {
+  std::int64_t id = 0, recording = 0, study = 0;
+  report::ReviewInputs inputs;
+  std::int64_t amends = 0;  // the signature an amendment changes; 0: none
+  std::string at, user, db_role, station;
+};
+
+// One signed version of a recording's interpretation.
+struct SignatureRecord {
+  std::int64_t id = 0, recording = 0, study = 0;
+  report::SignedVersion signed_version;  // version, interpretation, signer, role, station, time, hash
+  std::int64_t amends = 0;               // the signature this one amends; 0 for version 1
+  std::string content;                   // the inputs signed, as SignedContent wrote them; hash is its SHA-256
+};
+
+// Where a recording's review stands: what the workstation shows, and what
+// `bplink send` asks before it sends.
+struct ReviewState {
+  std::int64_t recording = 0, study = 0;
+  std::optional<ReviewRecord> review;      // the inputs in force; none before the first review
+  std::vector<SignatureRecord> signatures; // every version, oldest first
+  bool amending = false;                   // the latest review amends the latest version: not signed again yet
+  // Signed, with no amendment under way: the report as it stands is signed.
+  bool Signed() const { return !signatures.empty() && !amending; }
+  // The version in force: the latest, when Signed(); null otherwise.
+  const SignatureRecord* Current() const { return Signed() ? &signatures.back() : nullptr; }
+  // Every version as the report shows them.
+  report::Signature AsSignature() const;
+};
+
+struct ReviewResult {
+  ReviewState state;     // after the review
+  bool changed = false;  // false: the inputs in force were these already, and nothing was stored
+  std::string changes;   // what changed, a JSON object as the audit log keeps it
+};
+
+// What a review or signature asks is refused, and nothing was stored: an
+// input the recording does not fit (an exclusion at a time it holds no
+// reading at; the message names the input and the form it takes), an empty
+// interpretation, or a change the signature does not allow (the message
+// names the rule and what may be done instead).
+class ReviewRefused : public ArchiveError {
+ public:
+  using ArchiveError::ArchiveError;
+};
+
+// The document a signature's hash is taken of: every input of the
+// recording's report, as canonical JSON (members in byte order, no white
+// space, UTF-8). Its members: "content" (the document's form, 1),
+// "recording", "study", "patient" (identifier, system, name, birth date,
+// sex, the device's texts and the label), "device" (family, type, protocol,
+// variant, version, label), "set_mode", "plan" (the day and night periods,
+// or null), "plan_start", "downloaded_at", "complete", "readings" (time,
+// sys, dia, map, pulse, valid, in the order filed), "spo2" (time, spo2,
+// pulse) and "review" (ReviewToJson of `inputs`). Nothing else: who signed,
+// when, or the interpretation change no hash.
+std::string SignedContent(const StoredRecording& stored, const report::ReviewInputs& inputs);
+// SHA-256 of `bytes`, 64 lower-case hexadecimal digits.
+std::string Sha256Hex(std::string_view bytes);
 
 // ---------------------------------------------------------------------------
 // The audit log.
@@ -253,6 +352,13 @@ struct AuditFilter {
   std::int64_t study = 0, recording = 0, patient = 0;  // 0: any
   std::string action;                                  // "": any
 };
+
+// A study's result sent to the patient's record: the audit log entry that
+// keeps it, with the delivery's receipt (delivery::Receipt::ToJson()) as its
+// details. Append it with Archive::AppendLog once the receipt says
+// acknowledged (or to keep a refusal too: the receipt says which).
+inline constexpr const char* kSentAction = "sent";
+AuditEntry SentEntry(std::int64_t study, std::int64_t recording, const nlohmann::json& receipt);
 
 // ---------------------------------------------------------------------------
 
@@ -349,6 +455,39 @@ class Archive {
   // credentials decide it; the grants decide what it may do); "" on SQLite,
   // where the operating-system user works on the file.
   virtual std::string DatabaseRole() const = 0;
+
+  // The physician's review and signature of recording `recording`.
+  virtual ReviewState ReviewOf(std::int64_t recording) = 0;
+  // Stores `inputs`, whole, as the recording's review, once the report's own
+  // rules find they fit it (ReviewRefused otherwise, and nothing changes);
+  // moves its study to reviewed; logged ("review") with what changed. Inputs
+  // equal to those in force store nothing. A signed recording's inputs
+  // change only with `amend`, which starts an amendment of its latest
+  // version (one under way goes on without it).
+  virtual ReviewResult Review(std::int64_t recording, const report::ReviewInputs& inputs, bool amend,
+                              const Actor& actor) = 0;
+  // Signs `interpretation` on the inputs in force, as the next version: 1,
+  // or, where an amendment is under way (or `amend` starts one on the
+  // inputs as they stand), the next, superseding the one before. The signer
+  // is actor.user and this connection's database role, the time actor.at,
+  // the hash SHA-256 of SignedContent. Moves the study to signed once every
+  // recording of it that was reviewed is signed. Logged ("sign").
+  virtual SignatureRecord Sign(std::int64_t recording, const std::string& interpretation, bool amend,
+                               const Actor& actor) = 0;
+  // What a signature on the recording now would hash: SignedContent of it
+  // and the inputs in force.
+  virtual std::string SignedContentOf(std::int64_t recording) = 0;
+  // The same patient's latest recording, of another study, that ended before
+  // this one began: the previous study its report shows beside it.
+  virtual std::optional<std::int64_t> PreviousRecording(std::int64_t recording) = 0;
 };
+
+// A recording as its report is made from the archive, the same for every
+// door (`report --recording`, every `export`, the workstation): what the
+// archive keeps of it (marked incomplete where it was filed so), the
+// physician's inputs kept with it (Recording::kept_review, which
+// report::WriteReport applies), every version of its signature, and the
+// patient's previous study analysed by `profile`. Throws ArchiveError.
+report::Recording ReportableRecording(Archive& archive, std::int64_t recording, const report::Profile& profile);
 
 }  // namespace bplink::archive

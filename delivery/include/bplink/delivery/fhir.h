@@ -9,7 +9,10 @@
 
 namespace bplink::delivery {
 
-// A draft's Observations are "preliminary", a signed study's "final".
+// A draft's Observations are "preliminary", a signed study's "final"; a
+// signed study's bundle also holds the physician's DiagnosticReport (its
+// signature as the analysis carries it, else the shipment's interpretation,
+// signer and time), keyed by its version like every other entry.
 // Throws std::invalid_argument when the patient has no identifier.
 nlohmann::json FhirTransaction(const Shipment& shipment);
 

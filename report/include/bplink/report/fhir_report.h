@@ -2,8 +2,12 @@
 // and tagged so, without patient details), the Device, one blood-pressure
 // Observation per counted reading, a heart-rate Observation where the
 // reading has a pulse, an SpO2 Observation per oximetry sample, and the
-// 24-hour, day and night means. Every Observation names the Patient as its
-// subject and the Device, and claims its vital-signs profile.
+// 24-hour, day and night means; and, where the physician's interpretation is
+// signed (and no amendment is under way), a DiagnosticReport: status final,
+// or amended for a later version, the signer as performer, the
+// interpretation as conclusion, every Observation of the bundle as its
+// results. Every Observation names the Patient as its subject and the
+// Device, and claims its vital-signs profile.
 #pragma once
 
 #include <bplink/report/analysis.h>
@@ -41,7 +45,8 @@ struct ConditionalCreates {
 // an identifier (PatientInfo::id; std::invalid_argument otherwise); the
 // entries' own identifiers are "STUDY/KEY", KEY from the resource type, its
 // code and its time, so the same reading gets the same identifier however
-// the bundle is made again.
+// the bundle is made again; a DiagnosticReport's KEY ends in "/vN", its
+// version, so an amendment is created beside the version it amends.
 nlohmann::json FhirBundle(const Analysis& analysis, const UtcOffset& offset, const ConditionalCreates& keys);
 void WriteFhirReport(const Analysis& analysis, const UtcOffset& offset, std::ostream& out);
 

@@ -120,6 +120,12 @@ struct Recording {
   std::optional<CalendarTime> downloaded_at;
   // The physician's inputs, once ApplyReview has applied them.
   ReviewInputs review;
+  // The physician's inputs the recording was kept with (an archived study's,
+  // or those an exported file carries), not applied yet: WriteReport applies
+  // them, with those given for the report over them (ReviewOver).
+  std::optional<ReviewInputs> kept_review;
+  // The physician's signature, every version, when the recording has one.
+  std::optional<Signature> signature;
   // The patient's previous study, when the caller knows it.
   std::optional<PreviousStudy> previous;
 };
@@ -131,6 +137,13 @@ struct Recording {
 // exclusion at a time the recording does not hold, say) and leaves the
 // recording as it was.
 void ApplyReview(Recording& recording, const ReviewInputs& inputs);
+// Takes back the hand exclusion of `inputs` that names the reading `time`
+// names (either as a local time or, where one reading has it, a time of
+// day), the recording's times as the page shows them (the clock offset of
+// `inputs` applied). Throws InputError naming `field` when no exclusion
+// names that reading, and leaves `inputs` as they were.
+void TakeBackExclusion(ReviewInputs& inputs, const Recording& recording, std::string_view time,
+                       const std::string& field);
 
 // ---------------------------------------------------------------------------
 // Loaders. Each throws InputError.

@@ -3,7 +3,8 @@
 // reason, the office blood pressure, a correction of the device's clock, and
 // the clinical texts the page carries. One struct, written to and read from
 // JSON as it stands, so that a study can keep it and a later review edit it;
-// ApplyReview (readings.h) applies it to a recording.
+// ApplyReview (readings.h) applies it to a recording. And the physician's
+// signature on the interpretation, every version of it.
 //
 // Every value is checked where it is set, and a bad one is refused naming the
 // field and the form it takes: the same words whether it came from the
@@ -90,5 +91,50 @@ std::string FormatClockOffset(int minutes);  // +1:00, -0:30
 // is wrong is refused naming `name` and the member (InputError).
 nlohmann::json ReviewToJson(const ReviewInputs& inputs);
 ReviewInputs ReviewFromJson(const nlohmann::json& doc, const std::string& name);
+
+// `over` given over `base`, as a later review edits an earlier one: each
+// value `over` sets (a sleep window, an office reading, a clock offset other
+// than 0, a text that is not empty) replaces base's; its exclusions are added
+// to base's, the same time given again taking over's reason.
+ReviewInputs ReviewOver(ReviewInputs base, const ReviewInputs& over);
+
+// ---------------------------------------------------------------------------
+// The signature.
+
+// One signed version of the physician's interpretation.
+struct SignedVersion {
+  int version = 1;             // 1, then 2, 3 ... for each amendment
+  std::string interpretation;  // as the physician wrote it, lines separated by '\n'
+  std::string signer;          // the operating-system user who signed
+  std::string db_role;         // and the database role (PostgreSQL); empty elsewhere
+  std::string station;         // the PC signed on
+  CalendarTime signed_at;      // by that PC's clock
+  std::string hash;            // SHA-256 of the report's inputs as signed, lower-case hex
+  friend bool operator==(const SignedVersion&, const SignedVersion&) = default;
+};
+
+// Every version signed, oldest first. The last is the one in force unless an
+// amendment is under way (the inputs were changed after it and it has not
+// been signed again); the earlier ones are superseded, kept and shown so.
+struct Signature {
+  std::vector<SignedVersion> versions;
+  bool amending = false;
+  // The version the report now shown is signed as, or null (none, or an
+  // amendment not signed yet).
+  const SignedVersion* InForce() const { return versions.empty() || amending ? nullptr : &versions.back(); }
+  friend bool operator==(const Signature&, const Signature&) = default;
+};
+
+// "final" for the first version, "amended" for a later one: FHIR's
+// DiagnosticReport status words.
+const char* SignedStatus(const SignedVersion& version);
+
+// {"amending": false, "versions": [{"version": 1, "status": "final",
+//  "superseded": false, "interpretation": "...", "signer": "...",
+//  "db_role": "...", "station": "...", "signed_at": "2024-03-05T10:15:00",
+//  "hash": "..."}]}; status and superseded are derived and not read back.
+// A member that is wrong is refused naming `name` and the member (InputError).
+nlohmann::json SignatureToJson(const Signature& signature);
+Signature SignatureFromJson(const nlohmann::json& doc, const std::string& name);
 
 }  // namespace bplink::report
