@@ -348,9 +348,15 @@ json FhirBundle(const Analysis& analysis, const UtcOffset& offset, const Conditi
       key += "@" + (*period)["start"].get<std::string>();
     // Each signed version is a report of its own: an amendment is created
     // beside the version it amends, not taken for it.
-    if (type == "DiagnosticReport" && analysis.recording.signature && analysis.recording.signature->InForce())
-      key += "/v" + std::to_string(analysis.recording.signature->InForce()->version);
-    if (const int n = ++seen[key]; n > 1) key += "#" + std::to_string(n);
+    if (type == "DiagnosticReport" && analysis.recording.signature && analysis.recording.signature->InForce()) {
+      // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on "/v" + std::string.
+      key += "/v";
+      key += std::to_string(analysis.recording.signature->InForce()->version);
+    }
+    if (const int n = ++seen[key]; n > 1) {
+      key += '#';
+      key += std::to_string(n);
+    }
     resource["identifier"] = {{{"system", keys.study_system}, {"value", study_prefix + key}}};
     entry["request"]["ifNoneExist"] =
         "identifier=" + UrlEncoded(keys.study_system) + "|" + UrlEncoded(study_prefix + key);
