@@ -161,6 +161,16 @@ if(BPLINK_MAN_PAGES AND NOT WIN32 AND GZIP)
   set(man_pages)
   foreach(source IN LISTS man_sources)
     get_filename_component(page ${source} NAME_WLE)
+    # configure_file fills a name it does not know with nothing: a part
+    # misspelt, or its file missing, would drop a section unseen.
+    file(STRINGS ${source} placeholders REGEX "@[A-Za-z_]+@")
+    string(REGEX MATCHALL "@[A-Za-z_]+@" placeholders "${placeholders}")
+    foreach(placeholder IN LISTS placeholders)
+      string(REPLACE "@" "" name ${placeholder})
+      if(NOT DEFINED ${name})
+        message(FATAL_ERROR "docs/man/${page}.in: ${placeholder} names no shared part (docs/man/*.roff) or variable")
+      endif()
+    endforeach()
     configure_file(${source} ${PROJECT_BINARY_DIR}/man/${page} @ONLY)
     # -n: no name or time stamp inside, so the same build gives the same bytes.
     add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/man/${page}.gz
