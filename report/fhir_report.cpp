@@ -340,33 +340,23 @@ json FhirBundle(const Analysis& analysis, const UtcOffset& offset, const Conditi
                                         UrlEncoded(identifier["value"].get<std::string>());
       continue;
     }
+    // The key is appended piece by piece: GCC 12 warns falsely (-Wrestrict)
+    // on "-" + std::string here, and the Windows build makes warnings errors.
     std::string key = type;
-    // Appended piece by piece, as below: GCC 12 at -O3 warns falsely
-    // (-Wrestrict) on a literal + std::string.
+    const auto append = [&key](char separator, const std::string& part) {
+      key += separator;
+      key += part;
+    };
     if (const auto code = resource.find("code"); code != resource.end())
-      for (const json& coding : (*code)["coding"]) {
-        key += '-';
-        key += coding["code"].get<std::string>();
-      }
-    if (const auto when = resource.find("effectiveDateTime"); when != resource.end()) {
-      key += '@';
-      key += when->get<std::string>();
-    }
-    if (const auto period = resource.find("effectivePeriod"); period != resource.end()) {
-      key += '@';
-      key += (*period)["start"].get<std::string>();
-    }
+      for (const json& coding : (*code)["coding"]) append('-', coding["code"].get<std::string>());
+    if (const auto when = resource.find("effectiveDateTime"); when != resource.end()) append('@', when->get<std::string>());
+    if (const auto period = resource.find("effectivePeriod"); period != resource.end())
+      append('@', (*period)["start"].get<std::string>());
     // Each signed version is a report of its own: an amendment is created
     // beside the version it amends, not taken for it.
-    if (type == "DiagnosticReport" && analysis.recording.signature && analysis.recording.signature->InForce()) {
-      // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on "/v" + std::string.
-      key += "/v";
-      key += std::to_string(analysis.recording.signature->InForce()->version);
-    }
-    if (const int n = ++seen[key]; n > 1) {
-      key += '#';
-      key += std::to_string(n);
-    }
+    if (type == "DiagnosticReport" && analysis.recording.signature && analysis.recording.signature->InForce())
+      append('/', std::to_string(analysis.recording.signature->InForce()->version).insert(0, 1, 'v'));
+    if (const int n = ++seen[key]; n > 1) append('#', std::to_string(n));
     resource["identifier"] = {{{"system", keys.study_system}, {"value", study_prefix + key}}};
     entry["request"]["ifNoneExist"] =
         "identifier=" + UrlEncoded(keys.study_system) + "|" + UrlEncoded(study_prefix + key);

@@ -2,6 +2,7 @@
 // the link (the machine's ports, or --sim's device) and opens the archive;
 // the web library (web/) does the rest.
 
+#include <bplink/host/filing.h>
 #include <bplink/web/server.h>
 
 #include <chrono>
@@ -15,7 +16,6 @@
 #include "terminal.h"
 
 #ifdef BPLINK_WITH_ARCHIVE
-#include <bplink/host/filing.h>
 #include <bplink/web/archive_filing.h>
 
 #include "commands/archive_open.h"
