@@ -324,6 +324,12 @@ PatientEntry SqlArchive::LoadPatient(std::int64_t id) {
   return p;
 }
 
+DeviceEntry SqlArchive::Device(std::int64_t id) {
+  if (db_->Query("SELECT 1 FROM devices WHERE id = $1", {id}).empty())
+    throw NotFound("the archive holds no device " + std::to_string(id) + " (bplink history lists them)");
+  return LoadDevice(id);
+}
+
 DeviceEntry SqlArchive::LoadDevice(std::int64_t id) {
   const auto rows = db_->Query(
       "SELECT family, device_type, protocol, variant, version, label FROM devices WHERE id = $1", {id});

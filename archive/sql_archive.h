@@ -53,6 +53,8 @@ class SqlArchive : public Archive {
   void AppendLog(const AuditEntry& entry, const Actor& actor) override;
   std::vector<AuditEntry> Log(const AuditFilter& filter) override;
   History Query(const Filter& filter) override;
+  PatientEntry Patient(std::int64_t id) override { return LoadPatient(id); }
+  DeviceEntry Device(std::int64_t id) override;
   StoredRecording Load(std::int64_t id) override;
   Engine engine() const override { return db_->engine(); }
   std::string DatabaseRole() const override { return db_->Role(); }

@@ -15,7 +15,7 @@ namespace {
 constexpr std::string_view kDeviceCommands[] = {"detect", "info", "download", "upload", "delete", "serve"};
 constexpr std::string_view kServeCommand = "sim";
 // Commands that only read and write files.
-constexpr std::string_view kFileCommands[] = {"report", "history", "export", "archive", "review", "sign"};
+constexpr std::string_view kFileCommands[] = {"report", "history", "export", "archive", "review", "sign", "send"};
 // Simulation options only a device simulated in process takes: on a
 // pseudo-terminal the line itself sets the pace.
 constexpr std::string_view kPace = "--sim-pace";

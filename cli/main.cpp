@@ -171,6 +171,9 @@ int main(int argc, char** argv) {
   AddArchiveCommand(app);
   AddReviewCommand(app);
   AddSignCommand(app);
+#if defined(BPLINK_WITH_SEND)
+  AddSendCommand(app);
+#endif
   // Before the command runs: options it would ignore are refused, and the
   // device's console lines go to the trace or nowhere.
   app.parse_complete_callback([&app, &global] {

@@ -117,6 +117,17 @@ ParsedDestination ParseDestination(std::string_view text) {
   return parsed;
 }
 
+const char* FailureName(Receipt::Failure failure) {
+  switch (failure) {
+    case Receipt::Failure::kNone: return "";
+    case Receipt::Failure::kInput: return "input";
+    case Receipt::Failure::kUnreachable: return "unreachable";
+    case Receipt::Failure::kNoAnswer: return "no-answer";
+    case Receipt::Failure::kNotWritten: return "not-written";
+  }
+  return "";
+}
+
 const char* OutcomeName(Receipt::Outcome outcome) {
   switch (outcome) {
     case Receipt::Outcome::kAcknowledged: return "acknowledged";
@@ -131,8 +142,10 @@ nlohmann::json Receipt::ToJson() const {
                       {"outcome", OutcomeName(outcome)},
                       {"sent_at", report::FormatLocalTime(sent_at)}};
   if (!reason.empty()) j["reason"] = reason;
+  if (failure != Failure::kNone) j["failure"] = FailureName(failure);
   if (tries > 0) j["tries"] = tries;
   if (http_status != 0) j["http_status"] = http_status;
+  if (transactions > 1) j["transactions"] = transactions;
   if (!fhir_locations.empty()) j["fhir_locations"] = fhir_locations;
   if (!fhir_statuses.empty()) j["fhir_statuses"] = fhir_statuses;
   if (!operation_outcome.is_null()) j["operation_outcome"] = operation_outcome;
@@ -151,8 +164,11 @@ void SendHl7(const Shipment& shipment, const Destination& destination, const Del
                                                  options.retries, options.retry_pause_ms);
   receipt.tries = exchange.tries;
   const auto fail = [&](const std::string& why) { receipt.reason = destination.text + ": " + why; };
-  if (!exchange.answered)
+  receipt.failure = Receipt::Failure::kNoAnswer;
+  if (!exchange.answered) {
+    if (!exchange.connected) receipt.failure = Receipt::Failure::kUnreachable;
     return fail(exchange.error + (exchange.tries > 1 ? " (" + std::to_string(exchange.tries) + " tries)" : ""));
+  }
   const auto ack = ParseAck(exchange.reply);
   if (!ack) return fail("the receiver's answer is not an HL7 acknowledgement");
   receipt.ack_code = ack->code;
@@ -161,10 +177,12 @@ void SendHl7(const Shipment& shipment, const Destination& destination, const Del
     return fail("the receiver acknowledged message " + ack->control_id + ", not " + receipt.message_control_id);
   if (ack->code == "AA" || ack->code == "CA") {
     receipt.outcome = Receipt::Outcome::kAcknowledged;
+    receipt.failure = Receipt::Failure::kNone;
     return;
   }
   if (ack->code == "AE" || ack->code == "AR" || ack->code == "CE" || ack->code == "CR") {
     receipt.outcome = Receipt::Outcome::kRefused;
+    receipt.failure = Receipt::Failure::kNone;
     return fail("refused (" + ack->code + ")" + (ack->text.empty() ? "" : ": " + ack->text));
   }
   fail("the receiver answered with the unknown acknowledgement code " + ack->code);
@@ -173,11 +191,13 @@ void SendHl7(const Shipment& shipment, const Destination& destination, const Del
 void WriteGdt(const Shipment& shipment, const Destination& destination, const DeliveryOptions& options,
               Receipt& receipt) {
   const auto fail = [&](const std::string& why) { receipt.reason = destination.text + ": " + why; };
+  receipt.failure = Receipt::Failure::kInput;
   if (options.gdt_receiver.empty() || options.gdt_sender.empty())
     return fail("the GDT ids of the practice system (receiver) and of this program (sender) are both needed");
   if (options.gdt_charset < static_cast<int>(GdtCharset::kSevenBit) || options.gdt_charset > static_cast<int>(GdtCharset::kLatin1))
     return fail("the GDT character set " + std::to_string(options.gdt_charset) +
                 " is none of " + kGdtCharsets);
+  receipt.failure = Receipt::Failure::kNotWritten;
   std::error_code ec;
   if (!fs::is_directory(destination.folder, ec)) return fail("no folder " + destination.folder);
   const fs::path final_path = fs::path(destination.folder) / GdtFileName(options);
@@ -222,6 +242,7 @@ void WriteGdt(const Shipment& shipment, const Destination& destination, const De
   if (!why.empty()) return fail(why + "; nothing was written");
   receipt.gdt_file = final_path.string();
   receipt.outcome = Receipt::Outcome::kAcknowledged;
+  receipt.failure = Receipt::Failure::kNone;
 }
 
 Receipt Deliver(const Shipment& shipment, const Destination& destination, const DeliveryOptions& options) {
@@ -231,6 +252,7 @@ Receipt Deliver(const Shipment& shipment, const Destination& destination, const 
     receipt.sent_at = CurrentEnv()->LocalTime();
     if (const std::string problem = ShipmentProblem(shipment, destination.kind); !problem.empty()) {
       receipt.reason = destination.text + ": " + problem + "; nothing was sent";
+      receipt.failure = Receipt::Failure::kInput;
       return receipt;
     }
     switch (destination.kind) {
@@ -240,9 +262,11 @@ Receipt Deliver(const Shipment& shipment, const Destination& destination, const 
     }
   } catch (const std::exception& e) {
     receipt.outcome = Receipt::Outcome::kFailed;
+    receipt.failure = Receipt::Failure::kInput;
     receipt.reason = destination.text + ": " + e.what();
   } catch (...) {
     receipt.outcome = Receipt::Outcome::kFailed;
+    receipt.failure = Receipt::Failure::kInput;
     receipt.reason = destination.text + ": an unexpected error";
   }
   return receipt;

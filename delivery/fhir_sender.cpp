@@ -11,14 +11,18 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 
 namespace bplink::delivery {
 namespace {
@@ -118,6 +122,61 @@ void ReadAnswer(const std::string& body, long status, Receipt& receipt) {
   }
 }
 
+// Calls `visit` with every reference a resource holds (Reference.reference).
+void ForEachReference(const json& value, const std::function<void(const std::string&)>& visit) {
+  if (value.is_object()) {
+    for (auto it = value.begin(); it != value.end(); ++it) {
+      if (it.key() == "reference" && it->is_string()) visit(it->get<std::string>());
+      else ForEachReference(*it, visit);
+    }
+  } else if (value.is_array()) {
+    for (const json& member : value) ForEachReference(member, visit);
+  }
+}
+
+// A reference to an entry an earlier transaction created, made the
+// resource's id on the server.
+void RewriteReferences(json& value, const std::map<std::string, std::string>& created) {
+  if (value.is_object()) {
+    for (auto& [key, member] : value.items()) {
+      if (key == "reference" && member.is_string()) {
+        if (const auto it = created.find(member.get<std::string>()); it != created.end()) member = it->second;
+      } else {
+        RewriteReferences(member, created);
+      }
+    }
+  } else if (value.is_array()) {
+    for (json& member : value) RewriteReferences(member, created);
+  }
+}
+
+// "Patient/7" of "Patient/7/_history/2" (or of the full URL a server may answer).
+std::string WithoutVersion(const std::string& location) {
+  std::string reference = location.substr(0, location.find("/_history/"));
+  // Type/id: the last two segments.
+  const std::size_t last = reference.rfind('/');
+  if (last != std::string::npos && last > 0) {
+    const std::size_t type = reference.rfind('/', last - 1);
+    if (type != std::string::npos) reference.erase(0, type + 1);
+  }
+  return reference;
+}
+
+// Nothing reached the server: not found, not connected, or not trusted.
+bool Unreachable(CURLcode code) {
+  switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CERTPROBLEM:
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 json FhirTransaction(const Shipment& shipment) {
@@ -150,9 +209,35 @@ json FhirTransaction(const Shipment& shipment) {
   return bundle;
 }
 
+std::vector<json> SplitTransaction(const json& bundle, std::size_t max_entries) {
+  const json& entries = bundle.at("entry");
+  if (max_entries == 0 || entries.size() <= max_entries) return {bundle};
+  // Every entry's fullUrl, by its place: a reference to a later one could
+  // not be resolved by the part it is sent in.
+  std::map<std::string, std::size_t> place;
+  for (std::size_t i = 0; i < entries.size(); ++i) place[TextAt(entries[i], "fullUrl")] = i;
+  std::vector<json> parts;
+  for (std::size_t first = 0; first < entries.size(); first += max_entries) {
+    json part = bundle;
+    part["entry"] = json::array();
+    for (std::size_t i = first; i < std::min(entries.size(), first + max_entries); ++i) {
+      ForEachReference(entries[i]["resource"], [&](const std::string& reference) {
+        const auto it = place.find(reference);
+        if (it != place.end() && it->second > i)
+          throw std::invalid_argument("the transaction's entry " + std::to_string(i) + " refers to a later entry, " +
+                                      reference + ", so it cannot be sent in parts");
+      });
+      part["entry"].push_back(entries[i]);
+    }
+    parts.push_back(std::move(part));
+  }
+  return parts;
+}
+
 void SendFhir(const Shipment& shipment, const Destination& destination, const DeliveryOptions& options,
               Receipt& receipt) {
   const auto fail = [&](const std::string& why) { receipt.reason = destination.text + ": " + why; };
+  receipt.failure = Receipt::Failure::kInput;
   if (!options.ca_file.empty()) {
     if (std::ifstream ca(options.ca_file); !ca) return fail("the CA file " + options.ca_file + " cannot be read: " +
                                                             std::strerror(errno));
@@ -160,7 +245,8 @@ void SendFhir(const Shipment& shipment, const Destination& destination, const De
   std::string error;
   const std::string token = ReadToken(options, error);
   if (!error.empty()) return fail(error);
-  const std::string body = FhirTransaction(shipment).dump();
+  std::vector<json> parts =
+      SplitTransaction(FhirTransaction(shipment), static_cast<std::size_t>(std::max(options.fhir_max_entries, 0)));
 
   static std::once_flag curl_initialised;
   std::call_once(curl_initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -186,8 +272,6 @@ void SendFhir(const Shipment& shipment, const Destination& destination, const De
     curl_easy_setopt(c, CURLOPT_XOAUTH2_BEARER, token.c_str());
   }
   curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
-  curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.c_str());
-  curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, Collect);
   curl_easy_setopt(c, CURLOPT_WRITEDATA, &answer);
   curl_easy_setopt(c, CURLOPT_ERRORBUFFER, curl_error);
@@ -198,35 +282,79 @@ void SendFhir(const Shipment& shipment, const Destination& destination, const De
   curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME,
                    static_cast<long>((options.timeout_ms + kMillisecondsPerSecond - 1) / kMillisecondsPerSecond));
 
-  CURLcode code = CURLE_OK;
-  long status = 0;
-  for (int attempt = 0; attempt <= options.retries; ++attempt) {
-    if (attempt > 0 && options.retry_pause_ms > 0) CurrentEnv()->Sleep(static_cast<unsigned>(options.retry_pause_ms));
-    ++receipt.tries;
-    answer.clear();
-    curl_error[0] = '\0';
-    code = curl_easy_perform(c);
-    status = 0;
-    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
-    if (!Transient(code, status)) break;
+  // Where a part before this one put each of its entries: a later part
+  // refers to them by the ids the server gave.
+  std::map<std::string, std::string> created;
+  std::size_t entries_taken = 0;
+  for (std::size_t k = 0; k < parts.size(); ++k) {
+    json& part = parts[k];
+    for (json& entry : part["entry"])
+      RewriteReferences(entry["resource"], created);
+    const std::string body = part.dump();
+    curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.c_str());
+    curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    ++receipt.transactions;
+    // A part that went whole before this one failed is said with it: the
+    // record holds those, and a repeat creates nothing twice.
+    const std::string so_far =
+        k == 0 ? std::string()
+               : " (transaction " + std::to_string(k + 1) + " of " + std::to_string(parts.size()) + "; the " +
+                     std::to_string(k) + " before it, " + std::to_string(entries_taken) +
+                     " entries, were taken, and sending again completes the study without creating them twice)";
+    CURLcode code = CURLE_OK;
+    long status = 0;
+    int tries = 0;
+    for (int attempt = 0; attempt <= options.retries; ++attempt) {
+      if (attempt > 0 && options.retry_pause_ms > 0)
+        CurrentEnv()->Sleep(static_cast<unsigned>(options.retry_pause_ms));
+      ++tries;
+      answer.clear();
+      curl_error[0] = '\0';
+      code = curl_easy_perform(c);
+      status = 0;
+      curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+      if (!Transient(code, status)) break;
+    }
+    receipt.tries += tries;
+    if (code != CURLE_OK) {
+      std::string why = curl_error[0] ? curl_error : curl_easy_strerror(code);
+      receipt.failure = Unreachable(code) ? Receipt::Failure::kUnreachable : Receipt::Failure::kNoAnswer;
+      if (code == CURLE_PEER_FAILED_VERIFICATION)
+        why = "the server's certificate is not trusted (" + why + "); give its authority with --ca FILE";
+      if (tries > 1) why += " (" + std::to_string(tries) + " tries)";
+      return fail(why + so_far);
+    }
+    const std::size_t before = receipt.fhir_locations.size();
+    ReadAnswer(answer, status, receipt);
+    if (status < 200 || status >= 300) {
+      receipt.outcome = Receipt::Outcome::kRefused;
+      receipt.failure = Receipt::Failure::kNone;
+      std::string why = "refused (HTTP " + std::to_string(status) + ")";
+      if (const std::string issues = IssuesOf(receipt.operation_outcome); !issues.empty()) why += ": " + issues;
+      if (status >= kFirstServerError && tries > 1) why += " (" + std::to_string(tries) + " tries)";
+      return fail(why + so_far);
+    }
+    const json& sent = part["entry"];
+    if (receipt.fhir_locations.size() - before != sent.size()) {
+      receipt.failure = Receipt::Failure::kNoAnswer;
+      return fail("the server answered transaction " + std::to_string(k + 1) + " with " +
+                  std::to_string(receipt.fhir_locations.size() - before) + " entries for the " +
+                  std::to_string(sent.size()) + " sent" + so_far);
+    }
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+      const std::string& location = receipt.fhir_locations[before + i];
+      // A later part can refer only to what the server said where it put.
+      if (location.empty() && k + 1 < parts.size()) {
+        receipt.failure = Receipt::Failure::kNoAnswer;
+        return fail("the server answered transaction " + std::to_string(k + 1) + " without the location of entry " +
+                    std::to_string(i + 1) + ", which the next transactions refer to" + so_far);
+      }
+      created[TextAt(sent[i], "fullUrl")] = WithoutVersion(location);
+    }
+    entries_taken += sent.size();
   }
-  if (code != CURLE_OK) {
-    std::string why = curl_error[0] ? curl_error : curl_easy_strerror(code);
-    if (code == CURLE_PEER_FAILED_VERIFICATION)
-      why = "the server's certificate is not trusted (" + why + "); give its authority with --ca FILE";
-    if (receipt.tries > 1) why += " (" + std::to_string(receipt.tries) + " tries)";
-    return fail(why);
-  }
-  ReadAnswer(answer, status, receipt);
-  if (status >= 200 && status < 300) {
-    receipt.outcome = Receipt::Outcome::kAcknowledged;
-    return;
-  }
-  receipt.outcome = Receipt::Outcome::kRefused;
-  std::string why = "refused (HTTP " + std::to_string(status) + ")";
-  if (const std::string issues = IssuesOf(receipt.operation_outcome); !issues.empty()) why += ": " + issues;
-  if (status >= kFirstServerError && receipt.tries > 1) why += " (" + std::to_string(receipt.tries) + " tries)";
-  fail(why);
+  receipt.outcome = Receipt::Outcome::kAcknowledged;
+  receipt.failure = Receipt::Failure::kNone;
 }
 
 }  // namespace bplink::delivery

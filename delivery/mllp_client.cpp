@@ -144,6 +144,7 @@ MllpExchange ExchangeOverMllp(const std::string& host, int port, std::string_vie
     ++result.tries;
     const Socket socket(Connect(host, port, timeout_ms, result.error));
     if (socket.fd() < 0) continue;
+    result.connected = true;
     if (!SendAll(socket.fd(), frame, timeout_ms, result.error)) continue;
     if (ReceiveFrame(socket.fd(), timeout_ms, result.reply, result.error)) {
       result.answered = true;

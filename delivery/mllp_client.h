@@ -8,6 +8,7 @@ namespace bplink::delivery {
 
 struct MllpExchange {
   bool answered = false;  // a framed reply arrived
+  bool connected = false; // some try reached the receiver
   std::string reply;      // the message inside the frame
   std::string error;      // why no reply came, from the last try
   int tries = 0;

@@ -49,36 +49,37 @@ PreviousStudy PreviousOf(const std::string& path) {
 
 }  // namespace
 
-int WriteReport(Recording recording, const ReportOptions& options, std::ostream& out, std::ostream& err) {
+Analysis ReportAnalysis(Recording recording, const ReportOptions& options) {
   const Profile* profile = FindProfile(options.profile);
-  if (!profile) {
-    err << "bplink report: unknown profile '" << options.profile << "'; use esh2023 or aha2017\n";
-    return kReportBadInput;
-  }
+  if (!profile) throw InputError("unknown profile '" + options.profile + "'; use esh2023 or aha2017");
   std::optional<ClockWindow> night;
   if (!options.night.empty()) {
     night = ParseNightWindow(options.night);
-    if (!night) {
-      err << "bplink report: --night '" << options.night << "' is not two different times like 22:30-06:30\n";
-      return kReportBadInput;
-    }
+    if (!night) throw InputError("--night '" + options.night + "' is not two different times like 22:30-06:30");
   }
+  const DeviceZone zone{options.zone, options.utc_offset};
+  recording.subject = PatientOf(options, std::move(recording.subject), options.made.value_or(NowIn(zone)));
+  // What the recording was kept with, then what was given for this report.
+  const ReviewInputs inputs =
+      recording.kept_review ? ReviewOver(*recording.kept_review, options.review) : options.review;
+  ApplyReview(recording, inputs);
+  if (!options.previous_file.empty()) recording.previous = PreviousOf(options.previous_file);
+  return Analyse(std::move(recording), *profile, night);
+}
 
+int WriteReport(Recording recording, const ReportOptions& options, std::ostream& out, std::ostream& err) {
   const DeviceZone zone{options.zone, options.utc_offset};
   const CalendarTime made = options.made.value_or(NowIn(zone));
+  std::optional<Analysis> made_analysis;
   try {
-    recording.subject = PatientOf(options, std::move(recording.subject), made);
-    // What the recording was kept with, then what was given for this report.
-    const ReviewInputs inputs =
-        recording.kept_review ? ReviewOver(*recording.kept_review, options.review) : options.review;
-    ApplyReview(recording, inputs);
-    if (!options.previous_file.empty()) recording.previous = PreviousOf(options.previous_file);
+    ReportOptions at_once = options;
+    at_once.made = made;  // one "now" for the patient's checks and the page
+    made_analysis = ReportAnalysis(std::move(recording), at_once);
   } catch (const InputError& e) {
     err << "bplink report: " << e.what() << '\n';
     return kReportBadInput;
   }
-
-  const Analysis analysis = Analyse(std::move(recording), *profile, night);
+  const Analysis& analysis = *made_analysis;
 
   // The whole report is made before the file is opened, so a failure leaves
   // no half-written file behind.

@@ -264,19 +264,19 @@ Page NotYetPage(Screen screen) {
   switch (screen) {
     case Screen::kWorklist:
       return {"Worklist", screen,
-              "<p class=\"not-yet\">The worklist shows studies by state: prepared, recording, downloaded, reviewed, "
-              "signed. This archive keeps no studies yet, so there is none to show. Downloads are filed as "
-              "recordings; <code>bplink history</code> lists them.</p>\n",
+              "<p class=\"not-yet\">The worklist shows the archive's studies by state: prepared, recording, "
+              "downloaded, reviewed, signed. This build of bplink has no archive, so there is none to show.</p>\n",
               false};
     case Screen::kPatients:
       return {"Patients", screen,
-              "<p class=\"not-yet\">Moving recordings between patients and merging patients need studies in the "
-              "archive, which it does not keep yet. <code>bplink history</code> lists the patients filed so far.</p>\n",
+              "<p class=\"not-yet\">Moving recordings between patients and merging patients is not served here "
+              "yet: <code>bplink archive move</code> and <code>bplink archive merge-patients</code> do it, and "
+              "<code>bplink history</code> lists the patients.</p>\n",
               false};
     case Screen::kLog:
       return {"Log", screen,
-              "<p class=\"not-yet\">The log of who changed what in the archive comes with its studies; this archive "
-              "keeps no such log yet.</p>\n",
+              "<p class=\"not-yet\">The log of who changed what in the archive is not served here yet: "
+              "<code>bplink archive log</code> shows it.</p>\n",
               false};
     default: return ProblemPage("Not found", "There is no such page.");
   }

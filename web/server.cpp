@@ -6,9 +6,11 @@
 
 #include <bplink/host/device_info.h>
 #include <bplink/report/chart.h>
+#include <bplink/report/review.h>
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <map>
@@ -22,6 +24,7 @@
 #include "pages.h"
 #include "plan_form.h"
 #include "random.h"
+#include "study_pages.h"
 
 namespace bplink::web {
 namespace {
@@ -292,8 +295,16 @@ struct Server::Impl {
     s.Post(R"(/jobs/(\d{1,9})/delete)", Change([this](const httplib::Request& req, httplib::Response& res, const Fields& form) {
       Delete(req, res, form);
     }));
-    for (const auto& [path, screen] : {std::pair{"/worklist", Screen::kWorklist}, std::pair{"/patients", Screen::kPatients},
-                                       std::pair{"/log", Screen::kLog}})
+    s.Get("/worklist", [this](const httplib::Request& req, httplib::Response& res) { Worklist(req, res); });
+    s.Get("/study", [this](const httplib::Request& req, httplib::Response& res) { Study(req, res); });
+    s.Get("/study/export", [this](const httplib::Request& req, httplib::Response& res) { Export(req, res); });
+    s.Post("/study/review", Change([this](const httplib::Request& req, httplib::Response& res, const Fields& form) {
+      ReviewChange(req, res, form);
+    }));
+    s.Post("/study/sign", Change([this](const httplib::Request& req, httplib::Response& res, const Fields& form) {
+      SignStudy(req, res, form);
+    }));
+    for (const auto& [path, screen] : {std::pair{"/patients", Screen::kPatients}, std::pair{"/log", Screen::kLog}})
       s.Get(path, [this, screen](const httplib::Request& req, httplib::Response& res) {
         Send(res, 200, NotYetPage(screen), *Session(req));
       });
@@ -450,6 +461,156 @@ struct Server::Impl {
     Answer(res, csrf, [&] {
       const std::shared_ptr<web::Job> job = desk.StartDelete(count->key, count->mode, count->records);
       SeeOther(res, "/jobs/" + std::to_string(job->id));
+    });
+  }
+
+  // The archive's work for a page; its failures become their pages.
+  template <typename Work>
+  void FromArchive(httplib::Response& res, const std::string& csrf, const std::string& back, Work work) {
+    try {
+      work();
+    } catch (const BadQuery& e) {
+      Send(res, kBadRequest, ProblemPage("Bad request", e.what(), back), csrf);
+    } catch (const NotFiled& e) {
+      Send(res, kNotFound, ProblemPage("Not found", e.what(), back), csrf);
+    } catch (const NotAllowed& e) {
+      Send(res, kForbidden, ProblemPage("Not allowed", std::string(e.what()) + ". Nothing was changed.", back), csrf);
+    } catch (const Refused& e) {
+      Send(res, kBadRequest, ProblemPage("Refused", std::string(e.what()) + ". Nothing was changed.", back), csrf);
+    } catch (const report::InputError& e) {
+      Send(res, kBadRequest, ProblemPage("Refused", std::string(e.what()) + ". Nothing was changed.", back), csrf);
+    } catch (const std::runtime_error& e) {
+      Send(res, 500, ProblemPage("The archive failed", e.what(), back), csrf);
+    }
+  }
+
+  // A number the address names: `name` in the query, 1 or more; `what` it numbers.
+  std::optional<std::int64_t> NumberOf(const Fields& query, const char* name, const char* what, httplib::Response& res) {
+    const std::string text = query.Get(name).value_or("");
+    std::int64_t n = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (!text.empty() && ec == std::errc{} && end == text.data() + text.size() && n > 0) return n;
+    Refuse(res, {kBadRequest, "Bad request",
+                 std::string(what) + " (" + name + "): expected a number from 1, as the worklist's links give it"});
+    return std::nullopt;
+  }
+
+  void Worklist(const httplib::Request& req, httplib::Response& res) {
+    const std::string csrf = *Session(req);
+    if (!options.studies) return Send(res, 200, NotYetPage(Screen::kWorklist), csrf);
+    const std::optional<Fields> query = QueryOf(req, res);
+    if (!query) return;
+    WorklistQuery q;
+    for (const auto& [name, member] : {std::pair{"state", &q.state}, std::pair{"patient", &q.patient},
+                                       std::pair{"device", &q.device}, std::pair{"from", &q.from},
+                                       std::pair{"to", &q.to}})
+      *member = query->Get(name).value_or("");
+    FromArchive(res, csrf, "/worklist", [&] { Send(res, 200, WorklistPage(q, options.studies->Worklist(q)), csrf); });
+  }
+
+  // A page on the archive's studies whose address names a number: the
+  // query and the number, or nullopt when the request is answered already.
+  std::optional<std::pair<Fields, std::int64_t>> Numbered(const httplib::Request& req, httplib::Response& res,
+                                                          const char* name, const char* what) {
+    if (!options.studies) {
+      Send(res, kNotFound, NotYetPage(Screen::kWorklist), *Session(req));
+      return std::nullopt;
+    }
+    std::optional<Fields> query = QueryOf(req, res);
+    if (!query) return std::nullopt;
+    const std::optional<std::int64_t> id = NumberOf(*query, name, what, res);
+    if (!id) return std::nullopt;
+    return std::pair{std::move(*query), *id};
+  }
+
+  void Study(const httplib::Request& req, httplib::Response& res) {
+    const std::optional<std::pair<Fields, std::int64_t>> asked = Numbered(req, res, "s", "the study");
+    if (!asked) return;
+    const std::string csrf = *Session(req);
+    FromArchive(res, csrf, "/worklist",
+                [&] { Send(res, 200, StudyPage(options.studies->Study(asked->second), csrf), csrf); });
+  }
+
+  // A recording's report or data as a file, made as `bplink export` and
+  // `bplink report --recording` make it.
+  void Export(const httplib::Request& req, httplib::Response& res) {
+    const std::optional<std::pair<Fields, std::int64_t>> asked = Numbered(req, res, "r", "the recording");
+    if (!asked) return;
+    FromArchive(res, *Session(req), "/worklist", [&] {
+      const Exported file = options.studies->Export(asked->second, asked->first.Get("format").value_or(""));
+      res.set_content(file.bytes, file.type);
+      res.set_header("Content-Disposition", "attachment; filename=\"" + file.file_name + "\"");
+    });
+  }
+
+  // The study and recording a review form names; the recording must be the study's.
+  struct Reviewed {
+    std::int64_t study = 0, recording = 0;
+  };
+  std::optional<Reviewed> ReviewedOf(const Fields& form, httplib::Response& res) {
+    const std::optional<std::int64_t> study = NumberOf(form, "s", "the study", res);
+    if (!study) return std::nullopt;
+    const std::optional<std::int64_t> recording = NumberOf(form, "r", "the recording", res);
+    if (!recording) return std::nullopt;
+    return Reviewed{*study, *recording};
+  }
+
+  // The inputs kept with the recording, changed as the form asks (an
+  // exclusion added or taken back, the diary's sleep and the other inputs),
+  // kept again through the archive's review: a value that is wrong, or a
+  // change the signature does not allow, changes nothing.
+  void ReviewChange(const httplib::Request& req, httplib::Response& res, const Fields& form) {
+    const std::string csrf = *Session(req);
+    if (!options.studies) return Send(res, kNotFound, NotYetPage(Screen::kWorklist), csrf);
+    const std::optional<Reviewed> target = ReviewedOf(form, res);
+    if (!target) return;
+    const std::string back = StudyHref(target->study);
+    FromArchive(res, csrf, back, [&] {
+      const StudyDetail study = options.studies->Study(target->study);
+      const StudyRecording* recording = nullptr;
+      for (const StudyRecording& r : study.recordings)
+        if (r.id == target->recording) recording = &r;
+      if (!recording)
+        throw BadQuery("the recording (r): study " + std::to_string(target->study) + " holds no recording " +
+                       std::to_string(target->recording));
+      report::ReviewInputs inputs = recording->recording.kept_review.value_or(report::ReviewInputs{});
+      const std::string what = form.Get("what").value_or("");
+      const std::string time = form.Get("time").value_or("");
+      if (what == "exclude") {
+        report::AddExclusion(inputs, time, form.Get("reason").value_or(""), "time");
+      } else if (what == "include") {
+        const auto given = report::ParseLocalTime(time);
+        const auto same = [&](const report::HandExclusion& e) {
+          const auto kept = report::ParseLocalTime(e.time);
+          return e.time == time || (given && kept && report::SecondsOf(*given) == report::SecondsOf(*kept));
+        };
+        const auto found = std::find_if(inputs.exclusions.begin(), inputs.exclusions.end(), same);
+        if (found == inputs.exclusions.end())
+          throw BadQuery("time: no reading at " + time + " is left out by hand");
+        inputs.exclusions.erase(found);
+      } else if (what == "inputs") {
+        const std::string sleep = form.Get("sleep").value_or(""), office = form.Get("office").value_or("");
+        if (sleep.empty()) inputs.sleep.reset(); else report::SetSleep(inputs, sleep, "sleep");
+        if (office.empty()) inputs.office.reset(); else report::SetOffice(inputs, office, "office");
+        inputs.indication = form.Get("indication").value_or("");
+        inputs.medication = form.Get("medication").value_or("");
+      } else {
+        throw BadQuery("what: expected exclude, include or inputs");
+      }
+      options.studies->Review(target->recording, inputs);
+      SeeOther(res, back + "#recording-" + std::to_string(target->recording));
+    });
+  }
+
+  void SignStudy(const httplib::Request& req, httplib::Response& res, const Fields& form) {
+    const std::string csrf = *Session(req);
+    if (!options.studies) return Send(res, kNotFound, NotYetPage(Screen::kWorklist), csrf);
+    const std::optional<Reviewed> target = ReviewedOf(form, res);
+    if (!target) return;
+    const std::string back = StudyHref(target->study);
+    FromArchive(res, csrf, back, [&] {
+      options.studies->Sign(target->recording, form.Get("interpretation").value_or(""));
+      SeeOther(res, back + "#recording-" + std::to_string(target->recording));
     });
   }
 

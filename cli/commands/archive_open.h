@@ -22,6 +22,15 @@ archive::Location ArchiveLocation(const std::optional<std::string>& given);
 std::unique_ptr<archive::Archive> OpenArchive(const archive::Location& location, archive::OpenMode mode);
 // The report's profile of that id (esh2023, aha2017). Throws CommandError.
 const report::Profile& ProfileNamed(const std::string& id);
+// A recording as `bplink export RECORDING` writes it: the download's CSV
+// with the patient on every row, or its JSON with every input of its report
+// (`reportable`, as archive::ReportableRecording makes it). The
+// workstation's downloads are these.
+std::string ExportedCsv(const archive::StoredRecording& stored);
+std::string ExportedJson(const archive::StoredRecording& stored, const report::Recording& reportable);
+// A patient and a device in words, as `bplink history` lists them.
+std::string PatientText(const archive::PatientEntry& patient);
+std::string DeviceText(const archive::DeviceEntry& device);
 // --archive LOCATION for the commands that only use the archive.
 void AddArchiveOption(CLI::App& command, std::optional<std::string>& location);
 

@@ -29,6 +29,8 @@ void AddExportCommand(CLI::App& app);
 void AddArchiveCommand(CLI::App& app);
 void AddReviewCommand(CLI::App& app);
 void AddSignCommand(CLI::App& app);
+// Where the archive and the delivery library are built (BPLINK_WITH_SEND).
+void AddSendCommand(CLI::App& app);
 
 // --mode N, for the commands that run a transfer.
 void AddModeOption(CLI::App& command, int& mode);

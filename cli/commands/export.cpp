@@ -109,6 +109,16 @@ nlohmann::json Json(const archive::StoredRecording& stored, const report::Record
   return doc;
 }
 
+}  // namespace
+
+std::string ExportedCsv(const archive::StoredRecording& stored) { return Csv({stored}, false); }
+
+std::string ExportedJson(const archive::StoredRecording& stored, const report::Recording& reportable) {
+  return Json(stored, reportable).dump(2) + "\n";
+}
+
+namespace {
+
 void RunExport(const ExportOptions& options) {
   if (options.recording.has_value() == options.patient.has_value())
     throw CommandError(kExitBadInput, "give either a RECORDING or --patient ID (bplink history lists both)");
@@ -153,16 +163,15 @@ void RunExport(const ExportOptions& options) {
     return;
   }
   if (options.format == ExportFormat::kCsv) {
-    WriteOutput(options.output, Csv(recordings, options.patient.has_value()));
+    WriteOutput(options.output, options.recording ? ExportedCsv(recordings[0]) : Csv(recordings, true));
     return;
   }
-  nlohmann::json doc;
   if (options.recording) {
-    doc = Json(recordings[0], reportable[0]);
-  } else {
-    doc = {{"patient", *options.patient}, {"recordings", nlohmann::json::array()}};
-    for (std::size_t i = 0; i < recordings.size(); ++i) doc["recordings"].push_back(Json(recordings[i], reportable[i]));
+    WriteOutput(options.output, ExportedJson(recordings[0], reportable[0]));
+    return;
   }
+  nlohmann::json doc = {{"patient", *options.patient}, {"recordings", nlohmann::json::array()}};
+  for (std::size_t i = 0; i < recordings.size(); ++i) doc["recordings"].push_back(Json(recordings[i], reportable[i]));
   WriteOutput(options.output, doc.dump(2) + "\n");
 }
 

@@ -13,13 +13,6 @@
 #include "table.h"
 
 namespace bplink::cli {
-namespace {
-
-struct HistoryOptions {
-  std::optional<std::string> archive;
-  archive::Filter filter;
-  bool json = false;
-};
 
 std::string PatientText(const archive::PatientEntry& p) {
   std::string text;
@@ -36,6 +29,14 @@ std::string DeviceText(const archive::DeviceEntry& d) {
   if (!d.label.empty()) text += " [" + d.label + "]";
   return text;
 }
+
+namespace {
+
+struct HistoryOptions {
+  std::optional<std::string> archive;
+  archive::Filter filter;
+  bool json = false;
+};
 
 // "version 2 (1 superseded)", "version 1, amending", or empty.
 std::string SignedText(const archive::RecordingEntry& r) {

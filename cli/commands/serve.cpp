@@ -19,6 +19,7 @@
 #include <bplink/web/archive_filing.h>
 
 #include "commands/archive_open.h"
+#include "commands/serve_studies.h"
 #endif
 
 namespace bplink::cli {
@@ -42,12 +43,15 @@ void RunServe(const GlobalOptions& global, const ServeOptions& options) {
   server_options.user = host::UserName();
 #ifdef BPLINK_WITH_ARCHIVE
   std::unique_ptr<web::Archiving> archive;
+  const archive::Location location = ArchiveLocation(options.archive);
   try {
-    archive = web::ArchiveAt(ArchiveLocation(options.archive), host::StationName());
+    archive = web::ArchiveAt(location, host::StationName());
   } catch (const archive::ArchiveError& e) {
     throw CommandError(kExitCannotWrite, e.what());
   }
   server_options.archive = archive.get();
+  const std::unique_ptr<web::Studies> studies = StudiesAt(location);
+  server_options.studies = studies.get();
 #endif
   std::unique_ptr<web::Server> server;
   try {

@@ -11,6 +11,9 @@
 #include <bplink/archive/guard.h>
 #include <bplink/host/device_info.h>
 #include <bplink/plan/plan_check.h>
+#if defined(BPLINK_WITH_SEND)
+#include <bplink/delivery/gdt.h>
+#endif
 
 #include "commands/archive_access.h"
 #include "commands/commands.h"
@@ -30,10 +33,29 @@ struct UploadOptions {
   FilingOptions filing;
   report::PatientInfo patient;  // with --archive: opens a study for this patient
   std::string patient_file;
+  std::string gdt_request;  // a practice system's 6302 request naming the patient
   bool discard = false;
 };
 
-// The --patient file, and the single options over it; checked.
+#if defined(BPLINK_WITH_SEND)
+// The patient a practice system's 6302 request names, as a study keeps it:
+// its patient number (in no system the request says: --patient-system adds
+// it), "Family, Given", birth date and sex.
+report::PatientInfo GdtRequestPatient(const std::string& path) {
+  const delivery::ParsedGdtRequest parsed = delivery::ReadGdtRequestFile(path);
+  if (!parsed.request) throw report::InputError(parsed.error);
+  const delivery::Patient& p = parsed.request->patient;
+  if (p.id.empty()) throw report::InputError(path + ": the request names no patient number (field 3000)");
+  report::PatientInfo patient;
+  patient.id = p.id;
+  patient.name = p.given.empty() ? p.family : p.family.empty() ? p.given : p.family + ", " + p.given;
+  patient.birth_date = p.birth_date;
+  patient.sex = p.sex;
+  return patient;
+}
+#endif
+
+// The --patient file (or --gdt-request), and the single options over it; checked.
 report::PatientInfo StudyPatient(const UploadOptions& options) {
   report::PatientInfo patient;
   try {
@@ -42,6 +64,13 @@ report::PatientInfo StudyPatient(const UploadOptions& options) {
       if (!file) throw report::InputError(options.patient_file + ": cannot open the file");
       patient = report::LoadPatientJson(file, options.patient_file);
     }
+#if defined(BPLINK_WITH_SEND)
+    if (!options.gdt_request.empty()) {
+      if (!options.patient_file.empty())
+        throw report::InputError("give the patient with --patient or --gdt-request, not both");
+      patient = GdtRequestPatient(options.gdt_request);
+    }
+#endif
   } catch (const report::InputError& e) {
     throw CommandError(kExitBadInput, e.what());
   }
@@ -212,6 +241,11 @@ void AddUploadCommand(CLI::App& app, const GlobalOptions& global) {
   command->add_option("--patient", options->patient_file,
                       "With --archive: open a study for this patient, a JSON file {\"id\", \"system\", \"name\", "
                       "\"birth_date\", \"sex\"} as report takes it");
+#if defined(BPLINK_WITH_SEND)
+  command->add_option("--gdt-request", options->gdt_request,
+                      "With --archive: open a study for the patient a practice system's GDT 6302 request names "
+                      "(patient number, name, birth date, sex), instead of --patient");
+#endif
   command->add_option("--patient-id", options->patient.id, "With --archive: the patient's identifier (over --patient's)");
   command->add_option("--patient-system", options->patient.system,
                       "The system the identifier belongs to, a URI (over --patient's)");

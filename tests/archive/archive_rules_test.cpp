@@ -62,6 +62,8 @@ class FilingArchive : public Archive {
   void AppendLog(const AuditEntry&, const Actor&) override {}
   std::vector<AuditEntry> Log(const AuditFilter&) override { return {}; }
   History Query(const Filter&) override { return {}; }
+  PatientEntry Patient(std::int64_t) override { return {}; }
+  DeviceEntry Device(std::int64_t) override { return {}; }
   StoredRecording Load(std::int64_t) override { return {}; }
   Engine engine() const override { return Engine::kSqlite; }
   std::string DatabaseRole() const override { return {}; }

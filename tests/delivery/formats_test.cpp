@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <set>
+#include <stdexcept>
 
 namespace bplink::delivery {
 namespace {
@@ -281,6 +282,37 @@ TEST(FhirTransaction, ADraftIsPreliminary) {
     }
     EXPECT_NE(entry["resource"]["resourceType"], "DiagnosticReport") << "a draft is signed by no one";
   }
+}
+
+// A strict server's limit: the parts keep the bundle's order, each within
+// the limit, together every entry once; a part's reference to an earlier
+// part's entry stays its fullUrl for the sender to make the server's id.
+TEST(FhirTransaction, SplitKeepsOrderAndRefusesAForwardReference) {
+  const nlohmann::json bundle = FhirTransaction(TestShipment());
+  const std::size_t n = bundle["entry"].size();
+  ASSERT_GT(n, 16u);
+  EXPECT_EQ(SplitTransaction(bundle, 0).size(), 1u);
+  EXPECT_EQ(SplitTransaction(bundle, n).size(), 1u);
+  const auto parts = SplitTransaction(bundle, 8);
+  ASSERT_EQ(parts.size(), (n + 7) / 8);
+  std::size_t i = 0;
+  for (const auto& part : parts) {
+    EXPECT_EQ(part["type"], "transaction");
+    EXPECT_LE(part["entry"].size(), 8u);
+    for (const auto& entry : part["entry"]) EXPECT_EQ(entry, bundle["entry"][i++]);
+  }
+  EXPECT_EQ(i, n);
+  EXPECT_EQ(parts[0]["entry"][0]["resource"]["resourceType"], "Patient") << "what others refer to goes first";
+
+  nlohmann::json backwards = bundle;
+  std::swap(backwards["entry"][0], backwards["entry"][n - 1]);
+  try {
+    SplitTransaction(backwards, 8);
+    ADD_FAILURE() << "a reference to a later part was not found";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_THAT(e.what(), HasSubstr("refers to a later entry"));
+  }
+  EXPECT_EQ(SplitTransaction(backwards, 0).size(), 1u) << "one transaction resolves its own references";
 }
 
 // ---------------------------------------------------------------------------

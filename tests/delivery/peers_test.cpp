@@ -9,6 +9,7 @@
 #include <bplink/delivery/gdt.h>
 
 #include "peer_process.h"
+#include "peers.h"
 #include "virtual_env.h"
 
 #include <gmock/gmock.h>
@@ -29,9 +30,7 @@ using ::testing::Not;
 using nlohmann::json;
 using namespace bplink::delivery::testing;
 
-const std::string kPeers = DELIVERY_PEERS;
-constexpr int kReadyMs = 20000;
-constexpr const char* kToken = "tok-3f9a1c77e2d84b51";
+constexpr const char* kToken = kFhirToken;
 
 // Every peer test runs with the virtual clock, so the pauses between tries
 // cost nothing and can be counted.
@@ -50,11 +49,6 @@ class PeerTest : public ::testing::Test {
 // ---------------------------------------------------------------------------
 // HL7 over MLLP
 
-bool HavePythonHl7() {
-  int status = 0;
-  Capture("/usr/bin/python3 -c 'import hl7.mllp' 2>/dev/null", status);
-  return status == 0;
-}
 
 class Hl7PeerTest : public PeerTest {
  protected:
@@ -181,87 +175,6 @@ TEST_F(Hl7PeerTest, SilentReceiverTimesOutAfterTheBoundedRetries) {
 // ---------------------------------------------------------------------------
 // FHIR over HTTPS
 
-bool HaveNodePeers() {
-  return HaveCommand("node") && std::filesystem::exists(kPeers + "/node_modules/@medplum/fhir-router") &&
-         std::filesystem::exists(kPeers + "/node_modules/xdt");
-}
-
-// The server and its certificates, made once for every FHIR test: a
-// clinic's own authority, the server's certificate from it, and another
-// authority that did not sign it.
-class FhirServer {
- public:
-  FhirServer() {
-    const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
-    WriteFile(dir_ / "server.ext", "subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n");
-    WriteFile(dir_ / "token", std::string(kToken) + "\n");
-    const std::string commands =
-        "cd " + dir_.Path().string() + " && openssl req -x509" + ec + " -keyout ca.key -out ca.pem -days 2 -subj /CN=clinic-ca" +
-        " && openssl req -x509" + ec + " -keyout other.key -out other.pem -days 2 -subj /CN=other-ca" +
-        " && openssl req" + ec + " -keyout server.key -out server.csr -subj /CN=127.0.0.1" +
-        " && openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -extfile server.ext"
-        " -out server.pem";
-    int status = 0;
-    const std::string said = Capture("(" + commands + ") 2>&1", status);
-    if (status != 0) {
-      error_ = "openssl could not make the certificates: " + said;
-      return;
-    }
-    process_ = std::make_unique<PeerProcess>(
-        std::vector<std::string>{"node", kPeers + "/fhir_server.js", dir_ / "server.pem", dir_ / "server.key", dir_ / "token"},
-        kReadyMs);
-    if (process_->Port() == 0) error_ = process_->Error();
-  }
-
-  const std::string& Error() const { return error_; }
-  std::string Base() const { return "https://127.0.0.1:" + std::to_string(process_->Port()) + "/fhir"; }
-  std::string File(const std::string& name) const { return dir_ / name; }
-
-  // GET below the base, as a record's own client would; null when it fails.
-  // One handle for every read, so they share one TLS connection.
-  json Get(const std::string& path) const {
-    if (!reader_) {
-      reader_.reset(curl_easy_init());
-      headers_.reset(curl_slist_append(nullptr, (std::string("Authorization: Bearer ") + kToken).c_str()));
-      curl_easy_setopt(reader_.get(), CURLOPT_CAINFO, File("ca.pem").c_str());
-      curl_easy_setopt(reader_.get(), CURLOPT_HTTPHEADER, headers_.get());
-      curl_easy_setopt(reader_.get(), CURLOPT_WRITEFUNCTION, +[](char* data, size_t size, size_t n, void* out) {
-        static_cast<std::string*>(out)->append(data, size * n);
-        return size * n;
-      });
-    }
-    std::string body;
-    const std::string url = Base() + "/" + path;
-    curl_easy_setopt(reader_.get(), CURLOPT_URL, url.c_str());
-    curl_easy_setopt(reader_.get(), CURLOPT_WRITEDATA, &body);
-    const CURLcode code = curl_easy_perform(reader_.get());
-    long status = 0;
-    curl_easy_getinfo(reader_.get(), CURLINFO_RESPONSE_CODE, &status);
-    return code == CURLE_OK && status == 200 ? json::parse(body, nullptr, false) : json();
-  }
-  // Every resource a search finds.
-  std::vector<json> Search(const std::string& query) const {
-    std::vector<json> found;
-    const json bundle = Get(query + (query.find('?') == std::string::npos ? "?" : "&") + "_count=1000");
-    for (const json& entry : bundle.value("entry", json::array())) found.push_back(entry["resource"]);
-    return found;
-  }
-
- private:
-  struct CurlDeleter {
-    void operator()(CURL* c) const { curl_easy_cleanup(c); }
-  };
-  struct ListDeleter {
-    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
-  };
-
-  TempFolder dir_;
-  std::unique_ptr<PeerProcess> process_;
-  std::string error_;
-  mutable std::unique_ptr<CURL, CurlDeleter> reader_;
-  mutable std::unique_ptr<curl_slist, ListDeleter> headers_;
-};
-
 class FhirPeerTest : public PeerTest {
  protected:
   static void SetUpTestSuite() {
@@ -295,10 +208,6 @@ class FhirPeerTest : public PeerTest {
 };
 FhirServer* FhirPeerTest::server_ = nullptr;
 
-// A reference resolved on the server: the resource, or null.
-json Resolve(const FhirServer& server, const json& reference) {
-  return server.Get(reference["reference"].get<std::string>());
-}
 
 TEST_F(FhirPeerTest, BundleIsAcceptedReadBackWithItsReferencesAndSentTwiceCreatesNothing) {
   const Shipment s = TestShipment();
@@ -393,6 +302,55 @@ TEST_F(FhirPeerTest, ServerThatIsDownIsAClearError) {
   EXPECT_THAT(receipt.reason, HasSubstr(base + ": Failed to connect"));
   EXPECT_THAT(receipt.reason, HasSubstr("(2 tries)"));
   ExpectNoToken(receipt);
+}
+
+// A server with strict transactions refuses a day's study in one; sent in
+// parts, Patient first and the DiagnosticReport last, it is taken whole with
+// every reference resolved, and sending it again creates nothing.
+TEST_F(PeerTest, StrictServerTakesTheStudyInParts) {
+  if (!HaveNodePeers() || !HaveCommand("openssl")) GTEST_SKIP() << "node, openssl or the npm peers are not installed";
+  const FhirServer strict(true);
+  ASSERT_THAT(strict.Error(), IsEmpty());
+  options_.ca_file = strict.File("ca.pem");
+  options_.token_file = strict.File("token");
+  options_.retries = 0;
+  options_.timeout_ms = 120000;
+  // Twenty readings: several parts, without a whole day's conditional searches.
+  Shipment s = TestShipment();
+  s.analysis.recording.readings.resize(20);
+  s.analysis = report::Analyse(s.analysis.recording, *s.analysis.profile, std::nullopt);
+  const Destination to = *ParseDestination(strict.Base()).destination;
+
+  const Receipt whole = Deliver(s, to, options_);
+  EXPECT_EQ(whole.outcome, Receipt::Outcome::kRefused);
+  EXPECT_THAT(whole.reason, HasSubstr("refused (HTTP 400)"));
+  EXPECT_THAT(whole.reason, HasSubstr("too many entries"));
+  EXPECT_THAT(strict.Search("Patient"), IsEmpty()) << "a refused transaction leaves nothing behind";
+
+  options_.fhir_max_entries = 8;
+  const std::size_t entries = FhirTransaction(s)["entry"].size();
+  const Receipt parts = Deliver(s, to, options_);
+  ASSERT_TRUE(parts.Acknowledged()) << parts.reason;
+  EXPECT_EQ(parts.transactions, static_cast<int>((entries + 7) / 8));
+  ASSERT_EQ(parts.fhir_locations.size(), entries);
+
+  const auto patients = strict.Search("Patient");
+  ASSERT_EQ(patients.size(), 1u);
+  const std::string patient_ref = "Patient/" + patients[0]["id"].get<std::string>();
+  const auto observations = strict.Search("Observation?subject=" + patient_ref);
+  const auto reports = strict.Search("DiagnosticReport?subject=" + patient_ref);
+  EXPECT_EQ(observations.size() + reports.size() + 2, entries) << "every Observation under the one Patient";
+  for (const json& o : {observations.front(), observations.back()})
+    EXPECT_EQ(Resolve(strict, o["device"])["resourceType"], "Device");
+  for (const json& r : reports)
+    for (const json& result : r.value("result", json::array()))
+      EXPECT_EQ(Resolve(strict, result)["resourceType"], "Observation") << result.dump();
+
+  const Receipt again = Deliver(s, to, options_);
+  ASSERT_TRUE(again.Acknowledged()) << again.reason;
+  EXPECT_EQ(again.fhir_locations, parts.fhir_locations);
+  EXPECT_EQ(strict.Search("Observation").size(), observations.size());
+  EXPECT_EQ(strict.Search("Patient").size(), 1u);
 }
 
 // The transaction as sent, signed and draft, against the R4 JSON schema and

@@ -7,12 +7,15 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
 #include <pwd.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <regex>
 
 #include "postgres_cluster.h"
 #include "served.h"
@@ -28,8 +31,12 @@ struct Walk {
   std::vector<std::string> serve;  // what is served: --sim and its options
 };
 
-const Walk kDevices{"devices.js", {"--sim", "hid", "--sim-pace", "10"}};
+// Paced so that a download lasts about two seconds: long enough to stop
+// half-way on a busy machine, short enough for three of them.
+const Walk kDevices{"devices.js", {"--sim", "hid", "--sim-pace", "20"}};
 const Walk kDelete{"delete.js", {"--sim", "hid", "--sim-type", "5"}};
+// The archive holds a study the program opened (study.js).
+const Walk kStudy{"study.js", {"--sim", "hid"}};
 
 struct Case {
   const char* engine;  // "sqlite" or "postgresql"
@@ -62,6 +69,28 @@ std::string Quoted(const std::string& text) {
   return out + "'";
 }
 
+// The report fetched from the study page: A4 pages, two or more, each with
+// the patient's identifier (pdftotext, from poppler-utils).
+void ExpectThePdfNamesThePatientOnEveryPage(const fs::path& pdf) {
+  if (!OnPath("pdfinfo") || !OnPath("pdftotext")) {
+    ADD_FAILURE() << "poppler-utils (pdfinfo, pdftotext) is not installed (scripts/setup --tests)";
+    return;
+  }
+  const auto [status, info] = RunCommand("pdfinfo " + Quoted(pdf.string()));
+  ASSERT_EQ(status, 0) << info;
+  EXPECT_THAT(info, ::testing::HasSubstr("(A4)"));
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(info, m, std::regex(R"(Pages:\s+([0-9]+))"))) << info;
+  const int pages = std::stoi(m[1]);
+  EXPECT_GE(pages, 2);
+  for (int page = 1; page <= pages; ++page) {
+    const auto [ok, text] = RunCommand("pdftotext -f " + std::to_string(page) + " -l " + std::to_string(page) + " " +
+                                       Quoted(pdf.string()) + " -");
+    EXPECT_EQ(ok, 0) << text;
+    EXPECT_THAT(text, ::testing::HasSubstr("P-42")) << "page " << page;
+  }
+}
+
 class Browser : public ::testing::TestWithParam<Case> {
  protected:
   void SetUp() override {
@@ -88,6 +117,43 @@ class Browser : public ::testing::TestWithParam<Case> {
     }
   }
 
+  // Runs one statement on the archive, past the program.
+  void Sql(const std::string& statement) const {
+    if (!cluster_) {
+      sqlite3* db = nullptr;
+      ASSERT_EQ(sqlite3_open(location_.c_str(), &db), SQLITE_OK);
+      char* error = nullptr;
+      const int status = sqlite3_exec(db, statement.c_str(), nullptr, nullptr, &error);
+      const std::string why = error ? error : "";
+      sqlite3_free(error);
+      sqlite3_close(db);
+      ASSERT_EQ(status, SQLITE_OK) << why;
+      return;
+    }
+    PGconn* db = PQconnectdb(location_.c_str());
+    PGresult* result = PQexec(db, statement.c_str());
+    const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK;
+    const std::string why = PQerrorMessage(db);
+    PQclear(result);
+    PQfinish(db);
+    ASSERT_TRUE(ok) << why;
+  }
+
+  // A clinic's study: the plan uploaded for patient P-42 (named <script>),
+  // hooked up before the simulated recorder's day began, and downloaded.
+  void OpenAndDownloadAStudy() {
+    const fs::path plan = dir_ / "study-plan.json";
+    WriteText(plan, R"({"period1": {"start": "07:00", "interval": 15}, "period2": {"start": "22:00", "interval": 30}})");
+    const ProgramRun upload = RunProgram({"upload", plan.string(), "--sim", "hid", "--archive", location_,
+                                          "--patient-id", "P-42", "--patient-system", "urn:clinic:mrn",
+                                          "--patient-name", kScript});
+    ASSERT_EQ(upload.status, 0) << upload.err;
+    Sql("UPDATE studies SET hooked_up_at = '2000-01-01T08:00:00' WHERE id = 1");
+    const ProgramRun download = RunProgram({"download", "--sim", "hid", "--archive", location_, "-o", "/dev/null"});
+    ASSERT_EQ(download.status, 0) << download.err;
+    ASSERT_THAT(download.err, ::testing::HasSubstr("78 new"));
+  }
+
   std::filesystem::path dir_;
   std::unique_ptr<PostgresCluster> cluster_;
   std::string location_, user_, kind_;
@@ -99,19 +165,51 @@ TEST_P(Browser, WalksTheDevicesScreen) {
   const fs::path plan = dir_ / "plan.json";
   WriteText(plan, std::string(R"({"patient": [")") + kScript + R"(", "ID-0042"], "period1": {"interval": 15}})");
   if (&walk == &kDevices) args.insert(args.end(), {"--sim-plan", plan.string()});
+  if (&walk == &kStudy) {
+    ASSERT_NO_FATAL_FAILURE(OpenAndDownloadAStudy());
+  }
   args.insert(args.end(), {"--archive", location_});
   std::string why;
   std::unique_ptr<Served> served = Served::Start(args, dir_, why);
   ASSERT_TRUE(served) << why;
 
+  // On PostgreSQL a download station's workstation beside the physician's:
+  // its database role may not sign.
+  std::unique_ptr<Served> station;
+  std::string station_url;
+  if (&walk == &kStudy && cluster_) {
+    cluster_->Sql(std::string("CREATE ROLE station LOGIN PASSWORD '") + PostgresCluster::kPassword + "'");
+    const ProgramRun grants = RunProgram({"archive", "grants", "station", "station"});
+    ASSERT_EQ(grants.status, 0) << grants.err;
+    cluster_->Sql(grants.out);
+    const fs::path station_dir = dir_ / "station";
+    fs::create_directories(station_dir);
+    station = Served::Start({"--sim", "hid", "--archive", cluster_->Location("station")}, station_dir, why);
+    ASSERT_TRUE(station) << why;
+    station_url = " --station-url " + Quoted(station->Url());
+  }
+
   const fs::path shots = fs::path(BPLINK_SCREENSHOTS) / GetParam().engine;
   const auto [status, output] =
       RunCommand("node " + Quoted((fs::path(BPLINK_WEB_TESTS) / walk.script).string()) + " --url " + Quoted(served->Url()) +
-          " --shots " + Quoted(shots.string()) + " --user " + Quoted(user_) + " --kind " + Quoted(kind_));
+          " --shots " + Quoted(shots.string()) + " --user " + Quoted(user_) + " --kind " + Quoted(kind_) +
+          " --saved " + Quoted((dir_ / "saved").string()) + station_url);
   EXPECT_EQ(status, 0) << output;
 
   const ProgramRun stopped = served->Stop();
   EXPECT_EQ(stopped.status, 0) << stopped.err;
+  if (&walk == &kStudy) {
+    ExpectThePdfNamesThePatientOnEveryPage(dir_ / "saved" / "study.pdf");
+    // What the page showed signed is signed in the archive, once.
+    const ProgramRun history = RunProgram({"history", "--json", "--archive", location_});
+    ASSERT_EQ(history.status, 0) << history.err;
+    const nlohmann::json recordings = nlohmann::json::parse(history.out)["recordings"];
+    ASSERT_EQ(recordings.size(), 1u) << recordings.dump(2);
+    EXPECT_EQ(recordings[0]["state"], "signed");
+    EXPECT_EQ(recordings[0]["signed_versions"], 1);
+    const auto [shown, text] = RunCommand("pdftotext " + Quoted((dir_ / "saved" / "study.pdf").string()) + " -");
+    EXPECT_THAT(text, ::testing::HasSubstr("Normal ambulatory blood pressure."));
+  }
   if (&walk != &kDevices) return;
   // What the page said was filed is in the archive, under the device's patient.
   const ProgramRun history = RunProgram({"history", "--json", "--archive", location_});
@@ -125,7 +223,8 @@ TEST_P(Browser, WalksTheDevicesScreen) {
 
 INSTANTIATE_TEST_SUITE_P(Workstation, Browser,
                          ::testing::Values(Case{"sqlite", &kDevices}, Case{"sqlite", &kDelete},
-                                           Case{"postgresql", &kDevices}, Case{"postgresql", &kDelete}),
+                                           Case{"sqlite", &kStudy}, Case{"postgresql", &kDevices},
+                                           Case{"postgresql", &kDelete}, Case{"postgresql", &kStudy}),
                          Name);
 
 }  // namespace

@@ -60,7 +60,8 @@ class Serve : public ::testing::Test {
 
 TEST_F(Serve, WithoutTheSessionEveryPageAndChangeIsRefused) {
   Start();
-  for (const char* path : {"/devices", "/device?d=usb", "/devices/list", "/jobs/1", "/jobs/1/events", "/worklist"}) {
+  for (const char* path : {"/devices", "/device?d=usb", "/devices/list", "/jobs/1", "/jobs/1/events", "/worklist",
+                           "/study?s=1", "/study/export?r=1&format=csv"}) {
     httplib::Result r = served_->Get(path, false);
     EXPECT_EQ(Status(r), 403) << path;
     EXPECT_THAT(r->body, HasSubstr("No session")) << path;
@@ -163,8 +164,20 @@ TEST_F(Serve, DeviceTextsAreShownAsTextAndNoPageCarriesInlineScriptOrStyle) {
   EXPECT_THAT(page, HasSubstr("&lt;script&gt;alert(1)&lt;/script&gt;"));
   EXPECT_THAT(page, Not(HasSubstr(kScript)));
   EXPECT_THAT(page, HasSubstr("78 new"));
+  // The study the download opened, from the device's patient texts.
+  for (const char* path : {"/worklist", "/worklist?patient=%3Cscript%3E", "/study?s=1"}) {
+    httplib::Result r = served_->Get(path);
+    ASSERT_EQ(Status(r), 200) << path;
+    EXPECT_THAT(r->body, HasSubstr("&lt;script&gt;alert(1)&lt;/script&gt;")) << path;
+    EXPECT_THAT(r->body, Not(HasSubstr(kScript))) << path;
+  }
+  // What a filter was given comes back in its field as text.
+  httplib::Result echoed = served_->Get("/worklist?device=%22%3E%3Cscript%3Ex%3C%2Fscript%3E");
+  ASSERT_EQ(Status(echoed), 200);
+  EXPECT_THAT(echoed->body, HasSubstr("value=\"&quot;&gt;&lt;script&gt;x&lt;/script&gt;\""));
   static const std::regex kInlineScript(R"(<script(?![^>]*\ssrc=)[^>]*>)"), kStyle(R"(<style|\sstyle=)");
-  for (const char* path : {"/devices", "/device?d=usb", "/jobs/1", "/worklist", "/patients", "/log", "/nowhere"}) {
+  for (const char* path : {"/devices", "/device?d=usb", "/jobs/1", "/worklist", "/study?s=1", "/patients", "/log",
+                           "/nowhere"}) {
     httplib::Result r = served_->Get(path);
     ASSERT_TRUE(r) << path;
     EXPECT_FALSE(std::regex_search(r->body, kInlineScript)) << path;
@@ -175,6 +188,114 @@ TEST_F(Serve, DeviceTextsAreShownAsTextAndNoPageCarriesInlineScriptOrStyle) {
     EXPECT_THAT(policy, Not(HasSubstr("unsafe-inline"))) << path;
     EXPECT_EQ(r->get_header_value("X-Content-Type-Options"), "nosniff") << path;
   }
+}
+
+// The worklist's filter and the study's addresses are decoded by the
+// server and the archive is asked only with what they allow.
+TEST_F(Serve, AWorklistOrStudyAddressThatCannotBeReadIsAnswered400) {
+  Start();
+  ASSERT_EQ(Status(served_->Post("/device/download", Form("d=usb&mode=1"))), 303);
+  Finished("/jobs/1");
+  for (const auto& [path, why] : std::vector<std::pair<std::string, std::string>>{
+           {"/worklist?state=finished", "State: expected prepared, recording, downloaded, reviewed or signed"},
+           {"/worklist?from=2024-02-30", "From: expected a date YYYY-MM-DD"},
+           {"/worklist?to=yesterday", "To: expected a date YYYY-MM-DD"},
+           {"/worklist?patient=%zz", "cannot be read"},
+           {"/study", "The study (s): expected a number"},
+           {"/study?s=1%3B%20DROP%20TABLE%20studies", "The study (s): expected a number"},
+           {"/study?s=0", "The study (s): expected a number"},
+           {"/study/export?r=1&format=exe", "Format: expected pdf, csv, json or fhir"},
+           {"/study/export?r=-1&format=csv", "The recording (r): expected a number"}}) {
+    httplib::Result r = served_->Get(path);
+    ASSERT_TRUE(r) << path;
+    EXPECT_EQ(r->status, 400) << path;
+    EXPECT_THAT(r->body, HasSubstr(why)) << path;
+  }
+  for (const char* path : {"/study?s=2", "/study/export?r=2&format=csv"}) {
+    httplib::Result r = served_->Get(path);
+    EXPECT_EQ(Status(r), 404) << path;
+    EXPECT_THAT(r->body, HasSubstr("The archive holds no")) << path;
+  }
+  // The archive is as it was: its one study still listed.
+  httplib::Result list = served_->Get("/worklist");
+  ASSERT_EQ(Status(list), 200);
+  EXPECT_THAT(list->body, HasSubstr("href=\"/study?s=1\""));
+  EXPECT_EQ(Status(served_->Get("/study/export?r=1&format=csv")), 200);
+}
+
+// A study whose recorder is still out on the patient has no readings yet:
+// the worklist and its page still name the patient the upload opened it for.
+TEST_F(Serve, AStudyWithoutReadingsYetIsListedWithItsPatient) {
+  Start();
+  const std::string plan = (dir_ / "study-plan.json").string();
+  WriteText(plan, R"({"period1": {"start": "07:00", "interval": 15}, "period2": {"start": "22:00", "interval": 30}})");
+  const ProgramRun upload = RunProgram({"upload", plan, "--sim", "hid", "--archive", (dir_ / "a.sqlite").string(),
+                                        "--patient-id", "P-9", "--patient-name", kScript});
+  ASSERT_EQ(upload.status, 0) << upload.err;
+  httplib::Result list = served_->Get("/worklist?state=recording");
+  ASSERT_EQ(Status(list), 200);
+  EXPECT_THAT(list->body, HasSubstr("P-9, &lt;script&gt;alert(1)&lt;/script&gt;"));
+  EXPECT_THAT(list->body, HasSubstr("recording <span class=\"count\">1</span>"));
+  httplib::Result study = served_->Get("/study?s=1");
+  ASSERT_EQ(Status(study), 200);
+  EXPECT_THAT(study->body, HasSubstr("<td>P-9</td>"));
+  EXPECT_THAT(study->body, HasSubstr("No readings are filed under this study yet"));
+  EXPECT_THAT(study->body, Not(HasSubstr(kScript)));
+}
+
+// The physician's forms: without the session's token, or from another
+// site, nothing is kept or signed; a value that is wrong is refused naming
+// its field and form; texts come back as text; a signed study takes no
+// further change.
+TEST_F(Serve, TheReviewAndSignatureFormsAreGuardedAndTheirTextsShownAsText) {
+  Start();
+  ASSERT_EQ(Status(served_->Post("/device/download", Form("d=usb&mode=1"))), 303);
+  Finished("/jobs/1");
+  std::smatch m;
+  const std::string page = served_->Get("/study?s=1")->body;
+  ASSERT_TRUE(std::regex_search(page, m, std::regex(R"re(name="time" value="([0-9T:-]+)")re"))) << page;
+  const std::string time = m[1];
+  const std::string exclude = "s=1&r=1&what=exclude&time=" + time + "&reason=%3Cscript%3Ealert(1)%3C%2Fscript%3E";
+  const std::string sign = "s=1&r=1&interpretation=%3Cscript%3Ealert(1)%3C%2Fscript%3E%20Normal.";
+  const auto unchanged = [&] {
+    const std::string now = served_->Get("/study?s=1")->body;
+    EXPECT_THAT(now, Not(HasSubstr("by-hand")));
+    EXPECT_THAT(now, Not(HasSubstr("class=\"signed")));
+  };
+  for (const auto& [path, body] : {std::pair{"/study/review", exclude}, std::pair{"/study/sign", sign}}) {
+    EXPECT_EQ(Status(served_->Post(path, body)), 403) << path;  // no token
+    EXPECT_EQ(Status(served_->Post(path, "csrf=" + std::string(64, '0') + "&" + body)), 403) << path;
+    EXPECT_EQ(Status(served_->Post(path, Form(body), true, {{"Origin", "http://evil.example"}})), 403) << path;
+    EXPECT_EQ(Status(served_->Post(path, Form(body), false)), 403) << path;  // no session
+  }
+  unchanged();
+
+  for (const auto& [body, why] : std::vector<std::pair<std::string, std::string>>{
+           {"s=1&r=1&what=inputs&sleep=25:00-07:00", "Sleep &#39;25:00-07:00&#39;"},
+           {"s=1&r=1&what=inputs&office=90%2F120", "Office &#39;90/120&#39;: diastolic not below systolic"},
+           {"s=1&r=1&what=exclude&time=2001-01-01T00:00&reason=x", "2001-01-01T00:00"},
+           {"s=1&r=1&what=include&time=" + time, "no reading at " + time + " is left out by hand"},
+           {"s=1&r=1&what=forget", "What: expected exclude, include or inputs"},
+           {"s=1&r=7&what=inputs", "study 1 holds no recording 7"}}) {
+    httplib::Result r = served_->Post("/study/review", Form(body));
+    ASSERT_TRUE(r) << body;
+    EXPECT_EQ(r->status, 400) << body;
+    EXPECT_THAT(r->body, HasSubstr(why)) << body;
+  }
+  unchanged();
+
+  ASSERT_EQ(Status(served_->Post("/study/review", Form(exclude))), 303);
+  ASSERT_EQ(Status(served_->Post("/study/sign", Form(sign))), 303);
+  const std::string signed_page = served_->Get("/study?s=1")->body;
+  EXPECT_THAT(signed_page, HasSubstr("excluded by hand: &lt;script&gt;alert(1)&lt;/script&gt;"));
+  EXPECT_THAT(signed_page, HasSubstr("&lt;script&gt;alert(1)&lt;/script&gt; Normal."));
+  EXPECT_THAT(signed_page, Not(HasSubstr(kScript)));
+  // Signed: its inputs stay as signed, whichever form asks.
+  httplib::Result late = served_->Post("/study/review", Form("s=1&r=1&what=inputs&sleep=23:00-06:00"));
+  ASSERT_TRUE(late);
+  EXPECT_EQ(late->status, 400);
+  EXPECT_THAT(late->body, HasSubstr("Nothing was changed"));
+  EXPECT_THAT(served_->Get("/study?s=1")->body, Not(HasSubstr("23:00-06:00")));
 }
 
 TEST_F(Serve, StaticPathsCannotLeaveTheAssetSet) {

@@ -12,7 +12,10 @@ std::unique_ptr<Served> Served::Start(const std::vector<std::string>& args, cons
   all.insert(all.end(), args.begin(), args.end());
   served->program_ = std::make_unique<RunningProgram>(all, dir);
   static const std::regex kUrl(R"(^http://127\.0\.0\.1:([0-9]+)/\?token=[0-9a-f]{64}\n)");
-  for (int poll = 0; poll < 500; ++poll) {
+  // Opening an archive on a PostgreSQL server the machine's other work
+  // slows down may take a while: a generous limit, polled often.
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (std::chrono::steady_clock::now() < limit) {
     std::smatch m;
     const std::string out = served->program_->Out();
     if (std::regex_search(out, m, kUrl)) {

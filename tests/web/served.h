@@ -15,7 +15,7 @@
 class Served {
  public:
   // Starts `bplink serve --no-browser ARGS` in `dir`; empty when it printed
-  // no address within ~10 s (`why` then holds what it said).
+  // no address within 30 s (`why` then holds what it said).
   static std::unique_ptr<Served> Start(const std::vector<std::string>& args, const std::filesystem::path& dir,
                                        std::string& why);
   ~Served();

