@@ -133,10 +133,11 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE ${PR
   ${PROJECT_SOURCE_DIR}/SECURITY.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Program)
 
 # The man pages: bplink(1) and one for each command (bplink-download(1),
-# ...), written in docs/man/ with the sections every page shares (exit
-# status, the device files, see also) filled in here. tests/install's man
-# page test holds them to the program: every command has its page, and every
-# option its command's --help lists appears in it.
+# ...), written in docs/man/ with the parts several pages share filled in
+# here: docs/man/NAME.roff is @BPLINK_MAN_NAME@ in a page (exit-status.roff
+# is @BPLINK_MAN_EXIT_STATUS@). tests/install's man page test holds them to
+# the program: every command has its page, and every option its command's
+# --help lists appears in it.
 set(BPLINK_MAN_PAGES AUTO CACHE STRING "Install the man pages: AUTO (where gzip is), ON or OFF")
 set(BPLINK_MAN_DATE "December 2026")
 if(BPLINK_MAN_PAGES AND NOT WIN32)
@@ -146,16 +147,30 @@ if(BPLINK_MAN_PAGES AND NOT WIN32)
   endif()
 endif()
 if(BPLINK_MAN_PAGES AND NOT WIN32 AND GZIP)
-  foreach(part exit-status device-environment device-files see-also)
+  file(GLOB man_parts CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/man/*.roff)
+  foreach(part_file IN LISTS man_parts)
+    get_filename_component(part ${part_file} NAME_WLE)
     string(TOUPPER "BPLINK_MAN_${part}" variable)
     string(REPLACE "-" "_" variable ${variable})
-    file(READ ${PROJECT_SOURCE_DIR}/docs/man/${part}.roff ${variable})
+    file(READ ${part_file} ${variable})
     string(STRIP "${${variable}}" ${variable})
+    # A part that changes configures the pages again.
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${part_file})
   endforeach()
   file(GLOB man_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/man/*.1.in)
   set(man_pages)
   foreach(source IN LISTS man_sources)
     get_filename_component(page ${source} NAME_WLE)
+    # configure_file fills a name it does not know with nothing: a part
+    # misspelt, or its file missing, would drop a section unseen.
+    file(STRINGS ${source} placeholders REGEX "@[A-Za-z_]+@")
+    string(REGEX MATCHALL "@[A-Za-z_]+@" placeholders "${placeholders}")
+    foreach(placeholder IN LISTS placeholders)
+      string(REPLACE "@" "" name ${placeholder})
+      if(NOT DEFINED ${name})
+        message(FATAL_ERROR "docs/man/${page}.in: ${placeholder} names no shared part (docs/man/*.roff) or variable")
+      endif()
+    endforeach()
     configure_file(${source} ${PROJECT_BINARY_DIR}/man/${page} @ONLY)
     # -n: no name or time stamp inside, so the same build gives the same bytes.
     add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/man/${page}.gz

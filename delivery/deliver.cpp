@@ -210,7 +210,12 @@ void WriteGdt(const Shipment& shipment, const Destination& destination, const De
       GdtResultRecord(shipment, options, receipt.sent_at, static_cast<GdtCharset>(options.gdt_charset));
   // Written under a name the practice system does not look for, then given
   // its name in one step, so it never reads half a record.
-  const fs::path temporary = fs::path(destination.folder) / ("." + final_path.filename().string() + ".tmp");
+  // (The name appended piece by piece: GCC 12 at -O3 warns falsely,
+  // -Wrestrict, on a literal + std::string.)
+  std::string hidden_name = ".";
+  hidden_name += final_path.filename().string();
+  hidden_name += ".tmp";
+  const fs::path temporary = fs::path(destination.folder) / hidden_name;
   const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return fail("cannot write " + temporary.string() + ": " + SystemError());
   std::string_view rest = record;

@@ -10,7 +10,8 @@ headers stay as they are), turns:
   - a comment after a declaration on the same line into that declaration's
     (///<), except a bare number;
   - a C comment (/* */) that starts a line into the documentation of what
-    follows, and one after a declaration into that declaration's.
+    follows, and one after a declaration (or an enum's last value) into
+    that declaration's.
 Comment lines that only draw a rule (// -----, /* ---- Links ---- */) stay
 plain comments.
 """
@@ -20,7 +21,8 @@ import sys
 LINE = re.compile(r"^(\s*)//(?![/!])\s?(.*)$")
 TRAILING = re.compile(r"^(?P<code>.*?[;,{})]\s*|\s*[A-Za-z_][\w:]*\s*=\s*[^/]*?)\s*//(?![/!])\s?(?P<text>.*)$")
 C_BLOCK = re.compile(r"^(\s*)/\*(?![*!])")
-C_TRAILING = re.compile(r"^(?P<code>.*?[;,]\s*)/\*(?![*!])\s?(?P<text>.*?)\s*\*/\s*$")
+# After a declaration, or after an enum's last value (no comma follows it).
+C_TRAILING = re.compile(r"^(?P<code>.*?[;,]\s*|\s*[A-Za-z_]\w*\s*=\s*[^/]*?\s*)/\*(?![*!])\s?(?P<text>.*?)\s*\*/\s*$")
 RULE = re.compile(r"^[-=*#\s]*$")
 C_RULE = re.compile(r"^\s*/\*\s*-{2,}.*-{2,}\s*\*/\s*$")  # /* ---- Links ---- */: a heading, not a comment on what follows
 SLOT = re.compile(r"^\d+$")

@@ -66,114 +66,188 @@ enum {
   BPLINK_WOULD_ERASE = 14       /* readings the device holds would be erased unread; nothing erased */
 };
 
-/* Values of the progress state. */
+/* Values of the progress state (bplink_protocol_progress, bplink_progress_fn);
+ * 0 before the first transfer. */
 enum {
-  BPLINK_STATE_RUNNING = 1,
-  BPLINK_STATE_FAILED = 2,
-  BPLINK_STATE_SUCCEEDED = 3,
-  BPLINK_STATE_STOP_REQUESTED = 5
+  BPLINK_STATE_RUNNING = 1,       /* a transfer runs */
+  BPLINK_STATE_FAILED = 2,        /* the last transfer failed */
+  BPLINK_STATE_SUCCEEDED = 3,     /* the last transfer ended whole */
+  BPLINK_STATE_STOP_REQUESTED = 5 /* bplink_protocol_stop asked the running transfer to stop */
 };
 
 /* Which link a machine link handle reaches. */
-enum { BPLINK_LINK_USB_HID = 1, BPLINK_LINK_SERIAL = 2 };
+enum {
+  BPLINK_LINK_USB_HID = 1, /* the USB HID device */
+  BPLINK_LINK_SERIAL = 2   /* the serial ports (USB serial adapters, COM ports, pseudo-terminals) */
+};
 
-#define BPLINK_DATA_MODES 9 /* data modes 0..8; index of bplink_data_modes.offered */
+/* The number of data modes, 0..8: the length of bplink_data_modes.offered.
+ * 1 blood pressure (set 1), 2 set 1 with SpO2, 3 an ambulatory recorder's
+ * second set, 4 to 6 a three-store monitor's stores 1 to 3, 7 all three
+ * stores at once (never offered), 0 and 8 none. */
+#define BPLINK_DATA_MODES 9
 
 /* Sets the struct_size of a struct about to be passed in. */
 #define BPLINK_INIT(s) ((s).struct_size = (uint32_t)sizeof(s))
 
-typedef struct bplink_link bplink_link;         /* a transport: USB HID, a serial port, or the host's own */
-typedef struct bplink_protocol bplink_protocol; /* one protocol object bound to a link */
-typedef struct bplink_download bplink_download; /* what one download brought */
+/* A link: the machine's USB HID device and serial ports (bplink_link_open)
+ * or a link of the host's own (bplink_link_custom). Freed by
+ * bplink_link_free. */
+typedef struct bplink_link bplink_link;
+/* One protocol object bound to a link (bplink_protocol_new): it runs the
+ * transfers of one protocol family. Freed by bplink_protocol_free. */
+typedef struct bplink_protocol bplink_protocol;
+/* What one download brought (bplink_download_run), read with the
+ * bplink_download_ functions. The host owns it; freed by
+ * bplink_download_free. */
+typedef struct bplink_download bplink_download;
 
+/* A device as detection or a transfer identified it. */
 typedef struct bplink_device_info {
-  uint32_t struct_size;
-  int32_t device_type; /* 1..6; 255 before identification, -1 unknown */
-  int32_t protocol;    /* 1..10; 255 before identification, -1 unknown */
-  int32_t reserved;
-  int32_t variant;
-  int32_t version;     /* the HID protocol version byte */
+  uint32_t struct_size; /* sizeof(bplink_device_info), set by the host (BPLINK_INIT) */
+  int32_t device_type;  /* 1 ambulatory recorder (two sets), 2, 4 and 6 monitors (one set), 3 monitor with SpO2, 5 three-store monitor (no plan); 255 before identification, -1 unknown */
+  int32_t protocol;     /* the protocol code 1..10 (bplink_protocol_new takes it); 255 before identification, -1 unknown */
+  int32_t reserved;     /* the library writes only 255 here */
+  int32_t variant;      /* the family's variant, where the device names one, else 0 */
+  int32_t version;      /* the HID protocol version byte; 0 for the serial families */
 } bplink_device_info;
 
+/* The data modes a device offers (bplink_protocol_data_modes). */
 typedef struct bplink_data_modes {
-  uint32_t struct_size;
-  int32_t offered[BPLINK_DATA_MODES]; /* indexed by data mode, 1 = offered */
+  uint32_t struct_size;               /* sizeof(bplink_data_modes), set by the host */
+  int32_t offered[BPLINK_DATA_MODES]; /* indexed by data mode (see BPLINK_DATA_MODES), 1 = offered */
 } bplink_data_modes;
 
+/* The alarm limits of one period of a plan; only the USB HID family
+ * exchanges them. */
 typedef struct bplink_warn_group {
   int32_t on;         /* alarm on when nonzero */
-  int32_t limits[6];  /* mmHg; the last two only where the device keeps them */
+  int32_t limits[6];  /* mmHg: four blood-pressure limits, the last two only where the device keeps a long alarm block */
 } bplink_warn_group;
 
-/* The measurement plan with its patient fields. */
+/* The measurement plan with its patient fields, as bplink_upload sends it
+ * and bplink_download_plan and bplink_protocol_intervals read it.
+ * bplink_plan_default fills the plan a device gets when the host changes
+ * nothing. Which fields a device keeps depends on its family; an upload
+ * names those it does not keep (bplink_protocol_message). */
 typedef struct bplink_plan {
-  uint32_t struct_size;
-  char patient1[31]; /* zero-terminated single-byte texts, moved as they stand */
-  char patient2[12];
-  char patient3[31];
-  char patient4[31];
-  int32_t patient_values[2];
-  int32_t year, month, day, hour, minute, second; /* the device's recording start */
-  int32_t options[4];
-  int32_t extra_start_hour, extra_start_minute; /* -1: no extra window */
-  int32_t extra_end_hour, extra_end_minute;
-  int32_t extra_interval;                       /* minutes; 0: none (the times are then -1) */
-  int32_t period1_hour, period1_minute, period1_interval; /* day period; interval 0: no measurements */
-  int32_t period2_hour, period2_minute, period2_interval; /* night period */
-  bplink_warn_group day_warn;
-  bplink_warn_group night_warn;
-  int32_t warn_switch;
+  uint32_t struct_size; /* sizeof(bplink_plan), set by the host (BPLINK_INIT) */
+  char patient1[31];    /* first patient text: zero-terminated single-byte text, moved as it stands */
+  char patient2[12];    /* second patient text, likewise */
+  char patient3[31];    /* third patient text, likewise */
+  char patient4[31];    /* fourth patient text, likewise */
+  int32_t patient_values[2]; /* two patient values, 0..255 */
+  int32_t year;         /* the device's recording start (an upload sends the PC clock instead) */
+  int32_t month;        /* month of the start, 1..12 */
+  int32_t day;          /* day of the month of the start */
+  int32_t hour;         /* hour of the start, 0..23 */
+  int32_t minute;       /* minute of the start */
+  int32_t second;       /* second of the start */
+  int32_t options[4];   /* the four device options as the device keeps them (default 1, 1, 297, 0) */
+  int32_t extra_start_hour;   /* the extra window's start hour; -1: no extra window */
+  int32_t extra_start_minute; /* the extra window's start minute; -1: none */
+  int32_t extra_end_hour;     /* the extra window's end hour; -1: none */
+  int32_t extra_end_minute;   /* the extra window's end minute; -1: none */
+  int32_t extra_interval;     /* minutes between the extra window's measurements; 0: none (the times are then -1) */
+  int32_t period1_hour;       /* the day period's start hour (default 7) */
+  int32_t period1_minute;     /* the day period's start minute */
+  int32_t period1_interval;   /* minutes between the day period's measurements; 0: no measurements */
+  int32_t period2_hour;       /* the night period's start hour, where the day period ends (default 22) */
+  int32_t period2_minute;     /* the night period's start minute */
+  int32_t period2_interval;   /* minutes between the night period's measurements; 0: no measurements */
+  bplink_warn_group day_warn;   /* the day period's alarm limits */
+  bplink_warn_group night_warn; /* the night period's alarm limits */
+  int32_t warn_switch;          /* the alarm switch, where the device keeps one */
 } bplink_plan;
 
-/* What a plan may contain: the allowed intervals in minutes, and the plan
- * the device holds now (or the default plan). */
+/* The length of bplink_intervals' lists. */
 #define BPLINK_MAX_INTERVALS 32
+
+/* What a plan may contain (bplink_protocol_intervals): the intervals the
+ * device allows, in minutes, and the plan the device holds now (or the
+ * default plan). */
 typedef struct bplink_intervals {
-  uint32_t struct_size;
-  int32_t count1, count2;
-  int32_t interval1[BPLINK_MAX_INTERVALS];
-  int32_t interval2[BPLINK_MAX_INTERVALS];
-  bplink_plan plan; /* its struct_size is set by the library */
+  uint32_t struct_size;   /* sizeof(bplink_intervals), set by the host */
+  int32_t count1;         /* how many of interval1 hold an interval */
+  int32_t count2;         /* how many of interval2 hold an interval */
+  int32_t interval1[BPLINK_MAX_INTERVALS]; /* the day period's and the extra window's allowed intervals, minutes */
+  int32_t interval2[BPLINK_MAX_INTERVALS]; /* the night period's allowed intervals, minutes */
+  bplink_plan plan;       /* the plan the device holds, or the default plan; its struct_size is set by the library */
 } bplink_intervals;
 
+/* One set (or store) of blood-pressure measurements in a download
+ * (bplink_download_set). */
 typedef struct bplink_set_info {
-  uint32_t struct_size;
-  int32_t mode;       /* the data mode that names the set */
-  int32_t announced;  /* records the device announced (may differ from what arrived) */
-  int32_t year, month, day, hour, minute, second; /* the set's start; all 0 when none */
-  size_t records;     /* records that arrived */
+  uint32_t struct_size; /* sizeof(bplink_set_info), set by the host */
+  int32_t mode;         /* the data mode that names the set (see BPLINK_DATA_MODES) */
+  int32_t announced;    /* records the device announced (may differ from what arrived) */
+  int32_t year;         /* the set's start, by the device's clock; all six 0 when none */
+  int32_t month;        /* month of the start, 1..12 */
+  int32_t day;          /* day of the month of the start */
+  int32_t hour;         /* hour of the start, 0..23 */
+  int32_t minute;       /* minute of the start */
+  int32_t second;       /* second of the start */
+  size_t records;       /* records that arrived: bplink_download_record's indexes are 0 to records - 1 */
 } bplink_set_info;
 
+/* One blood-pressure measurement, with the fields as the device sent them
+ * (bplink_download_record). */
 typedef struct bplink_bp_record {
-  uint32_t struct_size;
-  int32_t year, month, day, hour, minute, second;
-  int32_t sys, press2, press3, pulse;
-  int32_t status, valid; /* valid: 1 when the device marked the measurement good */
-  int32_t flags_low, flags_high, aux1, aux2, aux3, minute_offset;
+  uint32_t struct_size; /* sizeof(bplink_bp_record), set by the host */
+  int32_t year;         /* when it was measured, by the device's clock */
+  int32_t month;        /* month, 1..12 */
+  int32_t day;          /* day of the month */
+  int32_t hour;         /* hour, 0..23 */
+  int32_t minute;       /* minute */
+  int32_t second;       /* second */
+  int32_t sys;          /* systolic pressure, mmHg */
+  int32_t press2;       /* diastolic or mean pressure, mmHg: the smaller of press2 and press3 is the diastolic */
+  int32_t press3;       /* mean or diastolic pressure, mmHg: the larger of the two is the mean arterial pressure */
+  int32_t pulse;        /* pulse, beats per minute */
+  int32_t status;       /* the device's status code of the measurement */
+  int32_t valid;        /* 1 when the device marked the measurement good (status 0 or 3), else 0 */
+  int32_t flags_low;    /* the low bits of the device's flags */
+  int32_t flags_high;   /* the high bits of the device's flags */
+  int32_t aux1;         /* a device value the record format carries (USB HID record format 3), else 0 */
+  int32_t aux2;         /* a second device value (USB HID record format 3), else 0 */
+  int32_t aux3;         /* a third device value, where the family sends one, else 0 */
+  int32_t minute_offset; /* minutes after the set's start, where the family counts so, else 0 */
 } bplink_bp_record;
 
+/* One SpO2 sample of a monitor with SpO2 (bplink_download_spo2). */
 typedef struct bplink_spo2_record {
-  uint32_t struct_size;
-  int32_t spo2, pulse, time_offset;
+  uint32_t struct_size; /* sizeof(bplink_spo2_record), set by the host */
+  int32_t spo2;         /* oxygen saturation, percent */
+  int32_t pulse;        /* pulse, beats per minute */
+  int32_t time_offset;  /* seconds after the start the device gave for its SpO2 samples */
 } bplink_spo2_record;
 
 /* Called on the transfer's thread whenever progress, state or stage changed
- * since the last call. It must return quickly; it may call
- * bplink_protocol_stop. */
+ * since the last call: `user` as given to bplink_protocol_on_progress,
+ * progress 0..100, state a BPLINK_STATE_ value, stage what the transfer is
+ * doing (0 blood pressure in mode 0, 1 reading the plan, 2 blood pressure,
+ * 3 SpO2, 4 an ambulatory recorder's second set, 5 delete, 6 to 8 a
+ * three-store monitor's stores, 9 plan upload). It must return quickly; it
+ * may call bplink_protocol_stop. */
 typedef void(BPLINK_C_CALL* bplink_progress_fn)(void* user, int progress, int state, int stage);
 
 /* A link of the host's own (a socket it connected, a simulated device): the
  * library calls these instead of a port. Every function gets `user`. */
 typedef struct bplink_link_ops {
-  uint32_t struct_size;
-  /* Open a serial port by path with its line settings: 1 = open. */
+  uint32_t struct_size; /* sizeof(bplink_link_ops), set by the host (BPLINK_INIT) */
+  /* Open a serial port by path (UTF-8) with its line settings: baud rate,
+   * data bits, parity (0 none, 1 odd, 2 even) and stop bits (0 one, 2 two),
+   * as a Win32 DCB spells them: 1 = open, 0 = not. Null: no serial port. */
   int(BPLINK_C_CALL* open_port)(void* user, const char* path, uint32_t baud, int byte_size, int parity,
                                 int stop_bits);
-  /* Open the n-th USB HID device: nonzero = open. */
+  /* Open the n-th USB HID device: nonzero = open. Null: no HID device. */
   int(BPLINK_C_CALL* open_hid)(void* user, int n);
+  /* Close what is open: nonzero = closed. Null: nothing to close. */
   int(BPLINK_C_CALL* close)(void* user);
-  /* Send or receive exactly `size` bytes: nonzero = done, 0 = failed or timed out. */
+  /* Send exactly `size` bytes: nonzero = sent, 0 = failed. */
   int(BPLINK_C_CALL* send)(void* user, const uint8_t* data, uint32_t size);
+  /* Receive exactly `size` bytes into `data`, waiting as long as the host's
+   * time-out allows: nonzero = received, 0 = failed or timed out. */
   int(BPLINK_C_CALL* recv)(void* user, uint8_t* data, uint32_t size);
   /* Why the last call failed, into text (zero-terminated); may be null. */
   void(BPLINK_C_CALL* reason)(void* user, char* text, size_t size);
@@ -183,9 +257,12 @@ typedef struct bplink_link_ops {
 
 /* ---- The library ---- */
 
-/* The library's version, "MAJOR.MINOR.PATCH"; static text. */
+/* The library's version, "MAJOR.MINOR.PATCH", into *text (static text, not
+ * to be freed). BPLINK_CANNOT_START for a null `text`. Any thread. */
 BPLINK_C_API int BPLINK_C_CALL bplink_version(const char** text);
-/* What a result code means, in words; static text, never null. */
+/* What a result code means, in words, into *text: static text, never null
+ * ("unknown result" for a code the library does not answer with).
+ * BPLINK_CANNOT_START for a null `text`. Any thread. */
 BPLINK_C_API int BPLINK_C_CALL bplink_result_text(int result, const char** text);
 
 /* ---- Links ---- */
@@ -195,9 +272,15 @@ BPLINK_C_API int BPLINK_C_CALL bplink_result_text(int result, const char** text)
  * BPLINK_LINK_SERIAL, `port` ("ttyUSB0", "/dev/pts/3", "COM3") limits every
  * port search of this link's transfers and detections to that port; null
  * searches every port, in the library's order. BPLINK_LINK_USB_HID takes no
- * port. */
+ * port. Nothing is opened yet: *link is the new handle, which the host frees
+ * with bplink_link_free. BPLINK_CANNOT_START for another kind, a port with
+ * BPLINK_LINK_USB_HID, or a null `link`. */
 BPLINK_C_API int BPLINK_C_CALL bplink_link_open(int kind, const char* port, bplink_link** link);
-/* A link of the host's own; `ops` is copied. */
+/* A link of the host's own: the library calls `ops` (copied; the host need
+ * not keep it) with `user` instead of a port or the USB HID device. *link is
+ * the new handle; BPLINK_CANNOT_START for a null `ops` or one whose
+ * struct_size is too small. The handle owns nothing of the host's: its
+ * `release` op, if any, is called once when bplink_link_free frees it. */
 BPLINK_C_API int BPLINK_C_CALL bplink_link_custom(const bplink_link_ops* ops, void* user, bplink_link** link);
 /* Why the link's last operation failed, in the system's and the transport's
  * words, zero-terminated and cut to `size`; "" when it did not. After a
@@ -208,7 +291,8 @@ BPLINK_C_API int BPLINK_C_CALL bplink_link_custom(const bplink_link_ops* ops, vo
  * ..."), or that it opens but nothing answered, and for detection the USB
  * HID link's reason too; otherwise why the link's last open, send or receive
  * failed ("timed out: 0 of 1 byte within 500 ms", "no matching HID device is
- * attached"). A link of the host's own answers with its `reason` op. */
+ * attached"). A link of the host's own answers with its `reason` op.
+ * BPLINK_CANNOT_START for a null link or text, or a `size` of 0. */
 BPLINK_C_API int BPLINK_C_CALL bplink_link_reason(const bplink_link* link, char* text, size_t size);
 /* The receive time-out of the link's serial ports, in milliseconds, from
  * the next transfer or detection on it (default 500). Every receive that
@@ -219,7 +303,8 @@ BPLINK_C_API int BPLINK_C_CALL bplink_link_reason(const bplink_link* link, char*
  * fast adapter answers within a few milliseconds; 100 to 200 is plenty there.
  * BPLINK_NOT_FOR_DEVICE for a link of the host's own. */
 BPLINK_C_API int BPLINK_C_CALL bplink_link_timeout(bplink_link* link, uint32_t milliseconds);
-/* Frees the link; free the protocol handles bound to it first. Null is fine. */
+/* Frees the link (calling a host link's `release`); free the protocol
+ * handles bound to it first. Null is fine. BPLINK_OK. */
 BPLINK_C_API int BPLINK_C_CALL bplink_link_free(bplink_link* link);
 
 /* ---- Detection ---- */
@@ -235,13 +320,14 @@ BPLINK_C_API int BPLINK_C_CALL bplink_detect(bplink_link* link, bplink_device_in
 
 /* ---- Detection over every link at once ---- */
 
-/* What bplink_detect_all asks. */
+/* What bplink_detect_all asks; bplink_detect_options_init sets the
+ * defaults. */
 typedef struct bplink_detect_options {
-  uint32_t struct_size;
+  uint32_t struct_size; /* sizeof(bplink_detect_options), set by the host (BPLINK_INIT) */
   /* The serial ports to ask, as names or paths ("ttyUSB0", "/dev/pts/3",
    * "COM3"), `port_count` of them; null: every port the machine lists. */
   const char* const* ports;
-  size_t port_count;
+  size_t port_count;          /* how many names `ports` holds; with a null `ports`, 0 */
   int32_t probe_hid;          /* nonzero: ask the USB HID link too */
   uint32_t serial_timeout_ms; /* the serial receive time-out of every probe (see bplink_link_timeout); 0: 500 */
 } bplink_detect_options;
@@ -256,8 +342,9 @@ enum {
   BPLINK_PORT_STOPPED = 6        /* not done when detection ended */
 };
 
+/* What one link gave in a detection (bplink_detection_port). */
 typedef struct bplink_detected_port {
-  uint32_t struct_size;
+  uint32_t struct_size;       /* sizeof(bplink_detected_port), set by the host (BPLINK_INIT) */
   int32_t link;               /* BPLINK_LINK_USB_HID or BPLINK_LINK_SERIAL */
   int32_t status;             /* BPLINK_PORT_... */
   bplink_device_info device;  /* for BPLINK_PORT_FOUND the device; every field 255 (not identified) otherwise */
@@ -267,10 +354,13 @@ typedef struct bplink_detected_port {
   const char* reason;         /* why it gave no device, the transport's words ("permission denied: ..."); may be "" */
 } bplink_detected_port;
 
-typedef struct bplink_detection bplink_detection; /* what one bplink_detect_all found */
+/* What one bplink_detect_all found, link by link. The host owns it; freed
+ * by bplink_detection_free. */
+typedef struct bplink_detection bplink_detection;
 
 /* `options` with every field at its default: every port, the USB HID link
- * too, a 500 ms time-out. */
+ * too, a 500 ms time-out, and struct_size set. BPLINK_CANNOT_START for a
+ * null `options`. */
 BPLINK_C_API int BPLINK_C_CALL bplink_detect_options_init(bplink_detect_options* options);
 /* Every device connected, and what each other link gave: the USB HID link
  * and every serial port asked at once, one thread per link (all ended when
@@ -278,32 +368,54 @@ BPLINK_C_API int BPLINK_C_CALL bplink_detect_options_init(bplink_detect_options*
  * eight ports take about as long as one. `options` may be null (the
  * defaults). BPLINK_OK when at least one device was found, BPLINK_NO_DEVICE
  * when none was (*out is set either way: the USB HID link first, then the
- * ports in order); BPLINK_EXCEPTION when the ports could not be listed. */
+ * ports in order); BPLINK_EXCEPTION when the ports could not be listed.
+ * BPLINK_CANNOT_START, and *out null, for a null `out`, options too small,
+ * or a null name among `ports`. The host owns *out: free it with
+ * bplink_detection_free. Any thread, one detection at a time. */
 BPLINK_C_API int BPLINK_C_CALL bplink_detect_all(const bplink_detect_options* options, bplink_detection** out);
+/* How many links the detection holds, into *count: the USB HID link (when
+ * it was asked) and every serial port asked. */
 BPLINK_C_API int BPLINK_C_CALL bplink_detection_count(const bplink_detection* detection, size_t* count);
-/* The link at `index`; BPLINK_NOT_FOR_DEVICE past the last. */
+/* The link at `index` into *port, whose texts stay valid until
+ * bplink_detection_free; BPLINK_NOT_FOR_DEVICE past the last. */
 BPLINK_C_API int BPLINK_C_CALL bplink_detection_port(const bplink_detection* detection, size_t index,
                                                      bplink_detected_port* port);
+/* Frees what bplink_detect_all found, with every text it handed out. Null
+ * is fine. BPLINK_OK. */
 BPLINK_C_API int BPLINK_C_CALL bplink_detection_free(bplink_detection* detection);
 
 /* ---- Protocol objects ---- */
 
-/* The protocol object that serves protocol code 1..10, talking through `link`
- * (borrowed: it must outlive the protocol handle). */
+/* The protocol object that serves protocol code 1..10 (as
+ * bplink_device_info.protocol names it), talking through `link` (borrowed:
+ * it must outlive the protocol handle). Nothing is sent yet. *out is the new
+ * handle, which the host frees with bplink_protocol_free.
+ * BPLINK_NOT_FOR_DEVICE for a code no family serves; BPLINK_CANNOT_START for
+ * a null link or out. */
 BPLINK_C_API int BPLINK_C_CALL bplink_protocol_new(int protocol, bplink_link* link, bplink_protocol** out);
+/* Frees the protocol object; not while one of its transfers runs. Null is
+ * fine. BPLINK_OK. */
 BPLINK_C_API int BPLINK_C_CALL bplink_protocol_free(bplink_protocol* protocol);
-/* The device as the object knows it (after a transfer, as the device told it). */
+/* The device as the object knows it, into *info: after a transfer, as the
+ * device told it; before one, 255 in device_type and protocol. Sends
+ * nothing. */
 BPLINK_C_API int BPLINK_C_CALL bplink_protocol_device(bplink_protocol* protocol, bplink_device_info* info);
-/* The data modes the device offers. */
+/* Asks the device which data modes it offers, into *modes; the result is
+ * the exchange's (BPLINK_NO_LINK, BPLINK_IO_FAILED, ... when the device
+ * cannot be reached). */
 BPLINK_C_API int BPLINK_C_CALL bplink_protocol_data_modes(bplink_protocol* protocol, bplink_data_modes* modes);
 /* The intervals a plan may use and the current plan. Answers what the
  * protocol answers: the serial families give the fixed list with
  * BPLINK_NOT_FOR_DEVICE, the USB HID family asks the device. */
 BPLINK_C_API int BPLINK_C_CALL bplink_protocol_intervals(bplink_protocol* protocol, bplink_intervals* out);
-/* Progress through a callback (null to stop calling). */
+/* Progress through a callback, called with `user` on the transfer's thread
+ * (see bplink_progress_fn); a null `fn` stops the calls. Set it between
+ * transfers. */
 BPLINK_C_API int BPLINK_C_CALL bplink_protocol_on_progress(bplink_protocol* protocol, bplink_progress_fn fn,
                                                            void* user);
-/* The running (or last) transfer's progress 0..100, state and stage; any thread. */
+/* The running (or last) transfer's progress 0..100, state (BPLINK_STATE_)
+ * and stage (as bplink_progress_fn gives it); each pointer may be null. Any
+ * thread: the values are read atomically. */
 BPLINK_C_API int BPLINK_C_CALL bplink_protocol_progress(const bplink_protocol* protocol, int* progress, int* state,
                                                         int* stage);
 /* Asks the running download or delete to stop at its next step; any thread.
@@ -311,14 +423,17 @@ BPLINK_C_API int BPLINK_C_CALL bplink_protocol_progress(const bplink_protocol* p
  * that arrived (bplink_download_set says how many of those announced). A
  * transfer ends as stopped once this was called while it ran, whatever it
  * brought; called while nothing runs, it has no effect. An upload, once
- * started, is not stopped: it goes whole or fails. */
+ * started, is not stopped: it goes whole or fails. BPLINK_OK, also when
+ * nothing runs. */
 BPLINK_C_API int BPLINK_C_CALL bplink_protocol_stop(bplink_protocol* protocol);
 
 /* Downloads in data mode `mode` (0: the first mode the device offers). The
  * result is the transfer's, or BPLINK_STOPPED; *out is set whenever the call
  * started, also when the transfer failed or was stopped part-way, and holds
  * what arrived. A whole transfer (also an upload or delete) ends at
- * progress 100. */
+ * progress 100. BPLINK_NOT_FOR_DEVICE, and *out untouched, when the device
+ * offers no data mode; BPLINK_CANNOT_START for a null handle or out. The
+ * host owns *out: free it with bplink_download_free. */
 BPLINK_C_API int BPLINK_C_CALL bplink_download_run(bplink_protocol* protocol, int mode, bplink_download** out);
 /* Writes `plan` to the device (mode 0: the first mode offered). The device
  * takes the fields its family keeps; the upload stamps the PC clock. The
@@ -396,33 +511,49 @@ BPLINK_C_API int BPLINK_C_CALL bplink_upload_json_with(bplink_protocol* protocol
  * delete) how many readings would be lost; "" when there was nothing to
  * say. */
 BPLINK_C_API int BPLINK_C_CALL bplink_protocol_message(const bplink_protocol* protocol, char* text, size_t size);
-/* Deletes the stored measurements (USB HID devices that allow it) of data
- * mode `mode` (0: the first mode offered), once nothing would be erased
- * unread: this is bplink_delete_with with no flag, so a device that holds
- * readings answers BPLINK_WOULD_ERASE. BPLINK_STOPPED when the host stopped
- * it before the device was asked. */
+/* Deletes the stored measurements of data mode `mode` (0: the first mode
+ * offered), on USB HID devices that allow it (BPLINK_NOT_IN_FAMILY from one
+ * that does not), once nothing would be erased unread: this is
+ * bplink_delete_with with no flag, so a device that holds readings answers
+ * BPLINK_WOULD_ERASE. Else the transfer's result. The serial families have no
+ * delete: the call answers BPLINK_NOT_IN_FAMILY there, and the device keeps
+ * its readings. BPLINK_STOPPED when
+ * the host stopped it before the device was asked (nothing is deleted then).
+ * The readings are gone once it answers BPLINK_OK: file them first. */
 BPLINK_C_API int BPLINK_C_CALL bplink_delete(bplink_protocol* protocol, int mode);
 /* bplink_delete, with what the host accepts: BPLINK_MAY_ERASE deletes the
  * readings although the host has not filed them (see bplink_upload_with for
  * the rule). */
 BPLINK_C_API int BPLINK_C_CALL bplink_delete_with(bplink_protocol* protocol, int mode, uint32_t flags);
 
-/* The default plan, the one a device gets when the host changes nothing. */
+/* The default plan, the one a device gets when the host changes nothing,
+ * into *plan (its struct_size set by the host). Sends nothing. */
 BPLINK_C_API int BPLINK_C_CALL bplink_plan_default(bplink_plan* plan);
 
 /* ---- Downloaded data ---- */
 
+/* Frees a download. Null is fine. BPLINK_OK. */
 BPLINK_C_API int BPLINK_C_CALL bplink_download_free(bplink_download* download);
+/* The device the download came from, as it identified itself, into *info. */
 BPLINK_C_API int BPLINK_C_CALL bplink_download_device(const bplink_download* download, bplink_device_info* info);
 /* The blood-pressure sets the device type fills (three stores: 3; ambulatory
- * recorders: 2; the others: 1), each with its records by index. */
+ * recorders: 2; the others: 1), each with its records by index: their
+ * number into *count. */
 BPLINK_C_API int BPLINK_C_CALL bplink_download_sets(const bplink_download* download, size_t* count);
+/* The set at index `set` (0 to the count less one), into *info: its data
+ * mode, start, and the records announced and arrived. BPLINK_NOT_FOR_DEVICE
+ * past the last set. */
 BPLINK_C_API int BPLINK_C_CALL bplink_download_set(const bplink_download* download, size_t set,
                                                    bplink_set_info* info);
+/* The record at `index` of the set at `set`, in the order the device sent
+ * them, into *record. BPLINK_NOT_FOR_DEVICE past the last set or record. */
 BPLINK_C_API int BPLINK_C_CALL bplink_download_record(const bplink_download* download, size_t set, size_t index,
                                                       bplink_bp_record* record);
-/* SpO2 samples (monitors with SpO2; 0 for the others). */
+/* How many SpO2 samples the download holds, into *count (monitors with
+ * SpO2; 0 for the others). */
 BPLINK_C_API int BPLINK_C_CALL bplink_download_spo2_count(const bplink_download* download, size_t* count);
+/* The SpO2 sample at `index`, into *sample; BPLINK_NOT_FOR_DEVICE past the
+ * last. */
 BPLINK_C_API int BPLINK_C_CALL bplink_download_spo2(const bplink_download* download, size_t index,
                                                     bplink_spo2_record* sample);
 /* The plan read with the data; BPLINK_NOT_FOR_DEVICE for devices that keep

@@ -422,6 +422,13 @@ BPLINK_C_API int BPLINK_C_CALL bplink_delete_with(bplink_protocol* protocol, int
     const int chosen = ChosenMode(*protocol, mode);
     if (chosen < 0) return -chosen;
     if (operation.Stopped()) return bplink::kResultStopped;  // nothing deleted
+    if (!protocol->family->deletes) {
+      // The class would answer OK and delete nothing: a host must not take
+      // that for readings gone.
+      protocol->message = std::string("the ") + std::string(protocol->family->name) +
+                          " family has no delete: the device keeps its readings";
+      return bplink::kResultNotInFamily;
+    }
     if (const int r = ClearErasure(*protocol, operation, bplink::guard::Erasure::kDelete, chosen, flags);
         r != bplink::kResultOk)
       return r;

@@ -280,6 +280,8 @@ static void OffersAndDeletes(void) {
   CHECK_EQ(intervals.interval1[0] * 1000 + intervals.interval1[8], 5120);
   CHECK_EQ(intervals.count2, 9);
   CHECK_EQ(intervals.plan.period2_hour, 22);
+  /* A serial family has no delete: not an OK that deleted nothing. */
+  CHECK_EQ(bplink_delete_with(protocol, 0, BPLINK_MAY_ERASE), BPLINK_NOT_IN_FAMILY);
   /* An upload to the KV32 monitor starts a new recording: its 3 readings
    * are not erased unread, by the struct entry or the plan file's. */
   bplink_plan fresh;

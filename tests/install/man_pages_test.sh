@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # The man pages against the program they describe, so that neither can
 # change without the other: every command `bplink --help` lists has its page
-# bplink-COMMAND(1) (a command's subcommands, such as `plan template`, are in
-# its page), every option a command's --help lists appears in its page, the
-# global options in bplink(1), and every page has the sections a reader
-# looks for. groff reads each without a warning.
+# bplink-COMMAND(1), named in bplink(1)'s list and its SEE ALSO; a command's
+# subcommands (`plan template`, `archive move`) each have a subsection of
+# its page (.SS "bplink archive move") that names the subcommand's own
+# options, the options they share being in the page's OPTIONS; every option
+# a command's --help lists appears in its page, the global options and every
+# exit status in bplink(1), and every page has the sections a reader looks
+# for. groff reads each without a warning.
 #
 #   tests/install/man_pages_test.sh PROGRAM MANDIR
 set -euo pipefail
@@ -23,6 +26,13 @@ commands() { section Subcommands | awk '/^  [a-z]/ {print $1}'; }
 in_page() {  # page file, option: the page names it as \-\-option (roff) or --option
   local escaped=${2//-/\\\\-}
   grep -qE -- "(${escaped}|$2)([^a-z0-9\\-]|\\\\f|$)" "$1"
+}
+
+# The lines of a page from the heading that matches the regular expression
+# to the next heading of that level or above.
+part() {  # page file, heading regex (".SH OPTIONS", '.SS "bplink archive move"')
+  HEADING=$2 awk 'on && /^\.S[HS]( |$)/ && ($0 ~ /^\.SH/ || ENVIRON["HEADING"] ~ /^\.SS/) {on = 0}
+                  $0 ~ "^" ENVIRON["HEADING"] "$" {on = 1; next} on' "$1"
 }
 
 check_page() {  # page, what it documents, help text
@@ -52,13 +62,32 @@ for command in $(commands <<<"$top"); do
     continue
   fi
   grep -qF "$command" "$man/bplink.1" || fail "bplink.1 does not list the command $command"
+  grep -qE "^\.BR bplink\\\\-$command \(1\)" <(part "$man/bplink.1" ".SH \"?SEE ALSO\"?") ||
+    fail "bplink.1's SEE ALSO does not name bplink-$command(1) (docs/man/see-also.roff)"
   help=$("$program" "$command" --help)
   check_page "$page" "bplink $command" "$help"
   for sub in $(commands <<<"$help"); do
-    grep -qE "^\.(B|BR|TP)?.*\b$sub\b" "$page" || fail "$(basename "$page") does not name 'bplink $command $sub'"
-    check_page "$page" "bplink $command $sub" "$("$program" "$command" "$sub" --help)"
+    # The subcommand's own section names its options; those every
+    # subcommand shares may stand in the page's OPTIONS instead.
+    section=$(part "$page" ".SS \"bplink $command ${sub//-/'\\?-'}\"")
+    if [ -z "$section" ]; then
+      fail "$(basename "$page") has no section .SS \"bplink $command $sub\""
+      continue
+    fi
+    shared=$(part "$page" ".SH OPTIONS")
+    sub_help=$("$program" "$command" "$sub" --help)
+    while read -r option; do
+      [ -n "$option" ] || continue
+      in_page <(printf '%s\n%s\n' "$section" "$shared") "$option" ||
+        fail "$(basename "$page") does not describe bplink $command $sub's option $option in its section or in OPTIONS"
+    done < <(section Options <<<"$sub_help" | options)
   done
 done
+# Every exit status the program names, in bplink(1) (docs/man/exit-status.roff).
+while read -r status; do
+  grep -qx "\.B $status" <(part "$man/bplink.1" ".SH \"?EXIT STATUS\"?") ||
+    fail "bplink.1 does not describe exit status $status"
+done < <(section "Exit status" <<<"$top" | awk '/^  [0-9]+ / {print $1}')
 # The global options, in bplink(1).
 while read -r option; do
   in_page "$man/bplink.1" "$option" || fail "bplink.1 does not describe the global option $option"
