@@ -579,15 +579,7 @@ struct Server::Impl {
       if (what == "exclude") {
         report::AddExclusion(inputs, time, form.Get("reason").value_or(""), "time");
       } else if (what == "include") {
-        const auto given = report::ParseLocalTime(time);
-        const auto same = [&](const report::HandExclusion& e) {
-          const auto kept = report::ParseLocalTime(e.time);
-          return e.time == time || (given && kept && report::SecondsOf(*given) == report::SecondsOf(*kept));
-        };
-        const auto found = std::find_if(inputs.exclusions.begin(), inputs.exclusions.end(), same);
-        if (found == inputs.exclusions.end())
-          throw BadQuery("time: no reading at " + time + " is left out by hand");
-        inputs.exclusions.erase(found);
+        report::TakeBackExclusion(inputs, recording->recording, time, "time");
       } else if (what == "inputs") {
         const std::string sleep = form.Get("sleep").value_or(""), office = form.Get("office").value_or("");
         if (sleep.empty()) inputs.sleep.reset(); else report::SetSleep(inputs, sleep, "sleep");

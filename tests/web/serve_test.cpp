@@ -274,7 +274,7 @@ TEST_F(Serve, TheReviewAndSignatureFormsAreGuardedAndTheirTextsShownAsText) {
            {"s=1&r=1&what=inputs&sleep=25:00-07:00", "Sleep &#39;25:00-07:00&#39;"},
            {"s=1&r=1&what=inputs&office=90%2F120", "Office &#39;90/120&#39;: diastolic not below systolic"},
            {"s=1&r=1&what=exclude&time=2001-01-01T00:00&reason=x", "2001-01-01T00:00"},
-           {"s=1&r=1&what=include&time=" + time, "no reading at " + time + " is left out by hand"},
+           {"s=1&r=1&what=include&time=" + time, "that reading is not excluded by hand"},
            {"s=1&r=1&what=forget", "What: expected exclude, include or inputs"},
            {"s=1&r=7&what=inputs", "study 1 holds no recording 7"}}) {
     httplib::Result r = served_->Post("/study/review", Form(body));
