@@ -1,5 +1,6 @@
 #include <bplink/web/archive_filing.h>
 
+#include <bplink/archive/guard.h>
 #include <bplink/host/filing.h>
 
 #include <stdexcept>
@@ -25,6 +26,26 @@ class ArchiveFiling : public Archiving {
   std::string User() const override { return user_; }
   std::string UserKind() const override {
     return location_.engine == archive::Engine::kSqlite ? "OS user" : "database role";
+  }
+
+  std::string FileBeforeErasure(guard::Erasure what, const std::vector<host::DownloadView>& held,
+                                std::string_view family) override {
+    std::int64_t readings = 0, fresh = 0;
+    try {
+      const auto archive =
+          archive::Archive::Open(location_, {archive::OpenMode::kExisting, archive::SchemaVersion(), {}});
+      for (const host::DownloadView& view : held) {
+        const archive::ErasureCleared cleared = archive::ClearErasure(what, host::DownloadOf(view, family, {}),
+                                                                      archive.get(), false, host::ActorHere(station_));
+        if (cleared.filed) readings += cleared.filed->readings, fresh += cleared.filed->new_readings;
+      }
+    } catch (const archive::ArchiveError& e) {
+      throw std::runtime_error(std::string("Nothing erased: the readings the device holds could not be filed: ") +
+                               e.what());
+    }
+    return "Filed the " + std::to_string(readings) + (readings == 1 ? " reading" : " readings") +
+           " the device holds (" + std::to_string(fresh) + " new) in the " + Where() + " before the " +
+           (what == guard::Erasure::kUpload ? "upload." : "delete.");
   }
 
   std::string File(const host::DownloadView& view, std::string_view family) override {

@@ -7,6 +7,7 @@
 #include <bplink/web/archiving.h>
 
 #include <algorithm>
+#include <cctype>
 
 namespace bplink::web {
 namespace {
@@ -257,6 +258,28 @@ void Desk::Upload(Job& job, host::Session& session, const _BP_TRANSPORT_INFO& pl
   if (!check.dropped.empty())
     job.notes.push_back("This device does not keep " + plan::Join(check.dropped) +
                         "; the plan's values for them are not stored.");
+  // An upload that starts a new recording erases what the device holds:
+  // every mode that holds a reading is read and filed first.
+  if (guard::Erases(*session.family, guard::Erasure::kUpload)) {
+    std::vector<int> offered;
+    for (int m = DATAMODE_BP; m < kDataModeCount; ++m)
+      if (session.Offers(m)) offered.push_back(m);
+    std::vector<std::unique_ptr<_DOWNLOAD_DATAINFO>> data;
+    std::vector<host::DownloadView> held;
+    for (const int m : guard::ModesHoldingEverything(session.DeviceNow(), offered)) {
+      const host::TransferOutcome read = host::RunTransfer(
+          session, [&protocol, m] { return protocol.PC_Download(static_cast<enum_DataMode>(m)); },
+          host::DownloadParts(session, m), Watch(job));
+      if (read.stop_requested) throw std::runtime_error("Stopped while reading what the device holds; nothing uploaded.");
+      if (read.result != kResultOk)
+        throw std::runtime_error("What the device holds could not be read before the upload: " +
+                                 session.Explain(read.result) + "; nothing uploaded.");
+      protocol.GetDownLoadData(data.emplace_back(std::make_unique<_DOWNLOAD_DATAINFO>()).get());
+      held.push_back(host::ViewOf(*data.back(), session.DeviceNow(), m, host::PlanRead(session, m)));
+      held.back().downloaded_at = CurrentEnv()->LocalTime();
+    }
+    FileBeforeErasure(job, guard::Erasure::kUpload, held);
+  }
   job.plan = plan;
   protocol.SetUpLoadData(plan);
   const host::TransferOutcome outcome = host::RunTransfer(
@@ -277,7 +300,8 @@ std::size_t Desk::Count(Job& job, host::Session& session) {
                              "; nothing deleted.");
   job.data = std::make_unique<_DOWNLOAD_DATAINFO>();
   protocol.GetDownLoadData(job.data.get());
-  const host::DownloadView& view = job.view.emplace(host::ViewOf(*job.data, session.device, mode, false));
+  host::DownloadView& view = job.view.emplace(host::ViewOf(*job.data, session.device, mode, false));
+  view.downloaded_at = CurrentEnv()->LocalTime();  // filed so before a delete
   const std::size_t n = view.RecordCount();
   const std::string span = Span(view);
   job.held = Records(n) + " (" + host::DataModeName(mode) + ") on the " +
@@ -298,6 +322,7 @@ void Desk::Delete(Job& job, host::Session& session, std::size_t expected) {
     job.outcome = "Nothing to delete.";
     return;
   }
+  FileBeforeErasure(job, guard::Erasure::kDelete, {*job.view});
   CProtocolBase& protocol = *session.protocol;
   const int mode = job.mode;
   const host::TransferOutcome outcome = host::RunTransfer(
@@ -310,6 +335,22 @@ void Desk::Delete(Job& job, host::Session& session, std::size_t expected) {
   job.ok = true;
   job.records = held;
   job.outcome = "Deleted " + Records(held) + " (" + host::DataModeName(mode) + ").";
+}
+
+void Desk::FileBeforeErasure(Job& job, guard::Erasure what, const std::vector<host::DownloadView>& held) {
+  std::int64_t readings = 0;
+  for (const host::DownloadView& view : held) readings += static_cast<std::int64_t>(view.RecordCount());
+  if (readings == 0) return;
+  if (archive_ != nullptr) {
+    job.notes.push_back(archive_->FileBeforeErasure(what, held, job.family));
+    return;
+  }
+  // Without an archive a delete goes on once the person confirmed the count
+  // it names; an upload has no such question, so it stops.
+  if (what == guard::Erasure::kDelete) return;
+  std::string why = guard::WouldErase(what, readings);
+  why[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(why[0])));
+  throw std::runtime_error(why + "; this build of bplink has no archive to file them in, so nothing was uploaded.");
 }
 
 std::shared_ptr<Job> Desk::Find(int id) {

@@ -6,6 +6,7 @@
 // so rather than wait.
 #pragma once
 
+#include <bplink/guard/erasure.h>
 #include <bplink/host/download_view.h>
 #include <bplink/host/link.h>
 #include <bplink/host/session.h>
@@ -132,6 +133,9 @@ class Desk {
   void Download(Job& job, host::Session& session);
   void Upload(Job& job, host::Session& session, const _BP_TRANSPORT_INFO& plan);
   std::size_t Count(Job& job, host::Session& session);
+  // Files `held` (every reading the device holds that `what` would take)
+  // before it is erased, or throws: nothing is erased unread.
+  void FileBeforeErasure(Job& job, guard::Erasure what, const std::vector<host::DownloadView>& held);
   void Delete(Job& job, host::Session& session, std::size_t expected);
 
   host::Link& link_;

@@ -210,6 +210,15 @@ TEST_P(Browser, WalksTheDevicesScreen) {
     const auto [shown, text] = RunCommand("pdftotext " + Quoted((dir_ / "saved" / "study.pdf").string()) + " -");
     EXPECT_THAT(text, ::testing::HasSubstr("Normal ambulatory blood pressure."));
   }
+  if (&walk == &kDelete) {
+    // The deleted records were filed first: the archive holds all 78.
+    const ProgramRun history = RunProgram({"history", "--json", "--archive", location_});
+    ASSERT_EQ(history.status, 0) << history.err;
+    const nlohmann::json filed = nlohmann::json::parse(history.out);
+    int readings = 0;
+    for (const auto& patient : filed["patients"]) readings += patient["readings"].get<int>();
+    EXPECT_EQ(readings, 78) << history.out;
+  }
   if (&walk != &kDevices) return;
   // What the page said was filed is in the archive, under the device's patient.
   const ProgramRun history = RunProgram({"history", "--json", "--archive", location_});

@@ -1,7 +1,8 @@
 // Deleting the records of `bplink serve --sim hid --sim-type 5` (a monitor
 // with three stores, the device type that takes a delete): nothing goes until
-// a confirmation has named what will be lost, keeping them is one click, and
-// afterwards the store is empty.
+// a confirmation has named what will be lost, keeping them is one click, the
+// records are filed in the archive before they go, and afterwards the store
+// is empty.
 'use strict';
 const { run } = require('./browser');
 
@@ -41,6 +42,9 @@ run(async (page, { step, shot, check }, opts) => {
     await page.waitForSelector('#outcome');
     const outcome = await page.textContent('#outcome');
     check(outcome.includes('Deleted 78 records (store 1).'), outcome);
+    // Nothing is erased unread: they went to the archive first.
+    const filing = await page.textContent('p.note.filing');
+    check(/Filed the 78 readings the device holds \(78 new\) in the .+ archive .+ before the delete\./.test(filing), filing);
     await shot('deleted');
     await ask();
     check((await page.textContent('#outcome')).includes('holds no records'), await page.textContent('#outcome'));

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -339,6 +340,56 @@ TEST_F(Serve, CtrlCStopsATransferUnderWayAndFilesWhatArrived) {
   EXPECT_FALSE(filed["recordings"][0]["complete"].get<bool>());
   EXPECT_GT(filed["recordings"][0]["readings"].get<int>(), 0);
   EXPECT_LT(filed["recordings"][0]["readings"].get<int>(), 78);
+}
+
+// An upload to a monitor whose upload starts a new recording files what the
+// monitor holds first: nothing is erased unread from the workstation either.
+TEST_F(Serve, AnUploadThatStartsARecordingFilesWhatTheMonitorHoldsFirst) {
+  dir_ = TestDir();
+  const std::string archive = (dir_ / "a.sqlite").string();
+  std::string why;
+  served_ = Served::Start({"--sim", "kv32", "--sim-records", "12", "--archive", archive}, dir_, why);
+  ASSERT_TRUE(served_) << why;
+  ASSERT_TRUE(served_->OpenSession());
+  static const std::regex kKey(R"re(/device\?d=([^"&]+))re");
+  std::smatch key;
+  std::string list;
+  for (int poll = 0; poll < 500 && !std::regex_search(list, key, kKey); ++poll) {
+    const httplib::Result r = served_->Get("/devices/list");
+    list = r ? r->body : "";
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(std::regex_search(list, key, kKey)) << list;
+  // The upload form as the page offers it (every field this monitor keeps,
+  // at the values shown), with a plan that gives a valid recording.
+  const httplib::Result device = served_->Get("/device?d=" + key[1].str());
+  ASSERT_TRUE(device);
+  const std::string page = device->body;
+  const std::size_t from = page.find("action=\"/device/upload\"");
+  ASSERT_NE(from, std::string::npos) << page;
+  const std::string form = page.substr(from, page.find("</form>", from) - from);
+  std::map<std::string, std::string> fields;
+  static const std::regex kInput(R"re(<input type="(?:time|number|hidden|text)"[^>]*name="([^"]+)" value="([^"]*)")re");
+  static const std::regex kSelect(R"re(<select name="([^"]+)"[^>]*>.*?<option value="([^"]*)" selected)re");
+  for (std::sregex_iterator i(form.begin(), form.end(), kInput), e; i != e; ++i) fields[(*i)[1]] = (*i)[2];
+  for (std::sregex_iterator i(form.begin(), form.end(), kSelect), e; i != e; ++i) fields[(*i)[1]] = (*i)[2];
+  fields.erase("csrf");
+  fields["patient[0]"] = "A", fields["patient[1]"] = "B";
+  fields["period1.start"] = "07:00", fields["period1.interval"] = "30";
+  fields["period2.start"] = "22:00", fields["period2.interval"] = "60";
+  std::string body;
+  for (const auto& [name, value] : fields) body += "&" + httplib::detail::encode_query_param(name) + "=" +
+                                                  httplib::detail::encode_query_param(value);
+  const httplib::Result upload = served_->Post("/device/upload", Form(body.substr(1)));
+  ASSERT_EQ(Status(upload), 303) << (upload ? upload->body : "");
+  const std::string done = Finished("/jobs/1");
+  EXPECT_THAT(done, HasSubstr("Filed the 12 readings the device holds (12 new) in the SQLite archive"));
+  EXPECT_THAT(done, HasSubstr("Plan uploaded."));
+  const ProgramRun history = RunProgram({"history", "--json", "--archive", archive});
+  ASSERT_EQ(history.status, 0) << history.err;
+  const nlohmann::json filed = nlohmann::json::parse(history.out);
+  ASSERT_EQ(filed["recordings"].size(), 1u) << filed.dump(2);
+  EXPECT_EQ(filed["recordings"][0]["readings"], 12);
 }
 
 // The listening sockets of the server (a child of this process) as

@@ -3,11 +3,13 @@
 // the archive serves without one.
 #pragma once
 
+#include <bplink/guard/erasure.h>
 #include <bplink/host/download_view.h>
 
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace bplink::web {
 
@@ -23,6 +25,12 @@ class Archiving {
   // Files a download as `bplink download --archive` files it; answers what
   // filing gave, in words. Throws std::runtime_error saying why it was not filed.
   virtual std::string File(const host::DownloadView& view, std::string_view family) = 0;
+  // Files every reading the device holds (`held`: each mode the erasure
+  // would take) before `what` erases them, by the rule every door keeps;
+  // answers what filing gave, in words. Throws std::runtime_error when they
+  // were not filed: the erasure must not go on then.
+  virtual std::string FileBeforeErasure(guard::Erasure what, const std::vector<host::DownloadView>& held,
+                                        std::string_view family) = 0;
 };
 
 }  // namespace bplink::web
