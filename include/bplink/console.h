@@ -17,7 +17,7 @@ namespace bplink {
 
 class BPLINK_API ConsoleSink {
  public:
-  virtual ~ConsoleSink() = default;
+  virtual ~ConsoleSink();  // out of line: its vtable has one home, the library
   // One line, its bytes as the library made them, without the line end.
   // Called on the thread that runs the operation. Must not throw; the
   // library catches anything that escapes and ends the transfer with the

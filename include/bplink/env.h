@@ -32,7 +32,7 @@ struct CalendarTime {
 // one caller at a time unless the host itself shares it between threads.
 class BPLINK_API Env {
  public:
-  virtual ~Env() = default;
+  virtual ~Env();  // out of line: its vtable has one home, the library
   // Every pause the protocols make: blocks the calling thread for about
   // `milliseconds`. Cannot fail.
   virtual void Sleep(unsigned milliseconds) = 0;

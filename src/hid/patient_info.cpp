@@ -146,6 +146,8 @@ std::atomic<bplink::ConsoleSink*> g_console{nullptr};
 
 namespace bplink {
 
+ConsoleSink::~ConsoleSink() = default;
+
 ConsoleSink* ConsoleSink::Default() {
   static StandardOutput console;
   return &console;

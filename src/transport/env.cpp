@@ -19,7 +19,9 @@ Env* CurrentEnv() {
 
 void SetEnv(Env* env) { g_installed.store(env, std::memory_order_release); }
 
-// Out of line, so the wrapper's vtable has one home: the library.
+// Out of line, so each vtable has one home, the library, whatever the build
+// type (inline, a debug build exports a copy from every user).
+Env::~Env() = default;
 EnvWrapper::~EnvWrapper() = default;
 
 }  // namespace bplink
