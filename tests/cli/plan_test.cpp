@@ -207,13 +207,16 @@ class WarnedPlanUpload : public ::testing::TestWithParam<WarnedPlan> {};
 TEST_P(WarnedPlanUpload, IsSentOnlyOnceThePersonSaidYes) {
   const WarnedPlan& c = GetParam();
   const std::string plan = (kPlans / c.file).string();
-  const ProgramRun refused = RunProgram({"--sim", "hid", "upload", plan, "--trace"});
+  // A Windows console ends lines with CR LF; the words must still end their line.
+  ProgramRun refused = RunProgram({"--sim", "hid", "upload", plan, "--trace"});
+  std::erase(refused.err, '\r');
   EXPECT_EQ(refused.status, kExitBadInput);
   EXPECT_THAT(refused.err, HasSubstr("bplink: " + plan + ": " + c.words + "\n"));
   EXPECT_THAT(refused.err, HasSubstr("nothing was uploaded: give --yes to upload this plan all the same"));
   EXPECT_THAT(refused.err, Not(HasSubstr("> 44 "))) << "the plan frame was sent";
 
-  const ProgramRun sent = RunProgram({"--sim", "hid", "upload", plan, "--yes", "--trace"});
+  ProgramRun sent = RunProgram({"--sim", "hid", "upload", plan, "--yes", "--trace"});
+  std::erase(sent.err, '\r');
   EXPECT_EQ(sent.status, 0) << sent.err;
   EXPECT_THAT(sent.err, HasSubstr("bplink: warning: " + plan + ": " + c.words + "\n"));
   EXPECT_THAT(sent.err, HasSubstr("> 44 "));
