@@ -306,6 +306,30 @@ static void OffersAndDeletes(void) {
   bplink_link_free(link);
 }
 
+/* The struct entry and the plan-file entry refuse the same plan with the
+ * same code and the same words. */
+static void RefusedAlike(const char* family, bplink_protocol* protocol, const bplink_plan* plan, const char* json,
+                         int code, const char* words) {
+  char from_struct[512], from_json[512];
+  CHECK_EQ(bplink_upload(protocol, plan, 0), code);
+  CHECK_EQ(bplink_protocol_message(protocol, from_struct, sizeof from_struct), BPLINK_OK);
+  CHECK_EQ(bplink_upload_json_with(protocol, json, 0, 0, from_json, sizeof from_json), code);
+  CHECK_TEXT(from_struct, words);
+  if (strcmp(from_struct, from_json) != 0)
+    fprintf(stderr, "%s: struct says \"%s\", JSON \"%s\"\n", family, from_struct, from_json), ++failures;
+}
+
+/* The plan the device keeps, read back by a download. */
+static bplink_plan PlanOnDevice(bplink_protocol* protocol) {
+  bplink_download* download = NULL;
+  bplink_plan back;
+  BPLINK_INIT(back);
+  CHECK_EQ(bplink_download_run(protocol, 1, &download), BPLINK_OK);
+  CHECK_EQ(bplink_download_plan(download, &back), BPLINK_OK);
+  bplink_download_free(download);
+  return back;
+}
+
 /* A plan with an interval the device does not offer is refused before any
  * of it is sent, by the struct entry and the plan-file entry alike, in the
  * same words; the device keeps its plan. */
@@ -317,22 +341,10 @@ static void PlanIsHeldToTheDevice(const char* family, int protocol_code) {
   BPLINK_INIT(plan);
   bplink_plan_default(&plan);
   plan.period1_interval = 7;
-  char from_struct[512], from_json[512];
-  CHECK_EQ(bplink_upload(protocol, &plan, 0), BPLINK_NOT_FOR_DEVICE);
-  CHECK_EQ(bplink_protocol_message(protocol, from_struct, sizeof from_struct), BPLINK_OK);
-  CHECK_EQ(bplink_upload_json(protocol, "{\"period1\": {\"interval\": 7}}", 0, from_json, sizeof from_json),
-           BPLINK_NOT_FOR_DEVICE);
-  CHECK_TEXT(from_struct, "plan: period1.interval: 7 minutes is not an interval this device allows; it allows ");
-  if (strcmp(from_struct, from_json) != 0)
-    fprintf(stderr, "%s: struct says \"%s\", JSON \"%s\"\n", family, from_struct, from_json), ++failures;
-
-  bplink_download* download = NULL;
-  CHECK_EQ(bplink_download_run(protocol, 1, &download), BPLINK_OK);
-  bplink_plan back;
-  BPLINK_INIT(back);
-  CHECK_EQ(bplink_download_plan(download, &back), BPLINK_OK);
-  if (back.period1_interval == 7) fprintf(stderr, "%s: the refused plan reached the device\n", family), ++failures;
-  bplink_download_free(download);
+  RefusedAlike(family, protocol, &plan, "{\"period1\": {\"interval\": 7}}", BPLINK_NOT_FOR_DEVICE,
+               "plan: period1.interval: 7 minutes is not an interval this device allows; it allows ");
+  if (PlanOnDevice(protocol).period1_interval == 7)
+    fprintf(stderr, "%s: the refused plan reached the device\n", family), ++failures;
   bplink_protocol_free(protocol);
   bplink_link_free(link);
 }
@@ -562,13 +574,7 @@ static void WarnedPlanNeedsTheHostsYes(const char* family, int protocol_code) {
   static const char words[] =
       "plan: period2.start: the night starts at 07:00, in the morning, and the day at 22:00: "
       "day and night look swapped";
-  char from_struct[512], from_json[512];
-  CHECK_EQ(bplink_upload(protocol, &swapped, 0), BPLINK_PLAN_WARNED);
-  bplink_protocol_message(protocol, from_struct, sizeof from_struct);
-  CHECK_EQ(bplink_upload_json_with(protocol, swapped_json, 0, 0, from_json, sizeof from_json), BPLINK_PLAN_WARNED);
-  CHECK_TEXT(from_struct, words);
-  if (strcmp(from_struct, from_json) != 0)
-    fprintf(stderr, "%s: struct says \"%s\", JSON \"%s\"\n", family, from_struct, from_json), ++failures;
+  RefusedAlike(family, protocol, &swapped, swapped_json, BPLINK_PLAN_WARNED, words);
 
   /* Nothing measured, equal starts: warned about in their own words. */
   static const struct {
@@ -579,27 +585,20 @@ static void WarnedPlanNeedsTheHostsYes(const char* family, int protocol_code) {
       {"{\"period1\": {\"start\": \"07:00\"}, \"period2\": {\"start\": \"07:00\"}}",
        "the day and the night both start at 07:00"},
   };
+  char said[512];
   for (size_t i = 0; i < sizeof others / sizeof others[0]; ++i) {
-    CHECK_EQ(bplink_upload_json(protocol, others[i].json, 0, from_json, sizeof from_json), BPLINK_PLAN_WARNED);
-    CHECK_TEXT(from_json, others[i].words);
+    CHECK_EQ(bplink_upload_json(protocol, others[i].json, 0, said, sizeof said), BPLINK_PLAN_WARNED);
+    CHECK_TEXT(said, others[i].words);
   }
-
-  bplink_download* download = NULL;
-  bplink_plan back;
-  BPLINK_INIT(back);
-  CHECK_EQ(bplink_download_run(protocol, 1, &download), BPLINK_OK);
-  CHECK_EQ(bplink_download_plan(download, &back), BPLINK_OK);
-  if (back.period1_hour == 22) fprintf(stderr, "%s: the warned plan reached the device\n", family), ++failures;
-  bplink_download_free(download);
+  if (PlanOnDevice(protocol).period1_hour == 22)
+    fprintf(stderr, "%s: the warned plan reached the device\n", family), ++failures;
 
   /* Accepted: sent, and the warning still said. */
   CHECK_EQ(bplink_upload_with(protocol, &swapped, 0, BPLINK_ACCEPT_WARNINGS | BPLINK_MAY_ERASE), BPLINK_OK);
-  bplink_protocol_message(protocol, from_struct, sizeof from_struct);
-  CHECK_TEXT(from_struct, words);
-  CHECK_EQ(bplink_download_run(protocol, 1, &download), BPLINK_OK);
-  CHECK_EQ(bplink_download_plan(download, &back), BPLINK_OK);
-  CHECK_EQ(back.period1_hour * 100 + back.period2_hour, 2207);
-  bplink_download_free(download);
+  bplink_protocol_message(protocol, said, sizeof said);
+  CHECK_TEXT(said, words);
+  const bplink_plan sent = PlanOnDevice(protocol);
+  CHECK_EQ(sent.period1_hour * 100 + sent.period2_hour, 2207);
   bplink_protocol_free(protocol);
   bplink_link_free(link);
 }
