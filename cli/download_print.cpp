@@ -18,9 +18,7 @@ std::string Format(const char* pattern, int a, int b = 0, int c = 0, int d = 0, 
   return text;
 }
 
-std::string Date(int year, int month, int day, int hour, int minute) {
-  return Format("%04d-%02d-%02d %02d:%02d", year, month, day, hour, minute);
-}
+using host::DateTimeWords;
 
 }  // namespace
 
@@ -58,7 +56,7 @@ void PrintRecords(std::ostream& out, const DownloadView& view, const DownloadedS
     const auto value = [measured](std::optional<double> v) {
       return measured && v ? std::to_string(static_cast<int>(*v)) : std::string("-");
     };
-    table.AddRow({Date(r.nYear, r.wMonth, r.wDay, r.wHour, r.wMinute), value(reading.sys), value(reading.dia),
+    table.AddRow({DateTimeWords(r.nYear, r.wMonth, r.wDay, r.wHour, r.wMinute), value(reading.sys), value(reading.dia),
                   value(reading.map), reading.pulse ? std::to_string(static_cast<int>(*reading.pulse)) : "-",
                   reason.empty() ? "yes" : "no", reason});
   }
@@ -88,8 +86,9 @@ void PrintSpO2(std::ostream& out, const DownloadView& view) {
   table.AddColumn("pulse (bpm)");
   for (const auto& sample : view.spo2->vecRecords) {
     const CalendarTime t = AddSeconds(start, sample.nTimeOffset);
-    table.AddRow({IsValidTime(start) ? Date(t.year, t.month, t.day, t.hour, t.minute) + Format(":%02d", t.second)
-                                     : "-",
+    const std::string when =
+        IsValidTime(start) ? DateTimeWords(t.year, t.month, t.day, t.hour, t.minute) + Format(":%02d", t.second) : "-";
+    table.AddRow({when,
                   std::to_string(sample.bySpO2), sample.byPulseRate ? std::to_string(sample.byPulseRate) : "-"});
   }
   table.Print(out);

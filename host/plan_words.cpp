@@ -27,6 +27,10 @@ std::string Period(int hour, int minute, int interval) {
 
 }  // namespace
 
+std::string DateTimeWords(int year, int month, int day, int hour, int minute) {
+  return Format("%04d-%02d-%02d %02d:%02d", year, month, day, hour, minute);
+}
+
 std::vector<std::pair<std::string, std::string>> PlanWords(const _BP_TRANSPORT_INFO& plan) {
   std::vector<std::pair<std::string, std::string>> words;
   // Device texts are single bytes; the words are UTF-8.
@@ -35,8 +39,7 @@ std::vector<std::pair<std::string, std::string>> PlanWords(const _BP_TRANSPORT_I
     patient += "  " + report::TextFromDevice(plan.szPatientInfo2, sizeof plan.szPatientInfo2);
   if (!patient.empty()) words.emplace_back("patient", patient);
   if (plan.nYear != 0)
-    words.emplace_back("started", Format("%04d-%02d-%02d %02d:%02d", plan.nYear, plan.nMonth, plan.nDay, plan.nHour,
-                                         plan.nMinute));
+    words.emplace_back("started", DateTimeWords(plan.nYear, plan.nMonth, plan.nDay, plan.nHour, plan.nMinute));
   words.emplace_back("day period", Period(plan.nPeriod1Hour, plan.nPeriod1Minute, plan.nPeriod1Interval));
   words.emplace_back("night period", Period(plan.nPeriod2Hour, plan.nPeriod2Minute, plan.nPeriod2Interval));
   if (Unset(plan.nExtraStartHour) || Unset(plan.nExtraInterval) || plan.nExtraInterval == 0)

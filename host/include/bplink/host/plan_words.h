@@ -15,4 +15,8 @@ namespace bplink::host {
 // "none"): the patient and the start only where the plan has them.
 std::vector<std::pair<std::string, std::string>> PlanWords(const _BP_TRANSPORT_INFO& plan);
 
+// "2024-03-04 09:00", as every table of the program and the page shows a
+// device's time.
+std::string DateTimeWords(int year, int month, int day, int hour, int minute);
+
 }  // namespace bplink::host
