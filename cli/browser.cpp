@@ -4,11 +4,7 @@
 #include <windows.h>
 #include <shellapi.h>
 #else
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-extern char** environ;
+#include "child_process.h"
 #endif
 
 #include <cstdlib>
@@ -35,26 +31,14 @@ bool OpenInBrowser(const std::string& url, std::string& why) {
     return false;
   }
   // xdg-open's chatter is not ours.
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  std::string program = "xdg-open", address = url;
-  std::vector<char*> argv = {program.data(), address.data(), nullptr};
-  pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, "xdg-open", &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) {
+  const std::optional<pid_t> pid = StartChild({.argv = {"xdg-open", url}, .search_path = true, .silenced = true});
+  if (!pid) {
     why = "xdg-open could not be started (install xdg-utils)";
     return false;
   }
   // Some desktops' xdg-open waits for the browser to close: it is left to
   // itself, and reaped when it ends.
-  std::thread([pid] {
-    int status = 0;
-    waitpid(pid, &status, 0);
-  }).detach();
+  std::thread([pid = *pid] { WaitForChild(pid); }).detach();
   return true;
 }
 

@@ -20,14 +20,7 @@
 #include <string>
 #include <vector>
 
-#if !defined(_WIN32)
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-extern char** environ;
-#endif
-
+#include "child_process.h"
 #include "commands/archive_access.h"
 #include "commands/commands.h"
 #include "exit_status.h"
@@ -72,22 +65,9 @@ int Run(const fs::path& program, const std::vector<std::string>& args, const fs:
   command += " >\"" + log.string() + "\" 2>&1\"";
   return std::system(command.c_str());
 #else
-  std::vector<std::string> all = {program.string()};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& arg : all) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-  pid_t pid = 0;
-  const int started = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (started != 0) return -1;
-  int status = 0;
-  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
+  ChildProgram child{.argv = {program.string()}, .output_to = log.string()};
+  child.argv.insert(child.argv.end(), args.begin(), args.end());
+  return RunChild(child);
 #endif
 }
 

@@ -13,12 +13,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#if !defined(_WIN32)
-#include <spawn.h>
-#include <sys/wait.h>
-extern char** environ;
-#endif
-
+#include "child_process.h"
 #include "commands/archive_access.h"
 #include "commands/archive_open.h"
 #include "commands/commands.h"
@@ -107,13 +102,8 @@ std::string FromEditor(const std::string& verdict) {
   }
   fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write, ec);
   // The editor's value may hold arguments ("code --wait"): the shell splits it.
-  std::string shell = "/bin/sh", dash_c = "-c", command = std::string(editor) + " \"$1\"", name = "sh",
-              path = file.string();
-  char* argv[] = {shell.data(), dash_c.data(), command.data(), name.data(), path.data(), nullptr};
-  pid_t pid = 0;
-  int status = 0;
-  const bool ran = posix_spawn(&pid, argv[0], nullptr, nullptr, argv, environ) == 0 && waitpid(pid, &status, 0) == pid &&
-                   WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  const std::string path = file.string();
+  const bool ran = RunChild({.argv = {"/bin/sh", "-c", std::string(editor) + " \"$1\"", "sh", path}}) == 0;
   const std::string text = ran ? ReadInterpretation(path) : std::string();
   fs::remove(file, ec);
   if (!ran) throw CommandError(kExitBadInput, std::string("the editor (") + editor + ") did not end well; nothing was signed");
