@@ -14,7 +14,9 @@ const { run } = require('./browser');
 
 const kScript = '<script>alert(1)</script>';
 
-run(async (page, { step, shot, check, refused }, opts) => {
+// The walk, from a page with a session: run on its own (node study.js
+// --url ...) or after the clinic's intake (intake.js) in the same browser.
+async function studyWalk(page, { step, shot, check, refused }, opts) {
   const filter = async (fields) => {
     await page.goto(new URL('/worklist', opts.url).href);
     for (const [name, value] of Object.entries(fields)) {
@@ -148,4 +150,8 @@ run(async (page, { step, shot, check, refused }, opts) => {
     const csv = fs.readFileSync(path.join(opts.saved, 'study.csv'), 'utf8').trim().split('\n');
     check(csv.length === 79 && csv[1].includes('P-42'), `the CSV holds ${csv.length} lines`);
   });
-});
+}
+
+if (require.main === module) run(studyWalk);
+
+module.exports = { studyWalk };
