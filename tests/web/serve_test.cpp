@@ -81,6 +81,13 @@ class Serve : public ::testing::Test {
       body += "&" + httplib::detail::encode_query_param(name) + "=" + httplib::detail::encode_query_param(value);
     return body.substr(body.empty() ? 0 : 1);
   }
+  // Posts the upload form and waits for the transfer it starts, `job`:
+  // its finished page, or "" when none started.
+  std::string Uploaded(const std::map<std::string, std::string>& fields, const std::string& job) {
+    const httplib::Result upload = served_->Post("/device/upload", Form(Encoded(fields)));
+    EXPECT_EQ(Status(upload), 303) << (upload ? upload->body : "");
+    return Status(upload) == 303 ? Finished(job) : "";
+  }
   // The archive's studies, as the program lists them.
   static nlohmann::json Studies(const std::string& archive) {
     const ProgramRun studies = RunProgram({"archive", "studies", "--json", "--archive", archive});
@@ -399,9 +406,7 @@ TEST_F(Serve, AnUploadThatStartsARecordingFilesWhatTheMonitorHoldsFirst) {
   fields["patient[0]"] = "A", fields["patient[1]"] = "B";
   fields["period1.start"] = "07:00", fields["period1.interval"] = "30";
   fields["period2.start"] = "22:00", fields["period2.interval"] = "60";
-  const httplib::Result upload = served_->Post("/device/upload", Form(Encoded(fields)));
-  ASSERT_EQ(Status(upload), 303) << (upload ? upload->body : "");
-  const std::string done = Finished("/jobs/1");
+  const std::string done = Uploaded(fields, "/jobs/1");
   EXPECT_THAT(done, HasSubstr("Filed the 12 readings the device holds (12 new) in the SQLite archive"));
   EXPECT_THAT(done, HasSubstr("Plan uploaded."));
   const ProgramRun history = RunProgram({"history", "--json", "--archive", archive});
@@ -427,9 +432,7 @@ TEST_F(Serve, AnUploadWithThePatientOpensTheStudyTheProgramWouldOpen) {
                                                       {"birth_date", "1960-05-31"},
                                                       {"sex", "female"}};
   for (const auto& [name, value] : patient) fields[name] = value;
-  const httplib::Result upload = served_->Post("/device/upload", Form(Encoded(fields)));
-  ASSERT_EQ(Status(upload), 303) << (upload ? upload->body : "");
-  const std::string done = Finished("/jobs/1");
+  const std::string done = Uploaded(fields, "/jobs/1");
   EXPECT_THAT(done, HasSubstr("Plan uploaded."));
   EXPECT_THAT(done, HasSubstr("Study 1 opened for patient P-42 (&lt;script&gt;alert(1)&lt;/script&gt;) on this device"));
   EXPECT_THAT(done, HasSubstr("href=\"/study?s=1\""));
@@ -462,8 +465,7 @@ TEST_F(Serve, AnUploadWithThePatientOpensTheStudyTheProgramWouldOpen) {
   // Uploading again for the next patient: the study out on the device is named, and keeps what it took.
   fields["patient_id"] = "P-43";
   fields["patient_name"] = "Next";
-  ASSERT_EQ(Status(served_->Post("/device/upload", Form(Encoded(fields)))), 303);
-  const std::string next = Finished("/jobs/2");
+  const std::string next = Uploaded(fields, "/jobs/2");
   EXPECT_THAT(next, HasSubstr("Study 1 (patient 1) is still out on this device"));
   EXPECT_THAT(next, HasSubstr("Study 2 opened for patient P-43 (Next)"));
 }
@@ -533,9 +535,7 @@ TEST_F(Serve, AWarnedPlanGoesOutOnlyOnceThePersonConfirmsIt) {
   fields["accept_warnings"] = "on";
   EXPECT_EQ(Status(served_->Post("/device/upload", Encoded(fields))), 403);
   ExpectNothingStarted();
-  const httplib::Result confirmed = served_->Post("/device/upload", Form(Encoded(fields)));
-  ASSERT_EQ(Status(confirmed), 303) << (confirmed ? confirmed->body : "");
-  const std::string done = Finished("/jobs/1");
+  const std::string done = Uploaded(fields, "/jobs/1");
   EXPECT_THAT(done, HasSubstr("Plan uploaded."));
   EXPECT_THAT(done, HasSubstr("Confirmed: the form: "));
   EXPECT_THAT(done, HasSubstr("from 22:00, every 30 min"));

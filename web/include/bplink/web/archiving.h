@@ -9,7 +9,6 @@
 #include <bplink/report/readings.h>
 
 #include <cstdint>
-
 #include <memory>
 #include <string>
 #include <string_view>
