@@ -70,7 +70,7 @@ report::PatientInfo PatientFromForm(const Fields& form, const std::optional<Cale
   report::PatientInfo patient;
   for (const PatientField& f : kPatientFields) {
     std::string value = form.Get(f.name).value_or("");
-    // A browser sends what was typed: spaces around a number are no part of it.
+    // A browser sends what was typed: spaces around a number do not belong to it.
     const auto first = value.find_first_not_of(" \t"), last = value.find_last_not_of(" \t");
     value = first == std::string::npos ? "" : value.substr(first, last - first + 1);
     if (value.size() > kMostPatientText)

@@ -221,7 +221,7 @@ TEST(UploadForm, ReadsThePatientAsTheProgramsOptionsGiveIt) {
       PatientForm({{"patient_id", " P-42 "}, {"patient_system", "urn:clinic:mrn"}, {"patient_name", "<b>Doe</b>"},
                    {"birth_date", "1960-05-31"}, {"sex", "female"}, {"period1.start", "07:00"}}),
       kToday);
-  EXPECT_EQ(p.id, "P-42");  // what a browser sends around a number is no part of it
+  EXPECT_EQ(p.id, "P-42");  // spaces a browser sends around a number do not belong to it
   EXPECT_EQ(p.system, "urn:clinic:mrn");
   EXPECT_EQ(p.name, "<b>Doe</b>");
   EXPECT_EQ(p.birth_date, "1960-05-31");
