@@ -169,7 +169,7 @@ Recording LoadInputFile(const std::string& path, SetChoice set) {
 std::string CheckPatient(const PatientInfo& p, const std::optional<CalendarTime>& today) {
   if (!p.birth_date.empty()) {
     const auto t = ParseLocalTime(p.birth_date + "T00:00");
-    if (!t || p.birth_date.size() != 10) return "birth date '" + p.birth_date + "' is not a date like 1960-05-31";
+    if (!t || p.birth_date.size() != 10) return "birth date '" + p.birth_date + "' is not a date YYYY-MM-DD like 1960-05-31";
     if (today && IsValidTime(*today) && SecondsOf(*t) > SecondsOf(*today))
       return "birth date '" + p.birth_date + "' is after today (" + FormatDate(*today) + ")";
   }

@@ -2,6 +2,7 @@
 
 #include <bplink/archive/guard.h>
 #include <bplink/host/filing.h>
+#include <bplink/host/study.h>
 
 #include <stdexcept>
 
@@ -32,8 +33,7 @@ class ArchiveFiling : public Archiving {
                                 std::string_view family) override {
     std::int64_t readings = 0, fresh = 0;
     try {
-      const auto archive =
-          archive::Archive::Open(location_, {archive::OpenMode::kExisting, archive::SchemaVersion(), {}});
+      const auto archive = Existing();
       for (const host::DownloadView& view : held) {
         const archive::ErasureCleared cleared = archive::ClearErasure(what, host::DownloadOf(view, family, {}),
                                                                       archive.get(), false, host::ActorHere(station_));
@@ -48,11 +48,30 @@ class ArchiveFiling : public Archiving {
            (what == guard::Erasure::kUpload ? "upload." : "delete.");
   }
 
+  OpenedStudy OpenStudy(const report::PatientInfo& patient, std::string_view family, const tag_SUPPORT_PROTOCOL& device,
+                        const _BP_TRANSPORT_INFO& plan) override {
+    try {
+      const host::UploadStudy opened = host::OpenUploadStudy(*Existing(), patient, {std::string(family), device, ""},
+                                                             plan, host::ActorHere(station_));
+      return {opened.study.id, opened.still_out ? host::StillOutText(*opened.still_out) : ""};
+    } catch (const archive::ArchiveError& e) {
+      throw std::runtime_error(std::string("The study could not be opened: ") + e.what() + "; nothing was uploaded.");
+    }
+  }
+
+  std::string StartRecording(std::int64_t id, const report::PatientInfo& patient) override {
+    try {
+      return host::HookedUpText(Existing()->StartRecording(id, host::ActorHere(station_)), patient);
+    } catch (const archive::ArchiveError& e) {
+      throw std::runtime_error("The plan was uploaded, but study " + std::to_string(id) +
+                               " could not be marked hooked up: " + e.what());
+    }
+  }
+
   std::string File(const host::DownloadView& view, std::string_view family) override {
     try {
       const archive::StoreResult stored =
-          archive::Archive::Open(location_, {archive::OpenMode::kExisting, archive::SchemaVersion(), {}})
-              ->Store(host::DownloadOf(view, family, {}), host::ActorHere(station_));
+          Existing()->Store(host::DownloadOf(view, family, {}), host::ActorHere(station_));
       return host::FiledText(stored, view.complete);
     } catch (const archive::ArchiveError& e) {
       throw std::runtime_error(std::string("the download was not filed: ") + e.what());
@@ -60,6 +79,10 @@ class ArchiveFiling : public Archiving {
   }
 
  private:
+  std::unique_ptr<archive::Archive> Existing() const {
+    return archive::Archive::Open(location_, {archive::OpenMode::kExisting, archive::SchemaVersion(), {}});
+  }
+
   archive::Location location_;
   std::string station_;
   std::string user_;

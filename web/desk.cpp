@@ -191,8 +191,9 @@ std::shared_ptr<Job> Desk::StartDownload(const std::string& key, int mode) {
   return Start(Job::Kind::kDownload, key, mode, [this](Job& job, host::Session& s) { Download(job, s); });
 }
 
-std::shared_ptr<Job> Desk::StartUpload(const std::string& key, const _BP_TRANSPORT_INFO& plan) {
-  return Start(Job::Kind::kUpload, key, 0, [this, plan](Job& job, host::Session& s) { Upload(job, s, plan); });
+std::shared_ptr<Job> Desk::StartUpload(const std::string& key, const _BP_TRANSPORT_INFO& plan, const UploadAsked& asked) {
+  return Start(Job::Kind::kUpload, key, 0,
+               [this, plan, asked](Job& job, host::Session& s) { Upload(job, s, plan, asked); });
 }
 
 std::shared_ptr<Job> Desk::StartCount(const std::string& key, int mode) {
@@ -246,7 +247,7 @@ void Desk::Download(Job& job, host::Session& session) {
   }
 }
 
-void Desk::Upload(Job& job, host::Session& session, const _BP_TRANSPORT_INFO& plan) {
+void Desk::Upload(Job& job, host::Session& session, const _BP_TRANSPORT_INFO& plan, const UploadAsked& asked) {
   CProtocolBase& protocol = *session.protocol;
   const int mode = session.FirstMode();
   // Held to the device once more, by the check every upload makes: it may
@@ -254,7 +255,12 @@ void Desk::Upload(Job& job, host::Session& session, const _BP_TRANSPORT_INFO& pl
   const plan::PlanCheck check = plan::HoldToDevice(protocol, *session.family, mode, plan, "the form");
   if (check.result != kResultOk)
     throw std::runtime_error("upload failed: " + session.Explain(check.result) + "; " + check.Refusal());
-  if (!check.MaySend(plan::UploadConsent::kWarningsNotAccepted)) throw std::runtime_error(check.Refusal());
+  if (!check.MaySend(asked.consent)) throw std::runtime_error(check.Refusal());
+  for (const std::string& warning : check.warnings) job.notes.push_back("Confirmed: " + warning);
+  // The study is opened where it is kept, or the upload does not go on.
+  if (!asked.patient.Empty() && archive_ == nullptr)
+    throw std::runtime_error("The patient fields open a study, which the archive keeps: this build of bplink has none; "
+                             "nothing was uploaded.");
   if (!check.dropped.empty())
     job.notes.push_back("This device does not keep " + plan::Join(check.dropped) +
                         "; the plan's values for them are not stored.");
@@ -280,12 +286,32 @@ void Desk::Upload(Job& job, host::Session& session, const _BP_TRANSPORT_INFO& pl
     }
     FileBeforeErasure(job, guard::Erasure::kUpload, held);
   }
+  // The study is opened (prepared) before the plan goes out, and hooked up
+  // once the device took it.
+  if (!asked.patient.Empty()) {
+    const Archiving::OpenedStudy opened = archive_->OpenStudy(asked.patient, job.family, session.DeviceNow(), plan);
+    if (!opened.note.empty()) job.notes.push_back(opened.note);
+    job.study = opened.id;
+  }
   job.plan = plan;
   protocol.SetUpLoadData(plan);
   const host::TransferOutcome outcome = host::RunTransfer(
       session, [&protocol, mode] { return protocol.PC_Upload(static_cast<enum_DataMode>(mode)); }, {}, Watch(job));
   job.ok = outcome.result == kResultOk;
-  job.outcome = job.ok ? "Plan uploaded." : "Upload failed: " + session.Explain(outcome.result) + ".";
+  if (!job.ok) {
+    job.outcome = "Upload failed: " + session.Explain(outcome.result) + "." +
+                  (job.study ? " Study " + std::to_string(job.study) + " stays prepared (uploading again takes it up)."
+                             : "");
+    return;
+  }
+  job.outcome = "Plan uploaded.";
+  if (job.study == 0) return;
+  try {
+    job.notes.push_back(archive_->StartRecording(job.study, asked.patient));
+  } catch (const std::exception& e) {
+    job.ok = false;
+    job.notes.push_back(e.what());
+  }
 }
 
 std::size_t Desk::Count(Job& job, host::Session& session) {

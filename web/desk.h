@@ -11,6 +11,8 @@
 #include <bplink/host/link.h>
 #include <bplink/host/session.h>
 #include <bplink/host/transfer.h>
+#include <bplink/plan/plan_check.h>
+#include <bplink/report/readings.h>
 #include <bplink/scan/detect_all.h>
 
 #include <chrono>
@@ -70,6 +72,13 @@ struct Job {
   std::size_t records = 0;  // a count: what the device holds
   std::string held;         // a count: the same in words, with the dates
   _BP_TRANSPORT_INFO plan;  // an upload: what was sent
+  std::int64_t study = 0;   // an upload: the study it opened, 0 for none
+};
+
+// What the person asked of an upload beside the plan.
+struct UploadAsked {
+  report::PatientInfo patient;  // checked; empty: no study is opened
+  plan::UploadConsent consent = plan::UploadConsent::kWarningsNotAccepted;
 };
 
 class Desk {
@@ -96,7 +105,7 @@ class Desk {
   // Starts the work on a worker thread. Throws Busy when other work holds
   // the devices.
   std::shared_ptr<Job> StartDownload(const std::string& key, int mode);
-  std::shared_ptr<Job> StartUpload(const std::string& key, const _BP_TRANSPORT_INFO& plan);
+  std::shared_ptr<Job> StartUpload(const std::string& key, const _BP_TRANSPORT_INFO& plan, const UploadAsked& asked);
   std::shared_ptr<Job> StartCount(const std::string& key, int mode);
   // Deletes only when the device still holds `expected` records.
   std::shared_ptr<Job> StartDelete(const std::string& key, int mode, std::size_t expected);
@@ -131,7 +140,7 @@ class Desk {
   std::function<bool(const host::ProgressTrack&)> Watch(Job& job);
 
   void Download(Job& job, host::Session& session);
-  void Upload(Job& job, host::Session& session, const _BP_TRANSPORT_INFO& plan);
+  void Upload(Job& job, host::Session& session, const _BP_TRANSPORT_INFO& plan, const UploadAsked& asked);
   std::size_t Count(Job& job, host::Session& session);
   // Files `held` (every reading the device holds that `what` would take)
   // before it is erased, or throws: nothing is erased unread.

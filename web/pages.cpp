@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "form.h"
+#include "study_pages.h"
 
 namespace bplink::web {
 namespace {
@@ -116,6 +117,21 @@ std::string Arrived(const Job& job) {
   return out + "</section>\n";
 }
 
+// The upload form: the plan's fields, the patient's that open a study, and
+// with `confirm` the box that sends the plan all the same. (A box, not a
+// second button: the page's script disables a form's buttons once it is
+// sent, and a disabled button's value is not sent.)
+std::string UploadForm(const std::string& key, const PlanChoices& plan, const report::PatientInfo& patient,
+                       const std::string& csrf, bool confirm) {
+  return FormOpen("/device/upload", csrf, "plan-form") + "<input type=\"hidden\" name=\"d\" value=\"" + Esc(key) +
+         "\">\n" + PlanFormFields(plan) + PatientFormFields(patient) +
+         (confirm ? "<p class=\"confirm\"><label><input type=\"checkbox\" name=\"" + std::string(kAcceptWarnings) +
+                        "\" value=\"on\" id=\"accept-warnings\"> Upload all the same: I have read the warnings "
+                        "above</label></p>\n"
+                  : "") +
+         "<button type=\"submit\">Upload plan</button>\n</form>\n";
+}
+
 const char* JobTitle(Job::Kind kind) {
   switch (kind) {
     case Job::Kind::kDownload: return "Download";
@@ -195,9 +211,9 @@ Page DevicePage(const DeviceView& d, const std::string& csrf) {
       b += "<h3>The plan it holds</h3>\n" + PlanTable(info.allowed.Info);
     else
       b += "<p>Its current plan it does not report (a download reads it).</p>\n";
-    b += "<h3>Upload a plan</h3>\n" + FormOpen("/device/upload", csrf, "plan-form") +
-         "<input type=\"hidden\" name=\"d\" value=\"" + Esc(d.key) + "\">\n" + PlanFormFields(d.plan) +
-         "<button type=\"submit\">Upload plan</button>\n</form>\n";
+    b += "<h3>Upload a plan</h3>\n<p class=\"hint\">With the patient's fields filled in, the upload opens a study "
+         "for the patient; the device's readings are filed under it when it is downloaded.</p>\n" +
+         UploadForm(d.key, d.plan, {}, csrf, false);
   }
   b += "</section>\n<section class=\"delete\">\n<h2>Delete</h2>\n";
   if (!d.no_delete.empty()) {
@@ -209,6 +225,19 @@ Page DevicePage(const DeviceView& d, const std::string& csrf) {
          "nothing is deleted until you confirm what will be lost.</p>\n";
   }
   b += "</section>\n";
+  return page;
+}
+
+Page UploadWarningsPage(const UploadAgain& again, const std::string& csrf) {
+  Page page{"The plan was not uploaded", Screen::kDevices, "", false};
+  page.body = "<section class=\"warnings\">\n<p class=\"problem\" id=\"problem\">This plan cannot give a valid "
+              "recording. Nothing was sent to the device.</p>\n<ul class=\"warnings\">\n";
+  for (const std::string& warning : again.warnings) page.body += "<li>" + Esc(warning) + "</li>\n";
+  page.body += "</ul>\n<p>Change the plan and upload it, or tick <strong>Upload all the same</strong> to "
+               "upload it as it is.</p>\n</section>\n<section class=\"plan\">\n" +
+               UploadForm(again.key, again.plan, again.patient, csrf, true) +
+               "<p><a class=\"button\" href=\"" + Esc(DeviceHref(again.key)) + "\">Back to the device</a></p>\n"
+               "</section>\n";
   return page;
 }
 
@@ -240,6 +269,9 @@ Page JobPage(const JobView& view, const std::string& csrf) {
   switch (job.kind) {
     case Job::Kind::kDownload: b += Arrived(job); break;
     case Job::Kind::kUpload:
+      if (job.ok && job.study != 0)
+        b += "<p><a class=\"button\" id=\"study\" href=\"" + Esc(StudyHref(job.study)) + "\">Study " +
+             std::to_string(job.study) + "</a></p>\n";
       if (job.ok) b += "<h2>The plan sent</h2>\n" + PlanTable(job.plan);
       break;
     case Job::Kind::kCount:

@@ -9,6 +9,7 @@
 #include "desk.h"
 #include "html.h"
 #include "plan_form.h"
+#include "upload_form.h"
 
 namespace bplink::web {
 
@@ -29,6 +30,17 @@ struct DeviceView {
   std::string no_delete;            // why it cannot delete; empty when it can
 };
 Page DevicePage(const DeviceView& device, const std::string& csrf);
+
+// A plan the check warns about (it cannot give a valid recording), not
+// sent: the warnings, and the form again as it was filled in, with "Upload
+// all the same" beside the plain upload.
+struct UploadAgain {
+  std::string key;
+  PlanChoices plan;  // shown: the plan the form gave
+  report::PatientInfo patient;
+  std::vector<std::string> warnings;
+};
+Page UploadWarningsPage(const UploadAgain& again, const std::string& csrf);
 
 // A transfer, under way or done: its progress, its Stop, and what came of it.
 struct JobView {

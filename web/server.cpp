@@ -25,6 +25,7 @@
 #include "plan_form.h"
 #include "random.h"
 #include "study_pages.h"
+#include "upload_form.h"
 
 namespace bplink::web {
 namespace {
@@ -416,33 +417,62 @@ struct Server::Impl {
     });
   }
 
+  // The plan the form gives, held to the device by the check every upload
+  // makes; the patient its fields name, who gets a study. A plan the check
+  // warns about goes out only once the person confirmed it (accept_warnings):
+  // until then the page names the warnings and offers the form again.
   void Upload(const httplib::Request& req, httplib::Response& res, const Fields& form) {
     const std::string csrf = *Session(req);
     const std::optional<std::string> key = DeviceKeyOf(form, res);
     if (!key) return;
+    const auto refuse = [&](const std::string& why) {
+      Send(res, kBadRequest,
+           ProblemPage("The plan was not uploaded", why + ". Nothing was sent to the device.",
+                       "/device?d=" + EncodeQueryValue(*key)),
+           csrf);
+    };
+    UploadAsked asked;
+    try {
+      asked.patient = PatientFromForm(form, CurrentEnv()->LocalTime());
+      asked.consent = ConsentFromForm(form);
+    } catch (const report::InputError& e) {
+      return refuse(e.what());
+    }
+    if (!asked.patient.Empty() && !options.archive)
+      return refuse("the patient fields open a study, which the archive keeps: this build of bplink has none");
     Answer(res, csrf, [&] {
+      UploadAgain again{*key, {}, asked.patient, {}};
       std::optional<_BP_TRANSPORT_INFO> plan;
       std::string refused;
       desk.WithDevice(*key, [&](host::Session& session) {
-        PlanChoices choices;
+        PlanChoices& choices = again.plan;
         choices.kept = plan::KeptFields(*session.family, session.DeviceNow(), session.FirstMode());
         if (choices.kept.empty()) {
           refused = "this device takes no plan";
           return;
         }
         choices.allowed = host::AllowedInPlan(session);
+        std::vector<std::string> also = UploadFieldNames();
+        also.insert(also.end(), {"csrf", "d"});
         try {
-          plan = PlanFromForm(form, choices, {"csrf", "d"});
+          plan = PlanFromForm(form, choices, also);
         } catch (const plan::PlanError& e) {
           refused = e.what();
+          return;
         }
+        choices.shown = *plan;
+        const plan::PlanCheck check =
+            plan::HoldToDevice(*session.protocol, *session.family, session.FirstMode(), *plan, "the form");
+        if (check.result != kResultOk)
+          refused = "asking the device what a plan may hold failed: " + session.Explain(check.result);
+        else if (!check.errors.empty())
+          refused = check.Refusal();
+        else if (!check.MaySend(asked.consent))
+          again.warnings = check.warnings;
       });
-      if (!plan)
-        return Send(res, kBadRequest,
-                    ProblemPage("The plan was not uploaded", refused + ". Nothing was sent to the device.",
-                                "/device?d=" + EncodeQueryValue(*key)),
-                    csrf);
-      const std::shared_ptr<web::Job> job = desk.StartUpload(*key, *plan);
+      if (!refused.empty()) return refuse(refused);
+      if (!again.warnings.empty()) return Send(res, 200, UploadWarningsPage(again, csrf), csrf);
+      const std::shared_ptr<web::Job> job = desk.StartUpload(*key, *plan, asked);
       SeeOther(res, "/jobs/" + std::to_string(job->id));
     });
   }

@@ -10,6 +10,7 @@
 
 #include <bplink/archive/guard.h>
 #include <bplink/host/device_info.h>
+#include <bplink/host/study.h>
 #include <bplink/plan/plan_check.h>
 #if defined(BPLINK_WITH_SEND)
 #include <bplink/delivery/gdt.h>
@@ -174,18 +175,14 @@ void RunUpload(const GlobalOptions& global, const UploadOptions& options) {
   // The study is opened (prepared) before the plan goes out, and hooked up
   // once the device took it.
   std::optional<archive::StudyEntry> study;
-  const archive::Actor actor = ProgramActor(options.filing.station);
   const archive::DeviceIdentity device{std::string(session.family->name), session.DeviceNow(),
                                        options.filing.device_label};
   try {
     if (archive && !patient.Empty()) {
-      // The study still out on the device keeps what was taken until now.
-      if (const auto out = archive->OpenStudyOf(device); out && out->state == archive::StudyState::kRecording)
-        std::cerr << "Study " << out->id << " (patient " << out->patient_id << ") is still out on this device, hooked up "
-                  << out->hooked_up_at << ": the readings taken until now stay with it.\n";
-      study = archive->OpenStudy(
-          {patient, device, &plan, PlanToJson(plan).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)},
-          actor);
+      host::UploadStudy opened =
+          host::OpenUploadStudy(*archive, patient, device, plan, ProgramActor(options.filing.station));
+      if (opened.still_out) std::cerr << host::StillOutText(*opened.still_out) << '\n';
+      study = std::move(opened.study);
     }
   } catch (const archive::ArchiveError& e) {
     throw CommandError(kExitCannotWrite, std::string("the study could not be opened: ") + e.what() +
@@ -208,9 +205,7 @@ void RunUpload(const GlobalOptions& global, const UploadOptions& options) {
       throw CommandError(kExitCannotWrite, "the plan was uploaded, but study " + std::to_string(study->id) +
                                                " could not be marked hooked up: " + e.what());
     }
-    std::cout << "Study " << study->id << " opened for patient " << patient.id << (patient.id.empty() ? "" : " ")
-              << (patient.name.empty() ? "" : "(" + patient.name + ") ") << "on this device, hooked up at "
-              << study->hooked_up_at << "; its readings are filed under it when the device is downloaded.\n";
+    std::cout << host::HookedUpText(*study, patient) << '\n';
   }
   if (options.verify) Verify(session, plan, mode, check.kept);
 }

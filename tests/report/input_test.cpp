@@ -204,7 +204,7 @@ TEST(PatientInput, MembersAreOptionalTextsWithADateAndASexFromTheirLists) {
   EXPECT_EQ(std::tuple(p.name, p.id, p.birth_date, p.sex), std::tuple("Jörg Test", "7", "1960-02-29", "male"));
   const std::pair<const char*, const char*> cases[] = {
       {R"({"sex": "f"})", "p.json: sex 'f' is not one of female, male, other, unknown"},
-      {R"({"birth_date": "1961-02-29"})", "p.json: birth date '1961-02-29' is not a date like 1960-05-31"},
+      {R"({"birth_date": "1961-02-29"})", "p.json: birth date '1961-02-29' is not a date YYYY-MM-DD like 1960-05-31"},
       {R"({"birth_date": "1960-2-9"})", "birth date '1960-2-9'"},
       {R"({"name": 5})", "p.json: name: expected a text, found 5"},
       {R"([1])", "p.json: expected a JSON object"},

@@ -1,9 +1,9 @@
-// A clinic's day at the Devices screen, in Debian's Chromium driven by
-// playwright-core (devices.js, delete.js beside this file), on each archive
-// engine: a SQLite file and a real PostgreSQL server. One server and one
-// browser per walk; the screenshots go to the build tree. Skipped, saying
-// why, where node, Chromium or the npm packages (scripts/setup --tests) are
-// missing.
+// A clinic's day at the workstation, in Debian's Chromium driven by
+// playwright-core (devices.js, delete.js, intake.js and study.js beside this
+// file), on each archive engine: a SQLite file and a real PostgreSQL
+// server. One server and one browser per walk; the screenshots go to the
+// build tree. Skipped, saying why, where node, Chromium or the npm packages
+// (scripts/setup --tests) are missing.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -15,6 +15,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <future>
 #include <regex>
 
 #include "postgres_cluster.h"
@@ -35,8 +36,9 @@ struct Walk {
 // half-way on a busy machine, short enough for three of them.
 const Walk kDevices{"devices.js", {"--sim", "hid", "--sim-pace", "20"}};
 const Walk kDelete{"delete.js", {"--sim", "hid", "--sim-type", "5"}};
-// The archive holds a study the program opened (study.js).
-const Walk kStudy{"study.js", {"--sim", "hid"}};
+// The clinic's day: the study opened from the Devices screen, downloaded
+// (stopped once, then whole), reviewed and signed (intake.js, study.js).
+const Walk kClinicDay{"intake.js", {"--sim", "hid", "--sim-pace", "20"}};
 
 struct Case {
   const char* engine;  // "sqlite" or "postgresql"
@@ -139,19 +141,22 @@ class Browser : public ::testing::TestWithParam<Case> {
     ASSERT_TRUE(ok) << why;
   }
 
-  // A clinic's study: the plan uploaded for patient P-42 (named <script>),
-  // hooked up before the simulated recorder's day began, and downloaded.
-  void OpenAndDownloadAStudy() {
-    const fs::path plan = dir_ / "study-plan.json";
-    WriteText(plan, R"({"period1": {"start": "07:00", "interval": 15}, "period2": {"start": "22:00", "interval": 30}})");
-    const ProgramRun upload = RunProgram({"upload", plan.string(), "--sim", "hid", "--archive", location_,
-                                          "--patient-id", "P-42", "--patient-system", "urn:clinic:mrn",
-                                          "--patient-name", kScript});
-    ASSERT_EQ(upload.status, 0) << upload.err;
-    Sql("UPDATE studies SET hooked_up_at = '2000-01-01T08:00:00' WHERE id = 1");
-    const ProgramRun download = RunProgram({"download", "--sim", "hid", "--archive", location_, "-o", "/dev/null"});
-    ASSERT_EQ(download.status, 0) << download.err;
-    ASSERT_THAT(download.err, ::testing::HasSubstr("78 new"));
+  // Runs the walk's script while answering its signal: once it has uploaded
+  // the plan (the file "uploaded" in `signal`), the study's hook-up is moved
+  // to before the simulated recorder's day, which it holds from the start
+  // (dated two mornings ago), as if the recorder had been put on then; the
+  // file "hooked-up" tells the walk so. Answers the script's exit status and output.
+  std::pair<int, std::string> RunWalk(const std::string& command, const fs::path& signal) {
+    fs::create_directories(signal);
+    auto walk = std::async(std::launch::async, [command] { return RunCommand(command); });
+    bool moved = false;
+    while (walk.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready)
+      if (!moved && fs::exists(signal / "uploaded")) {
+        Sql("UPDATE studies SET hooked_up_at = '2000-01-01T08:00:00' WHERE id = 1");
+        WriteText(signal / "hooked-up", "");
+        moved = true;
+      }
+    return walk.get();
   }
 
   std::filesystem::path dir_;
@@ -165,9 +170,6 @@ TEST_P(Browser, WalksTheDevicesScreen) {
   const fs::path plan = dir_ / "plan.json";
   WriteText(plan, std::string(R"({"patient": [")") + kScript + R"(", "ID-0042"], "period1": {"interval": 15}})");
   if (&walk == &kDevices) args.insert(args.end(), {"--sim-plan", plan.string()});
-  if (&walk == &kStudy) {
-    ASSERT_NO_FATAL_FAILURE(OpenAndDownloadAStudy());
-  }
   args.insert(args.end(), {"--archive", location_});
   std::string why;
   std::unique_ptr<Served> served = Served::Start(args, dir_, why);
@@ -177,7 +179,7 @@ TEST_P(Browser, WalksTheDevicesScreen) {
   // its database role may not sign.
   std::unique_ptr<Served> station;
   std::string station_url;
-  if (&walk == &kStudy && cluster_) {
+  if (&walk == &kClinicDay && cluster_) {
     cluster_->Sql(std::string("CREATE ROLE station LOGIN PASSWORD '") + PostgresCluster::kPassword + "'");
     const ProgramRun grants = RunProgram({"archive", "grants", "station", "station"});
     ASSERT_EQ(grants.status, 0) << grants.err;
@@ -191,14 +193,16 @@ TEST_P(Browser, WalksTheDevicesScreen) {
 
   const fs::path shots = fs::path(BPLINK_SCREENSHOTS) / GetParam().engine;
   const auto [status, output] =
-      RunCommand("node " + Quoted((fs::path(BPLINK_WEB_TESTS) / walk.script).string()) + " --url " + Quoted(served->Url()) +
-          " --shots " + Quoted(shots.string()) + " --user " + Quoted(user_) + " --kind " + Quoted(kind_) +
-          " --saved " + Quoted((dir_ / "saved").string()) + station_url);
+      RunWalk("node " + Quoted((fs::path(BPLINK_WEB_TESTS) / walk.script).string()) + " --url " + Quoted(served->Url()) +
+                  " --shots " + Quoted(shots.string()) + " --user " + Quoted(user_) + " --kind " + Quoted(kind_) +
+                  " --saved " + Quoted((dir_ / "saved").string()) + " --signal " + Quoted((dir_ / "signal").string()) +
+                  station_url,
+              dir_ / "signal");
   EXPECT_EQ(status, 0) << output;
 
   const ProgramRun stopped = served->Stop();
   EXPECT_EQ(stopped.status, 0) << stopped.err;
-  if (&walk == &kStudy) {
+  if (&walk == &kClinicDay) {
     ExpectThePdfNamesThePatientOnEveryPage(dir_ / "saved" / "study.pdf");
     // What the page showed signed is signed in the archive, once.
     const ProgramRun history = RunProgram({"history", "--json", "--archive", location_});
@@ -232,8 +236,8 @@ TEST_P(Browser, WalksTheDevicesScreen) {
 
 INSTANTIATE_TEST_SUITE_P(Workstation, Browser,
                          ::testing::Values(Case{"sqlite", &kDevices}, Case{"sqlite", &kDelete},
-                                           Case{"sqlite", &kStudy}, Case{"postgresql", &kDevices},
-                                           Case{"postgresql", &kDelete}, Case{"postgresql", &kStudy}),
+                                           Case{"sqlite", &kClinicDay}, Case{"postgresql", &kDevices},
+                                           Case{"postgresql", &kDelete}, Case{"postgresql", &kClinicDay}),
                          Name);
 
 }  // namespace

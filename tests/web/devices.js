@@ -1,8 +1,9 @@
 // A technician's morning at the Devices screen of `bplink serve --sim hid`:
 // the recorder is found; its page offers only the intervals it allows; a
 // download shows its bar moving and files what arrived; a second download,
-// stopped half-way, keeps and files what arrived as incomplete; a plan goes
-// up from the form; a patient named <script> is text throughout.
+// stopped half-way, keeps and files what arrived as incomplete; a plan the
+// check warns about goes up only once confirmed; a plan goes up from the
+// form; a patient named <script> is text throughout.
 'use strict';
 const { run, followProgress, stopOnceMoving } = require('./browser');
 
@@ -78,6 +79,21 @@ run(async (page, { step, shot, check }, opts) => {
     check(filed.includes(`downloaded ${arrived} readings`) && filed.includes('filed as an incomplete recording'),
           filed);
     await shot('stopped');
+  });
+
+  await step('a plan with warnings goes out only once "Upload all the same" is ticked', async () => {
+    await page.goto(deviceUrl);
+    await page.fill('input[name="period1.start"]', '22:00');
+    await page.fill('input[name="period2.start"]', '07:00');
+    await Promise.all([page.waitForNavigation(), page.click('form.plan-form button[type="submit"]')]);
+    check((await page.textContent('ul.warnings')).includes('swapped'), 'no warning named');
+    await page.check('#accept-warnings');
+    await page.click('form.plan-form button[type="submit"]');
+    await page.waitForSelector('#outcome');
+    check((await page.textContent('#outcome')).includes('Plan uploaded.'), await page.textContent('#outcome'));
+    const notes = (await page.$$eval('p.filing', (ps) => ps.map((p) => p.textContent))).join(' ');
+    check(notes.includes('Confirmed: ') && notes.includes('swapped'), 'the page says ' + notes);
+    check((await page.textContent('table.plan')).includes('from 22:00'), 'another plan was sent');
   });
 
   await step('upload a plan from the form', async () => {

@@ -7,6 +7,7 @@
 
 #include "form.h"
 #include "plan_form.h"
+#include "upload_form.h"
 
 using ::testing::HasSubstr;
 
@@ -179,6 +180,66 @@ TEST(PlanForm, OffersOnlyTheAllowedIntervalsAndEveryFieldItReads) {
   // A device text is shown as text.
   std::snprintf(c.shown.szPatientInfo1, sizeof c.shown.szPatientInfo1, "%s", "\"><script>x</script>");
   EXPECT_THAT(PlanFormFields(c), HasSubstr("value=\"&quot;&gt;&lt;script&gt;x&lt;/script&gt;\""));
+}
+
+// The upload form's patient, held to the rule the program's --birth-date
+// and --sex keep: a refusal names the field and the form it takes.
+Fields PatientForm(std::initializer_list<std::pair<const char*, const char*>> values) {
+  Fields form;
+  for (const auto& [name, value] : values) form.Add(name, value);
+  return form;
+}
+
+const CalendarTime kToday{2026, 12, 7, 9, 0, 0};
+
+class BadPatientForm : public ::testing::TestWithParam<Refused> {};
+
+TEST_P(BadPatientForm, IsRefusedNamingTheFieldAndItsForm) {
+  std::string why;
+  const std::optional<Fields> form = DecodeForm(GetParam().form, why);
+  ASSERT_TRUE(form) << why;
+  try {
+    PatientFromForm(*form, kToday);
+    ADD_FAILURE() << GetParam().form << " was taken";
+  } catch (const report::InputError& e) {
+    EXPECT_THAT(e.what(), HasSubstr(GetParam().why)) << GetParam().form;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    UploadForm, BadPatientForm,
+    ::testing::Values(Refused{"patient_id=P&birth_date=31.05.1960", "birth date '31.05.1960' is not a date YYYY-MM-DD"},
+                      Refused{"patient_id=P&birth_date=1961-02-29", "YYYY-MM-DD"},
+                      Refused{"patient_id=P&birth_date=1960-5-31", "YYYY-MM-DD"},
+                      Refused{"patient_id=P&birth_date=2026-12-08", "is after today (7 Dec 2026)"},
+                      Refused{"patient_id=P&sex=f", "sex 'f' is not one of female, male, other, unknown"},
+                      Refused{"patient_id=P&sex=Female", "is not one of female, male, other, unknown"},
+                      Refused{"patient_system=urn%3Aclinic%3Amrn", "patient_system: give the patient's identifier"}));
+
+TEST(UploadForm, ReadsThePatientAsTheProgramsOptionsGiveIt) {
+  const report::PatientInfo p = PatientFromForm(
+      PatientForm({{"patient_id", " P-42 "}, {"patient_system", "urn:clinic:mrn"}, {"patient_name", "<b>Doe</b>"},
+                   {"birth_date", "1960-05-31"}, {"sex", "female"}, {"period1.start", "07:00"}}),
+      kToday);
+  EXPECT_EQ(p.id, "P-42");  // spaces a browser sends around a number do not belong to it
+  EXPECT_EQ(p.system, "urn:clinic:mrn");
+  EXPECT_EQ(p.name, "<b>Doe</b>");
+  EXPECT_EQ(p.birth_date, "1960-05-31");
+  EXPECT_EQ(p.sex, "female");
+  // Born today is no birth date after today.
+  EXPECT_EQ(PatientFromForm(PatientForm({{"patient_id", "N"}, {"birth_date", "2026-12-07"}}), kToday).birth_date,
+            "2026-12-07");
+  // Fields left empty (as the form sends them) name no patient: no study.
+  EXPECT_TRUE(PatientFromForm(PatientForm({{"patient_id", "  "}, {"patient_name", ""}, {"sex", ""}}), kToday).Empty());
+  EXPECT_THROW(PatientFromForm(PatientForm({{"patient_name", std::string(201, 'x').c_str()}}), kToday),
+               report::InputError);
+}
+
+TEST(UploadForm, WarningsAreAcceptedOnlyByTheConfirmation) {
+  EXPECT_EQ(ConsentFromForm(PatientForm({})), plan::UploadConsent::kWarningsNotAccepted);
+  EXPECT_EQ(ConsentFromForm(PatientForm({{"accept_warnings", "on"}})), plan::UploadConsent::kWarningsAccepted);
+  for (const char* value : {"", "yes", "1", "ON"})
+    EXPECT_THROW(ConsentFromForm(PatientForm({{"accept_warnings", value}})), report::InputError) << value;
 }
 
 }  // namespace

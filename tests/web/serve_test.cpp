@@ -16,6 +16,8 @@
 #include <sstream>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "served.h"
 
 using ::testing::HasSubstr;
@@ -53,6 +55,48 @@ class Serve : public ::testing::Test {
     }
     ADD_FAILURE() << job << " did not finish";
     return "";
+  }
+
+  // The upload form as the device's page offers it: every field at the
+  // value shown (the session's token left out; Form adds it).
+  std::map<std::string, std::string> UploadForm(const std::string& key) {
+    const httplib::Result device = served_->Get("/device?d=" + key);
+    if (!device) return {};
+    const std::string& page = device->body;
+    const std::size_t from = page.find("action=\"/device/upload\"");
+    if (from == std::string::npos) return {};
+    std::map<std::string, std::string> fields = FieldsOf(page.substr(from, page.find("</form>", from) - from));
+    fields.erase("csrf");
+    return fields;
+  }
+  // The fields of a form's markup at the values it shows (as markup: escaped).
+  static std::map<std::string, std::string> FieldsOf(const std::string& form) {
+    std::map<std::string, std::string> fields;
+    static const std::regex kInput(
+        R"re(<input type="(?:time|number|hidden|text|date)"[^>]*name="([^"]+)"[^>]*value="([^"]*)")re");
+    static const std::regex kSelect(R"re(<select name="([^"]+)"[^>]*>.*?<option value="([^"]*)" selected)re");
+    for (std::sregex_iterator i(form.begin(), form.end(), kInput), e; i != e; ++i) fields[(*i)[1]] = (*i)[2];
+    for (std::sregex_iterator i(form.begin(), form.end(), kSelect), e; i != e; ++i) fields[(*i)[1]] = (*i)[2];
+    return fields;
+  }
+  static std::string Encoded(const std::map<std::string, std::string>& fields) {
+    std::string body;
+    for (const auto& [name, value] : fields)
+      body += "&" + httplib::detail::encode_query_param(name) + "=" + httplib::detail::encode_query_param(value);
+    return body.substr(body.empty() ? 0 : 1);
+  }
+  // Posts the upload form and waits for the transfer it starts, `job`:
+  // its finished page, or "" when none started.
+  std::string Uploaded(const std::map<std::string, std::string>& fields, const std::string& job) {
+    const httplib::Result upload = served_->Post("/device/upload", Form(Encoded(fields)));
+    EXPECT_EQ(Status(upload), 303) << (upload ? upload->body : "");
+    return Status(upload) == 303 ? Finished(job) : "";
+  }
+  // The archive's studies, as the program lists them.
+  static nlohmann::json Studies(const std::string& archive) {
+    const ProgramRun studies = RunProgram({"archive", "studies", "--json", "--archive", archive});
+    EXPECT_EQ(studies.status, 0) << studies.err;
+    return nlohmann::json::parse(studies.out, nullptr, false);
   }
 
   std::filesystem::path dir_;
@@ -360,29 +404,13 @@ TEST_F(Serve, AnUploadThatStartsARecordingFilesWhatTheMonitorHoldsFirst) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   ASSERT_TRUE(std::regex_search(list, key, kKey)) << list;
-  // The upload form as the page offers it (every field this monitor keeps,
-  // at the values shown), with a plan that gives a valid recording.
-  const httplib::Result device = served_->Get("/device?d=" + key[1].str());
-  ASSERT_TRUE(device);
-  const std::string page = device->body;
-  const std::size_t from = page.find("action=\"/device/upload\"");
-  ASSERT_NE(from, std::string::npos) << page;
-  const std::string form = page.substr(from, page.find("</form>", from) - from);
-  std::map<std::string, std::string> fields;
-  static const std::regex kInput(R"re(<input type="(?:time|number|hidden|text)"[^>]*name="([^"]+)" value="([^"]*)")re");
-  static const std::regex kSelect(R"re(<select name="([^"]+)"[^>]*>.*?<option value="([^"]*)" selected)re");
-  for (std::sregex_iterator i(form.begin(), form.end(), kInput), e; i != e; ++i) fields[(*i)[1]] = (*i)[2];
-  for (std::sregex_iterator i(form.begin(), form.end(), kSelect), e; i != e; ++i) fields[(*i)[1]] = (*i)[2];
-  fields.erase("csrf");
+  // The upload form as the page offers it, with a plan that gives a valid recording.
+  std::map<std::string, std::string> fields = UploadForm(key[1].str());
+  ASSERT_FALSE(fields.empty());
   fields["patient[0]"] = "A", fields["patient[1]"] = "B";
   fields["period1.start"] = "07:00", fields["period1.interval"] = "30";
   fields["period2.start"] = "22:00", fields["period2.interval"] = "60";
-  std::string body;
-  for (const auto& [name, value] : fields) body += "&" + httplib::detail::encode_query_param(name) + "=" +
-                                                  httplib::detail::encode_query_param(value);
-  const httplib::Result upload = served_->Post("/device/upload", Form(body.substr(1)));
-  ASSERT_EQ(Status(upload), 303) << (upload ? upload->body : "");
-  const std::string done = Finished("/jobs/1");
+  const std::string done = Uploaded(fields, "/jobs/1");
   EXPECT_THAT(done, HasSubstr("Filed the 12 readings the device holds (12 new) in the SQLite archive"));
   EXPECT_THAT(done, HasSubstr("Plan uploaded."));
   const ProgramRun history = RunProgram({"history", "--json", "--archive", archive});
@@ -390,6 +418,126 @@ TEST_F(Serve, AnUploadThatStartsARecordingFilesWhatTheMonitorHoldsFirst) {
   const nlohmann::json filed = nlohmann::json::parse(history.out);
   ASSERT_EQ(filed["recordings"].size(), 1u) << filed.dump(2);
   EXPECT_EQ(filed["recordings"][0]["readings"], 12);
+}
+
+// The Devices screen's upload with the patient's fields opens the study
+// `bplink upload --archive` opens for the same patient and plan: the same
+// patient, plan and state, hooked up; the patient's texts come back as text.
+TEST_F(Serve, AnUploadWithThePatientOpensTheStudyTheProgramWouldOpen) {
+  Start();
+  std::map<std::string, std::string> fields = UploadForm("usb");
+  ASSERT_TRUE(fields.count("patient_id") && fields.count("sex")) << "the form offers no patient";
+  fields["patient[0]"] = kScript, fields["patient[1]"] = "ID-7";
+  fields["period1.start"] = "07:00", fields["period1.interval"] = "15";
+  fields["period2.start"] = "22:00", fields["period2.interval"] = "30";
+  const std::map<std::string, std::string> patient = {{"patient_id", "P-42"},
+                                                      {"patient_system", "urn:clinic:mrn"},
+                                                      {"patient_name", kScript},
+                                                      {"birth_date", "1960-05-31"},
+                                                      {"sex", "female"}};
+  for (const auto& [name, value] : patient) fields[name] = value;
+  const std::string done = Uploaded(fields, "/jobs/1");
+  EXPECT_THAT(done, HasSubstr("Plan uploaded."));
+  EXPECT_THAT(done, HasSubstr("Study 1 opened for patient P-42 (&lt;script&gt;alert(1)&lt;/script&gt;) on this device"));
+  EXPECT_THAT(done, HasSubstr("href=\"/study?s=1\""));
+  EXPECT_THAT(done, Not(HasSubstr(kScript)));
+
+  // The program, given the same patient and plan, on an archive of its own.
+  const std::string web = (dir_ / "a.sqlite").string(), program = (dir_ / "b.sqlite").string();
+  const std::string plan = (dir_ / "study-plan.json").string();
+  WriteText(plan, R"({"patient": [")" + std::string(kScript) +
+                      R"(", "ID-7"], "period1": {"start": "07:00", "interval": 15}, "period2": {"start": "22:00", "interval": 30}})");
+  const ProgramRun cli = RunProgram({"upload", plan, "--sim", "hid", "--archive", program, "--patient-id", "P-42",
+                                     "--patient-system", "urn:clinic:mrn", "--patient-name", kScript, "--birth-date",
+                                     "1960-05-31", "--sex", "female"});
+  ASSERT_EQ(cli.status, 0) << cli.err;
+  const nlohmann::json by_web = Studies(web), by_program = Studies(program);
+  ASSERT_EQ(by_web.size(), 1u) << by_web.dump(2);
+  ASSERT_EQ(by_program.size(), 1u) << by_program.dump(2);
+  for (const char* member : {"state", "plan", "readings"})
+    EXPECT_EQ(by_web[0][member], by_program[0][member]) << member;
+  EXPECT_EQ(by_web[0]["state"], "recording");
+  EXPECT_FALSE(by_web[0]["hooked_up_at"].get<std::string>().empty());
+  // The patient as the study keeps it.
+  const httplib::Result study = served_->Get("/study?s=1");
+  ASSERT_EQ(Status(study), 200);
+  for (const char* shown : {"<td>P-42 <span class=\"muted\">(urn:clinic:mrn)</span></td>", "<td>1960-05-31</td>",
+                            "<td>female</td>", "&lt;script&gt;alert(1)&lt;/script&gt;"})
+    EXPECT_THAT(study->body, HasSubstr(shown));
+  EXPECT_THAT(study->body, Not(HasSubstr(kScript)));
+
+  // Uploading again for the next patient: the study out on the device is named, and keeps what it took.
+  fields["patient_id"] = "P-43";
+  fields["patient_name"] = "Next";
+  const std::string next = Uploaded(fields, "/jobs/2");
+  EXPECT_THAT(next, HasSubstr("Study 1 (patient 1) is still out on this device"));
+  EXPECT_THAT(next, HasSubstr("Study 2 opened for patient P-43 (Next)"));
+}
+
+// A patient field that is wrong is refused naming it and the form it takes,
+// and opens nothing; so are patient fields posted without the session's
+// token.
+TEST_F(Serve, APatientFieldThatIsWrongOrAFormWithoutTheTokenOpensNothing) {
+  Start();
+  std::map<std::string, std::string> fields = UploadForm("usb");
+  ASSERT_FALSE(fields.empty());
+  fields["patient_id"] = "P-42";
+  // The field's rule is the program's (report::CheckPatient): one case here, the rest where the form is read.
+  std::map<std::string, std::string> wrong = fields;
+  wrong["sex"] = "f";
+  const httplib::Result r = served_->Post("/device/upload", Form(Encoded(wrong)));
+  EXPECT_EQ(Status(r), 400);
+  EXPECT_THAT(r ? r->body : "", HasSubstr("sex &#39;f&#39; is not one of female, male, other, unknown. Nothing was "
+                                          "sent to the device"));
+  fields["patient_name"] = kScript;
+  EXPECT_EQ(Status(served_->Post("/device/upload", Encoded(fields))), 403);
+  EXPECT_EQ(Status(served_->Post("/device/upload", "csrf=" + std::string(64, 'f') + "&" + Encoded(fields))), 403);
+  EXPECT_EQ(Status(served_->Post("/device/upload", Form(Encoded(fields)), true, {{"Origin", "http://evil.example"}})),
+            403);
+  ExpectNothingStarted();
+  EXPECT_TRUE(Studies((dir_ / "a.sqlite").string()).empty());
+}
+
+// A plan the check warns about (day and night swapped) is not sent: the
+// page names the warnings and offers the same form again, as filled in,
+// with "Upload all the same"; only that confirmation sends it.
+TEST_F(Serve, AWarnedPlanGoesOutOnlyOnceThePersonConfirmsIt) {
+  Start();
+  std::map<std::string, std::string> fields = UploadForm("usb");
+  ASSERT_FALSE(fields.empty());
+  fields["period1.start"] = "22:00", fields["period1.interval"] = "30";
+  fields["period2.start"] = "07:00", fields["period2.interval"] = "60";
+  fields["patient_id"] = "P-42", fields["patient_name"] = kScript, fields["sex"] = "male";
+  const httplib::Result warned = served_->Post("/device/upload", Form(Encoded(fields)));
+  ASSERT_EQ(Status(warned), 200);
+  const std::string& page = warned->body;
+  EXPECT_THAT(page, HasSubstr("Nothing was sent to the device"));
+  EXPECT_THAT(page, HasSubstr("<ul class=\"warnings\">\n<li>the form: "));
+  EXPECT_THAT(page, HasSubstr("swapped"));
+  EXPECT_THAT(page, HasSubstr("name=\"accept_warnings\" value=\"on\""));
+  EXPECT_THAT(page, Not(HasSubstr(kScript)));
+  ExpectNothingStarted();
+  EXPECT_TRUE(Studies((dir_ / "a.sqlite").string()).empty());
+
+  // The form offered again holds what was sent, the patient too.
+  std::map<std::string, std::string> again = FieldsOf(page);
+  EXPECT_EQ(again["period1.start"], "22:00");
+  EXPECT_EQ(again["period2.start"], "07:00");
+  EXPECT_EQ(again["patient_id"], "P-42");
+  EXPECT_EQ(again["patient_name"], "&lt;script&gt;alert(1)&lt;/script&gt;");
+  EXPECT_EQ(again["sex"], "male");
+
+  // The confirmation without the session's token is refused like any change.
+  fields["accept_warnings"] = "on";
+  EXPECT_EQ(Status(served_->Post("/device/upload", Encoded(fields))), 403);
+  ExpectNothingStarted();
+  const std::string done = Uploaded(fields, "/jobs/1");
+  EXPECT_THAT(done, HasSubstr("Plan uploaded."));
+  EXPECT_THAT(done, HasSubstr("Confirmed: the form: "));
+  EXPECT_THAT(done, HasSubstr("from 22:00, every 30 min"));
+  const nlohmann::json studies = Studies((dir_ / "a.sqlite").string());
+  ASSERT_EQ(studies.size(), 1u);
+  EXPECT_EQ(studies[0]["state"], "recording");
 }
 
 // The listening sockets of the server (a child of this process) as

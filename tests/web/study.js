@@ -1,8 +1,8 @@
-// A physician's morning at the Worklist and a study of `bplink serve`: the
-// study the test opened (a plan uploaded for patient P-42, named <script>,
-// and the recorder downloaded) is listed as downloaded, found again by the
-// filter and not by another; its page shows the verdict, the charts and
-// every reading; a reading is excluded with a reason and taken back, the
+// A physician's morning at the Worklist and a study of `bplink serve`, after
+// the clinic's intake (intake.js, in the same browser): the study opened
+// there (a plan uploaded for patient P-42, named <script>, and the recorder
+// downloaded) is listed as downloaded, found again by the filter and not
+// by another; its page shows the verdict, the charts and every reading; a reading is excluded with a reason and taken back, the
 // diary's sleep changes the verdict, a download station's workstation
 // (--station-url, on PostgreSQL) may not sign and says why, the physician
 // signs; its PDF, FHIR, CSV and JSON are fetched (saved to --saved for the
@@ -10,11 +10,11 @@
 'use strict';
 const fs = require('fs');
 const path = require('path');
-const { run } = require('./browser');
 
 const kScript = '<script>alert(1)</script>';
 
-run(async (page, { step, shot, check, refused }, opts) => {
+// The walk, from a page with a session; `opts.url` leads to the workstation.
+async function studyWalk(page, { step, shot, check, refused }, opts) {
   const filter = async (fields) => {
     await page.goto(new URL('/worklist', opts.url).href);
     for (const [name, value] of Object.entries(fields)) {
@@ -148,4 +148,6 @@ run(async (page, { step, shot, check, refused }, opts) => {
     const csv = fs.readFileSync(path.join(opts.saved, 'study.csv'), 'utf8').trim().split('\n');
     check(csv.length === 79 && csv[1].includes('P-42'), `the CSV holds ${csv.length} lines`);
   });
-});
+}
+
+module.exports = { studyWalk };

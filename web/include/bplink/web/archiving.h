@@ -5,7 +5,10 @@
 
 #include <bplink/guard/erasure.h>
 #include <bplink/host/download_view.h>
+#include <bplink/records.h>
+#include <bplink/report/readings.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -31,6 +34,21 @@ class Archiving {
   // were not filed: the erasure must not go on then.
   virtual std::string FileBeforeErasure(guard::Erasure what, const std::vector<host::DownloadView>& held,
                                         std::string_view family) = 0;
+
+  // The study an upload of `plan` opens for `patient` (checked, not empty)
+  // on `device` of `family`: prepared before the plan is sent, as `bplink
+  // upload --archive` opens it. `note` says what the person should know of
+  // it (a study still out on the device), or is empty. Throws
+  // std::runtime_error saying why it was not opened: nothing may be sent then.
+  struct OpenedStudy {
+    std::int64_t id = 0;
+    std::string note;
+  };
+  virtual OpenedStudy OpenStudy(const report::PatientInfo& patient, std::string_view family,
+                                const tag_SUPPORT_PROTOCOL& device, const _BP_TRANSPORT_INFO& plan) = 0;
+  // Marks study `id` hooked up, now that the device took its plan; answers
+  // it in words. Throws std::runtime_error saying why it was not.
+  virtual std::string StartRecording(std::int64_t id, const report::PatientInfo& patient) = 0;
 };
 
 }  // namespace bplink::web
