@@ -175,8 +175,10 @@ Page LogPage(const LogQuery& q, const std::vector<LogRow>& rows) {
          "</td><td class=\"who\">" + Who(e) + "</td><td>" + Esc(e.station) + "</td><td class=\"action\">" +
          Esc(e.action) + "</td><td>" +
          (e.study ? "<a href=\"" + Esc(StudyHref(e.study)) + "\">" + std::to_string(e.study) + "</a>" : "") +
-         "</td><td>" + Number(e.recording) + "</td><td>" +
-         (e.patient ? "<a href=\"" + Esc(PatientHref(e.patient)) + "\">" + std::to_string(e.patient) + "</a>" : "") +
+         "</td><td>" + Number(e.recording) + "</td><td class=\"patient\">" +
+         (e.patient ? "<a href=\"" + Esc(PatientHref(e.patient)) + "\">" + std::to_string(e.patient) + "</a> " +
+                          Esc(e.patient_text)
+                    : "") +
          "</td><td class=\"details\">" + Details(e.details) + "</td></tr>\n";
   b += "</tbody>\n</table>\n";
   return page;

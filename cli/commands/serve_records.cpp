@@ -101,9 +101,14 @@ class ArchiveRecords : public web::Records {
       archive::AuditFilter filter;
       filter.study = query.study;
       filter.patient = query.patient;
+      std::map<std::int64_t, std::string> patients;
+      for (const archive::PatientEntry& p : a.Query({}).patients) patients[p.id] = PatientText(p);
       std::vector<web::LogRow> rows;
-      for (const archive::AuditEntry& e : a.Log(filter))
-        rows.push_back({e.id, e.at, e.action, e.user, e.db_role, e.station, e.study, e.recording, e.patient, e.details});
+      for (const archive::AuditEntry& e : a.Log(filter)) {
+        if (e.patient != 0 && !patients.contains(e.patient)) patients[e.patient] = PatientText(a.Patient(e.patient));
+        rows.push_back({e.id, e.at, e.action, e.user, e.db_role, e.station, e.study, e.recording, e.patient,
+                        e.patient ? patients[e.patient] : "", e.details});
+      }
       return rows;
     });
   }

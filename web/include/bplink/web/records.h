@@ -50,6 +50,7 @@ struct LogRow {
   std::int64_t id = 0;
   std::string at, action, user, db_role, station;
   std::int64_t study = 0, recording = 0, patient = 0;
+  std::string patient_text;  // the identifier and name the patient is known by
   std::string details;
 };
 
