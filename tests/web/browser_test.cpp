@@ -1,6 +1,7 @@
-// A clinic's day at the Devices screen, in Debian's Chromium driven by
-// playwright-core (devices.js, delete.js beside this file), on each archive
-// engine: a SQLite file and a real PostgreSQL server. One server and one
+// A clinic's day at the workstation, in Debian's Chromium driven by
+// playwright-core (devices.js, delete.js, study.js, patients.js beside
+// this file), on each archive engine: a SQLite file and a real PostgreSQL
+// server. One server and one
 // browser per walk; the screenshots go to the build tree. Skipped, saying
 // why, where node, Chromium or the npm packages (scripts/setup --tests) are
 // missing.
@@ -37,6 +38,8 @@ const Walk kDevices{"devices.js", {"--sim", "hid", "--sim-pace", "20"}};
 const Walk kDelete{"delete.js", {"--sim", "hid", "--sim-type", "5"}};
 // The archive holds a study the program opened (study.js).
 const Walk kStudy{"study.js", {"--sim", "hid"}};
+// And a second patient's study a plan upload opened (patients.js).
+const Walk kPatients{"patients.js", {"--sim", "hid"}};
 
 struct Case {
   const char* engine;  // "sqlite" or "postgresql"
@@ -165,8 +168,15 @@ TEST_P(Browser, WalksTheDevicesScreen) {
   const fs::path plan = dir_ / "plan.json";
   WriteText(plan, std::string(R"({"patient": [")") + kScript + R"(", "ID-0042"], "period1": {"interval": 15}})");
   if (&walk == &kDevices) args.insert(args.end(), {"--sim-plan", plan.string()});
-  if (&walk == &kStudy) {
+  if (&walk == &kStudy || &walk == &kPatients) {
     ASSERT_NO_FATAL_FAILURE(OpenAndDownloadAStudy());
+  }
+  if (&walk == &kPatients) {
+    const fs::path plan = dir_ / "second-plan.json";
+    WriteText(plan, R"({"period1": {"start": "07:00", "interval": 15}, "period2": {"start": "22:00", "interval": 30}})");
+    const ProgramRun upload = RunProgram({"upload", plan.string(), "--sim", "hid", "--archive", location_,
+                                          "--patient-id", "P-43", "--patient-name", "Second Patient"});
+    ASSERT_EQ(upload.status, 0) << upload.err;
   }
   args.insert(args.end(), {"--archive", location_});
   std::string why;
@@ -210,6 +220,26 @@ TEST_P(Browser, WalksTheDevicesScreen) {
     const auto [shown, text] = RunCommand("pdftotext " + Quoted((dir_ / "saved" / "study.pdf").string()) + " -");
     EXPECT_THAT(text, ::testing::HasSubstr("Normal ambulatory blood pressure."));
   }
+  if (&walk == &kPatients) {
+    // What the pages did is what the archive's own log and history hold.
+    const ProgramRun log = RunProgram({"archive", "log", "--json", "--archive", location_});
+    ASSERT_EQ(log.status, 0) << log.err;
+    std::vector<std::string> actions;
+    for (const auto& e : nlohmann::json::parse(log.out)) {
+      const std::string action = e["action"];
+      if (action == "move" || action == "merge-patients" || action == "amend" || action == "sent") actions.push_back(action);
+      if (action == "amend") {
+        EXPECT_EQ(e["details"]["reason"], std::string(kScript) + " diary times were missing");
+      }
+    }
+    EXPECT_THAT(actions, ::testing::ElementsAre("move", "merge-patients", "amend", "sent"));
+    const ProgramRun history = RunProgram({"history", "--json", "--archive", location_});
+    ASSERT_EQ(history.status, 0) << history.err;
+    const nlohmann::json filed = nlohmann::json::parse(history.out);
+    ASSERT_EQ(filed["recordings"].size(), 1u) << history.out;
+    EXPECT_EQ(filed["recordings"][0]["signed_versions"], 2);
+    EXPECT_EQ(filed["recordings"][0]["patient"], 1);
+  }
   if (&walk == &kDelete) {
     // The deleted records were filed first: the archive holds all 78.
     const ProgramRun history = RunProgram({"history", "--json", "--archive", location_});
@@ -233,7 +263,8 @@ TEST_P(Browser, WalksTheDevicesScreen) {
 INSTANTIATE_TEST_SUITE_P(Workstation, Browser,
                          ::testing::Values(Case{"sqlite", &kDevices}, Case{"sqlite", &kDelete},
                                            Case{"sqlite", &kStudy}, Case{"postgresql", &kDevices},
-                                           Case{"postgresql", &kDelete}, Case{"postgresql", &kStudy}),
+                                           Case{"postgresql", &kDelete}, Case{"postgresql", &kStudy},
+                                           Case{"sqlite", &kPatients}, Case{"postgresql", &kPatients}),
                          Name);
 
 }  // namespace
