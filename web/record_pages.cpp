@@ -122,7 +122,8 @@ Page PatientPage(const PatientDetail& d) {
          "<button type=\"submit\">Move…</button> <span class=\"hint\">its whole study moves; you confirm "
          "first</span>\n</form>\n";
   }
-  b += "<h2>Merge another patient into this one</h2>\n<form method=\"get\" action=\"/patients/merge\" class=\"merge\">\n" +
+  b += "<h2>Merge another patient into this one</h2>\n"
+       "<form method=\"get\" action=\"/patients/merge\" class=\"merge\">\n" +
        Hidden("kept", p.id) + NumberInput("merged", "Patient", 0) +
        "<button type=\"submit\">Merge…</button> <span class=\"hint\">every study of that patient is filed under "
        "this one; you confirm first</span>\n</form>\n";
@@ -172,7 +173,7 @@ Page LogPage(const LogQuery& q, const std::vector<LogRow>& rows) {
        "<th>study</th><th>recording</th><th>patient</th><th>details</th></tr></thead>\n<tbody>\n";
   for (const LogRow& e : rows)
     b += "<tr data-action=\"" + Esc(e.action) + "\"><td>" + std::to_string(e.id) + "</td><td>" + Esc(e.at) +
-         "</td><td class=\"who\">" + Who(e) + "</td><td>" + Esc(e.station) + "</td><td class=\"action\">" +
+         "</td><td class=\"actor\">" + Who(e) + "</td><td>" + Esc(e.station) + "</td><td class=\"action\">" +
          Esc(e.action) + "</td><td>" +
          (e.study ? "<a href=\"" + Esc(StudyHref(e.study)) + "\">" + std::to_string(e.study) + "</a>" : "") +
          "</td><td>" + Number(e.recording) + "</td><td class=\"patient\">" +
@@ -204,11 +205,13 @@ std::string SendSection(std::int64_t study, std::int64_t recording, const std::v
     }
     out += "</tbody>\n</table>\n";
   }
-  if (!why_not.empty()) return out + "<p class=\"hint no-send\">Sending is not offered here: " + Esc(why_not) + ".</p>\n</section>\n";
+  if (!why_not.empty())
+    return out + "<p class=\"hint no-send\">Sending is not offered here: " + Esc(why_not) + ".</p>\n</section>\n";
   const std::string id = std::to_string(recording);
   const auto field = [&](std::string_view name, std::string_view label, std::string_view hint, bool required = false) {
-    return "<div class=\"row\"><label for=\"" + Esc(name) + "-" + id + "\">" + Esc(label) + "</label><input type=\"text\" id=\"" +
-           Esc(name) + "-" + id + "\" name=\"" + Esc(name) + "\"" + (required ? " required" : "") +
+    return "<div class=\"row\"><label for=\"" + Esc(name) + "-" + id + "\">" + Esc(label) +
+           "</label><input type=\"text\" id=\"" + Esc(name) + "-" + id + "\" name=\"" + Esc(name) + "\"" +
+           (required ? " required" : "") +
            "><span class=\"hint\">" + Esc(hint) + "</span></div>\n";
   };
   const auto box = [&](std::string_view name, std::string_view label) {

@@ -418,7 +418,8 @@ struct Server::Impl {
     if (!query) return;
     const std::string csrf = *Session(req);
     const std::string text = query->Get("q").value_or("");
-    FromArchive(res, csrf, "/patients", [&] { Send(res, 200, PatientsPage(text, options.records->Patients(text)), csrf); });
+    FromArchive(res, csrf, "/patients",
+                [&] { Send(res, 200, PatientsPage(text, options.records->Patients(text)), csrf); });
   }
 
   void LogScreen(const httplib::Request& req, httplib::Response& res) {
@@ -661,8 +662,9 @@ struct Server::Impl {
     const std::optional<std::pair<Fields, std::int64_t>> asked = Numbered(req, res, "s", "the study");
     if (!asked) return;
     const std::string csrf = *Session(req);
-    FromArchive(res, csrf, "/worklist",
-                [&] { Send(res, 200, StudyPage(options.studies->Study(asked->second), csrf, ExtrasOf(asked->second)), csrf); });
+    FromArchive(res, csrf, "/worklist", [&] {
+      Send(res, 200, StudyPage(options.studies->Study(asked->second), csrf, ExtrasOf(asked->second)), csrf);
+    });
   }
 
   // A recording's report or data as a file, made as `bplink export` and

@@ -78,7 +78,8 @@ class ArchiveRecords : public web::Records {
 
   web::MergePreview PreviewMerge(std::int64_t kept, std::int64_t merged) override {
     if (kept == merged) throw web::Refused("patient " + std::to_string(kept) + " cannot be merged into itself");
-    return OnArchive(location_, [&](archive::Archive& a) { return web::MergePreview{DetailOf(a, kept), DetailOf(a, merged)}; });
+    return OnArchive(location_,
+                     [&](archive::Archive& a) { return web::MergePreview{DetailOf(a, kept), DetailOf(a, merged)}; });
   }
 
   web::MovePreview Move(std::int64_t recording, std::int64_t to) override {
@@ -101,8 +102,8 @@ class ArchiveRecords : public web::Records {
       archive::AuditFilter filter;
       filter.study = query.study;
       filter.patient = query.patient;
+      // Each patient the entries name, looked up once.
       std::map<std::int64_t, std::string> patients;
-      for (const archive::PatientEntry& p : a.Query({}).patients) patients[p.id] = PatientText(p);
       std::vector<web::LogRow> rows;
       for (const archive::AuditEntry& e : a.Log(filter)) {
         if (e.patient != 0 && !patients.contains(e.patient)) patients[e.patient] = PatientText(a.Patient(e.patient));

@@ -69,7 +69,7 @@ run(async (page, { step, shot, check }, opts) => {
     for (const action of ['move', 'merge-patients']) {
       const row = page.locator(`table.log tr[data-action="${action}"]`);
       check(await row.count() === 1, `${await row.count()} ${action} entries`);
-      const who = await row.locator('td.who').textContent();
+      const who = await row.locator('td.actor').textContent();
       check(opts.kind === 'database role' ? who.includes(`(database role ${opts.user})`) : who === opts.user,
             `the ${action} entry names ${who}, not ${opts.user}`);
     }

@@ -338,7 +338,8 @@ class Records : public Serve {
     EXPECT_EQ(history.status, 0) << history.err;
     std::map<int, std::pair<int, int>> filing;
     const nlohmann::json filed = nlohmann::json::parse(history.out);
-    for (const auto& r : filed["recordings"]) filing[r["id"].get<int>()] = {r["patient"].get<int>(), r["study"].get<int>()};
+    for (const auto& r : filed["recordings"])
+      filing[r["id"].get<int>()] = {r["patient"].get<int>(), r["study"].get<int>()};
     return filing;
   }
 };
@@ -418,7 +419,8 @@ TEST_F(Records, ARefusedMoveOrMergeChangesNothing) {
   // A signed study stays with its patient.
   ASSERT_EQ(Status(served_->Post("/study/sign", Form("s=1&r=1&interpretation=Normal."))), 303);
   const std::size_t signed_log = LogOf(dir_).size();
-  for (const auto& [path, body] : {std::pair{"/patients/move", "r=1&to=2"}, std::pair{"/patients/merge", "kept=2&merged=1"}}) {
+  for (const auto& [path, body] :
+       {std::pair{"/patients/move", "r=1&to=2"}, std::pair{"/patients/merge", "kept=2&merged=1"}}) {
     httplib::Result answer = served_->Post(path, Form(body));
     ASSERT_TRUE(answer) << path;
     EXPECT_EQ(answer->status, 400) << path;
@@ -453,7 +455,7 @@ TEST_F(Records, MoveAndMergeAfterAConfirmationThatNamesWhatMoves) {
   const std::string shown = served_->Get("/log")->body;
   EXPECT_THAT(shown, HasSubstr("<td class=\"action\">move</td>"));
   EXPECT_THAT(shown, HasSubstr("<td class=\"action\">merge-patients</td>"));
-  EXPECT_THAT(shown, HasSubstr("<td class=\"who\">" + log.back()["user"].get<std::string>()));
+  EXPECT_THAT(shown, HasSubstr("<td class=\"actor\">" + log.back()["user"].get<std::string>()));
   // A study's log holds its own entries only.
   const std::string study2 = served_->Get("/log?study=2")->body;
   EXPECT_THAT(study2, Not(HasSubstr("<td class=\"action\">move</td>")));
@@ -474,7 +476,7 @@ TEST_F(Records, AnAmendmentNeedsAReasonAndSignsANewVersion) {
   EXPECT_THAT(bare->body, HasSubstr("Reason: say why"));
   EXPECT_THAT(Actions(LogOf(dir_)), Not(::testing::Contains("amend")));
 
-  ASSERT_EQ(Status(served_->Post("/study/amend", Form("s=1&r=1&reason=" + std::string("%3Cscript%3E") + "wrong%20diary"))), 303);
+  ASSERT_EQ(Status(served_->Post("/study/amend", Form("s=1&r=1&reason=%3Cscript%3Ewrong%20diary"))), 303);
   const std::string amending = served_->Get("/study?s=1")->body;
   EXPECT_THAT(amending, HasSubstr("An amendment of version 1 is under way"));
   EXPECT_THAT(amending, HasSubstr("action=\"/study/sign\""));
