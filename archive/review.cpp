@@ -375,4 +375,30 @@ std::optional<std::int64_t> SqlArchive::PreviousRecording(std::int64_t recording
 }
 
 }  // namespace detail
+
+ReviewResult Amend(Archive& archive, std::int64_t recording, std::string_view reason, const Actor& actor) {
+  const auto blank = reason.find_first_not_of(" \t\r\n");
+  if (blank == std::string_view::npos)
+    throw ReviewRefused("reason: say why the signed report is amended (a sentence); nothing was re-opened");
+  const ReviewState before = archive.ReviewOf(recording);
+  if (before.amending)
+    throw ReviewRefused("recording " + std::to_string(recording) + ": an amendment of version " +
+                        std::to_string(before.signatures.back().signed_version.version) +
+                        " is under way already: edit it and sign it");
+  if (!before.Signed())
+    throw ReviewRefused("recording " + std::to_string(recording) + " is not signed: only a signed report is amended");
+  const report::ReviewInputs inputs = before.review ? before.review->inputs : report::ReviewInputs{};
+  ReviewResult result = archive.Review(recording, inputs, true, actor);
+  AuditEntry entry;
+  entry.action = "amend";
+  entry.study = result.state.study;
+  entry.recording = recording;
+  entry.patient = archive.LoadStudy(entry.study).patient_id;
+  entry.details = json{{"reason", std::string(reason.substr(blank))},
+                       {"amends_version", before.signatures.back().signed_version.version}}
+                      .dump(-1, ' ', false, json::error_handler_t::replace);
+  archive.AppendLog(entry, actor);
+  return result;
+}
+
 }  // namespace bplink::archive

@@ -137,6 +137,18 @@ const char* OutcomeName(Receipt::Outcome outcome) {
   return "failed";
 }
 
+std::string Acknowledgement(const Receipt& r) {
+  if (!r.fhir_locations.empty()) {
+    int created = 0;
+    for (const std::string& status : r.fhir_statuses) created += status.rfind("201", 0) == 0;
+    return "the server took " + std::to_string(r.fhir_locations.size()) + " entries (" + std::to_string(created) +
+           " new" + (r.transactions > 1 ? ", in " + std::to_string(r.transactions) + " transactions" : "") + ")";
+  }
+  if (!r.ack_code.empty()) return "acknowledged " + r.ack_code + ", message " + r.message_control_id;
+  if (!r.gdt_file.empty()) return "written as " + r.gdt_file;
+  return "acknowledged";
+}
+
 nlohmann::json Receipt::ToJson() const {
   nlohmann::json j = {{"destination", destination},
                       {"outcome", OutcomeName(outcome)},

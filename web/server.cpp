@@ -24,6 +24,7 @@
 #include "pages.h"
 #include "plan_form.h"
 #include "random.h"
+#include "record_pages.h"
 #include "study_pages.h"
 #include "upload_form.h"
 
@@ -305,10 +306,144 @@ struct Server::Impl {
     s.Post("/study/sign", Change([this](const httplib::Request& req, httplib::Response& res, const Fields& form) {
       SignStudy(req, res, form);
     }));
+    RecordRoutes(s);
+  }
+
+  // ---- The archive's records: Patients, Log, amendments and Send ----------
+
+  void RecordRoutes(httplib::Server& s) {
     for (const auto& [path, screen] : {std::pair{"/patients", Screen::kPatients}, std::pair{"/log", Screen::kLog}})
       s.Get(path, [this, screen](const httplib::Request& req, httplib::Response& res) {
-        Send(res, 200, NotYetPage(screen), *Session(req));
+        if (!options.records) return Send(res, 200, NotYetPage(screen), *Session(req));
+        screen == Screen::kLog ? LogScreen(req, res) : PatientsScreen(req, res);
       });
+    s.Get("/patient", [this](const httplib::Request& req, httplib::Response& res) {
+      OnRecords(req, res, "p", "the patient", [&](const Fields&, std::int64_t patient, const std::string&) {
+        return PatientPage(options.records->Patient(patient));
+      });
+    });
+    s.Get("/patients/move", [this](const httplib::Request& req, httplib::Response& res) {
+      OnRecords(req, res, "r", "the recording", [&](const Fields& q, std::int64_t recording, const std::string& csrf) {
+        const std::optional<std::int64_t> to = NumberOf(q, "to", "the patient to move it to", res);
+        return to ? std::optional(MoveConfirmPage(options.records->PreviewMove(recording, *to), csrf)) : std::nullopt;
+      });
+    });
+    s.Get("/patients/merge", [this](const httplib::Request& req, httplib::Response& res) {
+      OnRecords(req, res, "kept", "the patient kept", [&](const Fields& q, std::int64_t kept, const std::string& csrf) {
+        const std::optional<std::int64_t> merged = NumberOf(q, "merged", "the patient merged", res);
+        return merged ? std::optional(MergeConfirmPage(options.records->PreviewMerge(kept, *merged), csrf))
+                      : std::nullopt;
+      });
+    });
+    s.Post("/patients/move", Change([this](const httplib::Request& req, httplib::Response& res, const Fields& form) {
+      ChangeRecords(req, res, form, "r", "the recording", "to", "the patient to move it to",
+                    [&](std::int64_t recording, std::int64_t to) {
+                      options.records->Move(recording, to);
+                      return PatientHref(to);
+                    });
+    }));
+    s.Post("/patients/merge", Change([this](const httplib::Request& req, httplib::Response& res, const Fields& form) {
+      ChangeRecords(req, res, form, "kept", "the patient kept", "merged", "the patient merged",
+                    [&](std::int64_t kept, std::int64_t merged) {
+                      options.records->Merge(kept, merged);
+                      return PatientHref(kept);
+                    });
+    }));
+    s.Post("/study/amend", Change([this](const httplib::Request& req, httplib::Response& res, const Fields& form) {
+      ChangeRecords(req, res, form, "s", "the study", "r", "the recording", [&](std::int64_t study, std::int64_t r) {
+        options.records->Amend(RecordingOf(study, r), form.Get("reason").value_or(""));
+        return StudyHref(study) + "#recording-" + std::to_string(r);
+      });
+    }));
+    s.Post("/study/send", Change([this](const httplib::Request& req, httplib::Response& res, const Fields& form) {
+      ChangeRecords(req, res, form, "s", "the study", "r", "the recording", [&](std::int64_t study, std::int64_t r) {
+        SendForm send{form.Get("to").value_or(""), form.Has("draft"), form.Has("again"),
+                      form.Get("token_file").value_or(""), form.Get("ca").value_or(""),
+                      form.Get("gdt_receiver").value_or(""), form.Get("gdt_sender").value_or("")};
+        const SendOutcome outcome = options.records->Send(RecordingOf(study, r), send);
+        Send(res, outcome.sent ? 200 : kConflict, SentPage(study, outcome), *Session(req));
+        return std::string();
+      });
+    }));
+  }
+
+  // A page of the records whose address names a number; `page` answers the
+  // page, or nullopt when it has answered the request itself.
+  template <typename MakePage>
+  void OnRecords(const httplib::Request& req, httplib::Response& res, const char* name, const char* what,
+                 MakePage page) {
+    if (!options.records) return Send(res, kNotFound, NotYetPage(Screen::kPatients), *Session(req));
+    const std::optional<std::pair<Fields, std::int64_t>> asked = Numbered(req, res, name, what);
+    if (!asked) return;
+    const std::string csrf = *Session(req);
+    FromArchive(res, csrf, "/patients", [&] {
+      const std::optional<Page> made = page(asked->first, asked->second, csrf);
+      if (made) Send(res, 200, *made, csrf);
+    });
+  }
+
+  // A change of the records a form names by two numbers; `change` makes it
+  // and answers where the browser goes on ("": it answered itself).
+  template <typename Make>
+  void ChangeRecords(const httplib::Request& req, httplib::Response& res, const Fields& form, const char* first,
+                     const char* first_what, const char* second, const char* second_what, Make change) {
+    const std::string csrf = *Session(req);
+    if (!options.records) return Send(res, kNotFound, NotYetPage(Screen::kPatients), csrf);
+    const std::optional<std::int64_t> a = NumberOf(form, first, first_what, res);
+    if (!a) return;
+    const std::optional<std::int64_t> b = NumberOf(form, second, second_what, res);
+    if (!b) return;
+    FromArchive(res, csrf, first == std::string("s") ? StudyHref(*a) : "/patients", [&] {
+      const std::string where = change(*a, *b);
+      if (!where.empty()) SeeOther(res, where);
+    });
+  }
+
+  // Recording `recording`, once study `study` is found to hold it.
+  std::int64_t RecordingOf(std::int64_t study, std::int64_t recording) {
+    for (const StudyRecording& r : options.studies->Study(study).recordings)
+      if (r.id == recording) return recording;
+    throw BadQuery("the recording (r): study " + std::to_string(study) + " holds no recording " +
+                   std::to_string(recording));
+  }
+
+  // An optional number of a filter: 0 when not given.
+  std::optional<std::int64_t> FilterNumber(const Fields& query, const char* name, const char* what,
+                                           httplib::Response& res) {
+    if (query.Get(name).value_or("").empty()) return 0;
+    return NumberOf(query, name, what, res);
+  }
+
+  void PatientsScreen(const httplib::Request& req, httplib::Response& res) {
+    const std::optional<Fields> query = QueryOf(req, res);
+    if (!query) return;
+    const std::string csrf = *Session(req);
+    const std::string text = query->Get("q").value_or("");
+    FromArchive(res, csrf, "/patients",
+                [&] { Send(res, 200, PatientsPage(text, options.records->Patients(text)), csrf); });
+  }
+
+  void LogScreen(const httplib::Request& req, httplib::Response& res) {
+    const std::optional<Fields> query = QueryOf(req, res);
+    if (!query) return;
+    const std::optional<std::int64_t> study = FilterNumber(*query, "study", "the study", res);
+    if (!study) return;
+    const std::optional<std::int64_t> patient = FilterNumber(*query, "patient", "the patient", res);
+    if (!patient) return;
+    const std::string csrf = *Session(req);
+    const LogQuery q{*study, *patient};
+    FromArchive(res, csrf, "/log", [&] { Send(res, 200, LogPage(q, options.records->Log(q)), csrf); });
+  }
+
+  // What the study page shows of the records: the sendings, Amend and Send.
+  StudyExtras ExtrasOf(std::int64_t study) {
+    StudyExtras extras;
+    if (!options.records) return extras;
+    extras.records = true;
+    for (LogRow& e : options.records->Log({study, 0}))
+      if (e.action == "sent") extras.sendings.push_back(std::move(e));
+    extras.why_no_sending = options.records->WhyNoSending();
+    return extras;
   }
 
   // The first address: its token becomes the session cookie, and the
@@ -557,8 +692,9 @@ struct Server::Impl {
     const std::optional<std::pair<Fields, std::int64_t>> asked = Numbered(req, res, "s", "the study");
     if (!asked) return;
     const std::string csrf = *Session(req);
-    FromArchive(res, csrf, "/worklist",
-                [&] { Send(res, 200, StudyPage(options.studies->Study(asked->second), csrf), csrf); });
+    FromArchive(res, csrf, "/worklist", [&] {
+      Send(res, 200, StudyPage(options.studies->Study(asked->second), csrf, ExtrasOf(asked->second)), csrf);
+    });
   }
 
   // A recording's report or data as a file, made as `bplink export` and

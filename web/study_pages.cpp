@@ -10,6 +10,7 @@
 #include <cctype>
 
 #include "form.h"
+#include "record_pages.h"
 
 namespace bplink::web {
 namespace {
@@ -18,34 +19,14 @@ namespace {
 struct Target {
   std::int64_t study = 0, recording = 0;
   std::string csrf;
+  const StudyExtras* extras = nullptr;
 };
 
+// The hash's first characters: enough to tell versions apart, and to find
+// the whole in the archive.
+constexpr std::size_t kHashShown = 12;
+
 constexpr std::array<const char*, 5> kStates = {"prepared", "recording", "downloaded", "reviewed", "signed"};
-
-std::string Row(std::string_view label, const std::string& markup) {
-  return "<tr><th scope=\"row\">" + Esc(label) + "</th><td>" + markup + "</td></tr>\n";
-}
-
-std::string OrNone(const std::string& text) {
-  return text.empty() ? "<span class=\"muted\">not recorded</span>" : Esc(text);
-}
-
-std::string TextInput(std::string_view name, std::string_view label, const std::string& value,
-                      std::string_view type = "text") {
-  return "<label>" + Esc(label) + " <input type=\"" + Esc(type) + "\" name=\"" + Esc(name) + "\" value=\"" +
-         Esc(value) + "\"></label>\n";
-}
-
-std::string StudyTable(const std::vector<StudyRow>& rows, std::string_view css_class) {
-  std::string out = "<table class=\"" + Esc(css_class) + "\">\n<thead><tr><th>study</th><th>state</th><th>patient</th>"
-                    "<th>device</th><th>from</th><th>to</th><th>readings</th></tr></thead>\n<tbody>\n";
-  for (const StudyRow& r : rows)
-    out += "<tr data-state=\"" + Esc(r.state) + "\"><td><a href=\"" + Esc(StudyHref(r.id)) + "\">Study " +
-           std::to_string(r.id) + "</a></td><td><span class=\"state " + Esc(r.state) + "\">" + Esc(r.state) +
-           "</span></td><td class=\"patient\">" + Esc(r.patient) + "</td><td>" + Esc(r.device) + "</td><td>" +
-           Esc(r.start) + "</td><td>" + Esc(r.end) + "</td><td>" + std::to_string(r.readings) + "</td></tr>\n";
-  return out + "</tbody>\n</table>\n";
-}
 
 std::string Mean(const report::Summary& s) { return report::FormatNumber(s.mean, 0); }
 
@@ -153,7 +134,14 @@ std::string Inputs(const report::ReviewInputs& kept, const Target& t, bool edita
   return out + "</form>\n";
 }
 
-// Every signed version, and the form that signs the report as it stands.
+// The hidden fields that name the recording a form changes.
+std::string Naming(const Target& t) {
+  return "<input type=\"hidden\" name=\"s\" value=\"" + std::to_string(t.study) +
+         "\"><input type=\"hidden\" name=\"r\" value=\"" + std::to_string(t.recording) + "\">\n";
+}
+
+// Every signed version, and the form that signs the report as it stands,
+// or, once signed, the one that re-opens it as an amendment.
 std::string Signing(const report::Recording& r, const Target& t, bool signed_now) {
   std::string out = "<section class=\"sign\">\n<h3>Interpretation and signature</h3>\n";
   if (r.signature)
@@ -163,16 +151,27 @@ std::string Signing(const report::Recording& r, const Target& t, bool signed_now
              std::to_string(v.version) + (in_force ? "" : " (superseded)") + ", signed by " + Esc(v.signer) +
              (v.db_role.empty() ? "" : " (database role " + Esc(v.db_role) + ")") +
              (v.station.empty() ? "" : " at " + Esc(v.station)) + " on " + Esc(report::FormatDateTime(v.signed_at)) +
-             "</p><blockquote class=\"interpretation\">" + Esc(v.interpretation) + "</blockquote></div>\n";
+             "; SHA-256 of its inputs <code class=\"hash\" title=\"" + Esc(v.hash) + "\">" +
+             Esc(v.hash.substr(0, kHashShown)) + "</code></p><blockquote class=\"interpretation\">" +
+             Esc(v.interpretation) + "</blockquote></div>\n";
     }
-  if (signed_now) {
+  const bool amendable = t.extras && t.extras->records;
+  if (signed_now && amendable) {
+    out += FormOpen("/study/amend", t.csrf, "amend") + Naming(t) + "<label for=\"reason-" +
+           std::to_string(t.recording) + "\">Why it is amended</label>\n<input type=\"text\" name=\"reason\" id=\"reason-" +
+           std::to_string(t.recording) + "\" required maxlength=\"500\">\n<button type=\"submit\">Amend</button> "
+           "<span class=\"hint\">re-opens the review: edit it, then sign a new version; this one is kept, "
+           "superseded</span>\n</form>\n";
+  } else if (signed_now) {
     out += "<p class=\"hint\">Signed: its readings and inputs stay as signed. An amendment is made with "
            "<code>bplink review --amend</code> and <code>bplink sign</code>.</p>\n";
   } else {
-    out += FormOpen("/study/sign", t.csrf, "sign") + "<input type=\"hidden\" name=\"s\" value=\"" +
-           std::to_string(t.study) + "\"><input type=\"hidden\" name=\"r\" value=\"" +
+    if (r.signature && r.signature->amending)
+      out += "<p class=\"amending\">An amendment of version " + std::to_string(r.signature->versions.back().version) +
+             " is under way: edit the review, then sign version " +
+             std::to_string(r.signature->versions.back().version + 1) + ".</p>\n";
+    out += FormOpen("/study/sign", t.csrf, "sign") + Naming(t) + "<label for=\"interpretation-" +
            std::to_string(t.recording) +
-           "\">\n<label for=\"interpretation-" + std::to_string(t.recording) +
            "\">Interpretation</label>\n<textarea name=\"interpretation\" id=\"interpretation-" +
            std::to_string(t.recording) + "\" rows=\"4\" required></textarea>\n<button type=\"submit\">Sign</button> "
            "<span class=\"hint\">signs the report as shown, with the inputs in force</span>\n</form>\n";
@@ -191,6 +190,15 @@ std::string Downloads(std::int64_t recording) {
     first = false;
   }
   return out + "</p>\n";
+}
+
+// The sendings kept with the recording, and its Send form.
+std::string Sending(const Target& t) {
+  if (!t.extras || !t.extras->records) return "";
+  std::vector<LogRow> mine;
+  for (const LogRow& e : t.extras->sendings)
+    if (e.recording == t.recording) mine.push_back(e);
+  return SendSection(t.study, t.recording, mine, t.extras->why_no_sending, t.csrf);
 }
 
 std::string RecordingSection(const StudyRecording& r, const Target& t) {
@@ -212,7 +220,7 @@ std::string RecordingSection(const StudyRecording& r, const Target& t) {
            report::HourlyChartSvg(a) + "<figcaption>Hourly means</figcaption></figure>\n" +
            Inputs(kept, t, !signed_now) + "<details open><summary>" + std::to_string(a.total) + " readings, " +
            std::to_string(a.counted) + " counted</summary>\n" + Readings(a, t, !signed_now) + "</details>\n" +
-           Signing(a.recording, t, signed_now);
+           Signing(a.recording, t, signed_now) + Sending(t);
   } catch (const report::InputError& e) {
     out += "<p class=\"note\">" + Esc(e.what()) + "</p>\n";
   }
@@ -220,6 +228,31 @@ std::string RecordingSection(const StudyRecording& r, const Target& t) {
 }
 
 }  // namespace
+
+std::string TextInput(std::string_view name, std::string_view label, const std::string& value,
+                      std::string_view type) {
+  return "<label>" + Esc(label) + " <input type=\"" + Esc(type) + "\" name=\"" + Esc(name) + "\" value=\"" +
+         Esc(value) + "\"></label>\n";
+}
+
+std::string Row(std::string_view label, const std::string& markup) {
+  return "<tr><th scope=\"row\">" + Esc(label) + "</th><td>" + markup + "</td></tr>\n";
+}
+
+std::string OrNone(const std::string& text) {
+  return text.empty() ? "<span class=\"muted\">not recorded</span>" : Esc(text);
+}
+
+std::string StudyTable(const std::vector<StudyRow>& rows, std::string_view css_class) {
+  std::string out = "<table class=\"" + Esc(css_class) + "\">\n<thead><tr><th>study</th><th>state</th><th>patient</th>"
+                    "<th>device</th><th>from</th><th>to</th><th>readings</th></tr></thead>\n<tbody>\n";
+  for (const StudyRow& r : rows)
+    out += "<tr data-state=\"" + Esc(r.state) + "\"><td><a href=\"" + Esc(StudyHref(r.id)) + "\">Study " +
+           std::to_string(r.id) + "</a></td><td><span class=\"state " + Esc(r.state) + "\">" + Esc(r.state) +
+           "</span></td><td class=\"patient\">" + Esc(r.patient) + "</td><td>" + Esc(r.device) + "</td><td>" +
+           Esc(r.start) + "</td><td>" + Esc(r.end) + "</td><td>" + std::to_string(r.readings) + "</td></tr>\n";
+  return out + "</tbody>\n</table>\n";
+}
 
 std::string StudyHref(std::int64_t study) { return "/study?s=" + std::to_string(study); }
 
@@ -254,7 +287,7 @@ Page WorklistPage(const WorklistQuery& q, const std::vector<StudyRow>& rows) {
   return page;
 }
 
-Page StudyPage(const StudyDetail& d, const std::string& csrf) {
+Page StudyPage(const StudyDetail& d, const std::string& csrf, const StudyExtras& extras) {
   Page page{"Study " + std::to_string(d.row.id) + ": " + d.row.patient, Screen::kWorklist, "", false};
   std::string& b = page.body;
   const report::PatientInfo& p = d.person;
@@ -268,10 +301,15 @@ Page StudyPage(const StudyDetail& d, const std::string& csrf) {
        Row("patient texts on the device", OrNone(texts)) + Row("device", Esc(d.row.device)) +
        Row("hooked up", OrNone(d.hooked_up_at)) +
        Row("opened", Esc(d.opened_at) + " by " + Esc(d.opened_by) + (d.station.empty() ? "" : " at " + Esc(d.station))) +
+       (extras.records ? Row("records", "<a class=\"patient-link\" href=\"" + Esc(PatientHref(d.row.patient_number)) +
+                                            "\">Patient " + std::to_string(d.row.patient_number) +
+                                            "</a> · <a class=\"log-link\" href=\"" +
+                                            Esc(LogHref({d.row.id, 0})) + "\">this study's log</a>")
+                       : std::string()) +
        "</table>\n";
   if (d.recordings.empty())
     b += "<p class=\"empty\">No readings are filed under this study yet: download the recorder.</p>\n";
-  for (const StudyRecording& r : d.recordings) b += RecordingSection(r, {d.row.id, r.id, csrf});
+  for (const StudyRecording& r : d.recordings) b += RecordingSection(r, {d.row.id, r.id, csrf, &extras});
   b += "<section class=\"previous\">\n<h2>The patient's other studies</h2>\n";
   b += d.previous.empty() ? "<p class=\"empty\">None.</p>\n" : StudyTable(d.previous, "previous");
   b += "</section>\n";

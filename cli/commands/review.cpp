@@ -32,6 +32,7 @@ struct ReviewCommandOptions {
   std::vector<std::string> include;
   std::vector<std::string> clear;
   bool amend = false;
+  std::optional<std::string> amend_reason;
   std::string profile = "esh2023";
 };
 
@@ -74,6 +75,9 @@ void RunReview(const ReviewCommandOptions& o) {
   const auto archive = OpenArchive(ArchiveLocation(o.archive), archive::OpenMode::kExisting);
   const report::Profile& profile = ProfileNamed(o.profile);
   try {
+    // An amendment with its reason opens as the workstation's Amend opens
+    // one (the reason kept in the audit log); the inputs given then go into it.
+    if (o.amend_reason) archive::Amend(*archive, o.recording, *o.amend_reason, ProgramActor(o.station));
     const archive::ReviewState before = archive->ReviewOf(o.recording);
     report::ReviewInputs inputs = before.review ? before.review->inputs : report::ReviewInputs{};
     for (const std::string& name : o.clear) Clearable().at(name)(inputs);
@@ -122,8 +126,12 @@ void AddReviewCommand(CLI::App& app) {
                                            "indication, medication or referring-physician")
       ->allow_extra_args(false)
       ->check(CLI::IsMember(names));
-  command->add_flag("--amend", o->amend,
-                    "change a signed study's inputs: an amendment of its latest version, signed again with bplink sign");
+  CLI::Option* amend = command->add_flag(
+      "--amend", o->amend,
+      "change a signed study's inputs: an amendment of its latest version, signed again with bplink sign");
+  command->add_option("--amend-reason", o->amend_reason,
+                      "with --amend: why the signed report is amended, kept in the audit log")
+      ->needs(amend);
   command->add_option("--profile", o->profile, "thresholds of the verdict shown: esh2023 (default) or aha2017")
       ->check(CLI::IsMember({"esh2023", "aha2017"}));
   command->callback([o] { RunReview(*o); });

@@ -53,19 +53,6 @@ int ExitFor(const SendResult& r) {
   return kExitFailed;
 }
 
-// What the peer said, in one line after "Sent ...".
-std::string Acknowledgement(const Receipt& r) {
-  if (!r.fhir_locations.empty()) {
-    int created = 0;
-    for (const std::string& status : r.fhir_statuses) created += status.rfind("201", 0) == 0;
-    return "the server took " + std::to_string(r.fhir_locations.size()) + " entries (" + std::to_string(created) +
-           " new" + (r.transactions > 1 ? ", in " + std::to_string(r.transactions) + " transactions" : "") + ")";
-  }
-  if (!r.ack_code.empty()) return "acknowledged " + r.ack_code + ", message " + r.message_control_id;
-  if (!r.gdt_file.empty()) return "written as " + r.gdt_file;
-  return "acknowledged";
-}
-
 void RunSend(SendOptions& o) {
   const delivery::ParsedDestination to = delivery::ParseDestination(o.to);
   if (!to.destination) throw CommandError(kExitBadInput, "--to: " + to.error);
@@ -92,7 +79,7 @@ void RunSend(SendOptions& o) {
     }
   }
   if (result.status != SendResult::Status::kSent) throw CommandError(ExitFor(result), result.message);
-  std::cout << result.message << ": " << Acknowledgement(*result.receipt) << ".\n";
+  std::cout << result.message << ": " << delivery::Acknowledgement(*result.receipt) << ".\n";
   if (!result.logged) throw CommandError(kExitCannotWrite, result.message);
 }
 

@@ -52,6 +52,8 @@ void RunServe(const GlobalOptions& global, const ServeOptions& options) {
   server_options.archive = archive.get();
   const std::unique_ptr<web::Studies> studies = StudiesAt(location);
   server_options.studies = studies.get();
+  const std::unique_ptr<web::Records> records = RecordsAt(location);
+  server_options.records = records.get();
 #endif
   std::unique_ptr<web::Server> server;
   try {

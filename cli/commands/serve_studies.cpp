@@ -14,16 +14,52 @@
 #include "commands/commands.h"
 
 namespace bplink::cli {
-namespace {
 
 // The archive opened for one request: each has a connection of its own.
-std::unique_ptr<archive::Archive> Opened(const archive::Location& location) {
+std::unique_ptr<archive::Archive> OpenedForRequest(const archive::Location& location) {
   try {
     return archive::Archive::Open(location, {archive::OpenMode::kExisting, archive::SchemaVersion(), {}});
   } catch (const archive::ArchiveError& e) {
     throw std::runtime_error(e.what());
   }
 }
+
+// The studies with their patients and devices in words.
+std::vector<web::StudyRow> StudyRows(archive::Archive& archive, const std::vector<archive::StudyEntry>& studies) {
+  std::vector<web::StudyRow> rows;
+  if (studies.empty()) return rows;
+  const archive::History all = archive.Query({});
+  std::map<std::int64_t, const archive::PatientEntry*> patients;
+  std::map<std::int64_t, const archive::DeviceEntry*> devices;
+  for (const auto& p : all.patients) patients[p.id] = &p;
+  for (const auto& d : all.devices) devices[d.id] = &d;
+  for (const archive::StudyEntry& s : studies) {
+    web::StudyRow row;
+    row.id = s.id;
+    row.state = archive::StateName(s.state);
+    row.patient_number = s.patient_id;
+    // A study without readings yet has its patient and device where no
+    // recording names them.
+    row.patient = PatientText(patients.contains(s.patient_id) ? *patients[s.patient_id] : archive.Patient(s.patient_id));
+    row.device = DeviceText(devices.contains(s.device_id) ? *devices[s.device_id] : archive.Device(s.device_id));
+    row.start = s.start.empty() ? s.hooked_up_at : s.start;
+    row.end = s.end;
+    row.readings = s.readings;
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+std::vector<archive::StudyEntry> StudiesOfPatient(archive::Archive& archive, std::int64_t patient) {
+  archive::WorklistFilter theirs;
+  theirs.patient = std::to_string(patient);
+  std::vector<archive::StudyEntry> studies = archive.Worklist(theirs);
+  std::erase_if(studies, [&](const archive::StudyEntry& s) { return s.patient_id != patient; });
+  std::reverse(studies.begin(), studies.end());
+  return studies;
+}
+
+namespace {
 
 class ArchiveStudies : public web::Studies {
  public:
@@ -38,16 +74,16 @@ class ArchiveStudies : public web::Studies {
     for (const auto& [field, date] : {std::pair{"from", query.from}, std::pair{"to", query.to}})
       if (!date.empty() && !report::ParseLocalTime(date + "T00:00"))
         throw web::BadQuery(std::string(field) + ": expected a date YYYY-MM-DD, like 2024-03-01");
-    const auto archive = Opened(location_);
+    const auto archive = OpenedForRequest(location_);
     try {
-      return Rows(*archive, archive->Worklist(filter));
+      return StudyRows(*archive, archive->Worklist(filter));
     } catch (const archive::ArchiveError& e) {
       throw std::runtime_error(e.what());
     }
   }
 
   web::StudyDetail Study(std::int64_t id) override {
-    const auto archive = Opened(location_);
+    const auto archive = OpenedForRequest(location_);
     web::StudyDetail detail;
     archive::StudyEntry study;
     try {
@@ -58,7 +94,7 @@ class ArchiveStudies : public web::Studies {
       throw std::runtime_error(e.what());
     }
     try {
-      detail.row = Rows(*archive, {study}).front();
+      detail.row = StudyRows(*archive, {study}).front();
       detail.hooked_up_at = study.hooked_up_at;
       detail.opened_at = study.opened_at;
       detail.opened_by = study.db_role.empty() ? study.user : study.user + " (database role " + study.db_role + ")";
@@ -73,13 +109,9 @@ class ArchiveStudies : public web::Studies {
                                      stored.entry.station,
                                      archive::ReportableRecording(*archive, recording, ProfileNamed("esh2023"))});
       }
-      archive::WorklistFilter theirs;
-      theirs.patient = std::to_string(study.patient_id);
-      std::vector<archive::StudyEntry> others;
-      for (const archive::StudyEntry& other : archive->Worklist(theirs))
-        if (other.patient_id == study.patient_id && other.id != study.id) others.push_back(other);
-      detail.previous = Rows(*archive, others);
-      std::reverse(detail.previous.begin(), detail.previous.end());
+      std::vector<archive::StudyEntry> others = StudiesOfPatient(*archive, study.patient_id);
+      std::erase_if(others, [&](const archive::StudyEntry& other) { return other.id == study.id; });
+      detail.previous = StudyRows(*archive, others);
     } catch (const archive::ArchiveError& e) {
       throw std::runtime_error(e.what());
     }
@@ -89,7 +121,7 @@ class ArchiveStudies : public web::Studies {
   web::Exported Export(std::int64_t recording, std::string_view format) override {
     if (format != "pdf" && format != "fhir" && format != "csv" && format != "json")
       throw web::BadQuery("format: expected pdf, csv, json or fhir");
-    const auto archive = Opened(location_);
+    const auto archive = OpenedForRequest(location_);
     archive::StoredRecording stored;
     report::Recording reportable;
     try {
@@ -132,11 +164,11 @@ class ArchiveStudies : public web::Studies {
   }
 
   void Review(std::int64_t recording, const report::ReviewInputs& inputs) override {
-    Changing([&](archive::Archive& a) { a.Review(recording, inputs, false, host::ActorHere(host::StationName())); });
+    OnArchive(location_, [&](archive::Archive& a) { a.Review(recording, inputs, false, host::ActorHere(host::StationName())); });
   }
 
   void Sign(std::int64_t recording, const std::string& interpretation) override {
-    Changing([&](archive::Archive& a) { a.Sign(recording, interpretation, false, host::ActorHere(host::StationName())); });
+    OnArchive(location_, [&](archive::Archive& a) { a.Sign(recording, interpretation, false, host::ActorHere(host::StationName())); });
   }
 
  private:
@@ -145,49 +177,6 @@ class ArchiveStudies : public web::Studies {
     std::string why = err.str();
     while (!why.empty() && why.back() == '\n') why.pop_back();
     return why.empty() ? otherwise : why;
-  }
-
-  // A review or signature through the archive's own rules and grants.
-  template <typename Change>
-  void Changing(Change change) {
-    const auto archive = Opened(location_);
-    try {
-      change(*archive);
-    } catch (const archive::NotFound& e) {
-      throw web::NotFiled(e.what());
-    } catch (const archive::NotPermitted& e) {
-      throw web::NotAllowed(e.what());
-    } catch (const archive::ReviewRefused& e) {
-      throw web::Refused(e.what());
-    } catch (const archive::ArchiveError& e) {
-      throw std::runtime_error(e.what());
-    }
-  }
-
-  // The studies with their patients and devices in words.
-  static std::vector<web::StudyRow> Rows(archive::Archive& archive, const std::vector<archive::StudyEntry>& studies) {
-    std::vector<web::StudyRow> rows;
-    if (studies.empty()) return rows;
-    const archive::History all = archive.Query({});
-    std::map<std::int64_t, const archive::PatientEntry*> patients;
-    std::map<std::int64_t, const archive::DeviceEntry*> devices;
-    for (const auto& p : all.patients) patients[p.id] = &p;
-    for (const auto& d : all.devices) devices[d.id] = &d;
-    for (const archive::StudyEntry& s : studies) {
-      web::StudyRow row;
-      row.id = s.id;
-      row.state = archive::StateName(s.state);
-      row.patient_number = s.patient_id;
-      // A study without readings yet has its patient and device where no
-      // recording names them.
-      row.patient = PatientText(patients.contains(s.patient_id) ? *patients[s.patient_id] : archive.Patient(s.patient_id));
-      row.device = DeviceText(devices.contains(s.device_id) ? *devices[s.device_id] : archive.Device(s.device_id));
-      row.start = s.start.empty() ? s.hooked_up_at : s.start;
-      row.end = s.end;
-      row.readings = s.readings;
-      rows.push_back(std::move(row));
-    }
-    return rows;
   }
 
   archive::Location location_;

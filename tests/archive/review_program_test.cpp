@@ -311,6 +311,36 @@ TEST_P(Review, ASignedStudyRefusesAChangeByAnyDoorAndAnAmendmentKeepsBothVersion
   EXPECT_EQ(std::system(command.c_str()), 0) << ReadText(dir_ / "checked");
 }
 
+// An amendment with its reason, as the workstation's Amend makes one: the
+// reason is kept in the audit log; a blank one, one without --amend, or a
+// second while one is under way is refused and stores nothing.
+TEST_P(Review, AnAmendmentsReasonIsKeptAndABlankOneRefused) {
+  FileDay();
+  ASSERT_EQ(Run({"sign", "1", "--file", Interpretation("v1.txt", "Normal.")}).status, 0);
+  const std::string reviews = Count("reviews");
+  const ProgramRun blank = Run({"review", "1", "--amend", "--amend-reason", "  ", "--sleep", "23:00-06:00"});
+  EXPECT_EQ(blank.status, kExitBadInput);
+  EXPECT_THAT(blank.err, HasSubstr("reason: say why the signed report is amended"));
+  EXPECT_NE(Run({"review", "1", "--amend-reason", "diary found"}).status, 0);
+  EXPECT_EQ(Count("reviews"), reviews);
+  EXPECT_EQ(HistoryOf(1)["amending"], false);
+
+  const ProgramRun amended = Run({"review", "1", "--amend", "--amend-reason", "diary found", "--sleep", "23:00-06:00"});
+  ASSERT_EQ(amended.status, 0) << amended.err;
+  EXPECT_THAT(amended.out, HasSubstr("An amendment of version 1"));
+  const json log = Json({"archive", "log", "--recording", "1", "--action", "amend", "--json"});
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(std::tuple(log[0]["details"]["reason"], log[0]["details"]["amends_version"], log[0]["study"]),
+            std::tuple("diary found", 1, 1));
+  // The diary went into the amendment, to be signed as version 2.
+  EXPECT_EQ(Report("1")["recording"]["review"]["sleep"], "23:00-06:00");
+  const ProgramRun twice = Run({"review", "1", "--amend", "--amend-reason", "again"});
+  EXPECT_EQ(twice.status, kExitBadInput);
+  EXPECT_THAT(twice.err, HasSubstr("under way already"));
+  ASSERT_EQ(Run({"sign", "1", "--file", Interpretation("v2.txt", "Normal, diary applied.")}).status, 0);
+  EXPECT_EQ(HistoryOf(1)["signed_versions"], 2);
+}
+
 TEST_P(Review, TheHashFollowsEveryInputOfTheReportAndNothingElse) {
   ASSERT_EQ(Fetch("1", 30).status, 0);
   const std::string filed = HashOfInput("1");

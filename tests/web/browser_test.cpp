@@ -1,9 +1,9 @@
 // A clinic's day at the workstation, in Debian's Chromium driven by
-// playwright-core (devices.js, delete.js, intake.js and study.js beside this
-// file), on each archive engine: a SQLite file and a real PostgreSQL
-// server. One server and one browser per walk; the screenshots go to the
-// build tree. Skipped, saying why, where node, Chromium or the npm packages
-// (scripts/setup --tests) are missing.
+// playwright-core (devices.js, delete.js, intake.js with study.js, and
+// patients.js beside this file), on each archive engine: a SQLite file and a
+// real PostgreSQL server. One server and one browser per walk; the
+// screenshots go to the build tree. Skipped, saying why, where node, Chromium
+// or the npm packages (scripts/setup --tests) are missing.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -39,6 +39,9 @@ const Walk kDelete{"delete.js", {"--sim", "hid", "--sim-type", "5"}};
 // The clinic's day: the study opened from the Devices screen, downloaded
 // (stopped once, then whole), reviewed and signed (intake.js, study.js).
 const Walk kClinicDay{"intake.js", {"--sim", "hid", "--sim-pace", "20"}};
+// A study the program opened and filed, and a second patient's study a plan
+// upload opened: moved, merged, amended and sent (patients.js).
+const Walk kPatients{"patients.js", {"--sim", "hid"}};
 
 struct Case {
   const char* engine;  // "sqlite" or "postgresql"
@@ -159,6 +162,21 @@ class Browser : public ::testing::TestWithParam<Case> {
     return walk.get();
   }
 
+  // Study 1 opened by `bplink upload --archive` for P-42, hooked up before
+  // the recorder's day, and downloaded by the program.
+  void OpenAndDownloadAStudy() {
+    const fs::path plan = dir_ / "study-plan.json";
+    WriteText(plan, R"({"period1": {"start": "07:00", "interval": 15}, "period2": {"start": "22:00", "interval": 30}})");
+    const ProgramRun upload = RunProgram({"upload", plan.string(), "--sim", "hid", "--archive", location_,
+                                          "--patient-id", "P-42", "--patient-system", "urn:clinic:mrn",
+                                          "--patient-name", kScript});
+    ASSERT_EQ(upload.status, 0) << upload.err;
+    Sql("UPDATE studies SET hooked_up_at = '2000-01-01T08:00:00' WHERE id = 1");
+    const ProgramRun download = RunProgram({"download", "--sim", "hid", "--archive", location_, "-o", "/dev/null"});
+    ASSERT_EQ(download.status, 0) << download.err;
+    ASSERT_THAT(download.err, ::testing::HasSubstr("78 new"));
+  }
+
   std::filesystem::path dir_;
   std::unique_ptr<PostgresCluster> cluster_;
   std::string location_, user_, kind_;
@@ -170,6 +188,14 @@ TEST_P(Browser, WalksTheDevicesScreen) {
   const fs::path plan = dir_ / "plan.json";
   WriteText(plan, std::string(R"({"patient": [")") + kScript + R"(", "ID-0042"], "period1": {"interval": 15}})");
   if (&walk == &kDevices) args.insert(args.end(), {"--sim-plan", plan.string()});
+  if (&walk == &kPatients) {
+    ASSERT_NO_FATAL_FAILURE(OpenAndDownloadAStudy());
+    const fs::path plan = dir_ / "second-plan.json";
+    WriteText(plan, R"({"period1": {"start": "07:00", "interval": 15}, "period2": {"start": "22:00", "interval": 30}})");
+    const ProgramRun upload = RunProgram({"upload", plan.string(), "--sim", "hid", "--archive", location_,
+                                          "--patient-id", "P-43", "--patient-name", "Second Patient"});
+    ASSERT_EQ(upload.status, 0) << upload.err;
+  }
   args.insert(args.end(), {"--archive", location_});
   std::string why;
   std::unique_ptr<Served> served = Served::Start(args, dir_, why);
@@ -214,6 +240,26 @@ TEST_P(Browser, WalksTheDevicesScreen) {
     const auto [shown, text] = RunCommand("pdftotext " + Quoted((dir_ / "saved" / "study.pdf").string()) + " -");
     EXPECT_THAT(text, ::testing::HasSubstr("Normal ambulatory blood pressure."));
   }
+  if (&walk == &kPatients) {
+    // What the pages did is what the archive's own log and history hold.
+    const ProgramRun log = RunProgram({"archive", "log", "--json", "--archive", location_});
+    ASSERT_EQ(log.status, 0) << log.err;
+    std::vector<std::string> actions;
+    for (const auto& e : nlohmann::json::parse(log.out)) {
+      const std::string action = e["action"];
+      if (action == "move" || action == "merge-patients" || action == "amend" || action == "sent") actions.push_back(action);
+      if (action == "amend") {
+        EXPECT_EQ(e["details"]["reason"], std::string(kScript) + " diary times were missing");
+      }
+    }
+    EXPECT_THAT(actions, ::testing::ElementsAre("move", "merge-patients", "amend", "sent"));
+    const ProgramRun history = RunProgram({"history", "--json", "--archive", location_});
+    ASSERT_EQ(history.status, 0) << history.err;
+    const nlohmann::json filed = nlohmann::json::parse(history.out);
+    ASSERT_EQ(filed["recordings"].size(), 1u) << history.out;
+    EXPECT_EQ(filed["recordings"][0]["signed_versions"], 2);
+    EXPECT_EQ(filed["recordings"][0]["patient"], 1);
+  }
   if (&walk == &kDelete) {
     // The deleted records were filed first: the archive holds all 78.
     const ProgramRun history = RunProgram({"history", "--json", "--archive", location_});
@@ -236,8 +282,9 @@ TEST_P(Browser, WalksTheDevicesScreen) {
 
 INSTANTIATE_TEST_SUITE_P(Workstation, Browser,
                          ::testing::Values(Case{"sqlite", &kDevices}, Case{"sqlite", &kDelete},
-                                           Case{"sqlite", &kClinicDay}, Case{"postgresql", &kDevices},
-                                           Case{"postgresql", &kDelete}, Case{"postgresql", &kClinicDay}),
+                                           Case{"sqlite", &kClinicDay}, Case{"sqlite", &kPatients},
+                                           Case{"postgresql", &kDevices}, Case{"postgresql", &kDelete},
+                                           Case{"postgresql", &kClinicDay}, Case{"postgresql", &kPatients}),
                          Name);
 
 }  // namespace

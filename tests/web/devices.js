@@ -23,15 +23,6 @@ run(async (page, { step, shot, check }, opts) => {
     await shot('devices');
   });
 
-  await step('the screens not served yet name the commands that do it', async () => {
-    for (const [link, words] of [['Patients', 'bplink archive move'], ['Log', 'bplink archive log']]) {
-      await page.click(`nav >> text=${link}`);
-      check((await page.textContent('main')).includes(words), `${link} does not say what it lacks`);
-      await shot(link.toLowerCase());
-    }
-    await page.click('nav >> text=Devices');
-  });
-
   await step('the device page offers only what the recorder allows', async () => {
     await page.click('table.devices >> text=Open');
     await page.waitForSelector('form.plan-form');

@@ -6,6 +6,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <unistd.h>
 
 #include <chrono>
@@ -18,6 +19,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "form.h"
 #include "served.h"
 
 using ::testing::HasSubstr;
@@ -341,6 +343,252 @@ TEST_F(Serve, TheReviewAndSignatureFormsAreGuardedAndTheirTextsShownAsText) {
   EXPECT_EQ(late->status, 400);
   EXPECT_THAT(late->body, HasSubstr("Nothing was changed"));
   EXPECT_THAT(served_->Get("/study?s=1")->body, Not(HasSubstr("23:00-06:00")));
+}
+
+// ---- The archive's records: Patients, Log, move and merge, Amend, Send ----
+
+// What the audit log holds, as `bplink archive log --json` shows it.
+nlohmann::json LogOf(const std::filesystem::path& dir) {
+  const ProgramRun log = RunProgram({"archive", "log", "--json", "--archive", (dir / "a.sqlite").string()});
+  EXPECT_EQ(log.status, 0) << log.err;
+  return log.status == 0 ? nlohmann::json::parse(log.out) : nlohmann::json::array();
+}
+
+std::vector<std::string> Actions(const nlohmann::json& log) {
+  std::vector<std::string> actions;
+  for (const auto& e : log) actions.push_back(e["action"]);
+  return actions;
+}
+
+// Two patients: the device's own (a download from the workstation files
+// recording 1 under it, study 1) and P-9, named <script>, whose study 2 a
+// plan upload opened.
+class Records : public Serve {
+ protected:
+  void SetUp() override {
+    Start();
+    ASSERT_EQ(Status(served_->Post("/device/download", Form("d=usb&mode=1"))), 303);
+    Finished("/jobs/1");
+    const std::string plan = (dir_ / "study-plan.json").string();
+    WriteText(plan, R"({"period1": {"start": "07:00", "interval": 15}, "period2": {"start": "22:00", "interval": 30}})");
+    const ProgramRun upload = RunProgram({"upload", plan, "--sim", "hid", "--archive", Archive(), "--patient-id",
+                                          "P-9", "--patient-name", kScript});
+    ASSERT_EQ(upload.status, 0) << upload.err;
+  }
+  std::string Archive() const { return (dir_ / "a.sqlite").string(); }
+  // Patient and study of each recording, as `bplink history` files them.
+  std::map<int, std::pair<int, int>> Filing() const {
+    const ProgramRun history = RunProgram({"history", "--json", "--archive", Archive()});
+    EXPECT_EQ(history.status, 0) << history.err;
+    std::map<int, std::pair<int, int>> filing;
+    const nlohmann::json filed = nlohmann::json::parse(history.out);
+    for (const auto& r : filed["recordings"])
+      filing[r["id"].get<int>()] = {r["patient"].get<int>(), r["study"].get<int>()};
+    return filing;
+  }
+};
+
+TEST_F(Records, EveryNewFormNeedsTheSessionsTokenAndChangesNothingWithout) {
+  const auto before = Filing();
+  const std::size_t logged = LogOf(dir_).size();
+  for (const auto& [path, body] : std::vector<std::pair<std::string, std::string>>{
+           {"/patients/move", "r=1&to=2"},
+           {"/patients/merge", "kept=2&merged=1"},
+           {"/study/amend", "s=1&r=1&reason=typo"},
+           {"/study/send", "s=1&r=1&to=gdt%3A%2Ftmp&gdt_receiver=X&draft=1"}}) {
+    EXPECT_EQ(Status(served_->Post(path, body)), 403) << path;
+    EXPECT_EQ(Status(served_->Post(path, "csrf=" + std::string(64, '0') + "&" + body)), 403) << path;
+    EXPECT_EQ(Status(served_->Post(path, Form(body), true, {{"Origin", "http://evil.example"}})), 403) << path;
+    EXPECT_EQ(Status(served_->Post(path, Form(body), false)), 403) << path;
+  }
+  EXPECT_EQ(Filing(), before);
+  EXPECT_EQ(LogOf(dir_).size(), logged);
+}
+
+TEST_F(Records, APatientNamedScriptIsTextOnThePatientsAndLogScreens) {
+  const std::string escaped = "&lt;script&gt;alert(1)&lt;/script&gt;";
+  for (const char* path : {"/patients", "/patients?q=p-9", "/patient?p=2", "/log", "/log?patient=2",
+                           "/patients/move?r=1&to=2", "/patients/merge?kept=1&merged=2"}) {
+    httplib::Result r = served_->Get(path);
+    ASSERT_EQ(Status(r), 200) << path << (r ? r->body : "");
+    EXPECT_THAT(r->body, HasSubstr(escaped)) << path;
+    EXPECT_THAT(r->body, Not(HasSubstr(kScript))) << path;
+  }
+  // The filter finds P-9 by its identifier and leaves the other patient out.
+  const std::string found = served_->Get("/patients?q=p-9")->body;
+  EXPECT_THAT(found, HasSubstr("data-patient=\"2\""));
+  EXPECT_THAT(found, Not(HasSubstr("data-patient=\"1\"")));
+  EXPECT_THAT(served_->Get("/patients?q=nobody")->body, HasSubstr("No patient matches"));
+}
+
+TEST_F(Records, AnAddressOrFormThatCannotBeReadIsAnswered400) {
+  for (const auto& [path, why] : std::vector<std::pair<std::string, std::string>>{
+           {"/patient?p=x", "The patient (p): expected a number"},
+           {"/patients/move?r=1", "The patient to move it to (to): expected a number"},
+           {"/patients/merge?kept=1&merged=-2", "The patient merged (merged): expected a number"},
+           {"/log?study=1%3B", "The study (study): expected a number"},
+           {"/patients?q=%ff", "cannot be read"}}) {
+    httplib::Result r = served_->Get(path);
+    ASSERT_TRUE(r) << path;
+    EXPECT_EQ(r->status, 400) << path;
+    EXPECT_THAT(r->body, HasSubstr(why)) << path;
+  }
+  httplib::Result stray = served_->Post("/study/amend", Form("s=2&r=1&reason=why"));
+  EXPECT_EQ(Status(stray), 400);
+  EXPECT_THAT(stray->body, HasSubstr("study 2 holds no recording 1"));
+}
+
+// What the archive refuses is shown in its words, and nothing changes.
+TEST_F(Records, ARefusedMoveOrMergeChangesNothing) {
+  const auto before = Filing();
+  const std::size_t logged = LogOf(dir_).size();
+  struct Refused {
+    std::string path, body;
+    int status;
+    std::string why;
+  };
+  for (const Refused& r : std::vector<Refused>{
+           {"/patients/merge", "kept=1&merged=9", 404, "patient 9"},
+           {"/patients/merge", "kept=2&merged=2", 400, "cannot be merged into itself"},
+           {"/patients/move", "r=8&to=2", 404, "recording 8"},
+           {"/patients/move", "r=1&to=9", 404, "patient 9"}}) {
+    httplib::Result answer = served_->Post(r.path, Form(r.body));
+    ASSERT_TRUE(answer) << r.body;
+    EXPECT_EQ(answer->status, r.status) << r.body << answer->body;
+    EXPECT_THAT(answer->body, HasSubstr(r.why)) << r.body;
+  }
+  // A confirmation of what cannot be done is not offered either.
+  EXPECT_EQ(Status(served_->Get("/patients/merge?kept=1&merged=9")), 404);
+  EXPECT_EQ(Status(served_->Get("/patients/merge?kept=2&merged=2")), 400);
+  // A signed study stays with its patient.
+  ASSERT_EQ(Status(served_->Post("/study/sign", Form("s=1&r=1&interpretation=Normal."))), 303);
+  const std::size_t signed_log = LogOf(dir_).size();
+  for (const auto& [path, body] :
+       {std::pair{"/patients/move", "r=1&to=2"}, std::pair{"/patients/merge", "kept=2&merged=1"}}) {
+    httplib::Result answer = served_->Post(path, Form(body));
+    ASSERT_TRUE(answer) << path;
+    EXPECT_EQ(answer->status, 400) << path;
+    EXPECT_THAT(answer->body, HasSubstr("signed")) << path;
+    EXPECT_THAT(answer->body, HasSubstr("Nothing was changed")) << path;
+  }
+  EXPECT_EQ(Filing(), before);
+  EXPECT_GT(signed_log, logged);
+  EXPECT_EQ(LogOf(dir_).size(), signed_log);
+}
+
+// The confirmation names what moves; the move and the merge are those of
+// `bplink archive move` and `merge-patients`: the archive's own log shows them.
+TEST_F(Records, MoveAndMergeAfterAConfirmationThatNamesWhatMoves) {
+  const std::string confirm = served_->Get("/patients/move?r=1&to=2")->body;
+  EXPECT_THAT(confirm, HasSubstr("Study 1 (downloaded; recordings 1, 78 readings) moves from patient 1"));
+  EXPECT_THAT(confirm, HasSubstr("to patient 2 (P-9, &lt;script&gt;"));
+  EXPECT_EQ(Filing().at(1).first, 1);  // a confirmation changes nothing
+  httplib::Result moved = served_->Post("/patients/move", Form("r=1&to=2"));
+  ASSERT_EQ(Status(moved), 303) << (moved ? moved->body : "");
+  EXPECT_EQ(moved->get_header_value("Location"), "/patient?p=2");
+  EXPECT_EQ(Filing().at(1).first, 2);
+  EXPECT_THAT(served_->Get("/patient?p=2")->body, HasSubstr("href=\"/study?s=1\""));
+
+  const std::string merge = served_->Get("/patients/merge?kept=1&merged=2")->body;
+  EXPECT_THAT(merge, HasSubstr("Every study of patient 2 (P-9, &lt;script&gt;alert(1)&lt;/script&gt;) (studies "));
+  ASSERT_EQ(Status(served_->Post("/patients/merge", Form("kept=1&merged=2"))), 303);
+  EXPECT_EQ(Filing().at(1).first, 1);
+  const nlohmann::json log = LogOf(dir_);
+  const std::vector<std::string> actions = Actions(log);
+  EXPECT_THAT(actions, ::testing::IsSupersetOf({"move", "merge-patients"}));
+  const std::string shown = served_->Get("/log")->body;
+  EXPECT_THAT(shown, HasSubstr("<td class=\"action\">move</td>"));
+  EXPECT_THAT(shown, HasSubstr("<td class=\"action\">merge-patients</td>"));
+  EXPECT_THAT(shown, HasSubstr("<td class=\"actor\">" + log.back()["user"].get<std::string>()));
+  // A study's log holds its own entries only.
+  const std::string study2 = served_->Get("/log?study=2")->body;
+  EXPECT_THAT(study2, Not(HasSubstr("<td class=\"action\">move</td>")));
+}
+
+// Amend re-opens a signed report with a reason; the page then edits and
+// signs a new version, the first kept as superseded, both with their hashes.
+TEST_F(Records, AnAmendmentNeedsAReasonAndSignsANewVersion) {
+  httplib::Result unsigned_ = served_->Post("/study/amend", Form("s=1&r=1&reason=typo"));
+  EXPECT_EQ(Status(unsigned_), 400);
+  EXPECT_THAT(unsigned_->body, HasSubstr("is not signed"));
+  ASSERT_EQ(Status(served_->Post("/study/sign", Form("s=1&r=1&interpretation=Normal."))), 303);
+  const std::string signed_page = served_->Get("/study?s=1")->body;
+  EXPECT_THAT(signed_page, HasSubstr("action=\"/study/amend\""));
+  EXPECT_THAT(signed_page, Not(HasSubstr("action=\"/study/sign\"")));
+  httplib::Result bare = served_->Post("/study/amend", Form("s=1&r=1&reason=%20%20"));
+  EXPECT_EQ(Status(bare), 400);
+  EXPECT_THAT(bare->body, HasSubstr("Reason: say why"));
+  EXPECT_THAT(Actions(LogOf(dir_)), Not(::testing::Contains("amend")));
+
+  ASSERT_EQ(Status(served_->Post("/study/amend", Form("s=1&r=1&reason=%3Cscript%3Ewrong%20diary"))), 303);
+  const std::string amending = served_->Get("/study?s=1")->body;
+  EXPECT_THAT(amending, HasSubstr("An amendment of version 1 is under way"));
+  EXPECT_THAT(amending, HasSubstr("action=\"/study/sign\""));
+  httplib::Result twice = served_->Post("/study/amend", Form("s=1&r=1&reason=again"));
+  EXPECT_EQ(Status(twice), 400);
+  EXPECT_THAT(twice->body, HasSubstr("under way already"));
+  ASSERT_EQ(Status(served_->Post("/study/review", Form("s=1&r=1&what=inputs&sleep=23:00-06:00"))), 303);
+  ASSERT_EQ(Status(served_->Post("/study/sign", Form("s=1&r=1&interpretation=Normal%2C%20diary%20applied."))), 303);
+  const std::string amended = served_->Get("/study?s=1")->body;
+  EXPECT_THAT(amended, HasSubstr("Version 1 (superseded)"));
+  EXPECT_THAT(amended, HasSubstr("Version 2, signed by"));
+  static const std::regex kHash(R"re(<code class="hash" title="([0-9a-f]{64})">([0-9a-f]+)</code>)re");
+  std::vector<std::string> hashes;
+  for (std::sregex_iterator i(amended.begin(), amended.end(), kHash), e; i != e; ++i) {
+    EXPECT_TRUE((*i)[1].str().starts_with((*i)[2].str()));
+    hashes.push_back((*i)[1]);
+  }
+  ASSERT_EQ(hashes.size(), 2u);
+  EXPECT_NE(hashes[0], hashes[1]);  // the diary changed the inputs signed
+  // The reason is kept in the archive's log, as text on the study's log page.
+  bool reason = false;
+  for (const auto& e : LogOf(dir_))
+    if (e["action"] == "amend") reason = e["details"]["reason"] == "<script>wrong diary" && e["recording"] == 1;
+  EXPECT_TRUE(reason);
+  EXPECT_THAT(served_->Get("/log?study=1")->body, HasSubstr("reason: &lt;script&gt;wrong diary"));
+}
+
+// Send as `bplink send` does: to a GDT folder here (no peer needed); the
+// study page lists the sending, and a second one needs "again".
+TEST_F(Records, SendingToAGdtFolderIsKeptWithTheStudy) {
+  const std::filesystem::path folder = dir_ / "gdt";
+  std::filesystem::create_directories(folder);
+  // The record files a result under the patient's identifier: P-9's.
+  ASSERT_EQ(Status(served_->Post("/patients/move", Form("r=1&to=2"))), 303);
+  const std::string to = "s=1&r=1&to=" + bplink::web::EncodeQueryValue("gdt:" + folder.string()) + "&gdt_receiver=PVS1";
+  httplib::Result draft = served_->Post("/study/send", Form(to));
+  EXPECT_EQ(Status(draft), 409);
+  EXPECT_THAT(draft->body, HasSubstr("is not signed"));
+  EXPECT_TRUE(std::filesystem::is_empty(folder));
+  ASSERT_EQ(Status(served_->Post("/study/sign", Form("s=1&r=1&interpretation=Normal."))), 303);
+  httplib::Result sent = served_->Post("/study/send", Form(to));
+  ASSERT_EQ(Status(sent), 200) << (sent ? sent->body : "");
+  EXPECT_THAT(sent->body, HasSubstr("Sent recording 1"));
+  EXPECT_THAT(sent->body, HasSubstr("written as " + folder.string()));
+  EXPECT_FALSE(std::filesystem::is_empty(folder));
+  const std::string page = served_->Get("/study?s=1")->body;
+  EXPECT_THAT(page, HasSubstr("<td class=\"outcome\">acknowledged</td>"));
+  httplib::Result again = served_->Post("/study/send", Form(to));
+  EXPECT_EQ(Status(again), 409);
+  EXPECT_THAT(again->body, HasSubstr("was sent to gdt:"));
+  // Again, while the practice system has not read the first file: not
+  // written, and said why; once read, it goes.
+  httplib::Result waiting = served_->Post("/study/send", Form(to + "&again=1"));
+  EXPECT_EQ(Status(waiting), 409);
+  EXPECT_THAT(waiting->body, HasSubstr("is not marked sent"));
+  for (const auto& file : std::filesystem::directory_iterator(folder)) std::filesystem::remove(file.path());
+  EXPECT_EQ(Status(served_->Post("/study/send", Form(to + "&again=1"))), 200);
+  httplib::Result nowhere = served_->Post("/study/send", Form("s=1&r=1&to=ftp%3A%2F%2Fx"));
+  EXPECT_EQ(Status(nowhere), 409);
+  EXPECT_THAT(nowhere->body, HasSubstr("to: "));
+  std::vector<std::string> sendings;
+  for (const auto& e : LogOf(dir_))
+    if (e["action"] == "sent") sendings.push_back(e["details"]["outcome"]);
+  EXPECT_EQ(sendings, (std::vector<std::string>{"acknowledged", "failed", "acknowledged"}));
+  // The study page lists each, with the peer's answer.
+  const std::string listed = served_->Get("/study?s=1")->body;
+  static const std::regex kOutcome("<td class=\"outcome\">");
+  EXPECT_EQ(std::distance(std::sregex_iterator(listed.begin(), listed.end(), kOutcome), std::sregex_iterator()), 3);
 }
 
 TEST_F(Serve, StaticPathsCannotLeaveTheAssetSet) {

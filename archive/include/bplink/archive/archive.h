@@ -486,6 +486,14 @@ class Archive {
   virtual std::optional<std::int64_t> PreviousRecording(std::int64_t recording) = 0;
 };
 
+// Re-opens signed recording `recording`'s review as an amendment of its
+// latest version, on the inputs in force (which the physician then edits
+// and signs again as the next version), and keeps `reason` in the audit log
+// ("amend"). A reason is required: an amendment without one is refused, as
+// is one of a recording that is not signed, or whose amendment is under
+// way already (ReviewRefused, nothing stored).
+ReviewResult Amend(Archive& archive, std::int64_t recording, std::string_view reason, const Actor& actor);
+
 // A recording as its report is made from the archive, the same for every
 // door (`report --recording`, every `export`, the workstation): what the
 // archive keeps of it (marked incomplete where it was filed so), the

@@ -141,6 +141,11 @@ struct Receipt {
   nlohmann::json ToJson() const;
 };
 
+// What an acknowledging peer said, in words after "Sent ...: ": the FHIR
+// server's entries (how many new), the HL7 acknowledgement and its message,
+// the GDT file written.
+std::string Acknowledgement(const Receipt& receipt);
+
 // "acknowledged", "refused", "failed".
 const char* OutcomeName(Receipt::Outcome outcome);
 // "input", "unreachable", "no-answer", "not-written"; "" for kNone.

@@ -12,6 +12,7 @@
 
 #include <bplink/host/link.h>
 #include <bplink/web/archiving.h>
+#include <bplink/web/records.h>
 #include <bplink/web/studies.h>
 
 #include <memory>
@@ -31,6 +32,7 @@ struct ServerOptions {
   host::Link* link = nullptr;    // the devices; not owned
   Archiving* archive = nullptr;  // where downloads are filed; null: they are shown only. Not owned.
   Studies* studies = nullptr;    // the archive's studies; null: the worklist says there is no archive. Not owned.
+  Records* records = nullptr;    // its patients, log, amendments and sending; null with studies. Not owned.
   int port = 0;                  // 0: a free port
   std::string simulated;         // the family of the simulated device served, for the page header
   std::string user;              // who works here, when there is no archive to say it
