@@ -14,8 +14,10 @@ const kScript = '<script>alert(1)</script>';
 
 run(async (page, { step, shot, check }, opts) => {
   const go = async (where) => page.goto(new URL(where, opts.url).href);
+  // The next navigation, not the address: a form posted from a study page
+  // comes back to that same address, which waitForURL would take as reached.
   const submit = async (selector, url) => {
-    await Promise.all([page.waitForURL(url), page.click(selector)]);
+    await Promise.all([page.waitForNavigation({ url }), page.click(selector)]);
   };
   const patientOf = async (id) => {
     const row = page.locator('table.patients tbody tr', { has: page.locator(`a[href="/patient?p=${id}"]`) });

@@ -22,7 +22,7 @@ async function studyWalk(page, { step, shot, check, refused }, opts) {
       else await page.fill(`input[name="${name}"]`, value);
     }
     // The answer is a new page: the old one's list must not be read for it.
-    await Promise.all([page.waitForURL(/\/worklist\?/), page.click('form.filter button[type="submit"]')]);
+    await Promise.all([page.waitForNavigation({ url: /\/worklist\?/ }), page.click('form.filter button[type="submit"]')]);
     return page.$$eval('table.worklist tbody tr', (rows) => rows.map((r) => r.dataset.state));
   };
 
@@ -68,7 +68,7 @@ async function studyWalk(page, { step, shot, check, refused }, opts) {
   const verdict = async () => (await page.textContent('div.verdict')).replace(/\s+/g, ' ').trim();
   const counted = async () => Number((await page.textContent('details summary')).match(/([0-9]+) counted/)[1]);
   const submit = async (form) => {
-    await Promise.all([page.waitForURL(/\/study\?s=/), page.click(`${form} button[type="submit"]`)]);
+    await Promise.all([page.waitForNavigation({ url: /\/study\?s=/ }), page.click(`${form} button[type="submit"]`)]);
   };
 
   await step('exclude a reading with a reason, and take it back', async () => {
@@ -77,19 +77,19 @@ async function studyWalk(page, { step, shot, check, refused }, opts) {
     const row = page.locator('table.readings tbody tr', { has: page.locator('form.exclude') }).nth(3);
     const time = await row.locator('td').first().textContent();
     await row.locator('input[name="reason"]').fill(kScript + ' cuff loose');
-    await Promise.all([page.waitForURL(/\/study\?s=/), row.locator('button[type="submit"]').click()]);
+    await Promise.all([page.waitForNavigation({ url: /\/study\?s=/ }), row.locator('button[type="submit"]').click()]);
     check(await counted() === before - 1, 'the reading still counts');
     const excluded = page.locator('table.readings tr.by-hand');
     check(await excluded.count() === 1, 'no reading shows as left out by hand');
     check((await excluded.locator('td').first().textContent()) === time, 'another reading was left out');
     check((await excluded.textContent()).includes(kScript + ' cuff loose'), 'the reason is not shown as text');
     await shot('study-excluded');
-    await Promise.all([page.waitForURL(/\/study\?s=/), excluded.locator('form.include button').click()]);
+    await Promise.all([page.waitForNavigation({ url: /\/study\?s=/ }), excluded.locator('form.include button').click()]);
     check(await counted() === before, 'taking it back did not count it again');
     // Left out for good: the signed report goes without it.
     const again = page.locator('table.readings tbody tr', { has: page.locator('form.exclude') }).nth(3);
     await again.locator('input[name="reason"]').fill('arm moved');
-    await Promise.all([page.waitForURL(/\/study\?s=/), again.locator('button[type="submit"]').click()]);
+    await Promise.all([page.waitForNavigation({ url: /\/study\?s=/ }), again.locator('button[type="submit"]').click()]);
     check(await counted() === before - 1, 'the second exclusion did not hold');
   });
 
