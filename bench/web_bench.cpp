@@ -19,6 +19,7 @@
 #include <bplink/archive/archive.h>
 #include <bplink/env.h>
 #include <bplink/host/link.h>
+#include <bplink/report/stats.h>
 #include <bplink/web/archive_filing.h>
 #include <bplink/web/server.h>
 #include <httplib.h>
@@ -29,6 +30,7 @@
 #include <fcntl.h>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -133,6 +135,41 @@ std::pair<std::int64_t, std::string> MiddleStudy(const archive::Location& locati
   const std::vector<archive::StudyEntry> studies = archive->Worklist(filter);
   if (studies.size() != 1) throw Failed("patient " + patient + " has " + std::to_string(studies.size()) + " studies, not one");
   return {studies.front().id, patient};
+}
+
+// What the archive itself spends on the calls behind the pages (the
+// program's studies code makes them for every request, each on a
+// connection of its own), timed here in process: the rest of a page's time
+// is the server's.
+void MeasureArchiveCalls(const archive::Location& location, std::int64_t study, const std::string& patient,
+                         const Settings& s) {
+  const int times = std::max(3, s.requests / 10);
+  std::unique_ptr<archive::Archive> archive;
+  const auto time = [&](const char* what, const std::function<void()>& call) {
+    std::vector<double> ms;
+    for (int i = 0; i < times + 1; ++i) {
+      const auto start = WebClock::now();
+      call();
+      if (i > 0) ms.push_back(MsSince(start));
+    }
+    PrintSpread(what, SpreadOf(ms), "");
+  };
+  const archive::OpenOptions existing{archive::OpenMode::kExisting, archive::SchemaVersion(), {}};
+  std::printf("archive calls behind the pages, in process:\n");
+  time("open (each request opens one)", [&] { archive = archive::Archive::Open(location, existing); });
+  time("Worklist, every study", [&] { archive->Worklist({}); });
+  archive::WorklistFilter one;
+  one.patient = patient;
+  time("Worklist, one patient", [&] { archive->Worklist(one); });
+  time("Query, every patient and device", [&] { archive->Query({}); });
+  const std::int64_t recording = archive->LoadStudy(study).recordings.at(0);
+  const report::Profile* profile = report::FindProfile("esh2023");
+  if (profile == nullptr) throw Failed("no esh2023 profile");
+  time("the study's recording for its report", [&] {
+    archive->LoadStudy(study);
+    archive->Load(recording);
+    archive::ReportableRecording(*archive, recording, *profile);
+  });
 }
 
 // ---------------------------------------------------------------------------
@@ -258,6 +295,7 @@ void TimePage(SessionClient& client, const char* what, const std::string& path, 
 
 void MeasurePages(const archive::Location& location, const Settings& s, const fs::path& dir) {
   const auto [study, patient] = MiddleStudy(location, s.shape);
+  MeasureArchiveCalls(location, study, patient, s);
   ServeProgram serve(location, dir);
   SessionClient client(serve.Port(), serve.First());
   std::printf("pages: bplink serve on 127.0.0.1:%d, %d requests each after %d unmeasured, one connection kept open\n",
