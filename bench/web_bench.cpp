@@ -64,8 +64,11 @@ struct Settings {
   bool cluster = false;  // a throw-away PostgreSQL server of its own
   int requests = 200;
   int warm_up = 5;
-  int records = 1000;  // the simulated recorder's store
-  unsigned pace_ms = 2;
+  // The simulated recorder's store, and how long each of its answer frames
+  // takes. The delay is that of the latest record before an event, so a
+  // frame must take longer than the delay measured: the browser tests' pace.
+  int records = 200;
+  unsigned pace_ms = 20;
   int downloads = 3;
   bool quick = false;
 };
@@ -503,6 +506,7 @@ int Usage() {
 
 int main(int argc, char** argv) {
   using namespace bplink::bench;
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each figure as it comes, also into a file
   Settings s;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -510,7 +514,7 @@ int main(int argc, char** argv) {
     try {
       if (arg == "--quick") {
         s.quick = true;
-        s.shape.patients = 24, s.requests = 5, s.warm_up = 1, s.records = 60, s.pace_ms = 1, s.downloads = 1;
+        s.shape.patients = 24, s.requests = 5, s.warm_up = 1, s.records = 30, s.downloads = 1;
       } else if (arg == "--archive" && has_value) {
         s.archive = argv[++i];
       } else if (arg == "--postgres" && has_value) {
