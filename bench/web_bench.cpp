@@ -28,6 +28,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -96,11 +97,13 @@ std::size_t Occurrences(const std::string& text, const std::string& what) {
 // ---------------------------------------------------------------------------
 // The archive.
 
-archive::Location ArchiveOf(const Settings& s) {
+// The archive named, else one kept between runs under the temporary
+// folder, named by its size; a quick run's goes with the run's folder.
+archive::Location ArchiveOf(const Settings& s, const fs::path& dir) {
   if (!s.postgres.empty()) return archive::ParseLocation(s.postgres);
   if (!s.archive.empty()) return {archive::Engine::kSqlite, s.archive};
-  const std::string name = "clinic-" + std::to_string(s.shape.patients) + "x" + std::to_string(s.shape.readings) +
-                           (s.quick ? "-" + std::to_string(getpid()) : "") + ".sqlite";
+  if (s.quick) return {archive::Engine::kSqlite, (dir / "clinic.sqlite").string()};
+  const std::string name = "clinic-" + std::to_string(s.shape.patients) + "x" + std::to_string(s.shape.readings) + ".sqlite";
   return {archive::Engine::kSqlite, (fs::temp_directory_path() / "bplink_web_bench" / name).string()};
 }
 
@@ -202,21 +205,25 @@ class ServeProgram {
     }
     // Its first line is the address; a PostgreSQL archive may take a while to open.
     std::string line;
+    const auto limit = WebClock::now() + kStartLimit;
+    pollfd ready{out[0], POLLIN, 0};
     char c = 0;
-    while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
+    while (WebClock::now() < limit && poll(&ready, 1, 100) >= 0) {
+      if ((ready.revents & (POLLIN | POLLHUP)) == 0) continue;
+      if (read(out[0], &c, 1) != 1 || c == '\n') break;
+      line += c;
+    }
     close(out[0]);
     static const std::regex kUrl(R"(^http://127\.0\.0\.1:([0-9]+)(/\?token=[0-9a-f]+)$)");
     std::smatch m;
-    if (!std::regex_match(line, m, kUrl)) throw Failed("bplink serve printed no address: " + line + Said());
+    if (!std::regex_match(line, m, kUrl)) {
+      End();
+      throw Failed("bplink serve printed no address: " + line + Said());
+    }
     port_ = std::stoi(m[1]);
     first_ = m[2];
   }
-  ~ServeProgram() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGINT);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-  }
+  ~ServeProgram() { End(); }
   ServeProgram(const ServeProgram&) = delete;
   ServeProgram& operator=(const ServeProgram&) = delete;
 
@@ -230,6 +237,16 @@ class ServeProgram {
   }
 
  private:
+  static constexpr auto kStartLimit = std::chrono::seconds(60);
+  // Ctrl-C, as a person stops it, and its end.
+  void End() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGINT);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+  }
+
   fs::path err_;
   pid_t pid_ = -1;
   int port_ = 0;
@@ -416,9 +433,12 @@ class SimulatedLink : public host::Link {
 };
 
 struct DownloadSeen {
-  std::vector<WebClock::time_point> events;  // each progress event's arrival, the first (the state on connecting) left out
+  // The arrival of each progress event that moved the bar or changed its
+  // label. Left out: the first (the state when the stream was opened), and
+  // the one the end of the job repeats.
+  std::vector<WebClock::time_point> moved;
   int last_percent = -1;
-  bool done = false;
+  std::optional<WebClock::time_point> done;  // the end: the download filed
 };
 
 // Starts a download of the simulated recorder and follows its event stream
@@ -432,16 +452,17 @@ DownloadSeen FollowDownload(SessionClient& client, const std::string& csrf) {
   const std::string job = started->get_header_value("Location");
   DownloadSeen seen;
   EventStreamReader reader;
-  bool first = true;
+  std::optional<std::string> shown;
   httplib::Client stream("127.0.0.1", client.Port());
   stream.set_read_timeout(60);
   const httplib::Result r = stream.Get(job + "/events", client.Cookie(), [&](const char* data, std::size_t size) {
     const WebClock::time_point now = WebClock::now();
     for (const StreamEvent& e : reader.Feed({data, size})) {
-      if (e.name == "done") seen.done = true;
+      if (e.name == "done") seen.done = now;
       if (e.name != "progress") continue;
       seen.last_percent = nlohmann::json::parse(e.data).value("percent", -1);
-      if (!std::exchange(first, false)) seen.events.push_back(now);
+      if (shown && *shown != e.data) seen.moved.push_back(now);
+      shown = e.data;
     }
     return true;
   });
@@ -453,9 +474,18 @@ DownloadSeen FollowDownload(SessionClient& client, const std::string& csrf) {
   return seen;
 }
 
+// The Env installed for as long as the object lives.
+class Installed {
+ public:
+  explicit Installed(Env& env) { SetEnv(&env); }
+  ~Installed() { SetEnv(nullptr); }
+  Installed(const Installed&) = delete;
+  Installed& operator=(const Installed&) = delete;
+};
+
 void MeasureProgress(const Settings& s, const fs::path& dir) {
   NoSerialPorts env;
-  SetEnv(&env);
+  const Installed installed(env);
   SimulatedLink link(s.records, s.pace_ms);
   const std::unique_ptr<web::Archiving> filing =
       web::ArchiveAt({archive::Engine::kSqlite, (dir / "downloads.sqlite").string()}, "bench-station");
@@ -469,7 +499,7 @@ void MeasureProgress(const Settings& s, const fs::path& dir) {
   SessionClient client(server.Port(), url.substr(url.find("/?token=")));
   const std::string csrf = client.Csrf("/devices");
 
-  std::vector<double> delays;
+  std::vector<double> delays, tails;
   std::size_t frames = 0, events = 0;
   double download_ms = 0;
   for (int i = 0; i < s.downloads; ++i) {
@@ -479,17 +509,19 @@ void MeasureProgress(const Settings& s, const fs::path& dir) {
     download_ms += MsSince(start);
     if (seen.last_percent != 100) throw Failed("the progress bar ended at " + std::to_string(seen.last_percent) + " %");
     const std::vector<WebClock::time_point> sent = link.Clocked().Take();
-    const std::vector<double> these = DelaysFromLatestRecord(sent, seen.events);
+    const std::vector<double> these = DelaysFromLatestRecord(sent, seen.moved);
     delays.insert(delays.end(), these.begin(), these.end());
+    const std::vector<double> tail = DelaysFromLatestRecord(sent, {*seen.done});
+    tails.insert(tails.end(), tail.begin(), tail.end());
     frames += sent.size();
-    events += seen.events.size();
+    events += seen.moved.size();
   }
   server.Stop();
-  SetEnv(nullptr);
   std::printf("progress: %d downloads of %d records from a simulated recorder (hid, %u ms per answer frame), "
               "%zu frames and %zu progress events, %.0f ms a download\n",
               s.downloads, s.records, s.pace_ms, frames, events, download_ms / s.downloads);
   PrintSpread("record to progress event", SpreadOf(delays), "");
+  PrintSpread("last record to the end (filed)", SpreadOf(tails), "");
 }
 
 // ---------------------------------------------------------------------------
@@ -554,16 +586,10 @@ int main(int argc, char** argv) {
       if (!cluster) throw Failed("no PostgreSQL server: " + why);
       s.postgres = cluster->Location();
     }
-    const bplink::archive::Location location = ArchiveOf(s);
+    const bplink::archive::Location location = ArchiveOf(s, dir);
     PrepareArchive(location, s.shape);
     MeasurePages(location, s, dir);
     MeasureProgress(s, dir);
-    if (s.quick && location.engine == bplink::archive::Engine::kSqlite && s.archive.empty()) {
-      std::error_code ec;
-      fs::remove(location.target, ec);
-      fs::remove(location.target + "-wal", ec);
-      fs::remove(location.target + "-shm", ec);
-    }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "web_bench: FAILED: %s\n", e.what());
     status = 1;
