@@ -61,6 +61,29 @@ TEST_F(Clinic, EveryStudyHoldsItsOwnReadingsOnRecordersTakingTurns) {
   }
 }
 
+TEST_F(Clinic, ReadingsFollowThePlanByDayAndNightWithAFewFailedOnes) {
+  FillClinic(*archive_, {2, 120, 2, 0});
+  for (const archive::StudyEntry& study : archive_->Worklist({})) {
+    const archive::StoredRecording stored = archive_->Load(study.recordings.at(0));
+    const std::vector<_BP_RECORD>& r = stored.set.vecRecords;
+    ASSERT_EQ(r.size(), 120u);
+    int failed = 0, nights = 0;
+    for (std::size_t i = 0; i < r.size(); ++i) {
+      failed += r[i].bValid == 0;
+      if (i == 0) continue;
+      const CalendarTime before{r[i - 1].nYear, r[i - 1].wMonth, r[i - 1].wDay, r[i - 1].wHour, r[i - 1].wMinute, 0};
+      const CalendarTime now{r[i].nYear, r[i].wMonth, r[i].wDay, r[i].wHour, r[i].wMinute, 0};
+      // The interval is the one of the period the earlier reading was taken in.
+      const bool day = before.hour >= 7 && before.hour < 22;
+      nights += !day;
+      EXPECT_EQ(SecondsBetween(before, now), (day ? 15 : 30) * 60) << "reading " << i << " of study " << study.id;
+    }
+    EXPECT_EQ(failed, 3) << "one in 40";
+    EXPECT_GT(nights, 0) << "no night in study " << study.id;
+    EXPECT_FALSE(stored.plan_json.empty());
+  }
+}
+
 TEST_F(Clinic, APatientsIdentifierFindsThatPatientAlone) {
   FillClinic(*archive_, {12, 10, 2, 0});
   // The benchmark's filtered worklist asks for one identifier: no other may contain it.
