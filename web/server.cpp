@@ -304,10 +304,12 @@ struct Server::Impl {
     s.Get("/study", [this](const httplib::Request& req, httplib::Response& res) { Study(req, res); });
     s.Get("/study/export", [this](const httplib::Request& req, httplib::Response& res) { Export(req, res); });
     s.Post("/study/review", Change([this](const httplib::Request& req, httplib::Response& res, const Fields& form) {
-      ReviewChange(req, res, form);
+      ChangeRecording(req, res, form, [&](const Reviewed& target) { ReviewChange(target, form); });
     }));
     s.Post("/study/sign", Change([this](const httplib::Request& req, httplib::Response& res, const Fields& form) {
-      SignStudy(req, res, form);
+      ChangeRecording(req, res, form, [&](const Reviewed& target) {
+        options.studies->Sign(target.recording, form.Get("interpretation").value_or(""));
+      });
     }));
     RecordRoutes(s);
   }
@@ -724,55 +726,51 @@ struct Server::Impl {
     return Reviewed{*study, *recording};
   }
 
-  // The inputs kept with the recording, changed as the form asks (an
-  // exclusion added or taken back, the diary's sleep and the other inputs),
-  // kept again through the archive's review: a value that is wrong, or a
-  // change the signature does not allow, changes nothing.
-  void ReviewChange(const httplib::Request& req, httplib::Response& res, const Fields& form) {
+  // A change to one recording of a study: done through the archive, then
+  // back to the study page, where what the archive refused is shown and
+  // nothing changed.
+  template <typename ChangeIt>
+  void ChangeRecording(const httplib::Request& req, httplib::Response& res, const Fields& form, ChangeIt change) {
     const std::string csrf = *Session(req);
     if (!options.studies) return Send(res, kNotFound, NotYetPage(Screen::kWorklist), csrf);
     const std::optional<Reviewed> target = ReviewedOf(form, res);
     if (!target) return;
     const std::string back = StudyHref(target->study);
     FromArchive(res, csrf, back, [&] {
-      const StudyDetail study = options.studies->Study(target->study);
-      const StudyRecording* recording = nullptr;
-      for (const StudyRecording& r : study.recordings)
-        if (r.id == target->recording) recording = &r;
-      if (!recording)
-        throw BadQuery("the recording (r): study " + std::to_string(target->study) + " holds no recording " +
-                       std::to_string(target->recording));
-      report::ReviewInputs inputs = recording->recording.kept_review.value_or(report::ReviewInputs{});
-      const std::string what = form.Get("what").value_or("");
-      const std::string time = form.Get("time").value_or("");
-      if (what == "exclude") {
-        report::AddExclusion(inputs, time, form.Get("reason").value_or(""), "time");
-      } else if (what == "include") {
-        report::TakeBackExclusion(inputs, recording->recording, time, "time");
-      } else if (what == "inputs") {
-        const std::string sleep = form.Get("sleep").value_or(""), office = form.Get("office").value_or("");
-        if (sleep.empty()) inputs.sleep.reset(); else report::SetSleep(inputs, sleep, "sleep");
-        if (office.empty()) inputs.office.reset(); else report::SetOffice(inputs, office, "office");
-        inputs.indication = form.Get("indication").value_or("");
-        inputs.medication = form.Get("medication").value_or("");
-      } else {
-        throw BadQuery("what: expected exclude, include or inputs");
-      }
-      options.studies->Review(target->recording, inputs);
+      change(*target);
       SeeOther(res, back + "#recording-" + std::to_string(target->recording));
     });
   }
 
-  void SignStudy(const httplib::Request& req, httplib::Response& res, const Fields& form) {
-    const std::string csrf = *Session(req);
-    if (!options.studies) return Send(res, kNotFound, NotYetPage(Screen::kWorklist), csrf);
-    const std::optional<Reviewed> target = ReviewedOf(form, res);
-    if (!target) return;
-    const std::string back = StudyHref(target->study);
-    FromArchive(res, csrf, back, [&] {
-      options.studies->Sign(target->recording, form.Get("interpretation").value_or(""));
-      SeeOther(res, back + "#recording-" + std::to_string(target->recording));
-    });
+  // The inputs kept with the recording, changed as the form asks (an
+  // exclusion added or taken back, the diary's sleep and the other inputs),
+  // kept again through the archive's review: a value that is wrong, or a
+  // change the signature does not allow, changes nothing.
+  void ReviewChange(const Reviewed& target, const Fields& form) {
+    const StudyDetail study = options.studies->Study(target.study);
+    const StudyRecording* recording = nullptr;
+    for (const StudyRecording& r : study.recordings)
+      if (r.id == target.recording) recording = &r;
+    if (!recording)
+      throw BadQuery("the recording (r): study " + std::to_string(target.study) + " holds no recording " +
+                     std::to_string(target.recording));
+    report::ReviewInputs inputs = recording->recording.kept_review.value_or(report::ReviewInputs{});
+    const std::string what = form.Get("what").value_or("");
+    const std::string time = form.Get("time").value_or("");
+    if (what == "exclude") {
+      report::AddExclusion(inputs, time, form.Get("reason").value_or(""), "time");
+    } else if (what == "include") {
+      report::TakeBackExclusion(inputs, recording->recording, time, "time");
+    } else if (what == "inputs") {
+      const std::string sleep = form.Get("sleep").value_or(""), office = form.Get("office").value_or("");
+      if (sleep.empty()) inputs.sleep.reset(); else report::SetSleep(inputs, sleep, "sleep");
+      if (office.empty()) inputs.office.reset(); else report::SetOffice(inputs, office, "office");
+      inputs.indication = form.Get("indication").value_or("");
+      inputs.medication = form.Get("medication").value_or("");
+    } else {
+      throw BadQuery("what: expected exclude, include or inputs");
+    }
+    options.studies->Review(target.recording, inputs);
   }
 
   void ShowJob(const httplib::Request& req, httplib::Response& res) {
