@@ -30,7 +30,7 @@ report::PatientInfo Patient(int index) {
   report::PatientInfo p;
   p.id = PatientIdentifier(index);
   p.name = std::string(kFamilies[index % kFamilies.size()]) + ", " + kGiven[(index / kFamilies.size()) % kGiven.size()];
-  char birth[11];
+  char birth[16];  // room for what the compiler cannot rule out of a negative index
   std::snprintf(birth, sizeof birth, "%04d-%02d-%02d", 1940 + index % 50, 1 + index % 12, 1 + index % 28);
   p.birth_date = birth;
   p.sex = index % 2 == 0 ? "female" : "male";
