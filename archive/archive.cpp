@@ -237,6 +237,70 @@ std::string SqlArchive::Describe(std::int64_t patient) {
   return "patient " + std::to_string(patient) + " (" + (text.empty() ? "no patient texts" : text) + ")";
 }
 
+namespace {
+
+constexpr std::string_view kPatientColumns = "id, texts, label, identifier, id_system, name, birth_date, sex";
+constexpr std::string_view kDeviceColumns = "id, family, device_type, protocol, variant, version, label";
+
+PatientEntry PatientOf(const Row& row) {
+  PatientEntry p;
+  p.id = ToInt(row[0]);
+  p.texts = Lines(row[1].value_or(""));
+  p.label = row[2].value_or("");
+  p.person.id = row[3].value_or("");
+  p.person.system = row[4].value_or("");
+  p.person.name = row[5].value_or("");
+  p.person.birth_date = row[6].value_or("");
+  p.person.sex = row[7].value_or("");
+  return p;
+}
+
+DeviceEntry DeviceOf(const Row& row) {
+  DeviceEntry d;
+  d.id = ToInt(row[0]);
+  d.family = row[1].value_or("");
+  d.device.nDeviceType = static_cast<int>(ToInt(row[2]));
+  d.device.nProtocol = static_cast<int>(ToInt(row[3]));
+  d.device.nVariant = static_cast<int>(ToInt(row[4]));
+  d.device.nVersion = static_cast<int>(ToInt(row[5]));
+  d.label = row[6].value_or("");
+  return d;
+}
+
+NotFound NoneSuch(std::string_view what, std::int64_t id) {
+  return NotFound("the archive holds no " + std::string(what) + " " + std::to_string(id) +
+                  " (bplink history lists them)");
+}
+
+// The rows of `table` numbered `ids` that there are, by number, read by
+// `of`: one query for every few hundred.
+template <typename Entry>
+std::map<std::int64_t, Entry> LoadAll(Connection& db, std::string_view columns, std::string_view table,
+                                      Entry (*of)(const Row&), const std::set<std::int64_t>& ids) {
+  std::map<std::int64_t, Entry> found;
+  for (const std::string& list : InLists(ids))
+    for (const Row& row : db.Query("SELECT " + std::string(columns) + " FROM " + std::string(table) +
+                                   " WHERE id IN (" + list + ")"))
+      found.emplace(ToInt(row[0]), of(row));
+  return found;
+}
+
+// Each of `ids` from `found`, in their order.
+template <typename Entry>
+std::vector<Entry> InOrder(const std::map<std::int64_t, Entry>& found, const std::vector<std::int64_t>& ids,
+                           std::string_view what) {
+  std::vector<Entry> entries;
+  entries.reserve(ids.size());
+  for (const std::int64_t id : ids) {
+    const auto at = found.find(id);
+    if (at == found.end()) throw NoneSuch(what, id);
+    entries.push_back(at->second);
+  }
+  return entries;
+}
+
+}  // namespace
+
 History SqlArchive::Query(const Filter& filter) {
   History history;
   const auto rows = db_->Query("SELECT " + std::string(kRecordingColumns) +
@@ -252,8 +316,8 @@ History SqlArchive::Query(const Filter& filter) {
     patient_ids.insert(history.recordings.back().patient_id);
     device_ids.insert(history.recordings.back().device_id);
   }
-  std::map<std::int64_t, PatientEntry> patients = LoadPatients(patient_ids);
-  std::map<std::int64_t, DeviceEntry> devices = LoadDevices(device_ids);
+  std::map<std::int64_t, PatientEntry> patients = LoadAll(*db_, kPatientColumns, "patients", PatientOf, patient_ids);
+  std::map<std::int64_t, DeviceEntry> devices = LoadAll(*db_, kDeviceColumns, "devices", DeviceOf, device_ids);
   for (const RecordingEntry& r : history.recordings) {
     PatientEntry& p = patients.at(r.patient_id);
     ++p.recordings, p.readings += r.readings;
@@ -321,56 +385,6 @@ RecordingEntry SqlArchive::RecordingOf(const Row& row) {
   return r;
 }
 
-namespace {
-
-constexpr std::string_view kPatientColumns = "id, texts, label, identifier, id_system, name, birth_date, sex";
-constexpr std::string_view kDeviceColumns = "id, family, device_type, protocol, variant, version, label";
-
-PatientEntry PatientOf(const Row& row) {
-  PatientEntry p;
-  p.id = ToInt(row[0]);
-  p.texts = Lines(row[1].value_or(""));
-  p.label = row[2].value_or("");
-  p.person.id = row[3].value_or("");
-  p.person.system = row[4].value_or("");
-  p.person.name = row[5].value_or("");
-  p.person.birth_date = row[6].value_or("");
-  p.person.sex = row[7].value_or("");
-  return p;
-}
-
-DeviceEntry DeviceOf(const Row& row) {
-  DeviceEntry d;
-  d.id = ToInt(row[0]);
-  d.family = row[1].value_or("");
-  d.device.nDeviceType = static_cast<int>(ToInt(row[2]));
-  d.device.nProtocol = static_cast<int>(ToInt(row[3]));
-  d.device.nVariant = static_cast<int>(ToInt(row[4]));
-  d.device.nVersion = static_cast<int>(ToInt(row[5]));
-  d.label = row[6].value_or("");
-  return d;
-}
-
-NotFound NoneSuch(std::string_view what, std::int64_t id) {
-  return NotFound("the archive holds no " + std::string(what) + " " + std::to_string(id) +
-                  " (bplink history lists them)");
-}
-
-// Each of `ids` from `found`, in their order.
-template <typename Entry>
-std::vector<Entry> InOrder(const std::map<std::int64_t, Entry>& found, const std::vector<std::int64_t>& ids,
-                           std::string_view what) {
-  std::vector<Entry> entries;
-  entries.reserve(ids.size());
-  for (const std::int64_t id : ids) {
-    const auto at = found.find(id);
-    if (at == found.end()) throw NoneSuch(what, id);
-    entries.push_back(at->second);
-  }
-  return entries;
-}
-
-}  // namespace
 
 PatientEntry SqlArchive::LoadPatient(std::int64_t id) {
   const auto rows = db_->Query("SELECT " + std::string(kPatientColumns) + " FROM patients WHERE id = $1", {id});
@@ -378,17 +392,8 @@ PatientEntry SqlArchive::LoadPatient(std::int64_t id) {
   return PatientOf(rows[0]);
 }
 
-std::map<std::int64_t, PatientEntry> SqlArchive::LoadPatients(const std::set<std::int64_t>& ids) {
-  std::map<std::int64_t, PatientEntry> found;
-  for (const std::string& list : InLists(ids))
-    for (const Row& row :
-         db_->Query("SELECT " + std::string(kPatientColumns) + " FROM patients WHERE id IN (" + list + ")"))
-      found.emplace(ToInt(row[0]), PatientOf(row));
-  return found;
-}
-
 std::vector<PatientEntry> SqlArchive::Patients(const std::vector<std::int64_t>& ids) {
-  return InOrder(LoadPatients({ids.begin(), ids.end()}), ids, "patient");
+  return InOrder(LoadAll(*db_, kPatientColumns, "patients", PatientOf, {ids.begin(), ids.end()}), ids, "patient");
 }
 
 DeviceEntry SqlArchive::Device(std::int64_t id) {
@@ -397,17 +402,8 @@ DeviceEntry SqlArchive::Device(std::int64_t id) {
   return DeviceOf(rows[0]);
 }
 
-std::map<std::int64_t, DeviceEntry> SqlArchive::LoadDevices(const std::set<std::int64_t>& ids) {
-  std::map<std::int64_t, DeviceEntry> found;
-  for (const std::string& list : InLists(ids))
-    for (const Row& row :
-         db_->Query("SELECT " + std::string(kDeviceColumns) + " FROM devices WHERE id IN (" + list + ")"))
-      found.emplace(ToInt(row[0]), DeviceOf(row));
-  return found;
-}
-
 std::vector<DeviceEntry> SqlArchive::Devices(const std::vector<std::int64_t>& ids) {
-  return InOrder(LoadDevices({ids.begin(), ids.end()}), ids, "device");
+  return InOrder(LoadAll(*db_, kDeviceColumns, "devices", DeviceOf, {ids.begin(), ids.end()}), ids, "device");
 }
 
 void SqlArchive::LoadReadings(std::int64_t id, StoredRecording& stored) {

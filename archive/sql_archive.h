@@ -113,10 +113,6 @@ class SqlArchive : public Archive {
            std::int64_t patient, const std::string& details);
 
   PatientEntry LoadPatient(std::int64_t id);
-  // The patients and devices numbered `ids` that there are, by number: one
-  // query for every few hundred.
-  std::map<std::int64_t, PatientEntry> LoadPatients(const std::set<std::int64_t>& ids);
-  std::map<std::int64_t, DeviceEntry> LoadDevices(const std::set<std::int64_t>& ids);
   static RecordingEntry RecordingOf(const Row& row);
   // The studies of rows of kStudyColumns, each with its recordings, read
   // for all of them at once.
