@@ -385,7 +385,6 @@ RecordingEntry SqlArchive::RecordingOf(const Row& row) {
   return r;
 }
 
-
 PatientEntry SqlArchive::LoadPatient(std::int64_t id) {
   const auto rows = db_->Query("SELECT " + std::string(kPatientColumns) + " FROM patients WHERE id = $1", {id});
   if (rows.empty()) throw NoneSuch("patient", id);
