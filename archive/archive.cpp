@@ -115,6 +115,18 @@ const std::string_view kPatientAndDevice =
     "WHERE m.merged_into = p.id AND (CAST(m.id AS TEXT) = $1 OR m.search_key LIKE $2 ESCAPE '\\'))) "
     "AND ($3 = '' OR CAST(d.id AS TEXT) = $3 OR d.family = $4 OR d.label_key = $4)";
 
+std::vector<std::string> InLists(const std::set<std::int64_t>& ids) {
+  constexpr std::size_t kPerList = 500;
+  std::vector<std::string> lists;
+  std::size_t in_list = 0;
+  for (const std::int64_t id : ids) {
+    if (in_list == 0) lists.emplace_back();
+    lists.back() += (in_list ? ", " : "") + std::to_string(id);
+    in_list = (in_list + 1) % kPerList;
+  }
+  return lists;
+}
+
 std::vector<Value> FilterParams(const std::string& patient, const std::string& device, const std::string& from,
                                 const std::string& to) {
   return {LabelKey(patient), ContainsPattern(patient), LabelKey(device), LabelKey(device), from,
@@ -225,6 +237,70 @@ std::string SqlArchive::Describe(std::int64_t patient) {
   return "patient " + std::to_string(patient) + " (" + (text.empty() ? "no patient texts" : text) + ")";
 }
 
+namespace {
+
+constexpr std::string_view kPatientColumns = "id, texts, label, identifier, id_system, name, birth_date, sex";
+constexpr std::string_view kDeviceColumns = "id, family, device_type, protocol, variant, version, label";
+
+PatientEntry PatientOf(const Row& row) {
+  PatientEntry p;
+  p.id = ToInt(row[0]);
+  p.texts = Lines(row[1].value_or(""));
+  p.label = row[2].value_or("");
+  p.person.id = row[3].value_or("");
+  p.person.system = row[4].value_or("");
+  p.person.name = row[5].value_or("");
+  p.person.birth_date = row[6].value_or("");
+  p.person.sex = row[7].value_or("");
+  return p;
+}
+
+DeviceEntry DeviceOf(const Row& row) {
+  DeviceEntry d;
+  d.id = ToInt(row[0]);
+  d.family = row[1].value_or("");
+  d.device.nDeviceType = static_cast<int>(ToInt(row[2]));
+  d.device.nProtocol = static_cast<int>(ToInt(row[3]));
+  d.device.nVariant = static_cast<int>(ToInt(row[4]));
+  d.device.nVersion = static_cast<int>(ToInt(row[5]));
+  d.label = row[6].value_or("");
+  return d;
+}
+
+NotFound NoneSuch(std::string_view what, std::int64_t id) {
+  return NotFound("the archive holds no " + std::string(what) + " " + std::to_string(id) +
+                  " (bplink history lists them)");
+}
+
+// The rows of `table` numbered `ids` that there are, by number, read by
+// `of`: one query for every few hundred.
+template <typename Entry>
+std::map<std::int64_t, Entry> LoadAll(Connection& db, std::string_view columns, std::string_view table,
+                                      Entry (*of)(const Row&), const std::set<std::int64_t>& ids) {
+  std::map<std::int64_t, Entry> found;
+  for (const std::string& list : InLists(ids))
+    for (const Row& row : db.Query("SELECT " + std::string(columns) + " FROM " + std::string(table) +
+                                   " WHERE id IN (" + list + ")"))
+      found.emplace(ToInt(row[0]), of(row));
+  return found;
+}
+
+// Each of `ids` from `found`, in their order.
+template <typename Entry>
+std::vector<Entry> InOrder(const std::map<std::int64_t, Entry>& found, const std::vector<std::int64_t>& ids,
+                           std::string_view what) {
+  std::vector<Entry> entries;
+  entries.reserve(ids.size());
+  for (const std::int64_t id : ids) {
+    const auto at = found.find(id);
+    if (at == found.end()) throw NoneSuch(what, id);
+    entries.push_back(at->second);
+  }
+  return entries;
+}
+
+}  // namespace
+
 History SqlArchive::Query(const Filter& filter) {
   History history;
   const auto rows = db_->Query("SELECT " + std::string(kRecordingColumns) +
@@ -234,17 +310,19 @@ History SqlArchive::Query(const Filter& filter) {
                                    " AND ($5 = '' OR r.end_time >= $5) AND ($6 = '' OR r.start_time <= $6) "
                                    "ORDER BY r.id",
                                FilterParams(filter.patient, filter.device, filter.from, filter.to));
-  std::map<std::int64_t, PatientEntry> patients;
-  std::map<std::int64_t, DeviceEntry> devices;
+  std::set<std::int64_t> patient_ids, device_ids;
   for (const Row& row : rows) {
-    RecordingEntry r = RecordingOf(row);
-    PatientEntry& p = patients[r.patient_id];
-    if (p.id == 0) p = LoadPatient(r.patient_id);
+    history.recordings.push_back(RecordingOf(row));
+    patient_ids.insert(history.recordings.back().patient_id);
+    device_ids.insert(history.recordings.back().device_id);
+  }
+  std::map<std::int64_t, PatientEntry> patients = LoadAll(*db_, kPatientColumns, "patients", PatientOf, patient_ids);
+  std::map<std::int64_t, DeviceEntry> devices = LoadAll(*db_, kDeviceColumns, "devices", DeviceOf, device_ids);
+  for (const RecordingEntry& r : history.recordings) {
+    PatientEntry& p = patients.at(r.patient_id);
     ++p.recordings, p.readings += r.readings;
-    DeviceEntry& d = devices[r.device_id];
-    if (d.id == 0) d = LoadDevice(r.device_id);
+    DeviceEntry& d = devices.at(r.device_id);
     ++d.recordings, d.readings += r.readings;
-    history.recordings.push_back(std::move(r));
   }
   for (auto& [id, p] : patients) history.patients.push_back(std::move(p));
   for (auto& [id, d] : devices) history.devices.push_back(std::move(d));
@@ -263,7 +341,7 @@ StoredRecording SqlArchive::Load(std::int64_t id) {
   constexpr std::size_t kPlan = kRecordingColumnCount;  // the plan's columns follow the recording's
   StoredRecording stored;
   stored.entry = RecordingOf(row);
-  stored.device = LoadDevice(stored.entry.device_id);
+  stored.device = Device(stored.entry.device_id);
   stored.patient = LoadPatient(stored.entry.patient_id);
   stored.plan_json = row[kPlan + 4].value_or("");
   report::Recording& recording = stored.recording;
@@ -308,41 +386,23 @@ RecordingEntry SqlArchive::RecordingOf(const Row& row) {
 }
 
 PatientEntry SqlArchive::LoadPatient(std::int64_t id) {
-  const auto rows = db_->Query(
-      "SELECT texts, label, identifier, id_system, name, birth_date, sex FROM patients WHERE id = $1", {id});
-  if (rows.empty()) throw NotFound("the archive holds no patient " + std::to_string(id) + " (bplink history lists them)");
-  const Row& row = rows[0];
-  PatientEntry p;
-  p.id = id;
-  p.texts = Lines(row[0].value_or(""));
-  p.label = row[1].value_or("");
-  p.person.id = row[2].value_or("");
-  p.person.system = row[3].value_or("");
-  p.person.name = row[4].value_or("");
-  p.person.birth_date = row[5].value_or("");
-  p.person.sex = row[6].value_or("");
-  return p;
+  const auto rows = db_->Query("SELECT " + std::string(kPatientColumns) + " FROM patients WHERE id = $1", {id});
+  if (rows.empty()) throw NoneSuch("patient", id);
+  return PatientOf(rows[0]);
+}
+
+std::vector<PatientEntry> SqlArchive::Patients(const std::vector<std::int64_t>& ids) {
+  return InOrder(LoadAll(*db_, kPatientColumns, "patients", PatientOf, {ids.begin(), ids.end()}), ids, "patient");
 }
 
 DeviceEntry SqlArchive::Device(std::int64_t id) {
-  if (db_->Query("SELECT 1 FROM devices WHERE id = $1", {id}).empty())
-    throw NotFound("the archive holds no device " + std::to_string(id) + " (bplink history lists them)");
-  return LoadDevice(id);
+  const auto rows = db_->Query("SELECT " + std::string(kDeviceColumns) + " FROM devices WHERE id = $1", {id});
+  if (rows.empty()) throw NoneSuch("device", id);
+  return DeviceOf(rows[0]);
 }
 
-DeviceEntry SqlArchive::LoadDevice(std::int64_t id) {
-  const auto rows = db_->Query(
-      "SELECT family, device_type, protocol, variant, version, label FROM devices WHERE id = $1", {id});
-  const Row& row = rows.at(0);
-  DeviceEntry d;
-  d.id = id;
-  d.family = row[0].value_or("");
-  d.device.nDeviceType = static_cast<int>(ToInt(row[1]));
-  d.device.nProtocol = static_cast<int>(ToInt(row[2]));
-  d.device.nVariant = static_cast<int>(ToInt(row[3]));
-  d.device.nVersion = static_cast<int>(ToInt(row[4]));
-  d.label = row[5].value_or("");
-  return d;
+std::vector<DeviceEntry> SqlArchive::Devices(const std::vector<std::int64_t>& ids) {
+  return InOrder(LoadAll(*db_, kDeviceColumns, "devices", DeviceOf, {ids.begin(), ids.end()}), ids, "device");
 }
 
 void SqlArchive::LoadReadings(std::int64_t id, StoredRecording& stored) {
@@ -414,6 +474,18 @@ void SqlArchive::LoadSamples(std::int64_t id, StoredRecording& stored) {
 using detail::LatestVersion;
 
 int SchemaVersion() { return LatestVersion(); }
+
+std::vector<PatientEntry> Archive::Patients(const std::vector<std::int64_t>& ids) {
+  std::vector<PatientEntry> entries;
+  for (const std::int64_t id : ids) entries.push_back(Patient(id));
+  return entries;
+}
+
+std::vector<DeviceEntry> Archive::Devices(const std::vector<std::int64_t>& ids) {
+  std::vector<DeviceEntry> entries;
+  for (const std::int64_t id : ids) entries.push_back(Device(id));
+  return entries;
+}
 
 std::string_view StateName(StudyState state) {
   switch (state) {

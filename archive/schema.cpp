@@ -34,7 +34,7 @@ struct Migration {
 void ToVersion3(Connection& db);
 void ToVersion4(Connection& db);
 
-const std::array<Migration, 4> kMigrations = {{
+const std::array<Migration, 5> kMigrations = {{
     // 1: devices, patients, recordings, readings
     {Steps{
         "CREATE TABLE devices (id {key}, family TEXT NOT NULL, device_type INTEGER NOT NULL, "
@@ -99,6 +99,14 @@ const std::array<Migration, 4> kMigrations = {{
          "CREATE INDEX signatures_study ON signatures (study_id)",
      },
      ToVersion4},
+    // 5: the patients merged into a patient, found without reading them all
+    // (the worklist of a patient asks it of every patient it compares), and
+    // a patient's recordings (a report looks for the previous one; a merge
+    // moves them all)
+    {Steps{
+        "CREATE INDEX patients_merged_into ON patients (merged_into)",
+        "CREATE INDEX recordings_patient ON recordings (patient_id)",
+    }},
 }};
 
 std::string WithKey(std::string_view step, std::string_view key) {

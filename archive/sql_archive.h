@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,9 @@ std::string DetailsJson(const std::vector<std::pair<std::string, Value>>& member
 // $4 the device (number, family or label), each by the label rule; and $5,
 // $6 the dates, which the caller compares. FilterParams gives $1 to $6.
 extern const std::string_view kPatientAndDevice;
+// `ids` as the lists an SQL "IN (...)" takes, a few hundred numbers each, so
+// that no statement grows with the archive.
+std::vector<std::string> InLists(const std::set<std::int64_t>& ids);
 std::vector<Value> FilterParams(const std::string& patient, const std::string& device, const std::string& from,
                                 const std::string& to);
 
@@ -55,6 +59,8 @@ class SqlArchive : public Archive {
   History Query(const Filter& filter) override;
   PatientEntry Patient(std::int64_t id) override { return LoadPatient(id); }
   DeviceEntry Device(std::int64_t id) override;
+  std::vector<PatientEntry> Patients(const std::vector<std::int64_t>& ids) override;
+  std::vector<DeviceEntry> Devices(const std::vector<std::int64_t>& ids) override;
   StoredRecording Load(std::int64_t id) override;
   Engine engine() const override { return db_->engine(); }
   std::string DatabaseRole() const override { return db_->Role(); }
@@ -107,9 +113,10 @@ class SqlArchive : public Archive {
            std::int64_t patient, const std::string& details);
 
   PatientEntry LoadPatient(std::int64_t id);
-  DeviceEntry LoadDevice(std::int64_t id);
   static RecordingEntry RecordingOf(const Row& row);
-  StudyEntry StudyOf(const Row& row);
+  // The studies of rows of kStudyColumns, each with its recordings, read
+  // for all of them at once.
+  std::vector<StudyEntry> StudiesOf(const std::vector<Row>& rows);
   void LoadReadings(std::int64_t id, StoredRecording& stored);
   void LoadSamples(std::int64_t id, StoredRecording& stored);
 

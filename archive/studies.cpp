@@ -4,6 +4,9 @@
 
 #include <bplink/archive/labels.h>
 
+#include <map>
+#include <set>
+
 #include "sql_archive.h"
 
 namespace bplink::archive::detail {
@@ -14,34 +17,46 @@ constexpr std::string_view kStudyColumns =
 
 }  // namespace
 
-StudyEntry SqlArchive::StudyOf(const Row& row) {
-  StudyEntry s;
-  s.id = ToInt(row[0]);
-  s.patient_id = ToInt(row[1]);
-  s.device_id = ToInt(row[2]);
-  s.state = ParseState(row[3].value_or("")).value_or(StudyState::kDownloaded);
-  s.plan_json = row[4].value_or("");
-  s.hooked_up_at = row[5].value_or("");
-  s.opened_at = row[6].value_or("");
-  s.station = row[7].value_or("");
-  s.user = row[8].value_or("");
-  s.db_role = row[9].value_or("");
-  for (const Row& r : db_->Query("SELECT id, start_time, end_time, (SELECT COUNT(*) FROM readings x WHERE "
-                                 "x.recording_id = r.id) FROM recordings r WHERE study_id = $1 ORDER BY id",
-                                 {s.id})) {
-    s.recordings.push_back(ToInt(r[0]));
-    const std::string start = r[1].value_or(""), end = r[2].value_or("");
-    if (!start.empty() && (s.start.empty() || start < s.start)) s.start = start;
-    if (end > s.end) s.end = end;
-    s.readings += ToInt(r[3]);
+std::vector<StudyEntry> SqlArchive::StudiesOf(const std::vector<Row>& rows) {
+  std::vector<StudyEntry> studies;
+  std::map<std::int64_t, std::size_t> at;
+  std::set<std::int64_t> ids;
+  for (const Row& row : rows) {
+    StudyEntry& s = studies.emplace_back();
+    s.id = ToInt(row[0]);
+    s.patient_id = ToInt(row[1]);
+    s.device_id = ToInt(row[2]);
+    s.state = ParseState(row[3].value_or("")).value_or(StudyState::kDownloaded);
+    s.plan_json = row[4].value_or("");
+    s.hooked_up_at = row[5].value_or("");
+    s.opened_at = row[6].value_or("");
+    s.station = row[7].value_or("");
+    s.user = row[8].value_or("");
+    s.db_role = row[9].value_or("");
+    at[s.id] = studies.size() - 1;
+    ids.insert(s.id);
   }
-  return s;
+  // Every study's recordings in one query (one per few hundred studies):
+  // a round trip per study is what a worklist on a server cannot afford.
+  for (const std::string& list : InLists(ids)) {
+    for (const Row& r : db_->Query("SELECT study_id, id, start_time, end_time, (SELECT COUNT(*) FROM readings x WHERE "
+                                   "x.recording_id = r.id) FROM recordings r WHERE study_id IN (" +
+                                   list + ") ORDER BY id")) {
+      StudyEntry& s = studies[at.at(ToInt(r[0]))];
+      s.recordings.push_back(ToInt(r[1]));
+      const std::string start = r[2].value_or(""), end = r[3].value_or("");
+      if (!start.empty() && (s.start.empty() || start < s.start)) s.start = start;
+      if (end > s.end) s.end = end;
+      s.readings += ToInt(r[4]);
+    }
+  }
+  return studies;
 }
 
 StudyEntry SqlArchive::LoadStudy(std::int64_t id) {
   const auto rows = db_->Query("SELECT " + std::string(kStudyColumns) + " FROM studies s WHERE s.id = $1", {id});
   if (rows.empty()) throw NotFound("the archive holds no study " + std::to_string(id));
-  return StudyOf(rows[0]);
+  return StudiesOf(rows).front();
 }
 
 StudyEntry SqlArchive::OpenStudy(const StudyRequest& request, const Actor& actor) {
@@ -121,16 +136,13 @@ std::vector<StudyEntry> SqlArchive::Worklist(const WorklistFilter& filter) {
       "s.hooked_up_at, s.opened_at)";
   std::vector<Value> params = FilterParams(filter.patient, filter.device, filter.from, filter.to);
   params.push_back(filter.state ? std::string(StateName(*filter.state)) : std::string());
-  std::vector<StudyEntry> studies;
-  for (const Row& row : db_->Query("SELECT " + std::string(kStudyColumns) +
-                                       " FROM studies s JOIN patients p ON p.id = s.patient_id JOIN devices d ON "
-                                       "d.id = s.device_id WHERE " +
-                                       std::string(kPatientAndDevice) + " AND ($5 = '' OR " + std::string(kLast) +
-                                       " >= $5) AND ($6 = '' OR " + std::string(kFirst) +
-                                       " <= $6) AND ($7 = '' OR s.state = $7) ORDER BY s.id",
-                                   params))
-    studies.push_back(StudyOf(row));
-  return studies;
+  return StudiesOf(db_->Query("SELECT " + std::string(kStudyColumns) +
+                                  " FROM studies s JOIN patients p ON p.id = s.patient_id JOIN devices d ON "
+                                  "d.id = s.device_id WHERE " +
+                                  std::string(kPatientAndDevice) + " AND ($5 = '' OR " + std::string(kLast) +
+                                  " >= $5) AND ($6 = '' OR " + std::string(kFirst) +
+                                  " <= $6) AND ($7 = '' OR s.state = $7) ORDER BY s.id",
+                              params));
 }
 
 MoveResult SqlArchive::Move(std::int64_t recording, const PatientTarget& to, const Actor& actor) {

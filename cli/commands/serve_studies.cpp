@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <random>
 #include <sstream>
 
@@ -24,24 +23,25 @@ std::unique_ptr<archive::Archive> OpenedForRequest(const archive::Location& loca
   }
 }
 
-// The studies with their patients and devices in words.
+// The studies with their patients and devices in words: only theirs are read.
 std::vector<web::StudyRow> StudyRows(archive::Archive& archive, const std::vector<archive::StudyEntry>& studies) {
   std::vector<web::StudyRow> rows;
   if (studies.empty()) return rows;
-  const archive::History all = archive.Query({});
-  std::map<std::int64_t, const archive::PatientEntry*> patients;
-  std::map<std::int64_t, const archive::DeviceEntry*> devices;
-  for (const auto& p : all.patients) patients[p.id] = &p;
-  for (const auto& d : all.devices) devices[d.id] = &d;
+  std::vector<std::int64_t> patient_ids, device_ids;
   for (const archive::StudyEntry& s : studies) {
+    patient_ids.push_back(s.patient_id);
+    device_ids.push_back(s.device_id);
+  }
+  const std::vector<archive::PatientEntry> patients = archive.Patients(patient_ids);
+  const std::vector<archive::DeviceEntry> devices = archive.Devices(device_ids);
+  for (std::size_t i = 0; i < studies.size(); ++i) {
+    const archive::StudyEntry& s = studies[i];
     web::StudyRow row;
     row.id = s.id;
     row.state = archive::StateName(s.state);
     row.patient_number = s.patient_id;
-    // A study without readings yet has its patient and device where no
-    // recording names them.
-    row.patient = PatientText(patients.contains(s.patient_id) ? *patients[s.patient_id] : archive.Patient(s.patient_id));
-    row.device = DeviceText(devices.contains(s.device_id) ? *devices[s.device_id] : archive.Device(s.device_id));
+    row.patient = PatientText(patients[i]);
+    row.device = DeviceText(devices[i]);
     row.start = s.start.empty() ? s.hooked_up_at : s.start;
     row.end = s.end;
     row.readings = s.readings;

@@ -452,6 +452,11 @@ class Archive {
   // under yet (a study prepared or out on the patient). Throw NotFound.
   virtual PatientEntry Patient(std::int64_t id) = 0;
   virtual DeviceEntry Device(std::int64_t id) = 0;
+  // Patient(id) and Device(id) for each of `ids`, in their order (a number
+  // may come twice), read at once rather than one by one: for naming the
+  // rows of a list. Throw NotFound for the first number there is none of.
+  virtual std::vector<PatientEntry> Patients(const std::vector<std::int64_t>& ids);
+  virtual std::vector<DeviceEntry> Devices(const std::vector<std::int64_t>& ids);
   // Throws ArchiveError when there is no recording `id`.
   virtual StoredRecording Load(std::int64_t id) = 0;
   virtual Engine engine() const = 0;
