@@ -115,8 +115,13 @@ AuditEntry SentEntry(std::int64_t study, std::int64_t recording, const nlohmann:
 }
 
 report::Recording ReportableRecording(Archive& archive, std::int64_t id, const report::Profile& profile) {
+  return ReportableRecording(archive, archive.Load(id), profile);
+}
+
+report::Recording ReportableRecording(Archive& archive, const StoredRecording& stored, const report::Profile& profile) {
+  const std::int64_t id = stored.entry.id;
   const ReviewState state = archive.ReviewOf(id);
-  report::Recording recording = archive.Load(id).recording;
+  report::Recording recording = stored.recording;
   if (state.review) recording.kept_review = state.review->inputs;
   if (!state.signatures.empty()) recording.signature = state.AsSignature();
   if (const auto previous = archive.PreviousRecording(id)) {

@@ -144,7 +144,7 @@ void RunExport(const ExportOptions& options) {
     }
     if (options.format != ExportFormat::kCsv)
       for (const auto& stored : recordings)
-        reportable.push_back(archive::ReportableRecording(*archive, stored.entry.id, ProfileNamed("esh2023")));
+        reportable.push_back(archive::ReportableRecording(*archive, stored, ProfileNamed("esh2023")));
   } catch (const archive::ArchiveError& e) {
     throw CommandError(kExitBadInput, e.what());
   }

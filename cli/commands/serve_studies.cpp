@@ -107,7 +107,7 @@ class ArchiveStudies : public web::Studies {
         const archive::StoredRecording stored = archive->Load(recording);
         detail.recordings.push_back({recording, stored.entry.complete, stored.entry.downloaded_at,
                                      stored.entry.station,
-                                     archive::ReportableRecording(*archive, recording, ProfileNamed("esh2023"))});
+                                     archive::ReportableRecording(*archive, stored, ProfileNamed("esh2023"))});
       }
       std::vector<archive::StudyEntry> others = StudiesOfPatient(*archive, study.patient_id);
       std::erase_if(others, [&](const archive::StudyEntry& other) { return other.id == study.id; });
@@ -119,14 +119,14 @@ class ArchiveStudies : public web::Studies {
   }
 
   web::Exported Export(std::int64_t recording, std::string_view format) override {
-    if (format != "pdf" && format != "fhir" && format != "csv" && format != "json")
+    if (std::ranges::find(web::kExportFormats, format) == std::end(web::kExportFormats))
       throw web::BadQuery("format: expected pdf, csv, json or fhir");
     const auto archive = OpenedForRequest(location_);
     archive::StoredRecording stored;
     report::Recording reportable;
     try {
       stored = archive->Load(recording);
-      reportable = archive::ReportableRecording(*archive, recording, ProfileNamed("esh2023"));
+      reportable = archive::ReportableRecording(*archive, stored, ProfileNamed("esh2023"));
     } catch (const archive::NotFound& e) {
       throw web::NotFiled(e.what());
     } catch (const archive::ArchiveError& e) {

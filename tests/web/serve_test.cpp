@@ -29,6 +29,16 @@ namespace {
 
 constexpr const char* kScript = "<script>alert(1)</script>";
 
+// Each address answered 400, its page saying why.
+void ExpectUnreadable(Served& served, const std::vector<std::pair<std::string, std::string>>& addresses) {
+  for (const auto& [path, why] : addresses) {
+    httplib::Result r = served.Get(path);
+    ASSERT_TRUE(r) << path;
+    EXPECT_EQ(r->status, 400) << path;
+    EXPECT_THAT(r->body, HasSubstr(why)) << path;
+  }
+}
+
 class Serve : public ::testing::Test {
  protected:
   // A fresh server per test (it starts in a few milliseconds), so "nothing
@@ -243,7 +253,7 @@ TEST_F(Serve, AWorklistOrStudyAddressThatCannotBeReadIsAnswered400) {
   Start();
   ASSERT_EQ(Status(served_->Post("/device/download", Form("d=usb&mode=1"))), 303);
   Finished("/jobs/1");
-  for (const auto& [path, why] : std::vector<std::pair<std::string, std::string>>{
+  ExpectUnreadable(*served_, {
            {"/worklist?state=finished", "State: expected prepared, recording, downloaded, reviewed or signed"},
            {"/worklist?from=2024-02-30", "From: expected a date YYYY-MM-DD"},
            {"/worklist?to=yesterday", "To: expected a date YYYY-MM-DD"},
@@ -252,12 +262,7 @@ TEST_F(Serve, AWorklistOrStudyAddressThatCannotBeReadIsAnswered400) {
            {"/study?s=1%3B%20DROP%20TABLE%20studies", "The study (s): expected a number"},
            {"/study?s=0", "The study (s): expected a number"},
            {"/study/export?r=1&format=exe", "Format: expected pdf, csv, json or fhir"},
-           {"/study/export?r=-1&format=csv", "The recording (r): expected a number"}}) {
-    httplib::Result r = served_->Get(path);
-    ASSERT_TRUE(r) << path;
-    EXPECT_EQ(r->status, 400) << path;
-    EXPECT_THAT(r->body, HasSubstr(why)) << path;
-  }
+           {"/study/export?r=-1&format=csv", "The recording (r): expected a number"}});
   for (const char* path : {"/study?s=2", "/study/export?r=2&format=csv"}) {
     httplib::Result r = served_->Get(path);
     EXPECT_EQ(Status(r), 404) << path;
@@ -422,17 +427,12 @@ TEST_F(Records, APatientNamedScriptIsTextOnThePatientsAndLogScreens) {
 }
 
 TEST_F(Records, AnAddressOrFormThatCannotBeReadIsAnswered400) {
-  for (const auto& [path, why] : std::vector<std::pair<std::string, std::string>>{
+  ExpectUnreadable(*served_, {
            {"/patient?p=x", "The patient (p): expected a number"},
            {"/patients/move?r=1", "The patient to move it to (to): expected a number"},
            {"/patients/merge?kept=1&merged=-2", "The patient merged (merged): expected a number"},
            {"/log?study=1%3B", "The study (study): expected a number"},
-           {"/patients?q=%ff", "cannot be read"}}) {
-    httplib::Result r = served_->Get(path);
-    ASSERT_TRUE(r) << path;
-    EXPECT_EQ(r->status, 400) << path;
-    EXPECT_THAT(r->body, HasSubstr(why)) << path;
-  }
+           {"/patients?q=%ff", "cannot be read"}});
   httplib::Result stray = served_->Post("/study/amend", Form("s=2&r=1&reason=why"));
   EXPECT_EQ(Status(stray), 400);
   EXPECT_THAT(stray->body, HasSubstr("study 2 holds no recording 1"));

@@ -506,5 +506,8 @@ ReviewResult Amend(Archive& archive, std::int64_t recording, std::string_view re
 // report::WriteReport applies), every version of its signature, and the
 // patient's previous study analysed by `profile`. Throws ArchiveError.
 report::Recording ReportableRecording(Archive& archive, std::int64_t recording, const report::Profile& profile);
+// The same for a recording the caller loaded already (Archive::Load), which
+// is not read a second time.
+report::Recording ReportableRecording(Archive& archive, const StoredRecording& stored, const report::Profile& profile);
 
 }  // namespace bplink::archive
